@@ -1,0 +1,37 @@
+// The configuration file TRV4.INI: serial port, line settings, link timings and which scales are
+// polled. Eight quoted lines, CRLF, values at fixed positions.
+#pragma once
+
+#include <string>
+
+#include "app/toolkit.h"
+#include "link/link_state.h"
+#include "link/serial_port.h"
+
+namespace trv4 {
+
+inline constexpr const char* kConfigFileName = "TRV4.INI";
+
+class Configuration {
+ public:
+  // path: the file, normally TRV4.INI in the current directory.
+  Configuration(LinkState& state, SerialPort& port, Toolkit& toolkit,
+                std::string path = kConfigFileName);
+
+  // Reads the file (or probes for a port when it is missing) and opens the port. False when the
+  // program must end: no file and no port ("No Serial Port Available" has been shown).
+  bool LoadSettings();
+
+  // Writes the whole file from the port's current number and settings, the timings and
+  // ScanList. Written to a temporary file first and renamed over the old one, so a failure
+  // leaves the old file intact ("CAN NOT WRITE INI FILE" is shown).
+  void SaveSettings();
+
+ private:
+  LinkState& state_;
+  SerialPort& port_;
+  Toolkit& toolkit_;
+  std::string path_;
+};
+
+}  // namespace trv4

@@ -1,0 +1,56 @@
+// Window toolkit services the program's logic relies on: timers, yielding to the event loop,
+// message and input boxes, the busy pointer and the clock. The Qt program and the tests each
+// supply an implementation; the logic never talks to a toolkit directly.
+#pragma once
+
+#include <functional>
+#include <memory>
+#include <string>
+
+namespace trv4 {
+
+// A timer with the classic Enabled/Interval semantics: while enabled it ticks every Interval ms,
+// counted from when it was enabled or its interval was set. Setting the interval of an enabled
+// timer restarts the count; enabling an already enabled timer changes nothing; an interval of 0
+// never ticks.
+class Timer {
+ public:
+  virtual ~Timer() = default;
+  virtual void setEnabled(bool enabled) = 0;
+  virtual bool enabled() const = 0;
+  virtual void setInterval(int ms) = 0;
+  virtual int interval() const = 0;
+
+  // Disable, set the interval, enable: the restart the link uses before every wait.
+  void restart(int ms) {
+    setEnabled(false);
+    setInterval(ms);
+    setEnabled(true);
+  }
+};
+
+// Texts passed through this interface are 8-bit Windows-1253 bytes, as everywhere in the core.
+class Toolkit {
+ public:
+  virtual ~Toolkit() = default;
+
+  // A new timer, disabled, interval 0; onTick runs on the UI thread at every tick.
+  virtual std::unique_ptr<Timer> createTimer(std::function<void()> onTick) = 0;
+
+  // Runs every event that is waiting; when none is, sleeps until the next one arrives.
+  virtual void yield() = 0;
+
+  // Modal OK box titled with the application's title.
+  virtual void messageBox(const std::string& text) = 0;
+  // Modal Yes/No box with a question icon; true when Yes was pressed.
+  virtual bool askYesNo(const std::string& text, const std::string& title) = 0;
+  // Modal input box; the typed text, or "" on Cancel.
+  virtual std::string inputBox(const std::string& prompt, const std::string& title,
+                               const std::string& defaultText) = 0;
+
+  virtual void setBusy(bool busy) = 0;
+  // Current date and time as text, e.g. "06/12/2026 14:03:59".
+  virtual std::string nowText() = 0;
+};
+
+}  // namespace trv4

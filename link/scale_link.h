@@ -1,0 +1,53 @@
+// The scan cycle and the reception of replies: polls the enabled scales in turn on BlockTimer,
+// sends queued commands between the polls, files replies in the mailboxes and times out
+// unanswered exchanges on CharTimer.
+#pragma once
+
+#include <functional>
+#include <memory>
+#include <string>
+
+#include "app/toolkit.h"
+#include "link/link_state.h"
+#include "link/scan_display.h"
+#include "link/serial_port.h"
+
+namespace trv4 {
+
+// The single-scale window's part in the cycle: the "Single Scale" check mark and the selected
+// address ("A".."^" or "@").
+struct SingleScaleSource {
+  std::function<bool()> checked;
+  std::function<std::string()> selection;
+};
+
+class ScaleLink {
+ public:
+  // Creates BlockTimer (enabled, 100 ms) and CharTimer (disabled, 5000 ms) and binds the port's
+  // receive event. The first tick comes 100 ms later.
+  ScaleLink(LinkState& state, SerialPort& port, Toolkit& toolkit, ScanDisplay& display,
+            SingleScaleSource single);
+  ~ScaleLink();
+  ScaleLink(const ScaleLink&) = delete;
+  ScaleLink& operator=(const ScaleLink&) = delete;
+
+  // One scan step: on every BlockTimer tick and straight after an accepted reply.
+  void BlockTimer_Timer();
+  // The exchange time-out.
+  void CharTimer_Timer();
+  // The port's receive event.
+  void ComX_OnComm();
+
+  Timer& BlockTimer() { return *blockTimer_; }
+  Timer& CharTimer() { return *charTimer_; }
+
+ private:
+  LinkState& state_;
+  SerialPort& port_;
+  ScanDisplay& display_;
+  SingleScaleSource single_;
+  std::unique_ptr<Timer> blockTimer_;
+  std::unique_ptr<Timer> charTimer_;
+};
+
+}  // namespace trv4

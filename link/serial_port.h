@@ -1,0 +1,52 @@
+// The serial-port component the link talks through. The Qt program opens a real device; the
+// tests join a simulated port to simulated scales. Nothing here throws: operations that can fail
+// return the error text the caller shows.
+#pragma once
+
+#include <functional>
+#include <optional>
+#include <string>
+
+namespace trv4 {
+
+// nullopt on success, else the error text to show the operator.
+using PortError = std::optional<std::string>;
+
+// Event code reported by commEvent() when characters were received.
+inline constexpr int kCommEventReceive = 2;
+
+class SerialPort {
+ public:
+  virtual ~SerialPort() = default;
+
+  // Port number (1, 2, ...); refused while the port is open.
+  virtual PortError setCommPort(int port) = 0;
+  virtual int commPort() const = 0;
+
+  virtual PortError setPortOpen(bool open) = 0;
+  virtual bool portOpen() const = 0;
+
+  // Line settings text such as "9600,N,8,1"; a malformed text is refused and the old one kept.
+  virtual PortError setSettings(const std::string& settings) = 0;
+  virtual std::string settings() const = 0;
+
+  // 0 none, 1 XON/XOFF, 2 RTS/CTS, 3 both.
+  virtual PortError setHandshaking(int mode) = 0;
+  virtual int handshaking() const = 0;
+
+  // Writes the bytes at once, in order (nothing happens while the port is closed).
+  virtual void output(const std::string& bytes) = 0;
+  // Every byte waiting, removed from the receive buffer.
+  virtual std::string input() = 0;
+  virtual int inBufferCount() const = 0;
+
+  // 1: onComm fires whenever bytes arrive; 0: no receive events.
+  virtual void setRThreshold(int threshold) = 0;
+  virtual int rThreshold() const = 0;
+
+  // Handler for port events, run on the UI thread; commEvent() tells which event it is.
+  virtual void setOnComm(std::function<void()> handler) = 0;
+  virtual int commEvent() const = 0;
+};
+
+}  // namespace trv4

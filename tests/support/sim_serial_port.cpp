@@ -1,0 +1,78 @@
+#include "tests/support/sim_serial_port.h"
+
+#include "link/port_settings.h"
+
+namespace trv4::test {
+
+SimSerialPort::SimSerialPort(VirtualToolkit& toolkit) : toolkit_(toolkit) {}
+
+PortError SimSerialPort::setCommPort(int port) {
+  if (open_) return "Port is already open";
+  port_ = port;
+  return std::nullopt;
+}
+
+PortError SimSerialPort::setPortOpen(bool open) {
+  if (!open) {
+    if (open_) ++closes;
+    open_ = false;
+    inBuffer_.clear();
+    return std::nullopt;
+  }
+  if (open_) return "Port is already open";
+  if (!existingPorts.count(port_)) return "Port " + std::to_string(port_) + " does not exist";
+  if (busyPorts.count(port_)) return "Port " + std::to_string(port_) + " is busy";
+  open_ = true;
+  ++opens;
+  return std::nullopt;
+}
+
+PortError SimSerialPort::setSettings(const std::string& settings) {
+  std::string error;
+  if (!parseLineSettings(settings, &error)) return error;
+  settings_ = settings;
+  return std::nullopt;
+}
+
+PortError SimSerialPort::setHandshaking(int mode) {
+  if (mode < 0 || mode > 3) return "Invalid handshaking mode";
+  handshaking_ = mode;
+  return std::nullopt;
+}
+
+void SimSerialPort::output(const std::string& bytes) {
+  if (!open_) return;
+  writes.push_back({toolkit_.now(), bytes});
+  if (onWrite) onWrite(bytes);
+}
+
+std::string SimSerialPort::input() {
+  std::string out;
+  out.swap(inBuffer_);
+  return out;
+}
+
+void SimSerialPort::deliver(const std::string& bytes, int64_t delayMs) {
+  toolkit_.schedule(toolkit_.now() + delayMs, [this, bytes] {
+    if (!open_) return;
+    inBuffer_ += bytes;
+    if (rThreshold_ >= 1 && onComm_) {
+      commEvent_ = kCommEventReceive;
+      onComm_();
+    }
+  });
+}
+
+void SimSerialPort::raiseEvent(int code) {
+  commEvent_ = code;
+  if (onComm_) onComm_();
+}
+
+void SimSerialPort::unplug() {
+  existingPorts.erase(port_);
+  if (open_) ++closes;
+  open_ = false;
+  inBuffer_.clear();
+}
+
+}  // namespace trv4::test

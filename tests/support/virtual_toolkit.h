@@ -1,0 +1,71 @@
+// A toolkit running in virtual time: timers and scheduled events sit in one time-ordered queue,
+// nothing sleeps, and every run is repeatable. Message boxes are recorded; input and Yes/No boxes
+// are answered from scripts.
+#pragma once
+
+#include <cstdint>
+#include <deque>
+#include <functional>
+#include <map>
+#include <string>
+#include <vector>
+
+#include "app/toolkit.h"
+
+namespace trv4::test {
+
+class VirtualTimer;
+
+class VirtualToolkit : public Toolkit {
+ public:
+  VirtualToolkit();
+  ~VirtualToolkit() override;
+
+  std::unique_ptr<Timer> createTimer(std::function<void()> onTick) override;
+  // Runs what is due now; when nothing is, moves the clock to the next event and runs it.
+  void yield() override;
+  void messageBox(const std::string& text) override;
+  bool askYesNo(const std::string& text, const std::string& title) override;
+  std::string inputBox(const std::string& prompt, const std::string& title,
+                       const std::string& defaultText) override;
+  void setBusy(bool busy) override { busy_ = busy; }
+  std::string nowText() override { return nowTextValue; }
+
+  // Virtual clock, in ms since the toolkit was made.
+  int64_t now() const { return now_; }
+  // Runs fn at virtual time atMs (not before now).
+  void schedule(int64_t atMs, std::function<void()> fn);
+  // Runs every timer tick and event due up to now + ms, in time order, then sets the clock there.
+  void advance(int64_t ms);
+  // Advances until done() holds (checked after every event) or limitMs have passed.
+  bool runUntil(const std::function<bool()>& done, int64_t limitMs);
+  // Runs the next due timer tick or event, moving the clock to it. False when there is none.
+  bool step();
+
+  bool busy() const { return busy_; }
+
+  std::vector<std::string> messages;  // texts of the OK boxes shown, in order
+  std::function<void(const std::string&)> onMessageBox;  // optional, runs when one shows
+  std::deque<std::string> inputAnswers;  // answers of input boxes; "" (Cancel) when empty
+  std::deque<bool> yesNoAnswers;         // answers of Yes/No boxes; No when empty
+  std::vector<std::string> prompts;      // prompts of the input and Yes/No boxes shown
+  std::string nowTextValue = "06/12/2026 12:00:00";
+
+ private:
+  friend class VirtualTimer;
+  struct Entry {
+    std::function<void()> fn;
+    VirtualTimer* timer = nullptr;
+  };
+  using Key = std::pair<int64_t, uint64_t>;  // due time, order of arming
+  Key arm(int64_t at, Entry entry);
+  void disarm(const Key& key);
+  bool nextDue(int64_t limit, Key* key);
+
+  int64_t now_ = 0;
+  uint64_t seq_ = 0;
+  bool busy_ = false;
+  std::map<Key, Entry> queue_;
+};
+
+}  // namespace trv4::test
