@@ -13,9 +13,6 @@ inline constexpr int OffRangeBit = 8;
 inline constexpr int StableBit = 16;
 inline constexpr int NegativeBit = 32;
 
-// Numeric value of a text: blanks ignored, read up to the first character that cannot continue
-// a number, 0 when it does not start with one.
-double numericValue(const std::string& text);
 
 // The weight field rounded to the step, in kg (unitFlag 0) or lb, with its unit.
 std::string FormatWeight(const std::string& field, int unitFlag, const std::string& stepText);
