@@ -29,7 +29,8 @@ class VirtualToolkit : public Toolkit {
   std::string inputBox(const std::string& prompt, const std::string& title,
                        const std::string& defaultText) override;
   void setBusy(bool busy) override { busy_ = busy; }
-  std::string nowText() override { return nowTextValue; }
+  std::string dateText() override { return dateTextValue; }
+  std::string timeText() override { return timeTextValue; }
 
   // Virtual clock, in ms since the toolkit was made.
   int64_t now() const { return now_; }
@@ -49,7 +50,8 @@ class VirtualToolkit : public Toolkit {
   std::deque<std::string> inputAnswers;  // answers of input boxes; "" (Cancel) when empty
   std::deque<bool> yesNoAnswers;         // answers of Yes/No boxes; No when empty
   std::vector<std::string> prompts;      // prompts of the input and Yes/No boxes shown
-  std::string nowTextValue = "06/12/2026 12:00:00";
+  std::string dateTextValue = "06/12/2026";
+  std::string timeTextValue = "12:00:00";
 
  private:
   friend class VirtualTimer;
