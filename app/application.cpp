@@ -1,0 +1,29 @@
+#include "app/application.h"
+
+#include "link/command_queue.h"
+
+namespace trv4 {
+
+Application::Application(SerialPort& port, Toolkit& toolkit, std::string configPath)
+    : port_(port),
+      toolkit_(toolkit),
+      config_(state_, port, toolkit, std::move(configPath)),
+      monitor_(state_, display_, [this] { config_.SaveSettings(); }) {}
+
+bool Application::MDIForm_Load() {
+  state_.reset();
+  state_.setDefaultTimings();
+  if (!config_.LoadSettings()) return false;
+  monitor_.load();
+  link_ = std::make_unique<ScaleLink>(
+      state_, port_, toolkit_, monitor_,
+      SingleScaleSource{[this] { return singleScaleChecked_; },
+                        [this] { return display_.SingleScale; }});
+  return true;
+}
+
+void Application::mReset_Click() { QueueCommand(state_, display_.SingleScale, kResetCommand); }
+void Application::mAck_Click() { QueueCommand(state_, display_.SingleScale, kAckCommand); }
+void Application::mSYNC_Click() { QueueCommand(state_, display_.SingleScale, kSyncCommand); }
+
+}  // namespace trv4

@@ -1,0 +1,57 @@
+// The program's state and start-up, without any window: the shared link state, the display
+// settings, the monitor's panels, the configuration file and the scale link.
+#pragma once
+
+#include <memory>
+#include <string>
+
+#include "app/config.h"
+#include "app/toolkit.h"
+#include "display/display_settings.h"
+#include "display/monitor_model.h"
+#include "link/link_state.h"
+#include "link/scale_link.h"
+#include "link/serial_port.h"
+
+namespace trv4 {
+
+inline constexpr const char* kMainCaption = "TRV-4 Support Software V1.00";
+
+class Application {
+ public:
+  Application(SerialPort& port, Toolkit& toolkit, std::string configPath = kConfigFileName);
+
+  // The main window's load handler: initialises the shared link state, reads the configuration
+  // file and opens the port, then starts the scan cycle (its first step 100 ms later). False
+  // when the program must end before its window shows.
+  bool MDIForm_Load();
+
+  // "Single Scale": switches the check mark; the scan cycle reads it at every step.
+  void mSingleScale_Click() { singleScaleChecked_ = !singleScaleChecked_; }
+  bool singleScaleChecked() const { return singleScaleChecked_; }
+  // "Reset", "ACK", "SYNC": queued for the address selected in the single-scale window.
+  void mReset_Click();
+  void mAck_Click();
+  void mSYNC_Click();
+
+  LinkState& state() { return state_; }
+  DisplaySettings& displaySettings() { return display_; }
+  MonitorModel& monitor() { return monitor_; }
+  Configuration& config() { return config_; }
+  SerialPort& port() { return port_; }
+  Toolkit& toolkit() { return toolkit_; }
+  // Null until the load handler has run.
+  ScaleLink* link() { return link_.get(); }
+
+ private:
+  SerialPort& port_;
+  Toolkit& toolkit_;
+  LinkState state_;
+  DisplaySettings display_;
+  Configuration config_;
+  MonitorModel monitor_;
+  bool singleScaleChecked_ = false;
+  std::unique_ptr<ScaleLink> link_;
+};
+
+}  // namespace trv4

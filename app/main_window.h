@@ -1,0 +1,38 @@
+// The main window: a multiple-document frame with the menu, the status bar and the monitor
+// window. It renders the application and forwards menu choices to it.
+#pragma once
+
+#include <QMainWindow>
+#include <QPointer>
+
+#include "app/application.h"
+
+class QAction;
+class QMdiArea;
+
+namespace trv4 {
+
+class QtToolkit;
+
+class MainWindow : public QMainWindow {
+  Q_OBJECT
+
+ public:
+  MainWindow(Application& app, QtToolkit& toolkit);
+
+ private:
+  QAction* addEntry(QWidget* menu, const char* name, const QString& caption);
+  void buildMenu();
+  void showMonitor();
+  void openSettings();
+  void openAbout();
+
+  Application& app_;
+  QtToolkit& toolkit_;
+  QMdiArea* mdi_ = nullptr;
+  QPointer<QWidget> settings_;
+  QPointer<QWidget> about_;
+  QAction* singleScale_ = nullptr;
+};
+
+}  // namespace trv4

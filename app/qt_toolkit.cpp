@@ -1,0 +1,100 @@
+#include "app/qt_toolkit.h"
+
+#include <QApplication>
+#include <QDateTime>
+#include <QInputDialog>
+#include <QLocale>
+#include <QMessageBox>
+#include <QTimer>
+
+#include "display/codepage.h"
+
+namespace trv4 {
+
+namespace {
+
+// A QTimer with Enabled/Interval semantics: an interval of 0 never ticks (a zero QTimer would
+// fire on every pass of the event loop), and setting the interval restarts the count.
+class QtTimer : public Timer {
+ public:
+  explicit QtTimer(std::function<void()> onTick) {
+    timer_.setTimerType(Qt::PreciseTimer);
+    QObject::connect(&timer_, &QTimer::timeout, [tick = std::move(onTick)] {
+      if (tick) tick();
+    });
+  }
+
+  void setEnabled(bool enabled) override {
+    if (enabled == enabled_) return;
+    enabled_ = enabled;
+    apply();
+  }
+  bool enabled() const override { return enabled_; }
+  void setInterval(int ms) override {
+    interval_ = ms;
+    apply();
+  }
+  int interval() const override { return interval_; }
+
+ private:
+  void apply() {
+    if (enabled_ && interval_ > 0) {
+      timer_.start(interval_);
+    } else {
+      timer_.stop();
+    }
+  }
+
+  QTimer timer_;
+  bool enabled_ = false;
+  int interval_ = 0;
+};
+
+}  // namespace
+
+QtToolkit::QtToolkit(QString title) : title_(std::move(title)) {}
+
+std::unique_ptr<Timer> QtToolkit::createTimer(std::function<void()> onTick) {
+  return std::make_unique<QtTimer>(std::move(onTick));
+}
+
+void QtToolkit::yield() {
+  // Runs what is waiting, else sleeps until the next event: a waiting loop never spins.
+  QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents);
+}
+
+void QtToolkit::messageBox(const std::string& text) {
+  QMessageBox::information(parent_, title_, fromCodePage(text), QMessageBox::Ok);
+}
+
+bool QtToolkit::askYesNo(const std::string& text, const std::string& title) {
+  QMessageBox box(QMessageBox::Question, fromCodePage(title), fromCodePage(text),
+                  QMessageBox::Yes | QMessageBox::No, parent_);
+  return box.exec() == QMessageBox::Yes;
+}
+
+std::string QtToolkit::inputBox(const std::string& prompt, const std::string& title,
+                                const std::string& defaultText) {
+  bool ok = false;
+  QString text = QInputDialog::getText(parent_, fromCodePage(title), fromCodePage(prompt),
+                                       QLineEdit::Normal, fromCodePage(defaultText), &ok);
+  return ok ? toCodePage(text) : std::string();
+}
+
+void QtToolkit::setBusy(bool busy) {
+  if (busy) {
+    if (busyDepth_++ == 0) QApplication::setOverrideCursor(Qt::WaitCursor);
+  } else if (busyDepth_ > 0) {
+    if (--busyDepth_ == 0) QApplication::restoreOverrideCursor();
+  }
+}
+
+std::string QtToolkit::dateText() {
+  return toCodePage(QLocale().toString(QDate::currentDate(), QLocale::ShortFormat));
+}
+
+std::string QtToolkit::timeText() {
+  return toCodePage(QTime::currentTime().toString(QStringLiteral("HH:mm:ss")));
+}
+
+}  // namespace trv4

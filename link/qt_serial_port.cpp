@@ -1,0 +1,138 @@
+#include "link/qt_serial_port.h"
+
+#include <termios.h>
+
+#include <QFileInfo>
+
+#include "link/port_device.h"
+#include "link/port_settings.h"
+
+namespace trv4 {
+
+namespace {
+
+QSerialPort::Parity toQtParity(char parity) {
+  switch (parity) {
+    case 'E':
+      return QSerialPort::EvenParity;
+    case 'O':
+      return QSerialPort::OddParity;
+    default:
+      return QSerialPort::NoParity;
+  }
+}
+
+std::string errorText(const QSerialPort& serial) { return serial.errorString().toStdString(); }
+
+}  // namespace
+
+// What the port keeps of unread input, like a hardware receive buffer: a line that streams
+// while nobody reads cannot grow memory without bound.
+constexpr qint64 kReceiveBufferSize = 4096;
+
+QtSerialPort::QtSerialPort() {
+  serial_.setReadBufferSize(kReceiveBufferSize);
+  connect(&serial_, &QSerialPort::readyRead, this, &QtSerialPort::onReadyRead);
+  connect(&serial_, &QSerialPort::errorOccurred, this, &QtSerialPort::onError);
+}
+
+QtSerialPort::~QtSerialPort() = default;
+
+PortError QtSerialPort::setCommPort(int port) {
+  if (serial_.isOpen()) return "The port is open: close it before choosing another";
+  port_ = port;
+  return std::nullopt;
+}
+
+PortError QtSerialPort::setPortOpen(bool open) {
+  if (!open) {
+    if (serial_.isOpen()) serial_.close();
+    return std::nullopt;
+  }
+  if (serial_.isOpen()) return "Port " + std::to_string(port_) + " is already open";
+  const std::string device = portDevice(port_);
+  if (device.empty()) return "Port " + std::to_string(port_) + " does not exist";
+  // An absolute path keeps QSerialPort from looking for the name under /dev.
+  serial_.setPortName(QFileInfo(QString::fromStdString(device)).absoluteFilePath());
+  if (!serial_.open(QIODevice::ReadWrite)) {
+    return "Port " + std::to_string(port_) + " (" + device + "): " + errorText(serial_);
+  }
+  // The line settings already accepted; a device that refuses them is reported but stays open.
+  if (PortError error = applySettings()) return error;
+  return applyHandshaking();
+}
+
+PortError QtSerialPort::setSettings(const std::string& settings) {
+  std::string error;
+  if (!parseLineSettings(settings, &error)) return "Settings \"" + settings + "\": " + error;
+  settings_ = settings;
+  return applySettings();
+}
+
+PortError QtSerialPort::applySettings() {
+  if (!serial_.isOpen()) return std::nullopt;
+  std::string error;
+  std::optional<LineSettings> line = parseLineSettings(settings_, &error);
+  if (!line) return error;
+  const bool ok =
+      serial_.setBaudRate(line->baud) &&
+      serial_.setDataBits(line->dataBits == 7 ? QSerialPort::Data7 : QSerialPort::Data8) &&
+      serial_.setParity(toQtParity(line->parity)) &&
+      serial_.setStopBits(line->stopBits == 2 ? QSerialPort::TwoStop : QSerialPort::OneStop);
+  if (!ok) return "Settings \"" + settings_ + "\": " + errorText(serial_);
+  return std::nullopt;
+}
+
+PortError QtSerialPort::setHandshaking(int mode) {
+  if (mode < 0 || mode > 3) return "Handshaking " + std::to_string(mode) + " is not 0 to 3";
+  handshaking_ = mode;
+  return applyHandshaking();
+}
+
+PortError QtSerialPort::applyHandshaking() {
+  if (!serial_.isOpen()) return std::nullopt;
+  const bool rts = handshaking_ == 2 || handshaking_ == 3;
+  const bool xon = handshaking_ == 1 || handshaking_ == 3;
+  if (!serial_.setFlowControl(rts   ? QSerialPort::HardwareControl
+                              : xon ? QSerialPort::SoftwareControl
+                                    : QSerialPort::NoFlowControl)) {
+    return "Handshaking: " + errorText(serial_);
+  }
+  if (rts && xon) {
+    // QSerialPort takes one kind of flow control; "both" adds XON/XOFF on the descriptor.
+    termios tio{};
+    const int fd = static_cast<int>(serial_.handle());
+    if (tcgetattr(fd, &tio) == 0) {
+      tio.c_iflag |= IXON | IXOFF;
+      tcsetattr(fd, TCSANOW, &tio);
+    }
+  }
+  return std::nullopt;
+}
+
+void QtSerialPort::output(const std::string& bytes) {
+  if (!serial_.isOpen()) return;
+  serial_.write(bytes.data(), static_cast<qint64>(bytes.size()));
+  serial_.flush();
+}
+
+std::string QtSerialPort::input() {
+  const QByteArray data = serial_.readAll();
+  return std::string(data.constData(), static_cast<size_t>(data.size()));
+}
+
+int QtSerialPort::inBufferCount() const { return static_cast<int>(serial_.bytesAvailable()); }
+
+void QtSerialPort::onReadyRead() {
+  if (rThreshold_ < 1 || !onComm_) return;
+  commEvent_ = kCommEventReceive;
+  onComm_();
+}
+
+void QtSerialPort::onError(QSerialPort::SerialPortError error) {
+  // The device went away (adapter pulled, simulator gone): close, so the scan cycle stops
+  // sending and nothing keeps polling a dead descriptor. The settings dialog opens it again.
+  if (error == QSerialPort::ResourceError && serial_.isOpen()) serial_.close();
+}
+
+}  // namespace trv4

@@ -1,0 +1,50 @@
+// The serial-port component on QSerialPort. Port numbers name devices as portDevice() says; the
+// receive event is raised on the UI thread from readyRead.
+#pragma once
+
+#include <QObject>
+#include <QSerialPort>
+
+#include "link/serial_port.h"
+
+namespace trv4 {
+
+class QtSerialPort : public QObject, public SerialPort {
+  Q_OBJECT
+
+ public:
+  QtSerialPort();
+  ~QtSerialPort() override;
+
+  PortError setCommPort(int port) override;
+  int commPort() const override { return port_; }
+  PortError setPortOpen(bool open) override;
+  bool portOpen() const override { return serial_.isOpen(); }
+  PortError setSettings(const std::string& settings) override;
+  std::string settings() const override { return settings_; }
+  PortError setHandshaking(int mode) override;
+  int handshaking() const override { return handshaking_; }
+  void output(const std::string& bytes) override;
+  std::string input() override;
+  int inBufferCount() const override;
+  void setRThreshold(int threshold) override { rThreshold_ = threshold; }
+  int rThreshold() const override { return rThreshold_; }
+  void setOnComm(std::function<void()> handler) override { onComm_ = std::move(handler); }
+  int commEvent() const override { return commEvent_; }
+
+ private:
+  PortError applySettings();
+  PortError applyHandshaking();
+  void onReadyRead();
+  void onError(QSerialPort::SerialPortError error);
+
+  QSerialPort serial_;
+  int port_ = 1;
+  std::string settings_ = "9600,E,7,1";
+  int handshaking_ = 0;
+  int rThreshold_ = 0;
+  int commEvent_ = 0;
+  std::function<void()> onComm_;
+};
+
+}  // namespace trv4
