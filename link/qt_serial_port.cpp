@@ -130,9 +130,12 @@ void QtSerialPort::onReadyRead() {
 }
 
 void QtSerialPort::onError(QSerialPort::SerialPortError error) {
-  // The device went away (adapter pulled, simulator gone): close, so the scan cycle stops
-  // sending and nothing keeps polling a dead descriptor. The settings dialog opens it again.
-  if (error == QSerialPort::ResourceError && serial_.isOpen()) serial_.close();
+  // The device went away: a pulled adapter reports a resource error, a hung-up line (e.g. the
+  // far end of a pseudo-terminal closed) fails every read. Close the port, so the scan cycle
+  // stops sending and no event keeps firing on a dead descriptor; the settings dialog opens it
+  // again.
+  const bool gone = error == QSerialPort::ResourceError || error == QSerialPort::ReadError;
+  if (gone && serial_.isOpen()) serial_.close();
 }
 
 }  // namespace trv4
