@@ -16,25 +16,29 @@
 namespace trv4 {
 
 struct MonitorPanel {
-  PanelView view;            // WDisp caption, NetLbl, MotLbl
-  bool addressEnabled = true;      // ScaleAddr enabled (greyed when the scale is not polled)
-  bool addressHighlighted = false; // dark blue while the scale is being polled
+  PanelView view;                   // WDisp caption, NetLbl, MotLbl
+  bool addressEnabled = true;       // ScaleAddr enabled (greyed when the scale is not polled)
+  bool addressHighlighted = false;  // dark blue while the scale is being polled
 };
 
+// Every operation taking a panel index ignores an index outside 0..29.
 class MonitorModel : public ScanDisplay {
  public:
-  // saveSettings writes the configuration file (after a polling switch).
+  // saveSettings writes the configuration file (after a polling switch). The unit (UnitFlag of
+  // state) and the step text (StepCombo of settings) are read on every status reply.
   MonitorModel(LinkState& state, const DisplaySettings& settings,
                std::function<void()> saveSettings);
 
   // Window load: every panel empty, address labels enabled as ScanList says.
   void load();
 
+  // A status reply of scale scl: reloads its DisplayHold countdown, then shows the reply.
   void DispWeight(int16_t scl, const std::string& st) override;
   void blankPanel(int scale) override;
   void setAddressHighlight(int scale, bool polled) override;
 
-  // Double-click on WDisp(i): switch polling of scale i and write the configuration file.
+  // Double-click on WDisp(i): switch polling of scale i and write the configuration file. The
+  // panel's weight text and indicators stay as they are.
   void toggleScan(int scale);
 
   const MonitorPanel& panel(int i) const { return panels_.at(i); }
@@ -43,6 +47,8 @@ class MonitorModel : public ScanDisplay {
   std::function<void(int)> onPanelChanged;
 
  private:
+  void changed(int i);
+
   LinkState& state_;
   const DisplaySettings& settings_;
   std::function<void()> saveSettings_;

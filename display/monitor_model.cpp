@@ -1,0 +1,62 @@
+#include "display/monitor_model.h"
+
+#include <utility>
+
+namespace trv4 {
+
+namespace {
+
+bool validPanel(int i) {
+  return i >= 0 && i < kMaxScales;
+}
+
+}  // namespace
+
+MonitorModel::MonitorModel(LinkState& state, const DisplaySettings& settings,
+                           std::function<void()> saveSettings)
+    : state_(state), settings_(settings), saveSettings_(std::move(saveSettings)) {}
+
+void MonitorModel::load() {
+  for (int i = 0; i < kMaxScales; ++i) {
+    panels_[i] = MonitorPanel{};
+    panels_[i].addressEnabled = state_.ScanList[i] != 0;
+    changed(i);
+  }
+}
+
+void MonitorModel::DispWeight(int16_t scl, const std::string& st) {
+  if (!validPanel(scl)) return;
+  state_.DisplayHold[scl] = state_.DisplayHoldReload;
+  applyDisplayRule(st, state_.UnitFlag, settings_.StepCombo, panels_[scl].view);
+  changed(scl);
+}
+
+void MonitorModel::blankPanel(int scale) {
+  if (!validPanel(scale)) return;
+  PanelView& view = panels_[scale].view;
+  view.text.clear();
+  view.netVisible = false;
+  view.motionVisible = false;
+  changed(scale);
+}
+
+void MonitorModel::setAddressHighlight(int scale, bool polled) {
+  if (!validPanel(scale)) return;
+  panels_[scale].addressHighlighted = polled;
+  changed(scale);
+}
+
+void MonitorModel::toggleScan(int scale) {
+  if (!validPanel(scale)) return;
+  int& flag = state_.ScanList[scale];
+  flag = flag == 0 ? 1 : 0;
+  panels_[scale].addressEnabled = flag != 0;
+  changed(scale);
+  if (saveSettings_) saveSettings_();
+}
+
+void MonitorModel::changed(int i) {
+  if (onPanelChanged) onPanelChanged(i);
+}
+
+}  // namespace trv4

@@ -1,0 +1,135 @@
+#include "display/monitor_window.h"
+
+#include <QEvent>
+#include <QFont>
+#include <QPalette>
+
+#include "app/twips.h"
+#include "display/codepage.h"
+
+namespace trv4 {
+
+namespace {
+
+// Client area and panel geometry, in twips.
+constexpr int kClientWidth = 9450;
+constexpr int kClientHeight = 7335;
+constexpr int kColumns = 3;
+constexpr int kCellWidth = 3000;
+constexpr int kCellHeight = 720;
+
+const QColor kPolledColour(0, 0, 192);
+
+QRect twipRect(int x, int y, int width, int height) {
+  return QRect(twips(x), twips(y), twips(width), twips(height));
+}
+
+// Fonts are asked for by their usual names first, then by their metric twins on Linux.
+QFont sansFont(double points) {
+  QFont font;
+  font.setFamilies({"MS Sans Serif", "Liberation Sans", "DejaVu Sans"});
+  font.setStyleHint(QFont::SansSerif);
+  font.setPointSizeF(points);
+  font.setBold(true);
+  return font;
+}
+
+QFont serifFont(double points) {
+  QFont font;
+  font.setFamilies({"Times New Roman", "Liberation Serif", "DejaVu Serif"});
+  font.setStyleHint(QFont::Serif);
+  font.setPointSizeF(points);
+  font.setBold(true);
+  return font;
+}
+
+QLabel* makeLabel(QWidget* parent, const QRect& rect, const QFont& font, Qt::Alignment align) {
+  auto* label = new QLabel(parent);
+  label->setGeometry(rect);
+  label->setFont(font);
+  label->setAlignment(align);
+  label->setTextFormat(Qt::PlainText);  // texts from the line are never markup
+  return label;
+}
+
+}  // namespace
+
+MonitorWindow::MonitorWindow(MonitorModel& model, QWidget* parent)
+    : QWidget(parent), model_(model) {
+  setWindowTitle("Monitor");
+  resize(sizeHint());
+
+  for (int i = 0; i < kMaxScales; ++i) {
+    const int x = kCellWidth * (i % kColumns);
+    const int y = kCellHeight * (i / kColumns);
+    Panel& p = panels_[i];
+
+    p.address =
+        makeLabel(this, twipRect(x + 120, y + 120, 375, 375), sansFont(13.5), Qt::AlignCenter);
+    p.address->setText(fromCodePage(std::string(1, scaleAddress(i))));
+
+    p.weight = makeLabel(this, twipRect(x + 480, y + 120, 2415, 615), serifFont(24),
+                         Qt::AlignRight | Qt::AlignVCenter);
+    p.weight->setAutoFillBackground(true);
+    QPalette white = p.weight->palette();
+    white.setColor(QPalette::Window, Qt::white);
+    white.setColor(QPalette::WindowText, Qt::black);
+    p.weight->setPalette(white);
+    p.weight->setFrameStyle(QFrame::Box | QFrame::Plain);
+    p.weight->setLineWidth(1);
+    p.weight->installEventFilter(this);
+
+    // Created after the weight display, so they lie over it.
+    p.net = makeLabel(this, twipRect(x + 480, y + 120, 375, 255), sansFont(8.25), Qt::AlignCenter);
+    p.net->setText("Net");
+    p.motion =
+        makeLabel(this, twipRect(x + 600, y + 360, 135, 255), sansFont(8.25), Qt::AlignCenter);
+
+    refresh(i);
+  }
+
+  model_.onPanelChanged = [this](int i) {
+    if (i >= 0 && i < kMaxScales) refresh(i);
+  };
+}
+
+MonitorWindow::~MonitorWindow() {
+  model_.onPanelChanged = nullptr;
+}
+
+QSize MonitorWindow::sizeHint() const {
+  return QSize(twips(kClientWidth), twips(kClientHeight));
+}
+
+bool MonitorWindow::eventFilter(QObject* watched, QEvent* event) {
+  if (event->type() == QEvent::MouseButtonDblClick) {
+    for (int i = 0; i < kMaxScales; ++i) {
+      if (watched == panels_[i].weight) {
+        model_.toggleScan(i);
+        return true;
+      }
+    }
+  }
+  return QWidget::eventFilter(watched, event);
+}
+
+void MonitorWindow::refresh(int i) {
+  const MonitorPanel& state = model_.panel(i);
+  Panel& p = panels_[i];
+
+  p.address->setEnabled(state.addressEnabled);
+  // Only the active colours change: a disabled label keeps the greyed look.
+  QPalette palette = p.address->palette();
+  const QColor text =
+      state.addressHighlighted ? kPolledColour : QWidget::palette().color(QPalette::ButtonText);
+  palette.setColor(QPalette::Active, QPalette::WindowText, text);
+  palette.setColor(QPalette::Inactive, QPalette::WindowText, text);
+  p.address->setPalette(palette);
+
+  p.weight->setText(fromCodePage(state.view.text));
+  p.net->setVisible(state.view.netVisible);
+  p.motion->setText(fromCodePage(state.view.motionText));
+  p.motion->setVisible(state.view.motionVisible);
+}
+
+}  // namespace trv4
