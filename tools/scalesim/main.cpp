@@ -1,0 +1,270 @@
+// trv4-scalesim: serves the simulated scale network on a pseudo-terminal, so the TRV-4 program
+// (or anything else that opens a serial port) can talk to it. A symbolic link (./COM1 unless told
+// otherwise) points at the terminal while the simulator runs.
+#include <fcntl.h>
+#include <poll.h>
+#include <signal.h>
+#include <sys/stat.h>
+#include <termios.h>
+#include <time.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cmath>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <string>
+
+#include "tools/scalesim/scale_model.h"
+
+using trv4::scalesim::LineOutput;
+using trv4::scalesim::NetworkOptions;
+using trv4::scalesim::ReceivedFrame;
+using trv4::scalesim::ScaleNetwork;
+
+namespace {
+
+volatile sig_atomic_t gStop = 0;
+void onSignal(int) {
+  gStop = 1;
+}
+
+int64_t monotonicUs() {
+  timespec ts{};
+  clock_gettime(CLOCK_MONOTONIC, &ts);
+  return int64_t{ts.tv_sec} * 1'000'000 + ts.tv_nsec / 1000;
+}
+
+const char kUsage[] =
+    "usage: trv4-scalesim [options]\n"
+    "  --scales LIST     addresses on the line, e.g. A-H, A,C,E or A-C,K (default A-H)\n"
+    "  --echo            the line returns every byte sent to it, ahead of the reply\n"
+    "  --delay MS        time from a request's last byte to the reply (default 2)\n"
+    "  --baud N          bit rate: every character takes its time on the line (default: none)\n"
+    "  --format F        frame format for the bit rate, e.g. 7E1, 8N1 (default 7E1)\n"
+    "  --fault SPEC      KIND[:LIST][@RATE], KIND one of silence, noise, cut, double, stream;\n"
+    "                    may be given several times, e.g. --fault silence:C --fault cut@0.2\n"
+    "  --seed N          seed of weights and faults (default 1)\n"
+    "  --static          weights stay where they are (default: loads change now and then)\n"
+    "  --link PATH       symbolic link to the terminal (default ./COM1)\n"
+    "  --log FILE        record every frame received and every write, with CLOCK_MONOTONIC times\n";
+
+bool parseNumber(const char* text, double* out) {
+  char* end = nullptr;
+  double v = std::strtod(text, &end);
+  if (end == text || *end != '\0' || !std::isfinite(v) || v < 0) return false;
+  *out = v;
+  return true;
+}
+
+std::string hex(const std::string& bytes) {
+  std::string out;
+  char buf[4];
+  for (unsigned char c : bytes) {
+    std::snprintf(buf, sizeof buf, "%s%02X", out.empty() ? "" : " ", c);
+    out += buf;
+  }
+  return out;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  NetworkOptions options;
+  std::string linkPath = "./COM1";
+  std::string logPath;
+  std::string format = "7E1";
+  for (int i = 1; i < argc; ++i) {
+    std::string a = argv[i];
+    auto value = [&](const char* name) -> const char* {
+      if (i + 1 >= argc) {
+        std::fprintf(stderr, "trv4-scalesim: %s needs a value\n%s", name, kUsage);
+        std::exit(2);
+      }
+      return argv[++i];
+    };
+    std::string error;
+    double number = 0;
+    if (a == "--help" || a == "-h") {
+      std::fputs(kUsage, stdout);
+      return 0;
+    } else if (a == "--scales") {
+      options.addresses = trv4::scalesim::parseAddresses(value("--scales"), &error);
+      if (options.addresses.empty()) {
+        std::fprintf(stderr, "trv4-scalesim: %s\n", error.c_str());
+        return 2;
+      }
+    } else if (a == "--echo") {
+      options.echo = true;
+    } else if (a == "--static") {
+      options.movingWeights = false;
+    } else if (a == "--delay") {
+      if (!parseNumber(value("--delay"), &number) || number > 60000) {
+        std::fprintf(stderr, "trv4-scalesim: --delay takes milliseconds from 0 to 60000\n");
+        return 2;
+      }
+      options.replyDelayUs = static_cast<int64_t>(number * 1000);
+    } else if (a == "--baud") {
+      if (!parseNumber(value("--baud"), &number) || number < 50 || number > 4'000'000) {
+        std::fprintf(stderr, "trv4-scalesim: --baud takes a bit rate from 50 to 4000000\n");
+        return 2;
+      }
+      options.baud = static_cast<int>(number);
+    } else if (a == "--format") {
+      format = value("--format");
+      if (trv4::scalesim::bitsPerCharacter(format) == 0) {
+        std::fprintf(stderr, "trv4-scalesim: bad frame format \"%s\" (e.g. 7E1, 8N1)\n",
+                     format.c_str());
+        return 2;
+      }
+    } else if (a == "--fault") {
+      auto fault = trv4::scalesim::parseFault(value("--fault"), &error);
+      if (!fault) {
+        std::fprintf(stderr, "trv4-scalesim: %s\n", error.c_str());
+        return 2;
+      }
+      options.faults.push_back(*fault);
+    } else if (a == "--seed") {
+      if (!parseNumber(value("--seed"), &number)) {
+        std::fprintf(stderr, "trv4-scalesim: --seed takes a whole number\n");
+        return 2;
+      }
+      options.seed = static_cast<uint64_t>(number);
+    } else if (a == "--link") {
+      linkPath = value("--link");
+    } else if (a == "--log") {
+      logPath = value("--log");
+    } else {
+      std::fprintf(stderr, "trv4-scalesim: unknown option %s\n%s", a.c_str(), kUsage);
+      return 2;
+    }
+  }
+  options.bitsPerChar = trv4::scalesim::bitsPerCharacter(format);
+
+  FILE* log = nullptr;
+  if (!logPath.empty()) {
+    log = std::fopen(logPath.c_str(), "w");
+    if (!log) {
+      std::fprintf(stderr, "trv4-scalesim: cannot write %s: %s\n", logPath.c_str(),
+                   std::strerror(errno));
+      return 1;
+    }
+  }
+
+  int master = posix_openpt(O_RDWR | O_NOCTTY);
+  if (master < 0 || grantpt(master) != 0 || unlockpt(master) != 0) {
+    std::fprintf(stderr, "trv4-scalesim: no pseudo-terminal: %s\n", std::strerror(errno));
+    return 1;
+  }
+  const char* slaveName = ptsname(master);
+  std::string slavePath = slaveName ? slaveName : "";
+  // Holding the terminal's other end open keeps the line alive while no program has it open
+  // (else the master reports a hang-up on every poll), and lets us put it in raw mode.
+  int slave = open(slavePath.c_str(), O_RDWR | O_NOCTTY);
+  if (slave < 0) {
+    std::fprintf(stderr, "trv4-scalesim: cannot open %s: %s\n", slavePath.c_str(),
+                 std::strerror(errno));
+    return 1;
+  }
+  termios tio{};
+  tcgetattr(slave, &tio);
+  cfmakeraw(&tio);
+  tcsetattr(slave, TCSANOW, &tio);
+  fcntl(master, F_SETFL, fcntl(master, F_GETFL) | O_NONBLOCK);
+
+  // A link left behind by an earlier run is replaced; anything else at that path is not.
+  struct stat st {};
+  if (lstat(linkPath.c_str(), &st) == 0) {
+    if (!S_ISLNK(st.st_mode)) {
+      std::fprintf(stderr, "trv4-scalesim: %s exists and is not a symbolic link\n",
+                   linkPath.c_str());
+      return 1;
+    }
+    unlink(linkPath.c_str());
+  }
+  if (symlink(slavePath.c_str(), linkPath.c_str()) != 0) {
+    std::fprintf(stderr, "trv4-scalesim: cannot link %s: %s\n", linkPath.c_str(),
+                 std::strerror(errno));
+    return 1;
+  }
+
+  // SIGINT and SIGTERM are only let through while waiting in ppoll, so a stop request is never
+  // lost between a check of the flag and the wait.
+  struct sigaction sa {};
+  sa.sa_handler = onSignal;
+  sigemptyset(&sa.sa_mask);
+  sigaction(SIGINT, &sa, nullptr);
+  sigaction(SIGTERM, &sa, nullptr);
+  signal(SIGPIPE, SIG_IGN);
+  sigset_t blocked, waitMask;
+  sigemptyset(&blocked);
+  sigaddset(&blocked, SIGINT);
+  sigaddset(&blocked, SIGTERM);
+  sigprocmask(SIG_BLOCK, &blocked, &waitMask);
+  sigdelset(&waitMask, SIGINT);
+  sigdelset(&waitMask, SIGTERM);
+
+  const int64_t startUs = monotonicUs();
+  ScaleNetwork net(options);
+  int64_t readAtUs = startUs;
+  net.onFrame = [&](const ReceivedFrame& f) {
+    if (!log) return;
+    std::fprintf(log, "RX %.6f %s%s\n", static_cast<double>(readAtUs) / 1e6, hex(f.bytes).c_str(),
+                 f.valid ? "" : " BADBCC");
+    std::fflush(log);
+  };
+  if (log) {
+    std::fprintf(log, "START %.6f %s\n", static_cast<double>(startUs) / 1e6, slavePath.c_str());
+    std::fflush(log);
+  }
+  std::printf("trv4-scalesim: %s -> %s\n", linkPath.c_str(), slavePath.c_str());
+  std::fflush(stdout);
+
+  char buf[4096];
+  while (!gStop) {
+    int64_t now = monotonicUs() - startUs;
+    for (const LineOutput& o : net.takeOutput(now)) {
+      // Nobody reading: the line drops what does not fit, as a real line would.
+      ssize_t n = write(master, o.bytes.data(), o.bytes.size());
+      if (log && n > 0) {
+        std::fprintf(log, "TX %.6f %s\n", static_cast<double>(monotonicUs()) / 1e6,
+                     hex(o.bytes.substr(0, static_cast<size_t>(n))).c_str());
+        std::fflush(log);
+      }
+    }
+    timespec timeout{};
+    timespec* timeoutPtr = nullptr;  // nothing scheduled: wait for the line or a signal
+    if (auto next = net.nextOutputTime()) {
+      int64_t wait = std::max<int64_t>(0, *next - (monotonicUs() - startUs));
+      timeout.tv_sec = wait / 1'000'000;
+      timeout.tv_nsec = (wait % 1'000'000) * 1000;
+      timeoutPtr = &timeout;
+    }
+    pollfd pfd{master, POLLIN, 0};
+    int r = ppoll(&pfd, 1, timeoutPtr, &waitMask);
+    if (r < 0) {
+      if (errno == EINTR) continue;
+      std::fprintf(stderr, "trv4-scalesim: poll: %s\n", std::strerror(errno));
+      break;
+    }
+    if (r == 0) continue;
+    if (pfd.revents & POLLIN) {
+      ssize_t n = read(master, buf, sizeof buf);
+      if (n > 0) {
+        readAtUs = monotonicUs();
+        net.receive(std::string_view(buf, static_cast<size_t>(n)), readAtUs - startUs);
+      }
+    } else if (pfd.revents & (POLLHUP | POLLERR)) {
+      // Should not happen while we hold the other end; do not spin if it does.
+      timespec pause{0, 50'000'000};
+      nanosleep(&pause, nullptr);
+    }
+  }
+
+  unlink(linkPath.c_str());
+  if (log) std::fclose(log);
+  close(slave);
+  close(master);
+  return 0;
+}

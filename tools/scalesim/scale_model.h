@@ -1,0 +1,199 @@
+// A network of simulated scales on one serial line. Plain C++: no I/O, no clock of its own; the
+// caller says when bytes arrive and asks which bytes go out by a given time. Times are in
+// microseconds on the caller's clock.
+//
+// The scales answer the frames the TRV-4 program sends: status requests with a flags character
+// and a six-character weight field, zero/gross/tare and the one-shot commands, parameter reads and
+// writes with ACK/NAK, store, PIN lock, and the calibration sequences with their display texts.
+// Everything random (weights, injected faults) comes from one seed, so runs repeat.
+#pragma once
+
+#include <array>
+#include <cstdint>
+#include <deque>
+#include <functional>
+#include <map>
+#include <optional>
+#include <set>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace trv4::scalesim {
+
+inline constexpr char kStx = '\x02';
+inline constexpr char kEtx = '\x03';
+inline constexpr char kAck = '\x06';
+inline constexpr char kNak = '\x15';
+inline constexpr char kSync = '\x10';
+inline constexpr char kBroadcast = '@';
+
+// Bits of the status flags character. The character sent is 0x40 | bits, so it is always
+// printable and never an STX or ETX.
+enum StatusBit : int {
+  kTextBit = 1,
+  kNetBit = 2,
+  kMarkBit = 4,
+  kOffRangeBit = 8,
+  kStableBit = 16,
+  kNegativeBit = 32,
+};
+
+// The two block-check characters of text running from STX to the end of the body: x = XOR of all
+// bytes, then 48 + x / 16 and 48 + x % 16.
+std::string blockCheck(std::string_view stxToBody);
+// STX, address, body, block check, ETX.
+std::string makeFrame(char address, std::string_view body);
+
+enum class FaultKind {
+  kSilence,  // the scale does not answer
+  kNoise,    // random bytes on the line in front of the reply
+  kCut,      // the reply stops part-way: no ETX
+  kDouble,   // the reply and a second frame go out in one write
+  kStream,   // the scale sends characters without end, ignoring the protocol
+};
+
+struct Fault {
+  FaultKind kind = FaultKind::kSilence;
+  std::set<char> addresses;  // empty: every scale
+  double rate = 1.0;         // share of replies affected, 0..1 (ignored by kStream)
+};
+
+// Parses "silence", "noise:A", "cut:B-D@0.5", "stream:H": kind, optional addresses, optional
+// rate. nullopt with *error set when the text is malformed.
+std::optional<Fault> parseFault(std::string_view text, std::string* error);
+// Parses an address list "A-H", "A,C,E", "A-C,K", "^". Empty set with *error set when malformed.
+std::set<char> parseAddresses(std::string_view text, std::string* error);
+// Bits per character for a frame format like "7E1", "8N1", "8E2": start + data + parity + stop.
+// 0 when malformed.
+int bitsPerCharacter(std::string_view format);
+
+struct NetworkOptions {
+  std::set<char> addresses{'A', 'B', 'C', 'D', 'E', 'F', 'G', 'H'};
+  bool echo = false;            // the line returns every byte the PC sends, first
+  int64_t replyDelayUs = 2000;  // from the request's last byte to the reply's first byte
+  int baud = 0;                 // 0: bytes take no time on the line
+  int bitsPerChar = 10;         // 7E1 and 8N1 both take 10 bits
+  uint64_t seed = 1;
+  bool movingWeights = true;  // loads change now and then; false: a load stays until set
+  std::vector<Fault> faults;
+};
+
+// Bytes that are complete on the line at time atUs.
+struct LineOutput {
+  int64_t atUs = 0;
+  std::string bytes;
+};
+
+// A request frame as the scales received it.
+struct ReceivedFrame {
+  int64_t atUs = 0;    // when its ETX was complete
+  std::string bytes;   // STX .. ETX
+  bool valid = false;  // block check right
+};
+
+// Everything one scale keeps: its load and display state, its parameters and its locks.
+struct ScaleState {
+  char address = 'A';
+  // Load and weighing (kilograms).
+  double load = 0;            // what lies on the platform
+  double zeroOffset = 0;      // set by "Z" and the zero calibrations
+  double tare = 0;            // set by "T"
+  bool net = false;           // after "T", until "G"
+  double capacity = 150;      // above this (gross) the scale reports off range
+  int64_t motionUntilUs = 0;  // the weight moves until then
+  double motionFrom = 0;      // load the motion started from
+  int64_t motionStartUs = 0;
+  int64_t nextLoadChangeUs = 0;
+  // The display: a text (TextBit) per step, each shown for its duration (-1: until acknowledged
+  // or replaced); the weight shows when no step is left.
+  struct DisplayStep {
+    std::string text;
+    int64_t durationUs = -1;
+  };
+  std::deque<DisplayStep> display;
+  int64_t displayStartUs = 0;  // when the front step began
+  // Parameters by their read name ("s1", "p1", "p2", "p3", "q1", "q2", "s2", "f1".."f4",
+  // "i0".."i4"): the data characters a read reports after the two request letters. Writes change
+  // `params`; "W" copies them to `stored`, which a reset brings back.
+  std::map<std::string, std::string> params;
+  std::map<std::string, std::string> stored;
+  bool calLock = false;
+  bool pinLock = false;
+  std::string pin = "000000";
+  int auditCounter = 0;
+  // Calibration in progress: 0 none, 'c' weight corner, 'C' electronic corner.
+  char cornerMode = 0;
+  int nextCorner = 0;  // the corner the scale asks for
+};
+
+class ScaleNetwork {
+ public:
+  explicit ScaleNetwork(NetworkOptions options);
+
+  // Bytes from the PC; the first is being received at nowUs. With a bit rate each byte completes
+  // one character time after the previous one (or after nowUs).
+  void receive(std::string_view bytes, int64_t nowUs);
+  // When the next output byte is complete on the line, if any is scheduled.
+  std::optional<int64_t> nextOutputTime() const;
+  // All output complete by nowUs, in order, removed from the schedule. With a bit rate every
+  // byte is its own entry at its own time.
+  std::vector<LineOutput> takeOutput(int64_t nowUs);
+
+  // Time one character takes on the line (0 without a bit rate).
+  int64_t characterTimeUs() const { return charUs_; }
+
+  // The scale at an address, nullptr when it is not on the network.
+  ScaleState* scale(char address);
+  // Puts a load on a scale at time nowUs: the weight moves there and settles.
+  void setLoad(char address, double kg, int64_t nowUs);
+  // Shows a text on a scale's display from nowUs for durationUs (-1: until acknowledged or reset).
+  void showText(char address, const std::string& text, int64_t nowUs, int64_t durationUs);
+  // The status payload (flags character + weight field) the scale would report at nowUs.
+  std::string statusPayload(char address, int64_t nowUs);
+
+  const NetworkOptions& options() const { return options_; }
+  // Every request frame seen, with its time (the last 10000 are kept).
+  const std::deque<ReceivedFrame>& received() const { return received_; }
+  // Runs for every frame received (after it is recorded).
+  std::function<void(const ReceivedFrame&)> onFrame;
+
+  // How long the scale shows its working texts (calibration in progress).
+  int64_t workingTextUs = 800'000;
+  // How long a load change takes to settle.
+  int64_t settleUs = 700'000;
+
+ private:
+  void handleFrame(const std::string& frame, int64_t atUs);
+  std::string answer(ScaleState& s, const std::string& body, int64_t atUs);
+  std::string parameterWrite(ScaleState& s, const std::string& body, int64_t atUs);
+  std::string calibration(ScaleState& s, const std::string& body, int64_t atUs);
+  void advanceLoad(ScaleState& s, int64_t nowUs);
+  void updateText(ScaleState& s, int64_t nowUs);
+  double displayedGross(ScaleState& s, int64_t nowUs);
+  void schedule(int64_t startUs, const std::string& bytes);
+  const Fault* faultFor(FaultKind kind, char address);
+  bool roll(double rate);
+  uint64_t nextRandom();
+  double uniform(double lo, double hi);
+  void fillStream(int64_t untilUs);
+
+  NetworkOptions options_;
+  int64_t charUs_ = 0;
+  uint64_t rng_;
+  std::map<char, ScaleState> scales_;
+  // Receiving.
+  std::string frame_;
+  bool inFrame_ = false;
+  int64_t rxFreeUs_ = 0;  // when the receive side of the line is free again
+  std::deque<ReceivedFrame> received_;
+  // Sending: outputs in time order; txFreeUs_ is when the send side is free again.
+  std::deque<LineOutput> out_;
+  int64_t txFreeUs_ = 0;
+  // A streaming scale: its next byte's time, and the position in its endless text.
+  std::optional<char> streamer_;
+  int64_t streamNextUs_ = 0;
+  uint64_t streamPos_ = 0;
+};
+
+}  // namespace trv4::scalesim
