@@ -3,6 +3,7 @@
 // unanswered exchanges on CharTimer.
 #pragma once
 
+#include <cstddef>
 #include <functional>
 #include <memory>
 #include <string>
@@ -20,6 +21,10 @@ struct SingleScaleSource {
   std::function<bool()> checked;
   std::function<std::string()> selection;
 };
+
+// Receive text kept while waiting for a frame's ETX. The longest reply the scales send is a few
+// dozen characters; a line that goes past this without a usable frame is treated as noise.
+inline constexpr std::size_t kRxBufferLimit = 512;
 
 class ScaleLink {
  public:
@@ -42,6 +47,11 @@ class ScaleLink {
   Timer& CharTimer() { return *charTimer_; }
 
  private:
+  // Ends the open exchange as a time-out does, and stops receive events until the next request.
+  void abandonExchange();
+  // Sends one request frame and arms the exchange time-out.
+  void send(const std::string& frame);
+
   LinkState& state_;
   SerialPort& port_;
   ScanDisplay& display_;

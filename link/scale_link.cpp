@@ -1,0 +1,203 @@
+#include "link/scale_link.h"
+
+#include <algorithm>
+
+#include "link/frame.h"
+#include "link/transliterate.h"
+
+namespace trv4 {
+
+namespace {
+
+// A timer interval of 0 never ticks: a time-out or scan delay of 0 (an unreadable timing in the
+// configuration file) would hold an exchange open, or stop the cycle, for good. The link arms
+// its timers with at least 1 ms.
+int timerInterval(int ms) {
+  return std::max(ms, 1);
+}
+
+// Index of the scale a single-scale selection designates: 0..29 for "A".."^", -1 for "@".
+// A selection that is none of these (for example an empty box) counts as "@": the normal cycle
+// runs.
+int selectedScale(const std::string& selection) {
+  if (selection.size() != 1) return -1;
+  const int i = static_cast<unsigned char>(selection[0]) - 'A';
+  return (i >= 0 && i < kMaxScales) ? i : -1;
+}
+
+}  // namespace
+
+ScaleLink::ScaleLink(LinkState& state, SerialPort& port, Toolkit& toolkit, ScanDisplay& display,
+                     SingleScaleSource single)
+    : state_(state), port_(port), display_(display), single_(std::move(single)) {
+  blockTimer_ = toolkit.createTimer([this] { BlockTimer_Timer(); });
+  blockTimer_->setInterval(100);
+  blockTimer_->setEnabled(true);
+  charTimer_ = toolkit.createTimer([this] { CharTimer_Timer(); });
+  charTimer_->setInterval(5000);
+  port_.setOnComm([this] { ComX_OnComm(); });
+}
+
+ScaleLink::~ScaleLink() {
+  port_.setOnComm(nullptr);
+}
+
+void ScaleLink::abandonExchange() {
+  charTimer_->setEnabled(false);
+  state_.RxBuffer.clear();
+  port_.setRThreshold(0);
+}
+
+void ScaleLink::ComX_OnComm() {
+  if (port_.commEvent() != kCommEventReceive) return;
+  if (port_.inBufferCount() == 0) return;
+
+  charTimer_->restart(timerInterval(state_.CharTimeout));
+  state_.RxBuffer += port_.input();
+
+  std::string& rx = state_.RxBuffer;
+  const std::size_t etx = rx.find(ETX);
+  if (etx != std::string::npos) {
+    // Positions counted from 1: p the first ETX, s the first STX (0 when there is none).
+    const long p = static_cast<long>(etx) + 1;
+    const std::size_t stx = rx.find(STX);
+    const long s = stx == std::string::npos ? 0 : static_cast<long>(stx) + 1;
+
+    const int scale = state_.ScanIndex;
+    if (s > 0 && p - s > 4 && scale >= 0 && scale < kMaxScales) {
+      const std::string frame = rx.substr(s - 1, p - s + 1);
+      if (frame != state_.LastSentFrame) {  // else the line's echo of our own request
+        // The reply's kind is told by the third character of the whole buffer, even when text
+        // stands before the STX.
+        if (rx[2] == '?') {
+          if (p - s > 7) {
+            const std::string payload = rx.substr(s + 2, p - s - 5);
+            state_.StatusReply[scale] = payload;
+            charTimer_->setEnabled(false);
+            blockTimer_->setEnabled(false);
+            display_.DispWeight(static_cast<int16_t>(scale), payload);
+            port_.setRThreshold(0);
+            BlockTimer_Timer();
+          }
+          // A shorter status frame is dropped; the exchange ends by time-out.
+        } else {
+          state_.CommandReply[scale] = rx;
+          charTimer_->setEnabled(false);
+          port_.setRThreshold(0);
+          BlockTimer_Timer();
+        }
+      }
+    }
+
+    // One frame per receive event: keep only what follows the first ETX. When the scan step
+    // above has sent a new request the buffer is already empty.
+    if (static_cast<std::size_t>(p) >= rx.size()) {
+      rx.clear();
+    } else {
+      rx.erase(0, p);
+    }
+  }
+
+  // A line that streams characters without a usable frame would re-arm CharTimer forever and
+  // stall the cycle; past the limit the exchange ends as a time-out would.
+  if (rx.size() > kRxBufferLimit) abandonExchange();
+}
+
+void ScaleLink::CharTimer_Timer() {
+  charTimer_->setEnabled(false);
+  state_.RxBuffer.clear();
+}
+
+void ScaleLink::BlockTimer_Timer() {
+  LinkState& st = state_;
+  const int count = std::clamp(st.ScaleCount, 1, kMaxScales);
+  if (st.ScanIndex < 0 || st.ScanIndex >= count) st.ScanIndex = count - 1;
+
+  st.SingleScaleMode = (single_.checked && single_.checked()) ? 1 : 0;
+
+  // Age the display of the scale served last. The count stops at 0 (it would otherwise run
+  // towards overflow while the port stays closed); a scale at 0 stays blanked at every step.
+  int& hold = st.DisplayHold[st.ScanIndex];
+  if (hold > 0) --hold;
+  if (hold < 1) display_.blankPanel(st.ScanIndex);
+
+  // Closed port, or an exchange still open: BlockTimer keeps its interval and ticks again.
+  if (!port_.portOpen() || charTimer_->enabled()) return;
+
+  blockTimer_->setEnabled(false);
+  display_.setAddressHighlight(st.ScanIndex, false);
+
+  bool found = false;
+  const int selected = selectedScale(single_.selection ? single_.selection() : std::string());
+  if (st.SingleScaleMode == 1 && selected >= 0) {
+    st.ScanIndex = selected;
+    found = true;
+  } else {
+    auto advance = [&] {
+      ++st.ScanIndex;
+      if (st.ScanIndex > count - 1) st.ScanIndex = 0;
+    };
+    // Commands first. The scale served last comes up at n == count and does not count there.
+    const int start = st.ScanIndex;
+    int n = 0;
+    while (n < count + 1) {
+      ++n;
+      advance();
+      if (st.ScanList[st.ScanIndex] == 1 && !st.CommandQueue[st.ScanIndex].empty()) break;
+    }
+    if (n < count) {
+      found = true;
+    } else {
+      // Then the next enabled scale, the one served last included.
+      st.ScanIndex = start;
+      n = 0;
+      while (n < count + 1) {
+        ++n;
+        advance();
+        if (st.ScanList[st.ScanIndex] == 1) break;
+      }
+      found = n <= count;
+    }
+  }
+
+  if (found) {
+    display_.setAddressHighlight(st.ScanIndex, true);
+
+    const std::string address(1, scaleAddress(st.ScanIndex));
+    std::string& broadcast = st.CommandQueue[kBroadcastSlot];
+    std::string& own = st.CommandQueue[st.ScanIndex];
+    std::string head;
+    if (!broadcast.empty()) {
+      // Broadcast text goes out as typed; the chosen scale's own command waits.
+      head = std::string(1, STX) + "@" + broadcast;
+      broadcast.clear();
+      st.ReplyTimeout = st.CommandReplyTimeout;
+      st.ScanDelay = st.CommandScanDelay;
+    } else if (own.empty()) {
+      head = TransliterateGreek(std::string(1, STX) + address + "?0");
+      st.ReplyTimeout = st.StatusReplyTimeout;
+      st.ScanDelay = st.StatusScanDelay;
+    } else {
+      head = TransliterateGreek(std::string(1, STX) + address + own);
+      own.clear();
+      st.ReplyTimeout = st.CommandReplyTimeout;
+      st.ScanDelay = st.CommandScanDelay;
+    }
+    send(head + FrameBcc(head) + ETX);
+  }
+
+  // Before any request was ever sent ScanDelay has no value yet: the status scan delay applies.
+  const int delay = st.ScanDelay > 0 ? st.ScanDelay : st.StatusScanDelay;
+  blockTimer_->restart(timerInterval(delay));
+}
+
+void ScaleLink::send(const std::string& frame) {
+  port_.input();  // whatever is still waiting belongs to an earlier exchange
+  state_.RxBuffer.clear();
+  port_.setRThreshold(1);
+  charTimer_->restart(timerInterval(state_.ReplyTimeout));
+  port_.output(frame);
+  state_.LastSentFrame = frame;
+}
+
+}  // namespace trv4
