@@ -59,14 +59,6 @@ TEST_F(MonitorModelTest, NetIndicatorShowsThenHidesAcrossTwoReplies) {
   EXPECT_EQ(model.panel(3).view, PanelView{});
 }
 
-TEST_F(MonitorModelTest, MotionIndicatorHidesAndKeepsItsCaption) {
-  model.DispWeight(2, status(0, "001234"));
-  EXPECT_TRUE(model.panel(2).view.motionVisible);
-  model.DispWeight(2, status(StableBit, "001234"));
-  EXPECT_FALSE(model.panel(2).view.motionVisible);
-  EXPECT_EQ(model.panel(2).view.motionText, "M");
-}
-
 TEST_F(MonitorModelTest, DispWeightReloadsOnlyThatScalesCountdown) {
   state.DisplayHoldReload = 7;
   state.DisplayHold.fill(1);
@@ -96,15 +88,6 @@ TEST_F(MonitorModelTest, BlankPanelEmptiesTextAndHidesIndicators) {
   EXPECT_FALSE(v.netVisible);
   EXPECT_FALSE(v.motionVisible);
   EXPECT_EQ(changed, (std::vector<int>{7, 7}));
-}
-
-TEST_F(MonitorModelTest, HighlightFollowsThePolledScale) {
-  model.setAddressHighlight(3, true);
-  EXPECT_TRUE(model.panel(3).addressHighlighted);
-  model.setAddressHighlight(3, false);
-  model.setAddressHighlight(4, true);
-  EXPECT_FALSE(model.panel(3).addressHighlighted);
-  EXPECT_TRUE(model.panel(4).addressHighlighted);
 }
 
 TEST_F(MonitorModelTest, ToggleScanTwiceRestoresPollingAndSavesEachTime) {
