@@ -21,86 +21,30 @@ std::string bytes(const char* s, size_t n) {
 }
 
 TEST_F(LinkTest, ReceptionEdgeCases) {
+  const std::string S(1, STX), E(1, ETX);
   const std::string echo = makeFrame('A', "?0");
   const std::string reply = makeFrame('A', "?0 12.50");
-  const std::string table_noise = bytes(
-      "\x00\xff\x80\x02"
-      "A\x06"
-      "BB\x03",
-      9);
+  const std::string noise = bytes("\x00\xff\x80", 3) + S + "A\x06" + "BB" + E;
+  const std::string noEtx = bytes("\x00\xfe\x7f", 3) + S;
+  // clang-format off
   const ReceptionCase table[] = {
-      {"lone ETX", {"\x03"}, "", "", false, ""},
-      {"ETX before STX, rest kept",
-       {"\x03\x02"
-        "A?0"},
-       "",
-       "",
-       false,
-       "\x02"
-       "A?0"},
-      {"three characters between STX and ETX",
-       {"\x02"
-        "A?1\x03"},
-       "",
-       "",
-       false,
-       ""},
-      {"four characters: command reply",
-       {"\x02"
-        "AB12\x03"},
-       "",
-       "\x02"
-       "AB12\x03",
-       true,
-       ""},
-      {"status payload of two characters",
-       {"\x02"
-        "A?12BB\x03"},
-       "",
-       "",
-       false,
-       ""},
-      {"status payload of three characters",
-       {"\x02"
-        "A?123BB\x03"},
-       "123",
-       "",
-       true,
-       ""},
-      {"reply in pieces",
-       {"\x02"
-        "A?0 1",
-        "2.50", "XX\x03"},
-       "0 12.50",
-       "",
-       true,
-       ""},
-      {"text before STX, third character ?",
-       {"zz?\x02"
-        "A?0  1.25XX\x03"},
-       "0  1.25",
-       "",
-       true,
-       ""},
-      {"text before STX, whole buffer stored",
-       {"zzz\x02"
-        "A?0  1.25XX\x03"},
-       "",
-       "zzz\x02"
-       "A?0  1.25XX\x03",
-       true,
-       ""},
-      {"two frames in one read", {reply + makeFrame('A', "?1 99.99")}, "0 12.50", "", true, ""},
-      {"echo then reply", {echo, reply}, "0 12.50", "", true, ""},
-      {"echo alone", {echo}, "", "", false, ""},
-      {"noise, NUL and 8-bit bytes", {table_noise}, "", table_noise, true, ""},
-      {"noise without ETX",
-       {bytes("\x00\xfe\x7f\x02", 4)},
-       "",
-       "",
-       false,
-       bytes("\x00\xfe\x7f\x02", 4)},
+      {"lone ETX",                             {E},                     "",        "",          false, ""},
+      {"ETX before STX, rest kept",            {E + S + "A?0"},         "",        "",          false, S + "A?0"},
+      {"three characters between STX and ETX", {S + "AB1" + E},         "",        "",          false, ""},
+      {"four characters: command reply",       {S + "AB12" + E},        "",        S + "AB12" + E, true, ""},
+      {"status payload of two characters",     {S + "A?12BB" + E},      "",        "",          false, ""},
+      {"status payload of three characters",   {S + "A?123BB" + E},     "123",     "",          true,  ""},
+      {"reply in pieces",                      {S + "A?0 1", "2.50", "XX" + E}, "0 12.50", "", true, ""},
+      {"text before STX, third character ?",   {"zz?" + S + "A?0  1.25XX" + E}, "0  1.25", "", true, ""},
+      {"text before STX, whole buffer stored", {"zzz" + S + "A?0  1.25XX" + E}, "",
+                                                                   "zzz" + S + "A?0  1.25XX" + E, true, ""},
+      {"two frames in one read",               {reply + makeFrame('A', "?1 99.99")}, "0 12.50", "", true, ""},
+      {"echo then reply",                      {echo, reply},           "0 12.50", "",          true,  ""},
+      {"echo alone",                           {echo},                  "",        "",          false, ""},
+      {"noise, NUL and 8-bit bytes",           {noise},                 "",        noise,       true,  ""},
+      {"noise without ETX",                    {noEtx},                 "",        "",          false, noEtx},
   };
+  // clang-format on
   for (const auto& c : table) {
     SCOPED_TRACE(c.name);
     VirtualToolkit vt;
@@ -181,6 +125,10 @@ TEST_F(LinkTest, OverlongBufferEndsTheExchangeLikeATimeout) {
   ASSERT_EQ(port.writes.size(), 2u);
   EXPECT_EQ(port.writes[1].at, 200);
   EXPECT_EQ(state.StatusReply[0], "");
+  // The stale frame was discarded with the new request: the fresh reply is the one filed.
+  port.deliver(makeFrame('A', "?0 99.99"), 5);
+  tk.advance(5);
+  EXPECT_EQ(state.StatusReply[0], "0 99.99");
 }
 
 }  // namespace
