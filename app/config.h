@@ -2,6 +2,7 @@
 // polled. Eight quoted lines, CRLF, values at fixed positions.
 #pragma once
 
+#include <functional>
 #include <string>
 
 #include "app/toolkit.h"
@@ -11,6 +12,11 @@
 namespace trv4 {
 
 inline constexpr const char* kConfigFileName = "TRV4.INI";
+
+// What the reader keeps of one line. Every value sits within the first 31 characters, except the
+// settings text of line 2, which is the whole line between its first and last character; a line 2
+// longer than this cannot hold a settings text the port accepts and is skipped.
+inline constexpr std::size_t kConfigLineCap = 256;
 
 class Configuration {
  public:
@@ -27,7 +33,18 @@ class Configuration {
   // leaves the old file intact ("CAN NOT WRITE INI FILE" is shown).
   void SaveSettings();
 
+  // The whole file text SaveSettings writes, for the current state.
+  std::string settingsText() const;
+
+  const std::string& path() const { return path_; }
+
+  // Moves the freshly written file over the old one; true on success. Replaceable so that a
+  // failing rename can be reproduced.
+  std::function<bool(const std::string& from, const std::string& to)> replaceFile;
+
  private:
+  bool probeForPort();
+
   LinkState& state_;
   SerialPort& port_;
   Toolkit& toolkit_;
