@@ -109,11 +109,11 @@ std::optional<Fault> parseFault(std::string_view text, std::string* error) {
     return std::nullopt;
   }
   f.kind = it->second;
-  if (!where.empty()) {
+  if (kind.size() != text.size() && text[kind.size()] == ':') {
     f.addresses = parseAddresses(where, error);
     if (f.addresses.empty()) return std::nullopt;
   }
-  if (!rate.empty()) {
+  if (text.find('@') != text.npos) {
     char* end = nullptr;
     std::string r(rate);
     double v = std::strtod(r.c_str(), &end);

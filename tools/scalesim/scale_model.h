@@ -131,7 +131,8 @@ class ScaleNetwork {
  public:
   explicit ScaleNetwork(NetworkOptions options);
 
-  // Bytes from the PC; the first is being received at nowUs. With a bit rate each byte completes
+  // Bytes from the PC; the first is being received at nowUs (never earlier than a time given
+  // before). With a bit rate each byte completes
   // one character time after the previous one (or after nowUs).
   void receive(std::string_view bytes, int64_t nowUs);
   // When the next output byte is complete on the line, if any is scheduled.

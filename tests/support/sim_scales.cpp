@@ -1,0 +1,42 @@
+#include "tests/support/sim_scales.h"
+
+namespace trv4::test {
+
+SimScales::SimScales(VirtualToolkit& toolkit, SimSerialPort& port, scalesim::NetworkOptions options)
+    : toolkit_(toolkit), port_(port), net_(std::move(options)) {
+  port_.onWrite = [this](const std::string& bytes) {
+    net_.receive(bytes, nowUs());
+    arm();
+  };
+  arm();  // a streaming scale talks from the start
+}
+
+SimScales::~SimScales() {
+  *alive_ = false;
+  port_.onWrite = nullptr;
+}
+
+void SimScales::arm() {
+  auto next = net_.nextOutputTime();
+  if (!next) return;
+  // Bytes complete within a millisecond arrive at its end: the clock has whole milliseconds.
+  int64_t atMs = std::max(toolkit_.now(), (*next + 999) / 1000);
+  if (armedAtMs_ >= 0 && armedAtMs_ <= atMs) return;  // an earlier event will re-arm
+  armedAtMs_ = atMs;
+  std::weak_ptr<bool> alive = alive_;
+  toolkit_.schedule(atMs, [this, alive, atMs] {
+    auto a = alive.lock();
+    if (!a || !*a) return;
+    if (armedAtMs_ == atMs) armedAtMs_ = -1;
+    pump();
+  });
+}
+
+void SimScales::pump() {
+  std::string due;
+  for (auto& o : net_.takeOutput(nowUs())) due += o.bytes;
+  if (!due.empty()) port_.deliver(due, 0);
+  arm();
+}
+
+}  // namespace trv4::test
