@@ -32,30 +32,17 @@ TEST(ParseLineSettings, AcceptsWellFormedTexts) {
 }
 
 TEST(ParseLineSettings, RefusesMalformedTexts) {
-  for (const char* text : {"",
-                           "9600",
-                           "9600,N,8",
-                           "9600,N,8,1,",
-                           "9600,N,8,1,0",
-                           ",N,8,1",
-                           "9600,,8,1",
-                           "9600,N,,1",
-                           "9600,N,8,",
-                           "abc,N,8,1",
-                           "-9600,N,8,1",
-                           "0,N,8,1",
-                           "9601,N,8,1",
-                           "99999999999,N,8,1",
-                           "9600,X,8,1",
-                           "9600,NN,8,1",
-                           "9600,N,9,1",
-                           "9600,N,8,3",
-                           "9600,N,8,1.5",
-                           " 9600,N,8,1",
-                           "9600;N;8;1"}) {
+  // clang-format off
+  const char* const texts[] = {
+      "", "9600", "9600,N,8", "9600,N,8,1,", "9600,N,8,1,0", ",N,8,1", "9600,,8,1", "9600,N,,1",
+      "9600,N,8,", "abc,N,8,1", "-9600,N,8,1", "0,N,8,1", "9601,N,8,1", "99999999999,N,8,1",
+      "9600,X,8,1", "9600,NN,8,1", "9600,N,9,1", "9600,N,8,3", "9600,N,8,1.5", " 9600,N,8,1",
+      "9600;N;8;1"};
+  // clang-format on
+  for (const char* text : texts) {
     std::string error;
     EXPECT_FALSE(parseLineSettings(text, &error)) << text;
-    EXPECT_FALSE(error.empty()) << text;
+    EXPECT_NE(error.find(text), std::string::npos) << text;
   }
 }
 
@@ -83,17 +70,10 @@ TEST_F(PortDeviceTest, LocalLinkComesFirst) {
   EXPECT_EQ(portDevice(8), (dir_ / "COM8").string());
 }
 
-TEST_F(PortDeviceTest, FallsBackToSystemDevicesOrNothing) {
+TEST_F(PortDeviceTest, PortNumbersBelowOneNameNoDevice) {
+  std::filesystem::create_symlink(dir_ / "target", dir_ / "COM0");
   EXPECT_EQ(portDevice(0), "");
   EXPECT_EQ(portDevice(-3), "");
-  for (int n : {1, 2, 5, 250}) {
-    const std::string usb = "/dev/ttyUSB" + std::to_string(n - 1);
-    const std::string tty = "/dev/ttyS" + std::to_string(n - 1);
-    const std::string expected = std::filesystem::exists(usb)   ? usb
-                                 : std::filesystem::exists(tty) ? tty
-                                                                : "";
-    EXPECT_EQ(portDevice(n), expected) << n;
-  }
 }
 
 }  // namespace
