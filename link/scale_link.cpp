@@ -56,8 +56,12 @@ void ScaleLink::ComX_OnComm() {
   state_.RxBuffer += port_.input();
 
   std::string& rx = state_.RxBuffer;
-  const std::size_t etx = rx.find(ETX);
-  if (etx != std::string::npos) {
+  // One frame per receive event, except that a dropped echo does not use up the event: the
+  // port may hand over the echo and the scale's reply in one read, and the reply must not wait
+  // for an event that never comes.
+  bool echo = true;
+  for (std::size_t etx = rx.find(ETX); echo && etx != std::string::npos; etx = rx.find(ETX)) {
+    echo = false;
     // Positions counted from 1: p the first ETX, s the first STX (0 when there is none).
     const long p = static_cast<long>(etx) + 1;
     const std::size_t stx = rx.find(STX);
@@ -66,7 +70,8 @@ void ScaleLink::ComX_OnComm() {
     const int scale = state_.ScanIndex;
     if (s > 0 && p - s > 4 && scale >= 0 && scale < kMaxScales) {
       const std::string frame = rx.substr(s - 1, p - s + 1);
-      if (frame != state_.LastSentFrame) {  // else the line's echo of our own request
+      echo = frame == state_.LastSentFrame;  // the line's echo of our own request
+      if (!echo) {
         // The reply's kind is told by the third character of the whole buffer, even when text
         // stands before the STX.
         if (rx[2] == '?') {
@@ -89,8 +94,8 @@ void ScaleLink::ComX_OnComm() {
       }
     }
 
-    // One frame per receive event: keep only what follows the first ETX. When the scan step
-    // above has sent a new request the buffer is already empty.
+    // Keep only what follows the first ETX. When the scan step above has sent a new request
+    // the buffer is already empty.
     if (static_cast<std::size_t>(p) >= rx.size()) {
       rx.clear();
     } else {

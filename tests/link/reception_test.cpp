@@ -41,6 +41,8 @@ TEST_F(LinkTest, ReceptionEdgeCases) {
       {"two frames in one read",               {reply + makeFrame('A', "?1 99.99")}, "0 12.50", "", true, ""},
       {"echo then reply",                      {echo, reply},           "0 12.50", "",          true,  ""},
       {"echo alone",                           {echo},                  "",        "",          false, ""},
+      {"echo and reply in one read",           {echo + reply},          "0 12.50", "",          true,  ""},
+      {"echo, then two frames in one read",    {echo + reply + reply},  "0 12.50", "",          true,  ""},
       {"noise, NUL and 8-bit bytes",           {noise},                 "",        noise,       true,  ""},
       {"noise without ETX",                    {noEtx},                 "",        "",          false, noEtx},
   };
