@@ -31,11 +31,12 @@ class StartupTest : public ::testing::Test {
 
   void writeIni(const std::string& line8) {
     std::ofstream out(iniPath(), std::ios::binary);
-    for (const char* line : {"1 ' port nr 1,2,3,4", "9600,N,8,1", "0050  ' wait status responce STX",
-                             "0300  ' wait Command responce stx",
-                             "0100  ' wait for next scan if this scan is a status",
-                             "0100  ' wait for next scan if this scan is a command",
-                             "0020  ' wait character reception"}) {
+    for (const char* line :
+         {"1 ' port nr 1,2,3,4", "9600,N,8,1", "0050  ' wait status responce STX",
+          "0300  ' wait Command responce stx",
+          "0100  ' wait for next scan if this scan is a status",
+          "0100  ' wait for next scan if this scan is a command",
+          "0020  ' wait character reception"}) {
       out << '"' << line << "\"\r\n";
     }
     out << '"' << line8 << "  ' Scales To Scan\"\r\n";
@@ -68,8 +69,7 @@ TEST_F(StartupTest, FirstRequestGoesToScaleAOneHundredMillisecondsAfterLoad) {
   EXPECT_EQ(s.ScanIndex, 29);
   for (int i = 0; i < kMaxScales; ++i) EXPECT_EQ(s.DisplayHold[i], 50);
   for (int i = 0; i < kMailboxCount; ++i) {
-    EXPECT_TRUE(s.CommandQueue[i].empty() && s.CommandReply[i].empty() &&
-                s.StatusReply[i].empty());
+    EXPECT_TRUE(s.CommandQueue[i].empty() && s.CommandReply[i].empty() && s.StatusReply[i].empty());
   }
   ASSERT_NE(app.link(), nullptr);
   EXPECT_TRUE(app.link()->BlockTimer().enabled());
