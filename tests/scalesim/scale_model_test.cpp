@@ -194,6 +194,19 @@ TEST(ScaleModelLine, CharacterTimeAndReplyDelay) {
   EXPECT_EQ(net.takeOutput(2000 * kMs + 7 * c + 5 * kMs + c).size(), 1u);
 }
 
+TEST(ScaleModelLine, RequestsFasterThanTheLineDoNotGrowTheScheduleWithoutBound) {
+  NetworkOptions o = quiet();
+  o.baud = 1200;
+  o.echo = true;
+  ScaleNetwork net(o);
+  std::string burst;
+  for (int i = 0; i < 1000; ++i) burst += makeFrame('A', "?0");
+  for (int i = 0; i < 200; ++i) net.receive(burst, 0);
+  size_t waiting = net.takeOutput(int64_t{1} << 50).size();
+  EXPECT_GT(waiting, 50000u);
+  EXPECT_LT(waiting, 110000u);
+}
+
 TEST(ScaleModelLine, BitsPerCharacterOfFrameFormats) {
   EXPECT_EQ(bitsPerCharacter("7E1"), 10);
   EXPECT_EQ(bitsPerCharacter("8N1"), 10);

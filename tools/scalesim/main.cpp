@@ -226,9 +226,11 @@ int main(int argc, char** argv) {
     int64_t now = monotonicUs() - startUs;
     for (const LineOutput& o : net.takeOutput(now)) {
       // Nobody reading: the line drops what does not fit, as a real line would.
+      // Stamped before the write: the program may answer before this process runs again.
+      int64_t writeAtUs = monotonicUs();
       ssize_t n = write(master, o.bytes.data(), o.bytes.size());
       if (log && n > 0) {
-        std::fprintf(log, "TX %.6f %s\n", static_cast<double>(monotonicUs()) / 1e6,
+        std::fprintf(log, "TX %.6f %s\n", static_cast<double>(writeAtUs) / 1e6,
                      hex(o.bytes.substr(0, static_cast<size_t>(n))).c_str());
         std::fflush(log);
       }

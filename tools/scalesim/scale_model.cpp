@@ -9,8 +9,9 @@ namespace trv4::scalesim {
 
 namespace {
 
-constexpr size_t kMaxFrame = 256;       // longer "frames" are line garbage
-constexpr size_t kMaxRecorded = 10000;  // received frames kept
+constexpr size_t kMaxFrame = 256;         // longer "frames" are line garbage
+constexpr size_t kMaxRecorded = 10000;    // received frames kept
+constexpr size_t kMaxScheduled = 100000;  // output entries waiting
 constexpr int64_t kStreamMinGapUs = 1000;
 
 const char* const kWorkingText = "  CAL ";
@@ -193,7 +194,7 @@ const Fault* ScaleNetwork::faultFor(FaultKind kind, char address) {
 // ---- receiving ---------------------------------------------------------------------------
 
 void ScaleNetwork::receive(std::string_view bytes, int64_t nowUs) {
-  if (options_.echo && charUs_ == 0 && !bytes.empty()) {
+  if (options_.echo && charUs_ == 0 && !bytes.empty() && out_.size() <= kMaxScheduled) {
     // Without a bit rate the echo of one write comes back as one piece, ahead of any reply.
     int64_t at = std::max(nowUs, rxFreeUs_);
     auto pos = std::upper_bound(out_.begin(), out_.end(), at,
@@ -203,7 +204,7 @@ void ScaleNetwork::receive(std::string_view bytes, int64_t nowUs) {
   for (char c : bytes) {
     int64_t doneUs = std::max(nowUs, rxFreeUs_) + charUs_;
     rxFreeUs_ = doneUs;
-    if (options_.echo && charUs_ > 0) {
+    if (options_.echo && charUs_ > 0 && out_.size() <= kMaxScheduled) {
       auto pos = std::upper_bound(out_.begin(), out_.end(), doneUs,
                                   [](int64_t t, const LineOutput& o) { return t < o.atUs; });
       out_.insert(pos, LineOutput{doneUs, std::string(1, c)});
@@ -272,6 +273,9 @@ void ScaleNetwork::handleFrame(const std::string& frame, int64_t atUs) {
 }
 
 void ScaleNetwork::schedule(int64_t startUs, const std::string& bytes) {
+  // A PC that writes faster than the line can carry, and never reads, must not make the
+  // schedule grow without bound: such replies are lost, as on a real line.
+  if (out_.size() > kMaxScheduled) return;
   auto insert = [this](LineOutput o) {
     auto pos = std::upper_bound(out_.begin(), out_.end(), o.atUs,
                                 [](int64_t t, const LineOutput& x) { return t < x.atUs; });
