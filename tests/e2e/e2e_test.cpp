@@ -199,5 +199,22 @@ TEST_F(ProgramE2E, SurvivesTheLineVanishingWithoutSpinning) {
   EXPECT_LT(cpu1 - cpu0, 0.15) << "the program spins after losing its line";
 }
 
+TEST_F(ProgramE2E, BabblingScaleNeitherGrowsMemoryNorSpinsTheProgram) {
+  // Scale H pours out characters without end and never an ETX: 256 kB a second.
+  auto rx = run({"--scales", "A-H", "--delay", "2", "--fault", "stream:H"}, "11111111", 700);
+  ASSERT_FALSE(rx.empty());
+  long rss0 = residentKb(program_->pid());
+  double cpu0 = cpuSeconds(program_->pid());
+  timespec pause{2, 0};
+  nanosleep(&pause, nullptr);
+  long rss1 = residentKb(program_->pid());
+  double cpu1 = cpuSeconds(program_->pid());
+  EXPECT_TRUE(program_->running()) << readFile(dir_.file("trv4.out"));
+  ASSERT_GT(rss0, 0);
+  // 512 kB more came in meanwhile; a buffer that kept it all (or copies of it) would show.
+  EXPECT_LT(rss1 - rss0, 400) << "resident memory grew from " << rss0 << " to " << rss1 << " kB";
+  EXPECT_LT(cpu1 - cpu0, 1.0) << "the program used a whole core on the babble";
+}
+
 }  // namespace
 }  // namespace trv4::e2e

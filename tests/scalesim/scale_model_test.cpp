@@ -428,8 +428,17 @@ TEST(ScaleModelFaults, EachFaultChangesTheRepliesAsNamed) {
       }
       ASSERT_TRUE(net.nextOutputTime());
     }
-    EXPECT_GE(total, 9000u);
-    EXPECT_LE(total, 10001u);
+    EXPECT_GE(total, 9000u * 256);
+    EXPECT_LE(total, 10001u * 256);
+  }
+  {
+    NetworkOptions o = with("stream");
+    o.baud = 9600;
+    ScaleNetwork net(o);
+    // At 9600 baud the stream fills the line and no more: 960 characters a second.
+    size_t total = 0;
+    for (auto& out : net.takeOutput(1000 * kMs)) total += out.bytes.size();
+    EXPECT_EQ(total, 959u);
   }
 }
 

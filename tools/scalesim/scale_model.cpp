@@ -13,6 +13,7 @@ constexpr size_t kMaxFrame = 256;         // longer "frames" are line garbage
 constexpr size_t kMaxRecorded = 10000;    // received frames kept
 constexpr size_t kMaxScheduled = 100000;  // output entries waiting
 constexpr int64_t kStreamMinGapUs = 1000;
+constexpr size_t kStreamBlock = 256;  // bytes per millisecond of a stream without a bit rate
 
 const char* const kWorkingText = "  CAL ";
 
@@ -308,7 +309,11 @@ void ScaleNetwork::fillStream(int64_t untilUs) {
   static const std::string kChatter = "0123456789 -+.kgNET";
   int64_t gap = std::max(charUs_, kStreamMinGapUs);
   while (streamNextUs_ <= untilUs) {
-    LineOutput o{streamNextUs_, std::string(1, kChatter[streamPos_++ % kChatter.size()])};
+    // At a bit rate one character per character time; without one the line takes whatever
+    // comes, so the scale pours out a block every millisecond.
+    LineOutput o{streamNextUs_, {}};
+    size_t n = charUs_ > 0 ? 1 : kStreamBlock;
+    for (size_t k = 0; k < n; ++k) o.bytes += kChatter[streamPos_++ % kChatter.size()];
     auto pos = std::upper_bound(out_.begin(), out_.end(), o.atUs,
                                 [](int64_t t, const LineOutput& x) { return t < x.atUs; });
     out_.insert(pos, std::move(o));
