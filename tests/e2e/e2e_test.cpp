@@ -162,11 +162,11 @@ TEST_F(ProgramE2E, AnsweredRequestIsFollowedAtOnceUnansweredHoldsForItsTimeout) 
   ASSERT_FALSE(afterSilence.empty());
   std::sort(afterAnswer.begin(), afterAnswer.end());
   // Answered (A -> B, C -> A): the next request leaves as soon as the reply is in.
-  EXPECT_LT(afterAnswer[afterAnswer.size() / 2], 15) << "median gap after an answer";
+  EXPECT_LT(afterAnswer[afterAnswer.size() / 2], 20) << "median gap after an answer";
   // Unanswered (B -> C): the cycle waits for the status time-out, seen at the next 100 ms tick.
   for (double ms : afterSilence) {
     EXPECT_GE(ms, 90);
-    EXPECT_LT(ms, 160);
+    EXPECT_LT(ms, 200);
   }
   // The order still holds: A, B, C, A, ...
   for (size_t i = 0; i < rx.size(); ++i) EXPECT_EQ(addressOf(rx[i].bytes), "ABC"[i % 3]) << i;
