@@ -58,6 +58,8 @@ MonitorWindow::MonitorWindow(MonitorModel& model, QWidget* parent)
     : QWidget(parent), model_(model) {
   setWindowTitle("Monitor");
   resize(sizeHint());
+  // Opaque, so a label's repaint stops here instead of repainting the frame around the window.
+  setAutoFillBackground(true);
 
   for (int i = 0; i < kMaxScales; ++i) {
     const int x = kCellWidth * (i % kColumns);
@@ -116,20 +118,31 @@ bool MonitorWindow::eventFilter(QObject* watched, QEvent* event) {
 void MonitorWindow::refresh(int i) {
   const MonitorPanel& state = model_.panel(i);
   Panel& p = panels_[i];
+  // Only what changed is touched: every scan step moves the highlight and every reply rewrites
+  // a panel, and each label change costs a repaint.
+  const MonitorPanel* shown = p.shown ? &*p.shown : nullptr;
 
-  p.address->setEnabled(state.addressEnabled);
-  // Only the active colours change: a disabled label keeps the greyed look.
-  QPalette palette = p.address->palette();
-  const QColor text =
-      state.addressHighlighted ? kPolledColour : QWidget::palette().color(QPalette::ButtonText);
-  palette.setColor(QPalette::Active, QPalette::WindowText, text);
-  palette.setColor(QPalette::Inactive, QPalette::WindowText, text);
-  p.address->setPalette(palette);
-
-  p.weight->setText(fromCodePage(state.view.text));
+  if (!shown || shown->addressEnabled != state.addressEnabled) {
+    p.address->setEnabled(state.addressEnabled);
+  }
+  if (!shown || shown->addressHighlighted != state.addressHighlighted) {
+    // Only the active colours change: a disabled label keeps the greyed look.
+    QPalette palette = p.address->palette();
+    const QColor text =
+        state.addressHighlighted ? kPolledColour : QWidget::palette().color(QPalette::ButtonText);
+    palette.setColor(QPalette::Active, QPalette::WindowText, text);
+    palette.setColor(QPalette::Inactive, QPalette::WindowText, text);
+    p.address->setPalette(palette);
+  }
+  if (!shown || shown->view.text != state.view.text) {
+    p.weight->setText(fromCodePage(state.view.text));
+  }
+  if (!shown || shown->view.motionText != state.view.motionText) {
+    p.motion->setText(fromCodePage(state.view.motionText));
+  }
   p.net->setVisible(state.view.netVisible);
-  p.motion->setText(fromCodePage(state.view.motionText));
   p.motion->setVisible(state.view.motionVisible);
+  p.shown = state;
 }
 
 }  // namespace trv4

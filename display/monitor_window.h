@@ -5,6 +5,7 @@
 #include <QLabel>
 #include <QWidget>
 #include <array>
+#include <optional>
 
 #include "display/monitor_model.h"
 
@@ -34,6 +35,7 @@ class MonitorWindow : public QWidget {
     QLabel* weight = nullptr;
     QLabel* net = nullptr;
     QLabel* motion = nullptr;
+    std::optional<MonitorPanel> shown;  // what the labels show now
   };
 
   void refresh(int i);
