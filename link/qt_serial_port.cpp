@@ -57,9 +57,11 @@ PortError QtSerialPort::setPortOpen(bool open) {
   if (!serial_.open(QIODevice::ReadWrite)) {
     return "Port " + std::to_string(port_) + " (" + device + "): " + errorText(serial_);
   }
-  // The line settings already accepted; a device that refuses them is reported but stays open.
-  if (PortError error = applySettings()) return error;
-  return applyHandshaking();
+  // The settings text was checked when it was set; a device that still refuses part of it is
+  // reported when the settings or the handshaking are set again, not as a failed open.
+  applySettings();
+  applyHandshaking();
+  return std::nullopt;
 }
 
 PortError QtSerialPort::setSettings(const std::string& settings) {
