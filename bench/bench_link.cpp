@@ -7,20 +7,18 @@
 //   - CPU use while polling eight scales at the default timings, and while every request goes
 //     unanswered;
 //   - resident memory.
-#include <time.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <memory>
 #include <string>
 #include <vector>
 
-#include "tests/e2e/e2e_harness.h"
+#include "tools/scalesim/sim_session.h"
 
-using namespace trv4::e2e;
+using namespace trv4::scalesim;
 
 namespace {
 
@@ -35,21 +33,15 @@ struct Figures {
   long rssKb = -1;
 };
 
-void sleepSeconds(double s) {
-  timespec ts{static_cast<time_t>(s), static_cast<long>((s - static_cast<time_t>(s)) * 1e9)};
-  nanosleep(&ts, nullptr);
-}
-
 Figures measure(const std::vector<std::string>& simArgs, const std::string& scan, double seconds) {
   Figures f;
-  TempDir dir;
-  Simulator sim(dir, simArgs);
+  Session session(simArgs, scan);
+  Simulator& sim = session.sim;
+  Process& program = session.program;
   if (!sim.ready()) {
     f.why = "simulator did not start";
     return f;
   }
-  writeFile(dir.file("TRV4.INI"), iniText(scan));
-  Process program(programPath(), {}, dir.path(), {"QT_QPA_PLATFORM=offscreen"}, "trv4.out");
   if (!waitFor([&] { return !received(sim.log()).empty(); }, 5000)) {
     f.why = "program sent nothing";
     return f;

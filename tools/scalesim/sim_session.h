@@ -1,18 +1,24 @@
-// Real-time harness for end-to-end tests: a fresh folder, the simulator on a pseudo-terminal, the
-// program started in that folder, the simulator's frame log, and the CPU time of a process.
+// Runs the simulator and the TRV-4 program as real processes, for the end-to-end tests and the
+// link benchmark: a fresh folder, the simulator on a pseudo-terminal behind ./COM1, the program
+// started there, the simulator's frame log, and the CPU time and memory of a process from /proc.
 #pragma once
 
 #include <sys/types.h>
 
-#include <cstdint>
 #include <functional>
 #include <string>
 #include <vector>
 
-namespace trv4::e2e {
+namespace trv4::scalesim {
 
 // Monotonic clock, in seconds (the clock the simulator's log uses).
 double monotonicSeconds();
+void sleepSeconds(double seconds);
+// Waits until done() holds, checking every 10 ms, at most limitMs. True when it held.
+bool waitFor(const std::function<bool()>& done, int limitMs);
+
+void writeFile(const std::string& path, const std::string& text);
+std::string readFile(const std::string& path);
 
 // A new folder under the system's temporary folder, removed with everything in it.
 class TempDir {
@@ -28,7 +34,7 @@ class TempDir {
   std::string path_;
 };
 
-// A child process started in a folder, stdout and stderr to files there. Stopped (SIGTERM, then
+// A child process started in a folder, stdout and stderr to a file there. Stopped (SIGTERM, then
 // SIGKILL after a second) when destroyed.
 class Process {
  public:
@@ -44,14 +50,11 @@ class Process {
   bool running();
   // Sends a signal and waits up to waitMs for the end. True when it ended.
   bool stop(int signal, int waitMs);
-  // Exit status as waitpid gives it, once ended.
-  int status() const { return status_; }
 
  private:
   pid_t pid_ = -1;
   double startedAt_ = 0;
   bool ended_ = false;
-  int status_ = 0;
 };
 
 // CPU time (user + system) a process has used so far, in seconds; -1 when it cannot be read.
@@ -59,16 +62,9 @@ double cpuSeconds(pid_t pid);
 // Resident memory of a process in kB (VmRSS); -1 when it cannot be read.
 long residentKb(pid_t pid);
 
-// The eight lines of the program's configuration file: port 1, 9600,N,8,1, the given timings,
-// and line 8 from `scan` (one digit per scale, padded with 0 to thirty).
-std::string iniText(const std::string& scan, int statusTimeout = 50, int commandTimeout = 300,
-                    int statusDelay = 100, int commandDelay = 100, int charTimeout = 20);
-void writeFile(const std::string& path, const std::string& text);
-std::string readFile(const std::string& path);
-
-// One line of the simulator's log.
+// One frame received or one write, from the simulator's log.
 struct LogEntry {
-  enum Kind { kStart, kRx, kTx } kind = kRx;
+  enum Kind { kRx, kTx } kind = kRx;
   double at = 0;      // CLOCK_MONOTONIC seconds
   std::string bytes;  // frame received or bytes written
   bool valid = true;  // block check of a received frame
@@ -76,16 +72,12 @@ struct LogEntry {
 std::vector<LogEntry> readSimLog(const std::string& path);
 // Only the frames received, in order.
 std::vector<LogEntry> received(const std::vector<LogEntry>& log);
-// The address of a request frame ('?' when too short).
-char addressOf(const std::string& frame);
-// STX, address, "?0", block check, ETX.
-std::string statusRequest(char address);
 
-// Paths of the programs, from the build.
+// Paths of the two programs: TRV4_SCALESIM and TRV4_PROGRAM when set, else those of the build.
 std::string simulatorPath();
 std::string programPath();
 
-// The simulator running in a folder, its link there ready to open.
+// The simulator running in a folder with its log, its link ./COM1 there ready to open.
 class Simulator {
  public:
   Simulator(const TempDir& dir, std::vector<std::string> args);
@@ -99,7 +91,14 @@ class Simulator {
   bool ready_ = false;
 };
 
-// Waits until done() holds, checking every 10 ms, at most limitMs. True when it held.
-bool waitFor(const std::function<bool()>& done, int limitMs);
+// The simulator and the program in one fresh folder: TRV4.INI at the default timings with line 8
+// from `scan` (one digit per scale, padded with 0 to thirty), the program started without a
+// display right after the simulator.
+struct Session {
+  Session(const std::vector<std::string>& simArgs, const std::string& scan);
+  TempDir dir;
+  Simulator sim;
+  Process program;
+};
 
-}  // namespace trv4::e2e
+}  // namespace trv4::scalesim

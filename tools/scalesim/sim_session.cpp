@@ -1,4 +1,4 @@
-#include "tests/e2e/e2e_harness.h"
+#include "tools/scalesim/sim_session.h"
 
 #include <fcntl.h>
 #include <signal.h>
@@ -7,14 +7,12 @@
 #include <time.h>
 #include <unistd.h>
 
-#include <cstdio>
 #include <cstdlib>
-#include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <sstream>
 
-namespace trv4::e2e {
+namespace trv4::scalesim {
 
 double monotonicSeconds() {
   timespec ts{};
@@ -22,14 +20,30 @@ double monotonicSeconds() {
   return static_cast<double>(ts.tv_sec) + static_cast<double>(ts.tv_nsec) / 1e9;
 }
 
+void sleepSeconds(double seconds) {
+  auto whole = static_cast<time_t>(seconds);
+  timespec ts{whole, static_cast<long>((seconds - static_cast<double>(whole)) * 1e9)};
+  nanosleep(&ts, nullptr);
+}
+
 bool waitFor(const std::function<bool()>& done, int limitMs) {
   double end = monotonicSeconds() + limitMs / 1000.0;
-  while (true) {
-    if (done()) return true;
+  while (!done()) {
     if (monotonicSeconds() >= end) return false;
-    timespec pause{0, 10'000'000};
-    nanosleep(&pause, nullptr);
+    sleepSeconds(0.01);
   }
+  return true;
+}
+
+void writeFile(const std::string& path, const std::string& text) {
+  std::ofstream(path, std::ios::binary) << text;
+}
+
+std::string readFile(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  std::ostringstream s;
+  s << in.rdbuf();
+  return s.str();
 }
 
 TempDir::TempDir() {
@@ -69,18 +83,11 @@ Process::Process(const std::string& program, const std::vector<std::string>& arg
 }
 
 Process::~Process() {
-  if (!running()) return;
   if (!stop(SIGTERM, 1000)) stop(SIGKILL, 1000);
 }
 
 bool Process::running() {
-  if (ended_) return false;
-  int st = 0;
-  pid_t r = waitpid(pid_, &st, WNOHANG);
-  if (r == pid_) {
-    ended_ = true;
-    status_ = st;
-  }
+  if (!ended_ && waitpid(pid_, nullptr, WNOHANG) == pid_) ended_ = true;
   return !ended_;
 }
 
@@ -92,10 +99,11 @@ bool Process::stop(int signal, int waitMs) {
 
 double cpuSeconds(pid_t pid) {
   std::string stat = readFile("/proc/" + std::to_string(pid) + "/stat");
-  // The command name in parentheses may hold blanks: count fields after its closing one.
+  // The command name in parentheses may hold blanks: count the fields after its closing one,
+  // which start at field 3; utime and stime are fields 14 and 15.
   size_t close = stat.rfind(')');
   if (close == std::string::npos) return -1;
-  std::istringstream in(stat.substr(close + 2));
+  std::istringstream in(stat.substr(close + 1));
   std::string field;
   unsigned long long utime = 0, stime = 0;
   for (int i = 3; i <= 15 && in >> field; ++i) {
@@ -113,61 +121,22 @@ long residentKb(pid_t pid) {
   return -1;
 }
 
-std::string iniText(const std::string& scan, int statusTimeout, int commandTimeout, int statusDelay,
-                    int commandDelay, int charTimeout) {
-  auto four = [](int v) {
-    char buf[16];
-    std::snprintf(buf, sizeof buf, "%04d", v);
-    return std::string(buf);
-  };
-  std::string digits = scan;
-  digits.resize(30, '0');
-  std::string t;
-  t += "\"1 ' port nr 1,2,3,4\"\r\n";
-  t += "\"9600,N,8,1\"\r\n";
-  t += "\"" + four(statusTimeout) + "  ' wait status responce STX\"\r\n";
-  t += "\"" + four(commandTimeout) + "  ' wait Command responce stx\"\r\n";
-  t += "\"" + four(statusDelay) + "  ' wait for next scan if this scan is a status\"\r\n";
-  t += "\"" + four(commandDelay) + "  ' wait for next scan if this scan is a command\"\r\n";
-  t += "\"" + four(charTimeout) + "  ' wait character reception\"\r\n";
-  t += "\"" + digits + "  ' Scales To Scan\"\r\n";
-  return t;
-}
-
-void writeFile(const std::string& path, const std::string& text) {
-  std::ofstream(path, std::ios::binary) << text;
-}
-
-std::string readFile(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  std::ostringstream s;
-  s << in.rdbuf();
-  return s.str();
-}
-
 std::vector<LogEntry> readSimLog(const std::string& path) {
   std::vector<LogEntry> out;
   std::istringstream in(readFile(path));
   std::string line;
   while (std::getline(in, line)) {
     std::istringstream fields(line);
-    std::string kind;
+    std::string kind, h;
     LogEntry e;
-    if (!(fields >> kind >> e.at)) continue;
-    if (kind == "START") {
-      e.kind = LogEntry::kStart;
-    } else if (kind == "RX" || kind == "TX") {
-      e.kind = kind == "RX" ? LogEntry::kRx : LogEntry::kTx;
-      std::string h;
-      while (fields >> h) {
-        if (h == "BADBCC") {
-          e.valid = false;
-          break;
-        }
-        e.bytes += static_cast<char>(std::strtol(h.c_str(), nullptr, 16));
+    if (!(fields >> kind >> e.at) || (kind != "RX" && kind != "TX")) continue;
+    e.kind = kind == "RX" ? LogEntry::kRx : LogEntry::kTx;
+    while (fields >> h) {
+      if (h == "BADBCC") {
+        e.valid = false;
+        break;
       }
-    } else {
-      continue;
+      e.bytes += static_cast<char>(std::strtol(h.c_str(), nullptr, 16));
     }
     out.push_back(e);
   }
@@ -181,20 +150,6 @@ std::vector<LogEntry> received(const std::vector<LogEntry>& log) {
   return out;
 }
 
-char addressOf(const std::string& frame) {
-  return frame.size() >= 2 ? frame[1] : '?';
-}
-
-std::string statusRequest(char address) {
-  std::string f = {'\x02', address, '?', '0'};
-  unsigned x = 0;
-  for (char c : f) x ^= static_cast<unsigned char>(c);
-  f += static_cast<char>(48 + (x >> 4));
-  f += static_cast<char>(48 + (x & 15));
-  f += '\x03';
-  return f;
-}
-
 std::string simulatorPath() {
   const char* env = std::getenv("TRV4_SCALESIM");
   return env && *env ? env : TRV4_SCALESIM_PATH;
@@ -206,10 +161,29 @@ std::string programPath() {
 }
 
 namespace {
+
 std::vector<std::string> withLog(std::vector<std::string> args, const std::string& log) {
   args.insert(args.end(), {"--link", "COM1", "--log", log});
   return args;
 }
+
+// The program's configuration: port 1 at 9600,N,8,1, status and command time-outs 50 and 300 ms,
+// 100 ms between scans, 20 ms between characters, and line 8 from `scan`.
+std::string iniText(std::string scan) {
+  scan.resize(30, '0');
+  return "\"1 ' port nr 1,2,3,4\"\r\n\"9600,N,8,1\"\r\n"
+         "\"0050  ' wait status responce STX\"\r\n\"0300  ' wait Command responce stx\"\r\n"
+         "\"0100  ' wait for next scan if this scan is a status\"\r\n"
+         "\"0100  ' wait for next scan if this scan is a command\"\r\n"
+         "\"0020  ' wait character reception\"\r\n\"" +
+         scan + "  ' Scales To Scan\"\r\n";
+}
+
+Process startProgram(const TempDir& dir, const std::string& scan) {
+  writeFile(dir.file("TRV4.INI"), iniText(scan));
+  return Process(programPath(), {}, dir.path(), {"QT_QPA_PLATFORM=offscreen"}, "trv4.out");
+}
+
 }  // namespace
 
 Simulator::Simulator(const TempDir& dir, std::vector<std::string> args)
@@ -224,4 +198,7 @@ Simulator::Simulator(const TempDir& dir, std::vector<std::string> args)
       3000);
 }
 
-}  // namespace trv4::e2e
+Session::Session(const std::vector<std::string>& simArgs, const std::string& scan)
+    : sim(dir, simArgs), program(startProgram(dir, scan)) {}
+
+}  // namespace trv4::scalesim
