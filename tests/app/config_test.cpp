@@ -1,21 +1,23 @@
-#include "app/config.h"
+// The configuration file, and the settings dialog's logic whose OK rewrites it.
+#include <gmock/gmock.h>
 
-#include <gtest/gtest.h>
-
+#include <unistd.h>
 #include <filesystem>
-#include <random>
+#include <fstream>
+#include <iterator>
 #include <vector>
 
-#include "tests/app/temp_dir.h"
+#include "app/comm_settings_model.h"
+#include "app/config.h"
 #include "tests/support/sim_serial_port.h"
 #include "tests/support/virtual_toolkit.h"
 
 namespace trv4 {
 namespace {
 
-using test::readBytes;
-using test::writeBytes;
 using Ints = std::vector<int>;
+using Texts = std::vector<std::string>;
+using Model = CommSettingsModel;
 
 // The file as written for port 1, 9600,N,8,1, the default timings and scales A to H.
 const std::string kDefaultFile =
@@ -29,142 +31,99 @@ const std::string kDefaultFile =
     "\"111111110000000000000000000000  ' Scales To Scan\"\r\n";
 const Ints kDefaultTimings{50, 300, 100, 100, 20};
 
-Ints flagsFrom(const std::string& digits) {
-  Ints flags(kMaxScales, 0);
-  for (std::size_t i = 0; i < digits.size(); ++i) flags[i] = digits[i] - '0';
-  return flags;
-}
-
-std::string quotedLines(std::initializer_list<const char*> contents, const char* end = "\r\n") {
+std::string quoted(const Texts& lines) {
   std::string text;
-  for (const char* content : contents) text += std::string("\"") + content + "\"" + end;
+  for (const std::string& line : lines) text += "\"" + line + "\"\r\n";
   return text;
 }
 
 class ConfigTest : public ::testing::Test {
  protected:
-  ConfigTest() { port.existingPorts = {1, 2, 3}; }
+  ConfigTest() {
+    port.existingPorts = {1, 2, 3};
+    port.setSettings("9600,N,8,1");
+  }
+  ~ConfigTest() override { std::filesystem::remove(path); }
 
+  void write(const std::string& bytes) { std::ofstream(path, std::ios::binary) << bytes; }
+  std::string read() const {
+    std::ifstream in(path, std::ios::binary);
+    return {std::istreambuf_iterator<char>(in), {}};
+  }
   Ints timings() const {
     return {state.StatusReplyTimeout, state.CommandReplyTimeout, state.StatusScanDelay,
             state.CommandScanDelay, state.CharTimeout};
   }
-  Ints flags() const { return Ints(state.ScanList.begin(), state.ScanList.begin() + kMaxScales); }
+  // ScanList as the digits of line 8, trailing zeros left off.
+  std::string flags() const {
+    std::string digits;
+    for (int i = 0; i < kMaxScales; ++i) digits += static_cast<char>('0' + state.ScanList[i]);
+    return digits.erase(digits.find_last_not_of('0') + 1);
+  }
 
-  test::TempDir dir;
+  const std::string path = ::testing::TempDir() + "TRV4-" + std::to_string(::getpid()) + ".INI";
   test::VirtualToolkit toolkit;
   test::SimSerialPort port{toolkit};
   LinkState state;
-  std::string path = dir.file("TRV4.INI");
   Configuration config{state, port, toolkit, path};
+  Model model{port, toolkit, [this] { config.SaveSettings(); }};
 };
 
-TEST_F(ConfigTest, WritesTheDefaultFileByteForByte) {
-  ASSERT_FALSE(port.setSettings("9600,N,8,1"));
+TEST_F(ConfigTest, WritesTheDefaultFileAndReadsBackWhatItWrote) {
   config.SaveSettings();
-  EXPECT_EQ(readBytes(path), kDefaultFile);
-  EXPECT_TRUE(toolkit.messages.empty());
-  EXPECT_FALSE(std::filesystem::exists(path + ".tmp"));
-}
+  EXPECT_EQ(read(), kDefaultFile);
 
-TEST_F(ConfigTest, ReadsBackWhatItWrote) {
-  ASSERT_FALSE(port.setCommPort(3));
-  ASSERT_FALSE(port.setSettings("115200,O,8,2"));
-  state.StatusReplyTimeout = 7;
-  state.CommandReplyTimeout = 4567;
-  state.StatusScanDelay = 0;
-  state.CharTimeout = 9999;
-  for (int i = 0; i < kMaxScales; ++i) state.ScanList[i] = i % 3 == 0;
-  const Ints written = flags();
-  config.SaveSettings();
-
-  ASSERT_FALSE(port.setCommPort(1));
-  ASSERT_FALSE(port.setSettings("2400,N,8,1"));
-  state.ScanList.fill(0);
-  EXPECT_TRUE(config.LoadSettings());
-  EXPECT_EQ(port.commPort(), 3);
-  EXPECT_TRUE(port.portOpen());
-  EXPECT_EQ(port.settings(), "115200,O,8,2");
-  EXPECT_EQ(timings(), (Ints{7, 4567, 0, 100, 9999}));
-  EXPECT_EQ(flags(), written);
-}
-
-TEST_F(ConfigTest, LongValuesAreWrittenInFullButReadByPosition) {
+  // A two-digit port and a five-digit time are written in full but read by position.
   ASSERT_FALSE(port.setCommPort(12));
+  ASSERT_FALSE(port.setSettings("115200,O,8,2"));
   state.StatusReplyTimeout = 12345;
+  state.ScanList.fill(0);
+  state.ScanList[2] = state.ScanList[29] = 1;
   config.SaveSettings();
-  const std::string text = readBytes(path);
-  EXPECT_EQ(text.rfind("\"12 ' port nr 1,2,3,4\"\r\n", 0), 0u);
-  EXPECT_NE(text.find("\"12345  ' wait status responce STX\"\r\n"), std::string::npos);
-
+  port.setSettings("2400,N,8,1");
+  state = LinkState();
   EXPECT_TRUE(config.LoadSettings());
   EXPECT_EQ(port.commPort(), 1);
-  EXPECT_EQ(state.StatusReplyTimeout, 1234);
+  EXPECT_EQ(port.settings(), "115200,O,8,2");
+  EXPECT_EQ(timings(), (Ints{1234, 300, 100, 100, 20}));
+  EXPECT_EQ(flags(), "001000000000000000000000000001");
 }
 
-// Files edited by hand or cut short: what each line gives when read by position.
-struct ReadCase {
-  const char* name;
-  std::string file;
-  int port;
-  Ints timings;
-  Ints flags;
-};
-
-class ConfigReadTest : public ConfigTest, public ::testing::WithParamInterface<ReadCase> {};
-
-TEST_P(ConfigReadTest, ReadsValuesByPosition) {
-  const ReadCase& c = GetParam();
-  writeBytes(path, c.file);
-  port.setCommPort(3);
-  EXPECT_TRUE(config.LoadSettings());
-  EXPECT_EQ(port.commPort(), c.port);
-  EXPECT_EQ(timings(), c.timings);
-  EXPECT_EQ(flags(), c.flags);
-  EXPECT_TRUE(toolkit.messages.empty());
-}
-
-INSTANTIATE_TEST_SUITE_P(
-    HandEditedFiles, ConfigReadTest,
-    ::testing::Values(
-        // Only a 1 polls; a short line 8 switches the missing scales off.
-        ReadCase{
-            "OtherDigitsAndShortScanLine",
-            quotedLines({"2", "9600,N,8,1", "0050", "0300", "0100", "0100", "0020", "120191x1"}), 2,
-            kDefaultTimings, flagsFrom("10010101")},
-        // What cannot be a time in ms (negative, huge) keeps the value it had.
-        ReadCase{"BlanksAndOddNumbers",
-                 quotedLines({" 2", "9600,N,8,1", "-050", " 7 7", "9e99", "1e3", "", "1"}),
-                 0,
-                 {50, 77, 100, 1000, 0},
-                 flagsFrom("1")},
-        ReadCase{"CarriageReturnsOnly",
-                 quotedLines({"2", "x", "0001", "0002", "0003", "0004", "0005", "01"}, "\r"),
-                 2,
-                 {1, 2, 3, 4, 5},
-                 flagsFrom("01")},
-        ReadCase{"CutShort",
-                 "\"2 ' port\"\n\"9600,N,8,1\"\n\"0070",
-                 2,
-                 {70, 300, 100, 100, 20},
-                 flagsFrom("11111111")},
-        ReadCase{"Empty", "", 3, kDefaultTimings, flagsFrom("11111111")}),
-    [](const ::testing::TestParamInfo<ReadCase>& info) { return std::string(info.param.name); });
-
-TEST_F(ConfigTest, RefusedSettingsOrMissingPortFromTheFileGoUnreported) {
-  ASSERT_FALSE(port.setSettings("4800,O,8,1"));
-  writeBytes(path, quotedLines({"2", "fast please", "0011"}));
-  EXPECT_TRUE(config.LoadSettings());
-  EXPECT_EQ(port.settings(), "4800,O,8,1");
-  EXPECT_EQ(state.StatusReplyTimeout, 11);
-  EXPECT_TRUE(port.portOpen());
-
-  port.setPortOpen(false);
-  port.existingPorts = {2};
-  writeBytes(path, kDefaultFile);
-  EXPECT_TRUE(config.LoadSettings());
-  EXPECT_EQ(port.commPort(), 1);
-  EXPECT_FALSE(port.portOpen());
+// Hand-edited, cut-short and garbage files: what each line gives when read by position. The port
+// was 3 with 4800,O,8,1; a missing port stays closed without a message; line 2 can be too long.
+TEST_F(ConfigTest, ReadsAnyFileByPosition) {
+  // clang-format off
+  const struct { std::string file; int port; const char* settings; Ints timings; std::string flags; }
+  cases[] = {
+      // Only a 1 polls; a short line 8 switches the missing scales off.
+      {quoted({"2", "9600,N,8,1", "0050", "0300", "0100", "0100", "0020", "120191x1"}), 2,
+       "9600,N,8,1", kDefaultTimings, "10010101"},
+      // What cannot be a time in ms (negative, huge) keeps the value it had.
+      {quoted({" 2", "9600,E,7,1", "-050", " 7 7", "9e99", "1e3", "", "1"}), 0, "9600,E,7,1",
+       {50, 77, 100, 1000, 0}, "1"},
+      {quoted({"4", "fast please", "0011"}), 4, "4800,O,8,1", {11, 300, 100, 100, 20}, "11111111"},
+      {"\"2 ' port\"\n\"9600,N,8,1\"\n\"0070", 2, "9600,N,8,1", {70, 300, 100, 100, 20}, "11111111"},
+      {"", 3, "4800,O,8,1", kDefaultTimings, "11111111"},
+      {std::string("\"\xff\0\r\x80\x7f", 6), 0, "4800,O,8,1", kDefaultTimings, "11111111"},
+      {std::string(1 << 22, '7'), 7, "4800,O,8,1", kDefaultTimings, "11111111"},
+      {quoted(Texts(8, "2" + std::string(5000, '1'))), 2, "4800,O,8,1", Ints(5, 2111),
+       "011111111111111111111111111111"},
+  };
+  // clang-format on
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.file.substr(0, 30));
+    state = LinkState();
+    port.setPortOpen(false);
+    port.setCommPort(3);
+    port.setSettings("4800,O,8,1");
+    write(c.file);
+    EXPECT_TRUE(config.LoadSettings());
+    EXPECT_EQ(port.commPort(), c.port);
+    EXPECT_EQ(port.portOpen(), c.port >= 1 && c.port <= 3);
+    EXPECT_EQ(port.settings(), c.settings);
+    EXPECT_EQ(timings(), c.timings);
+    EXPECT_EQ(flags(), c.flags);
+  }
   EXPECT_TRUE(toolkit.messages.empty());
 }
 
@@ -173,54 +132,62 @@ TEST_F(ConfigTest, MissingFileProbesForTheLowestWorkingPort) {
   port.busyPorts = {1};
   state.StatusReplyTimeout = 999;
   EXPECT_TRUE(config.LoadSettings());
-  EXPECT_EQ(toolkit.messages, std::vector<std::string>{"INI FILE MISSING"});
   EXPECT_EQ(port.commPort(), 2);
   EXPECT_TRUE(port.portOpen());
-  EXPECT_EQ(port.opens, 4);  // 5, 4 and 2 probed, then 2 for good
   EXPECT_EQ(timings(), kDefaultTimings);
-  EXPECT_EQ(flags(), flagsFrom("11111111"));
+  EXPECT_EQ(flags(), "11111111");
 
-  toolkit.messages.clear();
   port.setPortOpen(false);
   port.existingPorts = {6};
   EXPECT_FALSE(config.LoadSettings());
   EXPECT_EQ(toolkit.messages,
-            (std::vector<std::string>{"INI FILE MISSING", "No Serial Port Available"}));
+            (Texts{"INI FILE MISSING", "INI FILE MISSING", "No Serial Port Available"}));
   EXPECT_FALSE(port.portOpen());
 }
 
 TEST_F(ConfigTest, FailedSaveKeepsTheOldFile) {
-  writeBytes(path, kDefaultFile);
+  write(kDefaultFile);
   ASSERT_FALSE(port.setCommPort(2));
-  std::filesystem::create_directory(path + ".tmp");  // the new file cannot be created
-  config.SaveSettings();
-  std::filesystem::remove(path + ".tmp");
   config.replaceFile = [](const std::string&, const std::string&) { return false; };
   config.SaveSettings();
-
-  EXPECT_EQ(readBytes(path), kDefaultFile);
-  EXPECT_EQ(toolkit.messages, std::vector<std::string>(2, "CAN NOT WRITE INI FILE"));
+  EXPECT_EQ(read(), kDefaultFile);
+  EXPECT_EQ(toolkit.messages, Texts{"CAN NOT WRITE INI FILE"});
   EXPECT_FALSE(std::filesystem::exists(path + ".tmp"));
 }
 
-TEST_F(ConfigTest, ReadsGarbageFilesSafely) {
-  std::mt19937 random(4711);
-  std::string binary(4096, '\0');
-  for (char& c : binary) c = static_cast<char>(random() & 0xff);
-  std::string longLines;
-  for (int i = 0; i < 8; ++i) longLines += "\"2" + std::string(5000, '1') + "\"\r\n";
-  for (const std::string& bytes : {binary, std::string(1 << 22, '7'), longLines}) {
-    port.setPortOpen(false);
-    writeBytes(path, bytes);
-    EXPECT_TRUE(config.LoadSettings());
-    for (int t : timings()) EXPECT_TRUE(t >= 0 && t <= 9999) << t;
-  }
-  // Long lines still give their values by position; line 2 is too long to be a settings text.
-  EXPECT_EQ(port.commPort(), 2);
-  EXPECT_EQ(timings(), Ints(5, 2111));
-  EXPECT_EQ(flags(), flagsFrom("011111111111111111111111111111"));
-  EXPECT_EQ(port.settings(), "9600,E,7,1");
+TEST_F(ConfigTest, SettingsDialogMarksThePortAndOkAppliesTheChoice) {
+  port.setPortOpen(true);
+  model.load();
+  Ints marks;
+  for (int g = 0; g < Model::kGroupCount; ++g) marks.push_back(model.marked(Model::Group(g)));
+  EXPECT_EQ(marks, (Ints{0, 4, 0, 1, 0, 0}));  // Com1 9600 None 8 1 None
+  model.ok();
+  EXPECT_EQ(port.closes, 1);
+  EXPECT_TRUE(port.portOpen());
+  EXPECT_THAT(read(), ::testing::StartsWith("\"1 ' port nr 1,2,3,4\"\r\n\"9600,N,8,1\"\r\n"));
+
+  model.click(Model::ComPortGroup, 1);  // Com2
+  model.click(Model::BaudGroup, 5);     // 19200
+  model.click(Model::ParityGroup, 2);   // Even
+  model.click(Model::DataGroup, 0);     // 7
+  model.click(Model::FlowGroup, 1);     // Xon/Xoff
+  model.ok();
   EXPECT_TRUE(toolkit.messages.empty());
+  EXPECT_EQ(port.handshaking(), 1);
+  EXPECT_THAT(read(), ::testing::StartsWith("\"2 ' port nr 1,2,3,4\"\r\n\"19200,E,7,1\"\r\n"));
+}
+
+TEST_F(ConfigTest, SettingsDialogReportsFailuresAndRunsTheRestOfOk) {
+  ASSERT_FALSE(port.setSettings("300,N,8,1"));  // no option shows 300 baud
+  model.load();
+  model.click(Model::ComPortGroup, 3);  // Com4 does not exist
+  model.click(Model::FlowGroup, 2);
+  model.ok();
+  ASSERT_EQ(toolkit.messages.size(), 2u);
+  EXPECT_NE(toolkit.messages[0].find("Port 4 does not exist"), std::string::npos);
+  EXPECT_FALSE(port.portOpen());
+  EXPECT_EQ(port.handshaking(), 2);
+  EXPECT_THAT(read(), ::testing::StartsWith("\"4 ' port nr 1,2,3,4\"\r\n\"300,N,8,1\"\r\n"));
 }
 
 }  // namespace
