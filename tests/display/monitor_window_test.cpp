@@ -1,50 +1,47 @@
-#include "display/monitor_window.h"
-
+// The Qt side on the offscreen platform: code-page conversion and the monitor window.
 #include <gtest/gtest.h>
 
 #include <QApplication>
 #include <QMouseEvent>
 #include <memory>
+#include <string>
 
-#include "app/twips.h"
+#include "display/codepage.h"
+#include "display/monitor_window.h"
 
 namespace trv4 {
 namespace {
 
-TEST(MonitorWindow, ShowsTheModelAndForwardsDoubleClicks) {
+TEST(CodePage, GreekTextRoundTripsAndUndefinedBytesShowAsReplacements) {
+  // "Ζύγιση €" in Windows-1253, a zero byte, and 0xAA, which the code page leaves undefined.
+  const std::string bytes("\xC6\xFD\xE3\xE9\xF3\xE7 \x80\0\xAA", 10);
+  const QString text = fromCodePage(bytes);
+  EXPECT_EQ(text, QString::fromUtf8("Ζύγιση €") + QChar(0) + QChar(0xFFFD));
+  EXPECT_EQ(toCodePage(text), bytes.substr(0, 9) + "?");
+}
+
+TEST(MonitorWindow, ShowsTheModelAsPlainTextAndForwardsDoubleClicks) {
   LinkState state;
   DisplaySettings settings;
-  int saves = 0;
-  MonitorModel model(state, settings, [&] { ++saves; });
+  MonitorModel model(state, settings, [] {});
   model.load();
   auto window = std::make_unique<MonitorWindow>(model);
-
-  // Row 9 holds "\", "]" and "^"; panel 28 sits in the middle column.
   EXPECT_EQ(window->addressLabel(28)->text(), "]");
-  EXPECT_EQ(window->weightLabel(28)->geometry().topLeft(),
-            QPoint(twips(3000 + 480), twips(9 * 720 + 120)));
   EXPECT_FALSE(window->addressLabel(28)->isEnabled());  // not polled after start-up
 
-  // Text from the line is shown as plain text in its code page.
   model.DispWeight(28, std::string("\x01") + "<u>\xC1\xC2 ");
   EXPECT_EQ(window->weightLabel(28)->text(), QString::fromUtf8("<u>ΑΒ "));
   EXPECT_EQ(window->weightLabel(28)->textFormat(), Qt::PlainText);
-
   model.DispWeight(28, std::string("\x02") + "012.34");
-  EXPECT_EQ(window->weightLabel(28)->text(), "12.34 kg");
   EXPECT_FALSE(window->netLabel(28)->isHidden());
-  EXPECT_FALSE(window->motionLabel(28)->isHidden());
 
   QMouseEvent click(QEvent::MouseButtonDblClick, QPointF(5, 5), QPointF(5, 5), Qt::LeftButton,
                     Qt::LeftButton, Qt::NoModifier);
   QApplication::sendEvent(window->weightLabel(28), &click);
   EXPECT_EQ(state.ScanList[28], 1);
-  EXPECT_EQ(saves, 1);
   EXPECT_TRUE(window->addressLabel(28)->isEnabled());
-
-  // The model outlives the window and must not call into it afterwards.
   window.reset();
-  model.blankPanel(28);
+  model.blankPanel(28);  // the model outlives the window and must not call into it
 }
 
 }  // namespace
