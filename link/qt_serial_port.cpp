@@ -22,7 +22,10 @@ QSerialPort::Parity toQtParity(char parity) {
   }
 }
 
-std::string errorText(const QSerialPort& serial) { return serial.errorString().toStdString(); }
+std::string errorText(const QSerialPort& serial) {
+  const std::string text = serial.errorString().toStdString();
+  return text.empty() || text == "Unknown error" ? "the device does not take them" : text;
+}
 
 }  // namespace
 
@@ -67,8 +70,15 @@ PortError QtSerialPort::setPortOpen(bool open) {
 PortError QtSerialPort::setSettings(const std::string& settings) {
   std::string error;
   if (!parseLineSettings(settings, &error)) return "Settings \"" + settings + "\": " + error;
+  // A text the device refuses leaves the port on the one it had, and settings() says so.
+  const std::string previous = settings_;
   settings_ = settings;
-  return applySettings();
+  PortError refused = applySettings();
+  if (refused) {
+    settings_ = previous;
+    applySettings();
+  }
+  return refused;
 }
 
 PortError QtSerialPort::applySettings() {
@@ -123,7 +133,9 @@ std::string QtSerialPort::input() {
   return std::string(data.constData(), static_cast<size_t>(data.size()));
 }
 
-int QtSerialPort::inBufferCount() const { return static_cast<int>(serial_.bytesAvailable()); }
+int QtSerialPort::inBufferCount() const {
+  return static_cast<int>(serial_.bytesAvailable());
+}
 
 void QtSerialPort::onReadyRead() {
   if (rThreshold_ < 1 || !onComm_) return;
