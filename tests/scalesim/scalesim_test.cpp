@@ -1,0 +1,122 @@
+// The simulated scales, where a wrong simulator would mislead the program's tests: the frames and
+// flags they answer, echo, framing of what they receive, fault injection and line pacing.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <tuple>
+
+#include "tests/support/sim_scales.h"
+#include "tools/scalesim/scale_model.h"
+
+namespace trv4::scalesim {
+namespace {
+
+constexpr int64_t kMs = 1000;
+
+NetworkOptions quiet(bool echo = false, const char* fault = nullptr, uint64_t seed = 1) {
+  NetworkOptions o{
+      .addresses = {'A', 'B'}, .echo = echo, .seed = seed, .movingWeights = false, .faults = {}};
+  if (fault) o.faults.push_back(*parseFault(fault, nullptr));
+  return o;
+}
+
+// Sends one request at atUs and returns everything the line carries back within 100 ms.
+std::string ask(ScaleNetwork& net, char address, const std::string& body, int64_t atUs) {
+  net.receive(makeFrame(address, body), atUs);
+  std::string out;
+  for (auto& o : net.takeOutput(atUs + 100 * kMs)) out += o.bytes;
+  return out;
+}
+
+// Flags and field of a status reply from `address`, "" unless its frame is STX, address, "?",
+// seven characters, block check (XOR of STX..field as 48 + high nibble, 48 + low nibble), ETX.
+std::string payloadOf(const std::string& reply, char address) {
+  unsigned x = 0;
+  for (size_t i = 0; i + 3 < reply.size(); ++i) x ^= static_cast<unsigned char>(reply[i]);
+  std::string tail{static_cast<char>(48 + (x >> 4)), static_cast<char>(48 + (x & 15)), kEtx};
+  bool ok = reply.size() == 13 && reply.substr(0, 3) == std::string{kStx, address, '?'};
+  return ok && reply.substr(10) == tail ? reply.substr(3, 7) : "";
+}
+
+TEST(ScaleModel, StatusFramesFlagsAndWeightThroughTareGrossAndZero) {
+  EXPECT_EQ(makeFrame('A', "?0"), std::string("\x02\x41\x3F\x30\x34\x3C\x03"));
+  ScaleNetwork net(quiet());
+  const std::string ack = makeFrame('A', "\x06");
+  // A load that settles in 2 s, a command then sent (when not empty), the flags and weight
+  // field of the status that follows.
+  using Step = std::tuple<double, const char*, int, const char*>;
+  const Step steps[] = {{12.34, "", kStableBit, "012.34"},
+                        {10, "T", kStableBit | kNetBit, "000.00"},
+                        {15.5, "", kStableBit | kNetBit, "005.50"},
+                        {15.5, "G", kStableBit, "015.50"},
+                        {15.5, "Z", kStableBit | kMarkBit, "000.00"}};
+  int64_t t = 0;
+  for (auto [load, command, flags, field] : steps) {
+    net.setLoad('A', load, t += 2000 * kMs);
+    t += 2000 * kMs;
+    EXPECT_EQ(*command ? ask(net, 'A', command, t) : ack, ack);
+    std::string expected = static_cast<char>(0x40 | flags) + std::string(field);
+    EXPECT_EQ(payloadOf(ask(net, 'A', "?0", t + 10 * kMs), 'A'), expected) << command;
+  }
+}
+
+TEST(ScaleModel, SplitJoinedAndCorruptFramesAmidGarbageAreEchoedAndTheGoodOnesAnswered) {
+  ScaleNetwork net(quiet(true));
+  std::string a = makeFrame('A', "?0"), b = makeFrame('B', "?0"), bad = a;
+  bad[3] = '9';
+  std::string first = "\x03junk" + a.substr(0, 3), second = a.substr(3) + "\xff" + bad + b;
+  net.receive(first, 0);
+  net.receive(second, 1 * kMs);
+  std::vector<LineOutput> out = net.takeOutput(50 * kMs);
+  ASSERT_EQ(out.size(), 4u);  // the corrupt frame goes unanswered
+  EXPECT_EQ(out[0].bytes + out[1].bytes, first + second);
+  EXPECT_NE(payloadOf(out[2].bytes, 'A'), "");
+  EXPECT_NE(payloadOf(out[3].bytes, 'B'), "");
+}
+
+TEST(ScaleModel, FaultsHitAShareOfRepliesAndRepeatPerSeedAndAStreamHasNoEnd) {
+  for (const char* fault : {"silence@0.5", "cut@0.5", "noise@0.5", "double@0.5"}) {
+    auto replies = [fault](uint64_t seed) {
+      ScaleNetwork net(quiet(false, fault, seed));
+      std::vector<std::string> r;
+      for (int i = 0; i < 64; ++i) r.push_back(ask(net, 'A', "?0", i * 200 * kMs));
+      return r;
+    };
+    auto r = replies(3);
+    EXPECT_EQ(r, replies(3)) << fault;
+    EXPECT_NE(r, replies(4)) << fault;
+    auto clean = std::count_if(r.begin(), r.end(), [](auto& s) { return payloadOf(s, 'A') != ""; });
+    EXPECT_TRUE(clean > 16 && clean < 48) << fault << ": " << clean << " of 64 clean";
+  }
+  // A streaming scale fills the line with characters and never an ETX.
+  ScaleNetwork net(quiet(false, "stream:B"));
+  std::string out = ask(net, 'Z', "?0", 1000 * kMs);  // all the line carried in 1.1 s
+  EXPECT_GE(out.size(), 200'000u);
+  EXPECT_EQ(out.find(kEtx), std::string::npos);
+}
+
+TEST(SimScales, EchoAndReplyArriveOneCharacterTimeApartInVirtualTime) {
+  NetworkOptions o = quiet(true);
+  o.baud = 9600;  // 10 bits a character: 1.042 ms
+  o.replyDelayUs = 4 * kMs;
+  test::VirtualToolkit toolkit;
+  test::SimSerialPort port(toolkit);
+  test::SimScales scales(toolkit, port, o);
+  ASSERT_FALSE(port.setPortOpen(true));
+  port.output(makeFrame('A', "?0"));
+  std::string got;
+  std::vector<int> at;  // the virtual millisecond each character came in
+  for (int ms = 1; ms <= 30; ++ms) {
+    toolkit.advance(1);
+    for (char c : port.input()) got += c, at.push_back(ms);
+  }
+  EXPECT_EQ(got.substr(0, 7), makeFrame('A', "?0"));
+  EXPECT_NE(payloadOf(got.substr(7), 'A'), "");
+  EXPECT_EQ(std::adjacent_find(at.begin(), at.end()), at.end()) << "two characters in one ms";
+  // The first echoed character is in at 1.042 ms, the reply's last after 20 characters and 4 ms.
+  EXPECT_EQ(at.front(), 2);
+  EXPECT_EQ(at.back(), 25);
+}
+
+}  // namespace
+}  // namespace trv4::scalesim
