@@ -5,6 +5,7 @@
 #include <QPushButton>
 
 #include "app/app_icon.h"
+#include "app/screen_fonts.h"
 #include "app/twips.h"
 
 namespace trv4 {
@@ -30,24 +31,13 @@ AboutBox::AboutBox(QWidget* parent) : QDialog(parent) {
   QLabel* image = makeLabel(this, "Image1", 120, 120, 480, 480);
   image->setPixmap(appIcon().pixmap(twips(480), twips(480)));
 
-  // The drawn fonts are Windows faces; Liberation Sans stands in for them where they are missing.
   QLabel* name = makeLabel(this, "Label2", 855, 225, 900, 360);
   name->setText(QStringLiteral("TRV-4"));
-  QFont nameFont;
-  nameFont.setFamilies({QStringLiteral("MS Sans Serif"), QStringLiteral("Liberation Sans")});
-  nameFont.setStyleHint(QFont::SansSerif);
-  nameFont.setPointSizeF(13.5);
-  nameFont.setBold(true);
-  name->setFont(nameFont);
+  name->setFont(screenFont(Face::SansSerif, 13.5, true));
 
   QLabel* maker = makeLabel(this, "Label1", 120, 720, 3375, 375);
   maker->setText(QStringLiteral("Dravmet Gmbh"));
-  QFont makerFont;
-  makerFont.setFamilies({QStringLiteral("Arial"), QStringLiteral("Liberation Sans")});
-  makerFont.setStyleHint(QFont::SansSerif);
-  makerFont.setPointSizeF(13.5);
-  makerFont.setItalic(true);
-  maker->setFont(makerFont);
+  maker->setFont(screenFont(Face::Arial, 13.5, false, true));
   QPalette palette = maker->palette();
   palette.setColor(QPalette::WindowText, Qt::blue);
   maker->setPalette(palette);

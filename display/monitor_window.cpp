@@ -1,9 +1,9 @@
 #include "display/monitor_window.h"
 
 #include <QEvent>
-#include <QFont>
 #include <QPalette>
 
+#include "app/screen_fonts.h"
 #include "app/twips.h"
 #include "display/codepage.h"
 
@@ -22,25 +22,6 @@ const QColor kPolledColour(0, 0, 192);
 
 QRect twipRect(int x, int y, int width, int height) {
   return QRect(twips(x), twips(y), twips(width), twips(height));
-}
-
-// Fonts are asked for by their usual names first, then by their metric twins on Linux.
-QFont sansFont(double points) {
-  QFont font;
-  font.setFamilies({"MS Sans Serif", "Liberation Sans", "DejaVu Sans"});
-  font.setStyleHint(QFont::SansSerif);
-  font.setPointSizeF(points);
-  font.setBold(true);
-  return font;
-}
-
-QFont serifFont(double points) {
-  QFont font;
-  font.setFamilies({"Times New Roman", "Liberation Serif", "DejaVu Serif"});
-  font.setStyleHint(QFont::Serif);
-  font.setPointSizeF(points);
-  font.setBold(true);
-  return font;
 }
 
 QLabel* makeLabel(QWidget* parent, const QRect& rect, const QFont& font, Qt::Alignment align) {
@@ -66,12 +47,12 @@ MonitorWindow::MonitorWindow(MonitorModel& model, QWidget* parent)
     const int y = kCellHeight * (i / kColumns);
     Panel& p = panels_[i];
 
-    p.address =
-        makeLabel(this, twipRect(x + 120, y + 120, 375, 375), sansFont(13.5), Qt::AlignCenter);
+    p.address = makeLabel(this, twipRect(x + 120, y + 120, 375, 375),
+                          screenFont(Face::SansSerif, 13.5, true), Qt::AlignCenter);
     p.address->setText(fromCodePage(std::string(1, scaleAddress(i))));
 
-    p.weight = makeLabel(this, twipRect(x + 480, y + 120, 2415, 615), serifFont(24),
-                         Qt::AlignRight | Qt::AlignVCenter);
+    p.weight = makeLabel(this, twipRect(x + 480, y + 120, 2415, 615),
+                         screenFont(Face::Serif, 24, true), Qt::AlignRight | Qt::AlignVCenter);
     p.weight->setAutoFillBackground(true);
     QPalette white = p.weight->palette();
     white.setColor(QPalette::Window, Qt::white);
@@ -82,10 +63,11 @@ MonitorWindow::MonitorWindow(MonitorModel& model, QWidget* parent)
     p.weight->installEventFilter(this);
 
     // Created after the weight display, so they lie over it.
-    p.net = makeLabel(this, twipRect(x + 480, y + 120, 375, 255), sansFont(8.25), Qt::AlignCenter);
+    p.net = makeLabel(this, twipRect(x + 480, y + 120, 375, 255),
+                      screenFont(Face::SansSerif, 8.25, true), Qt::AlignCenter);
     p.net->setText("Net");
-    p.motion =
-        makeLabel(this, twipRect(x + 600, y + 360, 135, 255), sansFont(8.25), Qt::AlignCenter);
+    p.motion = makeLabel(this, twipRect(x + 600, y + 360, 135, 255),
+                         screenFont(Face::SansSerif, 8.25, true), Qt::AlignCenter);
 
     refresh(i);
   }

@@ -557,6 +557,17 @@ std::string ScaleNetwork::calibration(ScaleState& s, const std::string& body, in
     show({{text, -1}});
     s.cornerMode = 0;
   };
+  // Corner n is calibrated: the next corner is asked for, or the sequence ends.
+  auto cornerDone = [&](int n) {
+    if (n >= cells) {
+      s.cornerMode = 0;
+      ++s.auditCounter;
+      show({{kWorkingText, workingTextUs}});
+    } else {
+      s.nextCorner = n + 1;
+      show({{kWorkingText, workingTextUs}, {"CORN." + std::to_string(n + 1), -1}});
+    }
+  };
   // Well-formed commands only; everything else is refused outright.
   bool ok = (kind == 'a' && v.empty()) || (kind == 'b' && v.size() == 5 && allDigits(v)) ||
             (kind == 'c' && v.size() == 1 && inRange(v[0], '0', '9')) ||
@@ -604,14 +615,7 @@ std::string ScaleNetwork::calibration(ScaleState& s, const std::string& body, in
         return ack;
       }
       s.params["f" + std::to_string(n)] = sixDigits(static_cast<long long>(uniform(95000, 105000)));
-      if (n >= cells) {
-        s.cornerMode = 0;
-        ++s.auditCounter;
-        show({{kWorkingText, workingTextUs}});
-      } else {
-        s.nextCorner = n + 1;
-        show({{kWorkingText, workingTextUs}, {"CORN." + std::to_string(n + 1), -1}});
-      }
+      cornerDone(n);
       return ack;
     }
     case 'C': {
@@ -627,14 +631,7 @@ std::string ScaleNetwork::calibration(ScaleState& s, const std::string& body, in
         return ack;
       }
       s.params["f" + std::to_string(std::min(n, 4))] = v.substr(1);
-      if (n >= cells) {
-        s.cornerMode = 0;
-        ++s.auditCounter;
-        show({{kWorkingText, workingTextUs}});
-      } else {
-        s.nextCorner = n + 1;
-        show({{kWorkingText, workingTextUs}, {"CORN." + std::to_string(n + 1), -1}});
-      }
+      cornerDone(n);
       return ack;
     }
   }
