@@ -50,6 +50,14 @@ MonitorWindow::MonitorWindow(MonitorModel& model, QWidget* parent)
     p.address = makeLabel(this, twipRect(x + 120, y + 120, 375, 375),
                           screenFont(Face::SansSerif, 13.5, true), Qt::AlignCenter);
     p.address->setText(fromCodePage(std::string(1, scaleAddress(i))));
+    // The polled scale's letter is drawn in the palette's link colour: switching the role is
+    // far cheaper than a new palette at every scan step. A disabled label stays greyed.
+    QPalette addressColours = p.address->palette();
+    addressColours.setColor(QPalette::Active, QPalette::Link, kPolledColour);
+    addressColours.setColor(QPalette::Inactive, QPalette::Link, kPolledColour);
+    addressColours.setColor(QPalette::Disabled, QPalette::Link,
+                            addressColours.color(QPalette::Disabled, QPalette::WindowText));
+    p.address->setPalette(addressColours);
 
     p.weight = makeLabel(this, twipRect(x + 480, y + 120, 2415, 615),
                          screenFont(Face::Serif, 24, true), Qt::AlignRight | Qt::AlignVCenter);
@@ -108,13 +116,8 @@ void MonitorWindow::refresh(int i) {
     p.address->setEnabled(state.addressEnabled);
   }
   if (!shown || shown->addressHighlighted != state.addressHighlighted) {
-    // Only the active colours change: a disabled label keeps the greyed look.
-    QPalette palette = p.address->palette();
-    const QColor text =
-        state.addressHighlighted ? kPolledColour : QWidget::palette().color(QPalette::ButtonText);
-    palette.setColor(QPalette::Active, QPalette::WindowText, text);
-    palette.setColor(QPalette::Inactive, QPalette::WindowText, text);
-    p.address->setPalette(palette);
+    p.address->setForegroundRole(state.addressHighlighted ? QPalette::Link : QPalette::WindowText);
+    p.address->update();
   }
   if (!shown || shown->view.text != state.view.text) {
     p.weight->setText(fromCodePage(state.view.text));
