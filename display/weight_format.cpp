@@ -54,7 +54,8 @@ std::optional<std::string> weightNumber(const std::string& field, int unitFlag,
   }
   const float w = static_cast<float>(product);
 
-  double rounded = std::round(static_cast<double>(w) / scale * scale) / scale;
+  // w / 10^dp rounded to dp places: the rounding only removes floating-point residue.
+  double rounded = std::round(static_cast<double>(w)) / scale;
   if (!std::isfinite(rounded)) return std::nullopt;
   if (rounded == 0.0) rounded = 0.0;  // no "-0"
   const float value = static_cast<float>(rounded);
