@@ -39,7 +39,6 @@ class Application {
   MonitorModel& monitor() { return monitor_; }
   Configuration& config() { return config_; }
   SerialPort& port() { return port_; }
-  Toolkit& toolkit() { return toolkit_; }
   // Null until the load handler has run.
   ScaleLink* link() { return link_.get(); }
 

@@ -23,7 +23,6 @@ PortError SimSerialPort::setPortOpen(bool open) {
   if (!existingPorts.count(port_)) return "Port " + std::to_string(port_) + " does not exist";
   if (busyPorts.count(port_)) return "Port " + std::to_string(port_) + " is busy";
   open_ = true;
-  ++opens;
   return std::nullopt;
 }
 
@@ -61,11 +60,6 @@ void SimSerialPort::deliver(const std::string& bytes, int64_t delayMs) {
       onComm_();
     }
   });
-}
-
-void SimSerialPort::raiseEvent(int code) {
-  commEvent_ = code;
-  if (onComm_) onComm_();
 }
 
 void SimSerialPort::unplug() {

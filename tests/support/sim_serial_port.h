@@ -37,8 +37,6 @@ class SimSerialPort : public SerialPort {
   // Bytes from the line arrive delayMs from now; the receive event fires then when RThreshold
   // is 1 and the port is open. Bytes arriving at a closed port are lost.
   void deliver(const std::string& bytes, int64_t delayMs = 0);
-  // Raises a port event other than "received" (break, framing error, ...).
-  void raiseEvent(int code);
   // The device vanishes (USB adapter pulled): the port closes, later opens fail until it is back.
   void unplug();
 
@@ -53,7 +51,6 @@ class SimSerialPort : public SerialPort {
   std::vector<Write> writes;  // everything the program wrote, with its virtual time
   std::function<void(const std::string&)> onWrite;  // the peer sees each write
 
-  int opens = 0;   // successful opens
   int closes = 0;  // closes of an open port
 
  private:

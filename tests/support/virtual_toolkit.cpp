@@ -62,7 +62,9 @@ VirtualToolkit::Key VirtualToolkit::arm(int64_t at, Entry entry) {
   return key;
 }
 
-void VirtualToolkit::disarm(const Key& key) { queue_.erase(key); }
+void VirtualToolkit::disarm(const Key& key) {
+  queue_.erase(key);
+}
 
 void VirtualToolkit::schedule(int64_t atMs, std::function<void()> fn) {
   arm(atMs, {std::move(fn), nullptr});
@@ -119,7 +121,6 @@ void VirtualToolkit::yield() {
 
 void VirtualToolkit::messageBox(const std::string& text) {
   messages.push_back(text);
-  if (onMessageBox) onMessageBox(text);
 }
 
 bool VirtualToolkit::askYesNo(const std::string& text, const std::string&) {

@@ -45,8 +45,7 @@ class VirtualToolkit : public Toolkit {
 
   bool busy() const { return busy_; }
 
-  std::vector<std::string> messages;  // texts of the OK boxes shown, in order
-  std::function<void(const std::string&)> onMessageBox;  // optional, runs when one shows
+  std::vector<std::string> messages;     // texts of the OK boxes shown, in order
   std::deque<std::string> inputAnswers;  // answers of input boxes; "" (Cancel) when empty
   std::deque<bool> yesNoAnswers;         // answers of Yes/No boxes; No when empty
   std::vector<std::string> prompts;      // prompts of the input and Yes/No boxes shown
