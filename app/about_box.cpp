@@ -5,8 +5,8 @@
 #include <QPushButton>
 
 #include "app/app_icon.h"
-#include "app/screen_fonts.h"
-#include "app/twips.h"
+#include "base/screen_fonts.h"
+#include "base/twips.h"
 
 namespace trv4 {
 

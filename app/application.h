@@ -6,7 +6,7 @@
 #include <string>
 
 #include "app/config.h"
-#include "app/toolkit.h"
+#include "base/toolkit.h"
 #include "display/display_settings.h"
 #include "display/monitor_model.h"
 #include "link/link_state.h"

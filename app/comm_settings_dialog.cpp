@@ -4,7 +4,7 @@
 #include <QPushButton>
 #include <QRadioButton>
 
-#include "app/twips.h"
+#include "base/twips.h"
 
 namespace trv4 {
 

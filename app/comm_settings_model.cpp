@@ -4,7 +4,7 @@
 #include <iterator>
 #include <string_view>
 
-#include "link/numeric_text.h"
+#include "base/numeric_text.h"
 
 namespace trv4 {
 

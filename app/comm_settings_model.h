@@ -7,7 +7,7 @@
 #include <functional>
 #include <string>
 
-#include "app/toolkit.h"
+#include "base/toolkit.h"
 #include "link/serial_port.h"
 
 namespace trv4 {

@@ -8,7 +8,7 @@
 #include <string_view>
 #include <system_error>
 
-#include "link/numeric_text.h"
+#include "base/numeric_text.h"
 
 #if defined(__unix__) || defined(__APPLE__)
 #include <unistd.h>

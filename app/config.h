@@ -5,7 +5,7 @@
 #include <functional>
 #include <string>
 
-#include "app/toolkit.h"
+#include "base/toolkit.h"
 #include "link/link_state.h"
 #include "link/serial_port.h"
 

@@ -7,7 +7,7 @@
 #include <QMessageBox>
 #include <QTimer>
 
-#include "display/codepage.h"
+#include "base/widget_text.h"
 
 namespace trv4 {
 

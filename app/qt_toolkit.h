@@ -4,7 +4,7 @@
 
 #include <QString>
 
-#include "app/toolkit.h"
+#include "base/toolkit.h"
 
 class QWidget;
 

@@ -3,9 +3,9 @@
 #include <QEvent>
 #include <QPalette>
 
-#include "app/screen_fonts.h"
-#include "app/twips.h"
-#include "display/codepage.h"
+#include "base/screen_fonts.h"
+#include "base/twips.h"
+#include "base/widget_text.h"
 
 namespace trv4 {
 

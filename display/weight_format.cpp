@@ -5,7 +5,7 @@
 #include <limits>
 #include <optional>
 
-#include "link/numeric_text.h"
+#include "base/numeric_text.h"
 
 namespace trv4 {
 

@@ -8,7 +8,7 @@
 #include <memory>
 #include <string>
 
-#include "app/toolkit.h"
+#include "base/toolkit.h"
 #include "link/link_state.h"
 #include "link/scan_display.h"
 #include "link/serial_port.h"

@@ -6,7 +6,7 @@
 #include <memory>
 #include <string>
 
-#include "display/codepage.h"
+#include "base/widget_text.h"
 #include "display/monitor_window.h"
 
 namespace trv4 {

@@ -10,7 +10,7 @@
 #include <string>
 #include <vector>
 
-#include "app/toolkit.h"
+#include "base/toolkit.h"
 
 namespace trv4::test {
 

@@ -1,4 +1,4 @@
-#include "link/numeric_text.h"
+#include "base/numeric_text.h"
 
 #include <cctype>
 #include <cmath>

@@ -1,8 +1,7 @@
-#include "display/codepage.h"
+#include "base/codepage.h"
 
 #include <iconv.h>
 
-#include <QByteArray>
 #include <algorithm>
 #include <cerrno>
 
@@ -64,17 +63,15 @@ size_t utf8Length(const char* s, size_t left) {
 
 }  // namespace
 
-QString fromCodePage(const std::string& bytes) {
+std::string codePageToUtf8(std::string_view bytes) {
   thread_local Converter decoder("UTF-8", kCodePage);
-  const std::string utf8 = decoder.convert(bytes.data(), bytes.size(), "\xEF\xBF\xBD",
-                                           [](const char*, size_t) { return size_t{1}; });
-  return QString::fromUtf8(utf8.data(), static_cast<qsizetype>(utf8.size()));
+  return decoder.convert(bytes.data(), bytes.size(), "\xEF\xBF\xBD",
+                         [](const char*, size_t) { return size_t{1}; });
 }
 
-std::string toCodePage(const QString& text) {
+std::string utf8ToCodePage(std::string_view utf8) {
   thread_local Converter encoder(kCodePage, "UTF-8");
-  const QByteArray utf8 = text.toUtf8();
-  return encoder.convert(utf8.constData(), static_cast<size_t>(utf8.size()), "?", utf8Length);
+  return encoder.convert(utf8.data(), utf8.size(), "?", utf8Length);
 }
 
 }  // namespace trv4
