@@ -8,13 +8,15 @@ Application::Application(SerialPort& port, Toolkit& toolkit, std::string configP
     : port_(port),
       toolkit_(toolkit),
       config_(state_, port, toolkit, std::move(configPath)),
-      monitor_(state_, display_, [this] { config_.SaveSettings(); }) {}
+      monitor_(state_, display_, [this] { config_.SaveSettings(); }),
+      log_(state_, monitor_, toolkit, [this] { return oneUnit_.timer1Interval(); }),
+      oneUnit_(state_, display_, monitor_, log_, toolkit) {}
 
 bool Application::MDIForm_Load() {
   state_.reset();
   state_.setDefaultTimings();
   if (!config_.LoadSettings()) return false;
-  monitor_.load();
+  oneUnit_.load();
   link_ = std::make_unique<ScaleLink>(
       state_, port_, toolkit_, monitor_,
       SingleScaleSource{[this] { return singleScaleChecked_; },

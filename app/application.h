@@ -9,6 +9,8 @@
 #include "base/toolkit.h"
 #include "display/display_settings.h"
 #include "display/monitor_model.h"
+#include "display/single_scale.h"
+#include "display/weight_log.h"
 #include "link/link_state.h"
 #include "link/scale_link.h"
 #include "link/serial_port.h"
@@ -22,9 +24,13 @@ class Application {
   Application(SerialPort& port, Toolkit& toolkit, std::string configPath = kConfigFileName);
 
   // The main window's load handler: initialises the shared link state, reads the configuration
-  // file and opens the port, then starts the scan cycle (its first step 100 ms later). False
-  // when the program must end before its window shows.
+  // file and opens the port, loads the single-scale window, then starts the scan cycle (its
+  // first step 100 ms later). The monitor loads at its first use, the single-scale window's
+  // first tick. False when the program must end before its window shows.
   bool MDIForm_Load();
+
+  // "Log": starts or stops the weight log.
+  void mWLog_Click() { log_.mWLog_Click(); }
 
   // "Single Scale": switches the check mark; the scan cycle reads it at every step.
   void mSingleScale_Click() { singleScaleChecked_ = !singleScaleChecked_; }
@@ -37,6 +43,8 @@ class Application {
   LinkState& state() { return state_; }
   DisplaySettings& displaySettings() { return display_; }
   MonitorModel& monitor() { return monitor_; }
+  OneUnit& oneUnit() { return oneUnit_; }
+  WeightLog& weightLog() { return log_; }
   Configuration& config() { return config_; }
   SerialPort& port() { return port_; }
   // Null until the load handler has run.
@@ -49,6 +57,8 @@ class Application {
   DisplaySettings display_;
   Configuration config_;
   MonitorModel monitor_;
+  WeightLog log_;
+  OneUnit oneUnit_;
   bool singleScaleChecked_ = false;
   std::unique_ptr<ScaleLink> link_;
 };

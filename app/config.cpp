@@ -142,10 +142,10 @@ bool Configuration::LoadSettings() {
     if (count >= 3 + t) readTiming(lines[2 + t].text, timings[t]);
   }
   if (count >= 8) {
-    // Only a 1 polls a scale; any other character, or a line too short, switches it off.
+    // Each scale keeps its digit's value (a character that is no digit, or a line too short,
+    // gives 0), so a hand-edited digit is written back as it was. Only a 1 is polled.
     for (int k = 1; k <= scaleCount(state_); ++k) {
-      const double flag = numericValue(field(lines[7].text, k, 1));
-      state_.ScanList[k - 1] = flag == 1.0 ? 1 : 0;
+      state_.ScanList[k - 1] = static_cast<int>(numericValue(field(lines[7].text, k, 1)));
     }
   }
 

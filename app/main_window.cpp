@@ -1,6 +1,7 @@
 #include "app/main_window.h"
 
 #include <QApplication>
+#include <QCloseEvent>
 #include <QLabel>
 #include <QMdiArea>
 #include <QMdiSubWindow>
@@ -12,6 +13,7 @@
 #include "app/comm_settings_dialog.h"
 #include "app/qt_toolkit.h"
 #include "display/monitor_window.h"
+#include "display/single_scale_window.h"
 
 namespace trv4 {
 
@@ -36,9 +38,34 @@ MainWindow::MainWindow(Application& app, QtToolkit& toolkit) : app_(app), toolki
   statusBar()->addWidget(status, 1);
 
   buildMenu();
-  showMonitor();
   resize(680, 620);
   toolkit_.setDialogParent(this);
+
+  // The monitor opens at its first use, right after start-up, and again after being closed.
+  app_.monitor().onLoad = [this] { showMonitor(); };
+  if (app_.monitor().loaded()) showMonitor();
+  oneUnit_ = new OneUnitWindow(app_.oneUnit(), this);
+}
+
+MainWindow::~MainWindow() {
+  app_.monitor().onLoad = nullptr;
+  app_.weightLog().onActiveChanged = nullptr;
+}
+
+void MainWindow::showEvent(QShowEvent* event) {
+  QMainWindow::showEvent(event);
+  if (oneUnit_ && !oneUnit_->isVisible()) {
+    // Beside the main window's top right corner, where it does not hide the monitor.
+    const QRect frame = frameGeometry();
+    oneUnit_->move(frame.right() + 8, frame.top());
+    oneUnit_->show();
+  }
+}
+
+void MainWindow::closeEvent(QCloseEvent* event) {
+  // Closing the main window ends the program, whatever other windows are open.
+  event->accept();
+  QCoreApplication::exit(0);
 }
 
 QAction* MainWindow::addEntry(QWidget* menu, const char* name, const QString& caption) {
@@ -85,7 +112,14 @@ void MainWindow::buildMenu() {
     singleScale_->setChecked(app_.singleScaleChecked());
   });
 
-  addEntry(bar, "mWLog", tr("Log"))->setEnabled(false);
+  log_ = addEntry(bar, "mWLog", tr("Log"));
+  log_->setCheckable(true);
+  // The check mark shows exactly while a log runs, also when a failed write stops it.
+  app_.weightLog().onActiveChanged = [this](bool active) { log_->setChecked(active); };
+  connect(log_, &QAction::triggered, this, [this] {
+    log_->setChecked(app_.weightLog().LogActive());
+    app_.mWLog_Click();
+  });
   connect(addEntry(bar, "mAbout", tr("About")), &QAction::triggered, this, &MainWindow::openAbout);
   connect(addEntry(bar, "mExit", tr("Exit")), &QAction::triggered, this,
           [] { QCoreApplication::exit(0); });

@@ -1,5 +1,6 @@
 // The main window: a multiple-document frame with the menu, the status bar and the monitor
-// window. It renders the application and forwards menu choices to it.
+// window, shown together with the single-scale window. It renders the application and forwards
+// menu choices to it.
 #pragma once
 
 #include <QMainWindow>
@@ -19,6 +20,11 @@ class MainWindow : public QMainWindow {
 
  public:
   MainWindow(Application& app, QtToolkit& toolkit);
+  ~MainWindow() override;
+
+ protected:
+  void showEvent(QShowEvent* event) override;
+  void closeEvent(QCloseEvent* event) override;
 
  private:
   QAction* addEntry(QWidget* menu, const char* name, const QString& caption);
@@ -32,7 +38,9 @@ class MainWindow : public QMainWindow {
   QMdiArea* mdi_ = nullptr;
   QPointer<QWidget> settings_;
   QPointer<QWidget> about_;
+  QPointer<QWidget> oneUnit_;
   QAction* singleScale_ = nullptr;
+  QAction* log_ = nullptr;
 };
 
 }  // namespace trv4

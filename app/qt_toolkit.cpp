@@ -3,7 +3,6 @@
 #include <QApplication>
 #include <QDateTime>
 #include <QInputDialog>
-#include <QLocale>
 #include <QMessageBox>
 #include <QTimer>
 
@@ -64,7 +63,9 @@ void QtToolkit::yield() {
 }
 
 void QtToolkit::messageBox(const std::string& text) {
-  QMessageBox::information(parent_, title_, fromCodePage(text), QMessageBox::Ok);
+  // A plain box: the program's title, the text and OK, no icon.
+  QMessageBox box(QMessageBox::NoIcon, title_, fromCodePage(text), QMessageBox::Ok, parent_);
+  box.exec();
 }
 
 bool QtToolkit::askYesNo(const std::string& text, const std::string& title) {
@@ -89,8 +90,9 @@ void QtToolkit::setBusy(bool busy) {
   }
 }
 
+// One form on every machine, whatever the desktop's settings, so logs read alike everywhere.
 std::string QtToolkit::dateText() {
-  return toCodePage(QLocale().toString(QDate::currentDate(), QLocale::ShortFormat));
+  return toCodePage(QDate::currentDate().toString(QStringLiteral("yyyy-MM-dd")));
 }
 
 std::string QtToolkit::timeText() {

@@ -49,7 +49,7 @@ class Toolkit {
                                const std::string& defaultText) = 0;
 
   virtual void setBusy(bool busy) = 0;
-  // Current date and current time as text, e.g. "06/12/2026" and "14:03:59".
+  // Current date and current time as text: "2026-12-06" and "14:03:59".
   virtual std::string dateText() = 0;
   virtual std::string timeText() = 0;
 };

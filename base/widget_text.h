@@ -16,4 +16,14 @@ inline std::string toCodePage(const QString& text) {
   return utf8ToCodePage(text.toStdString());
 }
 
+// A text from the line as a label shows it. Control characters would break the label into
+// lines or vanish; each one shows as the replacement character.
+inline QString displayText(const std::string& bytes) {
+  QString text = fromCodePage(bytes);
+  for (QChar& c : text) {
+    if (c.unicode() < 0x20 || c.unicode() == 0x7F) c = QChar(0xFFFD);
+  }
+  return text;
+}
+
 }  // namespace trv4

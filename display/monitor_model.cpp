@@ -17,15 +17,27 @@ MonitorModel::MonitorModel(LinkState& state, const DisplaySettings& settings,
     : state_(state), settings_(settings), saveSettings_(std::move(saveSettings)) {}
 
 void MonitorModel::load() {
+  loaded_ = true;
   for (int i = 0; i < kMaxScales; ++i) {
     panels_[i] = MonitorPanel{};
     panels_[i].addressEnabled = state_.ScanList[i] != 0;
     changed(i);
   }
+  if (onLoad) onLoad();
+}
+
+void MonitorModel::ensureLoaded() {
+  if (!loaded_) load();
+}
+
+const MonitorPanel& MonitorModel::read(int i) {
+  ensureLoaded();
+  return panels_.at(i);
 }
 
 void MonitorModel::DispWeight(int16_t scl, const std::string& st) {
   if (!validPanel(scl)) return;
+  ensureLoaded();
   state_.DisplayHold[scl] = state_.DisplayHoldReload;
   applyDisplayRule(st, state_.UnitFlag, settings_.StepCombo, panels_[scl].view);
   changed(scl);
@@ -33,6 +45,7 @@ void MonitorModel::DispWeight(int16_t scl, const std::string& st) {
 
 void MonitorModel::blankPanel(int scale) {
   if (!validPanel(scale)) return;
+  ensureLoaded();
   PanelView& view = panels_[scale].view;
   view.text.clear();
   view.netVisible = false;
@@ -42,12 +55,14 @@ void MonitorModel::blankPanel(int scale) {
 
 void MonitorModel::setAddressHighlight(int scale, bool polled) {
   if (!validPanel(scale)) return;
+  ensureLoaded();
   panels_[scale].addressHighlighted = polled;
   changed(scale);
 }
 
 void MonitorModel::toggleScan(int scale) {
   if (!validPanel(scale)) return;
+  ensureLoaded();
   int& flag = state_.ScanList[scale];
   flag = flag == 0 ? 1 : 0;
   panels_[scale].addressEnabled = flag != 0;

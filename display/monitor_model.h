@@ -21,7 +21,10 @@ struct MonitorPanel {
   bool addressHighlighted = false;  // dark blue while the scale is being polled
 };
 
-// Every operation taking a panel index ignores an index outside 0..29.
+// The window is loaded by its first use after start-up or after it was closed: a status reply,
+// a scan step, or a reader of its panels. Loading empties every panel, so a monitor closed by the
+// operator comes back empty at the next scan step. Every operation taking a panel index ignores
+// an index outside 0..29.
 class MonitorModel : public ScanDisplay {
  public:
   // saveSettings writes the configuration file (after a polling switch). The unit (UnitFlag of
@@ -29,8 +32,13 @@ class MonitorModel : public ScanDisplay {
   MonitorModel(LinkState& state, const DisplaySettings& settings,
                std::function<void()> saveSettings);
 
-  // Window load: every panel empty, address labels enabled as ScanList says.
+  // Window load: every panel empty, address labels enabled as ScanList says (0 greys them).
   void load();
+  // The window was closed: the next use loads it again.
+  void unload() { loaded_ = false; }
+  bool loaded() const { return loaded_; }
+  // Runs after each load, so the program can create and show the window.
+  std::function<void()> onLoad;
 
   // A status reply of scale scl: reloads its DisplayHold countdown, then shows the reply.
   void DispWeight(int16_t scl, const std::string& st) override;
@@ -41,6 +49,10 @@ class MonitorModel : public ScanDisplay {
   // panel's weight text and indicators stay as they are.
   void toggleScan(int scale);
 
+  // Panel i (0..29) as it stands, loading the window first when it is not loaded: what the
+  // single-scale window and the weight log read.
+  const MonitorPanel& read(int i);
+  // Panel i as it stands, without loading: what the window itself renders.
   const MonitorPanel& panel(int i) const { return panels_.at(i); }
 
   // Called after any panel changed, so a widget can repaint it.
@@ -48,11 +60,13 @@ class MonitorModel : public ScanDisplay {
 
  private:
   void changed(int i);
+  void ensureLoaded();
 
   LinkState& state_;
   const DisplaySettings& settings_;
   std::function<void()> saveSettings_;
   std::array<MonitorPanel, kMaxScales> panels_;
+  bool loaded_ = false;
 };
 
 }  // namespace trv4

@@ -24,8 +24,11 @@ QRect twipRect(int x, int y, int width, int height) {
   return QRect(twips(x), twips(y), twips(width), twips(height));
 }
 
-QLabel* makeLabel(QWidget* parent, const QRect& rect, const QFont& font, Qt::Alignment align) {
+// Named as the screen's control arrays are: "WDisp(4)" is the weight display of scale "E".
+QLabel* makeLabel(QWidget* parent, const char* array, int index, const QRect& rect,
+                  const QFont& font, Qt::Alignment align) {
   auto* label = new QLabel(parent);
+  label->setObjectName(QStringLiteral("%1(%2)").arg(QLatin1String(array)).arg(index));
   label->setGeometry(rect);
   label->setFont(font);
   label->setAlignment(align);
@@ -37,7 +40,8 @@ QLabel* makeLabel(QWidget* parent, const QRect& rect, const QFont& font, Qt::Ali
 
 MonitorWindow::MonitorWindow(MonitorModel& model, QWidget* parent)
     : QWidget(parent), model_(model) {
-  setWindowTitle("Monitor");
+  setObjectName(QStringLiteral("Monitor"));
+  setWindowTitle(QStringLiteral("Monitor"));
   resize(sizeHint());
   // Opaque, so a label's repaint stops here instead of repainting the frame around the window.
   setAutoFillBackground(true);
@@ -47,7 +51,7 @@ MonitorWindow::MonitorWindow(MonitorModel& model, QWidget* parent)
     const int y = kCellHeight * (i / kColumns);
     Panel& p = panels_[i];
 
-    p.address = makeLabel(this, twipRect(x + 120, y + 120, 375, 375),
+    p.address = makeLabel(this, "ScaleAddr", i, twipRect(x + 120, y + 120, 375, 375),
                           screenFont(Face::SansSerif, 13.5, true), Qt::AlignCenter);
     p.address->setText(fromCodePage(std::string(1, scaleAddress(i))));
     // The polled scale's letter is drawn in the palette's link colour: switching the role is
@@ -59,7 +63,7 @@ MonitorWindow::MonitorWindow(MonitorModel& model, QWidget* parent)
                             addressColours.color(QPalette::Disabled, QPalette::WindowText));
     p.address->setPalette(addressColours);
 
-    p.weight = makeLabel(this, twipRect(x + 480, y + 120, 2415, 615),
+    p.weight = makeLabel(this, "WDisp", i, twipRect(x + 480, y + 120, 2415, 615),
                          screenFont(Face::Serif, 24, true), Qt::AlignRight | Qt::AlignVCenter);
     p.weight->setAutoFillBackground(true);
     QPalette white = p.weight->palette();
@@ -69,12 +73,14 @@ MonitorWindow::MonitorWindow(MonitorModel& model, QWidget* parent)
     p.weight->setFrameStyle(QFrame::Box | QFrame::Plain);
     p.weight->setLineWidth(1);
     p.weight->installEventFilter(this);
+    p.weight->setAccessibleDescription(
+        QStringLiteral("Weight of scale %1").arg(fromCodePage(std::string(1, scaleAddress(i)))));
 
     // Created after the weight display, so they lie over it.
-    p.net = makeLabel(this, twipRect(x + 480, y + 120, 375, 255),
+    p.net = makeLabel(this, "NetLbl", i, twipRect(x + 480, y + 120, 375, 255),
                       screenFont(Face::SansSerif, 8.25, true), Qt::AlignCenter);
     p.net->setText("Net");
-    p.motion = makeLabel(this, twipRect(x + 600, y + 360, 135, 255),
+    p.motion = makeLabel(this, "MotLbl", i, twipRect(x + 600, y + 360, 135, 255),
                          screenFont(Face::SansSerif, 8.25, true), Qt::AlignCenter);
 
     refresh(i);
@@ -87,6 +93,8 @@ MonitorWindow::MonitorWindow(MonitorModel& model, QWidget* parent)
 
 MonitorWindow::~MonitorWindow() {
   model_.onPanelChanged = nullptr;
+  // Closing the window unloads it: the next use loads it again with empty panels.
+  model_.unload();
 }
 
 QSize MonitorWindow::sizeHint() const {
@@ -120,10 +128,10 @@ void MonitorWindow::refresh(int i) {
     p.address->update();
   }
   if (!shown || shown->view.text != state.view.text) {
-    p.weight->setText(fromCodePage(state.view.text));
+    p.weight->setText(displayText(state.view.text));
   }
   if (!shown || shown->view.motionText != state.view.motionText) {
-    p.motion->setText(fromCodePage(state.view.motionText));
+    p.motion->setText(displayText(state.view.motionText));
   }
   p.net->setVisible(state.view.netVisible);
   p.motion->setVisible(state.view.motionVisible);

@@ -15,6 +15,13 @@ inline constexpr int kMaxScales = 30;       // addresses "A" (index 0) to "^" (i
 // Address character of scale index i.
 inline char scaleAddress(int i) { return static_cast<char>('A' + i); }
 
+// Index 0..29 of a scale address "A".."^"; -1 for "@" and for any other text.
+inline int scaleIndex(const std::string& address) {
+  if (address.size() != 1) return -1;
+  const int i = static_cast<unsigned char>(address[0]) - 'A';
+  return (i >= 0 && i < kMaxScales) ? i : -1;
+}
+
 struct LinkState {
   int ScaleCount = kMaxScales;
   int ScanIndex = kMaxScales - 1;  // so the first scan step begins at scale 0

@@ -16,15 +16,6 @@ int timerInterval(int ms) {
   return std::max(ms, 1);
 }
 
-// Index of the scale a single-scale selection designates: 0..29 for "A".."^", -1 for "@".
-// A selection that is none of these (for example an empty box) counts as "@": the normal cycle
-// runs.
-int selectedScale(const std::string& selection) {
-  if (selection.size() != 1) return -1;
-  const int i = static_cast<unsigned char>(selection[0]) - 'A';
-  return (i >= 0 && i < kMaxScales) ? i : -1;
-}
-
 }  // namespace
 
 ScaleLink::ScaleLink(LinkState& state, SerialPort& port, Toolkit& toolkit, ScanDisplay& display,
@@ -133,7 +124,9 @@ void ScaleLink::BlockTimer_Timer() {
   display_.setAddressHighlight(st.ScanIndex, false);
 
   bool found = false;
-  const int selected = selectedScale(single_.selection ? single_.selection() : std::string());
+  // A selection that is no address (for example an empty box) counts as "@": the normal cycle
+  // runs.
+  const int selected = scaleIndex(single_.selection ? single_.selection() : std::string());
   if (st.SingleScaleMode == 1 && selected >= 0) {
     st.ScanIndex = selected;
     found = true;

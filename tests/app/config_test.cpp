@@ -87,6 +87,12 @@ TEST_F(ConfigTest, WritesTheDefaultFileAndReadsBackWhatItWrote) {
   EXPECT_EQ(port.settings(), "115200,O,8,2");
   EXPECT_EQ(timings(), (Ints{1234, 300, 100, 100, 20}));
   EXPECT_EQ(flags(), "001000000000000000000000000001");
+
+  // A hand-edited digit other than 1 is written back unchanged.
+  write(quoted({"1", "9600,N,8,1", "0050", "0300", "0100", "0100", "0020", "1290"}));
+  EXPECT_TRUE(config.LoadSettings());
+  config.SaveSettings();
+  EXPECT_THAT(read(), ::testing::HasSubstr("\"129000000000000000000000000000  ' Scales"));
 }
 
 // Hand-edited, cut-short and garbage files: what each line gives when read by position. The port
@@ -95,9 +101,9 @@ TEST_F(ConfigTest, ReadsAnyFileByPosition) {
   // clang-format off
   const struct { std::string file; int port; const char* settings; Ints timings; std::string flags; }
   cases[] = {
-      // Only a 1 polls; a short line 8 switches the missing scales off.
+      // Each digit keeps its value, a non-digit is 0; a short line 8 switches the rest off.
       {quoted({"2", "9600,N,8,1", "0050", "0300", "0100", "0100", "0020", "120191x1"}), 2,
-       "9600,N,8,1", kDefaultTimings, "10010101"},
+       "9600,N,8,1", kDefaultTimings, "12019101"},
       // What cannot be a time in ms (negative, huge) keeps the value it had.
       {quoted({" 2", "9600,E,7,1", "-050", " 7 7", "9e99", "1e3", "", "1"}), 0, "9600,E,7,1",
        {50, 77, 100, 1000, 0}, "1"},
@@ -107,7 +113,7 @@ TEST_F(ConfigTest, ReadsAnyFileByPosition) {
       {std::string("\"\xff\0\r\x80\x7f", 6), 0, "4800,O,8,1", kDefaultTimings, "11111111"},
       {std::string(1 << 22, '7'), 7, "4800,O,8,1", kDefaultTimings, "11111111"},
       {quoted(Texts(8, "2" + std::string(5000, '1'))), 2, "4800,O,8,1", Ints(5, 2111),
-       "011111111111111111111111111111"},
+       "211111111111111111111111111111"},
   };
   // clang-format on
   for (const auto& c : cases) {

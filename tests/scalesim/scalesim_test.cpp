@@ -4,9 +4,11 @@
 
 #include <algorithm>
 #include <tuple>
+#include <vector>
 
 #include "tests/support/sim_scales.h"
 #include "tools/scalesim/scale_model.h"
+#include "tools/scalesim/scale_setup.h"
 
 namespace trv4::scalesim {
 namespace {
@@ -14,8 +16,12 @@ namespace {
 constexpr int64_t kMs = 1000;
 
 NetworkOptions quiet(bool echo = false, const char* fault = nullptr, uint64_t seed = 1) {
-  NetworkOptions o{
-      .addresses = {'A', 'B'}, .echo = echo, .seed = seed, .movingWeights = false, .faults = {}};
+  NetworkOptions o{.addresses = {'A', 'B'},
+                   .echo = echo,
+                   .seed = seed,
+                   .movingWeights = false,
+                   .faults = {},
+                   .setups = {}};
   if (fault) o.faults.push_back(*parseFault(fault, nullptr));
   return o;
 }
@@ -93,6 +99,56 @@ TEST(ScaleModel, FaultsHitAShareOfRepliesAndRepeatPerSeedAndAStreamHasNoEnd) {
   std::string out = ask(net, 'Z', "?0", 1000 * kMs);  // all the line carried in 1.1 s
   EXPECT_GE(out.size(), 200'000u);
   EXPECT_EQ(out.find(kEtx), std::string::npos);
+}
+
+TEST(ScaleSetup, ReadsLoadTareAndGreekTextAndRefusesMalformedValues) {
+  NetworkOptions o;
+  std::string error;
+  for (const char* text : {"E=ΖΥΓΟΣ", "F=€ab☃xyz"})
+    EXPECT_TRUE(parseScaleSetup("--text", text, &o, &error));
+  EXPECT_TRUE(parseScaleSetup("--load", "D=180", &o, &error));
+  EXPECT_TRUE(parseScaleSetup("--tare", "D=2.5", &o, &error));
+  EXPECT_TRUE(parseScaleSetup("--load", "^=-1.5", &o, &error));
+  EXPECT_EQ(o.setups['E'].text, "\xC6\xD5\xC3\xCF\xD3");
+  EXPECT_EQ(o.setups['F'].text, std::string("\x80") + "ab?xyz");
+  EXPECT_EQ(o.setups['D'].load, 180);
+  EXPECT_EQ(o.setups['D'].tare, 2.5);
+  EXPECT_EQ(o.setups['^'].load, -1.5);
+  const std::pair<const char*, std::vector<const char*>> malformed[] = {
+      {"--text", {"E", "=X", "EE=X", "@=X", "_=X", "e=X", "E=", "E=\xCE", "E=a\x03"}},
+      {"--load", {"D=", "D=1.5kg"}},
+      {"--tare", {"D=nan"}},
+      {"--weight", {"D=1"}}};
+  for (auto& [option, values] : malformed) {
+    for (const char* value : values) {
+      error.clear();
+      EXPECT_FALSE(parseScaleSetup(option, value, &o, &error)) << option << " " << value;
+      EXPECT_NE(error, "") << option << " " << value;
+    }
+  }
+  EXPECT_EQ(o.setups.size(), 4u);  // nothing from the malformed ones
+}
+
+TEST(ScaleModel, SetUpScalesShowTextNetOffRangeAndNegativeForTheWholeRun) {
+  NetworkOptions o;  // scales A-H, moving weights
+  o.setups['E'].text = "\xC6\xD5\xC3\xCF\xD3";
+  o.setups['C'] = {.load = 12.5, .tare = 2.5, .text = ""};
+  o.setups['D'].load = 180;
+  o.setups['H'].load = -1.25;
+  ScaleNetwork net(o);
+  auto status = [](int bits, const char* field) {
+    return static_cast<char>(0x40 | bits) + std::string(field);
+  };
+  for (int64_t t : {10 * kMs, 60'000 * kMs}) {
+    // Neither a reset nor an ACK takes the text away.
+    EXPECT_EQ(ask(net, 'E', "R", t - 5 * kMs) + ask(net, 'E', "\x06", t - 4 * kMs),
+              makeFrame('E', "\x06") + makeFrame('E', "\x06"));
+    EXPECT_EQ(payloadOf(ask(net, 'E', "?0", t), 'E'),
+              status(kTextBit | kStableBit, "\xC6\xD5\xC3\xCF\xD3 "));
+    EXPECT_EQ(payloadOf(ask(net, 'C', "?0", t), 'C'), status(kNetBit | kStableBit, "010.00"));
+    EXPECT_EQ(payloadOf(ask(net, 'D', "?0", t), 'D'), status(kOffRangeBit | kStableBit, "------"));
+    EXPECT_EQ(payloadOf(ask(net, 'H', "?0", t), 'H'), status(kNegativeBit | kStableBit, "001.25"));
+  }
 }
 
 TEST(SimScales, EchoAndReplyArriveOneCharacterTimeApartInVirtualTime) {

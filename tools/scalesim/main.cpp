@@ -17,6 +17,7 @@
 #include <string>
 
 #include "tools/scalesim/scale_model.h"
+#include "tools/scalesim/scale_setup.h"
 
 using trv4::scalesim::LineOutput;
 using trv4::scalesim::NetworkOptions;
@@ -47,6 +48,12 @@ const char kUsage[] =
     "                    may be given several times, e.g. --fault silence:C --fault cut@0.2\n"
     "  --seed N          seed of weights and faults (default 1)\n"
     "  --static          weights stay where they are (default: loads change now and then)\n"
+    "  --load ADDR=KG    scale ADDR has this load for the whole run, e.g. D=180 (off range)\n"
+    "                    or H=-1.5 (negative)\n"
+    "  --tare ADDR=KG    scale ADDR starts tared with this tare (net weights), e.g. C=2.5\n"
+    "  --text ADDR=TEXT  scale ADDR's display shows TEXT (UTF-8, six characters of\n"
+    "                    Windows-1253) for the whole run, e.g. E=ΖΥΓΟΣ\n"
+    "                    --load, --tare and --text may be given several times\n"
     "  --link PATH       symbolic link to the terminal (default ./COM1)\n"
     "  --log FILE        record every frame received and every write, with CLOCK_MONOTONIC times\n";
 
@@ -131,6 +138,11 @@ int main(int argc, char** argv) {
         return 2;
       }
       options.seed = static_cast<uint64_t>(number);
+    } else if (a == "--load" || a == "--tare" || a == "--text") {
+      if (!trv4::scalesim::parseScaleSetup(a, value(a.c_str()), &options, &error)) {
+        std::fprintf(stderr, "trv4-scalesim: %s\n", error.c_str());
+        return 2;
+      }
     } else if (a == "--link") {
       linkPath = value("--link");
     } else if (a == "--log") {
@@ -141,6 +153,13 @@ int main(int argc, char** argv) {
     }
   }
   options.bitsPerChar = trv4::scalesim::bitsPerCharacter(format);
+  for (const auto& [address, setup] : options.setups) {
+    if (!options.addresses.count(address)) {
+      std::fprintf(stderr, "trv4-scalesim: scale %c is set up but not on the line (--scales)\n",
+                   address);
+      return 2;
+    }
+  }
 
   FILE* log = nullptr;
   if (!logPath.empty()) {

@@ -153,6 +153,19 @@ ScaleNetwork::ScaleNetwork(NetworkOptions options)
     s.load = options_.movingWeights ? std::round(uniform(0, 50) * 20) / 20 : 0;
     s.motionFrom = s.load;
     s.nextLoadChangeUs = static_cast<int64_t>(uniform(1.5e6, 4e6));
+    // Set-ups apply after the random draws, so the other scales' weights stay the same per seed.
+    if (auto it = options_.setups.find(a); it != options_.setups.end()) {
+      const ScaleSetup& setup = it->second;
+      if (setup.load) {
+        s.load = s.motionFrom = *setup.load;
+        s.keepLoad = true;
+      }
+      if (setup.tare) {
+        s.tare = *setup.tare;
+        s.net = true;
+      }
+      s.standingText = setup.text;
+    }
     scales_[a] = s;
   }
   for (const Fault& f : options_.faults) {
@@ -344,7 +357,7 @@ void ScaleNetwork::setLoad(char address, double kg, int64_t nowUs) {
 }
 
 void ScaleNetwork::advanceLoad(ScaleState& s, int64_t nowUs) {
-  if (!options_.movingWeights) return;
+  if (!options_.movingWeights || s.keepLoad) return;
   while (nowUs >= s.nextLoadChangeUs) {
     int64_t t = s.nextLoadChangeUs;
     s.motionFrom = s.load;
@@ -402,8 +415,8 @@ std::string ScaleNetwork::statusPayload(char address, int64_t nowUs) {
   double d = res * std::pow(10.0, -dp);
   bool stable = nowUs >= s.motionUntilUs;
   int bits = stable ? kStableBit : 0;
-  if (!s.display.empty()) {
-    std::string field = s.display.front().text;
+  if (!s.display.empty() || !s.standingText.empty()) {
+    std::string field = s.display.empty() ? s.standingText : s.display.front().text;
     field.resize(6, ' ');
     return std::string(1, static_cast<char>(0x40 | kTextBit | bits)) + field;
   }

@@ -68,6 +68,13 @@ std::set<char> parseAddresses(std::string_view text, std::string* error);
 // 0 when malformed.
 int bitsPerCharacter(std::string_view format);
 
+// How one scale starts the run (options --load, --tare, --text).
+struct ScaleSetup {
+  std::optional<double> load;  // kg on the platform, kept for the whole run
+  std::optional<double> tare;  // kg: the scale starts net
+  std::string text;            // Windows-1253 bytes the display shows for the whole run, or ""
+};
+
 struct NetworkOptions {
   std::set<char> addresses{'A', 'B', 'C', 'D', 'E', 'F', 'G', 'H'};
   bool echo = false;            // the line returns every byte the PC sends, first
@@ -77,6 +84,7 @@ struct NetworkOptions {
   uint64_t seed = 1;
   bool movingWeights = true;  // loads change now and then; false: a load stays until set
   std::vector<Fault> faults;
+  std::map<char, ScaleSetup> setups;  // by address
 };
 
 // Bytes that are complete on the line at time atUs.
@@ -105,6 +113,7 @@ struct ScaleState {
   double motionFrom = 0;      // load the motion started from
   int64_t motionStartUs = 0;
   int64_t nextLoadChangeUs = 0;
+  bool keepLoad = false;  // the load stays even with moving weights (a load set by option)
   // The display: a text (TextBit) per step, each shown for its duration (-1: until acknowledged
   // or replaced); the weight shows when no step is left.
   struct DisplayStep {
@@ -113,6 +122,9 @@ struct ScaleState {
   };
   std::deque<DisplayStep> display;
   int64_t displayStartUs = 0;  // when the front step began
+  // Shown instead of the weight whenever `display` is empty, for the whole run: ACK, reset and
+  // calibration do not remove it (their texts show over it while they last).
+  std::string standingText;
   // Parameters by their read name ("s1", "p1", "p2", "p3", "q1", "q2", "s2", "f1".."f4",
   // "i0".."i4"): the data characters a read reports after the two request letters. Writes change
   // `params`; "W" copies them to `stored`, which a reset brings back.

@@ -1,0 +1,169 @@
+#include "display/weight_log.h"
+
+#include <algorithm>
+#include <cerrno>
+#include <cfenv>
+#include <cmath>
+#include <filesystem>
+#include <limits>
+#include <system_error>
+
+#include "base/codepage.h"
+#include "base/numeric_text.h"
+
+#if defined(__unix__) || defined(__APPLE__)
+#include <unistd.h>
+#endif
+
+namespace trv4 {
+
+namespace {
+
+constexpr const char* kTitle = "Weight Log";
+constexpr const char* kIntervalPrompt =
+    "S T A R T   W E I G H T   L O G\nLog interval in seconds (0=Continuous)";
+
+// Nearest 32-bit integer, halves to the even one; false when v does not fit.
+bool toInt32(double v, int32_t* out) {
+  const int saved = std::fegetround();
+  std::fesetround(FE_TONEAREST);
+  const double r = std::nearbyint(v);
+  std::fesetround(saved);
+  if (!(r >= std::numeric_limits<int32_t>::min() && r <= std::numeric_limits<int32_t>::max())) {
+    return false;
+  }
+  *out = static_cast<int32_t>(r);
+  return true;
+}
+
+// The name as the file system takes it: file names on Linux are UTF-8.
+std::string systemFileName(const std::string& name) {
+#ifdef _WIN32
+  return name;
+#else
+  return codePageToUtf8(name);
+#endif
+}
+
+// A display text is written as it was received, but a control character (a line end above all)
+// would break the line into pieces: each one is written as "?".
+void appendField(std::string& line, const std::string& text) {
+  for (char c : text) {
+    const auto u = static_cast<unsigned char>(c);
+    line += (u < 0x20 || u == 0x7F) ? '?' : c;
+  }
+  line += ';';
+}
+
+bool blank(const std::string& text) {
+  return text.find_first_not_of(" \t") == std::string::npos;
+}
+
+}  // namespace
+
+WeightLog::WeightLog(LinkState& state, MonitorModel& monitor, Toolkit& toolkit,
+                     std::function<int()> timerInterval)
+    : state_(state),
+      monitor_(monitor),
+      toolkit_(toolkit),
+      timerInterval_(std::move(timerInterval)) {}
+
+WeightLog::~WeightLog() {
+  if (file_ != nullptr) std::fclose(file_);
+}
+
+std::string WeightLog::defaultFileName() {
+  std::error_code error;
+  const std::filesystem::path folder = std::filesystem::current_path(error);
+  const std::string name =
+      (error ? std::filesystem::path(".") : folder).string() +
+      static_cast<char>(std::filesystem::path::preferred_separator) + kLogFileName;
+#ifdef _WIN32
+  return name;
+#else
+  return utf8ToCodePage(name);
+#endif
+}
+
+void WeightLog::mWLog_Click() {
+  if (LogActive()) {
+    stop();
+    toolkit_.messageBox("Weight Log Finished");
+    return;
+  }
+
+  const std::string fileName = toolkit_.inputBox("Log File Name", kTitle, defaultFileName());
+  if (fileName.empty()) return;
+  const std::string answer = toolkit_.inputBox(kIntervalPrompt, kTitle, "0");
+  if (answer.empty()) return;
+  int32_t seconds = 0;
+  if (!toInt32(numericValue(answer), &seconds)) {
+    toolkit_.messageBox("LOG INTERVAL TOO LARGE");
+    return;
+  }
+  if (seconds < 0) return;
+  start(fileName, seconds);
+}
+
+void WeightLog::start(const std::string& fileName, int32_t seconds) {
+  // A name of blanks only names no file anybody could find again.
+  std::FILE* file = blank(fileName) ? nullptr : std::fopen(systemFileName(fileName).c_str(), "wb");
+  if (file == nullptr) {
+    toolkit_.messageBox("CAN NOT WRITE LOG FILE");
+    return;
+  }
+  file_ = file;
+  const int interval = timerInterval_ ? timerInterval_() : 0;
+  logTicks_ = interval > 0 ? 1000.0 / interval * seconds : 0.0;
+  if (onActiveChanged) onActiveChanged(true);
+}
+
+void WeightLog::stop() {
+  std::fclose(file_);
+  file_ = nullptr;
+  if (onActiveChanged) onActiveChanged(false);
+}
+
+std::string WeightLog::line() {
+  std::string text;
+  appendField(text, toolkit_.dateText());
+  appendField(text, toolkit_.timeText());
+  const int count = std::min(std::max(state_.ScaleCount, 0), kMaxScales);
+  for (int i = 0; i < count; ++i) {
+    if (state_.ScanList[i] == 0) continue;
+    const PanelView& view = monitor_.read(i).view;
+    appendField(text, view.text);
+    appendField(text, view.netVisible ? "N" : "G");
+    appendField(text, view.motionVisible ? view.motionText : "");
+  }
+  return text + "\r\n";
+}
+
+bool WeightLog::step() {
+  if (!LogActive()) return false;
+  if (logCountdown_ >= 1) {
+    --logCountdown_;
+    return false;
+  }
+
+  // Each line goes to the disk as soon as it is written: a crash or a power cut loses at most
+  // the line being written.
+  const std::string text = line();
+  bool ok = std::fwrite(text.data(), 1, text.size(), file_) == text.size();
+  ok = std::fflush(file_) == 0 && ok;
+#if defined(__unix__) || defined(__APPLE__)
+  // Devices and pipes cannot be synced; only a failure of a real file counts.
+  ok = ok && (::fdatasync(fileno(file_)) == 0 || errno == EINVAL || errno == EROFS);
+#endif
+  if (!ok) {
+    // Lines that cannot be written are not lost silently: the log stops and says so.
+    stop();
+    toolkit_.messageBox("CAN NOT WRITE LOG FILE - Weight Log Stopped");
+    return false;
+  }
+
+  if (!toInt32(logTicks_, &logCountdown_)) logCountdown_ = std::numeric_limits<int32_t>::max();
+  return true;
+}
+
+}  // namespace trv4
