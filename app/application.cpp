@@ -17,15 +17,20 @@ bool Application::MDIForm_Load() {
   state_.setDefaultTimings();
   if (!config_.LoadSettings()) return false;
   oneUnit_.load();
-  link_ = std::make_unique<ScaleLink>(
-      state_, port_, toolkit_, monitor_,
-      SingleScaleSource{[this] { return singleScaleChecked_; },
-                        [this] { return display_.SingleScale; }});
+  link_ = std::make_unique<ScaleLink>(state_, port_, toolkit_, monitor_,
+                                      SingleScaleSource{[this] { return singleScaleChecked_; },
+                                                        [this] { return display_.SingleScale; }});
   return true;
 }
 
-void Application::mReset_Click() { QueueCommand(state_, display_.SingleScale, kResetCommand); }
-void Application::mAck_Click() { QueueCommand(state_, display_.SingleScale, kAckCommand); }
-void Application::mSYNC_Click() { QueueCommand(state_, display_.SingleScale, kSyncCommand); }
+void Application::mReset_Click() {
+  QueueCommand(state_, display_.SingleScale, kResetCommand);
+}
+void Application::mAck_Click() {
+  QueueCommand(state_, display_.SingleScale, kAckCommand);
+}
+void Application::mSYNC_Click() {
+  QueueCommand(state_, display_.SingleScale, kSyncCommand);
+}
 
 }  // namespace trv4

@@ -134,8 +134,8 @@ void MainWindow::showMonitor() {
 
 void MainWindow::openSettings() {
   if (!settings_) {
-    settings_ = new CommSettingsDialog(app_.port(), toolkit_,
-                                       [this] { app_.config().SaveSettings(); }, this);
+    settings_ = new CommSettingsDialog(
+        app_.port(), toolkit_, [this] { app_.config().SaveSettings(); }, this);
   }
   settings_->show();
   settings_->raise();

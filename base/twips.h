@@ -3,6 +3,8 @@
 
 namespace trv4 {
 
-constexpr int twips(int t) { return (t + 7) / 15; }
+constexpr int twips(int t) {
+  return (t + 7) / 15;
+}
 
 }  // namespace trv4

@@ -21,8 +21,8 @@ const std::vector<std::string>& stepEntries() {
   return entries;
 }
 
-OneUnit::OneUnit(LinkState& state, DisplaySettings& settings, MonitorModel& monitor,
-                 WeightLog& log, Toolkit& toolkit)
+OneUnit::OneUnit(LinkState& state, DisplaySettings& settings, MonitorModel& monitor, WeightLog& log,
+                 Toolkit& toolkit)
     : state_(state), settings_(settings), monitor_(monitor), log_(log), toolkit_(toolkit) {}
 
 void OneUnit::load() {
@@ -45,10 +45,18 @@ bool OneUnit::selectScale(const std::string& address) {
   return true;
 }
 
-void OneUnit::Command1_Click() { state_.UnitFlag = state_.UnitFlag == 0 ? 1 : 0; }
-void OneUnit::Command2_Click() { QueueCommand(state_, settings_.SingleScale, "Z"); }
-void OneUnit::Command3_Click() { QueueCommand(state_, settings_.SingleScale, "G"); }
-void OneUnit::Command4_Click() { QueueCommand(state_, settings_.SingleScale, "T"); }
+void OneUnit::Command1_Click() {
+  state_.UnitFlag = state_.UnitFlag == 0 ? 1 : 0;
+}
+void OneUnit::Command2_Click() {
+  QueueCommand(state_, settings_.SingleScale, "Z");
+}
+void OneUnit::Command3_Click() {
+  QueueCommand(state_, settings_.SingleScale, "G");
+}
+void OneUnit::Command4_Click() {
+  QueueCommand(state_, settings_.SingleScale, "T");
+}
 
 void OneUnit::Timer1_Timer() {
   OneUnitView next = view_;

@@ -23,7 +23,7 @@ const std::vector<std::string>& stepEntries();
 
 // What the window shows besides its boxes.
 struct OneUnitView {
-  PanelView display;        // LDisp caption, NetLbl, MotLbl
+  PanelView display;            // LDisp caption, NetLbl, MotLbl
   bool loggingVisible = false;  // MsgLbl "Logging ..."
 
   bool operator==(const OneUnitView&) const = default;

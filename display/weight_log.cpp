@@ -75,9 +75,9 @@ WeightLog::~WeightLog() {
 std::string WeightLog::defaultFileName() {
   std::error_code error;
   const std::filesystem::path folder = std::filesystem::current_path(error);
-  const std::string name =
-      (error ? std::filesystem::path(".") : folder).string() +
-      static_cast<char>(std::filesystem::path::preferred_separator) + kLogFileName;
+  const std::string name = (error ? std::filesystem::path(".") : folder).string() +
+                           static_cast<char>(std::filesystem::path::preferred_separator) +
+                           kLogFileName;
 #ifdef _WIN32
   return name;
 #else

@@ -7,13 +7,15 @@
 
 namespace trv4 {
 
-inline constexpr int kMailboxCount = 38;    // entries 0..37 of each mailbox
-inline constexpr int kBroadcastSlot = 30;   // CommandQueue entry sent to address "@"
+inline constexpr int kMailboxCount = 38;   // entries 0..37 of each mailbox
+inline constexpr int kBroadcastSlot = 30;  // CommandQueue entry sent to address "@"
 inline constexpr int kScanListSize = 36;
-inline constexpr int kMaxScales = 30;       // addresses "A" (index 0) to "^" (index 29)
+inline constexpr int kMaxScales = 30;  // addresses "A" (index 0) to "^" (index 29)
 
 // Address character of scale index i.
-inline char scaleAddress(int i) { return static_cast<char>('A' + i); }
+inline char scaleAddress(int i) {
+  return static_cast<char>('A' + i);
+}
 
 // Index 0..29 of a scale address "A".."^"; -1 for "@" and for any other text.
 inline int scaleIndex(const std::string& address) {

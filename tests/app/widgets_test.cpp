@@ -1,17 +1,66 @@
-// The settings dialog on Qt's offscreen platform.
+// The windows on Qt's offscreen platform: the settings dialog, the single-scale window, and the
+// main window with its monitor and log entry.
 #include <gtest/gtest.h>
+#include <unistd.h>
 
+#include <QAction>
 #include <QApplication>
+#include <QComboBox>
 #include <QKeyEvent>
+#include <QLabel>
+#include <QLineEdit>
+#include <QMdiArea>
+#include <QMdiSubWindow>
 #include <QPointer>
+#include <QPushButton>
 #include <QRadioButton>
+#include <filesystem>
 
+#include "app/application.h"
 #include "app/comm_settings_dialog.h"
+#include "app/main_window.h"
+#include "app/qt_toolkit.h"
+#include "display/monitor_window.h"
+#include "display/single_scale_window.h"
 #include "tests/support/sim_serial_port.h"
 #include "tests/support/virtual_toolkit.h"
 
 namespace trv4 {
 namespace {
+
+// Every input control of a window has a caption label as its buddy, so assistive technology and
+// UI automation find it by its caption.
+void expectEveryInputHasItsCaption(const QWidget* window) {
+  QList<const QWidget*> inputs;
+  for (auto* w : window->findChildren<QComboBox*>()) inputs.append(w);
+  for (auto* w : window->findChildren<QLineEdit*>()) {
+    if (!qobject_cast<QComboBox*>(w->parentWidget())) inputs.append(w);
+  }
+  for (const QWidget* input : inputs) {
+    bool captioned = false;
+    for (const QLabel* label : window->findChildren<QLabel*>()) {
+      captioned = captioned || (label->buddy() == input && !label->text().isEmpty());
+    }
+    EXPECT_TRUE(captioned) << input->objectName().toStdString() << " has no caption label";
+  }
+}
+
+// The program's logic in virtual time on a simulated port, with its configuration file in a
+// scratch folder.
+struct AppRig {
+  AppRig() {
+    std::filesystem::create_directories(dir);
+    port.existingPorts = {1, 2, 3, 4, 5};
+    EXPECT_TRUE(app.MDIForm_Load());  // no file: the port probe, scales A..H
+  }
+  ~AppRig() { std::filesystem::remove_all(dir); }
+
+  const std::filesystem::path dir =
+      std::filesystem::temp_directory_path() / ("trv4-widgets-" + std::to_string(getpid()));
+  test::VirtualToolkit tk;
+  test::SimSerialPort port{tk};
+  Application app{port, tk, (dir / "TRV4.INI").string()};
+};
 
 TEST(CommSettingsDialog, ShowsTheModelAndEscapeChangesNothing) {
   test::VirtualToolkit toolkit;
@@ -34,6 +83,82 @@ TEST(CommSettingsDialog, ShowsTheModelAndEscapeChangesNothing) {
   EXPECT_EQ(port.commPort(), 1);
   EXPECT_EQ(port.settings(), "600,N,8,1");
   EXPECT_EQ(saves, 0);
+}
+
+TEST(OneUnitWindow, ControlsSitWhereDrawnAndForwardTheOperatorsChoices) {
+  AppRig rig;
+  OneUnitWindow window(rig.app.oneUnit());
+  EXPECT_EQ(window.windowTitle(), "TRV-4 Indicator");
+  EXPECT_EQ(window.size(), QSize(187, 125));  // 2805 x 1875 twips
+  EXPECT_EQ(window.minimumSize(), window.maximumSize());
+  auto* step = window.findChild<QComboBox*>("StepCombo");
+  auto* address = window.findChild<QComboBox*>("SingleScale");
+  auto* weight = window.findChild<QLabel*>("LDisp");
+  auto* logging = window.findChild<QLabel*>("MsgLbl");
+  ASSERT_TRUE(step && address && weight && logging);
+  EXPECT_EQ(address->geometry(), QRect(136, 0, 49, 21));
+  EXPECT_EQ(weight->geometry(), QRect(0, 24, 185, 41));
+  QStringList buttons;
+  for (const char* name : {"Command2", "Command4", "Command3", "Command1"}) {
+    buttons << window.findChild<QPushButton*>(name)->text();
+  }
+  EXPECT_EQ(buttons, (QStringList{">0<", ">T<", ">G<", "kg/lb"}));
+  expectEveryInputHasItsCaption(&window);
+
+  // 31 addresses, "@" last, none typed; steps as listed, a typed one taken as it is.
+  ASSERT_EQ(address->count(), 31);
+  EXPECT_EQ(address->itemText(26) + address->itemText(29) + address->itemText(30), "[^@");
+  EXPECT_FALSE(address->isEditable());
+  address->setCurrentIndex(2);
+  EXPECT_EQ(rig.app.displaySettings().SingleScale, "C");
+  EXPECT_EQ(step->currentText(), "01");
+  step->setCurrentText("25");
+  EXPECT_EQ(rig.app.displaySettings().StepCombo, "25");
+
+  // A Greek display text with a line end shows on one line.
+  rig.app.monitor().DispWeight(2, std::string("\x51") + "\xC6\xD5\r\n\xC3 ");
+  rig.tk.advance(25);
+  EXPECT_EQ(weight->text(), QString::fromUtf8("ΖΥ\uFFFD\uFFFDΓ "));
+  EXPECT_FALSE(window.findChild<QLabel*>("NetLbl")->isVisibleTo(&window));
+  EXPECT_FALSE(logging->isVisibleTo(&window));
+
+  window.findChild<QPushButton*>("Command1")->click();
+  EXPECT_EQ(rig.app.state().UnitFlag, 1);
+  window.findChild<QPushButton*>("Command2")->click();
+  EXPECT_EQ(rig.app.state().CommandQueue[2], "Z");
+  EXPECT_FALSE(window.close());  // it stays open
+}
+
+TEST(MainWindow, MonitorComesBackAfterClosingAndLogShowsItsCheckMark) {
+  AppRig rig;
+  QtToolkit qtToolkit(QStringLiteral("TRV4"));
+  MainWindow window(rig.app, qtToolkit);
+  auto* mdi = window.findChild<QMdiArea*>();
+  ASSERT_NE(mdi, nullptr);
+  EXPECT_TRUE(mdi->subWindowList().isEmpty());  // opens at its first use
+  rig.tk.advance(1000);
+  ASSERT_EQ(mdi->subWindowList().size(), 1);
+  auto weightA = [&] { return mdi->findChild<QLabel*>("WDisp(0)"); };
+  rig.app.monitor().DispWeight(0, std::string("P") + "012.34");
+  EXPECT_EQ(weightA()->text(), "12.34 kg");
+
+  mdi->subWindowList().first()->close();
+  QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+  EXPECT_TRUE(mdi->subWindowList().isEmpty());
+  rig.tk.advance(25);
+  ASSERT_EQ(mdi->subWindowList().size(), 1);
+  EXPECT_EQ(weightA()->text(), "");
+
+  auto* log = window.findChild<QAction*>("mWLog");
+  ASSERT_TRUE(log && log->isEnabled() && log->isCheckable());
+  rig.tk.inputAnswers = {(rig.dir / "w.log").string(), "0"};
+  log->trigger();
+  EXPECT_TRUE(log->isChecked());
+  log->trigger();
+  EXPECT_FALSE(log->isChecked());
+  rig.tk.inputAnswers = {"", ""};  // cancelled: no check mark
+  log->trigger();
+  EXPECT_FALSE(log->isChecked());
 }
 
 }  // namespace

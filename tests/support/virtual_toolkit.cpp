@@ -131,9 +131,10 @@ bool VirtualToolkit::askYesNo(const std::string& text, const std::string&) {
   return answer;
 }
 
-std::string VirtualToolkit::inputBox(const std::string& prompt, const std::string&,
-                                     const std::string&) {
+std::string VirtualToolkit::inputBox(const std::string& prompt, const std::string& title,
+                                     const std::string& defaultText) {
   prompts.push_back(prompt);
+  inputBoxes.push_back({prompt, title, defaultText});
   if (inputAnswers.empty()) return {};
   std::string answer = inputAnswers.front();
   inputAnswers.pop_front();

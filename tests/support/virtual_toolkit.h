@@ -49,6 +49,11 @@ class VirtualToolkit : public Toolkit {
   std::deque<std::string> inputAnswers;  // answers of input boxes; "" (Cancel) when empty
   std::deque<bool> yesNoAnswers;         // answers of Yes/No boxes; No when empty
   std::vector<std::string> prompts;      // prompts of the input and Yes/No boxes shown
+  struct InputBox {
+    std::string prompt, title, defaultText;
+    bool operator==(const InputBox&) const = default;
+  };
+  std::vector<InputBox> inputBoxes;  // the input boxes shown
   std::string dateTextValue = "06/12/2026";
   std::string timeTextValue = "12:00:00";
 

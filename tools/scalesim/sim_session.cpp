@@ -160,15 +160,6 @@ std::string programPath() {
   return env && *env ? env : TRV4_PROGRAM_PATH;
 }
 
-namespace {
-
-std::vector<std::string> withLog(std::vector<std::string> args, const std::string& log) {
-  args.insert(args.end(), {"--link", "COM1", "--log", log});
-  return args;
-}
-
-// The program's configuration: port 1 at 9600,N,8,1, status and command time-outs 50 and 300 ms,
-// 100 ms between scans, 20 ms between characters, and line 8 from `scan`.
 std::string iniText(std::string scan) {
   scan.resize(30, '0');
   return "\"1 ' port nr 1,2,3,4\"\r\n\"9600,N,8,1\"\r\n"
@@ -177,6 +168,13 @@ std::string iniText(std::string scan) {
          "\"0100  ' wait for next scan if this scan is a command\"\r\n"
          "\"0020  ' wait character reception\"\r\n\"" +
          scan + "  ' Scales To Scan\"\r\n";
+}
+
+namespace {
+
+std::vector<std::string> withLog(std::vector<std::string> args, const std::string& log) {
+  args.insert(args.end(), {"--link", "COM1", "--log", log});
+  return args;
 }
 
 Process startProgram(const TempDir& dir, const std::string& scan) {

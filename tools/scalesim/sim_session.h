@@ -77,6 +77,11 @@ std::vector<LogEntry> received(const std::vector<LogEntry>& log);
 std::string simulatorPath();
 std::string programPath();
 
+// The program's TRV4.INI: port 1 at 9600,N,8,1, status and command time-outs 50 and 300 ms, 100 ms
+// between scans, 20 ms between characters, and line 8 from `scan` (one digit per scale, padded
+// with 0 to thirty).
+std::string iniText(std::string scan);
+
 // The simulator running in a folder with its log, its link ./COM1 there ready to open.
 class Simulator {
  public:

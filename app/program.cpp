@@ -1,0 +1,16 @@
+#include "app/program.h"
+
+namespace trv4 {
+
+Program::Program() : toolkit_(QStringLiteral("TRV4")), app_(port_, toolkit_) {}
+
+Program::~Program() = default;
+
+bool Program::start() {
+  if (!app_.MDIForm_Load()) return false;
+  window_ = std::make_unique<MainWindow>(app_, toolkit_);
+  window_->show();
+  return true;
+}
+
+}  // namespace trv4

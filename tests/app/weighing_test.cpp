@@ -1,0 +1,325 @@
+// Daily weighing work against simulated scales in virtual time: the single-scale window, the
+// monitor coming back after being closed, polling switched across a restart, and the weight log,
+// checked byte for byte.
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <memory>
+
+#include "app/application.h"
+#include "tests/support/sim_scales.h"
+
+namespace trv4::test {
+namespace {
+
+namespace fs = std::filesystem;
+using Texts = std::vector<std::string>;
+
+// What the scales carry: A 12.5 kg, B 2 kg net, C a Greek text, D off range, F empty (centre of
+// zero); E is polled but not on the line.
+scalesim::NetworkOptions scales() {
+  scalesim::NetworkOptions o;
+  o.addresses = {'A', 'B', 'C', 'D', 'F'};
+  o.movingWeights = false;
+  o.setups['A'].load = 12.5;
+  o.setups['B'].load = 3;
+  o.setups['B'].tare = 1;
+  o.setups['C'].text = "\xD6\xD5\xC3\xCF\xD3";  // "ΦΥΓΟΣ" in Windows-1253
+  o.setups['D'].load = 180;
+  o.setups['F'].load = 0;
+  return o;
+}
+
+const std::string kGreek = "\xD6\xD5\xC3\xCF\xD3 ";
+// One log line for the scales above, all polled (line 8 "111111").
+const std::string kFullLine = "2026-12-06;12:00:00;12.50 kg;G;;2.00 kg;N;;" + kGreek +
+                              ";G;;Off Range;G;;;G;;0.00 kg;G;o;\r\n";
+
+class WeighingTest : public ::testing::Test {
+ protected:
+  WeighingTest() {
+    fs::create_directories(dir_);
+    writeIni("111111");
+    tk.dateTextValue = "2026-12-06";
+    start();
+  }
+  ~WeighingTest() override {
+    app.reset();
+    fs::remove_all(dir_);
+  }
+
+  void writeIni(const std::string& line8) {
+    std::ofstream out(ini_, std::ios::binary);
+    for (const std::string& line : Texts{"1", "9600,N,8,1", "0050", "0300", "0100", "0100", "0020",
+                                         line8 + "  ' Scales To Scan"}) {
+      out << '"' << line << "\"\r\n";
+    }
+  }
+  void start() {
+    app.reset();
+    app = std::make_unique<Application>(port, tk, ini_);
+    ASSERT_TRUE(app->MDIForm_Load());
+  }
+  // The next n ticks of the single-scale window's 25 ms timer.
+  void ticks(int n) { tk.advance(25 * n); }
+  OneUnit& unit() { return app->oneUnit(); }
+  WeightLog& log() { return app->weightLog(); }
+  const PanelView& panel(int i) { return app->monitor().panel(i).view; }
+
+  // "Log" with the two answers given.
+  void startLog(const std::string& file, const std::string& interval) {
+    tk.inputAnswers = {file, interval};
+    app->mWLog_Click();
+  }
+  std::string read(const std::string& file) const {
+    std::ifstream in(file, std::ios::binary);
+    return {std::istreambuf_iterator<char>(in), {}};
+  }
+  int lines(const std::string& file) const {
+    const std::string text = read(file);
+    int n = 0;
+    for (size_t p = text.find("\r\n"); p != std::string::npos; p = text.find("\r\n", p + 2)) ++n;
+    return n;
+  }
+  std::string path(const std::string& name) const { return (dir_ / name).string(); }
+
+  const fs::path dir_ = fs::temp_directory_path() / ("trv4-weigh-" + std::to_string(getpid()));
+  const std::string ini_ = (dir_ / "TRV4.INI").string();
+  VirtualToolkit tk;
+  SimSerialPort port{tk};
+  SimScales sim{tk, port, scales()};
+  std::unique_ptr<Application> app;
+};
+
+TEST_F(WeighingTest, MirrorFollowsTheSelectedPanelWithinOneTickAndEmptiesForAll) {
+  EXPECT_EQ(unit().settings().StepCombo, "01");
+  EXPECT_EQ(unit().settings().SingleScale, "A");
+  EXPECT_EQ(unit().Timer1().interval(), 25);
+  EXPECT_EQ(unit().view(), OneUnitView{});
+  tk.advance(2000);  // every scale has answered a few times
+  for (const char* address : {"B", "C", "D", "F", "E"}) {
+    SCOPED_TRACE(address);
+    ASSERT_TRUE(unit().selectScale(address));
+    ticks(1);
+    EXPECT_EQ(unit().view().display, panel(address[0] - 'A'));
+  }
+  EXPECT_EQ(unit().view().display.text, "");  // E never answered
+  ASSERT_TRUE(unit().selectScale("B"));
+  ticks(1);
+  EXPECT_TRUE(unit().view().display.netVisible);
+  ASSERT_TRUE(unit().selectScale("@"));
+  ticks(1);
+  EXPECT_EQ(unit().view().display, (PanelView{"", false, false, panel(1).motionText}));
+
+  // Only the 31 entries can be selected.
+  for (const char* bad : {"", "_", "a", "AB", "?"}) EXPECT_FALSE(unit().selectScale(bad));
+  EXPECT_EQ(unit().settings().SingleScale, "@");
+}
+
+TEST_F(WeighingTest, ButtonsQueueForTheSelectionAndUnitAndStepChangeOnlyLaterReplies) {
+  tk.advance(1000);
+  ASSERT_TRUE(unit().selectScale("B"));
+  unit().Command4_Click();  // tare
+  EXPECT_EQ(app->state().CommandQueue[1], "T");
+  tk.advance(1000);
+  EXPECT_EQ(app->state().CommandQueue[1], "");
+  ASSERT_TRUE(unit().selectScale("@"));
+  unit().Command2_Click();  // zero, every scale
+  EXPECT_EQ(app->state().CommandQueue[kBroadcastSlot], "Z");
+  unit().Command3_Click();  // gross replaces it before it leaves
+  tk.advance(1000);
+  Texts commands;
+  for (const auto& frame : sim.received()) {
+    const std::string body = frame.bytes.substr(1, frame.bytes.size() - 4);
+    if (body.find("?0") == std::string::npos) commands.push_back(body);
+  }
+  EXPECT_EQ(commands, (Texts{"BT", "@G"}));
+
+  ASSERT_TRUE(unit().selectScale("A"));
+  unit().Command1_Click();  // pounds
+  EXPECT_EQ(panel(0).text, "12.50 kg");
+  tk.advance(1000);
+  EXPECT_EQ(panel(0).text, "27.56 lb");
+  unit().setStep("05");
+  unit().Command1_Click();  // back to kilograms
+  EXPECT_EQ(panel(0).text, "27.56 lb");
+  tk.advance(1000);
+  EXPECT_EQ(panel(0).text, "12.50 kg");
+  unit().setStep("20");
+  tk.advance(1000);
+  EXPECT_EQ(panel(0).text, "12.60 kg");
+}
+
+TEST_F(WeighingTest, ClosedMonitorComesBackEmptyAtItsNextUse) {
+  tk.advance(1000);
+  ASSERT_EQ(panel(0).text, "12.50 kg");
+  int loads = 0;
+  std::string textAtLoad = "none";
+  app->monitor().onLoad = [&] {
+    ++loads;
+    textAtLoad = panel(0).text;
+  };
+  app->monitor().unload();
+  app->state().ScanList[0] = 0;
+  tk.advance(25);  // the next tick of the mirror, or a scan step, loads it again
+  EXPECT_EQ(loads, 1);
+  EXPECT_EQ(textAtLoad, "");
+  EXPECT_FALSE(app->monitor().panel(0).addressEnabled);
+  EXPECT_TRUE(app->monitor().panel(1).addressEnabled);
+}
+
+TEST_F(WeighingTest, PollingSwitchedByDoubleClickSurvivesARestart) {
+  writeIni("121");
+  start();
+  EXPECT_TRUE(app->monitor().read(1).addressEnabled);  // a hand-edited 2 shows enabled
+  tk.advance(1000);
+  EXPECT_EQ(panel(1).text, "");  // but only a 1 is polled
+  app->monitor().toggleScan(2);
+  start();
+  EXPECT_EQ(std::vector<int>(app->state().ScanList.begin(), app->state().ScanList.begin() + 4),
+            (std::vector<int>{1, 2, 0, 0}));
+  EXPECT_FALSE(app->monitor().read(2).addressEnabled);
+}
+
+TEST_F(WeighingTest, LogLinesHoldEveryPolledScaleAndFollowPollingAndTheSelection) {
+  const std::string file = path("weights.log");
+  tk.advance(1000);
+  startLog(file, "0");
+  EXPECT_EQ(tk.inputBoxes,
+            (std::vector<VirtualToolkit::InputBox>{
+                {"Log File Name", "Weight Log", WeightLog::defaultFileName()},
+                {"S T A R T   W E I G H T   L O G\nLog interval in seconds (0=Continuous)",
+                 "Weight Log", "0"}}));
+  EXPECT_TRUE(log().LogActive());
+  ticks(2);
+  EXPECT_EQ(read(file), kFullLine + kFullLine);
+  EXPECT_TRUE(unit().view().loggingVisible);
+
+  // B switched off during the log: its fields leave the line. "@" pauses the lines.
+  app->monitor().toggleScan(1);
+  ticks(1);
+  ASSERT_TRUE(unit().selectScale("@"));
+  ticks(30);
+  EXPECT_TRUE(log().LogActive());
+  EXPECT_FALSE(unit().view().loggingVisible);  // 500 ms after the last line
+  ASSERT_TRUE(unit().selectScale("A"));
+  app->monitor().toggleScan(1);
+  ticks(1);
+  const std::string withoutB =
+      "2026-12-06;12:00:00;12.50 kg;G;;" + kGreek + ";G;;Off Range;G;;;G;;0.00 kg;G;o;\r\n";
+  EXPECT_EQ(read(file), kFullLine + kFullLine + withoutB + kFullLine);
+
+  app->mWLog_Click();
+  EXPECT_FALSE(log().LogActive());
+  EXPECT_EQ(tk.messages, Texts{"Weight Log Finished"});
+  ticks(5);
+  EXPECT_EQ(lines(file), 4);
+}
+
+TEST_F(WeighingTest, IntervalsCountTicksAndTheCountdownCarriesOverToTheNextLog) {
+  const std::string file = path("weights.log");
+  tk.advance(1000);
+  // interval answer, lines after 1, 41, 42, 81, 82, 161 and 162 ticks
+  const struct {
+    const char* answer;
+    Texts::size_type lines[7];
+  } cases[] = {
+      {"1", {1, 1, 2, 2, 2, 4, 4}},
+      {"2.5", {1, 1, 1, 1, 2, 2, 2}},          // halves to even: 2 s, a line every 81 ticks
+      {"3.5", {1, 1, 1, 1, 1, 1, 2}},          // 4 s, every 161 ticks
+      {"abc", {1, 41, 42, 81, 82, 161, 162}},  // not a number: continuous
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.answer);
+    startLog(file, c.answer);
+    ASSERT_TRUE(log().LogActive());
+    int done = 0;
+    const int at[7] = {1, 41, 42, 81, 82, 161, 162};
+    for (int k = 0; k < 7; ++k) {
+      ticks(at[k] - done);
+      done = at[k];
+      EXPECT_EQ(static_cast<Texts::size_type>(lines(file)), c.lines[k]) << "after " << done;
+    }
+    // Continue to the line after the last, so the next log starts with a spent countdown.
+    while (log().LogCountdown() != 0) ticks(1);
+    app->mWLog_Click();
+  }
+
+  // A log stopped with 30 ticks left: the next one, even continuous, waits for them.
+  startLog(file, "1");
+  ticks(11);
+  app->mWLog_Click();
+  EXPECT_EQ(log().LogCountdown(), 30);
+  startLog(file, "0");
+  ticks(30);
+  EXPECT_EQ(lines(file), 0);
+  ticks(1);
+  EXPECT_EQ(lines(file), 1);
+}
+
+TEST_F(WeighingTest, BadAnswersAndUnwritableFilesNeverStartALog) {
+  const std::string file = path("weights.log");
+  std::ofstream(file) << "an older log";
+  std::vector<std::pair<Texts, Texts>> cases = {
+      // answers, messages
+      {{"", "0"}, {}},
+      {{file, ""}, {}},
+      {{file, "-1"}, {}},
+      {{file, "-0.6"}, {}},
+      {{file, "1e12"}, {"LOG INTERVAL TOO LARGE"}},
+      {{file, std::string(5000, '9')}, {"LOG INTERVAL TOO LARGE"}},
+      {{path("no/such/folder/w.log"), "0"}, {"CAN NOT WRITE LOG FILE"}},
+      {{dir_.string(), "0"}, {"CAN NOT WRITE LOG FILE"}},
+      {{"   ", "0"}, {"CAN NOT WRITE LOG FILE"}},
+  };
+  if (geteuid() != 0) {  // root writes anywhere
+    cases.push_back({{"/proc/version", "0"}, {"CAN NOT WRITE LOG FILE"}});
+  }
+  for (const auto& [answers, messages] : cases) {
+    SCOPED_TRACE(answers[0] + " / " + answers[1].substr(0, 10));
+    tk.messages.clear();
+    tk.inputAnswers = {answers.begin(), answers.end()};
+    app->mWLog_Click();
+    EXPECT_EQ(tk.messages, messages);
+    EXPECT_FALSE(log().LogActive());
+    ticks(2);
+  }
+  EXPECT_EQ(read(file), "an older log");
+
+  // Thousands of letters read as 0: a continuous log that replaces the old file.
+  startLog(file, std::string(5000, 'x'));
+  ticks(1);
+  EXPECT_EQ(read(file).substr(0, 20), kFullLine.substr(0, 20));
+}
+
+TEST_F(WeighingTest, AWriteThatFailsStopsTheLogAndSaysSo) {
+  bool checked = false;
+  log().onActiveChanged = [&](bool active) { checked = active; };
+  startLog("/dev/full", "0");  // opens, but every write fails: a full disk
+  ASSERT_TRUE(checked);
+  ticks(1);
+  EXPECT_FALSE(log().LogActive());
+  EXPECT_FALSE(checked);
+  EXPECT_EQ(tk.messages, Texts{"CAN NOT WRITE LOG FILE - Weight Log Stopped"});
+  ticks(5);
+  EXPECT_EQ(tk.messages.size(), 1u);
+}
+
+TEST_F(WeighingTest, DisplayTextsWithControlCharactersKeepTheLineWhole) {
+  const std::string file = path("weights.log");
+  writeIni("2");  // logged, but not polled: nothing replaces the text below
+  start();
+  tk.advance(1000);
+  app->monitor().DispWeight(0, std::string("\x41") + "\r\n;\x01\xFF" + "A");
+  startLog(file, "0");
+  ticks(1);
+  EXPECT_EQ(read(file),
+            "2026-12-06;12:00:00;??;?\xFF"
+            "A;G;;\r\n");
+}
+
+}  // namespace
+}  // namespace trv4::test
