@@ -90,22 +90,17 @@ OneUnitWindow::OneUnitWindow(OneUnit& model, QWidget* parent)
   motion_->setFont(small);
   motion_->setAlignment(Qt::AlignCenter);
 
-  struct Button {
-    const char* name;
-    const char* caption;
-    int left;
-    void (OneUnit::*click)();
-  };
-  for (const Button& b : {Button{"Command2", ">0<", 0, &OneUnit::Command2_Click},
-                          Button{"Command4", ">T<", 720, &OneUnit::Command4_Click},
-                          Button{"Command3", ">G<", 1440, &OneUnit::Command3_Click},
-                          Button{"Command1", "kg/lb", 2160, &OneUnit::Command1_Click}}) {
-    auto* button = place(new QPushButton(QString::fromLatin1(b.caption), this), b.name,
-                         twipRect(b.left, 1080, 615, 375));
+  auto addButton = [&](const char* name, const char* caption, int left, auto onClick) {
+    auto* button = place(new QPushButton(QString::fromLatin1(caption), this), name,
+                         twipRect(left, 1080, 615, 375));
     button->setFont(small);
     button->setAutoDefault(false);
-    connect(button, &QPushButton::clicked, this, [this, click = b.click] { (model_.*click)(); });
-  }
+    connect(button, &QPushButton::clicked, this, onClick);
+  };
+  addButton("Command2", ">0<", 0, [this] { model_.Command2_Click(); });
+  addButton("Command4", ">T<", 720, [this] { model_.Command4_Click(); });
+  addButton("Command3", ">G<", 1440, [this] { model_.Command3_Click(); });
+  addButton("Command1", "kg/lb", 2160, [this] { model_.Command1_Click(); });
 
   logging_ = makeLabel(this, "MsgLbl", QStringLiteral("Logging ..."), twipRect(0, 1560, 2775, 255));
   paintBackground(logging_, kLightYellow);
