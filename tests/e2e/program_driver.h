@@ -40,8 +40,8 @@ class WorkingDir {
 struct ModalBox {
   enum Kind { kInput, kMessage, kOther } kind = kOther;
   QString title;
-  QString text;   // an input box's prompt, a message box's message
-  QString value;  // an input box's text as it opened
+  QString text;           // an input box's prompt, a message box's message
+  QString value;          // an input box's text as it opened
   bool accepted = false;  // closed with OK; false when cancelled
 };
 

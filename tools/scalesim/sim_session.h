@@ -89,6 +89,7 @@ class Simulator {
   bool ready() const { return ready_; }
   Process& process() { return process_; }
   std::vector<LogEntry> log() const { return readSimLog(logPath_); }
+  const std::string& logPath() const { return logPath_; }
 
  private:
   std::string logPath_;

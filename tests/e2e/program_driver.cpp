@@ -1,0 +1,115 @@
+#include "tests/e2e/program_driver.h"
+
+#include <unistd.h>
+
+#include <QAbstractButton>
+#include <QAction>
+#include <QApplication>
+#include <QElapsedTimer>
+#include <QEventLoop>
+#include <QInputDialog>
+#include <QMessageBox>
+#include <filesystem>
+#include <system_error>
+
+#include "app/main_window.h"
+
+namespace trv4::e2e {
+
+void runEvents(double seconds) {
+  QEventLoop loop;
+  QTimer::singleShot(static_cast<int>(seconds * 1000), Qt::PreciseTimer, &loop, &QEventLoop::quit);
+  loop.exec();
+}
+
+bool runEventsUntil(const std::function<bool()>& done, int limitMs) {
+  QElapsedTimer clock;
+  clock.start();
+  while (!done()) {
+    if (clock.elapsed() >= limitMs) return false;
+    runEvents(0.005);
+  }
+  return true;
+}
+
+WorkingDir::WorkingDir(const std::string& path) {
+  std::error_code error;
+  previous_ = std::filesystem::current_path(error).string();
+  ok_ = !error && ::chdir(path.c_str()) == 0;
+}
+
+WorkingDir::~WorkingDir() {
+  if (ok_ && ::chdir(previous_.c_str()) != 0) std::perror("chdir back");
+}
+
+ModalAnswerer::ModalAnswerer(std::vector<QString> inputs) : inputs_(std::move(inputs)) {
+  QObject::connect(&timer_, &QTimer::timeout, [this] { poll(); });
+  timer_.start(5);
+}
+
+void ModalAnswerer::poll() {
+  QWidget* widget = QApplication::activeModalWidget();
+  if (widget == nullptr) return;
+  ModalBox box;
+  box.title = widget->windowTitle();
+  if (auto* input = qobject_cast<QInputDialog*>(widget)) {
+    box.kind = ModalBox::kInput;
+    box.text = input->labelText();
+    box.value = input->textValue();
+    if (next_ < inputs_.size()) {
+      input->setTextValue(inputs_[next_++]);
+      input->accept();
+      box.accepted = true;
+    } else {
+      input->reject();
+    }
+  } else if (auto* message = qobject_cast<QMessageBox*>(widget)) {
+    box.kind = ModalBox::kMessage;
+    box.text = message->text();
+    if (QAbstractButton* ok = message->button(QMessageBox::Ok)) {
+      ok->click();
+    } else {
+      message->accept();
+    }
+    box.accepted = true;
+  } else if (auto* dialog = qobject_cast<QDialog*>(widget)) {
+    dialog->reject();
+  } else {
+    widget->close();
+  }
+  boxes_.push_back(box);
+}
+
+QAction* menuEntry(Program& program, const char* name) {
+  MainWindow* window = program.window();
+  return window ? window->findChild<QAction*>(QString::fromLatin1(name)) : nullptr;
+}
+
+std::vector<ModalBox> click(QAction& entry, std::vector<QString> inputs) {
+  ModalAnswerer answerer(std::move(inputs));
+  // Returns once the handler has run: every box it opened has been answered meanwhile.
+  entry.trigger();
+  return answerer.boxes();
+}
+
+InProcessSession::InProcessSession(const std::vector<std::string>& simArgs, const std::string& scan)
+    : sim(dir, simArgs), cwd(dir.path()) {
+  if (!sim.ready()) {
+    failure_ = "the simulator did not start";
+    return;
+  }
+  if (!cwd.ok()) {
+    failure_ = "cannot change to " + dir.path();
+    return;
+  }
+  scalesim::writeFile(dir.file("TRV4.INI"), scalesim::iniText(scan));
+  // Start-up shows a box only when something is wrong; it is closed and reported.
+  ModalAnswerer answerer;
+  const bool started = program.start();
+  for (const ModalBox& box : answerer.boxes()) {
+    failure_ += "start-up said: " + box.text.toStdString() + "\n";
+  }
+  if (!started) failure_ += "the program did not start";
+}
+
+}  // namespace trv4::e2e
