@@ -91,12 +91,10 @@ void QtToolkit::setBusy(bool busy) {
 }
 
 // One form on every machine, whatever the desktop's settings, so logs read alike everywhere.
-std::string QtToolkit::dateText() {
-  return toCodePage(QDate::currentDate().toString(QStringLiteral("yyyy-MM-dd")));
-}
-
-std::string QtToolkit::timeText() {
-  return toCodePage(QTime::currentTime().toString(QStringLiteral("HH:mm:ss")));
+Toolkit::ClockText QtToolkit::clockText() {
+  const QDateTime now = QDateTime::currentDateTime();
+  return {toCodePage(now.toString(QStringLiteral("yyyy-MM-dd"))),
+          toCodePage(now.toString(QStringLiteral("HH:mm:ss")))};
 }
 
 }  // namespace trv4

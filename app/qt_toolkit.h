@@ -22,8 +22,7 @@ class QtToolkit : public Toolkit {
   std::string inputBox(const std::string& prompt, const std::string& title,
                        const std::string& defaultText) override;
   void setBusy(bool busy) override;
-  std::string dateText() override;
-  std::string timeText() override;
+  ClockText clockText() override;
 
   // Parent of the modal boxes (the main window, once it exists).
   void setDialogParent(QWidget* parent) { parent_ = parent; }

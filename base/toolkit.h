@@ -49,9 +49,11 @@ class Toolkit {
                                const std::string& defaultText) = 0;
 
   virtual void setBusy(bool busy) = 0;
-  // Current date and current time as text: "2026-12-06" and "14:03:59".
-  virtual std::string dateText() = 0;
-  virtual std::string timeText() = 0;
+  // The current date and time as text, read at one instant: "2026-12-06" and "14:03:59".
+  struct ClockText {
+    std::string date, time;
+  };
+  virtual ClockText clockText() = 0;
 };
 
 }  // namespace trv4

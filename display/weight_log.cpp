@@ -126,8 +126,9 @@ void WeightLog::stop() {
 
 std::string WeightLog::line() {
   std::string text;
-  appendField(text, toolkit_.dateText());
-  appendField(text, toolkit_.timeText());
+  const Toolkit::ClockText now = toolkit_.clockText();
+  appendField(text, now.date);
+  appendField(text, now.time);
   const int count = std::min(std::max(state_.ScaleCount, 0), kMaxScales);
   for (int i = 0; i < count; ++i) {
     if (state_.ScanList[i] == 0) continue;

@@ -43,7 +43,6 @@ class WeighingTest : public ::testing::Test {
   WeighingTest() {
     fs::create_directories(dir_);
     writeIni("111111");
-    tk.dateTextValue = "2026-12-06";
     start();
   }
   ~WeighingTest() override {

@@ -29,8 +29,7 @@ class VirtualToolkit : public Toolkit {
   std::string inputBox(const std::string& prompt, const std::string& title,
                        const std::string& defaultText) override;
   void setBusy(bool busy) override { busy_ = busy; }
-  std::string dateText() override { return dateTextValue; }
-  std::string timeText() override { return timeTextValue; }
+  ClockText clockText() override { return {dateTextValue, timeTextValue}; }
 
   // Virtual clock, in ms since the toolkit was made.
   int64_t now() const { return now_; }
@@ -54,7 +53,7 @@ class VirtualToolkit : public Toolkit {
     bool operator==(const InputBox&) const = default;
   };
   std::vector<InputBox> inputBoxes;  // the input boxes shown
-  std::string dateTextValue = "06/12/2026";
+  std::string dateTextValue = "2026-12-06";
   std::string timeTextValue = "12:00:00";
 
  private:
