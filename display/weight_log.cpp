@@ -1,7 +1,6 @@
 #include "display/weight_log.h"
 
 #include <algorithm>
-#include <cerrno>
 #include <cfenv>
 #include <cmath>
 #include <filesystem>
@@ -9,11 +8,8 @@
 #include <system_error>
 
 #include "base/codepage.h"
+#include "base/disk_sync.h"
 #include "base/numeric_text.h"
-
-#if defined(__unix__) || defined(__APPLE__)
-#include <unistd.h>
-#endif
 
 namespace trv4 {
 
@@ -69,6 +65,7 @@ WeightLog::WeightLog(LinkState& state, MonitorModel& monitor, Toolkit& toolkit,
       timerInterval_(std::move(timerInterval)) {}
 
 WeightLog::~WeightLog() {
+  sync_.reset();
   if (file_ != nullptr) std::fclose(file_);
 }
 
@@ -113,12 +110,14 @@ void WeightLog::start(const std::string& fileName, int32_t seconds) {
     return;
   }
   file_ = file;
+  sync_ = std::make_unique<DiskSync>(fileno(file_));
   const int interval = timerInterval_ ? timerInterval_() : 0;
   logTicks_ = interval > 0 ? 1000.0 / interval * seconds : 0.0;
   if (onActiveChanged) onActiveChanged(true);
 }
 
 void WeightLog::stop() {
+  sync_.reset();
   std::fclose(file_);
   file_ = nullptr;
   if (onActiveChanged) onActiveChanged(false);
@@ -147,15 +146,12 @@ bool WeightLog::step() {
     return false;
   }
 
-  // Each line goes to the disk as soon as it is written: a crash or a power cut loses at most
-  // the line being written.
+  // Each line goes to the file as soon as it is written, and on to the disk a moment later
+  // without holding up the windows: a crash or a power cut loses at most the line being written.
   const std::string text = line();
   bool ok = std::fwrite(text.data(), 1, text.size(), file_) == text.size();
-  ok = std::fflush(file_) == 0 && ok;
-#if defined(__unix__) || defined(__APPLE__)
-  // Devices and pipes cannot be synced; only a failure of a real file counts.
-  ok = ok && (::fdatasync(fileno(file_)) == 0 || errno == EINVAL || errno == EROFS);
-#endif
+  ok = std::fflush(file_) == 0 && ok && !sync_->failed();
+  if (ok) sync_->request();
   if (!ok) {
     // Lines that cannot be written are not lost silently: the log stops and says so.
     stop();

@@ -7,8 +7,10 @@
 #include <cstdint>
 #include <cstdio>
 #include <functional>
+#include <memory>
 #include <string>
 
+#include "base/disk_sync.h"
 #include "base/toolkit.h"
 #include "display/monitor_model.h"
 #include "link/link_state.h"
@@ -56,7 +58,8 @@ class WeightLog {
   MonitorModel& monitor_;
   Toolkit& toolkit_;
   std::function<int()> timerInterval_;
-  std::FILE* file_ = nullptr;  // open while the log runs
+  std::FILE* file_ = nullptr;       // open while the log runs
+  std::unique_ptr<DiskSync> sync_;  // syncs file_ to the disk
   double logTicks_ = 0;
   int32_t logCountdown_ = 0;  // carried over from one log to the next
 };
