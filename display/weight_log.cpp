@@ -11,6 +11,11 @@
 #include "base/disk_sync.h"
 #include "base/numeric_text.h"
 
+#ifndef _WIN32
+#include <fcntl.h>
+#include <unistd.h>
+#endif
+
 namespace trv4 {
 
 namespace {
@@ -32,12 +37,19 @@ bool toInt32(double v, int32_t* out) {
   return true;
 }
 
-// The name as the file system takes it: file names on Linux are UTF-8.
-std::string systemFileName(const std::string& name) {
+// Opens (creating or emptying) the file for the log; null when it cannot. File names on Linux
+// are UTF-8. A named pipe nobody reads is refused at once instead of blocking the program.
+std::FILE* openLogFile(const std::string& name) {
 #ifdef _WIN32
-  return name;
+  return std::fopen(name.c_str(), "wb");
 #else
-  return codePageToUtf8(name);
+  const int fd = ::open(codePageToUtf8(name).c_str(),
+                        O_WRONLY | O_CREAT | O_TRUNC | O_NONBLOCK | O_CLOEXEC, 0666);
+  if (fd < 0) return nullptr;
+  ::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) & ~O_NONBLOCK);
+  std::FILE* file = ::fdopen(fd, "wb");
+  if (file == nullptr) ::close(fd);
+  return file;
 #endif
 }
 
@@ -93,9 +105,10 @@ void WeightLog::mWLog_Click() {
   if (fileName.empty()) return;
   const std::string answer = toolkit_.inputBox(kIntervalPrompt, kTitle, "0");
   if (answer.empty()) return;
+  const double value = numericValue(answer);
   int32_t seconds = 0;
-  if (!toInt32(numericValue(answer), &seconds)) {
-    toolkit_.messageBox("LOG INTERVAL TOO LARGE");
+  if (!toInt32(value, &seconds)) {
+    if (value > 0) toolkit_.messageBox("LOG INTERVAL TOO LARGE");
     return;
   }
   if (seconds < 0) return;
@@ -104,7 +117,7 @@ void WeightLog::mWLog_Click() {
 
 void WeightLog::start(const std::string& fileName, int32_t seconds) {
   // A name of blanks only names no file anybody could find again.
-  std::FILE* file = blank(fileName) ? nullptr : std::fopen(systemFileName(fileName).c_str(), "wb");
+  std::FILE* file = blank(fileName) ? nullptr : openLogFile(fileName);
   if (file == nullptr) {
     toolkit_.messageBox("CAN NOT WRITE LOG FILE");
     return;

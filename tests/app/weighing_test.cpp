@@ -2,6 +2,7 @@
 // monitor coming back after being closed, polling switched across a restart, and the weight log,
 // checked byte for byte.
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <filesystem>
@@ -268,12 +269,15 @@ TEST_F(WeighingTest, BadAnswersAndUnwritableFilesNeverStartALog) {
       {{file, ""}, {}},
       {{file, "-1"}, {}},
       {{file, "-0.6"}, {}},
+      {{file, "-1e12"}, {}},
       {{file, "1e12"}, {"LOG INTERVAL TOO LARGE"}},
       {{file, std::string(5000, '9')}, {"LOG INTERVAL TOO LARGE"}},
       {{path("no/such/folder/w.log"), "0"}, {"CAN NOT WRITE LOG FILE"}},
       {{dir_.string(), "0"}, {"CAN NOT WRITE LOG FILE"}},
       {{"   ", "0"}, {"CAN NOT WRITE LOG FILE"}},
+      {{path("fifo"), "0"}, {"CAN NOT WRITE LOG FILE"}},  // a pipe nobody reads: no hang
   };
+  ASSERT_EQ(mkfifo(path("fifo").c_str(), 0600), 0);
   if (geteuid() != 0) {  // root writes anywhere
     cases.push_back({{"/proc/version", "0"}, {"CAN NOT WRITE LOG FILE"}});
   }
