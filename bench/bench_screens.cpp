@@ -21,7 +21,7 @@
 #include <string>
 #include <vector>
 
-#include "tests/e2e/program_driver.h"
+#include "tests/support/program_driver.h"
 
 using namespace trv4::e2e;
 using trv4::scalesim::monotonicSeconds;

@@ -1,4 +1,4 @@
-#include "tests/e2e/program_driver.h"
+#include "tests/support/program_driver.h"
 
 #include <unistd.h>
 
