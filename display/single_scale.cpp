@@ -69,11 +69,7 @@ void OneUnit::Timer1_Timer() {
     show(next);
     return;
   }
-  const PanelView& panel = monitor_.read(i).view;
-  next.display.text = panel.text;
-  next.display.netVisible = panel.netVisible;
-  next.display.motionVisible = panel.motionVisible;
-  next.display.motionText = panel.motionText;
+  next.display = monitor_.read(i).view;
 
   if (log_.step()) {
     // "Logging ..." shows until 500 ms after the last line.
