@@ -6,7 +6,9 @@
 #include <QMdiArea>
 #include <QMdiSubWindow>
 #include <QMenuBar>
+#include <QProxyStyle>
 #include <QStatusBar>
+#include <QStyleOptionMenuItem>
 
 #include "app/about_box.h"
 #include "app/app_icon.h"
@@ -21,6 +23,27 @@ namespace {
 
 // Design-time text of the status bar, after the copyright sign and three blanks.
 const QString kStatusText = QStringLiteral("\u00a9   Dravmet Gmbh");
+
+// Styles draw no check mark on an entry of the menu bar itself. "Log" is such an entry, so while
+// it is checked it is drawn pressed: the operator sees that a log runs.
+class MenuBarStyle : public QProxyStyle {
+ public:
+  void drawControl(ControlElement element, const QStyleOption* option, QPainter* painter,
+                   const QWidget* widget) const override {
+    const auto* bar = qobject_cast<const QMenuBar*>(widget);
+    const auto* item = qstyleoption_cast<const QStyleOptionMenuItem*>(option);
+    if (element == CE_MenuBarItem && bar && item) {
+      const QAction* action = bar->actionAt(item->rect.center());
+      if (action && action->isChecked()) {
+        QStyleOptionMenuItem pressed(*item);
+        pressed.state |= State_Selected | State_Sunken;
+        QProxyStyle::drawControl(element, &pressed, painter, widget);
+        return;
+      }
+    }
+    QProxyStyle::drawControl(element, option, painter, widget);
+  }
+};
 
 }  // namespace
 
@@ -77,6 +100,9 @@ QAction* MainWindow::addEntry(QWidget* menu, const char* name, const QString& ca
 
 void MainWindow::buildMenu() {
   QMenuBar* bar = menuBar();
+  auto* style = new MenuBarStyle;
+  style->setParent(bar);
+  bar->setStyle(style);
 
   connect(addEntry(bar, "mSettings", tr("Settings")), &QAction::triggered, this,
           &MainWindow::openSettings);
@@ -115,7 +141,10 @@ void MainWindow::buildMenu() {
   log_ = addEntry(bar, "mWLog", tr("Log"));
   log_->setCheckable(true);
   // The check mark shows exactly while a log runs, also when a failed write stops it.
-  app_.weightLog().onActiveChanged = [this](bool active) { log_->setChecked(active); };
+  app_.weightLog().onActiveChanged = [this](bool active) {
+    log_->setChecked(active);
+    menuBar()->update();
+  };
   connect(log_, &QAction::triggered, this, [this] {
     log_->setChecked(app_.weightLog().LogActive());
     app_.mWLog_Click();

@@ -11,6 +11,7 @@
 #include <QLineEdit>
 #include <QMdiArea>
 #include <QMdiSubWindow>
+#include <QMenuBar>
 #include <QPointer>
 #include <QPushButton>
 #include <QRadioButton>
@@ -151,11 +152,19 @@ TEST(MainWindow, MonitorComesBackAfterClosingAndLogShowsItsCheckMark) {
 
   auto* log = window.findChild<QAction*>("mWLog");
   ASSERT_TRUE(log && log->isEnabled() && log->isCheckable());
+  // The menu bar draws no check marks: a running log shows as a pressed "Log".
+  auto* bar = window.findChild<QMenuBar*>();
+  window.show();
+  auto logEntry = [&] { return bar->grab(bar->actionGeometry(log)).toImage(); };
+  const QImage idle = logEntry();
+  ASSERT_FALSE(idle.isNull());
   rig.tk.inputAnswers = {(rig.dir / "w.log").string(), "0"};
   log->trigger();
   EXPECT_TRUE(log->isChecked());
+  EXPECT_NE(logEntry(), idle);
   log->trigger();
   EXPECT_FALSE(log->isChecked());
+  EXPECT_EQ(logEntry(), idle);
   rig.tk.inputAnswers = {"", ""};  // cancelled: no check mark
   log->trigger();
   EXPECT_FALSE(log->isChecked());
