@@ -1,0 +1,108 @@
+// The parameter window's waits on a scripted line in virtual time: attempts, time-outs, the
+// length and echo test, and the broadcast wait.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+
+#include "params/param_exchange.h"
+#include "tests/link/link_fixture.h"
+
+namespace trv4::test {
+namespace {
+
+struct ExchangeTest : LinkTest {
+  ExchangeTest() { settings.SingleScale = "B"; }
+  // Frames sent with this body, to any address.
+  int sent(const std::string& body) const {
+    int n = 0;
+    for (const auto& w : port.writes) n += w.bytes.substr(2, body.size()) == body;
+    return n;
+  }
+  // Scales answer status requests; a request with body `request` gets `answer` (a whole frame
+  // body after the address) from its scale.
+  void answer(const std::string& request, const std::string& body) {
+    port.onWrite = [this, request, body](const std::string& frame) {
+      if (frame.size() < 5 || frame[1] == '@') return;
+      const std::string got = frame.substr(2, frame.size() - 5);
+      if (got == "?0") port.deliver(makeFrame(frame[1], "?0 12.50"), 2);
+      if (got == request) port.deliver(makeFrame(frame[1], body), 2);
+    };
+  }
+
+  DisplaySettings settings;
+  ParamExchange ex{state, settings, tk};
+};
+
+TEST_F(ExchangeTest, ReadsAcceptOnlyALongerAnswerThatEchoesTheRequest) {
+  tk.advance(200);
+  // "p1" + six digits: a 13-character answer.
+  answer("p1", "p1204022");
+  EXPECT_TRUE(ex.WaitDataL("p1", 12, "p1"));
+  EXPECT_EQ(ex.reply(), makeFrame('B', "p1204022"));
+  EXPECT_FALSE(ex.WaitDataL("p1", 13, "p1"));  // exactly b characters long
+  EXPECT_FALSE(ex.WaitDataL("p1", 8, "p2"));   // the wrong echo
+  // A negative acknowledge ends each wait early and costs a try: three sends, then false.
+  answer("p1", "\x15");
+  const int before = sent("p1");
+  const int64_t start = tk.now();
+  EXPECT_FALSE(ex.WaitDataL("p1", 12, "p1"));
+  EXPECT_EQ(sent("p1") - before, 3);
+  EXPECT_LT(tk.now() - start, 600);
+}
+
+TEST_F(ExchangeTest, SilenceCostsTheStatedTimeOuts) {
+  tk.advance(200);
+  answer("none", "");
+  int64_t start = tk.now();
+  ex.WaitPin("J0000042");
+  EXPECT_EQ(tk.now() - start, 300);
+  EXPECT_EQ(ex.reply(), "");
+
+  // Three WaitData calls of two 100 ms attempts each.
+  start = tk.now();
+  EXPECT_FALSE(ex.WaitDataL("d", 11, "d"));
+  EXPECT_EQ(tk.now() - start, 600);
+
+  // A target left out of the scan cycle is never sent to.
+  enableOnly("A");
+  const int before = sent("q1");
+  EXPECT_FALSE(ex.WaitDataL("q1", 9, "q1"));
+  tk.advance(1000);
+  EXPECT_EQ(sent("q1"), before);
+}
+
+TEST_F(ExchangeTest, BroadcastWaitsForTheSendAndAStatusReplyOnTheIntervalLastSet) {
+  settings.SingleScale = "@";
+  tk.advance(200);
+  answer("none", "");
+  // Nothing addressed since the window's load: the interval as loaded, 3000 ms, ended early by
+  // the first status reply after the broadcast went out.
+  const int64_t start = tk.now();
+  EXPECT_TRUE(ex.WaitDataL("P2019900", 5, "\x06"));
+  EXPECT_EQ(sent("P2019900"), 1);
+  EXPECT_LT(tk.now() - start, 3000);
+  const auto writes = port.writes;
+  EXPECT_EQ(std::count_if(writes.begin(), writes.end(),
+                          [](const auto& w) { return w.bytes == makeFrame('@', "P2019900"); }),
+            1);
+
+  // After a 100 ms wait the broadcast still leaves: the line is held 300 ms after each
+  // broadcast, and a command must not replace the one before it unsent.
+  ex.WaitData("S10000");
+  ex.WaitData("S11000");
+  EXPECT_EQ(sent("S10000") + sent("S11000"), 2);
+
+  // A silent line: the whole interval last set (300 ms after a WaitPin).
+  settings.SingleScale = "C";
+  ex.WaitPin("d");
+  settings.SingleScale = "@";
+  port.onWrite = nullptr;
+  enableOnly("A");
+  const int64_t silent = tk.now();
+  ex.WaitData("Z");
+  EXPECT_EQ(tk.now() - silent, 300);
+  EXPECT_EQ(sent("Z"), 1);
+}
+
+}  // namespace
+}  // namespace trv4::test

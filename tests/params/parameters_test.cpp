@@ -1,0 +1,241 @@
+// The parameter window's logic against simulated scales in virtual time: upload, downloads,
+// store, lock, checked on the line as bytes.
+#include "params/parameters.h"
+
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <filesystem>
+#include <fstream>
+#include <memory>
+
+#include "app/application.h"
+#include "tests/support/sim_scales.h"
+
+namespace trv4::test {
+namespace {
+
+namespace fs = std::filesystem;
+using Texts = std::vector<std::string>;
+
+scalesim::NetworkOptions scales() {
+  scalesim::NetworkOptions o;
+  o.addresses = {'A', 'B', 'C'};
+  o.movingWeights = false;
+  return o;
+}
+
+class ParamTest : public ::testing::Test {
+ protected:
+  ParamTest() {
+    fs::create_directories(dir_);
+    std::ofstream out(dir_ / "TRV4.INI", std::ios::binary);
+    for (const char* line : {"1", "9600,N,8,1", "0050", "0300", "0100", "0100", "0020", "1110"}) {
+      out << '"' << line << "\"\r\n";
+    }
+    out.close();
+    app = std::make_unique<Application>(port, tk, (dir_ / "TRV4.INI").string());
+    EXPECT_TRUE(app->MDIForm_Load());
+    tk.advance(500);
+    app->oneUnit().selectScale("B");
+  }
+  ~ParamTest() override {
+    param.reset();
+    app.reset();
+    fs::remove_all(dir_);
+  }
+  Param& open() {
+    param = std::make_unique<Param>(app->state(), app->displaySettings(), port, tk);
+    param->UploadParam();
+    return *param;
+  }
+  scalesim::ScaleState& scaleB() { return *sim.scale('B'); }
+  // Bodies of the frames the scales received since `from`, status requests left out.
+  Texts commands(size_t from = 0) const {
+    Texts out;
+    const auto& rx = sim.received();
+    for (size_t i = from; i < rx.size(); ++i) {
+      const std::string body = rx[i].bytes.substr(1, rx[i].bytes.size() - 4);
+      if (body.substr(1) != "?0") out.push_back(body);
+    }
+    return out;
+  }
+  void set(const std::map<std::string, std::string>& values) {
+    for (const auto& [name, text] : values) ASSERT_TRUE(param->setValue(name, text)) << name;
+  }
+
+  const fs::path dir_ = fs::temp_directory_path() / ("trv4-param-" + std::to_string(getpid()));
+  VirtualToolkit tk;
+  SimSerialPort port{tk};
+  SimScales sim{tk, port, scales()};
+  std::unique_ptr<Application> app;
+  std::unique_ptr<Param> param;
+};
+
+TEST_F(ParamTest, UploadFillsEveryControlFromTheScale) {
+  auto& b = scaleB();
+  b.params["s1"] = "07000";
+  b.params["p1"] = "314121";  // conversions 3, gain 4mV/V, 4 cells, lb, filter 2, samples 1
+  b.params["p2"] = "201505";
+  b.params["p3"] = "310100";
+  b.params["q1"] = "00123";
+  b.params["q2"] = "45678";
+  b.params["f2"] = "099876";
+  b.params["i3"] = "123456";
+  b.calLock = true;
+  b.auditCounter = 42;
+  Param& p = open();
+  EXPECT_TRUE(tk.messages.empty());
+  std::map<std::string, std::string> got;
+  for (const ParamField& f : paramFields()) got[f.name] = p.value(f.name);
+  const std::map<std::string, std::string> want = {{"vDecimalPoint", "3"},
+                                                   {"vResolution", "20"},
+                                                   {"vRange", "15"},
+                                                   {"vFilter", "2"},
+                                                   {"vMotionSamples", "1"},
+                                                   {"vInterval", "05"},
+                                                   {"vUnit", "Lb"},
+                                                   {"vLcNo", "4"},
+                                                   {"vGain", "4mV/V"},
+                                                   {"vConv", "3"},
+                                                   {"vATCounter", "000042"},
+                                                   {"vScaleAddr", "B"},
+                                                   {"vBaud", "9600"},
+                                                   {"vDataBits", "N8"},
+                                                   {"vSetp1", "00123"},
+                                                   {"vSetp2", "45678"},
+                                                   {"vAZero", "1"},
+                                                   {"vPowerUpZero", "0"},
+                                                   {"vDualFilter", "1"},
+                                                   {"vLZero", "0"},
+                                                   {"vTiltMode", "NO"},
+                                                   {"vTiltDelay", "7"},
+                                                   {"vPin", ""},
+                                                   {"vCalLock", "1"},
+                                                   {"vPinLock", "0"}};
+  EXPECT_EQ(got, want);
+  EXPECT_EQ(p.Corner(1), "099876");
+  EXPECT_EQ(commands(),
+            (Texts{"Bd", "Bs1", "Bp1", "Bp2", "Bp3", "Bq1", "Bq2", "Bf1", "Bf2", "Bf3", "Bf4"}));
+
+  p.Command1_Click();
+  EXPECT_EQ(p.vInternal(3), "123456");
+  EXPECT_FALSE(tk.busy());
+}
+
+TEST_F(ParamTest, DownloadsWriteFieldByFieldAndReadBackAsWritten) {
+  Param& p = open();
+  set({{"vTiltDelay", "3"},
+       {"vResolution", "05"},
+       {"vRange", "5"},
+       {"vInterval", "2"},
+       {"vDecimalPoint", "1"},
+       {"vAZero", "1"},
+       {"vLZero", "1"},
+       {"vConv", "2"},
+       {"vGain", "4mV/V"},
+       {"vLcNo", "4"},
+       {"vFilter", "2"},
+       {"vMotionSamples", "2"},
+       {"vSetp1", "123"},
+       {"vSetp2", "7"},
+       {"vScaleAddr", "B"},
+       {"vBaud", "115200"}});
+  ASSERT_TRUE(p.setValue("vTiltMode", "NC"));
+  const size_t from = sim.received().size();
+  p.Command3_Click();
+  p.Command4_Click();
+  EXPECT_TRUE(tk.messages.empty()) << tk.messages.front();
+  EXPECT_EQ(commands(from), (Texts{"BS113000", "BP2050502", "BP3110010", "BP1214022", "BQ100123",
+                                   "BQ200007", "BS2B1108"}));
+
+  // What was written reads back the same (the port's own settings fill baud and data bits).
+  param.reset();
+  Param& q = open();
+  for (const char* name : {"vTiltMode", "vTiltDelay", "vResolution", "vDecimalPoint", "vAZero",
+                           "vLZero", "vGain", "vFilter", "vSetp1"}) {
+    EXPECT_EQ(q.value(name), name == std::string("vSetp1") ? "00123" : p.value(name)) << name;
+  }
+  EXPECT_EQ(q.value("vRange"), "05");
+}
+
+TEST_F(ParamTest, MalformedFieldsAreRefusedByNameAndNothingIsSent) {
+  Param& p = open();
+  const size_t from = sim.received().size();
+  for (const char* bad : {"", "12a", "-5", "1.5", " 12"}) {
+    tk.messages.clear();
+    ASSERT_TRUE(p.setValue("vSetp1", bad));
+    p.Command4_Click();
+    EXPECT_EQ(tk.messages, Texts{"Setpoint1 must be a whole number of 1 to 5 digits"}) << bad;
+  }
+  ASSERT_TRUE(p.setValue("vRange", "x"));
+  tk.messages.clear();
+  p.Command3_Click();
+  EXPECT_EQ(tk.messages, Texts{"Weighing Range must be a whole number of 1 to 2 digits"});
+  tk.messages.clear();
+  p.Command6_Click();  // no PIN typed
+  EXPECT_EQ(tk.messages, Texts{"Pin must be a whole number of 1 to 6 digits"});
+  EXPECT_TRUE(commands(from).empty());
+  // Typed text is held to the field's length; choice lists take only their entries.
+  ASSERT_TRUE(p.setValue("vSetp2", "1234567"));
+  EXPECT_EQ(p.value("vSetp2"), "12345");
+  EXPECT_FALSE(p.setValue("vBaud", "4800"));
+  EXPECT_FALSE(p.setValue("vUnit", "Lb"));
+}
+
+TEST_F(ParamTest, LockSendsThePinAndRereadsTheLockStateInEveryCase) {
+  Param& p = open();
+  ASSERT_TRUE(p.setValue("vPin", "42"));
+  p.Command9_Click();
+  EXPECT_EQ(p.value("vPinLock"), "1");
+  EXPECT_EQ(p.value("vCalLock"), "0");
+  ASSERT_TRUE(p.setValue("vPin", "41"));  // the wrong PIN: refused, state re-read
+  size_t from = sim.received().size();
+  p.Command6_Click();
+  EXPECT_EQ(tk.messages, Texts{"Command not accepted"});
+  EXPECT_EQ(commands(from), (Texts{"BJ0000041", "Bd"}));
+  EXPECT_EQ(p.value("vPinLock"), "1");
+  scaleB().calLock = true;
+  ASSERT_TRUE(p.setValue("vPin", "000042"));
+  p.Command6_Click();
+  EXPECT_EQ(p.value("vPinLock"), "0");
+  EXPECT_EQ(p.value("vCalLock"), "1");
+  EXPECT_EQ(tk.messages.size(), 1u);
+}
+
+TEST_F(ParamTest, BroadcastSendsEverythingWithoutAMessageAndStoreAsks) {
+  Param& p = open();
+  app->oneUnit().selectScale("@");
+  set({{"vTiltDelay", "0"}, {"vSetp1", "1"}, {"vSetp2", "2"}});
+  const size_t from = sim.received().size();
+  p.Command3_Click();
+  p.Command4_Click();
+  p.Command2_Click();  // the upload does nothing for all scales
+  EXPECT_TRUE(tk.messages.empty());
+  Texts broadcast;
+  for (const std::string& c : commands(from)) {
+    if (c[0] == '@') broadcast.push_back(c.substr(1, 2));
+  }
+  EXPECT_EQ(broadcast, (Texts{"S1", "P2", "P3", "P1", "Q1", "Q2", "S2"}));
+
+  tk.yesNoAnswers = {false, true};
+  p.Command5_Click();
+  EXPECT_EQ(app->state().CommandQueue[kBroadcastSlot], "");
+  p.Command5_Click();
+  EXPECT_EQ(app->state().CommandQueue[kBroadcastSlot], "W");
+}
+
+TEST_F(ParamTest, AScaleLeftOutOfTheCycleAnswersNothing) {
+  app->oneUnit().selectScale("D");  // not polled, and not on the line either
+  Param& p = open();
+  EXPECT_EQ(tk.messages, Texts{"Wrong Data Received"});
+  EXPECT_EQ(p.value("vScaleAddr"), "D");
+  EXPECT_EQ(p.value("vSetp1"), "");
+  EXPECT_EQ(p.value("vDataBits"), "E7");
+  tk.messages.clear();
+  p.Command1_Click();
+  EXPECT_EQ(tk.messages, Texts{"No Responce"});
+}
+
+}  // namespace
+}  // namespace trv4::test
