@@ -3,6 +3,8 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <map>
+#include <string>
 #include <tuple>
 #include <vector>
 
@@ -101,7 +103,7 @@ TEST(ScaleModel, FaultsHitAShareOfRepliesAndRepeatPerSeedAndAStreamHasNoEnd) {
   EXPECT_EQ(out.find(kEtx), std::string::npos);
 }
 
-TEST(ScaleSetup, ReadsLoadTareAndGreekTextAndRefusesMalformedValues) {
+TEST(ScaleSetup, ReadsEveryScaleOptionAndRefusesMalformedValues) {
   NetworkOptions o;
   std::string error;
   for (const char* text : {"E=ΖΥΓΟΣ", "F=€ab☃xyz"})
@@ -114,10 +116,24 @@ TEST(ScaleSetup, ReadsLoadTareAndGreekTextAndRefusesMalformedValues) {
   EXPECT_EQ(o.setups['D'].load, 180);
   EXPECT_EQ(o.setups['D'].tare, 2.5);
   EXPECT_EQ(o.setups['^'].load, -1.5);
+  EXPECT_TRUE(parseScaleSetup("--pin", "H=012345", &o, &error));
+  EXPECT_TRUE(parseScaleSetup("--cal-lock", "G", &o, &error));
+  EXPECT_TRUE(parseScaleSetup("--reply", "B:p1=short", &o, &error));
+  EXPECT_TRUE(parseScaleSetup("--reply", "B:J0=nak", &o, &error));
+  EXPECT_EQ(o.setups['H'].pin, "012345");
+  EXPECT_TRUE(o.setups['G'].calLock);
+  const std::map<std::string, ReplyFault> replies{{"p1", ReplyFault::kShort},
+                                                  {"J0", ReplyFault::kNak}};
+  EXPECT_EQ(o.setups['B'].replies, replies);
   const std::pair<const char*, std::vector<const char*>> malformed[] = {
       {"--text", {"E", "=X", "EE=X", "@=X", "_=X", "e=X", "E=", "E=a\x03"}},
       {"--load", {"D=", "D=1.5kg"}},
       {"--tare", {"D=nan"}},
+      {"--pin", {"H=12345", "H=1234567", "H=12345a", "H=", "H:123456", "h=123456"}},
+      {"--cal-lock", {"", "GG", "G=1", "g", "@"}},
+      {"--reply",
+       {"B", "B:p1", "B=p1=none", "b:p1=none", "B:p1=late", "B:p1=", "B:=none", "B:p9=none",
+        "B:s2=none", "B:?0=none", "B:p1short"}},
       {"--weight", {"D=1"}}};
   for (auto& [option, values] : malformed) {
     for (const char* value : values) {
@@ -126,13 +142,76 @@ TEST(ScaleSetup, ReadsLoadTareAndGreekTextAndRefusesMalformedValues) {
       EXPECT_NE(error, "") << option << " " << value;
     }
   }
-  EXPECT_EQ(o.setups.size(), 4u);  // nothing from the malformed ones
+  EXPECT_EQ(o.setups.size(), 7u);  // nothing from the malformed ones
+  EXPECT_EQ(o.setups['B'].replies, replies);
+}
+
+TEST(ScaleModel, ReplyOptionSpoilsOneAnswerToTheExactLengthAndOnlyNakLeavesAWriteUndone) {
+  // Request, option, the answer and its length, and setpoint 1 afterwards.
+  using Row = std::tuple<const char*, const char*, std::string, size_t, const char*>;
+  const Row rows[] = {
+      {"p1", "A:p1=none", "", 0, "00000"},
+      {"p1", "A:p1=short", makeFrame('A', "p120402"), 12, "00000"},
+      {"p1", "A:p1=wrong", makeFrame('A', "p2019900"), 13, "00000"},
+      {"p1", "A:p1=nak", makeFrame('A', "\x15"), 6, "00000"},
+      {"d", "A:d=short", makeFrame('A', "d00000"), 11, "00000"},
+      {"i4", "A:i4=wrong", makeFrame('A', "d0000000"), 13, "00000"},
+      {"Q112345", "A:Q1=none", "", 0, "12345"},
+      {"Q112345", "A:Q1=short", makeFrame('A', ""), 5, "12345"},
+      {"Q112345", "A:Q1=wrong", makeFrame('A', "q112345"), 12, "12345"},
+      {"Q112345", "A:Q1=nak", makeFrame('A', "\x15"), 6, "00000"},
+  };
+  for (auto& [request, option, answer, length, q1After] : rows) {
+    NetworkOptions o = quiet();
+    std::string error;
+    ASSERT_TRUE(parseScaleSetup("--reply", option, &o, &error)) << error;
+    ScaleNetwork net(o), clean(quiet());
+    const std::string got = ask(net, 'A', request, 0);
+    EXPECT_EQ(got, answer) << option;
+    EXPECT_EQ(got.size(), length) << option;
+    // The other scale answers as ever.
+    EXPECT_EQ(ask(net, 'B', request, 200 * kMs), ask(clean, 'B', request, 200 * kMs)) << option;
+    EXPECT_EQ(ask(net, 'A', "q1", 400 * kMs), makeFrame('A', std::string("q1") + q1After))
+        << option;
+  }
+}
+
+TEST(ScaleModel, PinLockRefusesWritesUntilUnlockedAndLocksShowInTheFlags) {
+  NetworkOptions o = quiet();
+  std::string error;
+  ASSERT_TRUE(parseScaleSetup("--pin", "A=123456", &o, &error));
+  ASSERT_TRUE(parseScaleSetup("--cal-lock", "B", &o, &error));
+  ScaleNetwork net(o);
+  const std::string ack = makeFrame('A', "\x06"), nak = makeFrame('A', "\x15");
+  int64_t t = 0;
+  auto next = [&t] { return t += 200 * kMs; };
+  EXPECT_EQ(ask(net, 'A', "d", next()), makeFrame('A', "d2000000"));
+  EXPECT_EQ(ask(net, 'B', "d", next()), makeFrame('B', "d1000000"));
+  // Writes and store are refused, and a wrong PIN does not unlock.
+  for (const char* request : {"P2050100", "W", "J0654321", "Q112345"})
+    EXPECT_EQ(ask(net, 'A', request, next()), nak) << request;
+  EXPECT_EQ(ask(net, 'A', "J0123456", next()), ack);
+  EXPECT_EQ(ask(net, 'A', "d", next()) + ask(net, 'A', "p2", next()),
+            makeFrame('A', "d0000000") + makeFrame('A', "p2019900"));
+  // Unlocked: a write that reads back differently from what was sent, or names the broadcast
+  // address, is refused; the others are taken, and the store counts in the audit trail.
+  for (const char* request : {"P3200001", "S2@9617"})
+    EXPECT_EQ(ask(net, 'A', request, next()), nak) << request;
+  for (const char* request : {"P2050100", "P3200010", "S2B9617", "W"})
+    EXPECT_EQ(ask(net, 'A', request, next()), ack) << request;
+  EXPECT_EQ(ask(net, 'A', "p2", next()) + ask(net, 'A', "p3", next()) + ask(net, 'A', "d", next()),
+            makeFrame('A', "p2050100") + makeFrame('A', "p3200010") + makeFrame('A', "d0000001"));
+  // The calibration lock turns a calibration away with ERR 91.
+  EXPECT_EQ(ask(net, 'B', "a", next()), makeFrame('B', "\x06"));
+  EXPECT_EQ(payloadOf(ask(net, 'B', "?0", next()), 'B'),
+            static_cast<char>(0x40 | kTextBit | kStableBit) + std::string("ERR 91"));
 }
 
 TEST(ScaleModel, SetUpScalesShowTextNetOffRangeAndNegativeForTheWholeRun) {
   NetworkOptions o;  // scales A-H, moving weights
   o.setups['E'].text = "\xC6\xD5\xC3\xCF\xD3";
-  o.setups['C'] = {.load = 12.5, .tare = 2.5, .text = ""};
+  o.setups['C'].load = 12.5;
+  o.setups['C'].tare = 2.5;
   o.setups['D'].load = 180;
   o.setups['H'].load = -1.25;
   ScaleNetwork net(o);

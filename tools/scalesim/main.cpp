@@ -53,7 +53,17 @@ const char kUsage[] =
     "  --tare ADDR=KG    scale ADDR starts tared with this tare (net weights), e.g. C=2.5\n"
     "  --text ADDR=TEXT  scale ADDR's display shows TEXT (UTF-8, six characters of\n"
     "                    Windows-1253) for the whole run, e.g. E=ΖΥΓΟΣ\n"
-    "                    --load, --tare and --text may be given several times\n"
+    "  --pin ADDR=PIN    scale ADDR starts PIN-locked with this six-digit PIN, e.g. H=123456:\n"
+    "                    writes and store get NAK until J0 and the PIN\n"
+    "  --cal-lock ADDR   scale ADDR starts with its calibration lock set, e.g. G\n"
+    "  --reply ADDR:REQUEST=KIND\n"
+    "                    scale ADDR answers REQUEST (d, s1, p1-p3, q1, q2, f1-f4, i0-i4, S1, S2,\n"
+    "                    P1-P3, Q1, Q2, W, J0, J1) wrongly, KIND one of: none (no answer),\n"
+    "                    short (a frame one character too short for the program), wrong (the\n"
+    "                    answer to another request), nak (NAK; the request is not carried out);\n"
+    "                    e.g. B:p1=short or C:Q1=nak\n"
+    "                    --load, --tare, --text, --pin, --cal-lock and --reply may be given\n"
+    "                    several times\n"
     "  --link PATH       symbolic link to the terminal (default ./COM1)\n"
     "  --log FILE        record every frame received and every write, with CLOCK_MONOTONIC times\n";
 
@@ -138,7 +148,8 @@ int main(int argc, char** argv) {
         return 2;
       }
       options.seed = static_cast<uint64_t>(number);
-    } else if (a == "--load" || a == "--tare" || a == "--text") {
+    } else if (a == "--load" || a == "--tare" || a == "--text" || a == "--pin" ||
+               a == "--cal-lock" || a == "--reply") {
       if (!trv4::scalesim::parseScaleSetup(a, value(a.c_str()), &options, &error)) {
         std::fprintf(stderr, "trv4-scalesim: %s\n", error.c_str());
         return 2;

@@ -4,6 +4,7 @@
 #include <cctype>
 #include <cmath>
 #include <cstdio>
+#include <iterator>
 
 namespace trv4::scalesim {
 
@@ -44,6 +45,19 @@ std::string sixDigits(long long v) {
   char buf[32];
   std::snprintf(buf, sizeof buf, "%06lld", std::clamp(v, 0LL, 999999LL));
   return buf;
+}
+
+// STX, address, block check and ETX: what a frame adds to its body.
+constexpr size_t kFrameOverhead = 5;
+
+// The reads, in the order a "wrong" answer takes its stand-in from: the read after the one asked.
+constexpr std::array<std::string_view, 16> kReads = {
+    "d", "s1", "p1", "p2", "p3", "q1", "q2", "f1", "f2", "f3", "f4", "i0", "i1", "i2", "i3", "i4"};
+
+// The answer to "d": lock flags ('0' + 1 calibration lock + 2 PIN lock), audit trail counter.
+std::string lockAnswer(const ScaleState& s) {
+  int flags = (s.calLock ? 1 : 0) | (s.pinLock ? 2 : 0);
+  return "d" + std::string(1, static_cast<char>('0' + flags)) + sixDigits(s.auditCounter);
 }
 
 }  // namespace
@@ -128,6 +142,18 @@ std::optional<Fault> parseFault(std::string_view text, std::string* error) {
   return f;
 }
 
+std::optional<size_t> shortAnswerLength(std::string_view request) {
+  // The program takes a read's answer only when the whole frame is longer than this.
+  static const std::map<std::string_view, size_t> kLongestRefused = {
+      {"d", 11}, {"s1", 8}, {"p1", 12}, {"p2", 9}, {"p3", 9}, {"q1", 9}, {"q2", 9}, {"f1", 8},
+      {"f2", 8}, {"f3", 8}, {"f4", 8},  {"i0", 9}, {"i1", 9}, {"i2", 9}, {"i3", 9}, {"i4", 9},
+  };
+  if (auto it = kLongestRefused.find(request); it != kLongestRefused.end()) return it->second;
+  if (oneOf(request, {"S1", "S2", "P1", "P2", "P3", "Q1", "Q2", "W", "J0", "J1"}))
+    return kFrameOverhead;
+  return std::nullopt;
+}
+
 int bitsPerCharacter(std::string_view format) {
   if (format.size() != 3) return 0;
   char data = format[0], parity = static_cast<char>(std::toupper(format[1])), stop = format[2];
@@ -165,6 +191,12 @@ ScaleNetwork::ScaleNetwork(NetworkOptions options)
         s.net = true;
       }
       s.standingText = setup.text;
+      if (setup.pin) {
+        s.pin = *setup.pin;
+        s.pinLock = true;
+      }
+      s.calLock = setup.calLock;
+      s.replies = setup.replies;
     }
     scales_[a] = s;
   }
@@ -266,10 +298,10 @@ void ScaleNetwork::handleFrame(const std::string& frame, int64_t atUs) {
   }
   ScaleState* s = scale(address);
   if (!s) return;
-  std::string reply = answer(*s, body, atUs);
-  if (reply.empty() || streamer_ == address) return;
+  std::optional<std::string> out = reply(*s, body, atUs);
+  if (!out || streamer_ == address) return;
   if (faultFor(FaultKind::kSilence, address)) return;
-  std::string bytes = makeFrame(address, reply);
+  std::string bytes = makeFrame(address, *out);
   if (faultFor(FaultKind::kCut, address))
     bytes.resize(1 + static_cast<size_t>(uniform(0, static_cast<double>(bytes.size() - 2))));
   if (faultFor(FaultKind::kDouble, address))
@@ -443,6 +475,38 @@ std::string ScaleNetwork::statusPayload(char address, int64_t nowUs) {
 
 // ---- commands ----------------------------------------------------------------------------
 
+std::optional<std::string> ScaleNetwork::reply(ScaleState& s, const std::string& body,
+                                               int64_t atUs) {
+  const std::string name = body.size() == 1 ? body : body.substr(0, 2);
+  auto fault = s.replies.find(name);
+  if (fault == s.replies.end()) return answer(s, body, atUs);
+  if (fault->second == ReplyFault::kNak) return std::string(1, kNak);  // refused: nothing done
+  // The scale acts on the request; only its answer goes wrong.
+  std::string out = answer(s, body, atUs);
+  switch (fault->second) {
+    case ReplyFault::kNoAnswer:
+      return std::nullopt;
+    case ReplyFault::kShort:
+      out.resize(
+          std::min(out.size(), shortAnswerLength(name).value_or(kFrameOverhead) - kFrameOverhead));
+      return out;
+    case ReplyFault::kWrong: {
+      // A read gets the next read's answer, a write the read-back of its parameter; store and
+      // the PIN commands get the lock flags.
+      std::string other = "d";
+      if (auto it = std::find(kReads.begin(), kReads.end(), name); it != kReads.end())
+        other = std::next(it) == kReads.end() ? kReads.front() : *std::next(it);
+      else if (name.size() == 2 && name[0] != 'J')
+        other = {static_cast<char>(std::tolower(static_cast<unsigned char>(name[0]))), name[1]};
+      auto param = s.params.find(other);
+      return param == s.params.end() ? lockAnswer(s) : other + param->second;
+    }
+    case ReplyFault::kNak:
+      break;
+  }
+  return out;
+}
+
 std::string ScaleNetwork::answer(ScaleState& s, const std::string& body, int64_t atUs) {
   advanceLoad(s, atUs);
   updateText(s, atUs);
@@ -486,10 +550,8 @@ std::string ScaleNetwork::answer(ScaleState& s, const std::string& body, int64_t
         s.stored = s.params;
         ++s.auditCounter;
         return ack;
-      case 'd': {
-        int flags = (s.calLock ? 1 : 0) | (s.pinLock ? 2 : 0);
-        return "d" + std::string(1, static_cast<char>('0' + flags)) + sixDigits(s.auditCounter);
-      }
+      case 'd':
+        return lockAnswer(s);
       case 'a':
         return calibration(s, body, atUs);
       default:
@@ -540,12 +602,15 @@ std::string ScaleNetwork::parameterWrite(ScaleState& s, const std::string& body,
     ok = v.size() == 6 && allDigits(v) &&
          oneOf(std::string_view(v).substr(0, 2), {"01", "02", "05", "10", "20", "50"});
   } else if (name == "P3") {
+    // Decimal point, four flags, and a "0" the read reports back in that place.
     ok = v.size() == 6 && inRange(v[0], '0', '4') &&
-         std::all_of(v.begin() + 1, v.end(), [](char c) { return c == '0' || c == '1'; });
+         std::all_of(v.begin() + 1, v.end() - 1, [](char c) { return c == '0' || c == '1'; }) &&
+         v[5] == '0';
   } else if (name == "Q1" || name == "Q2") {
     ok = v.size() == 5 && allDigits(v);
   } else if (name == "S2") {
-    ok = v.size() == 5 && inRange(v[0], '@', '^') &&
+    // A scale cannot take the broadcast address "@".
+    ok = v.size() == 5 && inRange(v[0], 'A', '^') &&
          oneOf(std::string_view(v).substr(1, 2), {"24", "96", "19", "38", "57", "11"}) &&
          oneOf(std::string_view(v).substr(3, 2), {"17", "08"});
   }

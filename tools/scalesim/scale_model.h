@@ -68,11 +68,30 @@ std::set<char> parseAddresses(std::string_view text, std::string* error);
 // 0 when malformed.
 int bitsPerCharacter(std::string_view format);
 
-// How one scale starts the run (options --load, --tare, --text).
+// How a scale spoils its answer to one request (option --reply).
+enum class ReplyFault {
+  kNoAnswer,  // "none": no answer at all
+  kShort,     // "short": data cut until the program must refuse the frame as too short
+  kWrong,     // "wrong": a well-formed answer carrying another request's letters
+  kNak,       // "nak": NAK; the scale refuses the request and does not act on it
+};
+
+// The requests of the parameter window whose answers --reply can spoil: the reads "d", "s1",
+// "p1".."p3", "q1", "q2", "f1".."f4", "i0".."i4", the writes "S1", "S2", "P1".."P3", "Q1", "Q2",
+// store "W" and the PIN commands "J0", "J1". For these, the length of the whole frame a "short"
+// answer makes: for a read the longest answer the program still refuses (11 for "d", 12 for
+// "p1"), for the others 5 (STX, address, block check, ETX: the ACK or NAK left out). nullopt for
+// any other request.
+std::optional<size_t> shortAnswerLength(std::string_view request);
+
+// How one scale starts the run (options --load, --tare, --text, --pin, --cal-lock, --reply).
 struct ScaleSetup {
-  std::optional<double> load;  // kg on the platform, kept for the whole run
-  std::optional<double> tare;  // kg: the scale starts net
-  std::string text;            // Windows-1253 bytes the display shows for the whole run, or ""
+  std::optional<double> load;      // kg on the platform, kept for the whole run
+  std::optional<double> tare;      // kg: the scale starts net
+  std::string text;                // Windows-1253 bytes the display shows for the whole run, or ""
+  std::optional<std::string> pin;  // six digits: the scale starts PIN-locked with it
+  bool calLock = false;            // the scale starts with its calibration lock set
+  std::map<std::string, ReplyFault> replies;  // spoilt answers, by request name
 };
 
 struct NetworkOptions {
@@ -134,6 +153,7 @@ struct ScaleState {
   bool pinLock = false;
   std::string pin = "000000";
   int auditCounter = 0;
+  std::map<std::string, ReplyFault> replies;  // requests answered wrongly on purpose (--reply)
   // Calibration in progress: 0 none, 'c' weight corner, 'C' electronic corner.
   char cornerMode = 0;
   int nextCorner = 0;  // the corner the scale asks for
@@ -178,6 +198,9 @@ class ScaleNetwork {
 
  private:
   void handleFrame(const std::string& frame, int64_t atUs);
+  // The body of the scale's answer to a request, nullopt for none (a --reply fault may change
+  // or drop the answer).
+  std::optional<std::string> reply(ScaleState& s, const std::string& body, int64_t atUs);
   std::string answer(ScaleState& s, const std::string& body, int64_t atUs);
   std::string parameterWrite(ScaleState& s, const std::string& body, int64_t atUs);
   std::string calibration(ScaleState& s, const std::string& body, int64_t atUs);

@@ -1,26 +1,46 @@
 #include "tools/scalesim/scale_setup.h"
 
+#include <algorithm>
 #include <cmath>
 #include <cstdlib>
+#include <map>
 #include <optional>
 
 #include "base/codepage.h"
 
 namespace trv4::scalesim {
 
+namespace {
+
+bool allDigits(std::string_view s) {
+  return std::all_of(s.begin(), s.end(), [](char c) { return c >= '0' && c <= '9'; });
+}
+
+}  // namespace
+
 bool parseScaleSetup(std::string_view option, std::string_view value, NetworkOptions* options,
                      std::string* error) {
-  std::string example = option == "--text"   ? "ADDR=TEXT, e.g. E=ΖΥΓΟΣ"
-                        : option == "--load" ? "ADDR=KG, e.g. D=180 or H=-1.5"
-                        : option == "--tare" ? "ADDR=KG, e.g. C=2.5"
-                                             : "";
+  static const std::map<std::string_view, std::string_view> kForms = {
+      {"--text", "ADDR=TEXT, e.g. E=ΖΥΓΟΣ"},
+      {"--load", "ADDR=KG, e.g. D=180 or H=-1.5"},
+      {"--tare", "ADDR=KG, e.g. C=2.5"},
+      {"--pin", "ADDR=PIN, PIN six digits, e.g. H=123456"},
+      {"--cal-lock", "one scale address, e.g. G"},
+      {"--reply", "ADDR:REQUEST=KIND, e.g. B:p1=short (KIND none, short, wrong or nak)"},
+  };
   std::string name(option);
-  if (example.empty()) {
+  auto form = kForms.find(option);
+  if (form == kForms.end()) {
     *error = "unknown scale option " + name;
     return false;
   }
-  if (value.size() < 2 || value[1] != '=') {
-    *error = name + " takes " + example;
+  // --cal-lock takes the address alone, --reply the address and ":", the others the address
+  // and "=".
+  const bool shaped = option == "--cal-lock"
+                          ? value.size() == 1
+                          : value.size() >= 2 && value[1] == (option == "--reply" ? ':' : '=');
+  if (!shaped) {
+    *error = name + " takes " + std::string(form->second);
     return false;
   }
   char address = value[0];
@@ -28,10 +48,52 @@ bool parseScaleSetup(std::string_view option, std::string_view value, NetworkOpt
     *error = name + ": \"" + std::string(1, address) + "\" is not a scale address (A to ^)";
     return false;
   }
+  const std::string scale(1, address);
+  if (option == "--cal-lock") {
+    options->setups[address].calLock = true;
+    return true;
+  }
   std::string rest(value.substr(2));
+  if (option == "--pin") {
+    if (rest.size() != 6 || !allDigits(rest)) {
+      *error =
+          "--pin: the PIN of scale " + scale + " must be exactly six digits, not \"" + rest + "\"";
+      return false;
+    }
+    options->setups[address].pin = rest;
+    return true;
+  }
+  if (option == "--reply") {
+    static const std::map<std::string_view, ReplyFault> kKinds = {
+        {"none", ReplyFault::kNoAnswer},
+        {"short", ReplyFault::kShort},
+        {"wrong", ReplyFault::kWrong},
+        {"nak", ReplyFault::kNak},
+    };
+    size_t equals = rest.find('=');
+    if (equals == std::string::npos) {
+      *error = name + " takes " + std::string(form->second);
+      return false;
+    }
+    std::string request = rest.substr(0, equals);
+    std::string kind = rest.substr(equals + 1);
+    if (!shortAnswerLength(request)) {
+      *error = "--reply: \"" + request +
+               "\" is not a parameter request (d, s1, p1-p3, q1, q2, f1-f4, i0-i4, S1, S2, "
+               "P1-P3, Q1, Q2, W, J0, J1)";
+      return false;
+    }
+    auto k = kKinds.find(kind);
+    if (k == kKinds.end()) {
+      *error = "--reply: unknown answer \"" + kind + "\" (none, short, wrong, nak)";
+      return false;
+    }
+    options->setups[address].replies[request] = k->second;
+    return true;
+  }
   if (option == "--text") {
     if (rest.empty()) {
-      *error = "--text: the text for scale " + std::string(1, address) + " is empty";
+      *error = "--text: the text for scale " + scale + " is empty";
       return false;
     }
     // Characters the code page cannot hold become "?".
@@ -49,7 +111,8 @@ bool parseScaleSetup(std::string_view option, std::string_view value, NetworkOpt
   char* end = nullptr;
   double kg = std::strtod(rest.c_str(), &end);
   if (rest.empty() || *end != '\0' || !std::isfinite(kg)) {
-    *error = name + ": \"" + rest + "\" is not a number of kilograms (" + example + ")";
+    *error = name + ": \"" + rest + "\" is not a number of kilograms (" +
+             std::string(form->second) + ")";
     return false;
   }
   ScaleSetup& setup = options->setups[address];

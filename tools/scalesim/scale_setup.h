@@ -1,4 +1,5 @@
-// The command-line options that set up single scales for the run: --load, --tare and --text.
+// The command-line options that set up single scales for the run: --load, --tare, --text, --pin,
+// --cal-lock and --reply.
 #pragma once
 
 #include <string>
@@ -8,9 +9,13 @@
 
 namespace trv4::scalesim {
 
-// Reads the value of --load ("D=180", "H=-1.5"), --tare ("C=2.5") or --text ("E=ΖΥΓΟΣ", UTF-8)
-// into options->setups. A text is stored in Windows-1253, characters the code page cannot hold
-// as "?". False with *error set when the option is unknown or its value malformed.
+// Reads the value of one option into options->setups:
+//   --load "D=180", "H=-1.5"      --tare "C=2.5"      --text "E=ΖΥΓΟΣ" (UTF-8)
+//   --pin "H=123456" (exactly six digits)             --cal-lock "G"
+//   --reply "B:p1=short" (ADDR:REQUEST=KIND, KIND none, short, wrong or nak; REQUEST one that
+//           shortAnswerLength knows)
+// A text is stored in Windows-1253, characters the code page cannot hold as "?". False with
+// *error set, and options unchanged, when the option is unknown or its value malformed.
 bool parseScaleSetup(std::string_view option, std::string_view value, NetworkOptions* options,
                      std::string* error);
 
