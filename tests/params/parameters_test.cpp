@@ -225,6 +225,36 @@ TEST_F(ParamTest, BroadcastSendsEverythingWithoutAMessageAndStoreAsks) {
   EXPECT_EQ(app->state().CommandQueue[kBroadcastSlot], "W");
 }
 
+TEST_F(ParamTest, RefusedReadsLeaveTheirControlsAndTheUploadStopsAtAMainOne) {
+  using F = scalesim::ReplyFault;
+  auto& b = scaleB();
+  b.replies = {{"d", F::kShort}, {"s1", F::kWrong}, {"q1", F::kNak}};
+  b.params["p2"] = "053201";
+  b.calLock = b.pinLock = true;
+  Param& p = open();
+  EXPECT_EQ(tk.messages, Texts{"Wrong Data Received"});
+  EXPECT_EQ(p.value("vATCounter"), "");  // "d" exactly 11 characters long: refused
+  EXPECT_EQ(p.value("vPinLock"), "0");
+  EXPECT_EQ(p.value("vTiltDelay"), "");
+  EXPECT_EQ(p.value("vRange"), "32");  // "p2" came before the refused "q1"
+  EXPECT_EQ(p.value("vSetp1"), "");
+  EXPECT_EQ(p.Corner(0), "");
+  EXPECT_EQ(p.value("vDataBits"), "E7");
+  b.replies.clear();
+  tk.messages.clear();
+  p.Command2_Click();
+  EXPECT_TRUE(tk.messages.empty());
+  EXPECT_EQ(p.value("vCalLock") + p.value("vPinLock"), "11");  // flags 3: both labels
+
+  // An over-long answer with bytes outside ASCII fills each control with what it may hold.
+  b.params["p1"] = "\xC1\xFF" + std::string(300, '7');
+  p.Command2_Click();
+  EXPECT_EQ(p.value("vConv"), "\xC1");
+  for (const ParamField& f : paramFields()) {
+    EXPECT_LE(p.value(f.name).size(), f.maxLength ? f.maxLength : 6u) << f.name;
+  }
+}
+
 TEST_F(ParamTest, AScaleLeftOutOfTheCycleAnswersNothing) {
   app->oneUnit().selectScale("D");  // not polled, and not on the line either
   Param& p = open();
