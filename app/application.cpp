@@ -23,6 +23,15 @@ bool Application::MDIForm_Load() {
   return true;
 }
 
+Param& Application::openParam() {
+  if (!param_) param_ = std::make_unique<Param>(state_, display_, port_, toolkit_);
+  return *param_;
+}
+
+void Application::closeParam() {
+  param_.reset();
+}
+
 void Application::mReset_Click() {
   QueueCommand(state_, display_.SingleScale, kResetCommand);
 }

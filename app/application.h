@@ -1,5 +1,6 @@
 // The program's state and start-up, without any window: the shared link state, the display
-// settings, the monitor's panels, the configuration file and the scale link.
+// settings, the monitor's panels, the configuration file, the scale link and, while its window
+// is open, the parameter window's logic.
 #pragma once
 
 #include <memory>
@@ -14,6 +15,7 @@
 #include "link/link_state.h"
 #include "link/scale_link.h"
 #include "link/serial_port.h"
+#include "params/parameters.h"
 
 namespace trv4 {
 
@@ -50,6 +52,13 @@ class Application {
   // Null until the load handler has run.
   ScaleLink* link() { return link_.get(); }
 
+  // The parameter window's logic: null while the window is closed. openParam creates it when
+  // there is none; closeParam destroys it, never while an exchange waits in it (its window
+  // refuses to close meanwhile).
+  Param* param() { return param_.get(); }
+  Param& openParam();
+  void closeParam();
+
  private:
   SerialPort& port_;
   Toolkit& toolkit_;
@@ -61,6 +70,8 @@ class Application {
   OneUnit oneUnit_;
   bool singleScaleChecked_ = false;
   std::unique_ptr<ScaleLink> link_;
+  // Last: it refers to the members above.
+  std::unique_ptr<Param> param_;
 };
 
 }  // namespace trv4

@@ -16,6 +16,7 @@
 #include "app/qt_toolkit.h"
 #include "display/monitor_window.h"
 #include "display/single_scale_window.h"
+#include "params/param_window.h"
 
 namespace trv4 {
 
@@ -71,6 +72,8 @@ MainWindow::MainWindow(Application& app, QtToolkit& toolkit) : app_(app), toolki
 }
 
 MainWindow::~MainWindow() {
+  // The parameter window goes first, so its logic is destroyed while the application is whole.
+  delete param_;
   app_.monitor().onLoad = nullptr;
   app_.weightLog().onActiveChanged = nullptr;
 }
@@ -106,10 +109,11 @@ void MainWindow::buildMenu() {
 
   connect(addEntry(bar, "mSettings", tr("Settings")), &QAction::triggered, this,
           &MainWindow::openSettings);
-  // Parameter and calibration windows are not part of this build yet: their entries are shown
-  // but disabled.
-  addEntry(bar, "mParam", tr("Parameters"))->setEnabled(false);
+  connect(addEntry(bar, "mParam", tr("Parameters")), &QAction::triggered, this,
+          &MainWindow::openParam);
 
+  // The calibration windows are not part of this build yet: their entries are shown but
+  // disabled.
   QMenu* calib = bar->addMenu(tr("Calibration"));
   calib->setObjectName(QStringLiteral("mCalib"));
   QMenu* weight = calib->addMenu(tr("Weight"));
@@ -159,6 +163,28 @@ void MainWindow::showMonitor() {
   QMdiSubWindow* sub = mdi_->addSubWindow(monitor);
   sub->setWindowIcon(windowIcon());
   sub->show();
+}
+
+void MainWindow::openParam() {
+  // Closed, its deletion still pending in an outer event loop: it goes now, not after the
+  // window shown here.
+  if (param_ && param_->isHidden()) delete param_;
+  if (param_) {
+    // Open already, or still filling from its first upload: only brought to the front.
+    param_->show();
+    param_->raise();
+    param_->activateWindow();
+    return;
+  }
+  Param& param = app_.openParam();
+  param_ = new ParamWindow(param, this);
+  connect(param_, &QObject::destroyed, this, [this] { app_.closeParam(); });
+  param_->show();
+  param_->raise();
+  param_->activateWindow();
+  // The window fills while the operator sees it. The upload yields to the event loop; a second
+  // "Parameters" meanwhile finds the window above and only raises it.
+  param.UploadParam();
 }
 
 void MainWindow::openSettings() {

@@ -32,6 +32,7 @@ class MainWindow : public QMainWindow {
   void showMonitor();
   void openSettings();
   void openAbout();
+  void openParam();
 
   Application& app_;
   QtToolkit& toolkit_;
@@ -39,6 +40,7 @@ class MainWindow : public QMainWindow {
   QPointer<QWidget> settings_;
   QPointer<QWidget> about_;
   QPointer<QWidget> oneUnit_;
+  QPointer<QWidget> param_;
   QAction* singleScale_ = nullptr;
   QAction* log_ = nullptr;
 };

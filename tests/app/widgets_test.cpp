@@ -1,10 +1,11 @@
-// The windows on Qt's offscreen platform: the settings dialog, the single-scale window, and the
-// main window with its monitor and log entry.
+// The windows on Qt's offscreen platform: the settings dialog, the single-scale window, the
+// parameter window, and the main window with its monitor, log and parameters entries.
 #include <gtest/gtest.h>
 #include <unistd.h>
 
 #include <QAction>
 #include <QApplication>
+#include <QCheckBox>
 #include <QComboBox>
 #include <QKeyEvent>
 #include <QLabel>
@@ -16,13 +17,17 @@
 #include <QPushButton>
 #include <QRadioButton>
 #include <filesystem>
+#include <memory>
 
 #include "app/application.h"
 #include "app/comm_settings_dialog.h"
 #include "app/main_window.h"
 #include "app/qt_toolkit.h"
+#include "base/widget_text.h"
 #include "display/monitor_window.h"
 #include "display/single_scale_window.h"
+#include "params/param_window.h"
+#include "tests/support/sim_scales.h"
 #include "tests/support/sim_serial_port.h"
 #include "tests/support/virtual_toolkit.h"
 
@@ -128,6 +133,130 @@ TEST(OneUnitWindow, ControlsSitWhereDrawnAndForwardTheOperatorsChoices) {
   window.findChild<QPushButton*>("Command2")->click();
   EXPECT_EQ(rig.app.state().CommandQueue[2], "Z");
   EXPECT_FALSE(window.close());  // it stays open
+}
+
+TEST(ParamWindow, ShowsEveryFieldAndKeepsValuesItsListsDoNotOffer) {
+  AppRig rig;
+  test::SimScales scales{rig.tk, rig.port};
+  scales.scale('A')->params["p1"] = "704022";  // conversions rate 7: not in the list
+  scales.scale('A')->calLock = true;
+  rig.port.setSettings("4800,E,7,1");  // a baud rate the list does not offer
+  rig.tk.messages.clear();
+  Param& param = rig.app.openParam();
+  auto window = std::make_unique<ParamWindow>(param);
+  window->show();
+
+  EXPECT_EQ(window->objectName(), "Param");
+  EXPECT_EQ(window->windowTitle(), "Scale Parameters");
+  EXPECT_EQ(window->minimumSize(), window->maximumSize());
+  for (const ParamField& f : paramFields()) {
+    EXPECT_NE(window->findChild<QWidget*>(QString::fromStdString(f.name)), nullptr) << f.name;
+  }
+  for (const char* name : {"vInternal(0)", "vInternal(4)", "Corner(0)", "Corner(3)"}) {
+    EXPECT_NE(window->findChild<QLabel*>(name), nullptr) << name;
+  }
+  QStringList buttons;
+  for (const char* name :
+       {"Command2", "Command3", "Command4", "Command5", "Command6", "Command9", "Command1"}) {
+    auto* button = window->findChild<QPushButton*>(name);
+    ASSERT_NE(button, nullptr) << name;
+    buttons << button->text();
+  }
+  EXPECT_EQ(buttons, (QStringList{"Upload Parameters", "Download Weight Parameters",
+                                  "Download Operational Parameters", "Store", "Unlock", "Lock",
+                                  "Internal Resolution"}));
+  expectEveryInputHasItsCaption(window.get());
+
+  auto combo = [&](const char* name) { return window->findChild<QComboBox*>(name); };
+  auto edit = [&](const char* name) { return window->findChild<QLineEdit*>(name); };
+  auto shown = [&](const char* name) {
+    return window->findChild<QWidget*>(name)->isVisibleTo(window.get());
+  };
+  ASSERT_EQ(combo("vScaleAddr")->count(), 31);
+  EXPECT_EQ(combo("vScaleAddr")->itemText(30), "@");
+  EXPECT_FALSE(combo("vScaleAddr")->isEditable());
+  EXPECT_EQ(edit("vPin")->echoMode(), QLineEdit::Password);
+  EXPECT_TRUE(edit("vATCounter")->isReadOnly());
+  EXPECT_FALSE(combo("vUnit")->isEnabled());
+  EXPECT_EQ(combo("vTiltMode")->currentIndex(), -1);  // no value yet: nothing chosen
+  EXPECT_FALSE(shown("vCalLock") || shown("vPinLock"));
+
+  // Values outside a list show as they are, as an extra last entry.
+  param.UploadParam();
+  EXPECT_TRUE(rig.tk.messages.empty());
+  ASSERT_EQ(combo("vConv")->count(), 5);
+  EXPECT_EQ(combo("vConv")->currentText(), "7");
+  ASSERT_EQ(combo("vBaud")->count(), 7);
+  EXPECT_EQ(combo("vBaud")->currentIndex(), 6);
+  EXPECT_EQ(combo("vBaud")->currentText(), "4800");
+  EXPECT_EQ(combo("vTiltMode")->currentText(), "NO");
+  EXPECT_TRUE(shown("vCalLock"));
+  EXPECT_FALSE(shown("vPinLock"));
+  ASSERT_FALSE(param.Corner(3).empty());
+  EXPECT_EQ(window->findChild<QLabel*>("Corner(3)")->text(), fromCodePage(param.Corner(3)));
+
+  // A listed entry chosen replaces the value, and the extra entry goes.
+  combo("vConv")->setCurrentIndex(0);
+  EXPECT_EQ(param.value("vConv"), "1");
+  EXPECT_EQ(combo("vConv")->count(), 4);
+  combo("vBaud")->setCurrentIndex(1);
+  EXPECT_EQ(param.value("vBaud"), "9600");
+  EXPECT_EQ(combo("vBaud")->count(), 6);
+
+  // Typed text reaches the logic in the code page, and typing is not disturbed by the repaint.
+  edit("vSetp1")->setText(QString::fromUtf8("1Α"));
+  edit("vSetp1")->setCursorPosition(1);
+  edit("vSetp1")->insert("2");
+  EXPECT_EQ(param.value("vSetp1"), "12\xC1");
+  EXPECT_EQ(edit("vSetp1")->cursorPosition(), 2);
+  window->findChild<QCheckBox*>("vLZero")->click();
+  EXPECT_EQ(param.value("vLZero"), "1");
+}
+
+TEST(MainWindow, ParametersOpenOnceAndStayWhileTheirUploadWaits) {
+  AppRig rig;  // no scale answers: every read of the upload waits until it times out
+  rig.tk.messages.clear();
+  QtToolkit qtToolkit(QStringLiteral("TRV4"));
+  MainWindow window(rig.app, qtToolkit);
+  auto* entry = window.findChild<QAction*>("mParam");
+  ASSERT_TRUE(entry && entry->isEnabled());
+  auto paramWindows = [&] { return window.findChildren<ParamWindow*>(); };
+
+  bool duringUpload = false;
+  rig.tk.schedule(rig.tk.now() + 150, [&] {
+    duringUpload = true;
+    ASSERT_EQ(paramWindows().size(), 1);
+    ParamWindow* shown = paramWindows().first();
+    EXPECT_TRUE(shown->isVisible());
+    for (auto* button : shown->findChildren<QPushButton*>()) {
+      EXPECT_FALSE(button->isEnabled()) << button->objectName().toStdString();
+    }
+    EXPECT_FALSE(shown->close());  // the upload waits inside its logic
+    entry->trigger();              // chosen again: only raised
+    EXPECT_EQ(paramWindows().size(), 1);
+  });
+  entry->trigger();
+  EXPECT_TRUE(duringUpload);
+  EXPECT_EQ(rig.tk.messages, std::vector<std::string>{"Wrong Data Received"});
+  ASSERT_EQ(paramWindows().size(), 1);
+  QPointer<ParamWindow> first = paramWindows().first();
+  Param* logic = rig.app.param();
+  ASSERT_NE(logic, nullptr);
+  EXPECT_TRUE(first->findChild<QPushButton*>("Command2")->isEnabled());
+
+  entry->trigger();  // open: brought to the front, no second upload
+  EXPECT_EQ(rig.tk.messages.size(), 1u);
+  EXPECT_EQ(paramWindows(), QList<ParamWindow*>{first.data()});
+  EXPECT_EQ(rig.app.param(), logic);
+
+  EXPECT_TRUE(first->close());
+  QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+  EXPECT_TRUE(first.isNull());
+  EXPECT_EQ(rig.app.param(), nullptr);
+  entry->trigger();  // afresh, with a new upload
+  EXPECT_EQ(paramWindows().size(), 1);
+  EXPECT_NE(rig.app.param(), nullptr);
+  EXPECT_EQ(rig.tk.messages.size(), 2u);
 }
 
 TEST(MainWindow, MonitorComesBackAfterClosingAndLogShowsItsCheckMark) {
