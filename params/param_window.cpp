@@ -118,22 +118,31 @@ ParamWindow::ParamWindow(Param& model, QWidget* parent)
 
   // The exchanges along the top, in a frame.
   auto* strip = named(new QGroupBox(this), QStringLiteral("Frame1"), twipRect(120, 60, 6660, 1140));
-  addButton(strip, 2, &Param::Command2_Click, "Upload Parameters",
-            twipRect(120, 450, 1860, kButtonHeight));
-  addButton(strip, 3, &Param::Command3_Click, "Download Weight Parameters",
-            twipRect(2100, 240, 3120, kButtonHeight));
-  addButton(strip, 4, &Param::Command4_Click, "Download Operational Parameters",
-            twipRect(2100, 660, 3120, kButtonHeight));
-  addButton(strip, 5, &Param::Command5_Click, "Store", twipRect(5340, 450, 1200, kButtonHeight));
+  addButton(
+      strip, 2, [this] { model_.Command2_Click(); }, "Upload Parameters",
+      twipRect(120, 450, 1860, kButtonHeight));
+  addButton(
+      strip, 3, [this] { model_.Command3_Click(); }, "Download Weight Parameters",
+      twipRect(2100, 240, 3120, kButtonHeight));
+  addButton(
+      strip, 4, [this] { model_.Command4_Click(); }, "Download Operational Parameters",
+      twipRect(2100, 660, 3120, kButtonHeight));
+  addButton(
+      strip, 5, [this] { model_.Command5_Click(); }, "Store",
+      twipRect(5340, 450, 1200, kButtonHeight));
 
   controls_.reserve(paramFields().size());
   for (const ParamField& field : paramFields()) addControl(field);
 
-  addButton(this, 6, &Param::Command6_Click, "Unlock",
-            twipRect(kLeftCaption, kLockRow, 780, kButtonHeight));
-  addButton(this, 9, &Param::Command9_Click, "Lock", twipRect(960, kLockRow, 780, kButtonHeight));
-  addButton(this, 1, &Param::Command1_Click, "Internal Resolution",
-            twipRect(kLeftCaption, kInternalRow, 1920, kButtonHeight));
+  addButton(
+      this, 6, [this] { model_.Command6_Click(); }, "Unlock",
+      twipRect(kLeftCaption, kLockRow, 780, kButtonHeight));
+  addButton(
+      this, 9, [this] { model_.Command9_Click(); }, "Lock",
+      twipRect(960, kLockRow, 780, kButtonHeight));
+  addButton(
+      this, 1, [this] { model_.Command1_Click(); }, "Internal Resolution",
+      twipRect(kLeftCaption, kInternalRow, 1920, kButtonHeight));
 
   // Left to right: internal resolutions 1 to 4, then 0.
   const int valueTop = kInternalRow + (kButtonHeight - kRowHeight) / 2;
@@ -178,13 +187,13 @@ void ParamWindow::closeEvent(QCloseEvent* event) {
   event->accept();
 }
 
-void ParamWindow::addButton(QWidget* parent, int command, void (Param::*click)(),
+void ParamWindow::addButton(QWidget* parent, int command, std::function<void()> click,
                             const char* caption, const QRect& rect) {
   auto* button = named(new QPushButton(QString::fromLatin1(caption), parent),
                        QStringLiteral("Command%1").arg(command), rect);
   button->setAutoDefault(false);
   buttons_.push_back({command, button});
-  connect(button, &QPushButton::clicked, this, [this, click] { (model_.*click)(); });
+  connect(button, &QPushButton::clicked, this, std::move(click));
 }
 
 QLabel* ParamWindow::addValueLabel(const QString& name, const QString& accessibleName,

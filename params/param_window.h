@@ -7,6 +7,7 @@
 
 #include <QWidget>
 #include <array>
+#include <functional>
 #include <optional>
 #include <string>
 #include <vector>
@@ -45,7 +46,7 @@ class ParamWindow : public QWidget {
   };
 
   void addControl(const ParamField& field);
-  void addButton(QWidget* parent, int command, void (Param::*click)(), const char* caption,
+  void addButton(QWidget* parent, int command, std::function<void()> click, const char* caption,
                  const QRect& rect);
   QLabel* addValueLabel(const QString& name, const QString& accessibleName, const QRect& rect);
   // The operator changed a control: its text goes to the logic, which may refuse it.
