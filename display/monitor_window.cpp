@@ -4,7 +4,7 @@
 #include <QPalette>
 
 #include "base/screen_fonts.h"
-#include "base/twips.h"
+#include "base/twip_rect.h"
 #include "base/widget_text.h"
 
 namespace trv4 {
@@ -19,10 +19,6 @@ constexpr int kCellWidth = 3000;
 constexpr int kCellHeight = 720;
 
 const QColor kPolledColour(0, 0, 192);
-
-QRect twipRect(int x, int y, int width, int height) {
-  return QRect(twips(x), twips(y), twips(width), twips(height));
-}
 
 // Named as the screen's control arrays are: "WDisp(4)" is the weight display of scale "E".
 QLabel* makeLabel(QWidget* parent, const char* array, int index, const QRect& rect,

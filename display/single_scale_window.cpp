@@ -7,7 +7,7 @@
 #include <QPushButton>
 
 #include "base/screen_fonts.h"
-#include "base/twips.h"
+#include "base/twip_rect.h"
 #include "base/widget_text.h"
 
 namespace trv4 {
@@ -15,10 +15,6 @@ namespace trv4 {
 namespace {
 
 const QColor kLightYellow(255, 255, 192);
-
-QRect twipRect(int x, int y, int width, int height) {
-  return QRect(twips(x), twips(y), twips(width), twips(height));
-}
 
 template <typename W>
 W* place(W* widget, const char* name, const QRect& rect) {

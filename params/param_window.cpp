@@ -11,7 +11,7 @@
 #include <map>
 
 #include "base/screen_fonts.h"
-#include "base/twips.h"
+#include "base/twip_rect.h"
 #include "base/widget_text.h"
 
 namespace trv4 {
@@ -39,10 +39,6 @@ constexpr int kCornerRow = 6780;
 constexpr int kValueLeft = kLeftControl, kValueWidth = 840, kValueStep = 930;
 
 const QColor kLockColour(255, 0, 0);
-
-QRect twipRect(int x, int y, int width, int height) {
-  return QRect(twips(x), twips(y), twips(width), twips(height));
-}
 
 struct Place {
   QRect caption;  // empty: the control carries its own caption
