@@ -120,6 +120,14 @@ TEST(ScaleSetup, ReadsEveryScaleOptionAndRefusesMalformedValues) {
   EXPECT_TRUE(parseScaleSetup("--cal-lock", "G", &o, &error));
   EXPECT_TRUE(parseScaleSetup("--reply", "B:p1=short", &o, &error));
   EXPECT_TRUE(parseScaleSetup("--reply", "B:J0=nak", &o, &error));
+  EXPECT_TRUE(parseScaleSetup("--corners", "B=9", &o, &error));
+  EXPECT_TRUE(parseScaleSetup("--skip-corner", "B=1", &o, &error));
+  EXPECT_TRUE(parseScaleSetup("--cal-error", "G=90", &o, &error));
+  EXPECT_TRUE(parseScaleSetup("--cal-error", "H=91", &o, &error));
+  EXPECT_EQ(o.setups['B'].corners, 9);
+  EXPECT_EQ(o.setups['B'].skipCorner, 1);
+  EXPECT_EQ(o.setups['G'].calError, 90);
+  EXPECT_EQ(o.setups['H'].calError, 91);
   EXPECT_EQ(o.setups['H'].pin, "012345");
   EXPECT_TRUE(o.setups['G'].calLock);
   const std::map<std::string, ReplyFault> replies{{"p1", ReplyFault::kShort},
@@ -134,6 +142,9 @@ TEST(ScaleSetup, ReadsEveryScaleOptionAndRefusesMalformedValues) {
       {"--reply",
        {"B", "B:p1", "B=p1=none", "b:p1=none", "B:p1=late", "B:p1=", "B:=none", "B:p9=none",
         "B:s2=none", "B:?0=none", "B:p1short"}},
+      {"--corners", {"B=0", "B=10", "B=", "B=x", "B=-1", "B", "B:4", "b=4"}},
+      {"--skip-corner", {"B=0", "B=12", "B= 2", "=2"}},
+      {"--cal-error", {"B=92", "B=9", "B=900", "B=", "B", "B=ERR 90", "@=90"}},
       {"--weight", {"D=1"}}};
   for (auto& [option, values] : malformed) {
     for (const char* value : values) {
@@ -144,6 +155,8 @@ TEST(ScaleSetup, ReadsEveryScaleOptionAndRefusesMalformedValues) {
   }
   EXPECT_EQ(o.setups.size(), 7u);  // nothing from the malformed ones
   EXPECT_EQ(o.setups['B'].replies, replies);
+  EXPECT_EQ(o.setups['B'].corners, 9);
+  EXPECT_EQ(o.setups['G'].calError, 90);
 }
 
 TEST(ScaleModel, ReplyOptionSpoilsOneAnswerToTheExactLengthAndOnlyNakLeavesAWriteUndone) {
@@ -201,9 +214,9 @@ TEST(ScaleModel, PinLockRefusesWritesUntilUnlockedAndLocksShowInTheFlags) {
     EXPECT_EQ(ask(net, 'A', request, next()), ack) << request;
   EXPECT_EQ(ask(net, 'A', "p2", next()) + ask(net, 'A', "p3", next()) + ask(net, 'A', "d", next()),
             makeFrame('A', "p2050100") + makeFrame('A', "p3200010") + makeFrame('A', "d0000001"));
-  // The calibration lock turns a calibration away with ERR 91.
+  // The calibration lock turns a calibration away with ERR 91 (after the working text).
   EXPECT_EQ(ask(net, 'B', "a", next()), makeFrame('B', "\x06"));
-  EXPECT_EQ(payloadOf(ask(net, 'B', "?0", next()), 'B'),
+  EXPECT_EQ(payloadOf(ask(net, 'B', "?0", t += net.workingTextUs), 'B'),
             static_cast<char>(0x40 | kTextBit | kStableBit) + std::string("ERR 91"));
 }
 
@@ -227,6 +240,181 @@ TEST(ScaleModel, SetUpScalesShowTextNetOffRangeAndNegativeForTheWholeRun) {
     EXPECT_EQ(payloadOf(ask(net, 'C', "?0", t), 'C'), status(kNetBit | kStableBit, "010.00"));
     EXPECT_EQ(payloadOf(ask(net, 'D', "?0", t), 'D'), status(kOffRangeBit | kStableBit, "------"));
     EXPECT_EQ(payloadOf(ask(net, 'H', "?0", t), 'H'), status(kNegativeBit | kStableBit, "001.25"));
+  }
+}
+
+// What a scale's display shows at atUs: a text as it is, a weight in brackets.
+std::string shown(ScaleNetwork& net, int64_t atUs, char address = 'A') {
+  const std::string p = payloadOf(ask(net, address, "?0", atUs), address);
+  if (p.empty()) return "no status";
+  return (p[0] & kTextBit) ? p.substr(1) : "[" + p.substr(1) + "]";
+}
+
+// A calibration step on scale A, one a second: "=KG" puts KG on the platform; anything else is
+// a command (answered with ACK, or with NAK when `after` is "nak"; "?0" with its status), after
+// which the display shows `after` once the working text is over.
+struct CalStep {
+  std::string command;
+  std::string after;
+};
+
+void runSteps(const std::vector<std::string>& setup, const std::vector<CalStep>& steps) {
+  NetworkOptions o = quiet();
+  for (size_t i = 0; i + 1 < setup.size(); i += 2) {
+    std::string error;
+    ASSERT_TRUE(parseScaleSetup(setup[i], setup[i + 1], &o, &error)) << error;
+  }
+  ScaleNetwork net(o);
+  int64_t t = 0;
+  for (const auto& [command, after] : steps) {
+    t += 1000 * kMs;
+    if (command[0] == '=') {
+      net.setLoad('A', std::stod(command.substr(1)), t);
+      continue;
+    }
+    const std::string reply = ask(net, 'A', command, t);
+    const bool nak = after == "nak";
+    if (command != "?0") {
+      EXPECT_EQ(reply, makeFrame('A', nak ? "\x15" : "\x06")) << command;
+    }
+    if (!nak) {
+      EXPECT_EQ(shown(net, t + net.workingTextUs + 10 * kMs), after) << command;
+    }
+  }
+}
+
+TEST(ScaleModel, ZeroAndSpanCalibrationsChangeTheWeightsReportedAfterwards) {
+  runSteps({}, {// The load becomes zero; the keyed weight is what the load after zero reads,
+                // and later loads read through the new span.
+                {"=3", ""},
+                {"a", "[000.00]"},
+                {"=26.17", ""},
+                {"b02500", "[025.00]"},
+                {"=14.585", ""},
+                {"?0", "[012.50]"},
+                // Cells rated 50 kg are the real ones: span 1 again. The real empty signal
+                // (0.2712 mV/V) drops the zero offset; 0.0100 mV/V more is 1 kg on four cells.
+                {"=3", ""},
+                {"B05000", "[000.00]"},
+                {"A002712", "[003.00]"},
+                {"A002812", "[002.00]"},
+                {"B02500", "[001.00]"},
+                // On a one-decimal scale the keyed digits have one decimal.
+                {"P3100000", "[0001.0]"},
+                {"=9", ""},
+                {"b00300", "[0030.0]"},
+                {"=5", ""},
+                {"?0", "[0015.0]"}});
+  // A tared scale calibrates to gross.
+  runSteps({"--tare", "A=2"}, {{"=12", ""}, {"?0", "[010.00]"}, {"b01500", "[015.00]"}});
+}
+
+TEST(ScaleModel, CornerCalibrationsAskForEachCornerInTurnThenShowTheWeight) {
+  const std::pair<std::vector<std::string>, std::vector<CalStep>> rows[] = {
+      // Four load cells (p1), four corners.
+      {{},
+       {{"=20", ""},
+        {"c0", "CORN.1"},
+        {"c1", "CORN.2"},
+        {"c2", "CORN.3"},
+        {"c3", "CORN.4"},
+        {"c4", "[020.00]"}}},
+      // The electronic corner starts at C1 without C0.
+      {{},
+       {{"C1002000", "CORN.2"},
+        {"C2001990", "CORN.3"},
+        {"C3002010", "CORN.4"},
+        {"C4002005", "[000.00]"}}},
+      // Two load cells written to p1: two corners.
+      {{},
+       {{"P1202022", "[000.00]"},
+        {"=20", ""},
+        {"c0", "CORN.1"},
+        {"c1", "CORN.2"},
+        {"c2", "[020.00]"}}},
+      {{"--corners", "A=6"},
+       {{"=20", ""},
+        {"c0", "CORN.1"},
+        {"c1", "CORN.2"},
+        {"c2", "CORN.3"},
+        {"c3", "CORN.4"},
+        {"c4", "CORN.5"},
+        {"c5", "CORN.6"},
+        {"c6", "[020.00]"}}},
+      // Skipped corners: the one after is asked for, and the skipped one is refused.
+      {{"--skip-corner", "A=2"},
+       {{"=20", ""},
+        {"c0", "CORN.1"},
+        {"c1", "CORN.3"},
+        {"c2", "nak"},
+        {"c3", "CORN.4"},
+        {"c4", "[020.00]"}}},
+      {{"--skip-corner", "A=1"}, {{"=20", ""}, {"c0", "CORN.2"}, {"c2", "CORN.3"}}},
+      {{"--skip-corner", "A=3", "--corners", "A=3"},
+       {{"C1002000", "CORN.2"}, {"C2002000", "[000.00]"}}},
+  };
+  for (const auto& [setup, steps] : rows) {
+    SCOPED_TRACE(steps.size() > 1 ? steps[1].command : steps[0].command);
+    runSteps(setup, steps);
+  }
+}
+
+TEST(ScaleModel, CalibrationErrorsStayUntilAcknowledgedAndCalibrateNothing) {
+  const std::pair<std::vector<std::string>, std::vector<CalStep>> rows[] = {
+      // --cal-error fails the first calibration command only; until the ACK later ones change
+      // nothing.
+      {{"--cal-error", "A=90"},
+       {{"=20", ""},
+        {"a", "ERR 90"},
+        {"b02500", "ERR 90"},
+        {"?0", "ERR 90"},
+        {"\x06", "[020.00]"},
+        {"a", "[000.00]"}}},
+      {{"--cal-error", "A=91"},
+       {{"=20", ""}, {"c0", "ERR 91"}, {"\x06", "[020.00]"}, {"c0", "CORN.1"}}},
+      // The calibration lock refuses every time.
+      {{"--cal-lock", "A"},
+       {{"=20", ""},
+        {"b02500", "ERR 91"},
+        {"\x06", "[020.00]"},
+        {"C1002000", "ERR 91"},
+        {"\x06", "[020.00]"}}},
+      // Too little load or signal; an error ends a corner calibration.
+      {{},
+       {{"=1", ""},
+        {"b00100", "ERR 90"},
+        {"\x06", "[001.00]"},
+        {"c0", "CORN.1"},
+        {"c1", "ERR 90"},
+        {"\x06", "[001.00]"},
+        {"=20", ""},
+        {"c1", "nak"},
+        {"C1000099", "ERR 90"},
+        {"\x06", "[020.00]"},
+        {"B00000", "ERR 90"}}},
+      // An ACK with no error does not end a corner calibration.
+      {{}, {{"=20", ""}, {"c0", "CORN.1"}, {"\x06", "CORN.1"}, {"c1", "CORN.2"}}},
+  };
+  for (const auto& [setup, steps] : rows) {
+    SCOPED_TRACE(setup.empty() ? steps[1].command : setup[0]);
+    runSteps(setup, steps);
+  }
+}
+
+TEST(ScaleModel, EveryCalibrationStepShowsTheWorkingTextForItsTimeFirst) {
+  NetworkOptions o = quiet();
+  o.setups['B'].calLock = true;
+  using Row = std::tuple<char, const char*, const char*>;
+  for (auto [address, command, result] :
+       {Row{'A', "a", "[000.00]"}, Row{'A', "c0", "CORN.1"}, Row{'A', "b01000", "ERR 90"},
+        Row{'B', "A002712", "ERR 91"}}) {
+    ScaleNetwork net(o);
+    net.workingTextUs = 300 * kMs;
+    ask(net, address, command, 0);
+    EXPECT_EQ(payloadOf(ask(net, address, "?0", 10 * kMs), address),
+              static_cast<char>(0x40 | kTextBit | kStableBit) + std::string("  CAL "));
+    EXPECT_EQ(payloadOf(ask(net, address, "?0", 290 * kMs), address).substr(1), "  CAL ");
+    EXPECT_EQ(shown(net, 310 * kMs, address), result) << command;
   }
 }
 

@@ -44,7 +44,7 @@ const char kUsage[] =
     "  --delay MS        time from a request's last byte to the reply (default 2)\n"
     "  --baud N          bit rate: every character takes its time on the line (default: none)\n"
     "  --format F        frame format for the bit rate, e.g. 7E1, 8N1 (default 7E1)\n"
-    "  --fault SPEC      KIND[:LIST][@RATE], KIND one of silence, noise, cut, double, stream;\n"
+    "  --fault FAULT     KIND[:LIST][@RATE], KIND one of silence, noise, cut, double, stream;\n"
     "                    may be given several times, e.g. --fault silence:C --fault cut@0.2\n"
     "  --seed N          seed of weights and faults (default 1)\n"
     "  --static          weights stay where they are (default: loads change now and then)\n"
@@ -62,8 +62,16 @@ const char kUsage[] =
     "                    short (a frame one character too short for the program), wrong (the\n"
     "                    answer to another request), nak (NAK; the request is not carried out);\n"
     "                    e.g. B:p1=short or C:Q1=nak\n"
-    "                    --load, --tare, --text, --pin, --cal-lock and --reply may be given\n"
-    "                    several times\n"
+    "  --corners ADDR=N  scale ADDR's corner calibrations ask for N corners (1 to 9; default:\n"
+    "                    its load cells in p1), e.g. B=3\n"
+    "  --skip-corner ADDR=N\n"
+    "                    scale ADDR never asks for corner N (1 to 9): after corner N-1 it asks\n"
+    "                    for corner N+1, e.g. B=2\n"
+    "  --cal-error ADDR=E\n"
+    "                    scale ADDR answers its first calibration command with ERR 90 or ERR 91\n"
+    "                    (E 90 or 91), shown until ACK; later ones calibrate, e.g. B=90\n"
+    "                    --load, --tare, --text, --pin, --cal-lock, --reply, --corners,\n"
+    "                    --skip-corner and --cal-error may be given several times\n"
     "  --link PATH       symbolic link to the terminal (default ./COM1)\n"
     "  --log FILE        record every frame received and every write, with CLOCK_MONOTONIC times\n";
 
@@ -149,7 +157,8 @@ int main(int argc, char** argv) {
       }
       options.seed = static_cast<uint64_t>(number);
     } else if (a == "--load" || a == "--tare" || a == "--text" || a == "--pin" ||
-               a == "--cal-lock" || a == "--reply") {
+               a == "--cal-lock" || a == "--reply" || a == "--corners" || a == "--skip-corner" ||
+               a == "--cal-error") {
       if (!trv4::scalesim::parseScaleSetup(a, value(a.c_str()), &options, &error)) {
         std::fprintf(stderr, "trv4-scalesim: %s\n", error.c_str());
         return 2;

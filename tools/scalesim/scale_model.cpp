@@ -4,7 +4,9 @@
 #include <cctype>
 #include <cmath>
 #include <cstdio>
+#include <cstdlib>
 #include <iterator>
+#include <utility>
 
 namespace trv4::scalesim {
 
@@ -39,6 +41,11 @@ std::string defaultParam(const std::string& name) {
   };
   auto it = kDefaults.find(name);
   return it == kDefaults.end() ? std::string() : it->second;
+}
+
+// Decimals the display shows, from "p3".
+int decimals(const std::string& p3) {
+  return std::clamp(p3.empty() ? 2 : p3[0] - '0', 0, 4);
 }
 
 std::string sixDigits(long long v) {
@@ -197,6 +204,9 @@ ScaleNetwork::ScaleNetwork(NetworkOptions options)
       }
       s.calLock = setup.calLock;
       s.replies = setup.replies;
+      s.corners = setup.corners;
+      s.skipCorner = setup.skipCorner;
+      s.calError = setup.calError;
     }
     scales_[a] = s;
   }
@@ -418,6 +428,10 @@ double ScaleNetwork::displayedGross(ScaleState& s, int64_t nowUs) {
   return s.load - swing * std::cos(f * 9.0);
 }
 
+double ScaleNetwork::reportedGross(ScaleState& s, int64_t nowUs) {
+  return (displayedGross(s, nowUs) - s.zeroOffset) * s.span;
+}
+
 void ScaleNetwork::updateText(ScaleState& s, int64_t nowUs) {
   while (!s.display.empty() && s.display.front().durationUs >= 0 &&
          nowUs >= s.displayStartUs + s.display.front().durationUs) {
@@ -442,7 +456,7 @@ std::string ScaleNetwork::statusPayload(char address, int64_t nowUs) {
   updateText(s, nowUs);
   const std::string& p2 = s.params["p2"];
   const std::string& p3 = s.params["p3"];
-  int dp = std::clamp(p3.empty() ? 2 : p3[0] - '0', 0, 4);
+  int dp = decimals(p3);
   int res = std::max(1, std::atoi(p2.substr(0, 2).c_str()));
   double d = res * std::pow(10.0, -dp);
   bool stable = nowUs >= s.motionUntilUs;
@@ -452,7 +466,7 @@ std::string ScaleNetwork::statusPayload(char address, int64_t nowUs) {
     field.resize(6, ' ');
     return std::string(1, static_cast<char>(0x40 | kTextBit | bits)) + field;
   }
-  double gross = displayedGross(s, nowUs) - s.zeroOffset;
+  double gross = reportedGross(s, nowUs);
   double value = gross - (s.net ? s.tare : 0);
   value = std::round(value / d) * d;
   if (s.net) bits |= kNetBit;
@@ -524,7 +538,7 @@ std::string ScaleNetwork::answer(ScaleState& s, const std::string& body, int64_t
         s.tare = 0;
         return ack;
       case 'T':
-        s.tare = displayedGross(s, atUs) - s.zeroOffset;
+        s.tare = reportedGross(s, atUs);
         s.net = true;
         return ack;
       case 'G':
@@ -539,9 +553,9 @@ std::string ScaleNetwork::answer(ScaleState& s, const std::string& body, int64_t
         s.params = s.stored;  // what was not stored is lost
         return ack;
       case kAck:
-        // Acknowledges an error on the display.
+        // Acknowledges an error on the display; a corner calibration waiting for its next
+        // corner goes on.
         if (!s.display.empty() && s.display.front().text.rfind("ERR", 0) == 0) s.display.clear();
-        s.cornerMode = 0;
         return ack;
       case kSync:
         return ack;
@@ -623,94 +637,111 @@ std::string ScaleNetwork::parameterWrite(ScaleState& s, const std::string& body,
 
 std::string ScaleNetwork::calibration(ScaleState& s, const std::string& body, int64_t atUs) {
   const std::string ack(1, kAck), nak(1, kNak);
-  char kind = body[0];
-  std::string v = body.substr(1);
-  int cells = std::clamp(s.params["p1"].size() > 2 ? s.params["p1"][2] - '0' : 4, 1, 4);
-  double onPlatform = displayedGross(s, atUs) - s.zeroOffset;
-  auto show = [&](std::initializer_list<ScaleState::DisplayStep> steps) {
-    s.display.assign(steps.begin(), steps.end());
+  const char kind = body[0];
+  const std::string v = body.substr(1);
+  const std::string& p1 = s.params["p1"];
+  const int cells = std::clamp(p1.size() > 2 ? p1[2] - '0' : 4, 1, 4);
+  const int corners = s.corners > 0 ? s.corners : cells;
+  // Kilograms of the display's last digit, for the weights keyed in as the display shows them.
+  const double digitKg = std::pow(10.0, -decimals(s.params["p3"]));
+  const double onPlatform = displayedGross(s, atUs) - s.zeroOffset;  // before the span
+  // Every step shows the working text first, then what it ends in: the next corner, an error
+  // (both until replaced or acknowledged) or, with `then` empty, the weight.
+  auto finish = [&](std::string then) {
+    s.display.assign(1, {kWorkingText, workingTextUs});
+    if (!then.empty()) s.display.push_back({std::move(then), -1});
     s.displayStartUs = atUs;
+    return ack;
   };
-  auto refuse = [&](const char* text) {
-    show({{text, -1}});
+  auto refuse = [&](std::string text) {
     s.cornerMode = 0;
+    return finish(std::move(text));
   };
-  // Corner n is calibrated: the next corner is asked for, or the sequence ends.
+  auto done = [&] {
+    s.net = false;  // a calibrated scale shows gross
+    s.tare = 0;
+    ++s.auditCounter;
+    return finish("");
+  };
+  // Corner n is calibrated (0: the corner calibration begins): the next corner is asked for,
+  // one given by --skip-corner passed over, or the sequence ends.
   auto cornerDone = [&](int n) {
-    if (n >= cells) {
+    int next = n + 1;
+    if (next == s.skipCorner) ++next;
+    if (next > corners) {
       s.cornerMode = 0;
+      s.nextCorner = 0;
       ++s.auditCounter;
-      show({{kWorkingText, workingTextUs}});
-    } else {
-      s.nextCorner = n + 1;
-      show({{kWorkingText, workingTextUs}, {"CORN." + std::to_string(n + 1), -1}});
+      return finish("");
     }
+    s.nextCorner = next;
+    return finish("CORN." + std::to_string(next));
   };
   // Well-formed commands only; everything else is refused outright.
   bool ok = (kind == 'a' && v.empty()) || (kind == 'b' && v.size() == 5 && allDigits(v)) ||
             (kind == 'c' && v.size() == 1 && inRange(v[0], '0', '9')) ||
             (kind == 'A' && v.size() == 6 && allDigits(v)) ||
             (kind == 'B' && v.size() == 5 && allDigits(v)) ||
-            (kind == 'C' && v.size() == 7 && allDigits(v));
+            (kind == 'C' && v.size() == 7 && allDigits(v) && v[0] != '0');
   if (!ok) return nak;
-  bool starts = kind == 'a' || kind == 'b' || kind == 'A' || kind == 'B' ||
-                (kind == 'c' && v == "0") || (kind == 'C' && v[0] == '1');
-  if (starts && s.calLock) {
-    refuse("ERR 91");
+  // An error waits for its ACK: until then the scale calibrates nothing and the error stays.
+  if (std::any_of(s.display.begin(), s.display.end(),
+                  [](const ScaleState::DisplayStep& d) { return d.text.rfind("ERR", 0) == 0; }))
     return ack;
+  if (s.calError) {
+    const int error = std::exchange(s.calError, 0);  // the first calibration command only
+    return refuse("ERR " + std::to_string(error));
   }
+  const bool starts = kind == 'a' || kind == 'b' || kind == 'A' || kind == 'B' ||
+                      (kind == 'c' && v == "0") || (kind == 'C' && v[0] == '1');
+  if (starts && s.calLock) return refuse("ERR 91");
+  const int keyed = std::atoi(v.c_str());
   switch (kind) {
     case 'a':
-    case 'A':
       s.zeroOffset = displayedGross(s, atUs);
-      ++s.auditCounter;
-      show({{kWorkingText, workingTextUs}});
-      return ack;
+      return done();
+    case 'A': {
+      // The signal given is taken as the empty platform's: the difference from the real one,
+      // through the load cells' output, is the load that now reads as zero.
+      const double kgPerSignal = cells * s.cellCapacityKg / kRatedSignal;
+      s.zeroOffset = (keyed / 1e4 - s.emptySignal) * kgPerSignal;
+      return done();
+    }
     case 'b':
       // The test load must be a good part of the capacity for the converter to resolve it.
-      if (std::atoi(v.c_str()) < 1 || onPlatform < 0.01 * s.capacity) {
-        refuse("ERR 90");
-        return ack;
-      }
-      ++s.auditCounter;
-      show({{kWorkingText, workingTextUs}});
-      return ack;
+      if (keyed < 1 || onPlatform < 0.01 * s.capacity) return refuse("ERR 90");
+      s.span = keyed * digitKg / onPlatform;
+      return done();
     case 'B':
-      ++s.auditCounter;
-      show({{kWorkingText, workingTextUs}});
-      return ack;
+      // Cells taken as rated for the capacity given report their load scaled by it.
+      if (keyed < 1) return refuse("ERR 90");
+      s.span = keyed * digitKg / s.cellCapacityKg;
+      return done();
     case 'c': {
-      int n = v[0] - '0';
+      const int n = v[0] - '0';
       if (n == 0) {
         s.cornerMode = 'c';
-        s.nextCorner = 1;
-        show({{kWorkingText, workingTextUs}, {"CORN.1", -1}});
-        return ack;
+        return cornerDone(0);
       }
       if (s.cornerMode != 'c' || n != s.nextCorner) return nak;
-      if (onPlatform < 0.01 * s.capacity) {
-        refuse("ERR 90");
-        return ack;
-      }
-      s.params["f" + std::to_string(n)] = sixDigits(static_cast<long long>(uniform(95000, 105000)));
-      cornerDone(n);
-      return ack;
+      if (onPlatform < 0.01 * s.capacity) return refuse("ERR 90");
+      // The scale keeps four corner factors.
+      if (n <= 4)
+        s.params["f" + std::to_string(n)] =
+            sixDigits(static_cast<long long>(uniform(95000, 105000)));
+      return cornerDone(n);
     }
     case 'C': {
-      int n = v[0] - '0';
+      const int n = v[0] - '0';
       if (n == 1) {
         s.cornerMode = 'C';
         s.nextCorner = 1;
       }
       if (s.cornerMode != 'C' || n != s.nextCorner) return nak;
       // A load-cell signal below 0.0100 mV/V cannot be resolved.
-      if (std::atoi(v.c_str() + 1) < 100) {
-        refuse("ERR 90");
-        return ack;
-      }
-      s.params["f" + std::to_string(std::min(n, 4))] = v.substr(1);
-      cornerDone(n);
-      return ack;
+      if (std::atoi(v.c_str() + 1) < 100) return refuse("ERR 90");
+      if (n <= 4) s.params["f" + std::to_string(n)] = v.substr(1);
+      return cornerDone(n);
     }
   }
   return nak;

@@ -84,7 +84,8 @@ enum class ReplyFault {
 // any other request.
 std::optional<size_t> shortAnswerLength(std::string_view request);
 
-// How one scale starts the run (options --load, --tare, --text, --pin, --cal-lock, --reply).
+// How one scale starts the run (options --load, --tare, --text, --pin, --cal-lock, --reply,
+// --corners, --skip-corner, --cal-error).
 struct ScaleSetup {
   std::optional<double> load;      // kg on the platform, kept for the whole run
   std::optional<double> tare;      // kg: the scale starts net
@@ -92,6 +93,9 @@ struct ScaleSetup {
   std::optional<std::string> pin;  // six digits: the scale starts PIN-locked with it
   bool calLock = false;            // the scale starts with its calibration lock set
   std::map<std::string, ReplyFault> replies;  // spoilt answers, by request name
+  int corners = 0;     // corners a corner calibration asks for, 1..9; 0: the load-cell count
+  int skipCorner = 0;  // this corner is never asked for (the one after it is); 0: none
+  int calError = 0;    // 90 or 91: the first calibration command ends in "ERR 90"/"ERR 91"
 };
 
 struct NetworkOptions {
@@ -124,8 +128,9 @@ struct ScaleState {
   char address = 'A';
   // Load and weighing (kilograms).
   double load = 0;            // what lies on the platform
-  double zeroOffset = 0;      // set by "Z" and the zero calibrations
-  double tare = 0;            // set by "T"
+  double zeroOffset = 0;      // load that reads as zero: set by "Z" and the zero calibrations
+  double span = 1;            // reported kilograms per kilogram on the platform (calibrations)
+  double tare = 0;            // set by "T", in reported kilograms
   bool net = false;           // after "T", until "G"
   double capacity = 150;      // above this (gross) the scale reports off range
   int64_t motionUntilUs = 0;  // the weight moves until then
@@ -154,10 +159,20 @@ struct ScaleState {
   std::string pin = "000000";
   int auditCounter = 0;
   std::map<std::string, ReplyFault> replies;  // requests answered wrongly on purpose (--reply)
+  // The load cells as the electronic calibrations see them: each is rated cellCapacityKg and
+  // gives kRatedSignal mV/V at that load; the empty platform gives emptySignal mV/V.
+  double cellCapacityKg = 50;
+  double emptySignal = 0.2712;
   // Calibration in progress: 0 none, 'c' weight corner, 'C' electronic corner.
   char cornerMode = 0;
   int nextCorner = 0;  // the corner the scale asks for
+  int corners = 0;     // corners per corner calibration; 0: the load cells in "p1"
+  int skipCorner = 0;  // corner never asked for (--skip-corner), 0: none
+  int calError = 0;    // 90 or 91: the next calibration command fails so (--cal-error), 0: none
 };
+
+// Load-cell output at rated load, in mV/V.
+inline constexpr double kRatedSignal = 2.0;
 
 class ScaleNetwork {
  public:
@@ -207,6 +222,8 @@ class ScaleNetwork {
   void advanceLoad(ScaleState& s, int64_t nowUs);
   void updateText(ScaleState& s, int64_t nowUs);
   double displayedGross(ScaleState& s, int64_t nowUs);
+  // The gross weight the scale reports: the load after its zero, through its span.
+  double reportedGross(ScaleState& s, int64_t nowUs);
   void schedule(int64_t startUs, const std::string& bytes);
   const Fault* faultFor(FaultKind kind, char address);
   bool roll(double rate);

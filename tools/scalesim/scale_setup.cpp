@@ -27,6 +27,9 @@ bool parseScaleSetup(std::string_view option, std::string_view value, NetworkOpt
       {"--pin", "ADDR=PIN, PIN six digits, e.g. H=123456"},
       {"--cal-lock", "one scale address, e.g. G"},
       {"--reply", "ADDR:REQUEST=KIND, e.g. B:p1=short (KIND none, short, wrong or nak)"},
+      {"--corners", "ADDR=N, N one digit 1 to 9, e.g. B=3"},
+      {"--skip-corner", "ADDR=N, N one digit 1 to 9, e.g. B=2"},
+      {"--cal-error", "ADDR=90 or ADDR=91, e.g. B=90"},
   };
   std::string name(option);
   auto form = kForms.find(option);
@@ -89,6 +92,25 @@ bool parseScaleSetup(std::string_view option, std::string_view value, NetworkOpt
       return false;
     }
     options->setups[address].replies[request] = k->second;
+    return true;
+  }
+  if (option == "--corners" || option == "--skip-corner") {
+    if (rest.size() != 1 || rest[0] < '1' || rest[0] > '9') {
+      *error = name + ": \"" + rest + "\" is not a corner from 1 to 9 (" +
+               std::string(form->second) + ")";
+      return false;
+    }
+    ScaleSetup& setup = options->setups[address];
+    (option == "--corners" ? setup.corners : setup.skipCorner) = rest[0] - '0';
+    return true;
+  }
+  if (option == "--cal-error") {
+    if (rest != "90" && rest != "91") {
+      *error =
+          "--cal-error: the error of scale " + scale + " must be 90 or 91, not \"" + rest + "\"";
+      return false;
+    }
+    options->setups[address].calError = rest == "90" ? 90 : 91;
     return true;
   }
   if (option == "--text") {

@@ -1,5 +1,5 @@
 // The command-line options that set up single scales for the run: --load, --tare, --text, --pin,
-// --cal-lock and --reply.
+// --cal-lock, --reply, --corners, --skip-corner and --cal-error.
 #pragma once
 
 #include <string>
@@ -14,6 +14,7 @@ namespace trv4::scalesim {
 //   --pin "H=123456" (exactly six digits)             --cal-lock "G"
 //   --reply "B:p1=short" (ADDR:REQUEST=KIND, KIND none, short, wrong or nak; REQUEST one that
 //           shortAnswerLength knows)
+//   --corners "B=3", --skip-corner "B=2" (one digit 1 to 9)   --cal-error "B=90" (90 or 91)
 // A text is stored in Windows-1253, characters the code page cannot hold as "?". False with
 // *error set, and options unchanged, when the option is unknown or its value malformed.
 bool parseScaleSetup(std::string_view option, std::string_view value, NetworkOptions* options,
