@@ -17,9 +17,19 @@ bool Application::MDIForm_Load() {
   state_.setDefaultTimings();
   if (!config_.LoadSettings()) return false;
   oneUnit_.load();
-  link_ = std::make_unique<ScaleLink>(state_, port_, toolkit_, monitor_,
-                                      SingleScaleSource{[this] { return singleScaleChecked_; },
-                                                        [this] { return display_.SingleScale; }});
+  const auto calibrating = [this] {
+    return calibrationTarget_ >= 0 && calibrationTarget_ < kMaxScales;
+  };
+  link_ = std::make_unique<ScaleLink>(
+      state_, port_, toolkit_, monitor_,
+      SingleScaleSource{[this, calibrating] {
+                          return singleScaleChecked_ ||
+                                 (calibrating() && state_.ScanList[calibrationTarget_] != 1);
+                        },
+                        [this, calibrating] {
+                          return calibrating() ? std::string(1, scaleAddress(calibrationTarget_))
+                                               : display_.SingleScale;
+                        }});
   return true;
 }
 

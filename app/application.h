@@ -37,6 +37,10 @@ class Application {
   // "Single Scale": switches the check mark; the scan cycle reads it at every step.
   void mSingleScale_Click() { singleScaleChecked_ = !singleScaleChecked_; }
   bool singleScaleChecked() const { return singleScaleChecked_; }
+  // The scale a calibration runs on (0..29), -1 when none. Meanwhile single-scale mode serves
+  // that scale; it is switched on for it when the scale is not polled in ScanList. The check
+  // mark is left as the operator set it.
+  void setCalibrationTarget(int index) { calibrationTarget_ = index; }
   // "Reset", "ACK", "SYNC": queued for the address selected in the single-scale window.
   void mReset_Click();
   void mAck_Click();
@@ -69,6 +73,7 @@ class Application {
   WeightLog log_;
   OneUnit oneUnit_;
   bool singleScaleChecked_ = false;
+  int calibrationTarget_ = -1;
   std::unique_ptr<ScaleLink> link_;
   // Last: it refers to the members above.
   std::unique_ptr<Param> param_;

@@ -1,0 +1,374 @@
+#include "calib/calibration.h"
+
+#include <algorithm>
+#include <cmath>
+
+#include "base/numeric_text.h"
+#include "link/command_queue.h"
+
+namespace trv4 {
+
+namespace {
+
+constexpr const char* kPleaseWait = "Please Wait ...";
+constexpr const char* kCalLock = "Calibration Lock";
+constexpr const char* kWeightResolution = "Not Enought Resolution";
+constexpr const char* kElectronicResolution = "Not Enough Resolution";
+constexpr const char* kSpanHint =
+    "Key in weight as it is shown on display without the decimal point";
+constexpr const char* kSignalHint =
+    "Key in value without the decimal point eg. 0.2712mV/V-->002712";
+constexpr const char* kCapacityHint =
+    "Key in weight as it is shown on display without the decimal point eg. 50kg l/c and 2 decimal "
+    "points --> 05000";
+constexpr const char* kEmptyScale = "Empty Scale and press button";
+
+}  // namespace
+
+std::string calibNumber(const std::string& accepted, int width) {
+  // Accepted texts are worth 1 or more. Whole value, halves away from zero, held to what a
+  // long long holds.
+  const long long whole = std::llround(std::clamp(numericValue(accepted), 0.0, 1e15));
+  std::string digits = std::to_string(whole);
+  if (static_cast<int>(digits.size()) < width) digits.insert(0, width - digits.size(), '0');
+  return digits;
+}
+
+// One procedure's window: loaded by choosing the scale, closed when the procedure returns.
+class Calib::Session {
+ public:
+  Session(Calib& c, const char* title) : c_(c), open_(c.choose(title)) {}
+  ~Session() {
+    if (open_) c_.closing();
+  }
+  Session(const Session&) = delete;
+  Session& operator=(const Session&) = delete;
+  explicit operator bool() const { return open_; }
+
+ private:
+  Calib& c_;
+  bool open_;
+};
+
+Calib::Calib(LinkState& state, const DisplaySettings& settings, Toolkit& toolkit)
+    : state_(state), settings_(settings), toolkit_(toolkit) {
+  timer1_ = toolkit_.createTimer([this] { Timer1_Timer(); });
+  timer1_->setInterval(kCalibTimerInterval);
+}
+
+Calib::~Calib() = default;
+
+void Calib::changed() {
+  if (onChanged) onChanged();
+}
+
+bool Calib::textBit() const {
+  return !status().empty() && (static_cast<unsigned char>(status()[0]) & 1) != 0;
+}
+
+std::string Calib::display() const {
+  return status().size() > 1 ? status().substr(1, 6) : std::string();
+}
+
+std::string Calib::shortDisplay() const {
+  return status().size() > 1 ? status().substr(1, 5) : std::string();
+}
+
+bool Calib::choose(const char* title) {
+  if (running_) {
+    toolkit_.messageBox(kCalibBusyMessage);
+    return false;
+  }
+  // Read once: a selection changed meanwhile does not move the calibration to another scale.
+  const int i = scaleIndex(settings_.SingleScale);
+  if (i < 0) return false;
+  target_ = i;
+  running_ = true;
+  answer_ = 0;
+  view_ = CalibView{};
+  view_.caption = title;
+  view_.shown = true;
+  if (onTarget) onTarget(i);
+  changed();
+  return true;
+}
+
+void Calib::closing() {
+  timer1_->setEnabled(false);
+  view_ = CalibView{};
+  answer_ = 0;
+  running_ = false;
+  if (onTarget) onTarget(-1);
+  changed();
+}
+
+void Calib::close() {
+  if (!view_.shown) return;
+  answer_ = 1;
+  view_.shown = false;
+  changed();
+}
+
+bool Calib::operatorWait() {
+  timer1_->setEnabled(false);
+  answer_ = 0;
+  while (answer_ == 0 && view_.shown) toolkit_.yield();
+  return view_.shown;
+}
+
+void Calib::prepareInput(const std::string& hint, int maxLength) {
+  view_.label1 = hint;
+  view_.label1Visible = true;
+  view_.startVisible = true;
+  view_.askTxtVisible = true;
+  view_.askTxtFocus = true;
+  if (maxLength > 0) view_.askTxtMaxLength = maxLength;
+  view_.askTxt.clear();
+  view_.askTxtEnabled = true;
+  changed();
+}
+
+std::string Calib::readNumber(const std::string& hint, int maxLength) {
+  prepareInput(hint, maxLength);
+  for (;;) {
+    if (!operatorWait()) return {};
+    // The text is sent as typed once its value is 1 or more.
+    if (numericValue(view_.askTxt) >= 1) return view_.askTxt;
+    toolkit_.messageBox("Wrong input data");
+  }
+}
+
+void Calib::operatorPrompt(const std::string& prompt) {
+  view_.askLbl = prompt;
+  view_.pbarVisible = false;
+  view_.stopVisible = false;
+  view_.startVisible = true;
+  timer1_->setEnabled(false);
+  changed();
+}
+
+void Calib::waitingDisplay() {
+  view_.askLbl = kPleaseWait;
+  view_.pbarValue = 0;
+  view_.pbarVisible = true;
+  view_.startVisible = false;
+  view_.stopVisible = true;
+  answer_ = 0;
+  // Started afresh: the time limit counts from here.
+  timer1_->setEnabled(false);
+  timer1_->setEnabled(true);
+  changed();
+}
+
+void Calib::send(const std::string& command, bool clearCommandReply) {
+  state_.StatusReply[target_].clear();
+  if (clearCommandReply) state_.CommandReply[target_].clear();
+  state_.CommandQueue[target_] = command;
+}
+
+void Calib::watch(const std::function<Watch()>& test) {
+  while (answer_ == 0) {
+    toolkit_.yield();
+    if (test() == Watch::Ended) return;
+  }
+}
+
+Calib::Watch Calib::errorCheck(const char* message) {
+  toolkit_.messageBox(message);
+  // Acknowledged, and the procedure ends without waiting for the acknowledge to leave.
+  state_.CommandQueue[target_] = kAckCommand;
+  answer_ = 1;
+  return Watch::Ended;
+}
+
+void Calib::Timer1_Timer() {
+  const int step = timer1_->interval();
+  if (kCalibBarMax < view_.pbarValue + step) {
+    answer_ = 1;
+  } else {
+    view_.pbarValue += step;
+    changed();
+  }
+}
+
+void Calib::StartCmd_Click() {
+  if (view_.shown && view_.startVisible) answer_ = 1;
+}
+
+void Calib::StopCmd_Click() {
+  if (view_.shown && view_.stopVisible) answer_ = 1;
+}
+
+bool Calib::AskTxt_KeyPress(char key) {
+  if (!view_.shown || !view_.askTxtVisible || !view_.askTxtEnabled) return false;
+  if (key == '.' || key == ',') {
+    toolkit_.messageBox("DECIMAL POINT NOT ALLOWED");
+    view_.askTxt.clear();
+    changed();
+    return false;
+  }
+  if (key == '\r') {
+    answer_ = 1;
+    return false;
+  }
+  return true;
+}
+
+bool Calib::setAskTxt(const std::string& text) {
+  if (!view_.shown || !view_.askTxtVisible || !view_.askTxtEnabled) return false;
+  if (text.find_first_of(".,") != std::string::npos) {
+    toolkit_.messageBox("DECIMAL POINT NOT ALLOWED");
+    view_.askTxt.clear();
+    changed();
+    return false;
+  }
+  view_.askTxt = text.substr(0, static_cast<std::size_t>(std::max(view_.askTxtMaxLength, 0)));
+  changed();
+  return true;
+}
+
+// Weight calibrations.
+
+void Calib::weightWatches() {
+  // Watch A, the scale takes the command.
+  watch([&] { return status().size() < 5 || textBit() ? Watch::Ended : Watch::Next; });
+  if (answer_ == 1) return;
+  // Watch B, the scale calibrates: a weight again ends it.
+  watch([&] {
+    if (status().size() <= 5) return Watch::Next;
+    if (!textBit()) return Watch::Ended;
+    if (display() == "ERR 91") return errorCheck(kCalLock);
+    if (display() == "ERR 90") return errorCheck(kWeightResolution);
+    return Watch::Next;
+  });
+}
+
+void Calib::WZeroCalib() {
+  Session session(*this, "Weight Zero Calibration");
+  if (!session) return;
+  operatorPrompt(kEmptyScale);
+  if (!operatorWait()) return;
+  waitingDisplay();
+  send("a", true);
+  weightWatches();
+}
+
+void Calib::WSpanCalib() {
+  Session session(*this, "Weight Span Calibration");
+  if (!session) return;
+  view_.askLbl = "Add Load, Key in weight and press button";
+  const std::string text = readNumber(kSpanHint, 0);
+  if (text.empty()) return;
+  waitingDisplay();
+  send("b" + calibNumber(text, 5), true);
+  view_.askTxtEnabled = false;
+  changed();
+  weightWatches();
+}
+
+void Calib::WCornerCalib() {
+  Session session(*this, "Weight Corner Calibration");
+  if (!session) return;
+  operatorPrompt(kEmptyScale);
+  if (!operatorWait()) return;
+  waitingDisplay();
+  send("c0", true);
+  // Watch 1, the scale asks for the first corner.
+  watch([&] {
+    if (status().size() <= 6) return Watch::Next;
+    if (shortDisplay() == "CORN.") return Watch::Ended;
+    if (display() == "ERR 91") return errorCheck(kCalLock);
+    return Watch::Next;
+  });
+  // The scale names each corner it wants; it shows a weight again after the last.
+  while (answer_ == 0) {
+    const char n = status().size() > 6 ? status()[6] : ' ';
+    operatorPrompt(std::string("Place Load on Corner ") + n + " and press button");
+    if (!operatorWait()) return;
+    waitingDisplay();
+    state_.StatusReply[target_].clear();
+    state_.CommandQueue[target_] = std::string("c") + n;
+    // Until the command has left; Stop and the time limit count only after it.
+    while (!state_.CommandQueue[target_].empty()) toolkit_.yield();
+    state_.CommandReply[target_].clear();
+    // Watch 3, the scale leaves the corner request.
+    watch([&] {
+      return status().size() < 5 || shortDisplay() != "CORN." ? Watch::Ended : Watch::Next;
+    });
+    if (answer_ == 1) return;
+    // Watch 4, the scale calibrates the corner.
+    watch([&] {
+      if (status().size() <= 6) return Watch::Next;
+      if (!textBit()) {
+        answer_ = 1;
+        return Watch::Ended;
+      }
+      if (shortDisplay() == "CORN.") return Watch::Ended;
+      if (display() == "ERR 91") return errorCheck(kCalLock);
+      if (display() == "ERR 90") return errorCheck(kWeightResolution);
+      return Watch::Next;
+    });
+  }
+}
+
+// Electronic calibrations.
+
+void Calib::EZeroCalib() {
+  Session session(*this, "Electronic Zero Calibration");
+  if (!session) return;
+  view_.askLbl = "Insert Scale Zero in mVolts/Volt\rand press button";
+  const std::string text = readNumber(kSignalHint, 6);
+  if (text.empty()) return;
+  // Queued only: the window closes without waiting for the scale.
+  state_.CommandQueue[target_] = "A" + calibNumber(text, 6);
+}
+
+void Calib::ESpanCalib() {
+  Session session(*this, "Electronic Span Calibration");
+  if (!session) return;
+  view_.askLbl = "Key in the one Loadcell Rated Capacity\rand press button";
+  const std::string text = readNumber(kCapacityHint, 5);
+  if (text.empty()) return;
+  state_.CommandQueue[target_] = "B" + calibNumber(text, 5);
+}
+
+void Calib::ECornerCalib() {
+  Session session(*this, "Electronic Corner Calibration");
+  if (!session) return;
+  char n = '1';
+  for (;;) {
+    operatorPrompt(std::string("Insert mVolts/V of Corner ") + n + " Loadcell\r and press button");
+    const std::string text = readNumber(kSignalHint, 6);
+    if (text.empty()) return;
+    waitingDisplay();
+    send(std::string("C") + n + calibNumber(text, 6), true);
+    if (n == '1') {
+      // Watch Y: only the request for corner 2 and the calibration lock are known here.
+      watch([&] {
+        if (status().size() <= 6) return Watch::Next;
+        if (display() == "CORN.2") return Watch::Ended;
+        if (display() == "ERR 91") return errorCheck(kCalLock);
+        return Watch::Next;
+      });
+    } else {
+      // Watch X: the end, the request for the corner after n, and the resolution error.
+      const std::string next =
+          "CORN." + std::to_string(static_cast<long long>(numericValue(std::string(1, n))) + 1);
+      watch([&] {
+        if (status().size() <= 6) return Watch::Next;
+        if (!textBit()) {
+          answer_ = 1;
+          return Watch::Ended;
+        }
+        if (display() == next) return Watch::Ended;
+        if (display() == "ERR 90") return errorCheck(kElectronicResolution);
+        return Watch::Next;
+      });
+    }
+    if (answer_ == 1) return;
+    n = status()[6];
+    state_.StatusReply[target_].clear();
+  }
+}
+
+}  // namespace trv4

@@ -1,0 +1,133 @@
+// The calibration window's logic (Calib): six procedures that calibrate the scale selected in the
+// single-scale window, three with test weights and three from load-cell signals in mV/V. Each
+// runs to its end inside the call that started it; its waits yield to the event loop on every
+// pass, so the scan cycle sends its commands and files the scale's status meanwhile, and the
+// window's buttons, keys and Timer1 end the waits.
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <string>
+
+#include "base/toolkit.h"
+#include "display/display_settings.h"
+#include "link/link_state.h"
+
+namespace trv4 {
+
+inline constexpr int kCalibTimerInterval = 250;  // Timer1, ms
+inline constexpr int kCalibBarMax = 30000;       // PBar maximum: the time limit in ms
+inline constexpr int kCalibInputLength = 5;      // AskTxt's maximum length as loaded
+
+// Refused while a procedure waits: a second one would share the window and Answer.
+inline constexpr const char* kCalibBusyMessage = "A calibration is already running";
+
+// What the window shows; the widget renders it. Default values are the loaded state.
+struct CalibView {
+  bool shown = false;
+  std::string caption = "Calibration";
+  std::string askLbl;  // lines separated by CR
+  std::string askTxt;
+  bool askTxtVisible = false;
+  bool askTxtEnabled = true;
+  bool askTxtFocus = false;
+  int askTxtMaxLength = kCalibInputLength;
+  bool startVisible = false;
+  bool stopVisible = false;
+  std::string label1 = "Key in weight as it is shown on display without the decimal point";
+  bool label1Visible = false;
+  int pbarValue = 0;
+  bool pbarVisible = false;
+
+  bool operator==(const CalibView&) const = default;
+};
+
+class Calib {
+ public:
+  // Creates Timer1: disabled, 250 ms.
+  Calib(LinkState& state, const DisplaySettings& settings, Toolkit& toolkit);
+  ~Calib();
+  Calib(const Calib&) = delete;
+  Calib& operator=(const Calib&) = delete;
+
+  // The procedures, one per menu entry. Each does nothing for "@" and refuses to start while
+  // another one waits.
+  void WZeroCalib();
+  void WSpanCalib();
+  void WCornerCalib();
+  void EZeroCalib();
+  void ESpanCalib();
+  void ECornerCalib();
+
+  // Operator events. A hidden button or a hidden or disabled box takes nothing.
+  void StartCmd_Click();
+  void StopCmd_Click();
+  // True when the key reaches the box. "." and "," are refused (message, box emptied); Enter
+  // ends the wait as Start does.
+  bool AskTxt_KeyPress(char key);
+  // The box's text after typing or pasting: held to the maximum length; a text with a "." or
+  // "," is refused as the key is. False when refused or the box takes no input.
+  bool setAskTxt(const std::string& text);
+  // The window's frame closed: a waiting procedure ends at its next pass, as with Stop, and
+  // sends nothing more; one waiting for the operator ends without going on.
+  void close();
+
+  void Timer1_Timer();
+
+  // A procedure is running (the window is loaded).
+  bool running() const { return running_; }
+  const CalibView& view() const { return view_; }
+  int16_t Answer() const { return answer_; }
+  Timer& Timer1() { return *timer1_; }
+
+  // Runs after the view changed, so a widget can repaint.
+  std::function<void()> onChanged;
+  // Called with the target's index when a procedure starts and with -1 when it ends, so the
+  // scan cycle can make sure the scale is served meanwhile.
+  std::function<void(int)> onTarget;
+
+ private:
+  enum class Watch { Ended, Next };
+  class Session;
+
+  // Choosing the scale: loads and shows the window with the title; false for "@" or busy.
+  bool choose(const char* title);
+  void closing();
+  // Operator wait; false when the window was closed meanwhile.
+  bool operatorWait();
+  // Reading a number: the accepted text, or "" when the window was closed meanwhile.
+  std::string readNumber(const std::string& hint, int maxLength);
+  void prepareInput(const std::string& hint, int maxLength);
+  void waitingDisplay();
+  void operatorPrompt(const std::string& prompt);
+  void send(const std::string& command, bool clearCommandReply);
+  // Status watch: yields, then `test` on each pass, while Answer is 0.
+  void watch(const std::function<Watch()>& test);
+  // Watches A and B of the zero and span calibrations.
+  void weightWatches();
+  // The message, the acknowledge queued, Answer 1.
+  Watch errorCheck(const char* message);
+  void changed();
+
+  // Pieces of the target's status text.
+  const std::string& status() const { return state_.StatusReply[target_]; }
+  bool textBit() const;
+  std::string display() const;       // characters 2 to 7
+  std::string shortDisplay() const;  // characters 2 to 6
+
+  LinkState& state_;
+  const DisplaySettings& settings_;
+  Toolkit& toolkit_;
+  std::unique_ptr<Timer> timer1_;
+  CalibView view_;
+  int16_t answer_ = 0;
+  int target_ = 0;
+  bool running_ = false;
+};
+
+// The command text for an accepted number: its whole value with leading zeros to `width`
+// digits ("123" gives "00123" for 5).
+std::string calibNumber(const std::string& accepted, int width);
+
+}  // namespace trv4

@@ -1,0 +1,291 @@
+// The calibration procedures against simulated scales in virtual time: an operator answers each
+// prompt from a script, and the commands are checked on the line as frame bodies.
+#include "calib/calibration.h"
+
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <deque>
+#include <filesystem>
+#include <fstream>
+#include <memory>
+
+#include "app/application.h"
+#include "tests/support/sim_scales.h"
+
+namespace trv4::test {
+namespace {
+
+namespace fs = std::filesystem;
+using Texts = std::vector<std::string>;
+using Procedure = void (Calib::*)();
+
+constexpr int64_t kLimit = 121 * kCalibTimerInterval;  // 30.25 s
+
+class CalibTest : public ::testing::Test {
+ protected:
+  CalibTest() {
+    fs::create_directories(dir_);
+    std::ofstream out(dir_ / "TRV4.INI", std::ios::binary);
+    // A and B polled; C on the line but left out of the cycle.
+    for (const char* line : {"1", "9600,N,8,1", "0050", "0300", "0100", "0100", "0020", "11"}) {
+      out << '"' << line << "\"\r\n";
+    }
+    out.close();
+    app = std::make_unique<Application>(port, tk, (dir_ / "TRV4.INI").string());
+    EXPECT_TRUE(app->MDIForm_Load());
+    for (char a : {'A', 'B', 'C'}) sim.network().setLoad(a, 20, 0);
+    tk.advance(1000);
+    app->oneUnit().selectScale("B");
+    calib = std::make_unique<Calib>(app->state(), app->displaySettings(), tk);
+    calib->onTarget = [this](int i) { app->setCalibrationTarget(i); };
+    calib->onChanged = [this] {
+      const CalibView& v = calib->view();
+      if (v.startVisible && (prompts.empty() || prompts.back() != v.askLbl))
+        prompts.push_back(v.askLbl);
+      if (v.askLbl == "Please Wait ..." && v.pbarValue == 0) waitAt = tk.now();
+    };
+    // The line holds tens of thousands of polls in a run: commands are kept as they come.
+    sim.network().onFrame = [this](const scalesim::ReceivedFrame& f) {
+      if (f.bytes.substr(2, 2) == "?0") return;
+      if (sent.empty()) firstSentAt = f.atUs / 1000;
+      sent += (sent.empty() ? "" : " ") + f.bytes.substr(1, f.bytes.size() - 4);
+    };
+    operate();
+  }
+  ~CalibTest() override {
+    calib.reset();
+    app.reset();
+    fs::remove_all(dir_);
+  }
+
+  // Every half second: with Start showing, the box is emptied, the next scripted answer typed and
+  // Start clicked.
+  void operate() {
+    tk.schedule(tk.now() + 500, [this] {
+      if (!calib) return;
+      if (calib->running() && tk.now() > startedAt + 300'000) {
+        ADD_FAILURE() << "calibration still running after 300 s";
+        calib->close();
+      }
+      if (calib->view().startVisible && !answers.empty()) {
+        calib->setAskTxt("");
+        type(answers.front());
+        answers.pop_front();
+        calib->StartCmd_Click();
+      }
+      operate();
+    });
+  }
+  void type(const std::string& keys) {
+    for (char k : keys)
+      if (calib->AskTxt_KeyPress(k)) calib->setAskTxt(calib->view().askTxt + k);
+  }
+  // Runs a procedure; returns when it ended, leaving the line a second to show what follows.
+  void run(Procedure p, std::deque<std::string> script) {
+    answers = std::move(script);
+    sent.clear();
+    startedAt = tk.now();
+    (calib.get()->*p)();
+    closedAt = tk.now();
+    queuedAtClose = app->state().CommandQueue[1];
+    EXPECT_FALSE(calib->view().shown);
+    EXPECT_EQ(calib->view(), CalibView{});
+    tk.advance(1000);
+  }
+  int polls(char address, int64_t sinceMs) const {
+    int n = 0;
+    for (const auto& f : sim.received())
+      n += f.atUs >= sinceMs * 1000 && f.bytes.substr(1, 3) == std::string(1, address) + "?0";
+    return n;
+  }
+
+  const fs::path dir_ = fs::temp_directory_path() / ("trv4-calib-" + std::to_string(getpid()));
+  VirtualToolkit tk;
+  SimSerialPort port{tk};
+  SimScales sim{tk, port, [] {
+                  scalesim::NetworkOptions o;
+                  o.addresses = {'A', 'B', 'C'};
+                  o.movingWeights = false;
+                  return o;
+                }()};
+  std::unique_ptr<Application> app;
+  std::unique_ptr<Calib> calib;
+  std::deque<std::string> answers;
+  Texts prompts;
+  std::string sent;  // bodies of the command frames since the run began, by blanks
+  int64_t startedAt = 0, firstSentAt = -1, waitAt = -1, closedAt = -1;
+  std::string queuedAtClose;
+};
+
+TEST_F(CalibTest, OneCommandProceduresSendTheKeyedNumberPadded) {
+  const struct {
+    Procedure proc;
+    const char* keyed;
+    const char* sent;
+  } cases[] = {
+      {&Calib::WZeroCalib, "", "Ba"},           {&Calib::WSpanCalib, "2500", "Bb02500"},
+      {&Calib::WSpanCalib, "12", "Bb00012"},    {&Calib::WSpanCalib, "00012", "Bb00012"},
+      {&Calib::EZeroCalib, "2712", "BA002712"}, {&Calib::ESpanCalib, "5000", "BB05000"},
+      {&Calib::ESpanCalib, "12", "BB00012"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.sent);
+    sim.scale('B')->zeroOffset = 0;  // the load counts again after a zero calibration
+    run(c.proc, {c.keyed});
+    EXPECT_EQ(sent, c.sent);
+    EXPECT_TRUE(tk.messages.empty());
+    if (c.proc == &Calib::EZeroCalib || c.proc == &Calib::ESpanCalib) {
+      EXPECT_EQ(queuedAtClose, c.sent + 1);  // closed before the command left
+    } else {
+      // Closed at the first weight after the scale's working text (0.8 s), not before.
+      EXPECT_GE(closedAt - firstSentAt, 800);
+      EXPECT_LT(closedAt - firstSentAt, 800 + 400);
+      EXPECT_EQ(app->state().StatusReply[1][0] & 1, 0);
+    }
+  }
+}
+
+TEST_F(CalibTest, CornerCalibrationsFollowTheCornersTheScaleAsksFor) {
+  const struct {
+    Procedure proc;
+    int skip;
+    std::deque<std::string> keyed;
+    std::string corners, sent;
+  } cases[] = {
+      {&Calib::WCornerCalib, 0, {"", "", "", "", ""}, "1234", "Bc0 Bc1 Bc2 Bc3 Bc4"},
+      {&Calib::WCornerCalib, 2, {"", "", "", ""}, "134", "Bc0 Bc1 Bc3 Bc4"},
+      {&Calib::ECornerCalib,
+       0,
+       {"2712", "002712", "1000", "999999"},
+       "1234",
+       "BC1002712 BC2002712 BC3001000 BC4999999"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.sent);
+    const bool weight = c.proc == &Calib::WCornerCalib;
+    Texts want = weight ? Texts{"Empty Scale and press button"} : Texts{};
+    for (char n : c.corners) {
+      want.push_back(weight ? std::string("Place Load on Corner ") + n + " and press button"
+                            : std::string("Insert mVolts/V of Corner ") + n +
+                                  " Loadcell\r and press button");
+    }
+    sim.scale('B')->corners = 4;
+    sim.scale('B')->skipCorner = c.skip;
+    prompts.clear();
+    run(c.proc, c.keyed);
+    EXPECT_EQ(prompts, want);
+    EXPECT_EQ(sent, c.sent);
+    EXPECT_TRUE(tk.messages.empty());
+    EXPECT_LT(closedAt - waitAt, 2000);  // ended by the weight, not the time limit
+  }
+}
+
+TEST_F(CalibTest, ScaleErrorsAreAcknowledgedWhereWatchedAndWaitedOutElsewhere) {
+  const struct {
+    Procedure proc;
+    bool calLock;
+    int calError, corners;
+    std::deque<std::string> keyed;
+    std::string sent;
+    const char* message;  // none: closed by the time limit
+  } cases[] = {
+      {&Calib::WZeroCalib, true, 0, 4, {""}, "Ba B\x06", "Calibration Lock"},
+      {&Calib::WSpanCalib, false, 90, 4, {"100"}, "Bb00100 B\x06", "Not Enought Resolution"},
+      {&Calib::WCornerCalib, true, 0, 4, {""}, "Bc0 B\x06", "Calibration Lock"},
+      {&Calib::WCornerCalib, false, 90, 4, {""}, "Bc0", nullptr},
+      {&Calib::ECornerCalib, true, 0, 4, {"2712"}, "BC1002712 B\x06", "Calibration Lock"},
+      {&Calib::ECornerCalib, false, 90, 4, {"2712"}, "BC1002712", nullptr},
+      {&Calib::ECornerCalib, false, 0, 1, {"2712"}, "BC1002712", nullptr},  // weight after 1
+      {&Calib::ECornerCalib,
+       false,
+       0,
+       4,
+       {"2712", "50"},
+       "BC1002712 BC2000050 B\x06",
+       "Not Enough Resolution"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.sent);
+    scalesim::ScaleState& b = *sim.scale('B');
+    b.calLock = c.calLock;
+    b.calError = c.calError;
+    b.corners = c.corners;
+    b.display.clear();
+    tk.messages.clear();
+    run(c.proc, c.keyed);
+    EXPECT_EQ(sent, c.sent);
+    EXPECT_EQ(tk.messages, c.message ? Texts{c.message} : Texts{});
+    if (!c.message) {
+      EXPECT_EQ(closedAt - waitAt, kLimit);
+    }
+  }
+}
+
+TEST_F(CalibTest, StopAndTheTimeLimitEndTheWatchAndSendNothingMore) {
+  // A scale that stays busy: Stop ends the watch at its next pass.
+  sim.network().workingTextUs = 60'000'000;
+  const int64_t stopAt = tk.now() + 3000;
+  tk.schedule(stopAt, [this] { calib->StopCmd_Click(); });
+  run(&Calib::WZeroCalib, {""});
+  EXPECT_EQ(closedAt, stopAt);
+  EXPECT_EQ(sent, "Ba");
+
+  // A scale not on the line and not polled: single-scale mode serves it only meanwhile.
+  app->oneUnit().selectScale("D");
+  run(&Calib::WZeroCalib, {""});
+  EXPECT_EQ(closedAt - waitAt, kLimit);
+  EXPECT_EQ(sent, "Da");
+  EXPECT_TRUE(tk.messages.empty());
+  EXPECT_EQ(polls('D', closedAt + 200), 0);
+  EXPECT_GT(polls('A', closedAt + 200), 0);
+
+  // One on the line: it is calibrated, and left out of the cycle again afterwards.
+  sim.network().workingTextUs = 800'000;
+  app->oneUnit().selectScale("C");
+  run(&Calib::WZeroCalib, {""});
+  EXPECT_EQ(sent, "Ca");
+  EXPECT_LT(closedAt - waitAt, 2000);
+  EXPECT_EQ(polls('C', closedAt + 200), 0);
+}
+
+TEST_F(CalibTest, OperatorInputIsCheckedAndSentAsTyped) {
+  run(&Calib::WSpanCalib, {"0", "-5", "abc", "", "00012"});
+  EXPECT_EQ(tk.messages, Texts(4, "Wrong input data"));
+  EXPECT_EQ(sent, "Bb00012");
+
+  // Key by key: the point is refused on the spot and empties the box; Enter acts as Start.
+  tk.messages.clear();
+  tk.schedule(tk.now() + 100, [this] {
+    type("1.");
+    EXPECT_EQ(tk.messages, Texts{"DECIMAL POINT NOT ALLOWED"});
+    EXPECT_EQ(calib->view().askTxt, "");
+    type("5");
+    EXPECT_EQ(calib->view().askTxt, "5");
+    EXPECT_FALSE(calib->setAskTxt("1,5"));
+    EXPECT_EQ(calib->view().askTxt, "");
+    EXPECT_TRUE(calib->setAskTxt("1234567"));
+    EXPECT_EQ(calib->view().askTxt, "123456");
+    type("\r");
+  });
+  run(&Calib::EZeroCalib, {});
+  EXPECT_EQ(sent, "BA123456");
+}
+
+TEST_F(CalibTest, ASecondCalibrationIsRefusedAndClosingEndsTheWaitWithoutSending) {
+  tk.schedule(tk.now() + 100, [this] {
+    calib->WCornerCalib();
+    EXPECT_EQ(tk.messages, Texts{kCalibBusyMessage});
+    calib->close();
+  });
+  run(&Calib::WSpanCalib, {});
+  EXPECT_EQ(sent, "");
+
+  app->oneUnit().selectScale("@");
+  calib->WZeroCalib();
+  EXPECT_FALSE(calib->running());
+  EXPECT_EQ(app->state().CommandQueue[kBroadcastSlot], "");
+}
+
+}  // namespace
+}  // namespace trv4::test
