@@ -11,12 +11,11 @@
 #include <memory>
 
 #include "app/application.h"
-#include "tests/support/sim_scales.h"
+#include "tests/support/app_on_sim.h"
 
 namespace trv4::test {
 namespace {
 
-namespace fs = std::filesystem;
 using Texts = std::vector<std::string>;
 
 // What the scales carry: A 12.5 kg, B 2 kg net, C a Greek text, D off range, F empty (centre of
@@ -39,30 +38,10 @@ const std::string kGreek = "\xD6\xD5\xC3\xCF\xD3 ";
 const std::string kFullLine = "2026-12-06;12:00:00;12.50 kg;G;;2.00 kg;N;;" + kGreek +
                               ";G;;Off Range;G;;;G;;0.00 kg;G;o;\r\n";
 
-class WeighingTest : public ::testing::Test {
+class WeighingTest : public ::testing::Test, public AppOnSim {
  protected:
-  WeighingTest() {
-    fs::create_directories(dir_);
-    writeIni("111111");
-    start();
-  }
-  ~WeighingTest() override {
-    app.reset();
-    fs::remove_all(dir_);
-  }
+  WeighingTest() : AppOnSim(scales(), "111111") {}
 
-  void writeIni(const std::string& line8) {
-    std::ofstream out(ini_, std::ios::binary);
-    for (const std::string& line : Texts{"1", "9600,N,8,1", "0050", "0300", "0100", "0100", "0020",
-                                         line8 + "  ' Scales To Scan"}) {
-      out << '"' << line << "\"\r\n";
-    }
-  }
-  void start() {
-    app.reset();
-    app = std::make_unique<Application>(port, tk, ini_);
-    ASSERT_TRUE(app->MDIForm_Load());
-  }
   // The next n ticks of the single-scale window's 25 ms timer.
   void ticks(int n) { tk.advance(25 * n); }
   OneUnit& unit() { return app->oneUnit(); }
@@ -84,14 +63,6 @@ class WeighingTest : public ::testing::Test {
     for (size_t p = text.find("\r\n"); p != std::string::npos; p = text.find("\r\n", p + 2)) ++n;
     return n;
   }
-  std::string path(const std::string& name) const { return (dir_ / name).string(); }
-
-  const fs::path dir_ = fs::temp_directory_path() / ("trv4-weigh-" + std::to_string(getpid()));
-  const std::string ini_ = (dir_ / "TRV4.INI").string();
-  VirtualToolkit tk;
-  SimSerialPort port{tk};
-  SimScales sim{tk, port, scales()};
-  std::unique_ptr<Application> app;
 };
 
 TEST_F(WeighingTest, MirrorFollowsTheSelectedPanelWithinOneTickAndEmptiesForAll) {
@@ -273,7 +244,7 @@ TEST_F(WeighingTest, BadAnswersAndUnwritableFilesNeverStartALog) {
       {{file, "1e12"}, {"LOG INTERVAL TOO LARGE"}},
       {{file, std::string(5000, '9')}, {"LOG INTERVAL TOO LARGE"}},
       {{path("no/such/folder/w.log"), "0"}, {"CAN NOT WRITE LOG FILE"}},
-      {{dir_.string(), "0"}, {"CAN NOT WRITE LOG FILE"}},
+      {{dir.string(), "0"}, {"CAN NOT WRITE LOG FILE"}},
       {{"   ", "0"}, {"CAN NOT WRITE LOG FILE"}},
       {{path("fifo"), "0"}, {"CAN NOT WRITE LOG FILE"}},  // a pipe nobody reads: no hang
   };

@@ -3,37 +3,33 @@
 #include "calib/calibration.h"
 
 #include <gtest/gtest.h>
-#include <unistd.h>
 
 #include <deque>
-#include <filesystem>
 #include <fstream>
 #include <memory>
 
 #include "app/application.h"
-#include "tests/support/sim_scales.h"
+#include "tests/support/app_on_sim.h"
 
 namespace trv4::test {
 namespace {
 
-namespace fs = std::filesystem;
 using Texts = std::vector<std::string>;
 using Procedure = void (Calib::*)();
 
 constexpr int64_t kLimit = 121 * kCalibTimerInterval;  // 30.25 s
 
-class CalibTest : public ::testing::Test {
+scalesim::NetworkOptions scales() {
+  scalesim::NetworkOptions o;
+  o.addresses = {'A', 'B', 'C'};
+  o.movingWeights = false;
+  return o;
+}
+
+class CalibTest : public ::testing::Test, public AppOnSim {
  protected:
-  CalibTest() {
-    fs::create_directories(dir_);
-    std::ofstream out(dir_ / "TRV4.INI", std::ios::binary);
-    // A and B polled; C on the line but left out of the cycle.
-    for (const char* line : {"1", "9600,N,8,1", "0050", "0300", "0100", "0100", "0020", "11"}) {
-      out << '"' << line << "\"\r\n";
-    }
-    out.close();
-    app = std::make_unique<Application>(port, tk, (dir_ / "TRV4.INI").string());
-    EXPECT_TRUE(app->MDIForm_Load());
+  // A and B polled; C on the line but left out of the cycle.
+  CalibTest() : AppOnSim(scales(), "11") {
     for (char a : {'A', 'B', 'C'}) sim.network().setLoad(a, 20, 0);
     tk.advance(1000);
     app->oneUnit().selectScale("B");
@@ -53,11 +49,7 @@ class CalibTest : public ::testing::Test {
     };
     operate();
   }
-  ~CalibTest() override {
-    calib.reset();
-    app.reset();
-    fs::remove_all(dir_);
-  }
+  ~CalibTest() override { calib.reset(); }
 
   // Every half second: with Start showing, the box is emptied, the next scripted answer typed and
   // Start clicked.
@@ -100,16 +92,6 @@ class CalibTest : public ::testing::Test {
     return n;
   }
 
-  const fs::path dir_ = fs::temp_directory_path() / ("trv4-calib-" + std::to_string(getpid()));
-  VirtualToolkit tk;
-  SimSerialPort port{tk};
-  SimScales sim{tk, port, [] {
-                  scalesim::NetworkOptions o;
-                  o.addresses = {'A', 'B', 'C'};
-                  o.movingWeights = false;
-                  return o;
-                }()};
-  std::unique_ptr<Application> app;
   std::unique_ptr<Calib> calib;
   std::deque<std::string> answers;
   Texts prompts;

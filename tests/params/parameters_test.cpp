@@ -3,19 +3,16 @@
 #include "params/parameters.h"
 
 #include <gtest/gtest.h>
-#include <unistd.h>
 
-#include <filesystem>
 #include <fstream>
 #include <memory>
 
 #include "app/application.h"
-#include "tests/support/sim_scales.h"
+#include "tests/support/app_on_sim.h"
 
 namespace trv4::test {
 namespace {
 
-namespace fs = std::filesystem;
 using Texts = std::vector<std::string>;
 
 scalesim::NetworkOptions scales() {
@@ -25,25 +22,13 @@ scalesim::NetworkOptions scales() {
   return o;
 }
 
-class ParamTest : public ::testing::Test {
+class ParamTest : public ::testing::Test, public AppOnSim {
  protected:
-  ParamTest() {
-    fs::create_directories(dir_);
-    std::ofstream out(dir_ / "TRV4.INI", std::ios::binary);
-    for (const char* line : {"1", "9600,N,8,1", "0050", "0300", "0100", "0100", "0020", "1110"}) {
-      out << '"' << line << "\"\r\n";
-    }
-    out.close();
-    app = std::make_unique<Application>(port, tk, (dir_ / "TRV4.INI").string());
-    EXPECT_TRUE(app->MDIForm_Load());
+  ParamTest() : AppOnSim(scales(), "1110") {
     tk.advance(500);
     app->oneUnit().selectScale("B");
   }
-  ~ParamTest() override {
-    param.reset();
-    app.reset();
-    fs::remove_all(dir_);
-  }
+  ~ParamTest() override { param.reset(); }
   Param& open() {
     param = std::make_unique<Param>(app->state(), app->displaySettings(), port, tk);
     param->UploadParam();
@@ -64,11 +49,6 @@ class ParamTest : public ::testing::Test {
     for (const auto& [name, text] : values) ASSERT_TRUE(param->setValue(name, text)) << name;
   }
 
-  const fs::path dir_ = fs::temp_directory_path() / ("trv4-param-" + std::to_string(getpid()));
-  VirtualToolkit tk;
-  SimSerialPort port{tk};
-  SimScales sim{tk, port, scales()};
-  std::unique_ptr<Application> app;
   std::unique_ptr<Param> param;
 };
 
