@@ -288,8 +288,14 @@ void Calib::WCornerCalib() {
     waitingDisplay();
     state_.StatusReply[target_].clear();
     state_.CommandQueue[target_] = std::string("c") + n;
-    // Until the command has left; Stop and the time limit count only after it.
-    while (!state_.CommandQueue[target_].empty()) toolkit_.yield();
+    // Until the command has left. Stop, the time limit and closing end this wait too (a closed
+    // port would hold the command for ever); a command still queued then is taken back, so
+    // nothing reaches the scale after the window has gone.
+    while (!state_.CommandQueue[target_].empty() && answer_ == 0 && view_.shown) toolkit_.yield();
+    if (answer_ != 0 || !view_.shown) {
+      state_.CommandQueue[target_].clear();
+      return;
+    }
     state_.CommandReply[target_].clear();
     // Watch 3, the scale leaves the corner request.
     watch([&] {

@@ -229,6 +229,21 @@ TEST_F(CalibTest, StopAndTheTimeLimitEndTheWatchAndSendNothingMore) {
   EXPECT_EQ(sent, "Ca");
   EXPECT_LT(closedAt - waitAt, 2000);
   EXPECT_EQ(polls('C', closedAt + 200), 0);
+
+  // The port goes away while the scale asks for corner 1: the corner command cannot leave, and
+  // the time limit still ends the wait, taking the command back.
+  app->oneUnit().selectScale("B");
+  sim.scale('B')->corners = 4;
+  prompts.clear();
+  std::function<void()> unplugAtCorner = [&] {
+    if (prompts.size() == 2) return port.unplug();
+    tk.schedule(tk.now() + 10, unplugAtCorner);
+  };
+  unplugAtCorner();
+  run(&Calib::WCornerCalib, {"", ""});
+  EXPECT_EQ(sent, "Bc0");
+  EXPECT_EQ(closedAt - waitAt, kLimit);
+  EXPECT_EQ(queuedAtClose, "");
 }
 
 TEST_F(CalibTest, OperatorInputIsCheckedAndSentAsTyped) {
