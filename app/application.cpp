@@ -10,7 +10,13 @@ Application::Application(SerialPort& port, Toolkit& toolkit, std::string configP
       config_(state_, port, toolkit, std::move(configPath)),
       monitor_(state_, display_, [this] { config_.SaveSettings(); }),
       log_(state_, monitor_, toolkit, [this] { return oneUnit_.timer1Interval(); }),
-      oneUnit_(state_, display_, monitor_, log_, toolkit) {}
+      oneUnit_(state_, display_, monitor_, log_, toolkit),
+      calib_(std::make_unique<Calib>(state_, display_, toolkit)) {
+  calib_->onTarget = [this](int i) { setCalibrationTarget(i); };
+  calib_->startBlocker = [this] {
+    return std::string(param_ && param_->busy() ? kParamBusyMessage : "");
+  };
+}
 
 bool Application::MDIForm_Load() {
   state_.reset();
@@ -34,7 +40,12 @@ bool Application::MDIForm_Load() {
 }
 
 Param& Application::openParam() {
-  if (!param_) param_ = std::make_unique<Param>(state_, display_, port_, toolkit_);
+  if (!param_) {
+    param_ = std::make_unique<Param>(state_, display_, port_, toolkit_);
+    param_->exchangeBlocker = [this] {
+      return std::string(calib_->running() ? kCalibBusyMessage : "");
+    };
+  }
   return *param_;
 }
 

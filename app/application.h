@@ -1,6 +1,6 @@
 // The program's state and start-up, without any window: the shared link state, the display
-// settings, the monitor's panels, the configuration file, the scale link and, while its window
-// is open, the parameter window's logic.
+// settings, the monitor's panels, the configuration file, the scale link, the calibration
+// window's logic and, while its window is open, the parameter window's logic.
 #pragma once
 
 #include <memory>
@@ -8,6 +8,7 @@
 
 #include "app/config.h"
 #include "base/toolkit.h"
+#include "calib/calibration.h"
 #include "display/display_settings.h"
 #include "display/monitor_model.h"
 #include "display/single_scale.h"
@@ -20,6 +21,8 @@
 namespace trv4 {
 
 inline constexpr const char* kMainCaption = "TRV-4 Support Software V1.00";
+// A calibration refused while the parameter window talks to a scale.
+inline constexpr const char* kParamBusyMessage = "A parameter exchange is running";
 
 class Application {
  public:
@@ -58,10 +61,17 @@ class Application {
 
   // The parameter window's logic: null while the window is closed. openParam creates it when
   // there is none; closeParam destroys it, never while an exchange waits in it (its window
-  // refuses to close meanwhile).
+  // refuses to close meanwhile). Its exchanges are refused while a calibration runs.
   Param* param() { return param_.get(); }
   Param& openParam();
   void closeParam();
+
+  // The calibration window's logic. A procedure is refused while a parameter exchange waits, and
+  // its target is served by the scan cycle while it runs.
+  Calib& calib() { return *calib_; }
+  // The program is quitting: a calibration waiting for the operator or the scale ends at its
+  // next pass, sending nothing more.
+  void quitting() { calib_->close(); }
 
  private:
   SerialPort& port_;
@@ -75,8 +85,9 @@ class Application {
   bool singleScaleChecked_ = false;
   int calibrationTarget_ = -1;
   std::unique_ptr<ScaleLink> link_;
-  // Last: it refers to the members above.
+  // Last: they refer to the members above.
   std::unique_ptr<Param> param_;
+  std::unique_ptr<Calib> calib_;
 };
 
 }  // namespace trv4

@@ -79,12 +79,19 @@ bool Calib::choose(const char* title) {
     toolkit_.messageBox(kCalibBusyMessage);
     return false;
   }
+  if (startBlocker) {
+    if (const std::string why = startBlocker(); !why.empty()) {
+      toolkit_.messageBox(why);
+      return false;
+    }
+  }
   // Read once: a selection changed meanwhile does not move the calibration to another scale.
   const int i = scaleIndex(settings_.SingleScale);
   if (i < 0) return false;
   target_ = i;
   running_ = true;
   answer_ = 0;
+  sent_.clear();
   view_ = CalibView{};
   view_.caption = title;
   view_.shown = true;
@@ -164,6 +171,24 @@ void Calib::send(const std::string& command, bool clearCommandReply) {
   state_.StatusReply[target_].clear();
   if (clearCommandReply) state_.CommandReply[target_].clear();
   state_.CommandQueue[target_] = command;
+  sent_ = command;
+}
+
+void Calib::takeBack() {
+  std::string& queued = state_.CommandQueue[target_];
+  if (!sent_.empty() && queued == sent_) queued.clear();
+}
+
+bool Calib::commandLeft() {
+  while (!state_.CommandQueue[target_].empty() && answer_ == 0) toolkit_.yield();
+  if (answer_ != 0) {
+    takeBack();
+    return false;
+  }
+  // A status poll may have been on the line when the command was queued: its reply, filed
+  // since, tells of the scale before the command.
+  state_.StatusReply[target_].clear();
+  return true;
 }
 
 void Calib::watch(const std::function<Watch()>& test) {
@@ -171,6 +196,8 @@ void Calib::watch(const std::function<Watch()>& test) {
     toolkit_.yield();
     if (test() == Watch::Ended) return;
   }
+  // Ended by Stop, the time limit or closing: a command that has not left yet stays unsent.
+  takeBack();
 }
 
 Calib::Watch Calib::errorCheck(const char* message) {
@@ -230,6 +257,7 @@ bool Calib::setAskTxt(const std::string& text) {
 // Weight calibrations.
 
 void Calib::weightWatches() {
+  if (!commandLeft()) return;
   // Watch A, the scale takes the command.
   watch([&] { return status().size() < 5 || textBit() ? Watch::Ended : Watch::Next; });
   if (answer_ == 1) return;
@@ -286,16 +314,8 @@ void Calib::WCornerCalib() {
     operatorPrompt(std::string("Place Load on Corner ") + n + " and press button");
     if (!operatorWait()) return;
     waitingDisplay();
-    state_.StatusReply[target_].clear();
-    state_.CommandQueue[target_] = std::string("c") + n;
-    // Until the command has left. Stop, the time limit and closing end this wait too (a closed
-    // port would hold the command for ever); a command still queued then is taken back, so
-    // nothing reaches the scale after the window has gone.
-    while (!state_.CommandQueue[target_].empty() && answer_ == 0 && view_.shown) toolkit_.yield();
-    if (answer_ != 0 || !view_.shown) {
-      state_.CommandQueue[target_].clear();
-      return;
-    }
+    send(std::string("c") + n, false);
+    if (!commandLeft()) return;
     state_.CommandReply[target_].clear();
     // Watch 3, the scale leaves the corner request.
     watch([&] {
@@ -348,6 +368,7 @@ void Calib::ECornerCalib() {
     if (text.empty()) return;
     waitingDisplay();
     send(std::string("C") + n + calibNumber(text, 6), true);
+    if (!commandLeft()) return;
     if (n == '1') {
       // Watch Y: only the request for corner 2 and the calibration lock are known here.
       watch([&] {

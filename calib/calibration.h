@@ -86,6 +86,8 @@ class Calib {
   // Called with the target's index when a procedure starts and with -1 when it ends, so the
   // scan cycle can make sure the scale is served meanwhile.
   std::function<void(int)> onTarget;
+  // Why no procedure may start now (shown to the operator), empty when one may.
+  std::function<std::string()> startBlocker;
 
  private:
   enum class Watch { Ended, Next };
@@ -102,6 +104,12 @@ class Calib {
   void waitingDisplay();
   void operatorPrompt(const std::string& prompt);
   void send(const std::string& command, bool clearCommandReply);
+  // The command last sent, when it is still queued, is taken back.
+  void takeBack();
+  // Waits until the command sent has left, then drops the status filed meanwhile. Stop, the
+  // time limit and closing end the wait too (a closed port would hold the command for ever),
+  // taking the command back; false then.
+  bool commandLeft();
   // Status watch: yields, then `test` on each pass, while Answer is 0.
   void watch(const std::function<Watch()>& test);
   // Watches A and B of the zero and span calibrations.
@@ -122,6 +130,7 @@ class Calib {
   std::unique_ptr<Timer> timer1_;
   CalibView view_;
   int16_t answer_ = 0;
+  std::string sent_;  // the procedure's command last sent
   int target_ = 0;
   bool running_ = false;
 };

@@ -131,8 +131,15 @@ void Param::decode(const std::string& request, const std::string& a) {
   }
 }
 
+bool Param::blocked() {
+  if (!exchangeBlocker) return false;
+  const std::string why = exchangeBlocker();
+  if (!why.empty()) toolkit_.messageBox(why);
+  return !why.empty();
+}
+
 void Param::UploadParam() {
-  if (exchange_.broadcast()) return;
+  if (exchange_.broadcast() || blocked()) return;
   Busy busy(*this);
   const std::string settingsText = port_.settings();
   set("vScaleAddr", settings_.SingleScale);
@@ -160,7 +167,7 @@ void Param::UploadParam() {
 }
 
 void Param::Command1_Click() {
-  if (busy_ || exchange_.broadcast()) return;
+  if (busy_ || exchange_.broadcast() || blocked()) return;
   Busy busy(*this);
   for (int i = 0; i < 5; ++i) {
     auto answer = read("i" + std::to_string(i), 9);
@@ -176,7 +183,7 @@ void Param::Command1_Click() {
 }
 
 void Param::Command2_Click() {
-  if (busy_) return;
+  if (busy_ || blocked()) return;
   windowEnabled_ = false;
   changed();
   UploadParam();
@@ -205,7 +212,7 @@ std::optional<std::string> Param::exact(const std::string& name, std::size_t wid
 }
 
 void Param::Command3_Click() {
-  if (busy_) return;
+  if (busy_ || blocked()) return;
   // Every field is checked before anything is sent: a scale never gets a malformed write.
   const auto delay = exact("vTiltDelay", 1);
   const auto resolution = delay ? exact("vResolution", 2) : std::nullopt;
@@ -233,7 +240,7 @@ void Param::Command3_Click() {
 }
 
 void Param::Command4_Click() {
-  if (busy_) return;
+  if (busy_ || blocked()) return;
   const auto setp1 = number("vSetp1", 5, 5);
   const auto setp2 = setp1 ? number("vSetp2", 5, 5) : std::nullopt;
   const auto address = setp2 ? exact("vScaleAddr", 1) : std::nullopt;
@@ -254,7 +261,7 @@ void Param::Command4_Click() {
 }
 
 void Param::Command5_Click() {
-  if (busy_) return;
+  if (busy_ || blocked()) return;
   if (toolkit_.askYesNo("Make Changes Permanent?", "STORE")) {
     QueueCommand(state_, settings_.SingleScale, "W");
   }
@@ -272,7 +279,7 @@ void Param::readLock() {
 }
 
 void Param::lock(const char* command, int button) {
-  if (busy_ || exchange_.broadcast()) return;
+  if (busy_ || exchange_.broadcast() || blocked()) return;
   const auto pin = number("vPin", 6, 6);
   if (!pin) return;
   pressed_ = button;

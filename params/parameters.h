@@ -53,9 +53,13 @@ class Param {
 
   // Runs after any value or state changed, so the window can repaint.
   std::function<void()> onChanged;
+  // Why no exchange with the scale may start now (shown to the operator), empty when one may.
+  std::function<std::string()> exchangeBlocker;
 
  private:
   class Busy;
+  // Shows the blocker's reason and returns true when an exchange may not start now.
+  bool blocked();
   // An accepted answer to a read request (longer than `longer`, echoing the request), else none.
   std::optional<std::string> read(const std::string& request, std::size_t longer);
   // A write answered with an acknowledge.

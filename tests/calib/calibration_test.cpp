@@ -33,8 +33,7 @@ class CalibTest : public ::testing::Test, public AppOnSim {
     for (char a : {'A', 'B', 'C'}) sim.network().setLoad(a, 20, 0);
     tk.advance(1000);
     app->oneUnit().selectScale("B");
-    calib = std::make_unique<Calib>(app->state(), app->displaySettings(), tk);
-    calib->onTarget = [this](int i) { app->setCalibrationTarget(i); };
+    calib = &app->calib();
     calib->onChanged = [this] {
       const CalibView& v = calib->view();
       if (v.startVisible && (prompts.empty() || prompts.back() != v.askLbl))
@@ -49,7 +48,7 @@ class CalibTest : public ::testing::Test, public AppOnSim {
     };
     operate();
   }
-  ~CalibTest() override { calib.reset(); }
+  ~CalibTest() override { calib = nullptr; }
 
   // Every half second: with Start showing, the box is emptied, the next scripted answer typed and
   // Start clicked.
@@ -78,7 +77,7 @@ class CalibTest : public ::testing::Test, public AppOnSim {
     answers = std::move(script);
     sent.clear();
     startedAt = tk.now();
-    (calib.get()->*p)();
+    (calib->*p)();
     closedAt = tk.now();
     queuedAtClose = app->state().CommandQueue[1];
     EXPECT_FALSE(calib->view().shown);
@@ -92,7 +91,7 @@ class CalibTest : public ::testing::Test, public AppOnSim {
     return n;
   }
 
-  std::unique_ptr<Calib> calib;
+  Calib* calib = nullptr;  // the program's own
   std::deque<std::string> answers;
   Texts prompts;
   std::string sent;  // bodies of the command frames since the run began, by blanks
@@ -126,6 +125,22 @@ TEST_F(CalibTest, OneCommandProceduresSendTheKeyedNumberPadded) {
       EXPECT_EQ(app->state().StatusReply[1][0] & 1, 0);
     }
   }
+}
+
+TEST_F(CalibTest, AStatusReplyOnTheLineWhenStartIsClickedDoesNotEndTheWatch) {
+  // Start is clicked just as the scale's status poll has gone out: its reply, a weight, is filed
+  // after the procedure emptied the status, and must not count as the end of the calibration.
+  sim.network().workingTextUs = 800'000;
+  const auto keep = sim.network().onFrame;
+  sim.network().onFrame = [this, keep](const scalesim::ReceivedFrame& f) {
+    keep(f);
+    if (f.bytes.substr(1, 3) == "B?0" && calib->view().startVisible) calib->StartCmd_Click();
+  };
+  const double offset = sim.scale('B')->zeroOffset;
+  run(&Calib::WZeroCalib, {});
+  EXPECT_EQ(sent, "Ba");
+  EXPECT_GE(closedAt - firstSentAt, 800);
+  EXPECT_NE(sim.scale('B')->zeroOffset, offset);
 }
 
 TEST_F(CalibTest, CornerCalibrationsFollowTheCornersTheScaleAsksFor) {
@@ -244,6 +259,12 @@ TEST_F(CalibTest, StopAndTheTimeLimitEndTheWatchAndSendNothingMore) {
   EXPECT_EQ(sent, "Bc0");
   EXPECT_EQ(closedAt - waitAt, kLimit);
   EXPECT_EQ(queuedAtClose, "");
+
+  // Stop before the span command could leave: it is taken back as well.
+  tk.schedule(tk.now() + 3000, [this] { calib->StopCmd_Click(); });
+  run(&Calib::WSpanCalib, {"100"});
+  EXPECT_LT(closedAt - waitAt, 3000);  // ended by Stop
+  EXPECT_EQ(queuedAtClose, "");
 }
 
 TEST_F(CalibTest, OperatorInputIsCheckedAndSentAsTyped) {
@@ -269,7 +290,7 @@ TEST_F(CalibTest, OperatorInputIsCheckedAndSentAsTyped) {
   EXPECT_EQ(sent, "BA123456");
 }
 
-TEST_F(CalibTest, ASecondCalibrationIsRefusedAndClosingEndsTheWaitWithoutSending) {
+TEST_F(CalibTest, ASecondCalibrationOrAParameterExchangeIsRefusedAndClosingSendsNothing) {
   tk.schedule(tk.now() + 100, [this] {
     calib->WCornerCalib();
     EXPECT_EQ(tk.messages, Texts{kCalibBusyMessage});
@@ -277,6 +298,29 @@ TEST_F(CalibTest, ASecondCalibrationIsRefusedAndClosingEndsTheWaitWithoutSending
   });
   run(&Calib::WSpanCalib, {});
   EXPECT_EQ(sent, "");
+
+  // A parameter exchange and a calibration never run inside each other's waits.
+  tk.messages.clear();
+  tk.schedule(tk.now() + 100, [this] {
+    app->openParam().UploadParam();
+    app->param()->Command5_Click();
+    calib->close();
+  });
+  run(&Calib::WSpanCalib, {});
+  EXPECT_EQ(tk.messages, Texts(2, kCalibBusyMessage));
+  EXPECT_EQ(sent, "");
+  EXPECT_EQ(app->param()->value("vSetp1"), "");
+
+  tk.messages.clear();
+  tk.schedule(tk.now() + 10, [this] {
+    EXPECT_TRUE(app->param()->busy());
+    calib->WZeroCalib();
+  });
+  app->param()->UploadParam();
+  EXPECT_EQ(tk.messages, Texts{kParamBusyMessage});
+  EXPECT_FALSE(calib->running());
+  EXPECT_EQ(app->param()->value("vSetp1"), "00000");
+  app->closeParam();
 
   app->oneUnit().selectScale("@");
   calib->WZeroCalib();
