@@ -14,6 +14,7 @@
 #include "app/app_icon.h"
 #include "app/comm_settings_dialog.h"
 #include "app/qt_toolkit.h"
+#include "calib/calib_window.h"
 #include "display/monitor_window.h"
 #include "display/single_scale_window.h"
 #include "params/param_window.h"
@@ -69,6 +70,7 @@ MainWindow::MainWindow(Application& app, QtToolkit& toolkit) : app_(app), toolki
   app_.monitor().onLoad = [this] { showMonitor(); };
   if (app_.monitor().loaded()) showMonitor();
   oneUnit_ = new OneUnitWindow(app_.oneUnit(), this);
+  new CalibWindow(app_.calib(), this);
 }
 
 MainWindow::~MainWindow() {
@@ -91,6 +93,12 @@ void MainWindow::showEvent(QShowEvent* event) {
 void MainWindow::closeEvent(QCloseEvent* event) {
   // Closing the main window ends the program, whatever other windows are open.
   event->accept();
+  quit();
+}
+
+void MainWindow::quit() {
+  // A calibration waiting inside a menu click ends first, so the event loop can return.
+  app_.quitting();
   QCoreApplication::exit(0);
 }
 
@@ -112,19 +120,32 @@ void MainWindow::buildMenu() {
   connect(addEntry(bar, "mParam", tr("Parameters")), &QAction::triggered, this,
           &MainWindow::openParam);
 
-  // The calibration windows are not part of this build yet: their entries are shown but
-  // disabled.
+  // Each entry runs its procedure to the end inside its click: the waits yield to the event loop,
+  // so the windows and the scan cycle go on meanwhile.
   QMenu* calib = bar->addMenu(tr("Calibration"));
   calib->setObjectName(QStringLiteral("mCalib"));
   QMenu* weight = calib->addMenu(tr("Weight"));
   weight->setObjectName(QStringLiteral("mWCalib"));
   QMenu* electronic = calib->addMenu(tr("Electronic"));
   electronic->setObjectName(QStringLiteral("mECalib"));
-  for (auto [menu, prefix] : {std::pair{weight, "mW"}, std::pair{electronic, "mE"}}) {
-    for (const char* entry : {"Corner", "Zero", "Span"}) {
-      const std::string name = std::string(prefix) + entry;
-      addEntry(menu, name.c_str(), tr(entry))->setEnabled(false);
-    }
+  const struct {
+    QMenu* menu;
+    const char* name;
+    const char* caption;
+    void (Calib::*procedure)();
+  } procedures[] = {
+      {weight, "mWCorner", "Corner", &Calib::WCornerCalib},
+      {weight, "mWZero", "Zero", &Calib::WZeroCalib},
+      {weight, "mWSpan", "Span", &Calib::WSpanCalib},
+      {electronic, "mECorner", "Corner", &Calib::ECornerCalib},
+      {electronic, "mEZero", "Zero", &Calib::EZeroCalib},
+      {electronic, "mESpan", "Span", &Calib::ESpanCalib},
+  };
+  for (const auto& p : procedures) {
+    Calib& model = app_.calib();
+    const auto procedure = p.procedure;
+    connect(addEntry(p.menu, p.name, tr(p.caption)), &QAction::triggered, this,
+            [&model, procedure] { (model.*procedure)(); });
   }
 
   QMenu* commands = bar->addMenu(tr("Commands"));
@@ -154,8 +175,7 @@ void MainWindow::buildMenu() {
     app_.mWLog_Click();
   });
   connect(addEntry(bar, "mAbout", tr("About")), &QAction::triggered, this, &MainWindow::openAbout);
-  connect(addEntry(bar, "mExit", tr("Exit")), &QAction::triggered, this,
-          [] { QCoreApplication::exit(0); });
+  connect(addEntry(bar, "mExit", tr("Exit")), &QAction::triggered, this, &MainWindow::quit);
 }
 
 void MainWindow::showMonitor() {

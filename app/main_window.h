@@ -33,6 +33,7 @@ class MainWindow : public QMainWindow {
   void openSettings();
   void openAbout();
   void openParam();
+  void quit();
 
   Application& app_;
   QtToolkit& toolkit_;
