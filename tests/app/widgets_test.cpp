@@ -1,5 +1,6 @@
 // The windows on Qt's offscreen platform: the settings dialog, the single-scale window, the
-// parameter window, and the main window with its monitor, log and parameters entries.
+// parameter window, the calibration window, and the main window with its monitor, log,
+// parameters and calibration entries.
 #include <gtest/gtest.h>
 #include <unistd.h>
 
@@ -14,8 +15,10 @@
 #include <QMdiSubWindow>
 #include <QMenuBar>
 #include <QPointer>
+#include <QProgressBar>
 #include <QPushButton>
 #include <QRadioButton>
+#include <QToolButton>
 #include <filesystem>
 #include <memory>
 
@@ -24,6 +27,8 @@
 #include "app/main_window.h"
 #include "app/qt_toolkit.h"
 #include "base/widget_text.h"
+#include "calib/calib_icons.h"
+#include "calib/calib_window.h"
 #include "display/monitor_window.h"
 #include "display/single_scale_window.h"
 #include "params/param_window.h"
@@ -257,6 +262,90 @@ TEST(MainWindow, ParametersOpenOnceAndStayWhileTheirUploadWaits) {
   EXPECT_EQ(paramWindows().size(), 1);
   EXPECT_NE(rig.app.param(), nullptr);
   EXPECT_EQ(rig.tk.messages.size(), 2u);
+}
+
+TEST(CalibWindow, ShowsWhileAProcedureRunsAndTakesKeysThroughItsFilter) {
+  AppRig rig;
+  rig.tk.messages.clear();
+  QtToolkit qtToolkit(QStringLiteral("TRV4"));
+  MainWindow window(rig.app, qtToolkit);
+  auto* calib = window.findChild<CalibWindow*>("Calib");
+  ASSERT_NE(calib, nullptr);
+  EXPECT_FALSE(calib->isVisible());
+  auto* ask = calib->findChild<QLabel*>("AskLbl");
+  auto* box = calib->findChild<QLineEdit*>("AskTxt");
+  auto* start = calib->findChild<QToolButton*>("StartCmd");
+  auto* stop = calib->findChild<QToolButton*>("StopCmd");
+  auto* bar = calib->findChild<QProgressBar*>("PBar");
+  ASSERT_TRUE(ask && box && start && stop && bar);
+  auto key = [&](Qt::Key code, const QString& text) {
+    QKeyEvent press(QEvent::KeyPress, code, Qt::NoModifier, text);
+    QApplication::sendEvent(box, &press);
+  };
+
+  rig.app.oneUnit().selectScale("B");
+  bool prompted = false;
+  rig.tk.schedule(rig.tk.now() + 100, [&] {
+    prompted = true;
+    EXPECT_TRUE(calib->isVisible());
+    EXPECT_EQ(calib->windowTitle(), "Weight Span Calibration");
+    EXPECT_EQ(calib->size(), QSize(391, 93));  // 5865 x 1395 twips
+    EXPECT_EQ(start->geometry(), stop->geometry());
+    EXPECT_EQ(ask->text(), "Add Load, Key in weight and press button");
+    EXPECT_TRUE(box->isVisible() && box->isEnabled());
+    EXPECT_TRUE(start->isVisible());
+    EXPECT_FALSE(stop->isVisible());
+    EXPECT_EQ(start->text(), "Start");  // the picture's caption for assistive technology
+    EXPECT_EQ(start->iconSize(), QSize(32, 32));
+    expectEveryInputHasItsCaption(calib);
+
+    key(Qt::Key_1, "1");
+    key(Qt::Key_Period, ".");
+    EXPECT_EQ(rig.tk.messages, std::vector<std::string>{"DECIMAL POINT NOT ALLOWED"});
+    EXPECT_EQ(box->text(), "");
+    key(Qt::Key_5, "5");
+    EXPECT_EQ(box->text(), "5");
+    box->insert("1234567");  // pasted: held to the box's length
+    EXPECT_EQ(box->text(), "51234");
+    key(Qt::Key_Return, "\r");  // as Start
+  });
+  rig.tk.schedule(rig.tk.now() + 400, [&] {
+    // Waiting for the scale: the stop sign, the bar, the box no longer takes input.
+    EXPECT_EQ(ask->text(), "Please Wait ...");
+    EXPECT_FALSE(start->isVisible());
+    EXPECT_TRUE(stop->isVisible());
+    EXPECT_TRUE(bar->isVisible());
+    EXPECT_GT(bar->value(), 0);
+    EXPECT_FALSE(box->isEnabled());
+    EXPECT_TRUE(calib->close());  // the frame's close button: taken as Stop
+  });
+  window.findChild<QAction*>("mWSpan")->trigger();
+  EXPECT_TRUE(prompted);
+  EXPECT_FALSE(calib->isVisible());
+  EXPECT_FALSE(rig.app.calib().running());
+  EXPECT_EQ(rig.tk.messages.size(), 1u);
+
+  // The broadcast address: nothing opens.
+  rig.app.oneUnit().selectScale("@");
+  for (const char* name : {"mWZero", "mWSpan", "mWCorner", "mEZero", "mESpan", "mECorner"}) {
+    auto* entry = window.findChild<QAction*>(name);
+    ASSERT_TRUE(entry && entry->isEnabled()) << name;
+    entry->trigger();
+    EXPECT_FALSE(calib->isVisible()) << name;
+  }
+}
+
+TEST(CalibWindow, ButtonPicturesAreAFingerOnAKeyAndARedStopSign) {
+  const QImage key = pressKeyPicture().toImage();
+  const QImage stop = stopSignPicture().toImage();
+  EXPECT_EQ(key.size(), QSize(32, 32));
+  EXPECT_EQ(stop.size(), QSize(32, 32));
+  // The sign is red around its centre and transparent in its corners; the key picture is not red.
+  const QColor side = stop.pixelColor(5, 16);
+  EXPECT_GT(side.red(), 150);
+  EXPECT_LT(side.green(), 60);
+  EXPECT_EQ(stop.pixelColor(0, 0).alpha(), 0);
+  EXPECT_LT(key.pixelColor(16, 25).red() - key.pixelColor(16, 25).green(), 40);
 }
 
 TEST(MainWindow, MonitorComesBackAfterClosingAndLogShowsItsCheckMark) {

@@ -6,6 +6,7 @@
 #include <QAction>
 #include <QApplication>
 #include <QComboBox>
+#include <QElapsedTimer>
 #include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
@@ -116,7 +117,8 @@ TEST_F(CalibE2E, WeightCornerCalibrationAsksForEachCornerTheScaleWants) {
 }
 
 TEST_F(CalibE2E, ClosingTheWindowStopsAWaitAndQuittingEndsAnOperatorWait) {
-  open({"--scales", "A-C", "--static"});
+  // The scale works on each calibration step for 5 s.
+  open({"--scales", "A-C", "--static", "--work-ms", "5000"});
   // The frame's close button while the scale works on the command: taken as Stop.
   QTimer closer;
   QObject::connect(&closer, &QTimer::timeout, [this] {
@@ -128,7 +130,10 @@ TEST_F(CalibE2E, ClosingTheWindowStopsAWaitAndQuittingEndsAnOperatorWait) {
   closer.start(20);
   {
     Operator op({""});
+    QElapsedTimer clock;
+    clock.start();
     EXPECT_TRUE(click(*menuEntry(s->program, "mWZero")).empty());
+    EXPECT_LT(clock.elapsed(), 2500);  // ended by the close, not by the scale
   }
   closer.stop();
   EXPECT_FALSE(calibWindow()->isVisible());

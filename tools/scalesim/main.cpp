@@ -72,6 +72,8 @@ const char kUsage[] =
     "                    (E 90 or 91), shown until ACK; later ones calibrate, e.g. B=90\n"
     "                    --load, --tare, --text, --pin, --cal-lock, --reply, --corners,\n"
     "                    --skip-corner and --cal-error may be given several times\n"
+    "  --work-ms MS      how long a calibration step shows its working text before it ends\n"
+    "                    (default 800): time to try Stop by hand\n"
     "  --link PATH       symbolic link to the terminal (default ./COM1)\n"
     "  --log FILE        record every frame received and every write, with CLOCK_MONOTONIC times\n";
 
@@ -100,6 +102,7 @@ int main(int argc, char** argv) {
   std::string linkPath = "./COM1";
   std::string logPath;
   std::string format = "7E1";
+  double workMs = -1;
   for (int i = 1; i < argc; ++i) {
     std::string a = argv[i];
     auto value = [&](const char* name) -> const char* {
@@ -161,6 +164,11 @@ int main(int argc, char** argv) {
                a == "--cal-error") {
       if (!trv4::scalesim::parseScaleSetup(a, value(a.c_str()), &options, &error)) {
         std::fprintf(stderr, "trv4-scalesim: %s\n", error.c_str());
+        return 2;
+      }
+    } else if (a == "--work-ms") {
+      if (!parseNumber(value("--work-ms"), &workMs) || workMs > 600000) {
+        std::fprintf(stderr, "trv4-scalesim: --work-ms needs 0 to 600000\n");
         return 2;
       }
     } else if (a == "--link") {
@@ -246,6 +254,7 @@ int main(int argc, char** argv) {
 
   const int64_t startUs = monotonicUs();
   ScaleNetwork net(options);
+  if (workMs >= 0) net.workingTextUs = static_cast<int64_t>(workMs * 1000);
   int64_t readAtUs = startUs;
   net.onFrame = [&](const ReceivedFrame& f) {
     if (!log) return;
