@@ -63,6 +63,7 @@ CalibWindow::CalibWindow(Calib& model, QWidget* parent)
   ask_ = place(new QLabel(this), "AskLbl", twipRect(120, 120, 3735, 495));
   ask_->setTextFormat(Qt::PlainText);
   ask_->setWordWrap(true);
+  ask_->setAlignment(Qt::AlignLeft | Qt::AlignTop);
   input_ = place(new QLineEdit(this), "AskTxt", twipRect(3960, 120, 1095, 375));
   input_->hide();
   input_->installEventFilter(this);
@@ -85,6 +86,8 @@ CalibWindow::CalibWindow(Calib& model, QWidget* parent)
   hint_ = place(new QLabel(this), "Label1", twipRect(120, 720, 4920, 570));
   hint_->setTextFormat(Qt::PlainText);
   hint_->setWordWrap(true);
+  // Top-aligned: while the bar shows it covers the hint's first line.
+  hint_->setAlignment(Qt::AlignLeft | Qt::AlignTop);
   hint_->hide();
   bar_ = place(new QProgressBar(this), "PBar", twipRect(120, 720, 4935, 255));
   bar_->setRange(0, kCalibBarMax);
