@@ -267,6 +267,37 @@ TEST_F(CalibTest, StopAndTheTimeLimitEndTheWatchAndSendNothingMore) {
   EXPECT_EQ(queuedAtClose, "");
 }
 
+TEST_F(CalibTest, MalformedStatusTextsDuringAWatchNeitherCrashNorEndIt) {
+  // The scale stays busy; between its replies the status holds texts no scale should send. Only
+  // Stop ends each watch.
+  sim.network().workingTextUs = 60'000'000;
+  sim.scale('B')->corners = 4;
+  const Texts junk = {
+      "",
+      "\x01",
+      std::string(5, '\0'),                      // short, TextBit clear
+      "\x02ERR 9",                               // short of the error text, TextBit clear
+      std::string("\x01\r\n\x1b\x7f\xff\0", 7),  // control characters, TextBit set
+      "\x01" + std::string(4000, '\x02'),        // over-long, TextBit set
+      "\x01CORN.\0",                             // a corner request without its number
+  };
+  const std::pair<Procedure, std::deque<std::string>> runs[] = {
+      {&Calib::WZeroCalib, {""}}, {&Calib::WCornerCalib, {""}}, {&Calib::ECornerCalib, {"2712"}}};
+  for (const auto& [proc, keyed] : runs) {
+    const int64_t begin = tk.now();
+    int64_t at = begin + 1500;
+    for (const std::string& text : junk) {
+      tk.schedule(at, [this, text] { app->state().StatusReply[1] = text; });
+      at += 100;
+    }
+    tk.schedule(at, [this] { calib->StopCmd_Click(); });
+    run(proc, keyed);
+    EXPECT_EQ(closedAt, at);
+    EXPECT_TRUE(tk.messages.empty());
+    tk.advance(60'000);  // the scale finishes its step
+  }
+}
+
 TEST_F(CalibTest, OperatorInputIsCheckedAndSentAsTyped) {
   run(&Calib::WSpanCalib, {"0", "-5", "abc", "", "00012"});
   EXPECT_EQ(tk.messages, Texts(4, "Wrong input data"));
