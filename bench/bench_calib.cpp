@@ -3,7 +3,6 @@
 // weight zero calibration waits for a scale that never answers: scale D is chosen, the line has
 // only A to C. The wait ends by the time limit about 30 s after Start; the figure is the CPU
 // time of that wait over its length. --runs N repeats it (default 3).
-#include <sys/resource.h>
 #include <unistd.h>
 
 #include <QAction>
@@ -28,15 +27,6 @@ namespace {
 
 const std::vector<std::string> kSimArgs{"--scales", "A-C", "--baud",  "9600",
                                         "--format", "7E1", "--delay", "5"};
-
-double processCpuSeconds() {
-  rusage usage{};
-  getrusage(RUSAGE_SELF, &usage);
-  auto seconds = [](const timeval& t) {
-    return static_cast<double>(t.tv_sec) + static_cast<double>(t.tv_usec) / 1e6;
-  };
-  return seconds(usage.ru_utime) + seconds(usage.ru_stime);
-}
 
 struct Wait {
   std::string why;  // empty when measured
@@ -67,7 +57,7 @@ Wait measureWait() {
       auto* start = top->findChild<QToolButton*>(QStringLiteral("StartCmd"));
       if (top->objectName() == "Calib" && start && start->isVisible() && t0 == 0) {
         t0 = monotonicSeconds();
-        cpu0 = processCpuSeconds();
+        cpu0 = ownCpuSeconds();
         operatorTimer.stop();
         start->click();
       }
@@ -88,7 +78,7 @@ Wait measureWait() {
     app.calib().close();  // whatever holds it, the run ends
   });
   menuEntry(s.program, "mWZero")->trigger();
-  const double t1 = monotonicSeconds(), cpu1 = processCpuSeconds();
+  const double t1 = monotonicSeconds(), cpu1 = ownCpuSeconds();
   if (t0 == 0) {
     w.why = "Start never showed";
   } else if (!box.empty()) {

@@ -2,7 +2,6 @@
 // (8 scales polled, default timings), the program run in this process: how long a full upload
 // and each download take in the normal cycle and in single-scale mode, and the CPU an upload
 // uses while it gets no answers (its waits must sleep).
-#include <sys/resource.h>
 
 #include <QApplication>
 #include <algorithm>
@@ -23,13 +22,6 @@ namespace {
 const std::vector<std::string> kSimArgs{"--scales", "A-H", "--baud",  "9600",
                                         "--format", "7E1", "--delay", "5"};
 
-double processCpuSeconds() {
-  rusage usage{};
-  getrusage(RUSAGE_SELF, &usage);
-  auto seconds = [](const timeval& t) { return t.tv_sec + t.tv_usec / 1e6; };
-  return seconds(usage.ru_utime) + seconds(usage.ru_stime);
-}
-
 struct Timing {
   double seconds = 0, cpuPercent = 0;
   bool quiet = true;  // no message shown
@@ -39,11 +31,11 @@ struct Timing {
 Timing timed(const std::function<void()>& operation) {
   ModalAnswerer answerer;
   const size_t boxes = answerer.boxes().size();
-  const double t0 = monotonicSeconds(), c0 = processCpuSeconds();
+  const double t0 = monotonicSeconds(), c0 = ownCpuSeconds();
   operation();
   Timing t;
   t.seconds = monotonicSeconds() - t0;
-  t.cpuPercent = (processCpuSeconds() - c0) / t.seconds * 100;
+  t.cpuPercent = (ownCpuSeconds() - c0) / t.seconds * 100;
   t.quiet = answerer.boxes().size() == boxes;
   return t;
 }

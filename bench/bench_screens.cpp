@@ -7,7 +7,6 @@
 // For each: this process's CPU use, the requests the scales received per second (from the
 // simulator's log), log lines per second and resident memory. --log-minutes M runs the log for M
 // minutes and prints resident memory every minute.
-#include <sys/resource.h>
 #include <unistd.h>
 
 #include <QAction>
@@ -37,15 +36,6 @@ const std::vector<std::string> kSimArgs{"--scales", "A-H", "--baud",  "9600",
 constexpr const char* kAllEight = "11111111";
 constexpr const char* kNone = "0";
 constexpr double kWarmUp = 0.5;
-
-double processCpuSeconds() {
-  rusage usage{};
-  getrusage(RUSAGE_SELF, &usage);
-  auto seconds = [](const timeval& t) {
-    return static_cast<double>(t.tv_sec) + static_cast<double>(t.tv_usec) / 1e6;
-  };
-  return seconds(usage.ru_utime) + seconds(usage.ru_stime);
-}
 
 long selfResidentKb() {
   return residentKb(getpid());
@@ -151,9 +141,9 @@ struct Figures {
 Figures measure(const Run& run, double seconds) {
   Figures f;
   const long lines0 = run.logLines();
-  const double t0 = monotonicSeconds(), cpu0 = processCpuSeconds();
+  const double t0 = monotonicSeconds(), cpu0 = ownCpuSeconds();
   runEvents(seconds);
-  const double t1 = monotonicSeconds(), cpu1 = processCpuSeconds();
+  const double t1 = monotonicSeconds(), cpu1 = ownCpuSeconds();
   f.rssKb = selfResidentKb();
   f.seconds = t1 - t0;
   f.cpu = cpu1 - cpu0;

@@ -390,10 +390,3 @@ TEST(MainWindow, MonitorComesBackAfterClosingAndLogShowsItsCheckMark) {
 
 }  // namespace
 }  // namespace trv4
-
-int main(int argc, char** argv) {
-  qputenv("QT_QPA_PLATFORM", "offscreen");
-  QApplication app(argc, argv);
-  ::testing::InitGoogleTest(&argc, argv);
-  return RUN_ALL_TESTS();
-}

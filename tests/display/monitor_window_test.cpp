@@ -46,10 +46,3 @@ TEST(MonitorWindow, ShowsTheModelAsPlainTextAndForwardsDoubleClicks) {
 
 }  // namespace
 }  // namespace trv4
-
-int main(int argc, char** argv) {
-  if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) qputenv("QT_QPA_PLATFORM", "offscreen");
-  QApplication app(argc, argv);
-  ::testing::InitGoogleTest(&argc, argv);
-  return RUN_ALL_TESTS();
-}

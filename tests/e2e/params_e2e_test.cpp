@@ -66,10 +66,3 @@ TEST(ParamsE2E, UploadDownloadAndUploadAgainReadBackWhatWasWritten) {
 
 }  // namespace
 }  // namespace trv4::e2e
-
-int main(int argc, char** argv) {
-  if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) qputenv("QT_QPA_PLATFORM", "offscreen");
-  QApplication app(argc, argv);
-  ::testing::InitGoogleTest(&argc, argv);
-  return RUN_ALL_TESTS();
-}

@@ -1,5 +1,6 @@
 #include "tests/support/program_driver.h"
 
+#include <sys/resource.h>
 #include <unistd.h>
 
 #include <QAbstractButton>
@@ -15,6 +16,15 @@
 #include "app/main_window.h"
 
 namespace trv4::e2e {
+
+double ownCpuSeconds() {
+  rusage usage{};
+  getrusage(RUSAGE_SELF, &usage);
+  auto seconds = [](const timeval& t) {
+    return static_cast<double>(t.tv_sec) + static_cast<double>(t.tv_usec) / 1e6;
+  };
+  return seconds(usage.ru_utime) + seconds(usage.ru_stime);
+}
 
 void runEvents(double seconds) {
   QEventLoop loop;

@@ -16,6 +16,9 @@ class QAction;
 
 namespace trv4::e2e {
 
+// CPU time (user + system) this process has used so far, in seconds, at microsecond resolution.
+double ownCpuSeconds();
+
 // Runs the Qt event loop for `seconds`.
 void runEvents(double seconds);
 // Runs the Qt event loop until done() holds, checked every 5 ms, at most limitMs. True when it
