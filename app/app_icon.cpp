@@ -25,6 +25,14 @@ QPixmap drawIcon(int size) {
   QPixmap pixmap(size, size);
   pixmap.fill(Qt::transparent);
   QPainter painter(&pixmap);
+  paintAppIcon(painter, size);
+  return pixmap;
+}
+
+}  // namespace
+
+void paintAppIcon(QPainter& painter, qreal size) {
+  painter.save();
   painter.setRenderHint(QPainter::Antialiasing);
   painter.scale(size / 32.0, size / 32.0);
 
@@ -37,10 +45,8 @@ QPixmap drawIcon(int size) {
   painter.setBrush(blue);
   painter.drawEllipse(hub, 1.5, 1.5);
   for (const QPointF& t : terminals) drawTerminal(painter, t);
-  return pixmap;
+  painter.restore();
 }
-
-}  // namespace
 
 QIcon appIcon() {
   QIcon icon;
