@@ -11,6 +11,7 @@ Application::Application(SerialPort& port, Toolkit& toolkit, std::string configP
       monitor_(state_, display_, [this] { config_.SaveSettings(); }),
       log_(state_, monitor_, toolkit, [this] { return oneUnit_.timer1Interval(); }),
       oneUnit_(state_, display_, monitor_, log_, toolkit),
+      reconnect_(port, toolkit),
       calib_(std::make_unique<Calib>(state_, display_, toolkit)) {
   calib_->onTarget = [this](int i) { setCalibrationTarget(i); };
   calib_->startBlocker = [this] {

@@ -14,6 +14,7 @@
 #include "display/single_scale.h"
 #include "display/weight_log.h"
 #include "link/link_state.h"
+#include "link/port_reconnect.h"
 #include "link/scale_link.h"
 #include "link/serial_port.h"
 #include "params/parameters.h"
@@ -56,6 +57,8 @@ class Application {
   WeightLog& weightLog() { return log_; }
   Configuration& config() { return config_; }
   SerialPort& port() { return port_; }
+  // Opens the port again when its device comes back after going away.
+  const PortReconnect& reconnect() const { return reconnect_; }
   // Null until the load handler has run.
   ScaleLink* link() { return link_.get(); }
 
@@ -82,6 +85,7 @@ class Application {
   MonitorModel monitor_;
   WeightLog log_;
   OneUnit oneUnit_;
+  PortReconnect reconnect_;
   bool singleScaleChecked_ = false;
   int calibrationTarget_ = -1;
   std::unique_ptr<ScaleLink> link_;

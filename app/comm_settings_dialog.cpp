@@ -101,6 +101,12 @@ CommSettingsDialog::CommSettingsDialog(SerialPort& port, Toolkit& toolkit,
     const int room = frames[o.frame]->width() - twips(o.left);
     if (button->width() > room) button->resize(room, button->height());
     button->move(twips(o.left), twips(o.top));
+    if (o.group == Group::ComPortGroup) {
+      // The device each port number names here, read as the dialog opens.
+      const QString device = QString::fromStdString(port.deviceText(o.index + 1));
+      button->setToolTip(QString::fromLatin1(o.caption) + ": " + device);
+      button->setAccessibleDescription(device);
+    }
     options_.push_back({o.group, o.index, button});
     connect(button, &QRadioButton::clicked, this, [this, group = o.group, index = o.index] {
       model_.click(group, index);

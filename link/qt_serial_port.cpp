@@ -1,8 +1,12 @@
 #include "link/qt_serial_port.h"
 
+#include <grp.h>
+#include <sys/stat.h>
 #include <termios.h>
+#include <unistd.h>
 
 #include <QFileInfo>
+#include <cerrno>
 
 #include "link/port_device.h"
 #include "link/port_settings.h"
@@ -27,6 +31,14 @@ std::string errorText(const QSerialPort& serial) {
   return text.empty() || text == "Unknown error" ? "the device does not take them" : text;
 }
 
+// The name of the group that owns `device`, "" when unknown.
+std::string owningGroup(const std::string& device) {
+  struct stat st {};
+  if (::stat(device.c_str(), &st) != 0) return {};
+  const group* g = ::getgrgid(st.st_gid);
+  return g ? g->gr_name : std::string();
+}
+
 }  // namespace
 
 // What the port keeps of unread input, like a hardware receive buffer: a line that streams
@@ -43,6 +55,7 @@ QtSerialPort::~QtSerialPort() = default;
 
 PortError QtSerialPort::setCommPort(int port) {
   if (serial_.isOpen()) return "The port is open: close it before choosing another";
+  if (port != port_) device_.clear();
   port_ = port;
   return std::nullopt;
 }
@@ -55,11 +68,29 @@ PortError QtSerialPort::setPortOpen(bool open) {
   if (serial_.isOpen()) return "Port " + std::to_string(port_) + " is already open";
   const std::string device = portDevice(port_);
   if (device.empty()) return "Port " + std::to_string(port_) + " does not exist";
+  return openDevice(device);
+}
+
+PortError QtSerialPort::reopen() {
+  if (serial_.isOpen()) return std::nullopt;
+  if (device_.empty()) return setPortOpen(true);
+  return openDevice(device_);
+}
+
+PortError QtSerialPort::openDevice(const std::string& device) {
+  const std::string name = "Port " + std::to_string(port_);
+  // Checked before opening: opening a named pipe would wait for a writer.
+  if (const std::string problem = deviceProblem(device); !problem.empty()) {
+    return name + " (" + device + "): " + problem;
+  }
+  // A device of a group the user is not in: the usual reason on a fresh desktop.
+  if (::access(device.c_str(), R_OK | W_OK) != 0 && errno == EACCES) {
+    return permissionMessage(port_, device, owningGroup(device));
+  }
   // An absolute path keeps QSerialPort from looking for the name under /dev.
   serial_.setPortName(QFileInfo(QString::fromStdString(device)).absoluteFilePath());
-  if (!serial_.open(QIODevice::ReadWrite)) {
-    return "Port " + std::to_string(port_) + " (" + device + "): " + errorText(serial_);
-  }
+  if (!serial_.open(QIODevice::ReadWrite)) return name + " (" + device + "): " + errorText(serial_);
+  device_ = device;
   // The settings text was checked when it was set; a device that still refuses part of it is
   // reported when the settings or the handshaking are set again, not as a failed open.
   applySettings();
@@ -146,10 +177,16 @@ void QtSerialPort::onReadyRead() {
 void QtSerialPort::onError(QSerialPort::SerialPortError error) {
   // The device went away: a pulled adapter reports a resource error, a hung-up line (e.g. the
   // far end of a pseudo-terminal closed) fails every read. Close the port, so the scan cycle
-  // stops sending and no event keeps firing on a dead descriptor; the settings dialog opens it
-  // again.
+  // stops sending and no event keeps firing on a dead descriptor, and tell the owner, which
+  // opens it again when the device is back.
   const bool gone = error == QSerialPort::ResourceError || error == QSerialPort::ReadError;
-  if (gone && serial_.isOpen()) serial_.close();
+  if (!gone || !serial_.isOpen()) return;
+  serial_.close();
+  if (onLost_) onLost_();
+}
+
+std::string QtSerialPort::deviceText(int port) const {
+  return portDeviceText(port);
 }
 
 }  // namespace trv4

@@ -1,5 +1,6 @@
 // The serial-port component on QSerialPort. Port numbers name devices as portDevice() says; the
-// receive event is raised on the UI thread from readyRead.
+// receive event is raised on the UI thread from readyRead. A device that is no serial device or
+// that this user may not open is refused before opening, with a message that says why.
 #pragma once
 
 #include <QObject>
@@ -20,6 +21,7 @@ class QtSerialPort : public QObject, public SerialPort {
   int commPort() const override { return port_; }
   PortError setPortOpen(bool open) override;
   bool portOpen() const override { return serial_.isOpen(); }
+  PortError reopen() override;
   PortError setSettings(const std::string& settings) override;
   std::string settings() const override { return settings_; }
   PortError setHandshaking(int mode) override;
@@ -31,8 +33,11 @@ class QtSerialPort : public QObject, public SerialPort {
   int rThreshold() const override { return rThreshold_; }
   void setOnComm(std::function<void()> handler) override { onComm_ = std::move(handler); }
   int commEvent() const override { return commEvent_; }
+  std::string deviceText(int port) const override;
+  void setOnDeviceLost(std::function<void()> handler) override { onLost_ = std::move(handler); }
 
  private:
+  PortError openDevice(const std::string& device);
   PortError applySettings();
   PortError applyHandshaking();
   void onReadyRead();
@@ -40,11 +45,13 @@ class QtSerialPort : public QObject, public SerialPort {
 
   QSerialPort serial_;
   int port_ = 1;
+  std::string device_;  // the device last opened
   std::string settings_ = "9600,E,7,1";
   int handshaking_ = 0;
   int rThreshold_ = 0;
   int commEvent_ = 0;
   std::function<void()> onComm_;
+  std::function<void()> onLost_;
 };
 
 }  // namespace trv4

@@ -117,8 +117,13 @@ void ScaleLink::BlockTimer_Timer() {
   if (hold > 0) --hold;
   if (hold < 1) display_.blankPanel(st.ScanIndex);
 
-  // Closed port, or an exchange still open: BlockTimer keeps its interval and ticks again.
-  if (!port_.portOpen() || charTimer_->enabled()) return;
+  // Closed port, or an exchange still open: BlockTimer keeps its interval and ticks again. A
+  // reply's handler stops it before calling this step, so it is started again here: a port
+  // that closed while the reply was read must not end the cycle for good.
+  if (!port_.portOpen() || charTimer_->enabled()) {
+    blockTimer_->setEnabled(true);
+    return;
+  }
 
   blockTimer_->setEnabled(false);
   display_.setAddressHighlight(st.ScanIndex, false);

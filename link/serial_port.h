@@ -25,6 +25,9 @@ class SerialPort {
 
   virtual PortError setPortOpen(bool open) = 0;
   virtual bool portOpen() const = 0;
+  // Opens the device the port was last opened on, whatever its number names now (a ./COMn link
+  // that went away with its device would otherwise let the number fall to another device).
+  virtual PortError reopen() = 0;
 
   // Line settings text such as "9600,N,8,1"; a malformed text is refused and the old one kept.
   virtual PortError setSettings(const std::string& settings) = 0;
@@ -47,6 +50,12 @@ class SerialPort {
   // Handler for port events, run on the UI thread; commEvent() tells which event it is.
   virtual void setOnComm(std::function<void()> handler) = 0;
   virtual int commEvent() const = 0;
+
+  // The device port n names on this machine, as the operator reads it.
+  virtual std::string deviceText(int port) const = 0;
+  // Runs on the UI thread when the open port's device went away (a pulled USB adapter, a line
+  // hung up) and the port closed itself.
+  virtual void setOnDeviceLost(std::function<void()> handler) = 0;
 };
 
 }  // namespace trv4

@@ -81,6 +81,9 @@ TEST(CommSettingsDialog, ShowsTheModelAndEscapeChangesNothing) {
   QPointer<CommSettingsDialog> dialog = new CommSettingsDialog(port, toolkit, [&] { ++saves; });
   dialog->show();
   auto option = [&](const char* name) { return dialog->findChild<QRadioButton*>(name); };
+  // Each port number tells the device it names on this machine.
+  EXPECT_EQ(option("ComPort1")->toolTip(), "Com1: /dev/ttySIM0");
+  EXPECT_EQ(option("ComPort2")->toolTip(), "Com2: no device on this machine");
   EXPECT_TRUE(option("Baud6")->isChecked());  // 600 is shown but cannot be chosen
   EXPECT_FALSE(option("Baud6")->isEnabled());
   option("Baud24")->click();

@@ -1,7 +1,9 @@
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <filesystem>
+#include <fstream>
 #include <tuple>
 
 #include "link/port_device.h"
@@ -30,20 +32,64 @@ TEST(ParseLineSettings, RefusesMalformedTextsNamingThem) {
   }
 }
 
-// ./COMn comes first, even when its target is gone: opening it then fails visibly.
-TEST(PortDevice, LocalLinkComesFirst) {
-  namespace fs = std::filesystem;
-  const fs::path old = fs::current_path();
-  const fs::path dir = fs::temp_directory_path() / ("link_port_" + std::to_string(getpid()));
-  fs::remove_all(dir);
-  fs::create_directories(dir);
-  fs::current_path(dir);
-  fs::create_symlink("/dev/null", dir / "COM1");
-  fs::create_symlink(dir / "missing", dir / "COM2");
-  EXPECT_EQ(portDevice(1), (dir / "COM1").string());
-  EXPECT_EQ(portDevice(2), (dir / "COM2").string());
-  fs::current_path(old);
-  fs::remove_all(dir);
+namespace fs = std::filesystem;
+
+// A scratch folder standing in for the current folder ("local") and for /dev ("dev").
+struct DeviceScratch {
+  DeviceScratch() {
+    fs::remove_all(root);
+    fs::create_directories(root / "local");
+    fs::create_directories(root / "dev");
+  }
+  ~DeviceScratch() { fs::remove_all(root); }
+  void device(const std::string& name) { std::ofstream(root / "dev" / name).put('\0'); }
+  DeviceFolders folders() const { return {(root / "local").string(), (root / "dev").string()}; }
+  std::string dev(const std::string& name) const { return (root / "dev" / name).string(); }
+  const fs::path root = fs::temp_directory_path() / ("trv4-devices-" + std::to_string(getpid()));
+};
+
+TEST(PortDevice, LocalLinkThenUsbThenSerialThenAcm) {
+  DeviceScratch s;
+  const DeviceFolders f = s.folders();
+  EXPECT_EQ(portDevice(1, f), "");
+  EXPECT_EQ(portDeviceText(1, f), "no device on this machine");
+  s.device("ttyACM0");
+  EXPECT_EQ(portDevice(1, f), s.dev("ttyACM0"));
+  s.device("ttyS0");
+  EXPECT_EQ(portDevice(1, f), s.dev("ttyS0"));
+  s.device("ttyUSB0");
+  EXPECT_EQ(portDevice(1, f), s.dev("ttyUSB0"));
+  EXPECT_EQ(portDeviceText(1, f), s.dev("ttyUSB0"));
+  EXPECT_EQ(portDevice(2, f), "");  // numbers map one to one: port 2 is ...1
+  s.device("ttyACM1");
+  EXPECT_EQ(portDevice(2, f), s.dev("ttyACM1"));
+  EXPECT_EQ(portDevice(0, f), "");
+
+  // ./COMn comes first, even when its target is gone: opening it then fails visibly.
+  fs::create_symlink("/dev/null", s.root / "local" / "COM1");
+  fs::create_symlink(s.root / "missing", s.root / "local" / "COM2");
+  EXPECT_EQ(portDevice(1, f), (s.root / "local" / "COM1").string());
+  EXPECT_EQ(portDevice(2, f), (s.root / "local" / "COM2").string());
+  EXPECT_EQ(portDeviceText(1, f), "./COM1 -> /dev/null");
+}
+
+TEST(PortDevice, ThingsThatAreNoSerialDeviceAreNamedBeforeAnyOpen) {
+  DeviceScratch s;
+  s.device("plain");
+  fs::create_symlink(s.root / "missing", s.root / "local" / "COM1");
+  EXPECT_EQ(deviceProblem((s.root / "local" / "COM1").string()),
+            "the link points to nothing that exists");
+  EXPECT_EQ(deviceProblem((s.root / "dev").string()), "it is a folder, not a serial device");
+  EXPECT_EQ(deviceProblem(s.dev("plain")), "it is not a serial device");
+  const std::string pipe = s.dev("pipe");
+  ASSERT_EQ(mkfifo(pipe.c_str(), 0600), 0);
+  EXPECT_EQ(deviceProblem(pipe), "it is not a serial device");
+  EXPECT_EQ(deviceProblem("/dev/null"), "");  // a character device may be tried
+
+  EXPECT_EQ(
+      permissionMessage(1, "/dev/ttyUSB0", "dialout"),
+      "Port 1 (/dev/ttyUSB0): this user may not open it. Add the user to the group "
+      "\"dialout\" (for example: sudo usermod -aG dialout $USER), then log out and in again.");
 }
 
 }  // namespace

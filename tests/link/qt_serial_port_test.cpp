@@ -3,11 +3,13 @@
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <stdlib.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <QCoreApplication>
 #include <QElapsedTimer>
 #include <filesystem>
+#include <fstream>
 #include <functional>
 
 #include "link/qt_serial_port.h"
@@ -118,14 +120,41 @@ TEST_F(QtSerialPortTest, RefusedSettingsKeepTheOldTextAndAMissingPortFailsToOpen
   EXPECT_FALSE(port.portOpen());
 }
 
-TEST_F(QtSerialPortTest, ALineThatHangsUpClosesThePort) {
+TEST_F(QtSerialPortTest, ALineThatHangsUpClosesThePortAndSaysSo) {
   QtSerialPort port;
   ASSERT_FALSE(port.setPortOpen(true));
   port.setRThreshold(1);
   port.setOnComm([] {});
+  int lost = 0;
+  port.setOnDeviceLost([&] { ++lost; });
   close(master_);
   master_ = -1;
   EXPECT_TRUE(waitFor([&] { return !port.portOpen(); }));
+  EXPECT_EQ(lost, 1);
+  // The same device, not whatever port 1 names now: the pseudo-terminal is gone.
+  EXPECT_TRUE(port.reopen());
+}
+
+TEST_F(QtSerialPortTest, LinksToThingsThatAreNoSerialDeviceAreRefusedWithoutBlocking) {
+  ASSERT_EQ(mkfifo("pipe", 0600), 0);  // opening it for reading would wait for a writer
+  std::ofstream("plain") << "x";
+  fs::create_directory("folder");
+  const struct {
+    const char* target;
+    const char* why;
+  } cases[] = {{"pipe", "it is not a serial device"},
+               {"plain", "it is not a serial device"},
+               {"folder", "it is a folder, not a serial device"},
+               {"missing", "the link points to nothing that exists"}};
+  QtSerialPort port;
+  ASSERT_FALSE(port.setCommPort(2));
+  for (const auto& c : cases) {
+    fs::remove("COM2");
+    fs::create_symlink(dir_ / c.target, "COM2");
+    const PortError error = port.setPortOpen(true);
+    ASSERT_TRUE(error) << c.target;
+    EXPECT_EQ(*error, "Port 2 (" + (dir_ / "COM2").string() + "): " + c.why);
+  }
 }
 
 }  // namespace

@@ -19,6 +19,7 @@ PortError SimSerialPort::setPortOpen(bool open) {
     inBuffer_.clear();
     return std::nullopt;
   }
+  ++openTries;
   if (open_) return "Port is already open";
   if (!existingPorts.count(port_)) return "Port " + std::to_string(port_) + " does not exist";
   if (busyPorts.count(port_)) return "Port " + std::to_string(port_) + " is busy";
@@ -29,6 +30,7 @@ PortError SimSerialPort::setPortOpen(bool open) {
 PortError SimSerialPort::setSettings(const std::string& settings) {
   std::string error;
   if (!parseLineSettings(settings, &error)) return error;
+  if (refusedSettings.count(settings)) return "the device does not take them";
   settings_ = settings;
   return std::nullopt;
 }
@@ -48,6 +50,10 @@ void SimSerialPort::output(const std::string& bytes) {
 std::string SimSerialPort::input() {
   std::string out;
   out.swap(inBuffer_);
+  if (unplugAfterInput && !out.empty()) {
+    unplugAfterInput = false;
+    unplug();
+  }
   return out;
 }
 
@@ -64,9 +70,16 @@ void SimSerialPort::deliver(const std::string& bytes, int64_t delayMs) {
 
 void SimSerialPort::unplug() {
   existingPorts.erase(port_);
-  if (open_) ++closes;
+  if (!open_) return;
+  ++closes;
   open_ = false;
   inBuffer_.clear();
+  if (onLost_) onLost_();
+}
+
+std::string SimSerialPort::deviceText(int port) const {
+  return existingPorts.count(port) ? "/dev/ttySIM" + std::to_string(port - 1)
+                                   : "no device on this machine";
 }
 
 }  // namespace trv4::test

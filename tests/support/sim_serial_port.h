@@ -22,6 +22,7 @@ class SimSerialPort : public SerialPort {
   int commPort() const override { return port_; }
   PortError setPortOpen(bool open) override;
   bool portOpen() const override { return open_; }
+  PortError reopen() override { return open_ ? std::nullopt : setPortOpen(true); }
   PortError setSettings(const std::string& settings) override;
   std::string settings() const override { return settings_; }
   PortError setHandshaking(int mode) override;
@@ -33,12 +34,19 @@ class SimSerialPort : public SerialPort {
   int rThreshold() const override { return rThreshold_; }
   void setOnComm(std::function<void()> handler) override { onComm_ = std::move(handler); }
   int commEvent() const override { return commEvent_; }
+  std::string deviceText(int port) const override;
+  void setOnDeviceLost(std::function<void()> handler) override { onLost_ = std::move(handler); }
 
   // Bytes from the line arrive delayMs from now; the receive event fires then when RThreshold
   // is 1 and the port is open. Bytes arriving at a closed port are lost.
   void deliver(const std::string& bytes, int64_t delayMs = 0);
-  // The device vanishes (USB adapter pulled): the port closes, later opens fail until it is back.
+  // The device vanishes (USB adapter pulled): the port closes and says so, later opens fail
+  // until it is plugged in again.
   void unplug();
+  void plugIn() { existingPorts.insert(port_); }
+  // The device goes away right after the next read hands over its bytes (a line hung up after
+  // its last reply).
+  bool unplugAfterInput = false;
 
   // Port numbers whose device exists, and those among them that are busy (open fails).
   std::set<int> existingPorts{1};
@@ -51,7 +59,9 @@ class SimSerialPort : public SerialPort {
   std::vector<Write> writes;  // everything the program wrote, with its virtual time
   std::function<void(const std::string&)> onWrite;  // the peer sees each write
 
-  int closes = 0;  // closes of an open port
+  int closes = 0;                         // closes of an open port
+  int openTries = 0;                      // calls that asked to open the port
+  std::set<std::string> refusedSettings;  // settings texts the device refuses
 
  private:
   VirtualToolkit& toolkit_;
@@ -63,6 +73,7 @@ class SimSerialPort : public SerialPort {
   int commEvent_ = 0;
   std::string inBuffer_;
   std::function<void()> onComm_;
+  std::function<void()> onLost_;
 };
 
 }  // namespace trv4::test

@@ -1,0 +1,100 @@
+// A port whose device goes away and comes back, in virtual time: the program tries again about
+// once a second, says so once, and polls again with the settings it had.
+#include <gtest/gtest.h>
+
+#include "app/application.h"
+#include "tests/support/app_on_sim.h"
+
+namespace trv4::test {
+namespace {
+
+using Texts = std::vector<std::string>;
+
+scalesim::NetworkOptions twoScales() {
+  scalesim::NetworkOptions o;
+  o.addresses = {'A', 'B'};
+  o.movingWeights = false;
+  return o;
+}
+
+class ReconnectTest : public ::testing::Test, public AppOnSim {
+ protected:
+  ReconnectTest() : AppOnSim(twoScales(), "11") { tk.advance(1000); }
+  int pollsSince(int64_t ms) const {
+    int n = 0;
+    for (const auto& f : sim.received()) n += f.atUs >= ms * 1000;
+    return n;
+  }
+};
+
+TEST_F(ReconnectTest, PollingResumesByItselfWhenTheDeviceIsBack) {
+  const std::string settings = port.settings();
+  ASSERT_GT(pollsSince(0), 0);
+  port.unplug();
+  EXPECT_EQ(tk.messages, (Texts{"Port 1 was disconnected. The program opens it again as soon as "
+                                "its device is back."}));
+  const int tries = port.openTries;
+  const int64_t goneAt = tk.now();
+  tk.advance(10'000);
+  // About one try a second, none of them told, nothing sent meanwhile.
+  EXPECT_GE(port.openTries - tries, 9);
+  EXPECT_LE(port.openTries - tries, 11);
+  EXPECT_EQ(tk.messages.size(), 1u);
+  EXPECT_EQ(pollsSince(goneAt + 1), 0);
+  EXPECT_TRUE(app->reconnect().waiting());
+
+  port.plugIn();
+  const int64_t backAt = tk.now();
+  tk.advance(1500);
+  EXPECT_TRUE(port.portOpen());
+  EXPECT_FALSE(app->reconnect().waiting());
+  EXPECT_GT(pollsSince(backAt), 5);
+  EXPECT_EQ(port.settings(), settings);
+  EXPECT_EQ(tk.messages.size(), 1u);
+
+  // A second loss is told again.
+  port.unplug();
+  EXPECT_EQ(tk.messages.size(), 2u);
+}
+
+TEST_F(ReconnectTest, ALossWhileAReplyIsReadStillLetsPollingResume) {
+  port.unplugAfterInput = true;
+  tk.advance(500);
+  ASSERT_FALSE(port.portOpen());
+  port.plugIn();
+  const int64_t backAt = tk.now();
+  tk.advance(2000);
+  EXPECT_GT(pollsSince(backAt), 5);
+}
+
+TEST_F(ReconnectTest, ADeviceBackWithOtherCapabilitiesIsToldOnceAndTriedNoFaster) {
+  port.unplug();
+  port.refusedSettings.insert(port.settings());
+  port.plugIn();
+  const int tries = port.openTries;
+  tk.advance(5000);
+  ASSERT_EQ(tk.messages.size(), 2u);
+  EXPECT_EQ(tk.messages[1],
+            "Port 1 is back but refuses the settings 9600,N,8,1 (the device does "
+            "not take them). The program keeps trying.");
+  EXPECT_LE(port.openTries - tries, 6);
+  EXPECT_FALSE(port.portOpen());
+
+  port.refusedSettings.clear();
+  tk.advance(1500);
+  EXPECT_TRUE(port.portOpen());
+  EXPECT_EQ(tk.messages.size(), 2u);
+}
+
+TEST_F(ReconnectTest, SettingsOkDuringTheTriesEndsThem) {
+  port.unplug();
+  port.plugIn();
+  // The operator opens it through the settings dialog before the next try.
+  ASSERT_FALSE(port.setPortOpen(true));
+  tk.advance(1500);
+  EXPECT_FALSE(app->reconnect().waiting());
+  EXPECT_TRUE(port.portOpen());
+}
+
+}  // namespace
+}  // namespace trv4::test
