@@ -18,16 +18,9 @@ namespace trv4 {
 
 namespace {
 
-template <typename W>
-W* place(W* widget, const char* name, const QRect& rect) {
-  widget->setObjectName(QString::fromLatin1(name));
-  widget->setGeometry(rect);
-  return widget;
-}
-
 QToolButton* pictureButton(QWidget* parent, const char* name, const QString& caption,
                            const QPixmap& picture) {
-  auto* button = place(new QToolButton(parent), name, twipRect(5160, 0, 615, 615));
+  auto* button = placed(new QToolButton(parent), name, twipRect(5160, 0, 615, 615));
   button->setText(caption);  // what assistive technology reads; the picture is what shows
   button->setToolTip(caption);
   button->setToolButtonStyle(Qt::ToolButtonIconOnly);
@@ -60,11 +53,11 @@ CalibWindow::CalibWindow(Calib& model, QWidget* parent)
   setFixedSize(twips(5865), twips(1395));
   move(twips(0), twips(2900));
 
-  ask_ = place(new QLabel(this), "AskLbl", twipRect(120, 120, 3735, 495));
+  ask_ = placed(new QLabel(this), QStringLiteral("AskLbl"), twipRect(120, 120, 3735, 495));
   ask_->setTextFormat(Qt::PlainText);
   ask_->setWordWrap(true);
   ask_->setAlignment(Qt::AlignLeft | Qt::AlignTop);
-  input_ = place(new QLineEdit(this), "AskTxt", twipRect(3960, 120, 1095, 375));
+  input_ = placed(new QLineEdit(this), QStringLiteral("AskTxt"), twipRect(3960, 120, 1095, 375));
   input_->hide();
   input_->installEventFilter(this);
   // The prompt is the box's caption: assistive technology reads it with the box.
@@ -83,13 +76,13 @@ CalibWindow::CalibWindow(Calib& model, QWidget* parent)
   connect(start_, &QToolButton::clicked, this, [this] { model_.StartCmd_Click(); });
   connect(stop_, &QToolButton::clicked, this, [this] { model_.StopCmd_Click(); });
 
-  hint_ = place(new QLabel(this), "Label1", twipRect(120, 720, 4920, 570));
+  hint_ = placed(new QLabel(this), QStringLiteral("Label1"), twipRect(120, 720, 4920, 570));
   hint_->setTextFormat(Qt::PlainText);
   hint_->setWordWrap(true);
   // Top-aligned: while the bar shows it covers the hint's first line.
   hint_->setAlignment(Qt::AlignLeft | Qt::AlignTop);
   hint_->hide();
-  bar_ = place(new QProgressBar(this), "PBar", twipRect(120, 720, 4935, 255));
+  bar_ = placed(new QProgressBar(this), QStringLiteral("PBar"), twipRect(120, 720, 4935, 255));
   bar_->setRange(0, kCalibBarMax);
   bar_->setTextVisible(false);
   bar_->setAccessibleName(QStringLiteral("Time waited for the scale"));

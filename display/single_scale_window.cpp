@@ -16,15 +16,8 @@ namespace {
 
 const QColor kLightYellow(255, 255, 192);
 
-template <typename W>
-W* place(W* widget, const char* name, const QRect& rect) {
-  widget->setObjectName(QString::fromLatin1(name));
-  widget->setGeometry(rect);
-  return widget;
-}
-
 QLabel* makeLabel(QWidget* parent, const char* name, const QString& caption, const QRect& rect) {
-  auto* label = place(new QLabel(caption, parent), name, rect);
+  auto* label = placed(new QLabel(caption, parent), name, rect);
   label->setTextFormat(Qt::PlainText);  // texts from the line are never markup
   return label;
 }
@@ -48,7 +41,7 @@ OneUnitWindow::OneUnitWindow(OneUnit& model, QWidget* parent)
   setFixedSize(twips(2805), twips(1875));
 
   auto* stepCaption = makeLabel(this, "Label2", QStringLiteral("Step:"), twipRect(0, 0, 495, 255));
-  step_ = place(new QComboBox(this), "StepCombo", twipRect(600, 0, 735, 315));
+  step_ = placed(new QComboBox(this), QStringLiteral("StepCombo"), twipRect(600, 0, 735, 315));
   // A typed step is read as a number like the listed ones; it never joins the list.
   step_->setEditable(true);
   step_->setInsertPolicy(QComboBox::NoInsert);
@@ -59,7 +52,8 @@ OneUnitWindow::OneUnitWindow(OneUnit& model, QWidget* parent)
       makeLabel(this, "Label1", QStringLiteral("TRV4:"), twipRect(1440, 0, 555, 240));
   addressCaption->setFont(screenFont(Face::SansSerif, 9.75, false));
   // Only the listed addresses can be chosen: the scan cycle and the commands rely on it.
-  address_ = place(new QComboBox(this), "SingleScale", twipRect(2040, 0, 735, 315));
+  address_ =
+      placed(new QComboBox(this), QStringLiteral("SingleScale"), twipRect(2040, 0, 735, 315));
   address_->setEditable(false);
   address_->setMaxVisibleItems(31);
   addressCaption->setBuddy(address_);
@@ -87,8 +81,8 @@ OneUnitWindow::OneUnitWindow(OneUnit& model, QWidget* parent)
   motion_->setAlignment(Qt::AlignCenter);
 
   auto addButton = [&](const char* name, const char* caption, int left, auto onClick) {
-    auto* button = place(new QPushButton(QString::fromLatin1(caption), this), name,
-                         twipRect(left, 1080, 615, 375));
+    auto* button = placed(new QPushButton(QString::fromLatin1(caption), this), name,
+                          twipRect(left, 1080, 615, 375));
     button->setFont(small);
     button->setAutoDefault(false);
     connect(button, &QPushButton::clicked, this, onClick);

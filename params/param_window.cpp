@@ -82,20 +82,13 @@ std::map<std::string, Place> fieldPlaces() {
   return places;
 }
 
-template <typename W>
-W* named(W* widget, const QString& name, const QRect& rect) {
-  widget->setObjectName(name);
-  widget->setGeometry(rect);
-  return widget;
-}
-
 QString latin(const std::string& text) {
   return QString::fromLatin1(text.data(), static_cast<qsizetype>(text.size()));
 }
 
 QLabel* makeCaption(QWidget* parent, const std::string& name, const QString& text,
                     const QRect& rect) {
-  auto* label = named(new QLabel(text, parent), latin(name + "Label"), rect);
+  auto* label = placed(new QLabel(text, parent), latin(name + "Label"), rect);
   label->setTextFormat(Qt::PlainText);
   label->setAlignment(Qt::AlignLeft | Qt::AlignVCenter);
   return label;
@@ -113,7 +106,8 @@ ParamWindow::ParamWindow(Param& model, QWidget* parent)
   move(twips(0), twips(2900));
 
   // The exchanges along the top, in a frame.
-  auto* strip = named(new QGroupBox(this), QStringLiteral("Frame1"), twipRect(120, 60, 6660, 1140));
+  auto* strip =
+      placed(new QGroupBox(this), QStringLiteral("Frame1"), twipRect(120, 60, 6660, 1140));
   addButton(
       strip, 2, [this] { model_.Command2_Click(); }, "Upload Parameters",
       twipRect(120, 450, 1860, kButtonHeight));
@@ -185,8 +179,8 @@ void ParamWindow::closeEvent(QCloseEvent* event) {
 
 void ParamWindow::addButton(QWidget* parent, int command, std::function<void()> click,
                             const char* caption, const QRect& rect) {
-  auto* button = named(new QPushButton(QString::fromLatin1(caption), parent),
-                       QStringLiteral("Command%1").arg(command), rect);
+  auto* button = placed(new QPushButton(QString::fromLatin1(caption), parent),
+                        QStringLiteral("Command%1").arg(command), rect);
   button->setAutoDefault(false);
   buttons_.push_back({command, button});
   connect(button, &QPushButton::clicked, this, std::move(click));
@@ -194,7 +188,7 @@ void ParamWindow::addButton(QWidget* parent, int command, std::function<void()> 
 
 QLabel* ParamWindow::addValueLabel(const QString& name, const QString& accessibleName,
                                    const QRect& rect) {
-  auto* label = named(new QLabel(this), name, rect);
+  auto* label = placed(new QLabel(this), name, rect);
   label->setTextFormat(Qt::PlainText);  // texts from the line are never markup
   label->setAlignment(Qt::AlignCenter);
   label->setFrameStyle(QFrame::Box | QFrame::Plain);
@@ -218,7 +212,7 @@ void ParamWindow::addControl(const ParamField& field) {
 
   switch (field.kind) {
     case FieldKind::Choice: {
-      auto* box = named(new QComboBox(this), name, place.control);
+      auto* box = placed(new QComboBox(this), name, place.control);
       box->setEditable(false);
       box->setMaxVisibleItems(static_cast<int>(field.choices.size()) + 1);
       for (const std::string& choice : field.choices) box->addItem(fromCodePage(choice));
@@ -229,7 +223,7 @@ void ParamWindow::addControl(const ParamField& field) {
     }
     case FieldKind::Text:
     case FieldKind::Pin: {
-      auto* edit = named(new QLineEdit(this), name, place.control);
+      auto* edit = placed(new QLineEdit(this), name, place.control);
       edit->setMaxLength(field.maxLength);
       if (field.kind == FieldKind::Pin) {
         edit->setEchoMode(QLineEdit::Password);
@@ -243,14 +237,14 @@ void ParamWindow::addControl(const ParamField& field) {
       break;
     }
     case FieldKind::Check: {
-      auto* check = named(new QCheckBox(caption, this), name, place.control);
+      auto* check = placed(new QCheckBox(caption, this), name, place.control);
       connect(check, &QCheckBox::toggled, this,
               [this, index](bool on) { forward(index, on ? "1" : "0"); });
       widget = check;
       break;
     }
     case FieldKind::Label: {
-      auto* label = named(new QLabel(caption, this), name, place.control);
+      auto* label = placed(new QLabel(caption, this), name, place.control);
       label->setTextFormat(Qt::PlainText);
       label->setFont(screenFont(Face::SansSerif, 8.25, true));
       QPalette red = label->palette();
