@@ -302,23 +302,6 @@ TEST_F(CalibTest, OperatorInputIsCheckedAndSentAsTyped) {
   run(&Calib::WSpanCalib, {"0", "-5", "abc", "", "00012"});
   EXPECT_EQ(tk.messages, Texts(4, "Wrong input data"));
   EXPECT_EQ(sent, "Bb00012");
-
-  // Key by key: the point is refused on the spot and empties the box; Enter acts as Start.
-  tk.messages.clear();
-  tk.schedule(tk.now() + 100, [this] {
-    type("1.");
-    EXPECT_EQ(tk.messages, Texts{"DECIMAL POINT NOT ALLOWED"});
-    EXPECT_EQ(calib->view().askTxt, "");
-    type("5");
-    EXPECT_EQ(calib->view().askTxt, "5");
-    EXPECT_FALSE(calib->setAskTxt("1,5"));
-    EXPECT_EQ(calib->view().askTxt, "");
-    EXPECT_TRUE(calib->setAskTxt("1234567"));
-    EXPECT_EQ(calib->view().askTxt, "123456");
-    type("\r");
-  });
-  run(&Calib::EZeroCalib, {});
-  EXPECT_EQ(sent, "BA123456");
 }
 
 TEST_F(CalibTest, ASecondCalibrationOrAParameterExchangeIsRefusedAndClosingSendsNothing) {
