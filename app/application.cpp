@@ -34,8 +34,12 @@ bool Application::MDIForm_Load() {
                                  (calibrating() && state_.ScanList[calibrationTarget_] != 1);
                         },
                         [this, calibrating] {
-                          return calibrating() ? std::string(1, scaleAddress(calibrationTarget_))
-                                               : display_.SingleScale;
+                          if (calibrating())
+                            return std::string(1, scaleAddress(calibrationTarget_));
+                          // A parameter operation keeps its scale served to its end.
+                          if (param_ && param_->exchange().held())
+                            return param_->exchange().target();
+                          return display_.SingleScale;
                         }});
   return true;
 }

@@ -12,7 +12,7 @@ ParamExchange::ParamExchange(LinkState& state, const DisplaySettings& settings, 
 }
 
 int ParamExchange::slot() const {
-  const int i = scaleIndex(settings_.SingleScale);
+  const int i = scaleIndex(target());
   return i < 0 ? kBroadcastSlot : i;
 }
 
@@ -88,13 +88,9 @@ bool ParamExchange::WaitDataL(const std::string& a, std::size_t b, const std::st
   const int s = slot();
   for (int attempt = 1; attempt <= 3; ++attempt) {
     WaitData(a);
-    if (broadcast()) return true;
-    // The slot was taken before the first try: a selection changed meanwhile does not redirect
-    // the check to another scale's mailbox.
-    const std::string& answer = state_.CommandReply[s == kBroadcastSlot ? 0 : s];
-    if (s != kBroadcastSlot && answer.size() > b && answer.compare(2, c.size(), c) == 0) {
-      return true;
-    }
+    if (s == kBroadcastSlot) return true;
+    const std::string& answer = state_.CommandReply[s];
+    if (answer.size() > b && answer.compare(2, c.size(), c) == 0) return true;
   }
   return false;
 }

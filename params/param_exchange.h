@@ -1,6 +1,7 @@
 // The parameter window's exchanges with one scale: a command placed in the target's mailbox and
 // a short wait, yielding to the event loop on every pass, until the scale's answer is filed or
-// Timer2 runs out. The target is the single-scale window's selection, read afresh at every call.
+// Timer2 runs out. The target is the single-scale window's selection, or, while an operation
+// holds it, the scale that was selected when the operation started.
 #pragma once
 
 #include <cstddef>
@@ -29,7 +30,15 @@ class ParamExchange {
   // its third character on. True then; for "@" true after the first call, whatever came.
   bool WaitDataL(const std::string& a, std::size_t b, const std::string& c);
 
-  // "@" selected: the target is every scale.
+  // Fixes the target to the scale selected now until release(): every request of one operation
+  // goes to the scale chosen when it started, whatever the operator chooses meanwhile.
+  void hold() { held_ = settings_.SingleScale; }
+  void release() { held_.clear(); }
+  // The address the exchanges go to: the held one, else the single-scale window's selection.
+  const std::string& target() const { return held_.empty() ? settings_.SingleScale : held_; }
+  bool held() const { return !held_.empty(); }
+
+  // The target is "@": every scale.
   bool broadcast() const;
   // CommandReply of the target (empty for "@").
   std::string reply() const;
@@ -45,6 +54,7 @@ class ParamExchange {
   const DisplaySettings& settings_;
   Toolkit& toolkit_;
   std::unique_ptr<Timer> timer2_;
+  std::string held_;  // empty while no operation holds the target
 };
 
 }  // namespace trv4

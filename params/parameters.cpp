@@ -22,10 +22,12 @@ std::string chars(const std::string& answer, std::size_t from, std::size_t count
 
 }  // namespace
 
-// Marks an exchange as running (and shows the busy pointer) for its lifetime.
+// Marks an exchange as running (and shows the busy pointer) for its lifetime, and holds its
+// target: the whole operation works on the scale chosen when it started.
 class Param::Busy {
  public:
   explicit Busy(Param& p) : p_(p) {
+    p_.exchange_.hold();
     p_.busy_ = true;
     p_.toolkit_.setBusy(true);
     p_.changed();
@@ -33,6 +35,7 @@ class Param::Busy {
   ~Busy() {
     p_.toolkit_.setBusy(false);
     p_.busy_ = false;
+    p_.exchange_.release();
     p_.changed();
   }
   Busy(const Busy&) = delete;
@@ -43,11 +46,7 @@ class Param::Busy {
 };
 
 Param::Param(LinkState& state, const DisplaySettings& settings, SerialPort& port, Toolkit& toolkit)
-    : state_(state),
-      settings_(settings),
-      port_(port),
-      toolkit_(toolkit),
-      exchange_(state, settings, toolkit) {
+    : state_(state), port_(port), toolkit_(toolkit), exchange_(state, settings, toolkit) {
   for (const ParamField& f : paramFields()) values_[f.name] = f.initial;
 }
 
@@ -142,7 +141,7 @@ void Param::UploadParam() {
   if (exchange_.broadcast() || blocked()) return;
   Busy busy(*this);
   const std::string settingsText = port_.settings();
-  set("vScaleAddr", settings_.SingleScale);
+  set("vScaleAddr", exchange_.target());
   set("vBaud", settingsText.substr(0, settingsText.find(',')));
 
   for (const auto& [request, longer] : {std::pair{"d", 11}, std::pair{"s1", 8}}) {
@@ -262,9 +261,9 @@ void Param::Command4_Click() {
 
 void Param::Command5_Click() {
   if (busy_ || blocked()) return;
-  if (toolkit_.askYesNo("Make Changes Permanent?", "STORE")) {
-    QueueCommand(state_, settings_.SingleScale, "W");
-  }
+  // The scale chosen when Store was pressed, also when the choice changes while the box asks.
+  const std::string address = exchange_.target();
+  if (toolkit_.askYesNo("Make Changes Permanent?", "STORE")) QueueCommand(state_, address, "W");
 }
 
 void Param::Command6_Click() {

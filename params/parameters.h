@@ -1,7 +1,8 @@
 // The parameter window's logic (Param): the values of one scale's parameters as text, read from
 // the scale (upload, internal resolution), written back (two downloads, store), and the PIN lock.
-// It works on the scale selected in the single-scale window. One exchange runs at a time: the
-// buttons are refused while one waits, so no two exchanges share Timer2 or the reply mailbox.
+// Each operation works on the scale selected in the single-scale window when it starts, from its
+// first request to its last. One exchange runs at a time: the buttons are refused while one
+// waits, so no two exchanges share Timer2 or the reply mailbox.
 #pragma once
 
 #include <array>
@@ -77,7 +78,6 @@ class Param {
   void changed();
 
   LinkState& state_;
-  const DisplaySettings& settings_;
   SerialPort& port_;
   Toolkit& toolkit_;
   ParamExchange exchange_;

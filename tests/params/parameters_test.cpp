@@ -28,9 +28,10 @@ class ParamTest : public ::testing::Test, public AppOnSim {
     tk.advance(500);
     app->oneUnit().selectScale("B");
   }
-  ~ParamTest() override { param.reset(); }
+  // The window opened afresh: the program's own parameter logic, uploading.
   Param& open() {
-    param = std::make_unique<Param>(app->state(), app->displaySettings(), port, tk);
+    app->closeParam();
+    param = &app->openParam();
     param->UploadParam();
     return *param;
   }
@@ -45,11 +46,21 @@ class ParamTest : public ::testing::Test, public AppOnSim {
     }
     return out;
   }
+  // Chooses `next` in the single-scale window once a command has reached a scale since `from`.
+  void chooseOnceSent(size_t from, std::string next, int triesLeft = 5000) {
+    tk.schedule(tk.now() + 1, [this, from, next, triesLeft] {
+      if (!commands(from).empty()) {
+        app->oneUnit().selectScale(next);
+      } else if (triesLeft > 0) {
+        chooseOnceSent(from, next, triesLeft - 1);
+      }
+    });
+  }
   void set(const std::map<std::string, std::string>& values) {
     for (const auto& [name, text] : values) ASSERT_TRUE(param->setValue(name, text)) << name;
   }
 
-  std::unique_ptr<Param> param;
+  Param* param = nullptr;
 };
 
 TEST_F(ParamTest, UploadFillsEveryControlFromTheScale) {
@@ -135,7 +146,6 @@ TEST_F(ParamTest, DownloadsWriteFieldByFieldAndReadBackAsWritten) {
                            "vLZero", "vGain", "vFilter"}) {
     written[name] = p.value(name);
   }
-  param.reset();
   Param& q = open();
   for (const auto& [name, text] : written) EXPECT_EQ(q.value(name), text) << name;
   EXPECT_EQ(q.value("vSetp1"), "00123");
@@ -236,6 +246,59 @@ TEST_F(ParamTest, RefusedReadsLeaveTheirControlsAndTheUploadStopsAtAMainOne) {
   for (const ParamField& f : paramFields()) {
     EXPECT_LE(p.value(f.name).size(), f.maxLength ? f.maxLength : 6u) << f.name;
   }
+}
+
+// The operator chooses another scale, or "@", as soon as an operation's first request reached B:
+// every request of that operation still goes to B, and the new choice applies to the next one.
+TEST_F(ParamTest, AnOperationStaysWithTheScaleChosenWhenItStarted) {
+  Param& p = open();
+  ASSERT_TRUE(p.setValue("vPin", "42"));
+  const std::vector<std::pair<const char*, void (Param::*)()>> operations = {
+      {"upload", &Param::Command2_Click},
+      {"internal resolution", &Param::Command1_Click},
+      {"weight download", &Param::Command3_Click},
+      {"operational download", &Param::Command4_Click},
+      {"lock", &Param::Command9_Click},
+      {"unlock", &Param::Command6_Click}};
+  for (const char* next : {"C", "@"}) {
+    for (const auto& [name, operation] : operations) {
+      app->oneUnit().selectScale("B");
+      const size_t from = sim.received().size();
+      chooseOnceSent(from, next);
+      (p.*operation)();
+      EXPECT_EQ(app->displaySettings().SingleScale, next) << name;
+      const Texts sent = commands(from);
+      EXPECT_GE(sent.size(), 2u) << name;
+      for (const std::string& c : sent)
+        EXPECT_EQ(c[0], 'B') << name << ", then " << next << ": " << c;
+    }
+  }
+  EXPECT_TRUE(tk.messages.empty()) << tk.messages.front();
+
+  app->oneUnit().selectScale("C");
+  size_t from = sim.received().size();
+  p.Command2_Click();
+  EXPECT_EQ(commands(from).front(), "Cd");
+  EXPECT_EQ(p.value("vScaleAddr"), "C");
+
+  // Store: the choice changes while the box asks.
+  app->oneUnit().selectScale("B");
+  tk.whileAsking = [this] { app->oneUnit().selectScale("C"); };
+  tk.yesNoAnswers = {true};
+  p.Command5_Click();
+  EXPECT_EQ(app->state().CommandQueue[1], "W");
+  EXPECT_EQ(app->state().CommandQueue[2], "");
+
+  // In single-scale mode the scale of a running operation stays served, also when it is not
+  // polled: the upload gets every answer.
+  app->state().ScanList[1] = 0;
+  app->mSingleScale_Click();
+  app->oneUnit().selectScale("B");
+  scaleB().params["q2"] = "45678";
+  chooseOnceSent(sim.received().size(), "C");
+  p.Command2_Click();
+  EXPECT_TRUE(tk.messages.empty()) << tk.messages.front();
+  EXPECT_EQ(p.value("vSetp2"), "45678");
 }
 
 TEST_F(ParamTest, AScaleLeftOutOfTheCycleAnswersNothing) {

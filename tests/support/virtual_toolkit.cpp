@@ -125,6 +125,7 @@ void VirtualToolkit::messageBox(const std::string& text) {
 
 bool VirtualToolkit::askYesNo(const std::string& text, const std::string&) {
   prompts.push_back(text);
+  if (whileAsking) whileAsking();
   if (yesNoAnswers.empty()) return false;
   bool answer = yesNoAnswers.front();
   yesNoAnswers.pop_front();

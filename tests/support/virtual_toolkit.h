@@ -47,6 +47,7 @@ class VirtualToolkit : public Toolkit {
   std::vector<std::string> messages;     // texts of the OK boxes shown, in order
   std::deque<std::string> inputAnswers;  // answers of input boxes; "" (Cancel) when empty
   std::deque<bool> yesNoAnswers;         // answers of Yes/No boxes; No when empty
+  std::function<void()> whileAsking;     // runs while a Yes/No box is shown, as the operator would
   std::vector<std::string> prompts;      // prompts of the input and Yes/No boxes shown
   struct InputBox {
     std::string prompt, title, defaultText;
