@@ -119,7 +119,7 @@ TEST_F(ParamTest, DownloadsWriteFieldByFieldAndReadBackAsWritten) {
   set({{"vTiltDelay", "3"},
        {"vResolution", "05"},
        {"vRange", "5"},
-       {"vInterval", "2"},
+       {"vInterval", "12"},
        {"vDecimalPoint", "1"},
        {"vAZero", "1"},
        {"vLZero", "1"},
@@ -129,7 +129,7 @@ TEST_F(ParamTest, DownloadsWriteFieldByFieldAndReadBackAsWritten) {
        {"vFilter", "2"},
        {"vMotionSamples", "2"},
        {"vSetp1", "123"},
-       {"vSetp2", "7"},
+       {"vSetp2", "99999"},
        {"vScaleAddr", "B"},
        {"vBaud", "115200"}});
   ASSERT_TRUE(p.setValue("vTiltMode", "NC"));
@@ -137,8 +137,8 @@ TEST_F(ParamTest, DownloadsWriteFieldByFieldAndReadBackAsWritten) {
   p.Command3_Click();
   p.Command4_Click();
   EXPECT_TRUE(tk.messages.empty()) << tk.messages.front();
-  EXPECT_EQ(commands(from), (Texts{"BS113000", "BP2050502", "BP3110010", "BP1214022", "BQ100123",
-                                   "BQ200007", "BS2B1108"}));
+  EXPECT_EQ(commands(from), (Texts{"BS113000", "BP2050512", "BP3110010", "BP1214022", "BQ100123",
+                                   "BQ299999", "BS2B1108"}));
 
   // What was written reads back the same (the port's own settings fill baud and data bits).
   std::map<std::string, std::string> written;
