@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 #include <unistd.h>
 
+#include <QAccessible>
 #include <QAction>
 #include <QApplication>
 #include <QCheckBox>
@@ -72,13 +73,24 @@ struct AppRig {
   Application app{port, tk, (dir / "TRV4.INI").string()};
 };
 
-TEST(CommSettingsDialog, ShowsTheModelAndEscapeChangesNothing) {
+// The toggle action of an option button or check box, as assistive technology works it.
+void toggle(QWidget* button) {
+  QAccessibleInterface* iface = QAccessible::queryAccessibleInterface(button);
+  ASSERT_TRUE(iface && iface->actionInterface());
+  iface->actionInterface()->doAction(QAccessibleActionInterface::toggleAction());
+}
+
+TEST(CommSettingsDialog, OptionsTakeTheirChoiceHoweverMarkedAndEscapeChangesNothing) {
   test::VirtualToolkit toolkit;
   test::SimSerialPort port{toolkit};
   port.setSettings("600,N,8,1");
-  int saves = 0;
-  QPointer<CommSettingsDialog> dialog = new CommSettingsDialog(port, toolkit, [&] { ++saves; });
-  dialog->show();
+  std::vector<std::string> saved;  // the settings text the port holds at each save
+  auto open = [&] {
+    auto* dialog = new CommSettingsDialog(port, toolkit, [&] { saved.push_back(port.settings()); });
+    dialog->show();
+    return QPointer<CommSettingsDialog>(dialog);
+  };
+  QPointer<CommSettingsDialog> dialog = open();
   auto option = [&](const char* name) { return dialog->findChild<QRadioButton*>(name); };
   // Each port number tells the device it names on this machine.
   EXPECT_EQ(option("ComPort1")->toolTip(), "Com1: /dev/ttySIM0");
@@ -95,7 +107,26 @@ TEST(CommSettingsDialog, ShowsTheModelAndEscapeChangesNothing) {
   EXPECT_TRUE(dialog.isNull());
   EXPECT_EQ(port.commPort(), 1);
   EXPECT_EQ(port.settings(), "600,N,8,1");
-  EXPECT_EQ(saves, 0);
+  EXPECT_TRUE(saved.empty());
+
+  // Marked by assistive technology, the keyboard and the mouse: OK applies all three. An option
+  // already marked stays marked when toggled: one of a group is always chosen.
+  dialog = open();
+  toggle(option("Baud19"));
+  EXPECT_TRUE(option("Baud19")->isChecked());
+  EXPECT_FALSE(option("Baud6")->isChecked());
+  toggle(option("ComPort1"));
+  EXPECT_TRUE(option("ComPort1")->isChecked());
+  option("EvenParity")->setFocus();
+  QKeyEvent space(QEvent::KeyPress, Qt::Key_Space, Qt::NoModifier, " ");
+  QKeyEvent spaceUp(QEvent::KeyRelease, Qt::Key_Space, Qt::NoModifier, " ");
+  QApplication::sendEvent(option("EvenParity"), &space);
+  QApplication::sendEvent(option("EvenParity"), &spaceUp);
+  option("Data7")->click();
+  dialog->findChild<QPushButton*>("OKButton")->click();
+  EXPECT_EQ(port.commPort(), 1);
+  EXPECT_EQ(port.settings(), "19200,E,7,1");
+  EXPECT_EQ(saved, std::vector<std::string>{"19200,E,7,1"});
 }
 
 TEST(OneUnitWindow, ControlsSitWhereDrawnAndForwardTheOperatorsChoices) {
@@ -216,7 +247,7 @@ TEST(ParamWindow, ShowsEveryFieldAndKeepsValuesItsListsDoNotOffer) {
   edit("vSetp1")->insert("2");
   EXPECT_EQ(param.value("vSetp1"), "12\xC1");
   EXPECT_EQ(edit("vSetp1")->cursorPosition(), 2);
-  window->findChild<QCheckBox*>("vLZero")->click();
+  toggle(window->findChild<QCheckBox*>("vLZero"));  // as assistive technology ticks it
   EXPECT_EQ(param.value("vLZero"), "1");
 }
 
