@@ -1,6 +1,6 @@
 // A label that shows a value (a weight, a factor, a prompt): assistive technology reads the value
-// as the label's name and what the value is as its description. Left to itself a label reads
-// its text with every "&" taken for an access key, or a name set once for good.
+// as the label's name and what the value is as its description. The name is set with every new
+// value, so it never stays a caption set once, and assistive technology hears of each change.
 #pragma once
 
 #include <QLabel>
