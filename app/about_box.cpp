@@ -7,6 +7,7 @@
 #include "app/app_icon.h"
 #include "base/screen_fonts.h"
 #include "base/twips.h"
+#include "base/value_label.h"
 
 namespace trv4 {
 
@@ -30,14 +31,17 @@ AboutBox::AboutBox(QWidget* parent) : QDialog(parent) {
 
   QLabel* image = makeLabel(this, "Image1", 120, 120, 480, 480);
   image->setPixmap(appIcon().pixmap(twips(480), twips(480)));
+  image->setAccessibleName(QStringLiteral("Picture of the network of scales"));
 
   QLabel* name = makeLabel(this, "Label2", 855, 225, 900, 360);
   name->setText(QStringLiteral("TRV-4"));
   name->setFont(screenFont(Face::SansSerif, 13.5, true));
+  describeValue(name, QStringLiteral("Product"));
 
   QLabel* maker = makeLabel(this, "Label1", 120, 720, 3375, 375);
   maker->setText(QStringLiteral("Dravmet Gmbh"));
   maker->setFont(screenFont(Face::Arial, 13.5, false, true));
+  describeValue(maker, QStringLiteral("Maker"));
   QPalette palette = maker->palette();
   palette.setColor(QPalette::WindowText, Qt::blue);
   maker->setPalette(palette);

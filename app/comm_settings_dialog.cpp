@@ -108,10 +108,15 @@ CommSettingsDialog::CommSettingsDialog(SerialPort& port, Toolkit& toolkit,
       button->setAccessibleDescription(device);
     }
     options_.push_back({o.group, o.index, button});
-    connect(button, &QRadioButton::clicked, this, [this, group = o.group, index = o.index] {
-      model_.click(group, index);
-      render();
-    });
+    // The choice follows the checked state, however the option was marked: mouse, keyboard or
+    // assistive technology (whose toggle action raises no click). An option cannot be unmarked:
+    // the render marks it again.
+    connect(button, &QRadioButton::toggled, this,
+            [this, group = o.group, index = o.index](bool checked) {
+              if (rendering_) return;
+              if (checked) model_.click(group, index);
+              render();
+            });
   }
 
   QPushButton* okButton = makeButton(this, "OKButton", "OK", 3960, 240);
@@ -128,9 +133,11 @@ CommSettingsDialog::CommSettingsDialog(SerialPort& port, Toolkit& toolkit,
 }
 
 void CommSettingsDialog::render() {
+  rendering_ = true;
   for (const Option& option : options_) {
     option.button->setChecked(model_.marked(option.group) == option.index);
   }
+  rendering_ = false;
 }
 
 void CommSettingsDialog::okClicked() {

@@ -1,5 +1,5 @@
 // The "Communication Settings" dialog: frames of option buttons for the port and its line
-// settings, OK and Cancel. It renders a CommSettingsModel and forwards the clicks to it; opened
+// settings, OK and Cancel. It renders a CommSettingsModel and forwards the choices to it; opened
 // non-modal, it deletes itself when closed.
 #pragma once
 
@@ -35,6 +35,7 @@ class CommSettingsDialog : public QDialog {
 
   CommSettingsModel model_;
   std::vector<Option> options_;
+  bool rendering_ = false;  // options marked by render() choose nothing
 };
 
 }  // namespace trv4

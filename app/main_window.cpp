@@ -14,6 +14,7 @@
 #include "app/app_icon.h"
 #include "app/comm_settings_dialog.h"
 #include "app/qt_toolkit.h"
+#include "base/value_label.h"
 #include "calib/calib_window.h"
 #include "display/monitor_window.h"
 #include "display/single_scale_window.h"
@@ -60,6 +61,7 @@ MainWindow::MainWindow(Application& app, QtToolkit& toolkit) : app_(app), toolki
   // A permanent label: status tips of the menu never replace the text.
   auto* status = new QLabel(kStatusText);
   status->setObjectName(QStringLiteral("StatusBar1"));
+  describeValue(status, QStringLiteral("Status bar"));
   statusBar()->addWidget(status, 1);
 
   buildMenu();

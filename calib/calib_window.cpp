@@ -11,6 +11,7 @@
 
 #include "base/screen_fonts.h"
 #include "base/twip_rect.h"
+#include "base/value_label.h"
 #include "base/widget_text.h"
 #include "calib/calib_icons.h"
 
@@ -62,6 +63,7 @@ CalibWindow::CalibWindow(Calib& model, QWidget* parent)
   input_->installEventFilter(this);
   // The prompt is the box's caption: assistive technology reads it with the box.
   ask_->setBuddy(input_);
+  describeValue(ask_, QStringLiteral("Prompt"));
   connect(input_, &QLineEdit::textChanged, this, [this](const QString& text) {
     if (rendering_) return;
     // Typed or pasted: the logic holds it to the length and the key filter's rules.
@@ -82,6 +84,7 @@ CalibWindow::CalibWindow(Calib& model, QWidget* parent)
   // Top-aligned: while the bar shows it covers the hint's first line.
   hint_->setAlignment(Qt::AlignLeft | Qt::AlignTop);
   hint_->hide();
+  describeValue(hint_, QStringLiteral("Hint"));
   bar_ = placed(new QProgressBar(this), QStringLiteral("PBar"), twipRect(120, 720, 4935, 255));
   bar_->setRange(0, kCalibBarMax);
   bar_->setTextVisible(false);
@@ -124,7 +127,7 @@ void CalibWindow::refresh() {
   const bool opens = v.shown && (!shown_ || !shown_->shown);
   rendering_ = true;
   setWindowTitle(fromCodePage(v.caption));
-  ask_->setText(promptText(v.askLbl));
+  showValue(ask_, promptText(v.askLbl));
   input_->setMaxLength(std::max(v.askTxtMaxLength, 1));
   const QString text = fromCodePage(v.askTxt);
   if (input_->text() != text) input_->setText(text);
@@ -132,7 +135,7 @@ void CalibWindow::refresh() {
   input_->setVisible(v.askTxtVisible);
   start_->setVisible(v.startVisible);
   stop_->setVisible(v.stopVisible);
-  hint_->setText(promptText(v.label1));
+  showValue(hint_, promptText(v.label1));
   hint_->setVisible(v.label1Visible);
   bar_->setValue(v.pbarValue);
   bar_->setVisible(v.pbarVisible);

@@ -5,6 +5,7 @@
 
 #include "base/screen_fonts.h"
 #include "base/twip_rect.h"
+#include "base/value_label.h"
 #include "base/widget_text.h"
 
 namespace trv4 {
@@ -49,7 +50,8 @@ MonitorWindow::MonitorWindow(MonitorModel& model, QWidget* parent)
 
     p.address = makeLabel(this, "ScaleAddr", i, twipRect(x + 120, y + 120, 375, 375),
                           screenFont(Face::SansSerif, 13.5, true), Qt::AlignCenter);
-    p.address->setText(fromCodePage(std::string(1, scaleAddress(i))));
+    const QString letter = fromCodePage(std::string(1, scaleAddress(i)));
+    p.address->setText(letter);
     // The polled scale's letter is drawn in the palette's link colour: switching the role is
     // far cheaper than a new palette at every scan step. A disabled label stays greyed.
     QPalette addressColours = p.address->palette();
@@ -69,15 +71,16 @@ MonitorWindow::MonitorWindow(MonitorModel& model, QWidget* parent)
     p.weight->setFrameStyle(QFrame::Box | QFrame::Plain);
     p.weight->setLineWidth(1);
     p.weight->installEventFilter(this);
-    p.weight->setAccessibleDescription(
-        QStringLiteral("Weight of scale %1").arg(fromCodePage(std::string(1, scaleAddress(i)))));
+    describeValue(p.weight, QStringLiteral("Weight of scale %1").arg(letter));
 
     // Created after the weight display, so they lie over it.
     p.net = makeLabel(this, "NetLbl", i, twipRect(x + 480, y + 120, 375, 255),
                       screenFont(Face::SansSerif, 8.25, true), Qt::AlignCenter);
     p.net->setText("Net");
+    describeValue(p.net, QStringLiteral("Net indicator of scale %1").arg(letter));
     p.motion = makeLabel(this, "MotLbl", i, twipRect(x + 600, y + 360, 135, 255),
                          screenFont(Face::SansSerif, 8.25, true), Qt::AlignCenter);
+    describeValue(p.motion, QStringLiteral("Motion indicator of scale %1").arg(letter));
 
     refresh(i);
   }
@@ -118,16 +121,21 @@ void MonitorWindow::refresh(int i) {
 
   if (!shown || shown->addressEnabled != state.addressEnabled) {
     p.address->setEnabled(state.addressEnabled);
+    // Greyed tells the eye; the description tells assistive technology.
+    describeValue(p.address,
+                  QStringLiteral("Address of scale %1, %2")
+                      .arg(p.address->text(), state.addressEnabled ? QStringLiteral("polled")
+                                                                   : QStringLiteral("not polled")));
   }
   if (!shown || shown->addressHighlighted != state.addressHighlighted) {
     p.address->setForegroundRole(state.addressHighlighted ? QPalette::Link : QPalette::WindowText);
     p.address->update();
   }
   if (!shown || shown->view.text != state.view.text) {
-    p.weight->setText(displayText(state.view.text));
+    showValue(p.weight, displayText(state.view.text));
   }
   if (!shown || shown->view.motionText != state.view.motionText) {
-    p.motion->setText(displayText(state.view.motionText));
+    showValue(p.motion, displayText(state.view.motionText));
   }
   p.net->setVisible(state.view.netVisible);
   p.motion->setVisible(state.view.motionVisible);

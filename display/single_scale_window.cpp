@@ -8,6 +8,7 @@
 
 #include "base/screen_fonts.h"
 #include "base/twip_rect.h"
+#include "base/value_label.h"
 #include "base/widget_text.h"
 
 namespace trv4 {
@@ -69,7 +70,7 @@ OneUnitWindow::OneUnitWindow(OneUnit& model, QWidget* parent)
   weight_->setFrameStyle(QFrame::Box | QFrame::Plain);
   weight_->setLineWidth(1);
   paintBackground(weight_, kLightYellow);
-  weight_->setAccessibleDescription(QStringLiteral("Weight of the selected scale"));
+  describeValue(weight_, QStringLiteral("Weight of the selected scale"));
 
   // Created after the weight display, so they lie over it.
   const QFont small = screenFont(Face::SansSerif, 8.25, true);
@@ -79,6 +80,8 @@ OneUnitWindow::OneUnitWindow(OneUnit& model, QWidget* parent)
   motion_ = makeLabel(this, "MotLbl", QStringLiteral("M"), twipRect(120, 720, 135, 255));
   motion_->setFont(small);
   motion_->setAlignment(Qt::AlignCenter);
+  describeValue(net_, QStringLiteral("Net indicator of the selected scale"));
+  describeValue(motion_, QStringLiteral("Motion indicator of the selected scale"));
 
   auto addButton = [&](const char* name, const char* caption, int left, auto onClick) {
     auto* button = placed(new QPushButton(QString::fromLatin1(caption), this), name,
@@ -94,6 +97,7 @@ OneUnitWindow::OneUnitWindow(OneUnit& model, QWidget* parent)
 
   logging_ = makeLabel(this, "MsgLbl", QStringLiteral("Logging ..."), twipRect(0, 1560, 2775, 255));
   paintBackground(logging_, kLightYellow);
+  describeValue(logging_, QStringLiteral("Weight log"));
 
   connect(step_, &QComboBox::currentTextChanged, this,
           [this](const QString& text) { model_.setStep(toCodePage(text)); });
@@ -120,10 +124,10 @@ void OneUnitWindow::refresh() {
   const OneUnitView& view = model_.view();
   const OneUnitView* shown = shown_ ? &*shown_ : nullptr;
   if (!shown || shown->display.text != view.display.text) {
-    weight_->setText(displayText(view.display.text));
+    showValue(weight_, displayText(view.display.text));
   }
   if (!shown || shown->display.motionText != view.display.motionText) {
-    motion_->setText(displayText(view.display.motionText));
+    showValue(motion_, displayText(view.display.motionText));
   }
   net_->setVisible(view.display.netVisible);
   motion_->setVisible(view.display.motionVisible);

@@ -12,6 +12,7 @@
 
 #include "base/screen_fonts.h"
 #include "base/twip_rect.h"
+#include "base/value_label.h"
 #include "base/widget_text.h"
 
 namespace trv4 {
@@ -186,8 +187,7 @@ void ParamWindow::addButton(QWidget* parent, int command, std::function<void()> 
   connect(button, &QPushButton::clicked, this, std::move(click));
 }
 
-QLabel* ParamWindow::addValueLabel(const QString& name, const QString& accessibleName,
-                                   const QRect& rect) {
+QLabel* ParamWindow::addValueLabel(const QString& name, const QString& what, const QRect& rect) {
   auto* label = placed(new QLabel(this), name, rect);
   label->setTextFormat(Qt::PlainText);  // texts from the line are never markup
   label->setAlignment(Qt::AlignCenter);
@@ -197,7 +197,7 @@ QLabel* ParamWindow::addValueLabel(const QString& name, const QString& accessibl
   white.setColor(QPalette::Window, Qt::white);
   white.setColor(QPalette::WindowText, Qt::black);
   label->setPalette(white);
-  label->setAccessibleName(accessibleName);
+  describeValue(label, what);
   return label;
 }
 
@@ -229,8 +229,12 @@ void ParamWindow::addControl(const ParamField& field) {
         edit->setEchoMode(QLineEdit::Password);
         edit->setStyleSheet(QStringLiteral("lineedit-password-character: 42"));  // "*"
       }
-      // The audit trail counter is read from the scale, never typed.
-      if (field.name == "vATCounter") edit->setReadOnly(true);
+      // The audit trail counter is read from the scale, never typed: a value shown, read by
+      // assistive technology as the name, with its caption as the description.
+      if (field.name == "vATCounter") {
+        edit->setReadOnly(true);
+        edit->setAccessibleDescription(caption);
+      }
       connect(edit, &QLineEdit::textChanged, this,
               [this, index](const QString& text) { forward(index, toCodePage(text)); });
       widget = edit;
@@ -250,6 +254,9 @@ void ParamWindow::addControl(const ParamField& field) {
       QPalette red = label->palette();
       red.setColor(QPalette::WindowText, kLockColour);
       label->setPalette(red);
+      // Shown while the lock is on: its caption is the value.
+      describeValue(label, field.name == "vCalLock" ? QStringLiteral("Calibration lock")
+                                                    : QStringLiteral("PIN lock"));
       widget = label;
       break;
     }
@@ -307,9 +314,12 @@ void ParamWindow::render(Control& control) {
       break;
     }
     case FieldKind::Text:
-    case FieldKind::Pin:
-      static_cast<QLineEdit*>(control.widget)->setText(displayText(value));
+    case FieldKind::Pin: {
+      auto* edit = static_cast<QLineEdit*>(control.widget);
+      edit->setText(displayText(value));
+      if (edit->isReadOnly()) edit->setAccessibleName(edit->text());
       break;
+    }
     case FieldKind::Check:
       static_cast<QCheckBox*>(control.widget)->setChecked(value == "1");
       break;
@@ -334,7 +344,7 @@ void ParamWindow::refresh() {
   auto show = [](ValueLabel& v, const std::string& value) {
     if (v.shown == value) return;
     v.shown = value;
-    v.label->setText(displayText(value));
+    showValue(v.label, displayText(value));
   };
   for (int i = 0; i < 5; ++i) show(internal_[i], model_.vInternal(i));
   for (int i = 0; i < 4; ++i) show(corners_[i], model_.Corner(i));

@@ -48,7 +48,7 @@ class ParamWindow : public QWidget {
   void addControl(const ParamField& field);
   void addButton(QWidget* parent, int command, std::function<void()> click, const char* caption,
                  const QRect& rect);
-  QLabel* addValueLabel(const QString& name, const QString& accessibleName, const QRect& rect);
+  QLabel* addValueLabel(const QString& name, const QString& what, const QRect& rect);
   // The operator changed a control: its text goes to the logic, which may refuse it.
   void forward(std::size_t index, const std::string& text);
   void picked(std::size_t index, int entry);

@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 #include <unistd.h>
 
+#include <QAccessible>
 #include <QAction>
 #include <QApplication>
 #include <QCheckBox>
@@ -18,10 +19,12 @@
 #include <QProgressBar>
 #include <QPushButton>
 #include <QRadioButton>
+#include <QStatusBar>
 #include <QToolButton>
 #include <filesystem>
 #include <memory>
 
+#include "app/about_box.h"
 #include "app/application.h"
 #include "app/comm_settings_dialog.h"
 #include "app/main_window.h"
@@ -72,13 +75,24 @@ struct AppRig {
   Application app{port, tk, (dir / "TRV4.INI").string()};
 };
 
-TEST(CommSettingsDialog, ShowsTheModelAndEscapeChangesNothing) {
+// The toggle action of an option button or check box, as assistive technology works it.
+void toggle(QWidget* button) {
+  QAccessibleInterface* iface = QAccessible::queryAccessibleInterface(button);
+  ASSERT_TRUE(iface && iface->actionInterface());
+  iface->actionInterface()->doAction(QAccessibleActionInterface::toggleAction());
+}
+
+TEST(CommSettingsDialog, OptionsTakeTheirChoiceHoweverMarkedAndEscapeChangesNothing) {
   test::VirtualToolkit toolkit;
   test::SimSerialPort port{toolkit};
   port.setSettings("600,N,8,1");
-  int saves = 0;
-  QPointer<CommSettingsDialog> dialog = new CommSettingsDialog(port, toolkit, [&] { ++saves; });
-  dialog->show();
+  std::vector<std::string> saved;  // the settings text the port holds at each save
+  auto open = [&] {
+    auto* dialog = new CommSettingsDialog(port, toolkit, [&] { saved.push_back(port.settings()); });
+    dialog->show();
+    return QPointer<CommSettingsDialog>(dialog);
+  };
+  QPointer<CommSettingsDialog> dialog = open();
   auto option = [&](const char* name) { return dialog->findChild<QRadioButton*>(name); };
   // Each port number tells the device it names on this machine.
   EXPECT_EQ(option("ComPort1")->toolTip(), "Com1: /dev/ttySIM0");
@@ -95,7 +109,26 @@ TEST(CommSettingsDialog, ShowsTheModelAndEscapeChangesNothing) {
   EXPECT_TRUE(dialog.isNull());
   EXPECT_EQ(port.commPort(), 1);
   EXPECT_EQ(port.settings(), "600,N,8,1");
-  EXPECT_EQ(saves, 0);
+  EXPECT_TRUE(saved.empty());
+
+  // Marked by assistive technology, the keyboard and the mouse: OK applies all three. An option
+  // already marked stays marked when toggled: one of a group is always chosen.
+  dialog = open();
+  toggle(option("Baud19"));
+  EXPECT_TRUE(option("Baud19")->isChecked());
+  EXPECT_FALSE(option("Baud6")->isChecked());
+  toggle(option("ComPort1"));
+  EXPECT_TRUE(option("ComPort1")->isChecked());
+  option("EvenParity")->setFocus();
+  QKeyEvent space(QEvent::KeyPress, Qt::Key_Space, Qt::NoModifier, " ");
+  QKeyEvent spaceUp(QEvent::KeyRelease, Qt::Key_Space, Qt::NoModifier, " ");
+  QApplication::sendEvent(option("EvenParity"), &space);
+  QApplication::sendEvent(option("EvenParity"), &spaceUp);
+  option("Data7")->click();
+  dialog->findChild<QPushButton*>("OKButton")->click();
+  EXPECT_EQ(port.commPort(), 1);
+  EXPECT_EQ(port.settings(), "19200,E,7,1");
+  EXPECT_EQ(saved, std::vector<std::string>{"19200,E,7,1"});
 }
 
 TEST(OneUnitWindow, ControlsSitWhereDrawnAndForwardTheOperatorsChoices) {
@@ -216,7 +249,7 @@ TEST(ParamWindow, ShowsEveryFieldAndKeepsValuesItsListsDoNotOffer) {
   edit("vSetp1")->insert("2");
   EXPECT_EQ(param.value("vSetp1"), "12\xC1");
   EXPECT_EQ(edit("vSetp1")->cursorPosition(), 2);
-  window->findChild<QCheckBox*>("vLZero")->click();
+  toggle(window->findChild<QCheckBox*>("vLZero"));  // as assistive technology ticks it
   EXPECT_EQ(param.value("vLZero"), "1");
 }
 
@@ -339,6 +372,101 @@ TEST(CalibWindow, ShowsWhileAProcedureRunsAndTakesKeysThroughItsFilter) {
     entry->trigger();
     EXPECT_FALSE(calib->isVisible()) << name;
   }
+}
+
+// Every label that shows a value, in every window: assistive technology reads the value shown
+// now as its name and what it is as its description.
+TEST(Accessibility, EveryValueLabelReadsItsValueAndWhatItIs) {
+  struct Row {
+    QString name;  // the label's object name
+    QString what;  // its description
+  };
+  auto expectRead = [](const QWidget* root, const std::vector<Row>& table) {
+    QStringList listed;
+    for (const Row& row : table) {
+      auto* w = root->findChild<QWidget*>(row.name);
+      ASSERT_NE(w, nullptr) << row.name.toStdString();
+      listed << row.name;
+      auto* label = qobject_cast<QLabel*>(w);
+      const QString value = label ? label->text() : qobject_cast<QLineEdit*>(w)->text();
+      QAccessibleInterface* iface = QAccessible::queryAccessibleInterface(w);
+      EXPECT_FALSE(value.isEmpty()) << row.name.toStdString();
+      EXPECT_EQ(iface->text(QAccessible::Name).toStdString(), value.toStdString());
+      EXPECT_EQ(iface->text(QAccessible::Description).toStdString(), row.what.toStdString());
+    }
+    // The labels not listed: captions of the control beside them, pictures with a name, or
+    // values that read the same way.
+    for (QLabel* label : root->findChildren<QLabel*>()) {
+      const std::string name = label->objectName().toStdString();
+      QAccessibleInterface* iface = QAccessible::queryAccessibleInterface(label);
+      if (listed.contains(label->objectName()) || label->buddy() ||
+          label->objectName().endsWith("Label")) {
+        continue;
+      }
+      if (!label->pixmap().isNull()) {
+        EXPECT_FALSE(iface->text(QAccessible::Name).isEmpty()) << name;
+        continue;
+      }
+      EXPECT_EQ(iface->text(QAccessible::Name).toStdString(), label->text().toStdString());
+      EXPECT_FALSE(iface->text(QAccessible::Description).isEmpty()) << name;
+    }
+  };
+
+  AppRig rig;
+  test::SimScales scales{rig.tk, rig.port};
+  scales.scale('A')->calLock = true;
+  rig.tk.messages.clear();
+  QtToolkit qtToolkit(QStringLiteral("TRV4"));
+  MainWindow window(rig.app, qtToolkit);
+  window.findChild<QAction*>("mParam")->trigger();  // scale A's parameters
+  auto* param = window.findChild<ParamWindow*>();
+  ASSERT_NE(param, nullptr);
+  param->findChild<QPushButton*>("Command1")->click();  // and its internal resolution
+  EXPECT_TRUE(rig.tk.messages.empty());
+  std::vector<Row> paramRows = {{"vATCounter", "Audit Trail Counter"},
+                                {"vCalLock", "Calibration lock"},
+                                {"vPinLock", "PIN lock"}};
+  for (int i = 0; i < 5; ++i) {
+    paramRows.push_back(
+        {QStringLiteral("vInternal(%1)").arg(i), QStringLiteral("Internal resolution %1").arg(i)});
+  }
+  for (int i = 0; i < 4; ++i) {
+    paramRows.push_back(
+        {QStringLiteral("Corner(%1)").arg(i), QStringLiteral("Corner %1 factor").arg(i + 1)});
+  }
+  expectRead(param, paramRows);
+
+  // Scale Z is not polled: its panel keeps the text it is given, "&" and all.
+  rig.app.oneUnit().selectScale("Z");
+  rig.app.monitor().DispWeight(25, std::string("\x01") + "R&D 1 ");
+  rig.tk.advance(25);
+  auto* monitor = window.findChild<MonitorWindow*>();
+  ASSERT_NE(monitor, nullptr);
+  EXPECT_EQ(monitor->weightLabel(25)->text(), "R&D 1 ");
+  expectRead(monitor, {{"WDisp(25)", "Weight of scale Z"},
+                       {"ScaleAddr(25)", "Address of scale Z, not polled"},
+                       {"ScaleAddr(0)", "Address of scale A, polled"},
+                       {"NetLbl(25)", "Net indicator of scale Z"},
+                       {"MotLbl(25)", "Motion indicator of scale Z"}});
+  expectRead(window.findChild<OneUnitWindow*>(),
+             {{"LDisp", "Weight of the selected scale"},
+              {"NetLbl", "Net indicator of the selected scale"},
+              {"MotLbl", "Motion indicator of the selected scale"},
+              {"MsgLbl", "Weight log"}});
+  expectRead(window.statusBar(), {{"StatusBar1", "Status bar"}});
+  AboutBox about;
+  expectRead(&about, {{"Label2", "Product"}, {"Label1", "Maker"}});
+
+  auto* calib = window.findChild<CalibWindow*>("Calib");
+  rig.app.oneUnit().selectScale("B");
+  bool prompted = false;
+  rig.tk.schedule(rig.tk.now() + 100, [&] {
+    prompted = true;
+    expectRead(calib, {{"AskLbl", "Prompt"}, {"Label1", "Hint"}});
+    calib->close();
+  });
+  window.findChild<QAction*>("mWSpan")->trigger();
+  EXPECT_TRUE(prompted);
 }
 
 TEST(MainWindow, MonitorComesBackAfterClosingAndLogShowsItsCheckMark) {
