@@ -117,6 +117,8 @@ TEST_F(CalibTest, OneCommandProceduresSendOnlyPlainDigitsThatFitTheirField) {
       {&Calib::EZeroCalib, {"0", "1234567", "2712"}, "BA002712"},
       {&Calib::EZeroCalib, {"999999"}, "BA999999"},
       {&Calib::ESpanCalib, {"123456", " 12 "}, "BB00012"},
+      {&Calib::WSpanCalib, {"1.5"}, "Bb00005"},  // the box emptied at the point
+      {&Calib::ESpanCalib, {"1,5"}, "BB00005"},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.sent);
@@ -125,7 +127,10 @@ TEST_F(CalibTest, OneCommandProceduresSendOnlyPlainDigitsThatFitTheirField) {
     tk.messages.clear();
     run(c.proc, c.keyed);
     EXPECT_EQ(sent, c.sent);
-    EXPECT_EQ(tk.messages, Texts(c.keyed.size() - 1, "Wrong input data"));
+    Texts want(c.keyed.size() - 1, "Wrong input data");
+    if (c.keyed.back().find_first_of(".,") != std::string::npos)
+      want.insert(want.begin(), "DECIMAL POINT NOT ALLOWED");
+    EXPECT_EQ(tk.messages, want);
     if (c.proc == &Calib::EZeroCalib || c.proc == &Calib::ESpanCalib) {
       EXPECT_LE(lastSentAt, closedAt);  // closed once the command had left
     } else {
@@ -159,7 +164,8 @@ TEST_F(CalibTest, AStatusOnTheLineWhenStartIsClickedIsNotTheAnswerToTheCommand) 
 
 TEST_F(CalibTest, TheLastCommandReachesAnUnpolledScaleBeforeTheCycleReturns) {
   // C is on the line and D is not; neither is polled, so each is served only while a procedure
-  // runs on it. What a procedure queues as it ends leaves before that, or never.
+  // runs on it, and is left out of the cycle again afterwards. What a procedure queues as it
+  // ends leaves before that, or never.
   const struct {
     char address;
     Procedure proc;
@@ -167,6 +173,7 @@ TEST_F(CalibTest, TheLastCommandReachesAnUnpolledScaleBeforeTheCycleReturns) {
     const char* keyed;
     std::string sent;
   } cases[] = {
+      {'C', &Calib::WZeroCalib, false, "", "Ca"},
       {'C', &Calib::EZeroCalib, false, "2712", "CA002712"},
       {'C', &Calib::ESpanCalib, false, "5000", "CB05000"},
       {'C', &Calib::WZeroCalib, true, "", "Ca C\x06"},
@@ -182,6 +189,8 @@ TEST_F(CalibTest, TheLastCommandReachesAnUnpolledScaleBeforeTheCycleReturns) {
     EXPECT_LE(lastSentAt, closedAt);
     EXPECT_LT(closedAt - startedAt, 3000);  // not by the time limit
     EXPECT_EQ(tk.messages, c.calLock ? Texts{"Calibration Lock"} : Texts{});
+    EXPECT_EQ(polls(c.address, closedAt + 200), 0);
+    EXPECT_GT(polls('A', closedAt + 200), 0);
     // "Single Scale" serves the scale later: nothing of the procedure is left to send.
     app->mSingleScale_Click();
     tk.advance(2000);
@@ -288,26 +297,9 @@ TEST_F(CalibTest, StopAndTheTimeLimitEndTheWatchAndSendNothingMore) {
   EXPECT_EQ(closedAt, stopAt);
   EXPECT_EQ(sent, "Ba");
 
-  // A scale not on the line and not polled: single-scale mode serves it only meanwhile.
-  app->oneUnit().selectScale("D");
-  run(&Calib::WZeroCalib, {""});
-  EXPECT_EQ(closedAt - waitAt, kLimit);
-  EXPECT_EQ(sent, "Da");
-  EXPECT_TRUE(tk.messages.empty());
-  EXPECT_EQ(polls('D', closedAt + 200), 0);
-  EXPECT_GT(polls('A', closedAt + 200), 0);
-
-  // One on the line: it is calibrated, and left out of the cycle again afterwards.
-  sim.network().workingTextUs = 800'000;
-  app->oneUnit().selectScale("C");
-  run(&Calib::WZeroCalib, {""});
-  EXPECT_EQ(sent, "Ca");
-  EXPECT_LT(closedAt - waitAt, 2000);
-  EXPECT_EQ(polls('C', closedAt + 200), 0);
-
   // The port goes away while the scale asks for corner 1: the corner command cannot leave, and
   // the time limit still ends the wait, taking the command back.
-  app->oneUnit().selectScale("B");
+  sim.network().workingTextUs = 800'000;
   sim.scale('B')->corners = 4;
   prompts.clear();
   std::function<void()> unplugAtCorner = [&] {
