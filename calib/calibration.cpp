@@ -225,7 +225,7 @@ void Calib::watch(const std::function<Watch()>& test) {
 
 Calib::Watch Calib::errorCheck(const char* message) {
   toolkit_.messageBox(message);
-  // Acknowledged, and the procedure ends without waiting for the acknowledge to leave.
+  // Acknowledged; the procedure ends, and closing sees the acknowledge leave.
   state_.CommandQueue[target_] = kAckCommand;
   sent_ = kAckCommand;
   answer_ = 1;
