@@ -85,6 +85,13 @@ class CalibTest : public ::testing::Test, public AppOnSim {
     EXPECT_EQ(calib->view(), CalibView{});
     tk.advance(1000);
   }
+  // The procedure with "@" chosen, then B again.
+  void chooseBroadcast(Procedure p) {
+    app->oneUnit().selectScale("@");
+    (calib->*p)();
+    app->oneUnit().selectScale("B");
+    EXPECT_EQ(app->state().CommandQueue[kBroadcastSlot], "");
+  }
   int polls(char address, int64_t sinceMs) const {
     int n = 0;
     for (const auto& f : sim.received())
@@ -352,14 +359,8 @@ TEST_F(CalibTest, MalformedStatusTextsDuringAWatchNeitherCrashNorEndIt) {
 
 TEST_F(CalibTest, ASecondCalibrationOrAParameterExchangeIsRefusedAndClosingSendsNothing) {
   // "@" does nothing at all, also while a procedure or a parameter exchange waits.
-  const auto broadcast = [this](Procedure p) {
-    app->oneUnit().selectScale("@");
-    (calib->*p)();
-    app->oneUnit().selectScale("B");
-    EXPECT_EQ(app->state().CommandQueue[kBroadcastSlot], "");
-  };
-  tk.schedule(tk.now() + 100, [this, broadcast] {
-    broadcast(&Calib::EZeroCalib);
+  tk.schedule(tk.now() + 100, [this] {
+    chooseBroadcast(&Calib::EZeroCalib);
     EXPECT_TRUE(tk.messages.empty());
     calib->WCornerCalib();
     EXPECT_EQ(tk.messages, Texts{kCalibBusyMessage});
@@ -381,9 +382,9 @@ TEST_F(CalibTest, ASecondCalibrationOrAParameterExchangeIsRefusedAndClosingSends
   EXPECT_EQ(app->param()->value("vSetp1"), "");
 
   tk.messages.clear();
-  tk.schedule(tk.now() + 10, [this, broadcast] {
+  tk.schedule(tk.now() + 10, [this] {
     EXPECT_TRUE(app->param()->busy());
-    broadcast(&Calib::WZeroCalib);
+    chooseBroadcast(&Calib::WZeroCalib);
     EXPECT_TRUE(tk.messages.empty());
     calib->WZeroCalib();
   });
