@@ -1,7 +1,6 @@
 #include "calib/calibration.h"
 
 #include <algorithm>
-#include <cmath>
 
 #include "base/numeric_text.h"
 #include "link/command_queue.h"
@@ -25,12 +24,16 @@ constexpr const char* kEmptyScale = "Empty Scale and press button";
 
 }  // namespace
 
-std::string calibNumber(const std::string& accepted, int width) {
-  // Accepted texts are worth 1 or more. Whole value, halves away from zero, held to what a
-  // long long holds.
-  const long long whole = std::llround(std::clamp(numericValue(accepted), 0.0, 1e15));
-  std::string digits = std::to_string(whole);
-  if (static_cast<int>(digits.size()) < width) digits.insert(0, width - digits.size(), '0');
+std::string keyedNumber(const std::string& keyed, int width) {
+  const auto blank = [](char c) { return c == ' ' || c == '\t'; };
+  const auto first = std::find_if_not(keyed.begin(), keyed.end(), blank);
+  const auto last = std::find_if_not(keyed.rbegin(), keyed.rend(), blank).base();
+  if (first >= last || last - first > width) return {};
+  std::string digits(first, last);
+  if (!std::all_of(digits.begin(), digits.end(), [](char c) { return c >= '0' && c <= '9'; }))
+    return {};
+  if (digits.find_first_not_of('0') == std::string::npos) return {};  // below 1
+  digits.insert(0, static_cast<std::size_t>(width) - digits.size(), '0');
   return digits;
 }
 
@@ -54,6 +57,7 @@ Calib::Calib(LinkState& state, const DisplaySettings& settings, Toolkit& toolkit
     : state_(state), settings_(settings), toolkit_(toolkit) {
   timer1_ = toolkit_.createTimer([this] { Timer1_Timer(); });
   timer1_->setInterval(kCalibTimerInterval);
+  sendTimer_ = toolkit_.createTimer([this] { sendExpired_ = true; });
 }
 
 Calib::~Calib() = default;
@@ -75,6 +79,9 @@ std::string Calib::shortDisplay() const {
 }
 
 bool Calib::choose(const char* title) {
+  // "@" does nothing at all, whatever else runs.
+  const int i = scaleIndex(settings_.SingleScale);
+  if (i < 0) return false;
   if (running_) {
     toolkit_.messageBox(kCalibBusyMessage);
     return false;
@@ -86,8 +93,6 @@ bool Calib::choose(const char* title) {
     }
   }
   // Read once: a selection changed meanwhile does not move the calibration to another scale.
-  const int i = scaleIndex(settings_.SingleScale);
-  if (i < 0) return false;
   target_ = i;
   running_ = true;
   answer_ = 0;
@@ -101,6 +106,7 @@ bool Calib::choose(const char* title) {
 }
 
 void Calib::closing() {
+  deliverLast();
   timer1_->setEnabled(false);
   view_ = CalibView{};
   answer_ = 0;
@@ -114,6 +120,20 @@ void Calib::close() {
   answer_ = 1;
   view_.shown = false;
   changed();
+}
+
+void Calib::deliverLast() {
+  const std::string& queued = state_.CommandQueue[target_];
+  if (sent_.empty() || queued != sent_) return;
+  view_.askLbl = kPleaseWait;
+  view_.startVisible = view_.stopVisible = false;
+  view_.askTxtEnabled = false;
+  changed();
+  sendExpired_ = false;
+  sendTimer_->restart(kCalibSendLimit);
+  while (queued == sent_ && !sendExpired_ && view_.shown) toolkit_.yield();
+  sendTimer_->setEnabled(false);
+  takeBack();
 }
 
 bool Calib::operatorWait() {
@@ -135,12 +155,11 @@ void Calib::prepareInput(const std::string& hint, int maxLength) {
   changed();
 }
 
-std::string Calib::readNumber(const std::string& hint, int maxLength) {
+std::string Calib::readNumber(const std::string& hint, int maxLength, int width) {
   prepareInput(hint, maxLength);
   for (;;) {
     if (!operatorWait()) return {};
-    // The text is sent as typed once its value is 1 or more.
-    if (numericValue(view_.askTxt) >= 1) return view_.askTxt;
+    if (std::string digits = keyedNumber(view_.askTxt, width); !digits.empty()) return digits;
     toolkit_.messageBox("Wrong input data");
   }
 }
@@ -170,6 +189,10 @@ void Calib::waitingDisplay() {
 void Calib::send(const std::string& command, bool clearCommandReply) {
   state_.StatusReply[target_].clear();
   if (clearCommandReply) state_.CommandReply[target_].clear();
+  queue(command);
+}
+
+void Calib::queue(const std::string& command) {
   state_.CommandQueue[target_] = command;
   sent_ = command;
 }
@@ -202,8 +225,9 @@ void Calib::watch(const std::function<Watch()>& test) {
 
 Calib::Watch Calib::errorCheck(const char* message) {
   toolkit_.messageBox(message);
-  // Acknowledged, and the procedure ends without waiting for the acknowledge to leave.
+  // Acknowledged; the procedure ends, and closing sees the acknowledge leave.
   state_.CommandQueue[target_] = kAckCommand;
+  sent_ = kAckCommand;
   answer_ = 1;
   return Watch::Ended;
 }
@@ -249,7 +273,9 @@ bool Calib::setAskTxt(const std::string& text) {
     changed();
     return false;
   }
-  view_.askTxt = text.substr(0, static_cast<std::size_t>(std::max(view_.askTxtMaxLength, 0)));
+  // Kept whole: a text longer than the field is refused at Start rather than cut to another
+  // number.
+  view_.askTxt = text;
   changed();
   return true;
 }
@@ -285,10 +311,10 @@ void Calib::WSpanCalib() {
   Session session(*this, "Weight Span Calibration");
   if (!session) return;
   view_.askLbl = "Add Load, Key in weight and press button";
-  const std::string text = readNumber(kSpanHint, 0);
-  if (text.empty()) return;
+  const std::string digits = readNumber(kSpanHint, 0, 5);
+  if (digits.empty()) return;
   waitingDisplay();
-  send("b" + calibNumber(text, 5), true);
+  send("b" + digits, true);
   view_.askTxtEnabled = false;
   changed();
   weightWatches();
@@ -301,6 +327,7 @@ void Calib::WCornerCalib() {
   if (!operatorWait()) return;
   waitingDisplay();
   send("c0", true);
+  if (!commandLeft()) return;
   // Watch 1, the scale asks for the first corner.
   watch([&] {
     if (status().size() <= 6) return Watch::Next;
@@ -343,19 +370,19 @@ void Calib::EZeroCalib() {
   Session session(*this, "Electronic Zero Calibration");
   if (!session) return;
   view_.askLbl = "Insert Scale Zero in mVolts/Volt\rand press button";
-  const std::string text = readNumber(kSignalHint, 6);
-  if (text.empty()) return;
-  // Queued only: the window closes without waiting for the scale.
-  state_.CommandQueue[target_] = "A" + calibNumber(text, 6);
+  const std::string digits = readNumber(kSignalHint, 6, 6);
+  if (digits.empty()) return;
+  // No answer is awaited: closing sees the command leave.
+  queue("A" + digits);
 }
 
 void Calib::ESpanCalib() {
   Session session(*this, "Electronic Span Calibration");
   if (!session) return;
   view_.askLbl = "Key in the one Loadcell Rated Capacity\rand press button";
-  const std::string text = readNumber(kCapacityHint, 5);
-  if (text.empty()) return;
-  state_.CommandQueue[target_] = "B" + calibNumber(text, 5);
+  const std::string digits = readNumber(kCapacityHint, 5, 5);
+  if (digits.empty()) return;
+  queue("B" + digits);
 }
 
 void Calib::ECornerCalib() {
@@ -364,10 +391,10 @@ void Calib::ECornerCalib() {
   char n = '1';
   for (;;) {
     operatorPrompt(std::string("Insert mVolts/V of Corner ") + n + " Loadcell\r and press button");
-    const std::string text = readNumber(kSignalHint, 6);
-    if (text.empty()) return;
+    const std::string digits = readNumber(kSignalHint, 6, 6);
+    if (digits.empty()) return;
     waitingDisplay();
-    send(std::string("C") + n + calibNumber(text, 6), true);
+    send(std::string("C") + n + digits, true);
     if (!commandLeft()) return;
     if (n == '1') {
       // Watch Y: only the request for corner 2 and the calibration lock are known here.

@@ -19,6 +19,8 @@ namespace trv4 {
 inline constexpr int kCalibTimerInterval = 250;  // Timer1, ms
 inline constexpr int kCalibBarMax = 30000;       // PBar maximum: the time limit in ms
 inline constexpr int kCalibInputLength = 5;      // AskTxt's maximum length as loaded
+// How long a procedure that ends waits for the command it queued last to leave, in ms.
+inline constexpr int kCalibSendLimit = 3000;
 
 // Refused while a procedure waits: a second one would share the window and Answer.
 inline constexpr const char* kCalibBusyMessage = "A calibration is already running";
@@ -66,8 +68,9 @@ class Calib {
   // True when the key reaches the box. "." and "," are refused (message, box emptied); Enter
   // ends the wait as Start does.
   bool AskTxt_KeyPress(char key);
-  // The box's text after typing or pasting: held to the maximum length; a text with a "." or
-  // "," is refused as the key is. False when refused or the box takes no input.
+  // The box's text after typing or pasting, kept whole (the box itself holds typing to its
+  // maximum length); a text with a "." or "," is refused as the key is. False when refused or the
+  // box takes no input.
   bool setAskTxt(const std::string& text);
   // The window's frame closed: a waiting procedure ends at its next pass, as with Stop, and
   // sends nothing more; one waiting for the operator ends without going on.
@@ -98,12 +101,18 @@ class Calib {
   void closing();
   // Operator wait; false when the window was closed meanwhile.
   bool operatorWait();
-  // Reading a number: the accepted text, or "" when the window was closed meanwhile.
-  std::string readNumber(const std::string& hint, int maxLength);
+  // Reading a number: the accepted digits padded to `width`, or "" when the window was closed
+  // meanwhile.
+  std::string readNumber(const std::string& hint, int maxLength, int width);
   void prepareInput(const std::string& hint, int maxLength);
   void waitingDisplay();
   void operatorPrompt(const std::string& prompt);
   void send(const std::string& command, bool clearCommandReply);
+  void queue(const std::string& command);
+  // Closing: the command queued last, while still waiting, is given up to kCalibSendLimit to
+  // leave while the scale is still served, then taken back, so nothing of a closed procedure is
+  // sent later. Closing the frame ends this wait too.
+  void deliverLast();
   // The command last sent, when it is still queued, is taken back.
   void takeBack();
   // Waits until the command sent has left, then drops the status filed meanwhile. Stop, the
@@ -128,6 +137,8 @@ class Calib {
   const DisplaySettings& settings_;
   Toolkit& toolkit_;
   std::unique_ptr<Timer> timer1_;
+  std::unique_ptr<Timer> sendTimer_;  // bounds deliverLast
+  bool sendExpired_ = false;
   CalibView view_;
   int16_t answer_ = 0;
   std::string sent_;  // the procedure's command last sent
@@ -135,8 +146,9 @@ class Calib {
   bool running_ = false;
 };
 
-// The command text for an accepted number: its whole value with leading zeros to `width`
-// digits ("123" gives "00123" for 5).
-std::string calibNumber(const std::string& accepted, int width);
+// The number the operator keyed for a field of `width` digits, with leading zeros ("123" gives
+// "00123" for 5); "" when refused: anything but plain digits (blanks around them aside), more
+// digits than the field, or a value below 1.
+std::string keyedNumber(const std::string& keyed, int width);
 
 }  // namespace trv4

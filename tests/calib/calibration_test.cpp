@@ -44,6 +44,7 @@ class CalibTest : public ::testing::Test, public AppOnSim {
     sim.network().onFrame = [this](const scalesim::ReceivedFrame& f) {
       if (f.bytes.substr(2, 2) == "?0") return;
       if (sent.empty()) firstSentAt = f.atUs / 1000;
+      lastSentAt = f.atUs / 1000;
       sent += (sent.empty() ? "" : " ") + f.bytes.substr(1, f.bytes.size() - 4);
     };
     operate();
@@ -79,10 +80,17 @@ class CalibTest : public ::testing::Test, public AppOnSim {
     startedAt = tk.now();
     (calib->*p)();
     closedAt = tk.now();
-    queuedAtClose = app->state().CommandQueue[1];
+    queuedAtClose = app->state().CommandQueue[scaleIndex(app->displaySettings().SingleScale)];
     EXPECT_FALSE(calib->view().shown);
     EXPECT_EQ(calib->view(), CalibView{});
     tk.advance(1000);
+  }
+  // The procedure with "@" chosen, then B again.
+  void chooseBroadcast(Procedure p) {
+    app->oneUnit().selectScale("@");
+    (calib->*p)();
+    app->oneUnit().selectScale("B");
+    EXPECT_EQ(app->state().CommandQueue[kBroadcastSlot], "");
   }
   int polls(char address, int64_t sinceMs) const {
     int n = 0;
@@ -95,29 +103,43 @@ class CalibTest : public ::testing::Test, public AppOnSim {
   std::deque<std::string> answers;
   Texts prompts;
   std::string sent;  // bodies of the command frames since the run began, by blanks
-  int64_t startedAt = 0, firstSentAt = -1, waitAt = -1, closedAt = -1;
+  int64_t startedAt = 0, firstSentAt = -1, lastSentAt = -1, waitAt = -1, closedAt = -1;
   std::string queuedAtClose;
 };
 
-TEST_F(CalibTest, OneCommandProceduresSendTheKeyedNumberPadded) {
+TEST_F(CalibTest, OneCommandProceduresSendOnlyPlainDigitsThatFitTheirField) {
+  // Every text of a row but its last is refused with "Wrong input data" and asked again.
   const struct {
     Procedure proc;
-    const char* keyed;
+    std::deque<std::string> keyed;
     const char* sent;
   } cases[] = {
-      {&Calib::WZeroCalib, "", "Ba"},           {&Calib::WSpanCalib, "2500", "Bb02500"},
-      {&Calib::WSpanCalib, "12", "Bb00012"},    {&Calib::WSpanCalib, "00012", "Bb00012"},
-      {&Calib::EZeroCalib, "2712", "BA002712"}, {&Calib::ESpanCalib, "5000", "BB05000"},
-      {&Calib::ESpanCalib, "12", "BB00012"},
+      {&Calib::WZeroCalib, {""}, "Ba"},
+      {&Calib::WSpanCalib,
+       {"0", "-5", "+5", "abc", "", "1e5", "9e99", "0 5", "123456", "1"},
+       "Bb00001"},
+      {&Calib::WSpanCalib, {"2500"}, "Bb02500"},
+      {&Calib::WSpanCalib, {"00001"}, "Bb00001"},
+      {&Calib::WSpanCalib, {"99999"}, "Bb99999"},
+      {&Calib::EZeroCalib, {"0", "1234567", "2712"}, "BA002712"},
+      {&Calib::EZeroCalib, {"999999"}, "BA999999"},
+      {&Calib::ESpanCalib, {"123456", " 12 "}, "BB00012"},
+      {&Calib::WSpanCalib, {"1.5"}, "Bb00005"},  // the box emptied at the point
+      {&Calib::ESpanCalib, {"1,5"}, "BB00005"},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.sent);
     sim.scale('B')->zeroOffset = 0;  // the load counts again after a zero calibration
-    run(c.proc, {c.keyed});
+    sim.scale('B')->span = 1;
+    tk.messages.clear();
+    run(c.proc, c.keyed);
     EXPECT_EQ(sent, c.sent);
-    EXPECT_TRUE(tk.messages.empty());
+    Texts want(c.keyed.size() - 1, "Wrong input data");
+    if (c.keyed.back().find_first_of(".,") != std::string::npos)
+      want.insert(want.begin(), "DECIMAL POINT NOT ALLOWED");
+    EXPECT_EQ(tk.messages, want);
     if (c.proc == &Calib::EZeroCalib || c.proc == &Calib::ESpanCalib) {
-      EXPECT_EQ(queuedAtClose, c.sent + 1);  // closed before the command left
+      EXPECT_LE(lastSentAt, closedAt);  // closed once the command had left
     } else {
       // Closed at the first weight after the scale's working text (0.8 s), not before.
       EXPECT_GE(closedAt - firstSentAt, 800);
@@ -127,20 +149,74 @@ TEST_F(CalibTest, OneCommandProceduresSendTheKeyedNumberPadded) {
   }
 }
 
-TEST_F(CalibTest, AStatusReplyOnTheLineWhenStartIsClickedDoesNotEndTheWatch) {
-  // Start is clicked just as the scale's status poll has gone out: its reply, a weight, is filed
-  // after the procedure emptied the status, and must not count as the end of the calibration.
-  sim.network().workingTextUs = 800'000;
+TEST_F(CalibTest, AStatusOnTheLineWhenStartIsClickedIsNotTheAnswerToTheCommand) {
+  // The scale still asks for corner 3 of a corner calibration left part-way, and Start is clicked
+  // just as its status poll has gone out: that reply, filed after the procedure emptied the
+  // status, tells of the scale before "c0".
+  scalesim::ScaleState& b = *sim.scale('B');
+  b.corners = 4;
+  b.cornerMode = 'c';
+  b.nextCorner = 3;
+  sim.network().showText('B', "CORN.3", sim.nowUs(), -1);
   const auto keep = sim.network().onFrame;
   sim.network().onFrame = [this, keep](const scalesim::ReceivedFrame& f) {
     keep(f);
     if (f.bytes.substr(1, 3) == "B?0" && calib->view().startVisible) calib->StartCmd_Click();
   };
-  const double offset = sim.scale('B')->zeroOffset;
-  run(&Calib::WZeroCalib, {});
-  EXPECT_EQ(sent, "Ba");
-  EXPECT_GE(closedAt - firstSentAt, 800);
-  EXPECT_NE(sim.scale('B')->zeroOffset, offset);
+  run(&Calib::WCornerCalib, {});
+  EXPECT_EQ(sent, "Bc0 Bc1 Bc2 Bc3 Bc4");
+  EXPECT_EQ(prompts.at(1), "Place Load on Corner 1 and press button");
+  EXPECT_TRUE(tk.messages.empty());
+}
+
+TEST_F(CalibTest, TheLastCommandReachesAnUnpolledScaleBeforeTheCycleReturns) {
+  // C is on the line and D is not; neither is polled, so each is served only while a procedure
+  // runs on it, and is left out of the cycle again afterwards. What a procedure queues as it
+  // ends leaves before that, or never.
+  const struct {
+    char address;
+    Procedure proc;
+    bool calLock;
+    const char* keyed;
+    std::string sent;
+  } cases[] = {
+      {'C', &Calib::WZeroCalib, false, "", "Ca"},
+      {'C', &Calib::EZeroCalib, false, "2712", "CA002712"},
+      {'C', &Calib::ESpanCalib, false, "5000", "CB05000"},
+      {'C', &Calib::WZeroCalib, true, "", "Ca C\x06"},
+      {'D', &Calib::ESpanCalib, false, "5000", "DB05000"},  // no scale answers
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.sent);
+    app->oneUnit().selectScale(std::string(1, c.address));
+    sim.scale('C')->calLock = c.calLock;
+    tk.messages.clear();
+    run(c.proc, {c.keyed});
+    EXPECT_EQ(sent, c.sent);
+    EXPECT_LE(lastSentAt, closedAt);
+    EXPECT_LT(closedAt - startedAt, 3000);  // not by the time limit
+    EXPECT_EQ(tk.messages, c.calLock ? Texts{"Calibration Lock"} : Texts{});
+    EXPECT_EQ(polls(c.address, closedAt + 200), 0);
+    EXPECT_GT(polls('A', closedAt + 200), 0);
+    // "Single Scale" serves the scale later: nothing of the procedure is left to send.
+    app->mSingleScale_Click();
+    tk.advance(2000);
+    app->mSingleScale_Click();
+    EXPECT_EQ(sent, c.sent);
+  }
+
+  // The port gone: the command cannot leave. The wait for it is bounded, and it is taken back,
+  // so it is not sent when the port is back.
+  app->oneUnit().selectScale("C");
+  port.unplug();
+  run(&Calib::EZeroCalib, {"2712"});
+  EXPECT_EQ(closedAt - waitAt, kCalibSendLimit);
+  EXPECT_EQ(queuedAtClose, "");
+  port.plugIn();
+  app->mSingleScale_Click();
+  tk.advance(5000);
+  EXPECT_GT(polls('C', closedAt), 0);
+  EXPECT_EQ(sent, "");
 }
 
 TEST_F(CalibTest, CornerCalibrationsFollowTheCornersTheScaleAsksFor) {
@@ -228,26 +304,9 @@ TEST_F(CalibTest, StopAndTheTimeLimitEndTheWatchAndSendNothingMore) {
   EXPECT_EQ(closedAt, stopAt);
   EXPECT_EQ(sent, "Ba");
 
-  // A scale not on the line and not polled: single-scale mode serves it only meanwhile.
-  app->oneUnit().selectScale("D");
-  run(&Calib::WZeroCalib, {""});
-  EXPECT_EQ(closedAt - waitAt, kLimit);
-  EXPECT_EQ(sent, "Da");
-  EXPECT_TRUE(tk.messages.empty());
-  EXPECT_EQ(polls('D', closedAt + 200), 0);
-  EXPECT_GT(polls('A', closedAt + 200), 0);
-
-  // One on the line: it is calibrated, and left out of the cycle again afterwards.
-  sim.network().workingTextUs = 800'000;
-  app->oneUnit().selectScale("C");
-  run(&Calib::WZeroCalib, {""});
-  EXPECT_EQ(sent, "Ca");
-  EXPECT_LT(closedAt - waitAt, 2000);
-  EXPECT_EQ(polls('C', closedAt + 200), 0);
-
   // The port goes away while the scale asks for corner 1: the corner command cannot leave, and
   // the time limit still ends the wait, taking the command back.
-  app->oneUnit().selectScale("B");
+  sim.network().workingTextUs = 800'000;
   sim.scale('B')->corners = 4;
   prompts.clear();
   std::function<void()> unplugAtCorner = [&] {
@@ -298,14 +357,11 @@ TEST_F(CalibTest, MalformedStatusTextsDuringAWatchNeitherCrashNorEndIt) {
   }
 }
 
-TEST_F(CalibTest, OperatorInputIsCheckedAndSentAsTyped) {
-  run(&Calib::WSpanCalib, {"0", "-5", "abc", "", "00012"});
-  EXPECT_EQ(tk.messages, Texts(4, "Wrong input data"));
-  EXPECT_EQ(sent, "Bb00012");
-}
-
 TEST_F(CalibTest, ASecondCalibrationOrAParameterExchangeIsRefusedAndClosingSendsNothing) {
+  // "@" does nothing at all, also while a procedure or a parameter exchange waits.
   tk.schedule(tk.now() + 100, [this] {
+    chooseBroadcast(&Calib::EZeroCalib);
+    EXPECT_TRUE(tk.messages.empty());
     calib->WCornerCalib();
     EXPECT_EQ(tk.messages, Texts{kCalibBusyMessage});
     calib->close();
@@ -328,6 +384,8 @@ TEST_F(CalibTest, ASecondCalibrationOrAParameterExchangeIsRefusedAndClosingSends
   tk.messages.clear();
   tk.schedule(tk.now() + 10, [this] {
     EXPECT_TRUE(app->param()->busy());
+    chooseBroadcast(&Calib::WZeroCalib);
+    EXPECT_TRUE(tk.messages.empty());
     calib->WZeroCalib();
   });
   app->param()->UploadParam();
@@ -335,11 +393,6 @@ TEST_F(CalibTest, ASecondCalibrationOrAParameterExchangeIsRefusedAndClosingSends
   EXPECT_FALSE(calib->running());
   EXPECT_EQ(app->param()->value("vSetp1"), "00000");
   app->closeParam();
-
-  app->oneUnit().selectScale("@");
-  calib->WZeroCalib();
-  EXPECT_FALSE(calib->running());
-  EXPECT_EQ(app->state().CommandQueue[kBroadcastSlot], "");
 }
 
 }  // namespace
