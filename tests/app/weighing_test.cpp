@@ -1,12 +1,17 @@
 // Daily weighing work against simulated scales in virtual time: the single-scale window, the
 // monitor coming back after being closed, polling switched across a restart, and the weight log,
 // checked byte for byte.
+#include <fcntl.h>
 #include <gtest/gtest.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
+#include <csignal>
 #include <filesystem>
 #include <fstream>
+#include <functional>
 #include <iterator>
 #include <memory>
 
@@ -269,17 +274,52 @@ TEST_F(WeighingTest, BadAnswersAndUnwritableFilesNeverStartALog) {
   EXPECT_EQ(read(file).substr(0, 20), kFullLine.substr(0, 20));
 }
 
+// A write that fails for any reason stops the log and says so once. Each case runs in a child
+// started as a fresh process is, with every signal at its default: no write may kill it.
 TEST_F(WeighingTest, AWriteThatFailsStopsTheLogAndSaysSo) {
-  bool checked = false;
-  log().onActiveChanged = [&](bool active) { checked = active; };
-  startLog("/dev/full", "0");  // opens, but every write fails: a full disk
-  ASSERT_TRUE(checked);
-  ticks(1);
-  EXPECT_FALSE(log().LogActive());
-  EXPECT_FALSE(checked);
-  EXPECT_EQ(tk.messages, Texts{"CAN NOT WRITE LOG FILE - Weight Log Stopped"});
-  ticks(5);
-  EXPECT_EQ(tk.messages.size(), 1u);
+  const std::string fifo = path("fifo");
+  ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
+  int reader = -1;
+  const struct {
+    const char* what;
+    std::string file;
+    std::function<void()> afterFirstLine;
+  } cases[] = {
+      {"a full disk", "/dev/full", [] {}},
+      {"a pipe whose reader goes away", fifo, [&] { close(reader); }},
+      {"a file at the size limit", path("big.log"),
+       [&] {
+         const rlimit limit{static_cast<rlim_t>(lines(path("big.log")) * kFullLine.size()),
+                            RLIM_INFINITY};
+         setrlimit(RLIMIT_FSIZE, &limit);
+       }},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.what);
+    const pid_t child = fork();
+    ASSERT_GE(child, 0);
+    if (child == 0) {
+      std::signal(SIGPIPE, SIG_DFL);
+      std::signal(SIGXFSZ, SIG_DFL);
+      start();
+      reader = open(fifo.c_str(), O_RDONLY | O_NONBLOCK);
+      bool checked = false;
+      log().onActiveChanged = [&](bool active) { checked = active; };
+      startLog(c.file, "0");
+      const bool started = checked;
+      ticks(1);
+      c.afterFirstLine();
+      ticks(5);
+      _exit(started && !checked && !log().LogActive() &&
+                    tk.messages == Texts{"CAN NOT WRITE LOG FILE - Weight Log Stopped"}
+                ? 0
+                : 1);
+    }
+    int status = 0;
+    ASSERT_EQ(waitpid(child, &status, 0), child);
+    EXPECT_FALSE(WIFSIGNALED(status)) << "killed by signal " << WTERMSIG(status);
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << "the log went on, or said more";
+  }
 }
 
 TEST_F(WeighingTest, DisplayTextsWithControlCharactersKeepTheLineWhole) {
