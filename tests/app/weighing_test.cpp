@@ -8,6 +8,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <csignal>
 #include <filesystem>
 #include <fstream>
@@ -164,11 +165,6 @@ TEST_F(WeighingTest, LogLinesHoldEveryPolledScaleAndFollowPollingAndTheSelection
   const std::string file = path("weights.log");
   tk.advance(1000);
   startLog(file, "0");
-  EXPECT_EQ(tk.inputBoxes,
-            (std::vector<VirtualToolkit::InputBox>{
-                {"Log File Name", "Weight Log", WeightLog::defaultFileName()},
-                {"S T A R T   W E I G H T   L O G\nLog interval in seconds (0=Continuous)",
-                 "Weight Log", "0"}}));
   EXPECT_TRUE(log().LogActive());
   ticks(2);
   EXPECT_EQ(read(file), kFullLine + kFullLine);
@@ -193,6 +189,41 @@ TEST_F(WeighingTest, LogLinesHoldEveryPolledScaleAndFollowPollingAndTheSelection
   EXPECT_EQ(tk.messages, Texts{"Weight Log Finished"});
   ticks(5);
   EXPECT_EQ(lines(file), 4);
+}
+
+// File names are the system's text (UTF-8), whatever the folder is called; what goes into the
+// file is the code page's: the Greek display text of scale C is logged as its bytes.
+TEST_F(WeighingTest, TheLogFileIsNamedAsTheSystemSpellsItAndWrittenInTheCodePage) {
+  const std::filesystem::path before = std::filesystem::current_path();
+  tk.advance(1000);
+  for (const char* folder : {"W\u00e4gung-Jos\u00e9", "\u0396\u03cd\u03b3\u03b9\u03c3\u03b7"}) {
+    SCOPED_TRACE(folder);
+    const std::string here = path(folder);
+    std::filesystem::create_directory(here);
+    ASSERT_EQ(chdir(here.c_str()), 0);
+    const std::string offered = here + "/TRV4W.Log";
+    tk.inputBoxes.clear();
+    startLog(offered, "0");  // the default, accepted
+    EXPECT_EQ(tk.inputBoxes,
+              (std::vector<VirtualToolkit::InputBox>{
+                  {"Log File Name", "Weight Log", offered, true},
+                  {"S T A R T   W E I G H T   L O G\nLog interval in seconds (0=Continuous)",
+                   "Weight Log", "0"}}));
+    ticks(1);
+    app->mWLog_Click();
+    startLog("w\u00e4gung.log", "0");  // typed, in the current folder
+    ticks(1);
+    app->mWLog_Click();
+    Texts names;
+    for (const auto& entry : std::filesystem::directory_iterator(here)) {
+      names.push_back(entry.path().filename().string());
+    }
+    std::sort(names.begin(), names.end());
+    EXPECT_EQ(names, (Texts{"TRV4W.Log", "w\u00e4gung.log"}));
+    EXPECT_EQ(read(offered), kFullLine);
+    EXPECT_EQ(read(here + "/w\u00e4gung.log"), kFullLine);
+  }
+  std::filesystem::current_path(before);
 }
 
 TEST_F(WeighingTest, IntervalsCountTicksAndTheCountdownCarriesOverToTheNextLog) {
