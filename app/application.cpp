@@ -1,5 +1,6 @@
 #include "app/application.h"
 
+#include "base/write_signals.h"
 #include "link/command_queue.h"
 
 namespace trv4 {
@@ -13,6 +14,8 @@ Application::Application(SerialPort& port, Toolkit& toolkit, std::string configP
       oneUnit_(state_, display_, monitor_, log_, toolkit),
       reconnect_(port, toolkit),
       calib_(std::make_unique<Calib>(state_, display_, toolkit)) {
+  // A failed write to the log, the configuration file or the port is reported, never fatal.
+  keepWritesFromSignalling();
   calib_->onTarget = [this](int i) { setCalibrationTarget(i); };
   calib_->startBlocker = [this] {
     return std::string(param_ && param_->busy() ? kParamBusyMessage : "");

@@ -2,6 +2,7 @@
 
 #include <QApplication>
 #include <QDateTime>
+#include <QFile>
 #include <QInputDialog>
 #include <QMessageBox>
 #include <QTimer>
@@ -80,6 +81,17 @@ std::string QtToolkit::inputBox(const std::string& prompt, const std::string& ti
   QString text = QInputDialog::getText(parent_, fromCodePage(title), fromCodePage(prompt),
                                        QLineEdit::Normal, fromCodePage(defaultText), &ok);
   return ok ? toCodePage(text) : std::string();
+}
+
+std::string QtToolkit::fileNameBox(const std::string& prompt, const std::string& title,
+                                   const std::string& defaultName) {
+  // File names go between the box and the file system in the system's own encoding, so a name
+  // the code page cannot hold (a folder called "Wägung") survives both ways.
+  bool ok = false;
+  const QString text =
+      QInputDialog::getText(parent_, fromCodePage(title), fromCodePage(prompt), QLineEdit::Normal,
+                            QFile::decodeName(QByteArray::fromStdString(defaultName)), &ok);
+  return ok ? QFile::encodeName(text).toStdString() : std::string();
 }
 
 void QtToolkit::setBusy(bool busy) {

@@ -21,6 +21,8 @@ class QtToolkit : public Toolkit {
   bool askYesNo(const std::string& text, const std::string& title) override;
   std::string inputBox(const std::string& prompt, const std::string& title,
                        const std::string& defaultText) override;
+  std::string fileNameBox(const std::string& prompt, const std::string& title,
+                          const std::string& defaultName) override;
   void setBusy(bool busy) override;
   ClockText clockText() override;
 

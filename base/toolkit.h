@@ -29,7 +29,9 @@ class Timer {
   }
 };
 
-// Texts passed through this interface are 8-bit Windows-1253 bytes, as everywhere in the core.
+// Texts passed through this interface are 8-bit Windows-1253 bytes, as everywhere in the core;
+// only file names are the system's own text (UTF-8 on Linux), so any name the file system holds
+// can be offered and typed.
 class Toolkit {
  public:
   virtual ~Toolkit() = default;
@@ -47,6 +49,10 @@ class Toolkit {
   // Modal input box; the typed text, or "" on Cancel.
   virtual std::string inputBox(const std::string& prompt, const std::string& title,
                                const std::string& defaultText) = 0;
+  // Modal input box asking for a file name: prompt and title in the code page, the default and
+  // the answer as the system spells file names; "" on Cancel.
+  virtual std::string fileNameBox(const std::string& prompt, const std::string& title,
+                                  const std::string& defaultName) = 0;
 
   virtual void setBusy(bool busy) = 0;
   // The current date and time as text, read at one instant: "2026-12-06" and "14:03:59".

@@ -7,7 +7,6 @@
 #include <limits>
 #include <system_error>
 
-#include "base/codepage.h"
 #include "base/disk_sync.h"
 #include "base/numeric_text.h"
 
@@ -37,14 +36,14 @@ bool toInt32(double v, int32_t* out) {
   return true;
 }
 
-// Opens (creating or emptying) the file for the log; null when it cannot. File names on Linux
-// are UTF-8. A named pipe nobody reads is refused at once instead of blocking the program.
+// Opens (creating or emptying) the file for the log; null when it cannot. The name is the
+// system's text, passed on as it is. A named pipe nobody reads is refused at once instead of
+// blocking the program.
 std::FILE* openLogFile(const std::string& name) {
 #ifdef _WIN32
   return std::fopen(name.c_str(), "wb");
 #else
-  const int fd = ::open(codePageToUtf8(name).c_str(),
-                        O_WRONLY | O_CREAT | O_TRUNC | O_NONBLOCK | O_CLOEXEC, 0666);
+  const int fd = ::open(name.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_NONBLOCK | O_CLOEXEC, 0666);
   if (fd < 0) return nullptr;
   ::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) & ~O_NONBLOCK);
   std::FILE* file = ::fdopen(fd, "wb");
@@ -84,14 +83,8 @@ WeightLog::~WeightLog() {
 std::string WeightLog::defaultFileName() {
   std::error_code error;
   const std::filesystem::path folder = std::filesystem::current_path(error);
-  const std::string name = (error ? std::filesystem::path(".") : folder).string() +
-                           static_cast<char>(std::filesystem::path::preferred_separator) +
-                           kLogFileName;
-#ifdef _WIN32
-  return name;
-#else
-  return utf8ToCodePage(name);
-#endif
+  return (error ? std::filesystem::path(".") : folder).string() +
+         static_cast<char>(std::filesystem::path::preferred_separator) + kLogFileName;
 }
 
 void WeightLog::mWLog_Click() {
@@ -101,7 +94,7 @@ void WeightLog::mWLog_Click() {
     return;
   }
 
-  const std::string fileName = toolkit_.inputBox("Log File Name", kTitle, defaultFileName());
+  const std::string fileName = toolkit_.fileNameBox("Log File Name", kTitle, defaultFileName());
   if (fileName.empty()) return;
   const std::string answer = toolkit_.inputBox(kIntervalPrompt, kTitle, "0");
   if (answer.empty()) return;

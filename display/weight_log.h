@@ -36,8 +36,9 @@ class WeightLog {
   // One tick of the log: counts down, or writes the next line. True when a line was written.
   bool step();
 
-  // The current folder followed by the file name, in the program's code page: the default
-  // answer of the file-name box.
+  // The current folder followed by the file name, as the system spells file names (UTF-8 on
+  // Linux, whatever the folder is called): the default answer of the file-name box. The log's
+  // content is code-page text; its name is not.
   static std::string defaultFileName();
 
   bool LogActive() const { return file_ != nullptr; }

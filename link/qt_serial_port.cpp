@@ -45,7 +45,7 @@ std::string owningGroup(const std::string& device) {
 // while nobody reads cannot grow memory without bound.
 constexpr qint64 kReceiveBufferSize = 4096;
 
-QtSerialPort::QtSerialPort() {
+QtSerialPort::QtSerialPort(DeviceFolders folders) : folders_(std::move(folders)) {
   serial_.setReadBufferSize(kReceiveBufferSize);
   connect(&serial_, &QSerialPort::readyRead, this, &QtSerialPort::onReadyRead);
   connect(&serial_, &QSerialPort::errorOccurred, this, &QtSerialPort::onError);
@@ -55,7 +55,7 @@ QtSerialPort::~QtSerialPort() = default;
 
 PortError QtSerialPort::setCommPort(int port) {
   if (serial_.isOpen()) return "The port is open: close it before choosing another";
-  if (port != port_) device_.clear();
+  if (port != port_) name_.clear();
   port_ = port;
   return std::nullopt;
 }
@@ -66,15 +66,18 @@ PortError QtSerialPort::setPortOpen(bool open) {
     return std::nullopt;
   }
   if (serial_.isOpen()) return "Port " + std::to_string(port_) + " is already open";
-  const std::string device = portDevice(port_);
+  const std::string device = portDevice(port_, folders_);
   if (device.empty()) return "Port " + std::to_string(port_) + " does not exist";
   return openDevice(device);
 }
 
 PortError QtSerialPort::reopen() {
   if (serial_.isOpen()) return std::nullopt;
-  if (device_.empty()) return setPortOpen(true);
-  return openDevice(device_);
+  if (name_.empty()) return setPortOpen(true);
+  // A ./COMn link is opened as the link, so a link re-pointed meanwhile (an adapter back under
+  // another device name, a new simulator) is followed; a missing one fails instead of letting
+  // the number fall to another device.
+  return openDevice(name_);
 }
 
 PortError QtSerialPort::openDevice(const std::string& device) {
@@ -90,7 +93,7 @@ PortError QtSerialPort::openDevice(const std::string& device) {
   // An absolute path keeps QSerialPort from looking for the name under /dev.
   serial_.setPortName(QFileInfo(QString::fromStdString(device)).absoluteFilePath());
   if (!serial_.open(QIODevice::ReadWrite)) return name + " (" + device + "): " + errorText(serial_);
-  device_ = device;
+  name_ = device;
   // The settings text was checked when it was set; a device that still refuses part of it is
   // reported when the settings or the handshaking are set again, not as a failed open.
   applySettings();
@@ -186,7 +189,7 @@ void QtSerialPort::onError(QSerialPort::SerialPortError error) {
 }
 
 std::string QtSerialPort::deviceText(int port) const {
-  return portDeviceText(port);
+  return portDeviceText(port, folders_);
 }
 
 }  // namespace trv4

@@ -6,6 +6,7 @@
 #include <QObject>
 #include <QSerialPort>
 
+#include "link/port_device.h"
 #include "link/serial_port.h"
 
 namespace trv4 {
@@ -14,7 +15,8 @@ class QtSerialPort : public QObject, public SerialPort {
   Q_OBJECT
 
  public:
-  QtSerialPort();
+  // folders: where port numbers are looked up (tests use scratch folders).
+  explicit QtSerialPort(DeviceFolders folders = {});
   ~QtSerialPort() override;
 
   PortError setCommPort(int port) override;
@@ -45,7 +47,10 @@ class QtSerialPort : public QObject, public SerialPort {
 
   QSerialPort serial_;
   int port_ = 1;
-  std::string device_;  // the device last opened
+  DeviceFolders folders_;
+  // The name the port was last opened under: its ./COMn link (followed afresh at every open) or
+  // the device path. Tries after a loss open this name again, never another device.
+  std::string name_;
   std::string settings_ = "9600,E,7,1";
   int handshaking_ = 0;
   int rThreshold_ = 0;

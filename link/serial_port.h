@@ -25,8 +25,9 @@ class SerialPort {
 
   virtual PortError setPortOpen(bool open) = 0;
   virtual bool portOpen() const = 0;
-  // Opens the device the port was last opened on, whatever its number names now (a ./COMn link
-  // that went away with its device would otherwise let the number fall to another device).
+  // Opens the port again under the name it was last opened under: its ./COMn link, followed
+  // afresh (so a link re-pointed to a new device is followed), or its device path. While that
+  // name is missing it fails: the number never falls to another device meanwhile.
   virtual PortError reopen() = 0;
 
   // Line settings text such as "9600,N,8,1"; a malformed text is refused and the old one kept.

@@ -9,6 +9,7 @@
 #include <QApplication>
 #include <QCheckBox>
 #include <QComboBox>
+#include <QInputDialog>
 #include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
@@ -20,6 +21,7 @@
 #include <QPushButton>
 #include <QRadioButton>
 #include <QStatusBar>
+#include <QTimer>
 #include <QToolButton>
 #include <filesystem>
 #include <memory>
@@ -80,6 +82,30 @@ void toggle(QWidget* button) {
   QAccessibleInterface* iface = QAccessible::queryAccessibleInterface(button);
   ASSERT_TRUE(iface && iface->actionInterface());
   iface->actionInterface()->doAction(QAccessibleActionInterface::toggleAction());
+}
+
+// An input box takes and gives code-page text; a file-name box the system's own (UTF-8), so
+// "Wägung", which the code page cannot hold, survives both ways.
+TEST(QtToolkit, FileNamesPassAsTheSystemsTextAndOtherAnswersAsTheCodePage) {
+  QtToolkit toolkit(QStringLiteral("TRV4"));
+  QString offered;
+  QString typed;
+  QTimer answerer;
+  QObject::connect(&answerer, &QTimer::timeout, [&] {
+    if (auto* box = qobject_cast<QInputDialog*>(QApplication::activeModalWidget())) {
+      offered = box->textValue();
+      box->setTextValue(typed);
+      box->accept();
+    }
+  });
+  answerer.start(5);
+  typed = QString::fromUtf8("/tmp/W\u00e4gung/\u0396.log");
+  EXPECT_EQ(toolkit.fileNameBox("Log File Name", "Weight Log", "/tmp/Jos\u00e9/TRV4W.Log"),
+            "/tmp/W\u00e4gung/\u0396.log");
+  EXPECT_EQ(offered, QString::fromUtf8("/tmp/Jos\u00e9/TRV4W.Log"));
+  typed = QString::fromUtf8("\u0396");
+  EXPECT_EQ(toolkit.inputBox("Prompt", "Title", "\xD6"), "\xC6");
+  EXPECT_EQ(offered, QString::fromUtf8("\u03a6"));
 }
 
 TEST(CommSettingsDialog, OptionsTakeTheirChoiceHoweverMarkedAndEscapeChangesNothing) {

@@ -1,5 +1,6 @@
 // The Qt serial-port adapter against a real pseudo-terminal: device mapping, settings refusal,
-// the receive event and a line that hangs up. Real time, bounded waits.
+// the receive event, a line that hangs up and the tries to open it again. Real time, bounded
+// waits; the tries' timer runs in virtual time.
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <stdlib.h>
@@ -11,8 +12,12 @@
 #include <filesystem>
 #include <fstream>
 #include <functional>
+#include <string>
+#include <vector>
 
+#include "link/port_reconnect.h"
 #include "link/qt_serial_port.h"
+#include "tests/support/virtual_toolkit.h"
 
 namespace trv4 {
 namespace {
@@ -28,6 +33,32 @@ bool waitFor(const std::function<bool()>& done) {
   }
   return done();
 }
+
+// A pseudo-terminal of its own: its slave's name and what arrived at its master.
+struct Pty {
+  Pty() : master(posix_openpt(O_RDWR | O_NOCTTY | O_NONBLOCK)) {
+    EXPECT_GE(master, 0);
+    EXPECT_EQ(grantpt(master), 0);
+    EXPECT_EQ(unlockpt(master), 0);
+    name = ptsname(master);
+  }
+  ~Pty() { close(master); }
+  // What arrives within 200 ms.
+  std::string read() const {
+    std::string got;
+    QElapsedTimer clock;
+    clock.start();
+    while (got.empty() && clock.elapsed() < 200) {
+      char buf[64];
+      const ssize_t n = ::read(master, buf, sizeof buf);
+      if (n > 0) got.append(buf, static_cast<size_t>(n));
+      QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
+    }
+    return got;
+  }
+  int master;
+  std::string name;
+};
 
 // A pseudo-terminal linked as ./COM1 in a fresh current directory.
 class QtSerialPortTest : public ::testing::Test {
@@ -120,19 +151,58 @@ TEST_F(QtSerialPortTest, RefusedSettingsKeepTheOldTextAndAMissingPortFailsToOpen
   EXPECT_FALSE(port.portOpen());
 }
 
-TEST_F(QtSerialPortTest, ALineThatHangsUpClosesThePortAndSaysSo) {
-  QtSerialPort port;
+// A line that hangs up closes the port and says so. The tries that follow open the name the port
+// was opened under: a ./COM1 link re-pointed to a new device is followed; while the link is
+// missing nothing is opened, though port 1 also names a system device (ttyS0 of a scratch /dev).
+TEST_F(QtSerialPortTest, AfterAHangUpTheLinkIsFollowedAndNothingElseOpened) {
+  fs::create_directory("dev");
+  Pty system, back;
+  fs::create_symlink(system.name, "dev/ttyS0");
+  QtSerialPort port({".", (dir_ / "dev").string()});
   ASSERT_FALSE(port.setPortOpen(true));
-  port.setRThreshold(1);
-  port.setOnComm([] {});
   int lost = 0;
   port.setOnDeviceLost([&] { ++lost; });
   close(master_);
   master_ = -1;
   EXPECT_TRUE(waitFor([&] { return !port.portOpen(); }));
   EXPECT_EQ(lost, 1);
-  // The same device, not whatever port 1 names now: the pseudo-terminal is gone.
-  EXPECT_TRUE(port.reopen());
+  EXPECT_TRUE(port.reopen());  // the link points to the closed terminal
+  fs::remove("COM1");
+  EXPECT_TRUE(port.reopen());  // no link: not ttyS0 either
+  EXPECT_FALSE(port.portOpen());
+
+  fs::create_symlink(back.name, "COM1");
+  ASSERT_FALSE(port.reopen());
+  port.output("x");
+  EXPECT_EQ(back.read(), "x");
+  EXPECT_EQ(system.read(), "");
+}
+
+// A device back that refuses the settings the program runs with, here a terminal that takes no
+// parity: told once, the port stays closed and the tries go on.
+TEST_F(QtSerialPortTest, ADeviceBackRefusingTheSettingsIsToldOnceAndTriedAgain) {
+  test::VirtualToolkit tk;
+  QtSerialPort port;
+  PortReconnect reconnect(port, tk);
+  ASSERT_FALSE(port.setSettings("9600,E,7,1"));  // closed: taken as the text to run with
+  ASSERT_FALSE(port.setPortOpen(true));          // a refusal on opening is not a failed open
+  if (!port.setSettings("9600,E,7,1")) GTEST_SKIP() << "this terminal takes parity";
+  close(master_);
+  master_ = -1;
+  ASSERT_TRUE(waitFor([&] { return reconnect.waiting(); }));
+  Pty back;
+  fs::remove("COM1");
+  fs::create_symlink(back.name, "COM1");
+  tk.advance(5 * kReconnectInterval);
+  EXPECT_EQ(tk.messages,
+            (std::vector<std::string>{
+                "Port 1 was disconnected. The program opens it again as soon as its device is "
+                "back.",
+                "Port 1 is back but refuses the settings 9600,E,7,1 (Settings \"9600,E,7,1\": "
+                "Invalid argument). The program keeps trying."}));
+  EXPECT_FALSE(port.portOpen());
+  EXPECT_TRUE(reconnect.waiting());
+  EXPECT_EQ(port.settings(), "9600,E,7,1");
 }
 
 TEST_F(QtSerialPortTest, LinksToThingsThatAreNoSerialDeviceAreRefusedWithoutBlocking) {

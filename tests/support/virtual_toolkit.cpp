@@ -142,4 +142,11 @@ std::string VirtualToolkit::inputBox(const std::string& prompt, const std::strin
   return answer;
 }
 
+std::string VirtualToolkit::fileNameBox(const std::string& prompt, const std::string& title,
+                                        const std::string& defaultName) {
+  std::string answer = inputBox(prompt, title, defaultName);
+  inputBoxes.back().fileName = true;
+  return answer;
+}
+
 }  // namespace trv4::test

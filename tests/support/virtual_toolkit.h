@@ -7,6 +7,7 @@
 #include <deque>
 #include <functional>
 #include <map>
+#include <ostream>
 #include <string>
 #include <vector>
 
@@ -28,6 +29,9 @@ class VirtualToolkit : public Toolkit {
   bool askYesNo(const std::string& text, const std::string& title) override;
   std::string inputBox(const std::string& prompt, const std::string& title,
                        const std::string& defaultText) override;
+  // Recorded and answered like an input box, marked as asking for a file name.
+  std::string fileNameBox(const std::string& prompt, const std::string& title,
+                          const std::string& defaultName) override;
   void setBusy(bool busy) override { busy_ = busy; }
   ClockText clockText() override { return {dateTextValue, timeTextValue}; }
 
@@ -51,9 +55,14 @@ class VirtualToolkit : public Toolkit {
   std::vector<std::string> prompts;      // prompts of the input and Yes/No boxes shown
   struct InputBox {
     std::string prompt, title, defaultText;
+    bool fileName = false;  // asked through fileNameBox
     bool operator==(const InputBox&) const = default;
+    friend void PrintTo(const InputBox& b, std::ostream* os) {
+      *os << (b.fileName ? "file-name box " : "input box ") << '"' << b.prompt << "\" \"" << b.title
+          << "\" default \"" << b.defaultText << '"';
+    }
   };
-  std::vector<InputBox> inputBoxes;  // the input boxes shown
+  std::vector<InputBox> inputBoxes;  // the input and file-name boxes shown
   std::string dateTextValue = "2026-12-06";
   std::string timeTextValue = "12:00:00";
 
