@@ -47,8 +47,8 @@ TEST(SimulatorOnPty, AnswersIdlesWithoutCpuAndRemovesItsLink) {
 }
 
 // The program against the simulator: runs both until the simulator has received `requests`
-// frames (a loaded machine may take long), returns them. Timing checks below hold their lower
-// bounds to the frame, their upper bounds only to the median: a busy machine delays single steps.
+// frames (a loaded machine may take long), returns them. Timing checks below hold to the median
+// of the gaps: a busy machine delays single steps.
 class ProgramE2E : public ::testing::Test {
  protected:
   std::vector<LogEntry> run(const std::vector<std::string>& simArgs, const std::string& scan,
@@ -87,8 +87,9 @@ TEST_F(ProgramE2E, PollsTheEnabledScalesInOrderAndOnlyASilentOneHoldsForItsTimeo
   std::vector<double> afterAnswer, afterSilence;
   for (size_t i = 0; i < g.size(); ++i) (i % 4 == 1 ? afterSilence : afterAnswer).push_back(g[i]);
   EXPECT_LT(median(afterAnswer), 60) << "an answered request is followed at once";
-  // The cycle waits for the status time-out, seen at the next 100 ms tick.
-  for (double ms : afterSilence) EXPECT_GE(ms, 90);
+  // The cycle waits for the status time-out, seen at the next 100 ms tick. The gaps are taken
+  // where the simulator reads the requests, so a late read shortens one as well.
+  EXPECT_GE(median(afterSilence), 90);
   EXPECT_LT(median(afterSilence), 200);
 }
 
