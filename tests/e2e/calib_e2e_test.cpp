@@ -136,6 +136,8 @@ TEST_F(CalibE2E, ClosingTheWindowStopsAWaitAndQuittingEndsAnOperatorWait) {
   }
   closer.stop();
   EXPECT_FALSE(calibWindow()->isVisible());
+  // The command had left the program when the window closed; the simulator logs it once read.
+  EXPECT_TRUE(runEventsUntil([&] { return !calibrationFrames(s->sim).empty(); }, 20000));
   EXPECT_EQ(calibrationFrames(s->sim), std::vector<std::string>{"a"});
 
   // "Exit" while the electronic zero calibration waits for its number: the procedure ends and the

@@ -35,8 +35,10 @@ TEST(ReconnectE2E, ALineThatComesBackUnderTheSameLinkIsPolledAgain) {
   std::filesystem::remove(s.dir.file("sim.log"));
   scalesim::Simulator back(s.dir, {"--scales", "A-C", "--static"});
   ASSERT_TRUE(back.ready());
-  EXPECT_TRUE(runEventsUntil([&] { return polled(back); }, 20000));
-  EXPECT_TRUE(s.program.app().port().portOpen());
+  // Polled and open, waited for together.
+  EXPECT_TRUE(
+      runEventsUntil([&] { return polled(back) && s.program.app().port().portOpen(); }, 20000))
+      << "polled " << polled(back) << ", open " << s.program.app().port().portOpen();
   EXPECT_EQ(s.program.app().port().settings(), settings);
   ASSERT_EQ(answerer.boxes().size(), 1u);
   EXPECT_EQ(answerer.boxes()[0].text.toStdString(),
