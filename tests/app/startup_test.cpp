@@ -6,7 +6,6 @@
 #include <algorithm>
 #include <filesystem>
 #include <fstream>
-#include <tuple>
 
 #include "app/application.h"
 #include "tests/support/sim_serial_port.h"
@@ -53,13 +52,7 @@ TEST_F(StartupTest, FirstRequestGoesToScaleAOneHundredMillisecondsAfterLoad) {
   Application app(port_, tk_, ini_);
   ASSERT_TRUE(app.MDIForm_Load());
   const LinkState& s = app.state();
-  EXPECT_EQ(s.ScanIndex, 29);
   EXPECT_EQ(std::count(s.DisplayHold.begin(), s.DisplayHold.end(), 50), kMaxScales);
-  ASSERT_NE(app.link(), nullptr);
-  const Timer& block = app.link()->BlockTimer();
-  const Timer& chr = app.link()->CharTimer();
-  EXPECT_EQ(std::tuple(block.enabled(), block.interval(), chr.enabled(), chr.interval()),
-            std::tuple(true, 100, false, 5000));
   tk_.advance(99);
   EXPECT_TRUE(port_.writes.empty());
   tk_.advance(1);

@@ -74,6 +74,10 @@ TEST_F(MonitorModelTest, IndicesOutsideThePanelsAreIgnored) {
   EXPECT_EQ(state.ScanList, before.ScanList);
   EXPECT_TRUE(changed.empty());
   EXPECT_TRUE(saved.empty());
+  // The first and the last panel are panels.
+  for (int16_t good : {0, 29}) model.DispWeight(good, status(StableBit, "012.34"));
+  EXPECT_EQ(changed, (std::vector<int>{0, 29}));
+  EXPECT_EQ(view(29).text, "12.34 kg");
 }
 
 }  // namespace

@@ -27,11 +27,23 @@ QWidget* calibWindow() {
 }
 
 // Acts on the calibration window every 20 ms: when Start shows, types the next scripted answer
-// key by key into the box (when it takes input) and clicks Start.
+// key by key into the box (when it takes input) and clicks Start. The act is queued, not done in
+// the timer's own pass: a timer that fires in the pass in which a message box is closed would
+// click Start before the procedure waits for it again, and the click would be lost for good.
 class Operator {
  public:
   explicit Operator(std::deque<QString> answers) : answers_(std::move(answers)) {
-    QObject::connect(&timer_, &QTimer::timeout, [this] { act(); });
+    QObject::connect(&timer_, &QTimer::timeout, [this] {
+      if (queued_) return;
+      queued_ = true;
+      QMetaObject::invokeMethod(
+          &timer_,
+          [this] {
+            queued_ = false;
+            act();
+          },
+          Qt::QueuedConnection);
+    });
     timer_.start(20);
   }
 
@@ -54,6 +66,7 @@ class Operator {
     start->click();
   }
   QTimer timer_;
+  bool queued_ = false;
   std::deque<QString> answers_;
 };
 
@@ -75,7 +88,7 @@ class CalibE2E : public ::testing::Test {
     s = std::make_unique<InProcessSession>(simArgs, "111");
     ASSERT_EQ(s->failure(), "");
     app = &s->program.app();
-    ASSERT_TRUE(runEventsUntil([&] { return !app->monitor().panel(1).view.text.empty(); }, 5000));
+    ASSERT_TRUE(runEventsUntil([&] { return !app->monitor().panel(1).view.text.empty(); }, 20000));
     s->program.window()->findChild<QComboBox*>("SingleScale")->setCurrentText("B");
   }
   std::string weightB() const { return app->monitor().panel(1).view.text; }
@@ -96,14 +109,15 @@ TEST_F(CalibE2E, SpanCalibrationKeyedInTheWindowChangesTheWeightTheScaleReports)
   EXPECT_EQ(calibrationFrames(s->sim), std::vector<std::string>{"b02500"});
   EXPECT_FALSE(calibWindow()->isVisible());
   EXPECT_FALSE(app->calib().running());
-  // The 20 kg load now reads as the 2500 keyed in, as the display shows it.
-  ASSERT_TRUE(runEventsUntil([&] { return weightB() != before; }, 3000));
-  EXPECT_NE(weightB().find("25"), std::string::npos) << weightB();
+  // The 20 kg load now reads as the 2500 keyed in, as the display shows it. Waited for as such:
+  // the scale's working text, or a reply filed before the step, shows meanwhile.
+  EXPECT_TRUE(runEventsUntil([&] { return weightB() == "25.00 kg"; }, 20000))
+      << "before " << before << ", now " << weightB();
 }
 
 TEST_F(CalibE2E, ClosingTheWindowStopsAWaitAndQuittingEndsAnOperatorWait) {
-  // The scale works on each calibration step for 5 s.
-  open({"--scales", "A-C", "--static", "--work-ms", "5000"});
+  // The scale works on each calibration step for 40 s, longer than the window's own 30 s limit.
+  open({"--scales", "A-C", "--static", "--work-ms", "40000"});
   // The frame's close button while the scale works on the command: taken as Stop.
   QTimer closer;
   QObject::connect(&closer, &QTimer::timeout, [this] {
@@ -118,10 +132,12 @@ TEST_F(CalibE2E, ClosingTheWindowStopsAWaitAndQuittingEndsAnOperatorWait) {
     QElapsedTimer clock;
     clock.start();
     EXPECT_TRUE(click(*menuEntry(s->program, "mWZero")).empty());
-    EXPECT_LT(clock.elapsed(), 2500);  // ended by the close, not by the scale
+    EXPECT_LT(clock.elapsed(), 20000);  // ended by the close, not by the scale or the limit
   }
   closer.stop();
   EXPECT_FALSE(calibWindow()->isVisible());
+  // The command had left the program when the window closed; the simulator logs it once read.
+  EXPECT_TRUE(runEventsUntil([&] { return !calibrationFrames(s->sim).empty(); }, 20000));
   EXPECT_EQ(calibrationFrames(s->sim), std::vector<std::string>{"a"});
 
   // "Exit" while the electronic zero calibration waits for its number: the procedure ends and the

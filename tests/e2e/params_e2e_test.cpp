@@ -23,13 +23,13 @@ TEST(ParamsE2E, UploadDownloadAndUploadAgainReadBackWhatWasWritten) {
   InProcessSession s({"--scales", "A-C", "--static"}, "111");
   ASSERT_EQ(s.failure(), "");
   Application& app = s.program.app();
-  ASSERT_TRUE(runEventsUntil([&] { return !app.monitor().panel(1).view.text.empty(); }, 5000));
+  ASSERT_TRUE(runEventsUntil([&] { return !app.monitor().panel(1).view.text.empty(); }, 20000));
   auto* address = s.program.window()->findChild<QComboBox*>("SingleScale");
   ASSERT_NE(address, nullptr);
   address->setCurrentText("B");
 
   ASSERT_TRUE(click(*menuEntry(s.program, "mParam")).empty()) << "a message during the upload";
-  ASSERT_TRUE(runEventsUntil([&] { return app.param() && !app.param()->busy(); }, 10000));
+  ASSERT_TRUE(runEventsUntil([&] { return app.param() && !app.param()->busy(); }, 30000));
   EXPECT_EQ(app.param()->value("vScaleAddr"), "B");
   EXPECT_EQ(app.param()->value("vSetp1"), "00000");
   QWidget* window = nullptr;

@@ -21,12 +21,12 @@ bool polled(const scalesim::Simulator& sim) {
 TEST(ReconnectE2E, ALineThatComesBackUnderTheSameLinkIsPolledAgain) {
   InProcessSession s({"--scales", "A-C", "--static"}, "111");
   ASSERT_EQ(s.failure(), "");
-  ASSERT_TRUE(runEventsUntil([&] { return polled(s.sim); }, 5000));
+  ASSERT_TRUE(runEventsUntil([&] { return polled(s.sim); }, 20000));
   const std::string settings = s.program.app().port().settings();
 
   ModalAnswerer answerer;
-  ASSERT_TRUE(s.sim.process().stop(SIGTERM, 3000));
-  ASSERT_TRUE(runEventsUntil([&] { return !s.program.app().port().portOpen(); }, 5000));
+  ASSERT_TRUE(s.sim.process().stop(SIGTERM, 10000));
+  ASSERT_TRUE(runEventsUntil([&] { return !s.program.app().port().portOpen(); }, 20000));
   // Tries while the device is gone: no message for them, and the port number does not fall to
   // another device meanwhile (./COM1 is gone, /dev/ttyS0 may exist).
   runEvents(2.5);
@@ -35,8 +35,10 @@ TEST(ReconnectE2E, ALineThatComesBackUnderTheSameLinkIsPolledAgain) {
   std::filesystem::remove(s.dir.file("sim.log"));
   scalesim::Simulator back(s.dir, {"--scales", "A-C", "--static"});
   ASSERT_TRUE(back.ready());
-  EXPECT_TRUE(runEventsUntil([&] { return polled(back); }, 4000));
-  EXPECT_TRUE(s.program.app().port().portOpen());
+  // Polled and open, waited for together.
+  EXPECT_TRUE(
+      runEventsUntil([&] { return polled(back) && s.program.app().port().portOpen(); }, 20000))
+      << "polled " << polled(back) << ", open " << s.program.app().port().portOpen();
   EXPECT_EQ(s.program.app().port().settings(), settings);
   ASSERT_EQ(answerer.boxes().size(), 1u);
   EXPECT_EQ(answerer.boxes()[0].text.toStdString(),

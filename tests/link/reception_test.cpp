@@ -63,7 +63,12 @@ TEST(Reception, EdgeCases) {
 TEST_F(LinkTest, StreamingLineOrOverlongBufferDoesNotStallTheCycle) {
   enableOnly("AB");
   tk.advance(100);
-  port.deliver(std::string(kRxBufferLimit + 1, 'y'), 1);
+  port.deliver(std::string(kRxBufferLimit, 'y'), 1);  // at the limit: kept
+  tk.advance(1);
+  EXPECT_EQ(state.RxBuffer.size(), kRxBufferLimit);
+  port.deliver("y", 0);  // one past it
+  tk.advance(0);
+  EXPECT_EQ(state.RxBuffer, "");
   port.deliver(makeFrame('A', "?0 12.50"), 2);
   for (int64_t t = 101; t <= 4900; t += 2) port.deliver("x", t);
   size_t longest = 0;

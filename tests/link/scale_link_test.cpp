@@ -104,6 +104,7 @@ TEST(Timing, UnansweredExchangesHoldTheCycle) {
   } table[] = {
       {"status request: 100 ms", "", false, {100, 200, 300, 400}},
       {"command: until the first tick after its time-out", "Z", false, {100, 400}},
+      {"broadcast: held as a command", "@R", false, {100, 400}},
       // Echo at 105 and 190: the character time-out ends the exchange at 210.
       {"echo: character time-out from the last character", "Z", true, {100, 300, 400}},
   };
@@ -111,7 +112,8 @@ TEST(Timing, UnansweredExchangesHoldTheCycle) {
     SCOPED_TRACE(row.name);
     LinkRig r("A");
     r.state.CommandReplyTimeout = 250;
-    r.state.CommandQueue[0] = row.command;
+    r.state.CommandQueue[*row.command == '@' ? kBroadcastSlot : 0] =
+        row.command + (*row.command == '@');
     if (row.echo) {
       r.port.onWrite = [&r](const std::string& frame) {
         if (frame.substr(1, 2) != "AZ") return;

@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <map>
+#include <sstream>
 #include <string>
 #include <tuple>
 #include <vector>
@@ -106,30 +107,22 @@ TEST(ScaleModel, FaultsHitAShareOfRepliesAndRepeatPerSeedAndAStreamHasNoEnd) {
 TEST(ScaleSetup, ReadsEveryScaleOptionAndRefusesMalformedValues) {
   NetworkOptions o;
   std::string error;
-  for (const char* text : {"E=ΖΥΓΟΣ", "F=€ab☃xyz"})
-    EXPECT_TRUE(parseScaleSetup("--text", text, &o, &error));
-  EXPECT_TRUE(parseScaleSetup("--load", "D=180", &o, &error));
-  EXPECT_TRUE(parseScaleSetup("--tare", "D=2.5", &o, &error));
-  EXPECT_TRUE(parseScaleSetup("--load", "^=-1.5", &o, &error));
-  EXPECT_EQ(o.setups['E'].text, "\xC6\xD5\xC3\xCF\xD3");
+  // clang-format off
+  for (auto [option, value] : {std::pair{"--text", "E=ΖΥΓΟΣ"}, {"--text", "F=€ab☃xyz"},
+       {"--load", "D=180"}, {"--tare", "D=2.5"}, {"--load", "^=-1.5"}, {"--pin", "H=012345"},
+       {"--cal-lock", "G"}, {"--reply", "B:p1=short"}, {"--reply", "B:J0=nak"},
+       {"--corners", "B=9"}, {"--skip-corner", "B=1"}, {"--cal-error", "G=90"},
+       {"--cal-error", "H=91"}})
+    EXPECT_TRUE(parseScaleSetup(option, value, &o, &error)) << option << " " << value;
+  // clang-format on
+  EXPECT_EQ(std::tie(o.setups['E'].text, o.setups['H'].pin),
+            std::tie("\xC6\xD5\xC3\xCF\xD3", "012345"));
   EXPECT_EQ(o.setups['F'].text, std::string("\x80") + "ab?xyz");
-  EXPECT_EQ(o.setups['D'].load, 180);
-  EXPECT_EQ(o.setups['D'].tare, 2.5);
-  EXPECT_EQ(o.setups['^'].load, -1.5);
-  EXPECT_TRUE(parseScaleSetup("--pin", "H=012345", &o, &error));
-  EXPECT_TRUE(parseScaleSetup("--cal-lock", "G", &o, &error));
-  EXPECT_TRUE(parseScaleSetup("--reply", "B:p1=short", &o, &error));
-  EXPECT_TRUE(parseScaleSetup("--reply", "B:J0=nak", &o, &error));
-  EXPECT_TRUE(parseScaleSetup("--corners", "B=9", &o, &error));
-  EXPECT_TRUE(parseScaleSetup("--skip-corner", "B=1", &o, &error));
-  EXPECT_TRUE(parseScaleSetup("--cal-error", "G=90", &o, &error));
-  EXPECT_TRUE(parseScaleSetup("--cal-error", "H=91", &o, &error));
-  EXPECT_EQ(o.setups['B'].corners, 9);
-  EXPECT_EQ(o.setups['B'].skipCorner, 1);
-  EXPECT_EQ(o.setups['G'].calError, 90);
-  EXPECT_EQ(o.setups['H'].calError, 91);
-  EXPECT_EQ(o.setups['H'].pin, "012345");
-  EXPECT_TRUE(o.setups['G'].calLock);
+  EXPECT_EQ(std::tuple(o.setups['D'].load, o.setups['D'].tare, o.setups['^'].load),
+            std::tuple(180, 2.5, -1.5));
+  EXPECT_EQ(std::tuple(o.setups['B'].corners, o.setups['B'].skipCorner, o.setups['G'].calError,
+                       o.setups['H'].calError, o.setups['G'].calLock),
+            std::tuple(9, 1, 90, 91, true));
   const std::map<std::string, ReplyFault> replies{{"p1", ReplyFault::kShort},
                                                   {"J0", ReplyFault::kNak}};
   EXPECT_EQ(o.setups['B'].replies, replies);
@@ -244,21 +237,17 @@ TEST(ScaleModel, SetUpScalesShowTextNetOffRangeAndNegativeForTheWholeRun) {
 }
 
 // What a scale's display shows at atUs: a text as it is, a weight in brackets.
-std::string shown(ScaleNetwork& net, int64_t atUs, char address = 'A') {
-  const std::string p = payloadOf(ask(net, address, "?0", atUs), address);
+std::string shown(ScaleNetwork& net, int64_t atUs) {
+  const std::string p = payloadOf(ask(net, 'A', "?0", atUs), 'A');
   if (p.empty()) return "no status";
   return (p[0] & kTextBit) ? p.substr(1) : "[" + p.substr(1) + "]";
 }
 
-// A calibration step on scale A, one a second: "=KG" puts KG on the platform; anything else is
-// a command (answered with ACK, or with NAK when `after` is "nak"; "?0" with its status), after
-// which the display shows `after` once the working text is over.
-struct CalStep {
-  std::string command;
-  std::string after;
-};
-
-void runSteps(const std::vector<std::string>& setup, const std::vector<CalStep>& steps) {
+// Steps on scale A, one a second, separated by blanks: "=KG" puts KG on the platform;
+// "COMMAND:AFTER" sends a command, answered with ACK (NAK when AFTER is "nak"; "?0" with its
+// status), after which the display shows AFTER; "~COMMAND:AFTER" shows the working text "  CAL "
+// for its whole time first. "ACK" stands for the ACK character, "_" for a blank in AFTER.
+void runSteps(const std::vector<std::string>& setup, const std::string& script) {
   NetworkOptions o = quiet();
   for (size_t i = 0; i + 1 < setup.size(); i += 2) {
     std::string error;
@@ -266,155 +255,75 @@ void runSteps(const std::vector<std::string>& setup, const std::vector<CalStep>&
   }
   ScaleNetwork net(o);
   int64_t t = 0;
-  for (const auto& [command, after] : steps) {
+  std::istringstream in(script);
+  for (std::string step; in >> step;) {
+    SCOPED_TRACE(step);
     t += 1000 * kMs;
-    if (command[0] == '=') {
-      net.setLoad('A', std::stod(command.substr(1)), t);
+    if (step[0] == '=') {
+      net.setLoad('A', std::stod(step.substr(1)), t);
       continue;
     }
+    const bool working = step[0] == '~';
+    std::string command = step.substr(working, step.find(':') - working);
+    std::string after = step.substr(step.find(':') + 1);
+    std::replace(after.begin(), after.end(), '_', ' ');
+    if (command == "ACK") command = "\x06";
     const std::string reply = ask(net, 'A', command, t);
-    const bool nak = after == "nak";
     if (command != "?0") {
-      EXPECT_EQ(reply, makeFrame('A', nak ? "\x15" : "\x06")) << command;
+      EXPECT_EQ(reply, makeFrame('A', after == "nak" ? "\x15" : "\x06"));
     }
-    if (!nak) {
-      EXPECT_EQ(shown(net, t + net.workingTextUs + 10 * kMs), after) << command;
+    if (after == "nak") continue;
+    if (working) {
+      EXPECT_EQ(shown(net, t + 10 * kMs), "  CAL ");
+      EXPECT_EQ(shown(net, t + net.workingTextUs - 10 * kMs), "  CAL ");
     }
+    EXPECT_EQ(shown(net, t + net.workingTextUs + 10 * kMs), after);
   }
 }
 
-TEST(ScaleModel, ZeroAndSpanCalibrationsChangeTheWeightsReportedAfterwards) {
-  runSteps({}, {// The load becomes zero; the keyed weight is what the load after zero reads,
-                // and later loads read through the new span.
-                {"=3", ""},
-                {"a", "[000.00]"},
-                {"=26.17", ""},
-                {"b02500", "[025.00]"},
-                {"=14.585", ""},
-                {"?0", "[012.50]"},
-                // Cells rated 50 kg are the real ones: span 1 again. The real empty signal
-                // (0.2712 mV/V) drops the zero offset; 0.0100 mV/V more is 1 kg on four cells.
-                {"=3", ""},
-                {"B05000", "[000.00]"},
-                {"A002712", "[003.00]"},
-                {"A002812", "[002.00]"},
-                {"B02500", "[001.00]"},
-                // On a one-decimal scale the keyed digits have one decimal.
-                {"P3100000", "[0001.0]"},
-                {"=9", ""},
-                {"b00300", "[0030.0]"},
-                {"=5", ""},
-                {"?0", "[0015.0]"}});
+TEST(ScaleModel, CalibrationsChangeTheWeightsReportedAfterwards) {
+  // The load becomes zero; the keyed weight is what the load after zero reads, and later loads
+  // read through the new span. Then cells rated 50 kg are the real ones: span 1 again. The real
+  // empty signal (0.2712 mV/V) drops the zero offset; 0.0100 mV/V more is 1 kg on four cells. On
+  // a one-decimal scale the keyed digits have one decimal.
+  runSteps({},
+           "=3 ~a:[000.00] =26.17 ~b02500:[025.00] =14.585 ?0:[012.50] =3 ~B05000:[000.00] "
+           "~A002712:[003.00] ~A002812:[002.00] ~B02500:[001.00] P3100000:[0001.0] =9 "
+           "~b00300:[0030.0] =5 ?0:[0015.0]");
   // A tared scale calibrates to gross.
-  runSteps({"--tare", "A=2"}, {{"=12", ""}, {"?0", "[010.00]"}, {"b01500", "[015.00]"}});
+  runSteps({"--tare", "A=2"}, "=12 ?0:[010.00] ~b01500:[015.00]");
 }
 
-TEST(ScaleModel, CornerCalibrationsAskForEachCornerInTurnThenShowTheWeight) {
-  const std::pair<std::vector<std::string>, std::vector<CalStep>> rows[] = {
-      // Four load cells (p1), four corners.
-      {{},
-       {{"=20", ""},
-        {"c0", "CORN.1"},
-        {"c1", "CORN.2"},
-        {"c2", "CORN.3"},
-        {"c3", "CORN.4"},
-        {"c4", "[020.00]"}}},
-      // The electronic corner starts at C1 without C0.
-      {{},
-       {{"C1002000", "CORN.2"},
-        {"C2001990", "CORN.3"},
-        {"C3002010", "CORN.4"},
-        {"C4002005", "[000.00]"}}},
+TEST(ScaleModel, CornersAreAskedForInTurnAndErrorsStayUntilAcknowledgedCalibratingNothing) {
+  const std::pair<std::vector<std::string>, const char*> rows[] = {
+      // Four load cells (p1), four corners; the electronic one starts at C1 without C0.
+      {{}, "=20 ~c0:CORN.1 ~c1:CORN.2 ~c2:CORN.3 ~c3:CORN.4 ~c4:[020.00]"},
+      {{}, "~C1002000:CORN.2 ~C2001990:CORN.3 ~C3002010:CORN.4 ~C4002005:[000.00]"},
       // Two load cells written to p1: two corners.
-      {{},
-       {{"P1202022", "[000.00]"},
-        {"=20", ""},
-        {"c0", "CORN.1"},
-        {"c1", "CORN.2"},
-        {"c2", "[020.00]"}}},
+      {{}, "P1202022:[000.00] =20 ~c0:CORN.1 ~c1:CORN.2 ~c2:[020.00]"},
       {{"--corners", "A=6"},
-       {{"=20", ""},
-        {"c0", "CORN.1"},
-        {"c1", "CORN.2"},
-        {"c2", "CORN.3"},
-        {"c3", "CORN.4"},
-        {"c4", "CORN.5"},
-        {"c5", "CORN.6"},
-        {"c6", "[020.00]"}}},
+       "=20 c0:CORN.1 c1:CORN.2 c2:CORN.3 c3:CORN.4 c4:CORN.5 c5:CORN.6 "
+       "~c6:[020.00]"},
       // Skipped corners: the one after is asked for, and the skipped one is refused.
-      {{"--skip-corner", "A=2"},
-       {{"=20", ""},
-        {"c0", "CORN.1"},
-        {"c1", "CORN.3"},
-        {"c2", "nak"},
-        {"c3", "CORN.4"},
-        {"c4", "[020.00]"}}},
-      {{"--skip-corner", "A=1"}, {{"=20", ""}, {"c0", "CORN.2"}, {"c2", "CORN.3"}}},
-      {{"--skip-corner", "A=3", "--corners", "A=3"},
-       {{"C1002000", "CORN.2"}, {"C2002000", "[000.00]"}}},
-  };
-  for (const auto& [setup, steps] : rows) {
-    SCOPED_TRACE(steps.size() > 1 ? steps[1].command : steps[0].command);
-    runSteps(setup, steps);
-  }
-}
-
-TEST(ScaleModel, CalibrationErrorsStayUntilAcknowledgedAndCalibrateNothing) {
-  const std::pair<std::vector<std::string>, std::vector<CalStep>> rows[] = {
+      {{"--skip-corner", "A=2"}, "=20 c0:CORN.1 c1:CORN.3 c2:nak c3:CORN.4 c4:[020.00]"},
+      {{"--skip-corner", "A=1"}, "=20 c0:CORN.2 c2:CORN.3"},
+      {{"--skip-corner", "A=3", "--corners", "A=3"}, "C1002000:CORN.2 C2002000:[000.00]"},
       // --cal-error fails the first calibration command only; until the ACK later ones change
       // nothing.
-      {{"--cal-error", "A=90"},
-       {{"=20", ""},
-        {"a", "ERR 90"},
-        {"b02500", "ERR 90"},
-        {"?0", "ERR 90"},
-        {"\x06", "[020.00]"},
-        {"a", "[000.00]"}}},
-      {{"--cal-error", "A=91"},
-       {{"=20", ""}, {"c0", "ERR 91"}, {"\x06", "[020.00]"}, {"c0", "CORN.1"}}},
+      {{"--cal-error", "A=90"}, "=20 ~a:ERR_90 b02500:ERR_90 ?0:ERR_90 ACK:[020.00] ~a:[000.00]"},
+      {{"--cal-error", "A=91"}, "=20 ~c0:ERR_91 ACK:[020.00] c0:CORN.1"},
       // The calibration lock refuses every time.
-      {{"--cal-lock", "A"},
-       {{"=20", ""},
-        {"b02500", "ERR 91"},
-        {"\x06", "[020.00]"},
-        {"C1002000", "ERR 91"},
-        {"\x06", "[020.00]"}}},
+      {{"--cal-lock", "A"}, "=20 ~b02500:ERR_91 ACK:[020.00] ~C1002000:ERR_91 ACK:[020.00]"},
       // Too little load or signal; an error ends a corner calibration.
       {{},
-       {{"=1", ""},
-        {"b00100", "ERR 90"},
-        {"\x06", "[001.00]"},
-        {"c0", "CORN.1"},
-        {"c1", "ERR 90"},
-        {"\x06", "[001.00]"},
-        {"=20", ""},
-        {"c1", "nak"},
-        {"C1000099", "ERR 90"},
-        {"\x06", "[020.00]"},
-        {"B00000", "ERR 90"}}},
+       "=1 ~b00100:ERR_90 ACK:[001.00] c0:CORN.1 ~c1:ERR_90 ACK:[001.00] =20 c1:nak "
+       "~C1000099:ERR_90 ACK:[020.00] ~B00000:ERR_90"},
       // An ACK with no error does not end a corner calibration.
-      {{}, {{"=20", ""}, {"c0", "CORN.1"}, {"\x06", "CORN.1"}, {"c1", "CORN.2"}}},
+      {{}, "=20 c0:CORN.1 ACK:CORN.1 c1:CORN.2"},
   };
-  for (const auto& [setup, steps] : rows) {
-    SCOPED_TRACE(setup.empty() ? steps[1].command : setup[0]);
-    runSteps(setup, steps);
-  }
-}
-
-TEST(ScaleModel, EveryCalibrationStepShowsTheWorkingTextForItsTimeFirst) {
-  NetworkOptions o = quiet();
-  o.setups['B'].calLock = true;
-  using Row = std::tuple<char, const char*, const char*>;
-  for (auto [address, command, result] :
-       {Row{'A', "a", "[000.00]"}, Row{'A', "c0", "CORN.1"}, Row{'A', "b01000", "ERR 90"},
-        Row{'B', "A002712", "ERR 91"}}) {
-    ScaleNetwork net(o);
-    net.workingTextUs = 300 * kMs;
-    ask(net, address, command, 0);
-    EXPECT_EQ(payloadOf(ask(net, address, "?0", 10 * kMs), address),
-              static_cast<char>(0x40 | kTextBit | kStableBit) + std::string("  CAL "));
-    EXPECT_EQ(payloadOf(ask(net, address, "?0", 290 * kMs), address).substr(1), "  CAL ");
-    EXPECT_EQ(shown(net, 310 * kMs, address), result) << command;
+  for (const auto& [setup, script] : rows) {
+    SCOPED_TRACE(script);
+    runSteps(setup, script);
   }
 }
 

@@ -70,11 +70,16 @@ class ModalAnswerer {
 // The main window's menu entry with this object name; null when there is none.
 QAction* menuEntry(Program& program, const char* name);
 // Triggers a menu entry as a click does and answers the boxes it opens (see ModalAnswerer).
-// Returns the boxes in the order they opened.
+// Returns the boxes in the order they opened. A handler still running after kClickLimitMs (one
+// that waits for an operator who never comes) has its windows closed so that it returns, and a
+// box titled kClickTimedOut ends the list: the test fails instead of hanging.
+inline constexpr int kClickLimitMs = 60000;
+inline constexpr const char* kClickTimedOut = "the click did not return within its time limit";
 std::vector<ModalBox> click(QAction& entry, std::vector<QString> inputs = {});
 
-// The simulator with `simArgs` on ./COM1 in a fresh folder, TRV4.INI there from iniText(scan),
-// and the program started in this process with that folder as the current one.
+// The simulator with `simArgs` on ./COM1 in a fresh folder, TRV4.INI there from iniText(scan)
+// with reply time-outs of 1 s (status) and 3 s (command), and the program started in this process
+// with that folder as the current one.
 class InProcessSession {
  public:
   InProcessSession(const std::vector<std::string>& simArgs, const std::string& scan);

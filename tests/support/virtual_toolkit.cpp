@@ -1,6 +1,7 @@
 #include "tests/support/virtual_toolkit.h"
 
 #include <limits>
+#include <stdexcept>
 
 namespace trv4::test {
 
@@ -81,6 +82,9 @@ bool VirtualToolkit::step() {
   if (!nextDue(std::numeric_limits<int64_t>::max(), &key)) return false;
   Entry entry = std::move(queue_.begin()->second);
   queue_.erase(queue_.begin());
+  sameTimeSteps_ = key.first == now_ ? sameTimeSteps_ + 1 : 0;
+  if (sameTimeSteps_ > sameTimeStepLimit)
+    throw std::runtime_error("virtual time stands still: events keep coming at one time");
   now_ = key.first;
   if (entry.timer) {
     entry.timer->fire();
@@ -111,12 +115,18 @@ bool VirtualToolkit::runUntil(const std::function<bool()>& done, int64_t limitMs
 }
 
 void VirtualToolkit::yield() {
+  if (now_ > yieldHorizonMs) throw std::runtime_error("waited past the virtual time limit");
   Key key;
   if (nextDue(now_, &key)) {
     while (nextDue(now_, &key)) step();
+    idleYields_ = 0;
     return;
   }
-  step();
+  if (step()) {
+    idleYields_ = 0;
+  } else if (++idleYields_ > idleYieldLimit) {
+    throw std::runtime_error("waits with nothing scheduled: it can never end");
+  }
 }
 
 void VirtualToolkit::messageBox(const std::string& text) {

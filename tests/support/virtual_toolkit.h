@@ -48,6 +48,13 @@ class VirtualToolkit : public Toolkit {
 
   bool busy() const { return busy_; }
 
+  // Bounds that turn a wait that can never end into a failure (an exception out of the waiting
+  // code) rather than a hang: yield() past this virtual time, yield() with nothing scheduled this
+  // many times running, or this many events in a row at one virtual time.
+  int64_t yieldHorizonMs = 24LL * 3600 * 1000;
+  int idleYieldLimit = 1'000'000;
+  int sameTimeStepLimit = 1'000'000;
+
   std::vector<std::string> messages;     // texts of the OK boxes shown, in order
   std::deque<std::string> inputAnswers;  // answers of input boxes; "" (Cancel) when empty
   std::deque<bool> yesNoAnswers;         // answers of Yes/No boxes; No when empty
@@ -80,6 +87,8 @@ class VirtualToolkit : public Toolkit {
   int64_t now_ = 0;
   uint64_t seq_ = 0;
   bool busy_ = false;
+  int idleYields_ = 0;
+  int sameTimeSteps_ = 0;
   std::map<Key, Entry> queue_;
 };
 
