@@ -68,7 +68,7 @@ PortError QtSerialPort::setPortOpen(bool open) {
   if (serial_.isOpen()) return "Port " + std::to_string(port_) + " is already open";
   const std::string device = portDevice(port_, folders_);
   if (device.empty()) return "Port " + std::to_string(port_) + " does not exist";
-  return openDevice(device);
+  return openDevice(device, false);
 }
 
 PortError QtSerialPort::reopen() {
@@ -77,10 +77,10 @@ PortError QtSerialPort::reopen() {
   // A ./COMn link is opened as the link, so a link re-pointed meanwhile (an adapter back under
   // another device name, a new simulator) is followed; a missing one fails instead of letting
   // the number fall to another device.
-  return openDevice(name_);
+  return openDevice(name_, true);
 }
 
-PortError QtSerialPort::openDevice(const std::string& device) {
+PortError QtSerialPort::openDevice(const std::string& device, bool again) {
   const std::string name = "Port " + std::to_string(port_);
   // Checked before opening: opening a named pipe would wait for a writer.
   if (const std::string problem = deviceProblem(device); !problem.empty()) {
@@ -96,8 +96,12 @@ PortError QtSerialPort::openDevice(const std::string& device) {
   name_ = device;
   // The settings text was checked when it was set; a device that still refuses part of it is
   // reported when the settings or the handshaking are set again, not as a failed open.
-  applySettings();
-  applyHandshaking();
+  const bool settingsRefused = applySettings().has_value();
+  const bool handshakingRefused = applyHandshaking().has_value();
+  if (!again) {
+    settingsRefused_ = settingsRefused;
+    handshakingRefused_ = handshakingRefused;
+  }
   return std::nullopt;
 }
 
@@ -108,10 +112,15 @@ PortError QtSerialPort::setSettings(const std::string& settings) {
   const std::string previous = settings_;
   settings_ = settings;
   PortError refused = applySettings();
-  if (refused) {
-    settings_ = previous;
-    applySettings();
+  if (!refused) {
+    if (serial_.isOpen()) settingsRefused_ = false;
+    return std::nullopt;
   }
+  settings_ = previous;
+  applySettings();
+  // The text the port runs with, refused as it was when the port was opened: nothing new, the
+  // port goes on as it has since then (after a loss too, so the device is taken back).
+  if (settings == previous && settingsRefused_) return std::nullopt;
   return refused;
 }
 
@@ -131,8 +140,12 @@ PortError QtSerialPort::applySettings() {
 
 PortError QtSerialPort::setHandshaking(int mode) {
   if (mode < 0 || mode > 3) return "Handshaking " + std::to_string(mode) + " is not 0 to 3";
+  const bool same = mode == handshaking_;
   handshaking_ = mode;
-  return applyHandshaking();
+  PortError refused = applyHandshaking();
+  if (!refused && serial_.isOpen()) handshakingRefused_ = false;
+  if (refused && same && handshakingRefused_) return std::nullopt;
+  return refused;
 }
 
 PortError QtSerialPort::applyHandshaking() {

@@ -39,7 +39,8 @@ class QtSerialPort : public QObject, public SerialPort {
   void setOnDeviceLost(std::function<void()> handler) override { onLost_ = std::move(handler); }
 
  private:
-  PortError openDevice(const std::string& device);
+  // again: a reopen after a loss, which keeps what the first open found the device refusing.
+  PortError openDevice(const std::string& device, bool again);
   PortError applySettings();
   PortError applyHandshaking();
   void onReadyRead();
@@ -52,6 +53,10 @@ class QtSerialPort : public QObject, public SerialPort {
   // the device path. Tries after a loss open this name again, never another device.
   std::string name_;
   std::string settings_ = "9600,E,7,1";
+  // The device refused part of the line settings, or the handshaking, when the port was opened
+  // (a pseudo-terminal may take no parity, for one) and runs on what it took.
+  bool settingsRefused_ = false;
+  bool handshakingRefused_ = false;
   int handshaking_ = 0;
   int rThreshold_ = 0;
   int commEvent_ = 0;

@@ -178,31 +178,33 @@ TEST_F(QtSerialPortTest, AfterAHangUpTheLinkIsFollowedAndNothingElseOpened) {
   EXPECT_EQ(system.read(), "");
 }
 
-// A device back that refuses the settings the program runs with, here a terminal that takes no
-// parity: told once, the port stays closed and the tries go on.
-TEST_F(QtSerialPortTest, ADeviceBackRefusingTheSettingsIsToldOnceAndTriedAgain) {
+// A terminal that takes no parity runs 9600,E,7,1 on what it took since it was opened. Back
+// under a re-pointed link after a hang-up and refusing just that, it is taken back: polling
+// resumes, and the operator hears only of the loss.
+TEST_F(QtSerialPortTest, ADeviceBackRefusingWhatItRefusedAtItsOpenIsTakenBack) {
   test::VirtualToolkit tk;
   QtSerialPort port;
   PortReconnect reconnect(port, tk);
   ASSERT_FALSE(port.setSettings("9600,E,7,1"));  // closed: taken as the text to run with
   ASSERT_FALSE(port.setPortOpen(true));          // a refusal on opening is not a failed open
-  if (!port.setSettings("9600,E,7,1")) GTEST_SKIP() << "this terminal takes parity";
+  if (!port.setSettings("9600,O,7,1")) GTEST_SKIP() << "this terminal takes parity";
+  // Another text is refused; the same one again is nothing new.
+  EXPECT_EQ(port.settings(), "9600,E,7,1");
+  EXPECT_FALSE(port.setSettings("9600,E,7,1"));
   close(master_);
   master_ = -1;
   ASSERT_TRUE(waitFor([&] { return reconnect.waiting(); }));
   Pty back;
   fs::remove("COM1");
   fs::create_symlink(back.name, "COM1");
-  tk.advance(5 * kReconnectInterval);
-  EXPECT_EQ(tk.messages,
-            (std::vector<std::string>{
-                "Port 1 was disconnected. The program opens it again as soon as its device is "
-                "back.",
-                "Port 1 is back but refuses the settings 9600,E,7,1 (Settings \"9600,E,7,1\": "
-                "Invalid argument). The program keeps trying."}));
-  EXPECT_FALSE(port.portOpen());
-  EXPECT_TRUE(reconnect.waiting());
+  tk.advance(2 * kReconnectInterval);
+  EXPECT_EQ(tk.messages, (std::vector<std::string>{"Port 1 was disconnected. The program opens it "
+                                                   "again as soon as its device is back."}));
+  ASSERT_TRUE(port.portOpen());
+  EXPECT_FALSE(reconnect.waiting());
   EXPECT_EQ(port.settings(), "9600,E,7,1");
+  port.output("x");
+  EXPECT_EQ(back.read(), "x");
 }
 
 TEST_F(QtSerialPortTest, LinksToThingsThatAreNoSerialDeviceAreRefusedWithoutBlocking) {
