@@ -4,11 +4,10 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <deque>
-#include <fstream>
-#include <memory>
+#include <string_view>
 
-#include "app/application.h"
 #include "tests/support/app_on_sim.h"
 
 namespace trv4::test {
@@ -20,11 +19,12 @@ using Procedure = void (Calib::*)();
 constexpr int64_t kLimit = 121 * kCalibTimerInterval;  // 30.25 s
 
 scalesim::NetworkOptions scales() {
-  scalesim::NetworkOptions o;
-  o.addresses = {'A', 'B', 'C'};
-  o.movingWeights = false;
-  return o;
+  return {.addresses = {'A', 'B', 'C'}, .movingWeights = false, .faults = {}, .setups = {}};
 }
+// Shorter names for the table rows.
+constexpr Procedure WZero = &Calib::WZeroCalib, WSpan = &Calib::WSpanCalib,
+                    WCorner = &Calib::WCornerCalib, EZero = &Calib::EZeroCalib,
+                    ESpan = &Calib::ESpanCalib, ECorner = &Calib::ECornerCalib;
 
 class CalibTest : public ::testing::Test, public AppOnSim {
  protected:
@@ -62,27 +62,29 @@ class CalibTest : public ::testing::Test, public AppOnSim {
       }
       if (calib->view().startVisible && !answers.empty()) {
         calib->setAskTxt("");
-        type(answers.front());
+        for (char k : answers.front())
+          if (calib->AskTxt_KeyPress(k)) calib->setAskTxt(calib->view().askTxt + k);
         answers.pop_front();
         calib->StartCmd_Click();
       }
       operate();
     });
   }
-  void type(const std::string& keys) {
-    for (char k : keys)
-      if (calib->AskTxt_KeyPress(k)) calib->setAskTxt(calib->view().askTxt + k);
-  }
-  // Runs a procedure; returns when it ended, leaving the line a second to show what follows.
-  void run(Procedure p, std::deque<std::string> script) {
-    answers = std::move(script);
+  // Runs a procedure with the answers given, by '|' (none: Start is never clicked by the
+  // script); returns when it ended, leaving the line a second to show what follows.
+  void run(Procedure p, const char* keyed = nullptr) {
+    answers.clear();
+    for (std::string_view rest = keyed ? keyed : ""; keyed; rest.remove_prefix(1)) {
+      answers.emplace_back(rest.substr(0, rest.find('|')));
+      rest.remove_prefix(answers.back().size());
+      if (rest.empty()) break;
+    }
     sent.clear();
     startedAt = tk.now();
     (calib->*p)();
     closedAt = tk.now();
     queuedAtClose = app->state().CommandQueue[scaleIndex(app->displaySettings().SingleScale)];
-    EXPECT_FALSE(calib->view().shown);
-    EXPECT_EQ(calib->view(), CalibView{});
+    EXPECT_EQ(calib->view(), CalibView{});  // closed
     tk.advance(1000);
   }
   // The procedure with "@" chosen, then B again.
@@ -108,24 +110,22 @@ class CalibTest : public ::testing::Test, public AppOnSim {
 };
 
 TEST_F(CalibTest, OneCommandProceduresSendOnlyPlainDigitsThatFitTheirField) {
-  // Every text of a row but its last is refused with "Wrong input data" and asked again.
+  // Every answer of a row but its last is refused with "Wrong input data" and asked again.
   const struct {
     Procedure proc;
-    std::deque<std::string> keyed;
+    const char* keyed;
     const char* sent;
   } cases[] = {
-      {&Calib::WZeroCalib, {""}, "Ba"},
-      {&Calib::WSpanCalib,
-       {"0", "-5", "+5", "abc", "", "1e5", "9e99", "0 5", "123456", "1"},
-       "Bb00001"},
-      {&Calib::WSpanCalib, {"2500"}, "Bb02500"},
-      {&Calib::WSpanCalib, {"00001"}, "Bb00001"},
-      {&Calib::WSpanCalib, {"99999"}, "Bb99999"},
-      {&Calib::EZeroCalib, {"0", "1234567", "2712"}, "BA002712"},
-      {&Calib::EZeroCalib, {"999999"}, "BA999999"},
-      {&Calib::ESpanCalib, {"123456", " 12 "}, "BB00012"},
-      {&Calib::WSpanCalib, {"1.5"}, "Bb00005"},  // the box emptied at the point
-      {&Calib::ESpanCalib, {"1,5"}, "BB00005"},
+      {WZero, "", "Ba"},
+      {WSpan, "0|-5|+5|abc||1e5|9e99|0 5|123456|1", "Bb00001"},
+      {WSpan, "2500", "Bb02500"},
+      {WSpan, "00001", "Bb00001"},
+      {WSpan, "99999", "Bb99999"},
+      {EZero, "0|1234567|2712", "BA002712"},
+      {EZero, "999999", "BA999999"},
+      {ESpan, "123456| 12 ", "BB00012"},
+      {WSpan, "1.5", "Bb00005"},  // the box emptied at the point
+      {ESpan, "1,5", "BB00005"},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.sent);
@@ -134,11 +134,12 @@ TEST_F(CalibTest, OneCommandProceduresSendOnlyPlainDigitsThatFitTheirField) {
     tk.messages.clear();
     run(c.proc, c.keyed);
     EXPECT_EQ(sent, c.sent);
-    Texts want(c.keyed.size() - 1, "Wrong input data");
-    if (c.keyed.back().find_first_of(".,") != std::string::npos)
+    const std::string_view keyed = c.keyed;
+    Texts want(std::ranges::count(keyed, '|'), "Wrong input data");
+    if (keyed.find_first_of(".,") != keyed.npos)
       want.insert(want.begin(), "DECIMAL POINT NOT ALLOWED");
     EXPECT_EQ(tk.messages, want);
-    if (c.proc == &Calib::EZeroCalib || c.proc == &Calib::ESpanCalib) {
+    if (c.proc == EZero || c.proc == ESpan) {
       EXPECT_LE(lastSentAt, closedAt);  // closed once the command had left
     } else {
       // Closed at the first weight after the scale's working text (0.8 s), not before.
@@ -163,7 +164,7 @@ TEST_F(CalibTest, AStatusOnTheLineWhenStartIsClickedIsNotTheAnswerToTheCommand) 
     keep(f);
     if (f.bytes.substr(1, 3) == "B?0" && calib->view().startVisible) calib->StartCmd_Click();
   };
-  run(&Calib::WCornerCalib, {});
+  run(WCorner);
   EXPECT_EQ(sent, "Bc0 Bc1 Bc2 Bc3 Bc4");
   EXPECT_EQ(prompts.at(1), "Place Load on Corner 1 and press button");
   EXPECT_TRUE(tk.messages.empty());
@@ -178,20 +179,18 @@ TEST_F(CalibTest, TheLastCommandReachesAnUnpolledScaleBeforeTheCycleReturns) {
     Procedure proc;
     bool calLock;
     const char* keyed;
-    std::string sent;
+    const char* sent;
   } cases[] = {
-      {'C', &Calib::WZeroCalib, false, "", "Ca"},
-      {'C', &Calib::EZeroCalib, false, "2712", "CA002712"},
-      {'C', &Calib::ESpanCalib, false, "5000", "CB05000"},
-      {'C', &Calib::WZeroCalib, true, "", "Ca C\x06"},
-      {'D', &Calib::ESpanCalib, false, "5000", "DB05000"},  // no scale answers
+      {'C', WZero, false, "", "Ca"},          {'C', EZero, false, "2712", "CA002712"},
+      {'C', ESpan, false, "5000", "CB05000"}, {'C', WZero, true, "", "Ca C\x06"},
+      {'D', ESpan, false, "5000", "DB05000"},  // no scale answers
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.sent);
     app->oneUnit().selectScale(std::string(1, c.address));
     sim.scale('C')->calLock = c.calLock;
     tk.messages.clear();
-    run(c.proc, {c.keyed});
+    run(c.proc, c.keyed);
     EXPECT_EQ(sent, c.sent);
     EXPECT_LE(lastSentAt, closedAt);
     EXPECT_LT(closedAt - startedAt, 3000);  // not by the time limit
@@ -209,7 +208,7 @@ TEST_F(CalibTest, TheLastCommandReachesAnUnpolledScaleBeforeTheCycleReturns) {
   // so it is not sent when the port is back.
   app->oneUnit().selectScale("C");
   port.unplug();
-  run(&Calib::EZeroCalib, {"2712"});
+  run(EZero, "2712");
   EXPECT_EQ(closedAt - waitAt, kCalibSendLimit);
   EXPECT_EQ(queuedAtClose, "");
   port.plugIn();
@@ -219,79 +218,54 @@ TEST_F(CalibTest, TheLastCommandReachesAnUnpolledScaleBeforeTheCycleReturns) {
   EXPECT_EQ(sent, "");
 }
 
-TEST_F(CalibTest, CornerCalibrationsFollowTheCornersTheScaleAsksFor) {
+TEST_F(CalibTest, CornersFollowTheScaleAndItsErrorsAreAcknowledgedWhereWatched) {
   const struct {
     Procedure proc;
-    int skip;
-    std::deque<std::string> keyed;
-    std::string corners, sent;
+    char scale;  // L: calibration locked, R: error 90, 1: one corner, S: corner 2 never asked for
+    const char *keyed, *sent;
+    const char* message = nullptr;  // none: closed by the time limit, "": by the weight
+    const char* asked = nullptr;    // the corners asked for, when checked
   } cases[] = {
-      {&Calib::WCornerCalib, 0, {"", "", "", "", ""}, "1234", "Bc0 Bc1 Bc2 Bc3 Bc4"},
-      {&Calib::WCornerCalib, 2, {"", "", "", ""}, "134", "Bc0 Bc1 Bc3 Bc4"},
-      {&Calib::ECornerCalib,
-       0,
-       {"2712", "002712", "1000", "999999"},
-       "1234",
-       "BC1002712 BC2002712 BC3001000 BC4999999"},
-  };
-  for (const auto& c : cases) {
-    SCOPED_TRACE(c.sent);
-    const bool weight = c.proc == &Calib::WCornerCalib;
-    Texts want = weight ? Texts{"Empty Scale and press button"} : Texts{};
-    for (char n : c.corners) {
-      want.push_back(weight ? std::string("Place Load on Corner ") + n + " and press button"
-                            : std::string("Insert mVolts/V of Corner ") + n +
-                                  " Loadcell\r and press button");
-    }
-    sim.scale('B')->corners = 4;
-    sim.scale('B')->skipCorner = c.skip;
-    prompts.clear();
-    run(c.proc, c.keyed);
-    EXPECT_EQ(prompts, want);
-    EXPECT_EQ(sent, c.sent);
-    EXPECT_TRUE(tk.messages.empty());
-    EXPECT_LT(closedAt - waitAt, 2000);  // ended by the weight, not the time limit
-  }
-}
-
-TEST_F(CalibTest, ScaleErrorsAreAcknowledgedWhereWatchedAndWaitedOutElsewhere) {
-  const struct {
-    Procedure proc;
-    bool calLock;
-    int calError, corners;
-    std::deque<std::string> keyed;
-    std::string sent;
-    const char* message;  // none: closed by the time limit
-  } cases[] = {
-      {&Calib::WZeroCalib, true, 0, 4, {""}, "Ba B\x06", "Calibration Lock"},
-      {&Calib::WSpanCalib, false, 90, 4, {"100"}, "Bb00100 B\x06", "Not Enought Resolution"},
-      {&Calib::WCornerCalib, true, 0, 4, {""}, "Bc0 B\x06", "Calibration Lock"},
-      {&Calib::WCornerCalib, false, 90, 4, {""}, "Bc0", nullptr},
-      {&Calib::ECornerCalib, true, 0, 4, {"2712"}, "BC1002712 B\x06", "Calibration Lock"},
-      {&Calib::ECornerCalib, false, 90, 4, {"2712"}, "BC1002712", nullptr},
-      {&Calib::ECornerCalib, false, 0, 1, {"2712"}, "BC1002712", nullptr},  // weight after 1
-      {&Calib::ECornerCalib,
-       false,
-       0,
-       4,
-       {"2712", "50"},
-       "BC1002712 BC2000050 B\x06",
-       "Not Enough Resolution"},
+      {WCorner, 0, "||||", "Bc0 Bc1 Bc2 Bc3 Bc4", "", "1234"},
+      {WCorner, 'S', "|||", "Bc0 Bc1 Bc3 Bc4", "", "134"},
+      {ECorner, 0, "2712|002712|1000|999999", "BC1002712 BC2002712 BC3001000 BC4999999", "",
+       "1234"},
+      {WZero, 'L', "", "Ba B\x06", "Calibration Lock"},
+      {WSpan, 'R', "100", "Bb00100 B\x06", "Not Enought Resolution"},
+      {WCorner, 'L', "", "Bc0 B\x06", "Calibration Lock"},
+      {WCorner, 'R', "", "Bc0"},
+      {ECorner, 'L', "2712", "BC1002712 B\x06", "Calibration Lock"},
+      {ECorner, 'R', "2712", "BC1002712"},
+      {ECorner, '1', "2712", "BC1002712"},  // a weight after corner 1
+      {ECorner, 0, "2712|50", "BC1002712 BC2000050 B\x06", "Not Enough Resolution"},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.sent);
     scalesim::ScaleState& b = *sim.scale('B');
-    b.calLock = c.calLock;
-    b.calError = c.calError;
-    b.corners = c.corners;
+    b.calLock = c.scale == 'L';
+    b.calError = c.scale == 'R' ? 90 : 0;
+    b.corners = c.scale == '1' ? 1 : 4;
+    b.skipCorner = c.scale == 'S' ? 2 : 0;
     b.display.clear();
     tk.messages.clear();
+    prompts.clear();
     run(c.proc, c.keyed);
     EXPECT_EQ(sent, c.sent);
-    EXPECT_EQ(tk.messages, c.message ? Texts{c.message} : Texts{});
-    if (!c.message) {
+    EXPECT_EQ(tk.messages, c.message && *c.message ? Texts{c.message} : Texts{});
+    if (c.message) {
+      EXPECT_LT(closedAt - waitAt, 2000);
+    } else {
       EXPECT_EQ(closedAt - waitAt, kLimit);
     }
+    if (!c.asked) continue;
+    const bool weight = c.proc == WCorner;
+    Texts want = weight ? Texts{"Empty Scale and press button"} : Texts{};
+    for (char n : std::string(c.asked)) {
+      want.push_back(weight ? std::string("Place Load on Corner ") + n + " and press button"
+                            : std::string("Insert mVolts/V of Corner ") + n +
+                                  " Loadcell\r and press button");
+    }
+    EXPECT_EQ(prompts, want);
   }
 }
 
@@ -300,7 +274,7 @@ TEST_F(CalibTest, StopAndTheTimeLimitEndTheWatchAndSendNothingMore) {
   sim.network().workingTextUs = 60'000'000;
   const int64_t stopAt = tk.now() + 3000;
   tk.schedule(stopAt, [this] { calib->StopCmd_Click(); });
-  run(&Calib::WZeroCalib, {""});
+  run(WZero, "");
   EXPECT_EQ(closedAt, stopAt);
   EXPECT_EQ(sent, "Ba");
 
@@ -314,14 +288,14 @@ TEST_F(CalibTest, StopAndTheTimeLimitEndTheWatchAndSendNothingMore) {
     tk.schedule(tk.now() + 10, unplugAtCorner);
   };
   unplugAtCorner();
-  run(&Calib::WCornerCalib, {"", ""});
+  run(WCorner, "|");
   EXPECT_EQ(sent, "Bc0");
   EXPECT_EQ(closedAt - waitAt, kLimit);
   EXPECT_EQ(queuedAtClose, "");
 
   // Stop before the span command could leave: it is taken back as well.
   tk.schedule(tk.now() + 3000, [this] { calib->StopCmd_Click(); });
-  run(&Calib::WSpanCalib, {"100"});
+  run(WSpan, "100");
   EXPECT_LT(closedAt - waitAt, 3000);  // ended by Stop
   EXPECT_EQ(queuedAtClose, "");
 }
@@ -331,20 +305,14 @@ TEST_F(CalibTest, MalformedStatusTextsDuringAWatchNeitherCrashNorEndIt) {
   // Stop ends each watch.
   sim.network().workingTextUs = 60'000'000;
   sim.scale('B')->corners = 4;
-  const Texts junk = {
-      "",
-      "\x01",
-      std::string(5, '\0'),                      // short, TextBit clear
-      "\x02ERR 9",                               // short of the error text, TextBit clear
-      std::string("\x01\r\n\x1b\x7f\xff\0", 7),  // control characters, TextBit set
-      "\x01" + std::string(4000, '\x02'),        // over-long, TextBit set
-      "\x01CORN.\0",                             // a corner request without its number
-  };
-  const std::pair<Procedure, std::deque<std::string>> runs[] = {
-      {&Calib::WZeroCalib, {""}}, {&Calib::WCornerCalib, {""}}, {&Calib::ECornerCalib, {"2712"}}};
+  // Empty; short, TextBit clear or set; short of the error text; a corner request without its
+  // number; control characters; over-long.
+  Texts junk = {"", "\x01", std::string(5, '\0'), "\x02ERR 9", "\x01CORN.\0"};
+  junk.push_back(std::string("\x01\r\n\x1b\x7f\xff\0", 7));
+  junk.push_back("\x01" + std::string(4000, '\x02'));
+  const std::pair<Procedure, const char*> runs[] = {{WZero, ""}, {WCorner, ""}, {ECorner, "2712"}};
   for (const auto& [proc, keyed] : runs) {
-    const int64_t begin = tk.now();
-    int64_t at = begin + 1500;
+    int64_t at = tk.now() + 1500;
     for (const std::string& text : junk) {
       tk.schedule(at, [this, text] { app->state().StatusReply[1] = text; });
       at += 100;
@@ -360,13 +328,13 @@ TEST_F(CalibTest, MalformedStatusTextsDuringAWatchNeitherCrashNorEndIt) {
 TEST_F(CalibTest, ASecondCalibrationOrAParameterExchangeIsRefusedAndClosingSendsNothing) {
   // "@" does nothing at all, also while a procedure or a parameter exchange waits.
   tk.schedule(tk.now() + 100, [this] {
-    chooseBroadcast(&Calib::EZeroCalib);
+    chooseBroadcast(EZero);
     EXPECT_TRUE(tk.messages.empty());
     calib->WCornerCalib();
     EXPECT_EQ(tk.messages, Texts{kCalibBusyMessage});
     calib->close();
   });
-  run(&Calib::WSpanCalib, {});
+  run(WSpan);
   EXPECT_EQ(sent, "");
 
   // A parameter exchange and a calibration never run inside each other's waits.
@@ -376,7 +344,7 @@ TEST_F(CalibTest, ASecondCalibrationOrAParameterExchangeIsRefusedAndClosingSends
     app->param()->Command5_Click();
     calib->close();
   });
-  run(&Calib::WSpanCalib, {});
+  run(WSpan);
   EXPECT_EQ(tk.messages, Texts(2, kCalibBusyMessage));
   EXPECT_EQ(sent, "");
   EXPECT_EQ(app->param()->value("vSetp1"), "");
@@ -384,7 +352,7 @@ TEST_F(CalibTest, ASecondCalibrationOrAParameterExchangeIsRefusedAndClosingSends
   tk.messages.clear();
   tk.schedule(tk.now() + 10, [this] {
     EXPECT_TRUE(app->param()->busy());
-    chooseBroadcast(&Calib::WZeroCalib);
+    chooseBroadcast(WZero);
     EXPECT_TRUE(tk.messages.empty());
     calib->WZeroCalib();
   });

@@ -11,12 +11,14 @@ namespace trv4::test {
 namespace {
 
 struct ExchangeTest : LinkTest {
-  ExchangeTest() { settings.SingleScale = "B"; }
+  ExchangeTest() {
+    settings.SingleScale = "B";
+    tk.advance(200);
+  }
   // Frames sent with this body, to any address.
   int sent(const std::string& body) const {
-    int n = 0;
-    for (const auto& w : port.writes) n += w.bytes.substr(2, body.size()) == body;
-    return n;
+    return std::ranges::count_if(
+        port.writes, [&](const auto& w) { return w.bytes.substr(2, body.size()) == body; });
   }
   // Scales answer status requests; a request with body `request` gets `answer` (a whole frame
   // body after the address) from its scale.
@@ -34,7 +36,6 @@ struct ExchangeTest : LinkTest {
 };
 
 TEST_F(ExchangeTest, ReadsAcceptOnlyALongerAnswerThatEchoesTheRequest) {
-  tk.advance(200);
   // "p1" + six digits: a 13-character answer.
   answer("p1", "p1204022");
   EXPECT_TRUE(ex.WaitDataL("p1", 12, "p1"));
@@ -51,7 +52,6 @@ TEST_F(ExchangeTest, ReadsAcceptOnlyALongerAnswerThatEchoesTheRequest) {
 }
 
 TEST_F(ExchangeTest, SilenceCostsTheStatedTimeOuts) {
-  tk.advance(200);
   answer("none", "");
   int64_t start = tk.now();
   ex.WaitPin("J0000042");
@@ -73,20 +73,17 @@ TEST_F(ExchangeTest, SilenceCostsTheStatedTimeOuts) {
 
 TEST_F(ExchangeTest, BroadcastWaitsForTheSendAndAStatusReplyOnTheIntervalLastSet) {
   settings.SingleScale = "@";
-  tk.advance(200);
   answer("none", "");
   // Nothing addressed since the window's load: the interval as loaded, 3000 ms, ended early by
   // the first status reply after the broadcast went out.
   const int64_t start = tk.now();
   EXPECT_TRUE(ex.WaitDataL("P2019900", 5, "\x06"));
   EXPECT_EQ(sent("P2019900"), 1);
+  EXPECT_EQ(
+      std::ranges::count(port.writes, makeFrame('@', "P2019900"), &SimSerialPort::Write::bytes), 1);
   // The line is held 300 ms after the broadcast; the next status reply comes after that.
   EXPECT_GT(tk.now() - start, 300);
   EXPECT_LT(tk.now() - start, 600);
-  const auto writes = port.writes;
-  EXPECT_EQ(std::count_if(writes.begin(), writes.end(),
-                          [](const auto& w) { return w.bytes == makeFrame('@', "P2019900"); }),
-            1);
 
   // After a 100 ms wait the broadcast still leaves: the line is held 300 ms after each
   // broadcast, and a command must not replace the one before it unsent.

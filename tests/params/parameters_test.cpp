@@ -4,8 +4,7 @@
 
 #include <gtest/gtest.h>
 
-#include <fstream>
-#include <memory>
+#include <sstream>
 
 #include "app/application.h"
 #include "tests/support/app_on_sim.h"
@@ -20,6 +19,17 @@ scalesim::NetworkOptions scales() {
   o.addresses = {'A', 'B', 'C'};
   o.movingWeights = false;
   return o;
+}
+
+// "name=text ..." as its pairs.
+std::vector<std::pair<std::string, std::string>> pairs(const std::string& items) {
+  std::istringstream in(items);
+  std::vector<std::pair<std::string, std::string>> out;
+  for (std::string item; in >> item;) {
+    const size_t eq = item.find('=');
+    out.emplace_back(item.substr(0, eq), item.substr(eq + 1));
+  }
+  return out;
 }
 
 class ParamTest : public ::testing::Test, public AppOnSim {
@@ -56,8 +66,20 @@ class ParamTest : public ::testing::Test, public AppOnSim {
       }
     });
   }
-  void set(const std::map<std::string, std::string>& values) {
-    for (const auto& [name, text] : values) ASSERT_TRUE(param->setValue(name, text)) << name;
+  // Sets "name=text ..." in the window.
+  void set(const std::string& values) {
+    for (const auto& [name, text] : pairs(values)) ASSERT_TRUE(param->setValue(name, text)) << name;
+  }
+  // "name=text ..." of the named fields, or of every field.
+  std::string values(const std::string& names = "") const {
+    std::istringstream in(names);
+    Texts list;
+    for (std::string name; in >> name;) list.push_back(name);
+    if (list.empty())
+      for (const ParamField& f : paramFields()) list.push_back(f.name);
+    std::string out;
+    for (const std::string& n : list) out += (out.empty() ? "" : " ") + n + "=" + param->value(n);
+    return out;
   }
 
   Param* param = nullptr;
@@ -65,50 +87,22 @@ class ParamTest : public ::testing::Test, public AppOnSim {
 
 TEST_F(ParamTest, UploadFillsEveryControlFromTheScale) {
   auto& b = scaleB();
-  b.params["s1"] = "07000";
-  b.params["p1"] = "314121";  // conversions 3, gain 4mV/V, 4 cells, lb, filter 2, samples 1
-  b.params["p2"] = "201505";
-  b.params["p3"] = "310100";
-  b.params["q1"] = "00123";
-  b.params["q2"] = "45678";
-  b.params["f2"] = "099876";
-  b.params["i3"] = "123456";
+  // p1: conversions 3, gain 4mV/V, 4 cells, lb, filter 2, samples 1.
+  for (const auto& [key, text] :
+       pairs("s1=07000 p1=314121 p2=201505 p3=310100 q1=00123 q2=45678 f2=099876 i3=123456"))
+    b.params[key] = text;
   b.calLock = true;
   b.auditCounter = 42;
   Param& p = open();
   EXPECT_TRUE(tk.messages.empty());
-  std::map<std::string, std::string> got;
-  for (const ParamField& f : paramFields()) got[f.name] = p.value(f.name);
-  const std::map<std::string, std::string> want = {{"vDecimalPoint", "3"},
-                                                   {"vResolution", "20"},
-                                                   {"vRange", "15"},
-                                                   {"vFilter", "2"},
-                                                   {"vMotionSamples", "1"},
-                                                   {"vInterval", "05"},
-                                                   {"vUnit", "Lb"},
-                                                   {"vLcNo", "4"},
-                                                   {"vGain", "4mV/V"},
-                                                   {"vConv", "3"},
-                                                   {"vATCounter", "000042"},
-                                                   {"vScaleAddr", "B"},
-                                                   {"vBaud", "9600"},
-                                                   {"vDataBits", "N8"},
-                                                   {"vSetp1", "00123"},
-                                                   {"vSetp2", "45678"},
-                                                   {"vAZero", "1"},
-                                                   {"vPowerUpZero", "0"},
-                                                   {"vDualFilter", "1"},
-                                                   {"vLZero", "0"},
-                                                   {"vTiltMode", "NO"},
-                                                   {"vTiltDelay", "7"},
-                                                   {"vPin", ""},
-                                                   {"vCalLock", "1"},
-                                                   {"vPinLock", "0"}};
-  EXPECT_EQ(got, want);
+  EXPECT_EQ(values(),
+            "vDecimalPoint=3 vResolution=20 vRange=15 vFilter=2 vMotionSamples=1 vInterval=05 "
+            "vUnit=Lb vLcNo=4 vGain=4mV/V vConv=3 vATCounter=000042 vScaleAddr=B vBaud=9600 "
+            "vDataBits=N8 vSetp1=00123 vSetp2=45678 vAZero=1 vPowerUpZero=0 vDualFilter=1 "
+            "vLZero=0 vTiltMode=NO vTiltDelay=7 vPin= vCalLock=1 vPinLock=0");
   EXPECT_EQ(p.Corner(1), "099876");
   EXPECT_EQ(commands(),
             (Texts{"Bd", "Bs1", "Bp1", "Bp2", "Bp3", "Bq1", "Bq2", "Bf1", "Bf2", "Bf3", "Bf4"}));
-
   p.Command1_Click();
   EXPECT_EQ(p.vInternal(3), "123456");
   EXPECT_FALSE(tk.busy());
@@ -116,40 +110,22 @@ TEST_F(ParamTest, UploadFillsEveryControlFromTheScale) {
 
 TEST_F(ParamTest, DownloadsWriteFieldByFieldAndReadBackAsWritten) {
   Param& p = open();
-  set({{"vTiltDelay", "3"},
-       {"vResolution", "05"},
-       {"vRange", "5"},
-       {"vInterval", "12"},
-       {"vDecimalPoint", "1"},
-       {"vAZero", "1"},
-       {"vLZero", "1"},
-       {"vConv", "2"},
-       {"vGain", "4mV/V"},
-       {"vLcNo", "4"},
-       {"vFilter", "2"},
-       {"vMotionSamples", "2"},
-       {"vSetp1", "123"},
-       {"vSetp2", "99999"},
-       {"vScaleAddr", "B"},
-       {"vBaud", "115200"}});
-  ASSERT_TRUE(p.setValue("vTiltMode", "NC"));
+  set("vTiltMode=NC vTiltDelay=3 vResolution=05 vRange=5 vInterval=12 vDecimalPoint=1 vAZero=1 "
+      "vLZero=1 vConv=2 vGain=4mV/V vLcNo=4 vFilter=2 vMotionSamples=2 vSetp1=123 vSetp2=99999 "
+      "vScaleAddr=B vBaud=115200");
   const size_t from = sim.received().size();
   p.Command3_Click();
   p.Command4_Click();
   EXPECT_TRUE(tk.messages.empty()) << tk.messages.front();
   EXPECT_EQ(commands(from), (Texts{"BS113000", "BP2050512", "BP3110010", "BP1214022", "BQ100123",
                                    "BQ299999", "BS2B1108"}));
-
-  // What was written reads back the same (the port's own settings fill baud and data bits).
-  std::map<std::string, std::string> written;
-  for (const char* name : {"vTiltMode", "vTiltDelay", "vResolution", "vDecimalPoint", "vAZero",
-                           "vLZero", "vGain", "vFilter"}) {
-    written[name] = p.value(name);
-  }
-  Param& q = open();
-  for (const auto& [name, text] : written) EXPECT_EQ(q.value(name), text) << name;
-  EXPECT_EQ(q.value("vSetp1"), "00123");
-  EXPECT_EQ(q.value("vRange"), "05");
+  // What was written reads back (the port's own settings fill baud and data bits).
+  open();
+  EXPECT_EQ(values("vTiltMode vTiltDelay vResolution vRange vInterval vDecimalPoint vAZero vLZero "
+                   "vConv vGain vLcNo vFilter vMotionSamples vSetp1 vSetp2"),
+            "vTiltMode=NC vTiltDelay=3 vResolution=05 vRange=05 vInterval=12 vDecimalPoint=1 "
+            "vAZero=1 vLZero=1 vConv=2 vGain=4mV/V vLcNo=4 vFilter=2 vMotionSamples=2 "
+            "vSetp1=00123 vSetp2=99999");
 }
 
 TEST_F(ParamTest, MalformedFieldsAreRefusedByNameAndNothingIsSent) {
@@ -178,37 +154,34 @@ TEST_F(ParamTest, MalformedFieldsAreRefusedByNameAndNothingIsSent) {
 
 TEST_F(ParamTest, LockSendsThePinAndRereadsTheLockStateInEveryCase) {
   Param& p = open();
-  ASSERT_TRUE(p.setValue("vPin", "42"));
+  set("vPin=42");
   p.Command9_Click();
-  EXPECT_EQ(p.value("vPinLock"), "1");
-  EXPECT_EQ(p.value("vCalLock"), "0");
-  ASSERT_TRUE(p.setValue("vPin", "41"));  // the wrong PIN: refused, state re-read
-  size_t from = sim.received().size();
+  EXPECT_EQ(values("vPinLock vCalLock"), "vPinLock=1 vCalLock=0");
+  set("vPin=41");  // the wrong PIN: refused, state re-read
+  const size_t from = sim.received().size();
   p.Command6_Click();
   EXPECT_EQ(tk.messages, Texts{"Command not accepted"});
   EXPECT_EQ(commands(from), (Texts{"BJ0000041", "Bd"}));
   EXPECT_EQ(p.value("vPinLock"), "1");
   scaleB().calLock = true;
-  ASSERT_TRUE(p.setValue("vPin", "000042"));
+  set("vPin=000042");
   p.Command6_Click();
-  EXPECT_EQ(p.value("vPinLock"), "0");
-  EXPECT_EQ(p.value("vCalLock"), "1");
+  EXPECT_EQ(values("vPinLock vCalLock"), "vPinLock=0 vCalLock=1");
   EXPECT_EQ(tk.messages.size(), 1u);
 }
 
 TEST_F(ParamTest, BroadcastSendsEverythingWithoutAMessageAndStoreAsks) {
   Param& p = open();
   app->oneUnit().selectScale("@");
-  set({{"vTiltDelay", "0"}, {"vSetp1", "1"}, {"vSetp2", "2"}});
+  set("vTiltDelay=0 vSetp1=1 vSetp2=2");
   const size_t from = sim.received().size();
   p.Command3_Click();
   p.Command4_Click();
   p.Command2_Click();  // the upload does nothing for all scales
   EXPECT_TRUE(tk.messages.empty());
   Texts broadcast;
-  for (const std::string& c : commands(from)) {
+  for (const std::string& c : commands(from))
     if (c[0] == '@') broadcast.push_back(c.substr(1, 2));
-  }
   EXPECT_EQ(broadcast, (Texts{"S1", "P2", "P3", "P1", "Q1", "Q2", "S2"}));
 
   tk.yesNoAnswers = {false, true};
@@ -226,57 +199,60 @@ TEST_F(ParamTest, RefusedReadsLeaveTheirControlsAndTheUploadStopsAtAMainOne) {
   b.calLock = b.pinLock = true;
   Param& p = open();
   EXPECT_EQ(tk.messages, Texts{"Wrong Data Received"});
-  EXPECT_EQ(p.value("vATCounter"), "");  // "d" exactly 11 characters long: refused
-  EXPECT_EQ(p.value("vPinLock"), "0");
-  EXPECT_EQ(p.value("vTiltDelay"), "");
-  EXPECT_EQ(p.value("vRange"), "32");  // "p2" came before the refused "q1"
-  EXPECT_EQ(p.value("vSetp1"), "");
+  // "d" exactly 11 characters long is refused; "p2" came before the refused "q1".
+  EXPECT_EQ(values("vATCounter vPinLock vTiltDelay vRange vSetp1 vDataBits"),
+            "vATCounter= vPinLock=0 vTiltDelay= vRange=32 vSetp1= vDataBits=E7");
   EXPECT_EQ(p.Corner(0), "");
-  EXPECT_EQ(p.value("vDataBits"), "E7");
   b.replies.clear();
   tk.messages.clear();
   p.Command2_Click();
   EXPECT_TRUE(tk.messages.empty());
-  EXPECT_EQ(p.value("vCalLock") + p.value("vPinLock"), "11");  // flags 3: both labels
+  EXPECT_EQ(values("vCalLock vPinLock"), "vCalLock=1 vPinLock=1");  // flags 3: both labels
 
   // An over-long answer with bytes outside ASCII fills each control with what it may hold.
   b.params["p1"] = "\xC1\xFF" + std::string(300, '7');
   p.Command2_Click();
   EXPECT_EQ(p.value("vConv"), "\xC1");
-  for (const ParamField& f : paramFields()) {
+  for (const ParamField& f : paramFields())
     EXPECT_LE(p.value(f.name).size(), f.maxLength ? f.maxLength : 6u) << f.name;
-  }
+
+  // A scale left out of the cycle, and not on the line either, answers nothing.
+  app->oneUnit().selectScale("D");
+  tk.messages.clear();
+  Param& d = open();
+  EXPECT_EQ(tk.messages, Texts{"Wrong Data Received"});
+  EXPECT_EQ(values("vScaleAddr vSetp1 vDataBits"), "vScaleAddr=D vSetp1= vDataBits=E7");
+  tk.messages.clear();
+  d.Command1_Click();
+  EXPECT_EQ(tk.messages, Texts{"No Responce"});
 }
 
 // The operator chooses another scale, or "@", as soon as an operation's first request reached B:
 // every request of that operation still goes to B, and the new choice applies to the next one.
 TEST_F(ParamTest, AnOperationStaysWithTheScaleChosenWhenItStarted) {
   Param& p = open();
-  ASSERT_TRUE(p.setValue("vPin", "42"));
-  const std::vector<std::pair<const char*, void (Param::*)()>> operations = {
-      {"upload", &Param::Command2_Click},
-      {"internal resolution", &Param::Command1_Click},
-      {"weight download", &Param::Command3_Click},
-      {"operational download", &Param::Command4_Click},
-      {"lock", &Param::Command9_Click},
-      {"unlock", &Param::Command6_Click}};
+  set("vPin=42");
+  // Upload, internal resolution, both downloads, lock, unlock.
   for (const char* next : {"C", "@"}) {
-    for (const auto& [name, operation] : operations) {
+    int n = 0;
+    for (auto operation :
+         {&Param::Command2_Click, &Param::Command1_Click, &Param::Command3_Click,
+          &Param::Command4_Click, &Param::Command9_Click, &Param::Command6_Click}) {
+      SCOPED_TRACE(std::string("operation ") + char('0' + n++) + ", then " + next);
       app->oneUnit().selectScale("B");
       const size_t from = sim.received().size();
       chooseOnceSent(from, next);
       (p.*operation)();
-      EXPECT_EQ(app->displaySettings().SingleScale, next) << name;
+      EXPECT_EQ(app->displaySettings().SingleScale, next);
       const Texts sent = commands(from);
-      EXPECT_GE(sent.size(), 2u) << name;
-      for (const std::string& c : sent)
-        EXPECT_EQ(c[0], 'B') << name << ", then " << next << ": " << c;
+      EXPECT_GE(sent.size(), 2u);
+      for (const std::string& c : sent) EXPECT_EQ(c[0], 'B') << c;
     }
   }
   EXPECT_TRUE(tk.messages.empty()) << tk.messages.front();
 
   app->oneUnit().selectScale("C");
-  size_t from = sim.received().size();
+  const size_t from = sim.received().size();
   p.Command2_Click();
   EXPECT_EQ(commands(from).front(), "Cd");
   EXPECT_EQ(p.value("vScaleAddr"), "C");
@@ -299,18 +275,6 @@ TEST_F(ParamTest, AnOperationStaysWithTheScaleChosenWhenItStarted) {
   p.Command2_Click();
   EXPECT_TRUE(tk.messages.empty()) << tk.messages.front();
   EXPECT_EQ(p.value("vSetp2"), "45678");
-}
-
-TEST_F(ParamTest, AScaleLeftOutOfTheCycleAnswersNothing) {
-  app->oneUnit().selectScale("D");  // not polled, and not on the line either
-  Param& p = open();
-  EXPECT_EQ(tk.messages, Texts{"Wrong Data Received"});
-  EXPECT_EQ(p.value("vScaleAddr"), "D");
-  EXPECT_EQ(p.value("vSetp1"), "");
-  EXPECT_EQ(p.value("vDataBits"), "E7");
-  tk.messages.clear();
-  p.Command1_Click();
-  EXPECT_EQ(tk.messages, Texts{"No Responce"});
 }
 
 }  // namespace
