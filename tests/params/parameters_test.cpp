@@ -15,10 +15,7 @@ namespace {
 using Texts = std::vector<std::string>;
 
 scalesim::NetworkOptions scales() {
-  scalesim::NetworkOptions o;
-  o.addresses = {'A', 'B', 'C'};
-  o.movingWeights = false;
-  return o;
+  return {.addresses = {'A', 'B', 'C'}, .movingWeights = false, .faults = {}, .setups = {}};
 }
 
 // "name=text ..." as its pairs.
