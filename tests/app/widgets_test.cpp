@@ -42,31 +42,26 @@
 namespace trv4 {
 namespace {
 
-// Every input control of a window has a caption label as its buddy, so assistive technology and
-// UI automation find it by its caption.
-void expectEveryInputHasItsCaption(const QWidget* window) {
-  QList<const QWidget*> captioned;
-  for (const QLabel* label : window->findChildren<QLabel*>()) {
-    if (!label->text().isEmpty()) captioned << label->buddy();
-  }
-  for (const QWidget* w : window->findChildren<QWidget*>()) {
-    const bool input =
-        qobject_cast<const QComboBox*>(w) ||
-        (qobject_cast<const QLineEdit*>(w) && !qobject_cast<QComboBox*>(w->parentWidget()));
-    EXPECT_TRUE(!input || captioned.contains(w))
-        << w->objectName().toStdString() << " has no caption";
-  }
-}
-
-// Assistive technology reads a label that shows a value by the value shown now as its name and
-// what it is as its description.
+// What assistive technology and UI automation find in a window: every input control has a
+// caption label as its buddy; every label that shows a value reads the value shown now as its name
+// and what it is as its description (the rows given, with that description); pictures have a name.
 struct ValueRow {
   QString name;  // the label's object name
   QString what;  // its description
 };
-void expectValuesRead(const QWidget* root, const std::vector<ValueRow>& table) {
+void expectReadable(const QWidget* root, const std::vector<ValueRow>& rows) {
+  QList<const QWidget*> captioned;
+  for (const QLabel* label : root->findChildren<QLabel*>()) {
+    if (!label->text().isEmpty()) captioned << label->buddy();
+  }
+  for (const QWidget* w : root->findChildren<QWidget*>()) {
+    const bool input =
+        qobject_cast<const QComboBox*>(w) ||
+        (qobject_cast<const QLineEdit*>(w) && !qobject_cast<QComboBox*>(w->parentWidget()));
+    EXPECT_TRUE(!input || captioned.contains(w)) << w->objectName().toStdString() << " uncaptioned";
+  }
   QStringList listed;
-  for (const ValueRow& row : table) {
+  for (const ValueRow& row : rows) {
     auto* w = root->findChild<QWidget*>(row.name);
     ASSERT_NE(w, nullptr) << row.name.toStdString();
     listed << row.name;
@@ -77,21 +72,18 @@ void expectValuesRead(const QWidget* root, const std::vector<ValueRow>& table) {
     EXPECT_EQ(iface->text(QAccessible::Name).toStdString(), value.toStdString());
     EXPECT_EQ(iface->text(QAccessible::Description).toStdString(), row.what.toStdString());
   }
-  // The labels not listed: captions of the control beside them, pictures with a name, or
-  // values that read the same way.
+  // The labels not listed: captions of the control beside them, pictures, or values that read the
+  // same way.
   for (QLabel* label : root->findChildren<QLabel*>()) {
     const std::string name = label->objectName().toStdString();
     QAccessibleInterface* iface = QAccessible::queryAccessibleInterface(label);
-    if (listed.contains(label->objectName()) || label->buddy() ||
-        label->objectName().endsWith("Label")) {
-      continue;
-    }
+    if (listed.contains(label->objectName()) || label->buddy() || name.ends_with("Label")) continue;
     if (!label->pixmap().isNull()) {
       EXPECT_FALSE(iface->text(QAccessible::Name).isEmpty()) << name;
-      continue;
+    } else {
+      EXPECT_EQ(iface->text(QAccessible::Name).toStdString(), label->text().toStdString());
+      EXPECT_FALSE(iface->text(QAccessible::Description).isEmpty()) << name;
     }
-    EXPECT_EQ(iface->text(QAccessible::Name).toStdString(), label->text().toStdString());
-    EXPECT_FALSE(iface->text(QAccessible::Description).isEmpty()) << name;
   }
 }
 
@@ -248,15 +240,11 @@ TEST(ParamWindow, KeepsValuesItsListsDoNotOfferAndReadsEveryValueAndTyping) {
                                 {"vCalLock", "Calibration lock"},
                                 {"vPinLock", "PIN lock"}};
   for (int i = 0; i < 5; ++i) {
-    rows.push_back(
-        {QStringLiteral("vInternal(%1)").arg(i), QStringLiteral("Internal resolution %1").arg(i)});
+    rows.push_back({QString("vInternal(%1)").arg(i), QString("Internal resolution %1").arg(i)});
+    if (i < 4)
+      rows.push_back({QString("Corner(%1)").arg(i), QString("Corner %1 factor").arg(i + 1)});
   }
-  for (int i = 0; i < 4; ++i) {
-    rows.push_back(
-        {QStringLiteral("Corner(%1)").arg(i), QStringLiteral("Corner %1 factor").arg(i + 1)});
-  }
-  expectValuesRead(window, rows);
-  expectEveryInputHasItsCaption(window);
+  expectReadable(window, rows);
 
   // Values outside a list show as they are, as an extra last entry; a listed entry chosen
   // replaces the value, and the extra entry goes.
@@ -347,11 +335,9 @@ TEST(CalibWindow, ShowsWhileAProcedureRunsAndTakesKeysThroughItsFilter) {
   bool prompted = false;
   rig.tk.schedule(rig.tk.now() + 100, [&] {
     prompted = true;
-    EXPECT_TRUE(calib->isVisible() && box->isVisible() && box->isEnabled());
-    EXPECT_TRUE(start->isVisible());
-    EXPECT_FALSE(stop->isVisible());
-    expectEveryInputHasItsCaption(calib);
-    expectValuesRead(calib, {{"AskLbl", "Prompt"}, {"Label1", "Hint"}});
+    EXPECT_TRUE(calib->isVisible() && box->isVisible() && box->isEnabled() && start->isVisible() &&
+                !stop->isVisible());
+    expectReadable(calib, {{"AskLbl", "Prompt"}, {"Label1", "Hint"}});
 
     key(Qt::Key_1, "1");
     key(Qt::Key_Period, ".");
@@ -370,11 +356,8 @@ TEST(CalibWindow, ShowsWhileAProcedureRunsAndTakesKeysThroughItsFilter) {
   rig.tk.schedule(rig.tk.now() + 400, [&] {
     // Waiting for the scale: the stop sign, the bar, the box no longer takes input.
     EXPECT_EQ(calib->findChild<QLabel*>("AskLbl")->text(), "Please Wait ...");
-    EXPECT_FALSE(start->isVisible());
-    EXPECT_TRUE(stop->isVisible());
-    EXPECT_TRUE(bar->isVisible());
+    EXPECT_TRUE(!start->isVisible() && stop->isVisible() && bar->isVisible() && !box->isEnabled());
     EXPECT_GT(bar->value(), 0);
-    EXPECT_FALSE(box->isEnabled());
     EXPECT_TRUE(calib->close());  // the frame's close button: taken as Stop
   });
   rig.entry("mWSpan")->trigger();
@@ -394,20 +377,19 @@ TEST(Accessibility, EveryValueLabelReadsItsValueAndWhatItIs) {
   auto* monitor = rig.window.findChild<MonitorWindow*>();
   ASSERT_NE(monitor, nullptr);
   EXPECT_EQ(monitor->weightLabel(25)->text(), "R&D 1 ");
-  expectValuesRead(monitor, {{"WDisp(25)", "Weight of scale Z"},
-                             {"ScaleAddr(25)", "Address of scale Z, not polled"},
-                             {"ScaleAddr(0)", "Address of scale A, polled"},
-                             {"NetLbl(25)", "Net indicator of scale Z"},
-                             {"MotLbl(25)", "Motion indicator of scale Z"}});
-  auto* oneUnit = rig.window.findChild<OneUnitWindow*>();
-  expectValuesRead(oneUnit, {{"LDisp", "Weight of the selected scale"},
-                             {"NetLbl", "Net indicator of the selected scale"},
-                             {"MotLbl", "Motion indicator of the selected scale"},
-                             {"MsgLbl", "Weight log"}});
-  expectEveryInputHasItsCaption(oneUnit);
-  expectValuesRead(rig.window.statusBar(), {{"StatusBar1", "Status bar"}});
+  expectReadable(monitor, {{"WDisp(25)", "Weight of scale Z"},
+                           {"ScaleAddr(25)", "Address of scale Z, not polled"},
+                           {"ScaleAddr(0)", "Address of scale A, polled"},
+                           {"NetLbl(25)", "Net indicator of scale Z"},
+                           {"MotLbl(25)", "Motion indicator of scale Z"}});
+  expectReadable(rig.window.findChild<OneUnitWindow*>(),
+                 {{"LDisp", "Weight of the selected scale"},
+                  {"NetLbl", "Net indicator of the selected scale"},
+                  {"MotLbl", "Motion indicator of the selected scale"},
+                  {"MsgLbl", "Weight log"}});
+  expectReadable(rig.window.statusBar(), {{"StatusBar1", "Status bar"}});
   AboutBox about;
-  expectValuesRead(&about, {{"Label2", "Product"}, {"Label1", "Maker"}});
+  expectReadable(&about, {{"Label2", "Product"}, {"Label1", "Maker"}});
 }
 
 TEST(MainWindow, MonitorComesBackAfterClosingAndLogShowsItsCheckMark) {
