@@ -21,15 +21,6 @@ class StartupTest : public ::testing::Test {
   StartupTest() { fs::create_directories(dir_); }
   ~StartupTest() override { fs::remove_all(dir_); }
 
-  // Usual timings, scales A..H polled.
-  void writeIni() {
-    std::ofstream out(ini_, std::ios::binary);
-    for (const char* line : {"1", "9600,N,8,1", "0050", "0300", "0100", "0100", "0020",
-                             "111111110000000000000000000000"}) {
-      out << '"' << line << "\"\r\n";
-    }
-  }
-
   const fs::path dir_ = fs::temp_directory_path() / ("trv4-startup-" + std::to_string(getpid()));
   const std::string ini_ = (dir_ / "TRV4.INI").string();
   VirtualToolkit tk_;
@@ -47,8 +38,16 @@ TEST_F(StartupTest, NoFileAndNoPortEndsTheProgramAfterBothMessages) {
   EXPECT_FALSE(fs::exists(ini_));
 }
 
-TEST_F(StartupTest, FirstRequestGoesToScaleAOneHundredMillisecondsAfterLoad) {
-  writeIni();
+// With the usual timings and scales A..H polled, the first request goes out 100 ms after loading;
+// the Commands menu queues for the selected address, or all.
+TEST_F(StartupTest, FirstRequestGoesToScaleAOneHundredMillisecondsAfterLoadAndCommandsQueue) {
+  {
+    std::ofstream out(ini_, std::ios::binary);
+    for (const char* line : {"1", "9600,N,8,1", "0050", "0300", "0100", "0100", "0020",
+                             "111111110000000000000000000000"}) {
+      out << '"' << line << "\"\r\n";
+    }
+  }
   Application app(port_, tk_, ini_);
   ASSERT_TRUE(app.MDIForm_Load());
   const LinkState& s = app.state();
@@ -59,18 +58,13 @@ TEST_F(StartupTest, FirstRequestGoesToScaleAOneHundredMillisecondsAfterLoad) {
   ASSERT_EQ(port_.writes.size(), 1u);
   EXPECT_EQ(port_.writes[0].bytes, "\x02\x41\x3F\x30\x34\x3C\x03");
   EXPECT_TRUE(tk_.messages.empty());
-}
 
-TEST_F(StartupTest, CommandsMenuQueuesForTheSelectedAddressOrAll) {
-  writeIni();
-  Application app(port_, tk_, ini_);
-  ASSERT_TRUE(app.MDIForm_Load());
   app.displaySettings().SingleScale = "B";
   app.mReset_Click();
-  EXPECT_EQ(app.state().CommandQueue[1], "R");
+  EXPECT_EQ(s.CommandQueue[1], "R");
   app.displaySettings().SingleScale = "@";
   app.mAck_Click();
-  EXPECT_EQ(app.state().CommandQueue[kBroadcastSlot], "\x06");
+  EXPECT_EQ(s.CommandQueue[kBroadcastSlot], "\x06");
 }
 
 }  // namespace

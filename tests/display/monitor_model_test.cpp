@@ -29,16 +29,6 @@ class MonitorModelTest : public ::testing::Test {
                      }};
 };
 
-TEST_F(MonitorModelTest, NetShowsThenHidesAndBlankEmptiesThePanel) {
-  model.DispWeight(4, status(StableBit | NetBit, "012.34"));
-  EXPECT_TRUE(view(4).netVisible);
-  model.DispWeight(4, status(StableBit, "012.30"));
-  EXPECT_EQ(view(4), (PanelView{"12.30 kg", false, false, "M"}));
-  model.blankPanel(4);
-  EXPECT_EQ(view(4), (PanelView{"", false, false, "M"}));
-  EXPECT_EQ(changed, (std::vector<int>{4, 4, 4}));
-}
-
 TEST_F(MonitorModelTest, EachReplyReloadsItsHoldAndReadsTheCurrentUnitAndStep) {
   state.DisplayHoldReload = 7;
   state.DisplayHold.fill(1);
@@ -50,7 +40,7 @@ TEST_F(MonitorModelTest, EachReplyReloadsItsHoldAndReadsTheCurrentUnitAndStep) {
   EXPECT_EQ(state.DisplayHold[4], 1);
 }
 
-TEST_F(MonitorModelTest, ToggleScanTwiceSavesEachTimeAndKeepsThePanel) {
+TEST_F(MonitorModelTest, ToggleScanTwiceSavesEachTimeAndKeepsThePanelAndBlankEmptiesIt) {
   model.DispWeight(1, status(StableBit | NetBit, "012.34"));
   const PanelView shown = view(1);
   state.ScanList[1] = 3;  // any value but 0 counts as polled
@@ -60,6 +50,9 @@ TEST_F(MonitorModelTest, ToggleScanTwiceSavesEachTimeAndKeepsThePanel) {
   EXPECT_TRUE(model.panel(1).addressEnabled);
   EXPECT_EQ(view(1), shown);
   EXPECT_EQ(saved, (std::vector<std::vector<int>>{{1, 0, 1, 1, 1}, {1, 1, 1, 1, 1}}));
+  model.blankPanel(1);  // the motion caption stays
+  EXPECT_EQ(view(1), (PanelView{"", false, false, "M"}));
+  EXPECT_EQ(changed, (std::vector<int>{1, 1, 1, 1}));
 }
 
 TEST_F(MonitorModelTest, IndicesOutsideThePanelsAreIgnored) {

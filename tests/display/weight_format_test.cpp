@@ -16,8 +16,7 @@ TEST(FormatWeight, RoundsToTheStepInTheFieldsResolution) {
       {"012.34", 0, "01", "12.34 kg"},
       {"012.34", 0, "05", "12.35 kg"},  // 246.8 steps go up
       {"012.32", 0, "05", "12.30 kg"},  // 246.4 steps go down
-      {"001234", 0, "01", "1234 kg"},
-      {"001234", 0, "10", "1230 kg"},
+      {"001234", 0, "10", "1230 kg"},   // a field without a point has no decimals
       {"  10.0", 1, "01", "22.0 lb"},
       {"  0.00", 0, "01", "0.00 kg"},
       {"012.25", 0, "50", "12.50 kg"},   // exactly half a step of 0.50 goes up
