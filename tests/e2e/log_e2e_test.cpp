@@ -4,10 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <QAction>
-#include <QApplication>
 #include <QDateTime>
-#include <filesystem>
-#include <memory>
 #include <ostream>
 #include <regex>
 #include <string>
@@ -37,56 +34,31 @@ std::vector<std::string> splitCrlf(const std::string& text) {
   return pieces;
 }
 
-// Scales A (12.5 kg), B (tared with 1 kg, 3 kg on it) and C (showing a Greek text) on the line,
-// all three polled.
-class WeightLogE2E : public ::testing::Test {
- protected:
-  void SetUp() override {
-    s_ = std::make_unique<InProcessSession>(
-        std::vector<std::string>{"--scales", "A-C", "--static", "--load", "A=12.5", "--tare", "B=1",
-                                 "--load", "B=3", "--text", "C=ΖΥΓΟΣ"},
-        "111");
-    ASSERT_EQ(s_->failure(), "");
-    log_ = menuEntry(s_->program, "mWLog");
-    ASSERT_NE(log_, nullptr);
-  }
-
-  const PanelView& panel(int i) { return s_->program.app().monitor().panel(i).view; }
-
-  std::unique_ptr<InProcessSession> s_;
-  QAction* log_ = nullptr;
-};
-
-TEST_F(WeightLogE2E, ContinuousLogWritesEveryPolledScaleEachTickUntilStopped) {
+// What a line holds, the file name offered and the messages are proved in virtual time
+// (WeighingTest); here the real clock paces the lines. Scales A (12.5 kg), B (tared with 1 kg,
+// 3 kg on it) and C (showing a Greek text) on the line, all three polled.
+TEST(WeightLogE2E, ContinuousLogWritesEveryPolledScaleEachTickUntilStopped) {
+  InProcessSession s({"--scales", "A-C", "--static", "--load", "A=12.5", "--tare", "B=1", "--load",
+                      "B=3", "--text", "C=ΖΥΓΟΣ"},
+                     "111");
+  ASSERT_EQ(s.failure(), "");
+  QAction* log = menuEntry(s.program, "mWLog");
+  ASSERT_NE(log, nullptr);
+  auto panel = [&](int i) { return s.program.app().monitor().panel(i).view.text; };
   // The first replies of all three scales are in before the log starts: every line holds them.
   ASSERT_TRUE(runEventsUntil(
-      [&] { return !panel(0).text.empty() && !panel(1).text.empty() && !panel(2).text.empty(); },
-      20000))
+      [&] { return !panel(0).empty() && !panel(1).empty() && !panel(2).empty(); }, 20000))
       << "the monitor did not show all three scales";
-  const std::string a = panel(0).text, b = panel(1).text;
-  EXPECT_NE(a.find("12.50"), std::string::npos) << a;
-  EXPECT_NE(b.find("2.00"), std::string::npos) << b;  // net: 3 kg less the 1 kg tare
-
-  const std::string path = s_->dir.file("weights.log");
+  const std::string a = panel(0), b = panel(1);
+  const std::string path = s.dir.file("weights.log");
   const std::string firstStamp = stampNow();
   const double startedAt = monotonicSeconds();
-  std::vector<ModalBox> boxes = click(*log_, {QString::fromStdString(path), QStringLiteral("0")});
-  ASSERT_EQ(boxes.size(), 2u);
-  // The file name offered is TRV4W.Log in the current folder.
-  const std::filesystem::path offered = boxes[0].value.toStdString();
-  EXPECT_EQ(offered.filename(), "TRV4W.Log");
-  EXPECT_TRUE(std::filesystem::equivalent(offered.parent_path(), s_->dir.path()))
-      << offered.string();
-
+  ASSERT_EQ(click(*log, {QString::fromStdString(path), QStringLiteral("0")}).size(), 2u);
   // Forty lines or more, however long a loaded machine takes to write them.
   EXPECT_TRUE(runEventsUntil([&] { return splitCrlf(readFile(path)).size() > 40; }, 30000));
-  boxes = click(*log_);
+  ASSERT_EQ(click(*log).size(), 1u);
   const double seconds = monotonicSeconds() - startedAt;
   const std::string lastStamp = stampNow();
-  ASSERT_EQ(boxes.size(), 1u);
-  EXPECT_EQ(boxes[0].text, "Weight Log Finished");
-
-  ASSERT_TRUE(std::filesystem::exists(path));
   const std::string text = readFile(path);
   std::vector<std::string> lines = splitCrlf(text);
   EXPECT_EQ(lines.back(), "") << "the last line has no CRLF";
@@ -103,8 +75,7 @@ TEST_F(WeightLogE2E, ContinuousLogWritesEveryPolledScaleEachTickUntilStopped) {
     const std::string& line = lines[i];
     const std::string when = line.substr(0, 19);
     const bool ok = line.size() > 20 && std::regex_match(when, stamp) && line[19] == ';' &&
-                    when >= firstStamp && when <= lastStamp && line.substr(20) == weights &&
-                    line.find_first_of("\r\n") == std::string::npos;
+                    when >= firstStamp && when <= lastStamp && line.substr(20) == weights;
     if (!ok && ++bad <= 3) ADD_FAILURE() << "line " << i << ": " << ::testing::PrintToString(line);
   }
   EXPECT_EQ(bad, 0) << "of " << lines.size() << " lines; expected " << firstStamp << "..."

@@ -40,9 +40,7 @@ TEST(ReconnectE2E, ALineThatComesBackUnderTheSameLinkIsPolledAgain) {
       runEventsUntil([&] { return polled(back) && s.program.app().port().portOpen(); }, 20000))
       << "polled " << polled(back) << ", open " << s.program.app().port().portOpen();
   EXPECT_EQ(s.program.app().port().settings(), settings);
-  ASSERT_EQ(answerer.boxes().size(), 1u);
-  EXPECT_EQ(answerer.boxes()[0].text.toStdString(),
-            "Port 1 was disconnected. The program opens it again as soon as its device is back.");
+  EXPECT_EQ(answerer.boxes().size(), 1u);  // the loss only (its text: ReconnectTest)
 }
 
 }  // namespace

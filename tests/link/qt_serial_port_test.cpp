@@ -34,7 +34,7 @@ bool waitFor(const std::function<bool()>& done) {
   return done();
 }
 
-// A pseudo-terminal of its own: its slave's name and what arrived at its master.
+// A pseudo-terminal of its own: its slave's name and what arrives at its master.
 struct Pty {
   Pty() : master(posix_openpt(O_RDWR | O_NOCTTY | O_NONBLOCK)) {
     EXPECT_GE(master, 0);
@@ -42,13 +42,17 @@ struct Pty {
     EXPECT_EQ(unlockpt(master), 0);
     name = ptsname(master);
   }
-  ~Pty() { close(master); }
-  // What arrives within 200 ms.
-  std::string read() const {
+  ~Pty() { hangUp(); }
+  void hangUp() {
+    if (master >= 0) close(master);
+    master = -1;
+  }
+  // What arrives within limitMs: the first bytes once any have come.
+  std::string read(int limitMs = 2000) const {
     std::string got;
     QElapsedTimer clock;
     clock.start();
-    while (got.empty() && clock.elapsed() < 200) {
+    while (got.empty() && clock.elapsed() < limitMs) {
       char buf[64];
       const ssize_t n = ::read(master, buf, sizeof buf);
       if (n > 0) got.append(buf, static_cast<size_t>(n));
@@ -64,35 +68,18 @@ struct Pty {
 class QtSerialPortTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    old_ = fs::current_path();
-    dir_ = fs::temp_directory_path() / ("trv4-qsp-" + std::to_string(getpid()));
     fs::create_directories(dir_);
     fs::current_path(dir_);
-    master_ = posix_openpt(O_RDWR | O_NOCTTY | O_NONBLOCK);
-    ASSERT_GE(master_, 0);
-    ASSERT_EQ(grantpt(master_), 0);
-    ASSERT_EQ(unlockpt(master_), 0);
-    fs::create_symlink(ptsname(master_), "COM1");
+    fs::create_symlink(com1_.name, "COM1");
   }
   void TearDown() override {
-    if (master_ >= 0) close(master_);
     fs::current_path(old_);
     fs::remove_all(dir_);
   }
 
-  std::string readMaster() {
-    std::string got;
-    waitFor([&] {
-      char buf[64];
-      const ssize_t n = read(master_, buf, sizeof buf);
-      if (n > 0) got.append(buf, static_cast<size_t>(n));
-      return !got.empty();
-    });
-    return got;
-  }
-
-  fs::path old_, dir_;
-  int master_ = -1;
+  const fs::path old_ = fs::current_path();
+  const fs::path dir_ = fs::temp_directory_path() / ("trv4-qsp-" + std::to_string(getpid()));
+  Pty com1_;
 };
 
 TEST_F(QtSerialPortTest, PortOneIsTheLinkInTheCurrentDirectory) {
@@ -103,43 +90,36 @@ TEST_F(QtSerialPortTest, PortOneIsTheLinkInTheCurrentDirectory) {
   EXPECT_TRUE(port.setCommPort(2)) << "the number cannot change while the port is open";
 
   port.output(std::string("\x02\x41?04<\x03", 7));
-  EXPECT_EQ(readMaster(), std::string("\x02\x41?04<\x03", 7));
+  EXPECT_EQ(com1_.read(), std::string("\x02\x41?04<\x03", 7));
 
   // RThreshold 0: bytes wait in the port without an event.
   int events = 0;
   port.setOnComm([&] { ++events; });
-  ASSERT_EQ(write(master_, "ab", 2), 2);
+  ASSERT_EQ(write(com1_.master, "ab", 2), 2);
   ASSERT_TRUE(waitFor([&] { return port.inBufferCount() == 2; }));
   EXPECT_EQ(events, 0);
   EXPECT_EQ(port.input(), "ab");
 
   port.setRThreshold(1);
-  ASSERT_EQ(write(master_, "cd", 2), 2);
+  ASSERT_EQ(write(com1_.master, "cd", 2), 2);
   ASSERT_TRUE(waitFor([&] { return events > 0; }));
   EXPECT_EQ(port.commEvent(), kCommEventReceive);
   EXPECT_EQ(port.input(), "cd");
 }
 
+// The texts refused are those parseLineSettings refuses; one that an open device refuses keeps
+// the old text as well (ADeviceBackRefusing...).
 TEST_F(QtSerialPortTest, RefusedSettingsKeepTheOldTextAndAMissingPortFailsToOpen) {
   QtSerialPort port;
   ASSERT_FALSE(port.setSettings("9600,N,8,1"));
-  for (const char* bad : {"9600,X,8,1", "9600,N,9,1", "fast,N,8,1", "9600,N,8", ""}) {
-    EXPECT_TRUE(port.setSettings(bad)) << bad;
-  }
+  EXPECT_TRUE(port.setSettings("9600,X,8,1"));
+  EXPECT_TRUE(port.setSettings(""));
   EXPECT_EQ(port.settings(), "9600,N,8,1");
   EXPECT_TRUE(port.setHandshaking(4));
 
-  ASSERT_FALSE(port.setCommPort(1));
   ASSERT_FALSE(port.setPortOpen(true));
   EXPECT_FALSE(port.setSettings("19200,N,8,1"));
-  // A pseudo-terminal runs 8 bits without parity only: the refusal keeps the old text.
-  const PortError refused = port.setSettings("19200,E,7,1");
-  if (refused) {
-    EXPECT_FALSE(refused->empty());
-    EXPECT_EQ(port.settings(), "19200,N,8,1");
-  } else {
-    EXPECT_EQ(port.settings(), "19200,E,7,1");
-  }
+  EXPECT_EQ(port.settings(), "19200,N,8,1");
   EXPECT_FALSE(port.setHandshaking(2));
   ASSERT_FALSE(port.setPortOpen(false));
 
@@ -162,8 +142,7 @@ TEST_F(QtSerialPortTest, AfterAHangUpTheLinkIsFollowedAndNothingElseOpened) {
   ASSERT_FALSE(port.setPortOpen(true));
   int lost = 0;
   port.setOnDeviceLost([&] { ++lost; });
-  close(master_);
-  master_ = -1;
+  com1_.hangUp();
   EXPECT_TRUE(waitFor([&] { return !port.portOpen(); }));
   EXPECT_EQ(lost, 1);
   EXPECT_TRUE(port.reopen());  // the link points to the closed terminal
@@ -175,7 +154,7 @@ TEST_F(QtSerialPortTest, AfterAHangUpTheLinkIsFollowedAndNothingElseOpened) {
   ASSERT_FALSE(port.reopen());
   port.output("x");
   EXPECT_EQ(back.read(), "x");
-  EXPECT_EQ(system.read(), "");
+  EXPECT_EQ(system.read(200), "");
 }
 
 // A terminal that takes no parity runs 9600,E,7,1 on what it took since it was opened. Back
@@ -191,8 +170,7 @@ TEST_F(QtSerialPortTest, ADeviceBackRefusingWhatItRefusedAtItsOpenIsTakenBack) {
   // Another text is refused; the same one again is nothing new.
   EXPECT_EQ(port.settings(), "9600,E,7,1");
   EXPECT_FALSE(port.setSettings("9600,E,7,1"));
-  close(master_);
-  master_ = -1;
+  com1_.hangUp();
   ASSERT_TRUE(waitFor([&] { return reconnect.waiting(); }));
   Pty back;
   fs::remove("COM1");

@@ -4,7 +4,7 @@
 #include <algorithm>
 #include <tuple>
 
-#include "tests/link/link_fixture.h"
+#include "tests/support/link_fixture.h"
 
 namespace trv4::test {
 namespace {
