@@ -82,16 +82,24 @@ class QtSerialPortTest : public ::testing::Test {
   Pty com1_;
 };
 
-TEST_F(QtSerialPortTest, PortOneIsTheLinkInTheCurrentDirectory) {
+// The texts refused are those parseLineSettings refuses; one that an open device refuses keeps
+// the old text as well (ADeviceBackRefusing...).
+TEST_F(QtSerialPortTest, PortOneIsTheLinkHereRefusedSettingsKeepTheOldTextAMissingPortFails) {
   QtSerialPort port;
-  EXPECT_FALSE(port.setCommPort(1));
+  ASSERT_FALSE(port.setSettings("9600,N,8,1"));
+  EXPECT_TRUE(port.setSettings("9600,X,8,1"));
+  EXPECT_TRUE(port.setSettings(""));
+  EXPECT_EQ(port.settings(), "9600,N,8,1");
+  EXPECT_TRUE(port.setHandshaking(4));
   ASSERT_FALSE(port.setPortOpen(true));
   EXPECT_TRUE(port.portOpen());
   EXPECT_TRUE(port.setCommPort(2)) << "the number cannot change while the port is open";
+  EXPECT_FALSE(port.setSettings("19200,N,8,1"));
+  EXPECT_EQ(port.settings(), "19200,N,8,1");
+  EXPECT_FALSE(port.setHandshaking(2));
 
   port.output(std::string("\x02\x41?04<\x03", 7));
   EXPECT_EQ(com1_.read(), std::string("\x02\x41?04<\x03", 7));
-
   // RThreshold 0: bytes wait in the port without an event.
   int events = 0;
   port.setOnComm([&] { ++events; });
@@ -99,31 +107,14 @@ TEST_F(QtSerialPortTest, PortOneIsTheLinkInTheCurrentDirectory) {
   ASSERT_TRUE(waitFor([&] { return port.inBufferCount() == 2; }));
   EXPECT_EQ(events, 0);
   EXPECT_EQ(port.input(), "ab");
-
   port.setRThreshold(1);
   ASSERT_EQ(write(com1_.master, "cd", 2), 2);
   ASSERT_TRUE(waitFor([&] { return events > 0; }));
   EXPECT_EQ(port.commEvent(), kCommEventReceive);
   EXPECT_EQ(port.input(), "cd");
-}
-
-// The texts refused are those parseLineSettings refuses; one that an open device refuses keeps
-// the old text as well (ADeviceBackRefusing...).
-TEST_F(QtSerialPortTest, RefusedSettingsKeepTheOldTextAndAMissingPortFailsToOpen) {
-  QtSerialPort port;
-  ASSERT_FALSE(port.setSettings("9600,N,8,1"));
-  EXPECT_TRUE(port.setSettings("9600,X,8,1"));
-  EXPECT_TRUE(port.setSettings(""));
-  EXPECT_EQ(port.settings(), "9600,N,8,1");
-  EXPECT_TRUE(port.setHandshaking(4));
-
-  ASSERT_FALSE(port.setPortOpen(true));
-  EXPECT_FALSE(port.setSettings("19200,N,8,1"));
-  EXPECT_EQ(port.settings(), "19200,N,8,1");
-  EXPECT_FALSE(port.setHandshaking(2));
-  ASSERT_FALSE(port.setPortOpen(false));
 
   // Port 60: no ./COM60, /dev/ttyUSB59 or /dev/ttyS59 on a test machine.
+  ASSERT_FALSE(port.setPortOpen(false));
   ASSERT_FALSE(port.setCommPort(60));
   const PortError error = port.setPortOpen(true);
   ASSERT_TRUE(error);
