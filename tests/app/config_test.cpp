@@ -5,6 +5,7 @@
 #include <filesystem>
 #include <fstream>
 #include <iterator>
+#include <tuple>
 #include <vector>
 
 #include "app/comm_settings_model.h"
@@ -83,10 +84,9 @@ TEST_F(ConfigTest, WritesTheDefaultFileAndReadsBackWhatItWrote) {
   port.setSettings("2400,N,8,1");
   state = LinkState();
   EXPECT_TRUE(config.LoadSettings());
-  EXPECT_EQ(port.commPort(), 1);
-  EXPECT_EQ(port.settings(), "115200,O,8,2");
-  EXPECT_EQ(timings(), (Ints{1234, 300, 100, 100, 20}));
-  EXPECT_EQ(flags(), "001000000000000000000000000001");
+  EXPECT_EQ(std::tuple(port.commPort(), port.settings(), timings(), flags()),
+            std::tuple(1, "115200,O,8,2", Ints{1234, 300, 100, 100, 20},
+                       "001000000000000000000000000001"));
 
   // A hand-edited digit other than 1 is written back unchanged.
   write(quoted({"1", "9600,N,8,1", "0050", "0300", "0100", "0100", "0020", "1290"}));
@@ -124,11 +124,8 @@ TEST_F(ConfigTest, ReadsAnyFileByPosition) {
     port.setSettings("4800,O,8,1");
     write(c.file);
     EXPECT_TRUE(config.LoadSettings());
-    EXPECT_EQ(port.commPort(), c.port);
-    EXPECT_EQ(port.portOpen(), c.port >= 1 && c.port <= 3);
-    EXPECT_EQ(port.settings(), c.settings);
-    EXPECT_EQ(timings(), c.timings);
-    EXPECT_EQ(flags(), c.flags);
+    EXPECT_EQ(std::tuple(port.commPort(), port.portOpen(), port.settings(), timings(), flags()),
+              std::tuple(c.port, c.port >= 1 && c.port <= 3, c.settings, c.timings, c.flags));
   }
   EXPECT_TRUE(toolkit.messages.empty());
 }
@@ -138,10 +135,8 @@ TEST_F(ConfigTest, MissingFileProbesForTheLowestWorkingPort) {
   port.busyPorts = {1};
   state.StatusReplyTimeout = 999;
   EXPECT_TRUE(config.LoadSettings());
-  EXPECT_EQ(port.commPort(), 2);
-  EXPECT_TRUE(port.portOpen());
-  EXPECT_EQ(timings(), kDefaultTimings);
-  EXPECT_EQ(flags(), "11111111");
+  EXPECT_EQ(std::tuple(port.commPort(), port.portOpen(), timings(), flags()),
+            std::tuple(2, true, kDefaultTimings, "11111111"));
 
   port.setPortOpen(false);
   port.existingPorts = {6};

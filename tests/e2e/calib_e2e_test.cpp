@@ -9,7 +9,6 @@
 #include <QKeyEvent>
 #include <QLineEdit>
 #include <QToolButton>
-#include <deque>
 #include <string>
 #include <vector>
 
@@ -25,13 +24,13 @@ QWidget* calibWindow() {
   return nullptr;
 }
 
-// Acts on the calibration window every 20 ms: when Start shows, types the next scripted answer
-// key by key into the box (when it takes input) and clicks Start. The act is queued, not done in
+// Acts on the calibration window every 20 ms: when Start shows, types the answer key by key into
+// the box and clicks Start, once. The act is queued, not done in
 // the timer's own pass: a timer that fires in the pass in which a message box is closed would
 // click Start before the procedure waits for it again, and the click would be lost for good.
 class Operator {
  public:
-  explicit Operator(std::deque<QString> answers) : answers_(std::move(answers)) {
+  explicit Operator(QString answer) : answer_(std::move(answer)) {
     QObject::connect(&timer_, &QTimer::timeout, [this] {
       if (queued_) return;
       queued_ = true;
@@ -49,24 +48,21 @@ class Operator {
  private:
   void act() {
     QWidget* w = calibWindow();
-    if (!w || !w->isVisible() || answers_.empty() || QApplication::activeModalWidget()) return;
+    if (!w || !w->isVisible() || done_ || QApplication::activeModalWidget()) return;
     auto* start = w->findChild<QToolButton*>("StartCmd");
     if (!start->isVisible()) return;
-    const QString keys = answers_.front();
-    answers_.pop_front();
+    done_ = true;
     auto* box = w->findChild<QLineEdit*>("AskTxt");
-    if (box->isVisible() && box->isEnabled()) {
-      box->clear();
-      for (QChar c : keys) {
-        QKeyEvent press(QEvent::KeyPress, 0, Qt::NoModifier, QString(c));
-        QApplication::sendEvent(box, &press);
-      }
+    box->clear();
+    for (QChar c : answer_) {
+      QKeyEvent press(QEvent::KeyPress, 0, Qt::NoModifier, QString(c));
+      QApplication::sendEvent(box, &press);
     }
     start->click();
   }
   QTimer timer_;
-  bool queued_ = false;
-  std::deque<QString> answers_;
+  bool queued_ = false, done_ = false;
+  QString answer_;
 };
 
 // Bodies of the calibration commands scale B received, in order.
@@ -92,7 +88,7 @@ TEST(CalibE2E, SpanCalibrationChangesTheWeightTheScaleReportsAndExitEndsAnOperat
   s.program.window()->findChild<QComboBox*>("SingleScale")->setCurrentText("B");
   const std::string before = weightB();
   {
-    Operator op({"2500"});
+    Operator op("2500");
     EXPECT_TRUE(click(*menuEntry(s.program, "mWSpan")).empty());
   }
   EXPECT_EQ(calibrationFrames(s.sim), std::vector<std::string>{"b02500"});

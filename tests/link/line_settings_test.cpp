@@ -32,42 +32,34 @@ TEST(ParseLineSettings, ReadsWellFormedTextsAndRefusesOthersNamingThem) {
 
 namespace fs = std::filesystem;
 
-// A scratch folder standing in for the current folder ("local") and for /dev ("dev").
-struct DeviceScratch {
-  DeviceScratch() {
-    fs::remove_all(root);
-    fs::create_directories(root / "local");
-    fs::create_directories(root / "dev");
-  }
-  ~DeviceScratch() { fs::remove_all(root); }
-  void device(const std::string& name) { std::ofstream(root / "dev" / name).put('\0'); }
-  DeviceFolders folders() const { return {(root / "local").string(), (root / "dev").string()}; }
-  std::string dev(const std::string& name) const { return (root / "dev" / name).string(); }
-  const fs::path root = fs::temp_directory_path() / ("trv4-devices-" + std::to_string(getpid()));
-};
-
+// A scratch folder stands in for the current folder ("local") and for /dev ("dev").
 TEST(PortDevice, LocalLinkThenUsbThenSerialThenAcm) {
-  DeviceScratch s;
-  const DeviceFolders f = s.folders();
+  const fs::path root = fs::temp_directory_path() / ("trv4-devices-" + std::to_string(getpid()));
+  fs::remove_all(root);
+  fs::create_directories(root / "local");
+  fs::create_directories(root / "dev");
+  const DeviceFolders f{(root / "local").string(), (root / "dev").string()};
+  auto device = [&](const char* name) { std::ofstream(root / "dev" / name).put('\0'); };
+  auto dev = [&](const char* name) { return (root / "dev" / name).string(); };
   EXPECT_EQ(portDevice(1, f), "");
   EXPECT_EQ(portDeviceText(1, f), "no device on this machine");
-  s.device("ttyACM0");
-  EXPECT_EQ(portDevice(1, f), s.dev("ttyACM0"));
-  s.device("ttyS0");
-  EXPECT_EQ(portDevice(1, f), s.dev("ttyS0"));
-  s.device("ttyUSB0");
-  EXPECT_EQ(portDevice(1, f), s.dev("ttyUSB0"));
-  EXPECT_EQ(portDeviceText(1, f), s.dev("ttyUSB0"));
+  device("ttyACM0");
+  EXPECT_EQ(portDevice(1, f), dev("ttyACM0"));
+  device("ttyS0");
+  EXPECT_EQ(portDevice(1, f), dev("ttyS0"));
+  device("ttyUSB0");
+  EXPECT_EQ(portDevice(1, f), dev("ttyUSB0"));
+  EXPECT_EQ(portDeviceText(1, f), dev("ttyUSB0"));
   EXPECT_EQ(portDevice(2, f), "");  // numbers map one to one: port 2 is ...1
-  s.device("ttyACM1");
-  EXPECT_EQ(portDevice(2, f), s.dev("ttyACM1"));
+  device("ttyACM1");
+  EXPECT_EQ(portDevice(2, f), dev("ttyACM1"));
   EXPECT_EQ(portDevice(0, f), "");
 
   // ./COMn comes first, even when its target is gone: opening it then fails visibly.
-  fs::create_symlink("/dev/null", s.root / "local" / "COM1");
-  fs::create_symlink(s.root / "missing", s.root / "local" / "COM2");
-  EXPECT_EQ(portDevice(1, f), (s.root / "local" / "COM1").string());
-  EXPECT_EQ(portDevice(2, f), (s.root / "local" / "COM2").string());
+  fs::create_symlink("/dev/null", root / "local" / "COM1");
+  fs::create_symlink(root / "missing", root / "local" / "COM2");
+  EXPECT_EQ(portDevice(1, f), (root / "local" / "COM1").string());
+  EXPECT_EQ(portDevice(2, f), (root / "local" / "COM2").string());
   EXPECT_EQ(portDeviceText(1, f), "./COM1 -> /dev/null");
   // What is no serial device is named when opened (QtSerialPortTest); a character device may be
   // tried, and one this user may not open names the group to join.
@@ -76,6 +68,7 @@ TEST(PortDevice, LocalLinkThenUsbThenSerialThenAcm) {
       permissionMessage(1, "/dev/ttyUSB0", "dialout"),
       "Port 1 (/dev/ttyUSB0): this user may not open it. Add the user to the group "
       "\"dialout\" (for example: sudo usermod -aG dialout $USER), then log out and in again.");
+  fs::remove_all(root);
 }
 
 }  // namespace

@@ -117,22 +117,23 @@ TEST(ScaleModel, FaultsHitAShareOfRepliesAndRepeatPerSeedAndAStreamHasNoEnd) {
   EXPECT_EQ(out.find(kEtx), std::string::npos);
 }
 
-// --reply, --tare, --skip-corner and --cal-error are read by the tests below as well.
+// --reply is read by the reply test below as well.
 TEST(ScaleSetup, ReadsEveryScaleOptionAndRefusesMalformedValues) {
   NetworkOptions o;
   std::string error;
   // clang-format off
   for (auto [option, value] : {std::pair{"--text", "E=ΖΥΓΟΣ"}, {"--text", "F=€ab☃xyz"},
-       {"--load", "D=180"}, {"--load", "^=-1.5"}, {"--pin", "H=012345"}, {"--cal-lock", "G"},
-       {"--corners", "B=9"}, {"--skip-corner", "B=1"}, {"--cal-error", "H=91"}})
+       {"--load", "D=180"}, {"--tare", "D=2.5"}, {"--load", "^=-1.5"}, {"--pin", "H=012345"},
+       {"--cal-lock", "G"}, {"--corners", "B=9"}, {"--skip-corner", "B=1"},
+       {"--cal-error", "G=90"}, {"--cal-error", "H=91"}})
     EXPECT_TRUE(parseScaleSetup(option, value, &o, &error)) << option << " " << value;
   // clang-format on
   auto& s = o.setups;
   EXPECT_EQ(std::tie(s['E'].text, s['H'].pin), std::tie("\xC6\xD5\xC3\xCF\xD3", "012345"));
   EXPECT_EQ(s['F'].text, std::string("\x80") + "ab?xyz");
-  EXPECT_EQ(std::tuple(s['D'].load, s['^'].load, s['B'].corners, s['B'].skipCorner, s['H'].calError,
-                       s['G'].calLock),
-            std::tuple(180, -1.5, 9, 1, 91, true));
+  EXPECT_EQ(std::tuple(s['D'].load, s['D'].tare, s['^'].load, s['B'].corners, s['B'].skipCorner),
+            std::tuple(180, 2.5, -1.5, 9, 1));
+  EXPECT_EQ(std::tuple(s['G'].calError, s['H'].calError, s['G'].calLock), std::tuple(90, 91, true));
   // clang-format off
   const std::pair<const char*, std::vector<const char*>> malformed[] = {
       {"--text", {"E", "EE=X", "@=X", "_=X", "e=X", "E=", "E=a\x03"}}, {"--load", {"D=", "D=1.5kg"}},
