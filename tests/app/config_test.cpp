@@ -70,9 +70,17 @@ class ConfigTest : public ::testing::Test {
   Model model{port, toolkit, [this] { config.SaveSettings(); }};
 };
 
-TEST_F(ConfigTest, WritesTheDefaultFileAndReadsBackWhatItWrote) {
+TEST_F(ConfigTest, WritesTheDefaultFileReadsBackWhatItWroteAndAFailedSaveKeepsTheOldFile) {
   config.SaveSettings();
   EXPECT_EQ(read(), kDefaultFile);
+  const auto replaceFile = config.replaceFile;
+  config.replaceFile = [](const std::string&, const std::string&) { return false; };
+  ASSERT_FALSE(port.setCommPort(2));
+  config.SaveSettings();
+  EXPECT_EQ(read(), kDefaultFile);
+  EXPECT_EQ(toolkit.messages, Texts{"CAN NOT WRITE INI FILE"});
+  EXPECT_FALSE(std::filesystem::exists(path + ".tmp"));
+  config.replaceFile = replaceFile;
 
   // A two-digit port and a five-digit time are written in full but read by position.
   ASSERT_FALSE(port.setCommPort(12));
@@ -144,16 +152,6 @@ TEST_F(ConfigTest, MissingFileProbesForTheLowestWorkingPort) {
   EXPECT_EQ(toolkit.messages,
             (Texts{"INI FILE MISSING", "INI FILE MISSING", "No Serial Port Available"}));
   EXPECT_FALSE(port.portOpen());
-}
-
-TEST_F(ConfigTest, FailedSaveKeepsTheOldFile) {
-  write(kDefaultFile);
-  ASSERT_FALSE(port.setCommPort(2));
-  config.replaceFile = [](const std::string&, const std::string&) { return false; };
-  config.SaveSettings();
-  EXPECT_EQ(read(), kDefaultFile);
-  EXPECT_EQ(toolkit.messages, Texts{"CAN NOT WRITE INI FILE"});
-  EXPECT_FALSE(std::filesystem::exists(path + ".tmp"));
 }
 
 TEST_F(ConfigTest, SettingsDialogMarksThePortAndOkAppliesTheChoice) {

@@ -25,28 +25,24 @@ QWidget* calibWindow() {
 }
 
 // Acts on the calibration window every 20 ms: when Start shows, types the answer key by key into
-// the box and clicks Start, once. The act is queued, not done in
-// the timer's own pass: a timer that fires in the pass in which a message box is closed would
-// click Start before the procedure waits for it again, and the click would be lost for good.
+// the box and clicks Start, once. The act is queued, not done in the timer's own pass: a timer
+// that fires in the pass in which a message box is closed would click Start before the procedure
+// waits for it again, and the click would be lost for good.
 class Operator {
  public:
   explicit Operator(QString answer) : answer_(std::move(answer)) {
     QObject::connect(&timer_, &QTimer::timeout, [this] {
-      if (queued_) return;
+      if (!queued_)
+        QMetaObject::invokeMethod(
+            &timer_, [this] { act(); }, Qt::QueuedConnection);
       queued_ = true;
-      QMetaObject::invokeMethod(
-          &timer_,
-          [this] {
-            queued_ = false;
-            act();
-          },
-          Qt::QueuedConnection);
     });
     timer_.start(20);
   }
 
  private:
   void act() {
+    queued_ = false;
     QWidget* w = calibWindow();
     if (!w || !w->isVisible() || done_ || QApplication::activeModalWidget()) return;
     auto* start = w->findChild<QToolButton*>("StartCmd");

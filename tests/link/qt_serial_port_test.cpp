@@ -24,11 +24,11 @@ namespace {
 
 namespace fs = std::filesystem;
 
-// Runs the event loop until done() holds or two seconds pass.
-bool waitFor(const std::function<bool()>& done) {
+// Runs the event loop until done() holds or limitMs pass.
+bool waitFor(const std::function<bool()>& done, int limitMs = 2000) {
   QElapsedTimer clock;
   clock.start();
-  while (!done() && clock.elapsed() < 2000) {
+  while (!done() && clock.elapsed() < limitMs) {
     QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
   }
   return done();
@@ -50,14 +50,14 @@ struct Pty {
   // What arrives within limitMs: the first bytes once any have come.
   std::string read(int limitMs = 2000) const {
     std::string got;
-    QElapsedTimer clock;
-    clock.start();
-    while (got.empty() && clock.elapsed() < limitMs) {
-      char buf[64];
-      const ssize_t n = ::read(master, buf, sizeof buf);
-      if (n > 0) got.append(buf, static_cast<size_t>(n));
-      QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
-    }
+    waitFor(
+        [&] {
+          char buf[64];
+          const ssize_t n = ::read(master, buf, sizeof buf);
+          if (n > 0) got.append(buf, static_cast<size_t>(n));
+          return !got.empty();
+        },
+        limitMs);
     return got;
   }
   int master;
