@@ -1,6 +1,5 @@
 // End-to-end tests in real time: the simulator on a pseudo-terminal and the program polling it.
 #include <signal.h>
-#include <unistd.h>
 
 #include <gtest/gtest.h>
 
