@@ -37,9 +37,7 @@ bool waitFor(const std::function<bool()>& done, int limitMs = 2000) {
 // A pseudo-terminal of its own: its slave's name and what arrives at its master.
 struct Pty {
   Pty() : master(posix_openpt(O_RDWR | O_NOCTTY | O_NONBLOCK)) {
-    EXPECT_GE(master, 0);
-    EXPECT_EQ(grantpt(master), 0);
-    EXPECT_EQ(unlockpt(master), 0);
+    EXPECT_TRUE(master >= 0 && grantpt(master) == 0 && unlockpt(master) == 0);
     name = ptsname(master);
   }
   ~Pty() { hangUp(); }

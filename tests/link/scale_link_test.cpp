@@ -18,7 +18,6 @@ TEST(Frame, FirstFrameOnTheLine) {
       {"A", "", "\x02\x41\x3F\x30\x34\x3C\x03"},          // status request
       {"A", "Z", "\x02\x41\x5A\x31\x39\x03"},             // command
       {"@", kResetCommand, "\x02\x40\x52\x31\x30\x03"},   // broadcast
-      {"B", kResetCommand, "\x02\x42\x52\x31\x32\x03"},   // Reset to B
       {"A", "\xc1\xf9", "\x02\x41\x80\xe0\x32\x33\x03"},  // Greek, transliterated
       {"@", "\xc1", "\x02\x40\xc1\x38\x33\x03"},          // broadcast sent as typed
       {"A", "\xff", "\x02\x41\xff\x3B\x3C\x03"},          // 8-bit codes count unsigned
