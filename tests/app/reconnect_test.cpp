@@ -10,16 +10,13 @@ namespace {
 
 using Texts = std::vector<std::string>;
 
-scalesim::NetworkOptions twoScales() {
-  scalesim::NetworkOptions o;
-  o.addresses = {'A', 'B'};
-  o.movingWeights = false;
-  return o;
-}
-
 class ReconnectTest : public ::testing::Test, public AppOnSim {
  protected:
-  ReconnectTest() : AppOnSim(twoScales(), "11") { tk.advance(1000); }
+  ReconnectTest()
+      : AppOnSim({.addresses = {'A', 'B'}, .movingWeights = false, .faults = {}, .setups = {}},
+                 "11") {
+    tk.advance(1000);
+  }
   int pollsSince(int64_t ms) const {
     int n = 0;
     for (const auto& f : sim.received()) n += f.atUs >= ms * 1000;
@@ -52,22 +49,18 @@ TEST_F(ReconnectTest, PollingResumesByItselfWhenTheDeviceIsBack) {
   EXPECT_EQ(port.settings(), settings);
   EXPECT_EQ(tk.messages.size(), 1u);
 
-  // A second loss is told again.
-  port.unplug();
-  EXPECT_EQ(tk.messages.size(), 2u);
-}
-
-TEST_F(ReconnectTest, ALossWhileAReplyIsReadStillLetsPollingResume) {
+  // A second loss, while a reply is read, is told again and polling resumes as well.
   port.unplugAfterInput = true;
   tk.advance(500);
   ASSERT_FALSE(port.portOpen());
+  EXPECT_EQ(tk.messages.size(), 2u);
   port.plugIn();
-  const int64_t backAt = tk.now();
+  const int64_t againAt = tk.now();
   tk.advance(2000);
-  EXPECT_GT(pollsSince(backAt), 5);
+  EXPECT_GT(pollsSince(againAt), 5);
 }
 
-TEST_F(ReconnectTest, ADeviceBackWithOtherCapabilitiesIsToldOnceAndTriedNoFaster) {
+TEST_F(ReconnectTest, ADeviceBackWithOtherCapabilitiesIsToldOnceAndSettingsOkEndsTheTries) {
   port.unplug();
   port.refusedSettings.insert(port.settings());
   port.plugIn();
@@ -77,23 +70,16 @@ TEST_F(ReconnectTest, ADeviceBackWithOtherCapabilitiesIsToldOnceAndTriedNoFaster
   EXPECT_EQ(tk.messages[1],
             "Port 1 is back but refuses the settings 9600,N,8,1 (the device does "
             "not take them). The program keeps trying.");
-  EXPECT_LE(port.openTries - tries, 6);
+  EXPECT_LE(port.openTries - tries, 6);  // tried no faster
   EXPECT_FALSE(port.portOpen());
 
-  port.refusedSettings.clear();
-  tk.advance(1500);
-  EXPECT_TRUE(port.portOpen());
-  EXPECT_EQ(tk.messages.size(), 2u);
-}
-
-TEST_F(ReconnectTest, SettingsOkDuringTheTriesEndsThem) {
-  port.unplug();
-  port.plugIn();
   // The operator opens it through the settings dialog before the next try.
+  port.refusedSettings.clear();
   ASSERT_FALSE(port.setPortOpen(true));
   tk.advance(1500);
   EXPECT_FALSE(app->reconnect().waiting());
   EXPECT_TRUE(port.portOpen());
+  EXPECT_EQ(tk.messages.size(), 2u);
 }
 
 }  // namespace

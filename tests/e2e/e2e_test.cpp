@@ -1,6 +1,5 @@
 // End-to-end tests in real time: the simulator on a pseudo-terminal and the program polling it.
 #include <signal.h>
-#include <unistd.h>
 
 #include <gtest/gtest.h>
 
@@ -45,13 +44,6 @@ class ProgramE2E : public ::testing::Test {
   std::unique_ptr<Session> s_;
 };
 
-// Gaps in ms before each request after the first.
-std::vector<double> gapsMs(const std::vector<LogEntry>& rx) {
-  std::vector<double> out;
-  for (size_t i = 1; i < rx.size(); ++i) out.push_back((rx[i].at - rx[i - 1].at) * 1000);
-  return out;
-}
-
 double median(std::vector<double> v) {
   std::sort(v.begin(), v.end());
   return v.empty() ? 1e9 : v[v.size() / 2];
@@ -61,15 +53,15 @@ TEST_F(ProgramE2E, PollsTheEnabledScalesInOrderAndOnlyASilentOneHoldsForItsTimeo
   // A, B, C and H polled; B is not on the line, so its request goes unanswered.
   auto rx = run({"--scales", "A,C,H", "--delay", "2", "--static"}, "11100001", 16);
   ASSERT_GE(rx.size(), 16u);
-  EXPECT_EQ(rx[0].bytes, std::string("\x02\x41\x3F\x30\x34\x3C\x03"));
   double firstMs = (rx[0].at - s_->program.startedAt()) * 1000;
   EXPECT_GE(firstMs, 95) << "the first request must wait for the first scan tick";
   EXPECT_LT(firstMs, 10000) << "start-up took too long";
   for (size_t i = 0; i < rx.size(); ++i)
     EXPECT_EQ(rx[i].bytes, makeFrame("ABCH"[i % 4], "?0")) << i;
-  auto g = gapsMs(rx);  // before B, C, H, A, B, ...: the one before C follows B's silence
+  // The gaps in ms before B, C, H, A, B, ...: the one before C follows B's silence.
   std::vector<double> afterAnswer, afterSilence;
-  for (size_t i = 0; i < g.size(); ++i) (i % 4 == 1 ? afterSilence : afterAnswer).push_back(g[i]);
+  for (size_t i = 1; i < rx.size(); ++i)
+    (i % 4 == 2 ? afterSilence : afterAnswer).push_back((rx[i].at - rx[i - 1].at) * 1000);
   EXPECT_LT(median(afterAnswer), 60) << "an answered request is followed at once";
   // The cycle waits for the status time-out, seen at the next 100 ms tick. The gaps are taken
   // where the simulator reads the requests, so a late read shortens one as well.
@@ -77,25 +69,22 @@ TEST_F(ProgramE2E, PollsTheEnabledScalesInOrderAndOnlyASilentOneHoldsForItsTimeo
   EXPECT_LT(median(afterSilence), 200);
 }
 
-TEST_F(ProgramE2E, SurvivesTheLineVanishingWithoutSpinning) {
-  ASSERT_FALSE(run({"--scales", "A-H", "--delay", "2"}, "11111111", 8).empty());
-  ASSERT_TRUE(s_->sim.process().stop(SIGKILL, 2000));
-  sleepSeconds(0.3);
-  EXPECT_LT(cpuOver(s_->program.pid(), 1), 0.15) << "the program spins after losing its line";
-  EXPECT_TRUE(s_->program.running()) << "it ended: " << readFile(s_->dir.file("trv4.out"));
-}
-
-TEST_F(ProgramE2E, BabblingScaleNeitherGrowsMemoryNorSpinsTheProgram) {
+TEST_F(ProgramE2E, ABabblingScaleOrALostLineNeitherGrowsMemoryNorSpinsTheProgram) {
   // Scale H pours out characters without end and never an ETX: 256 kB a second.
   ASSERT_FALSE(
       run({"--scales", "A-H", "--delay", "2", "--fault", "stream:H"}, "11111111", 9).empty());
-  long rss0 = residentKb(s_->program.pid());
-  EXPECT_LT(cpuOver(s_->program.pid(), 2), 1.0) << "the program used a whole core on the babble";
-  long rss1 = residentKb(s_->program.pid());
-  EXPECT_TRUE(s_->program.running()) << readFile(s_->dir.file("trv4.out"));
+  const pid_t pid = s_->program.pid();
+  long rss0 = residentKb(pid);
+  EXPECT_LT(cpuOver(pid, 2), 1.0) << "the program used a whole core on the babble";
+  long rss1 = residentKb(pid);
   ASSERT_GT(rss0, 0);
   // 512 kB more came in meanwhile; a buffer that kept it all (or copies of it) would show.
   EXPECT_LT(rss1 - rss0, 400) << "resident memory grew from " << rss0 << " to " << rss1 << " kB";
+  // Then the line vanishes.
+  ASSERT_TRUE(s_->sim.process().stop(SIGKILL, 2000));
+  sleepSeconds(0.3);
+  EXPECT_LT(cpuOver(pid, 1), 0.15) << "the program spins after losing its line";
+  EXPECT_TRUE(s_->program.running()) << "it ended: " << readFile(s_->dir.file("trv4.out"));
 }
 
 }  // namespace

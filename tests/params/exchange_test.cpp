@@ -5,7 +5,7 @@
 #include <algorithm>
 
 #include "params/param_exchange.h"
-#include "tests/link/link_fixture.h"
+#include "tests/support/link_fixture.h"
 
 namespace trv4::test {
 namespace {

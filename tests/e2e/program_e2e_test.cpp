@@ -1,0 +1,165 @@
+// The program end to end, in real time: it runs in this process against the simulator on a
+// pseudo-terminal, and the tests work its menus, windows and boxes as an operator would, reading
+// the frames the scales received and the files the program wrote.
+#include <gtest/gtest.h>
+
+#include <QAction>
+#include <QApplication>
+#include <QComboBox>
+#include <QDateTime>
+#include <QLineEdit>
+#include <QPushButton>
+#include <cctype>
+#include <csignal>
+#include <filesystem>
+#include <regex>
+#include <string>
+#include <vector>
+
+#include "tests/support/program_driver.h"
+
+namespace trv4::e2e {
+namespace {
+
+using scalesim::monotonicSeconds;
+using scalesim::readFile;
+
+// The local time as the log writes it, "yyyy-MM-dd;HH:mm:ss": such stamps sort as text.
+std::string stampNow() {
+  return QDateTime::currentDateTime().toString(QStringLiteral("yyyy-MM-dd;HH:mm:ss")).toStdString();
+}
+
+// The pieces between CRLF line ends; the last piece is what follows the last one.
+std::vector<std::string> splitCrlf(const std::string& text) {
+  std::vector<std::string> pieces;
+  size_t from = 0;
+  for (size_t end; (end = text.find("\r\n", from)) != std::string::npos; from = end + 2) {
+    pieces.push_back(text.substr(from, end - from));
+  }
+  pieces.push_back(text.substr(from));
+  return pieces;
+}
+
+// The weight log. What a line holds, the file name offered and the messages are proved in
+// virtual time (WeighingTest); here the real clock paces the lines. Scales A (12.5 kg), B (tared
+// with 1 kg, 3 kg on it) and C (showing a Greek text) on the line, all three polled.
+TEST(WeightLogE2E, ContinuousLogWritesEveryPolledScaleEachTickUntilStopped) {
+  InProcessSession s({"--scales", "A-C", "--static", "--load", "A=12.5", "--tare", "B=1", "--load",
+                      "B=3", "--text", "C=ΖΥΓΟΣ"},
+                     "111");
+  ASSERT_EQ(s.failure(), "");
+  QAction* log = menuEntry(s.program, "mWLog");
+  ASSERT_NE(log, nullptr);
+  auto panel = [&](int i) { return s.program.app().monitor().panel(i).view.text; };
+  // The first replies of all three scales are in before the log starts: every line holds them.
+  ASSERT_TRUE(runEventsUntil(
+      [&] { return !panel(0).empty() && !panel(1).empty() && !panel(2).empty(); }, 20000))
+      << "the monitor did not show all three scales";
+  const std::string a = panel(0), b = panel(1);
+  const std::string path = s.dir.file("weights.log");
+  const std::string firstStamp = stampNow();
+  const double startedAt = monotonicSeconds();
+  ASSERT_EQ(click(*log, {QString::fromStdString(path), QStringLiteral("0")}).size(), 2u);
+  // Forty lines or more, however long a loaded machine takes to write them.
+  EXPECT_TRUE(runEventsUntil([&] { return splitCrlf(readFile(path)).size() > 40; }, 30000));
+  ASSERT_EQ(click(*log).size(), 1u);
+  const double seconds = monotonicSeconds() - startedAt;
+  const std::string lastStamp = stampNow();
+  const std::string text = readFile(path);
+  std::vector<std::string> lines = splitCrlf(text);
+  EXPECT_EQ(lines.back(), "") << "the last line has no CRLF";
+  lines.pop_back();
+  // A line every 25 ms tick: 40 a second, never more; a loaded machine may miss ticks.
+  EXPECT_GE(lines.size(), 40u);
+  EXPECT_LE(lines.size(), static_cast<size_t>(seconds / 0.025) + 2) << seconds << " s";
+
+  // A's and B's fields as the monitor shows them; C's text as the scale sent it, in Windows-1253.
+  const std::string weights = a + ";G;;" + b + ";N;;" + "\xC6\xD5\xC3\xCF\xD3 ;G;;";
+  const std::regex stamp(R"(\d{4}-\d{2}-\d{2};\d{2}:\d{2}:\d{2})");
+  int bad = 0;
+  for (size_t i = 0; i < lines.size(); ++i) {
+    const std::string when = lines[i].substr(0, 19);
+    if (std::regex_match(when, stamp) && when >= firstStamp && when <= lastStamp &&
+        lines[i].substr(19) == ";" + weights)
+      continue;
+    if (++bad <= 3) ADD_FAILURE() << "line " << i << ": " << ::testing::PrintToString(lines[i]);
+  }
+  EXPECT_EQ(bad, 0) << "of " << lines.size() << " lines; expected " << firstStamp << "..."
+                    << lastStamp << ";" << ::testing::PrintToString(weights);
+
+  // Stopped means stopped: no line is added after the message.
+  runEvents(0.1);
+  EXPECT_EQ(readFile(path).size(), text.size());
+}
+
+// The parameter window: a setpoint edited, downloaded and uploaded again.
+TEST(ParamsE2E, UploadDownloadAndUploadAgainReadBackWhatWasWritten) {
+  InProcessSession s({"--scales", "A-C", "--static"}, "111");
+  ASSERT_EQ(s.failure(), "");
+  Application& app = s.program.app();
+  ASSERT_TRUE(runEventsUntil([&] { return !app.monitor().panel(1).view.text.empty(); }, 20000));
+  s.program.window()->findChild<QComboBox*>("SingleScale")->setCurrentText("B");
+
+  ASSERT_TRUE(click(*menuEntry(s.program, "mParam")).empty()) << "a message during the upload";
+  ASSERT_TRUE(runEventsUntil([&] { return app.param() && !app.param()->busy(); }, 30000));
+  QWidget* window = nullptr;
+  for (QWidget* w : QApplication::topLevelWidgets()) {
+    if (w->objectName() == "Param") window = w;
+  }
+  ASSERT_NE(window, nullptr);
+  auto button = [&](const char* name) { return window->findChild<QPushButton*>(name); };
+
+  window->findChild<QLineEdit*>("vSetp1")->setText("321");
+  {
+    ModalAnswerer answerer;
+    button("Command4")->click();  // download operational parameters
+    button("Command3")->click();  // download weight parameters
+    EXPECT_TRUE(answerer.boxes().empty()) << answerer.boxes().front().text.toStdString();
+  }
+  // The writes of the two downloads as the scale received them, setpoint 1 with its value.
+  std::vector<std::string> writes;
+  for (const auto& e : received(s.sim.log())) {
+    if (e.bytes[1] == 'B' && std::isupper(static_cast<unsigned char>(e.bytes[2])))
+      writes.push_back(e.bytes.substr(2, e.bytes.substr(2, 2) == "Q1" ? 7 : 2));
+  }
+  EXPECT_EQ(writes, (std::vector<std::string>{"Q100321", "Q2", "S2", "S1", "P2", "P3", "P1"}));
+
+  window->findChild<QLineEdit*>("vSetp1")->setText("9");
+  button("Command2")->click();  // upload again
+  EXPECT_EQ(app.param()->value("vSetp1"), "00321");
+}
+
+// A line that disappears and comes back: the simulator ends (its pseudo-terminal goes away, as a
+// pulled adapter does) and a new one starts under the same ./COM1 link. The program opens the
+// port again by itself.
+bool polled(const scalesim::Simulator& sim) {
+  return !received(sim.log()).empty();
+}
+
+TEST(ReconnectE2E, ALineThatComesBackUnderTheSameLinkIsPolledAgain) {
+  InProcessSession s({"--scales", "A-C", "--static"}, "111");
+  ASSERT_EQ(s.failure(), "");
+  ASSERT_TRUE(runEventsUntil([&] { return polled(s.sim); }, 20000));
+  const std::string settings = s.program.app().port().settings();
+
+  ModalAnswerer answerer;
+  ASSERT_TRUE(s.sim.process().stop(SIGTERM, 10000));
+  ASSERT_TRUE(runEventsUntil([&] { return !s.program.app().port().portOpen(); }, 20000));
+  // Tries while the device is gone: no message for them, and the port number does not fall to
+  // another device meanwhile (./COM1 is gone, /dev/ttyS0 may exist).
+  runEvents(2.5);
+  EXPECT_FALSE(s.program.app().port().portOpen());
+
+  std::filesystem::remove(s.dir.file("sim.log"));
+  scalesim::Simulator back(s.dir, {"--scales", "A-C", "--static"});
+  ASSERT_TRUE(back.ready());
+  // Polled and open, waited for together.
+  EXPECT_TRUE(
+      runEventsUntil([&] { return polled(back) && s.program.app().port().portOpen(); }, 20000))
+      << "polled " << polled(back) << ", open " << s.program.app().port().portOpen();
+  EXPECT_EQ(s.program.app().port().settings(), settings);
+  EXPECT_EQ(answerer.boxes().size(), 1u);  // the loss only (its text: ReconnectTest)
+}
+
+}  // namespace
+}  // namespace trv4::e2e
