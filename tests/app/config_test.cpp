@@ -168,7 +168,6 @@ TEST_F(ConfigTest, SettingsDialogOkAppliesTheChoiceReportsFailuresAndRunsTheRest
   model.ok();
   EXPECT_TRUE(toolkit.messages.empty());
   EXPECT_EQ(std::tuple(port.portOpen(), port.handshaking()), std::tuple(true, 1));
-  EXPECT_THAT(read(), ::testing::StartsWith("\"2 ' port nr 1,2,3,4\"\r\n\"9600,N,8,1\"\r\n"));
 }
 
 }  // namespace
