@@ -42,7 +42,6 @@ class ConfigTest : public ::testing::Test {
   }
   ~ConfigTest() override { std::filesystem::remove(path); }
 
-  void write(const std::string& bytes) { std::ofstream(path, std::ios::binary) << bytes; }
   std::string read() const {
     std::ifstream in(path, std::ios::binary);
     return {std::istreambuf_iterator<char>(in), {}};
@@ -119,7 +118,7 @@ TEST_F(ConfigTest, ReadsAnyFileByPosition) {
     port.setPortOpen(false);
     port.setCommPort(3);
     port.setSettings("4800,O,8,1");
-    write(c.file);
+    std::ofstream(path, std::ios::binary) << c.file;
     EXPECT_TRUE(config.LoadSettings());
     EXPECT_EQ(std::tuple(port.commPort(), port.portOpen(), port.settings(), timings(), flags()),
               std::tuple(c.port, c.port >= 1 && c.port <= 3, c.settings, c.timings, c.flags));
