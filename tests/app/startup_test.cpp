@@ -3,7 +3,6 @@
 #include <gtest/gtest.h>
 #include <unistd.h>
 
-#include <algorithm>
 #include <filesystem>
 #include <fstream>
 
@@ -14,50 +13,25 @@
 namespace trv4::test {
 namespace {
 
-namespace fs = std::filesystem;
-
-class StartupTest : public ::testing::Test {
- protected:
-  StartupTest() { fs::create_directories(dir_); }
-  ~StartupTest() override { fs::remove_all(dir_); }
-
-  const fs::path dir_ = fs::temp_directory_path() / ("trv4-startup-" + std::to_string(getpid()));
-  const std::string ini_ = (dir_ / "TRV4.INI").string();
-  VirtualToolkit tk_;
-  SimSerialPort port_{tk_};
-};
-
-TEST_F(StartupTest, NoFileAndNoPortEndsTheProgramAfterBothMessages) {
-  port_.existingPorts.clear();
-  Application app(port_, tk_, ini_);
-  EXPECT_FALSE(app.MDIForm_Load());
-  EXPECT_EQ(tk_.messages,
-            (std::vector<std::string>{"INI FILE MISSING", "No Serial Port Available"}));
-  tk_.advance(1000);
-  EXPECT_TRUE(port_.writes.empty());
-  EXPECT_FALSE(fs::exists(ini_));
-}
-
 // With the usual timings and scales A..H polled, the first request goes out 100 ms after loading;
 // the Commands menu queues for the selected address, or all.
-TEST_F(StartupTest, FirstRequestGoesToScaleAOneHundredMillisecondsAfterLoadAndCommandsQueue) {
-  {
-    std::ofstream out(ini_, std::ios::binary);
-    for (const char* line : {"1", "9600,N,8,1", "0050", "0300", "0100", "0100", "0020",
-                             "111111110000000000000000000000"}) {
-      out << '"' << line << "\"\r\n";
-    }
-  }
-  Application app(port_, tk_, ini_);
-  ASSERT_TRUE(app.MDIForm_Load());
+TEST(StartupTest, FirstRequestGoesToScaleAOneHundredMillisecondsAfterLoadAndCommandsQueue) {
+  const std::string ini = ::testing::TempDir() + "trv4-startup-" + std::to_string(getpid());
+  std::ofstream(ini, std::ios::binary) << "\"1\"\r\n\"9600,N,8,1\"\r\n\"0050\"\r\n\"0300\"\r\n"
+                                          "\"0100\"\r\n\"0100\"\r\n\"0020\"\r\n\"11111111\"\r\n";
+  VirtualToolkit tk;
+  SimSerialPort port{tk};
+  Application app(port, tk, ini);
+  const bool loaded = app.MDIForm_Load();
+  std::filesystem::remove(ini);
+  ASSERT_TRUE(loaded);
   const LinkState& s = app.state();
-  EXPECT_EQ(std::count(s.DisplayHold.begin(), s.DisplayHold.end(), 50), kMaxScales);
-  tk_.advance(99);
-  EXPECT_TRUE(port_.writes.empty());
-  tk_.advance(1);
-  ASSERT_EQ(port_.writes.size(), 1u);
-  EXPECT_EQ(port_.writes[0].bytes, "\x02\x41\x3F\x30\x34\x3C\x03");
-  EXPECT_TRUE(tk_.messages.empty());
+  tk.advance(99);
+  EXPECT_TRUE(port.writes.empty());
+  tk.advance(1);
+  ASSERT_EQ(port.writes.size(), 1u);
+  EXPECT_EQ(port.writes[0].bytes, "\x02\x41\x3F\x30\x34\x3C\x03");
+  EXPECT_TRUE(tk.messages.empty());
 
   app.displaySettings().SingleScale = "B";
   app.mReset_Click();

@@ -18,7 +18,6 @@ TEST(FormatWeight, RoundsToTheStepInTheFieldsResolution) {
       {"012.32", 0, "05", "12.30 kg"},  // 246.4 steps go down
       {"001234", 0, "10", "1230 kg"},   // a field without a point has no decimals
       {"  10.0", 1, "01", "22.0 lb"},
-      {"  0.00", 0, "01", "0.00 kg"},
       {"012.25", 0, "50", "12.50 kg"},   // exactly half a step of 0.50 goes up
       {"12348.", 0, "05", "12350. kg"},  // a field ending in its point has no decimals
       // Single precision: 54.13 kg is 11933.4998 hundredths of a pound, 11933.5 as a float.
