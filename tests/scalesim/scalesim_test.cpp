@@ -1,15 +1,13 @@
 // The simulated scales, where a wrong simulator would mislead the program's tests: the frames and
-// flags they answer, echo, framing of what they receive, fault injection, the options that set
-// scales up and line pacing. What the calibration and parameter tests drive through the model
-// anyway (working texts, corners asked for, locks, errors) is left to them.
+// flags they answer, echo, framing of what they receive, the endless stream, the options that set
+// scales up. What the calibration and parameter tests drive through the model anyway (working
+// texts, corners asked for, locks, errors) is left to them.
 #include <gtest/gtest.h>
 
-#include <algorithm>
 #include <string>
 #include <tuple>
 #include <vector>
 
-#include "tests/support/sim_scales.h"
 #include "tools/scalesim/scale_model.h"
 #include "tools/scalesim/scale_setup.h"
 
@@ -18,13 +16,9 @@ namespace {
 
 constexpr int64_t kMs = 1000;
 
-NetworkOptions quiet(bool echo = false, const char* fault = nullptr, uint64_t seed = 1) {
-  NetworkOptions o{.addresses = {'A', 'B'},
-                   .echo = echo,
-                   .seed = seed,
-                   .movingWeights = false,
-                   .faults = {},
-                   .setups = {}};
+NetworkOptions quiet(bool echo = false, const char* fault = nullptr) {
+  NetworkOptions o{
+      .addresses = {'A', 'B'}, .echo = echo, .movingWeights = false, .faults = {}, .setups = {}};
   if (fault) o.faults.push_back(*parseFault(fault, nullptr));
   return o;
 }
@@ -92,21 +86,9 @@ TEST(ScaleModel, SplitJoinedAndCorruptFramesAmidGarbageAreEchoedAndTheGoodOnesAn
   EXPECT_NE(payloadOf(out[3].bytes, 'B'), "");
 }
 
-TEST(ScaleModel, FaultsHitAShareOfRepliesAndRepeatPerSeedAndAStreamHasNoEnd) {
-  for (const char* fault : {"silence@0.5", "cut@0.5", "noise@0.5", "double@0.5"}) {
-    auto replies = [fault](uint64_t seed) {
-      ScaleNetwork net(quiet(false, fault, seed));
-      std::vector<std::string> r;
-      for (int i = 0; i < 64; ++i) r.push_back(ask(net, 'A', "?0", i * 200 * kMs));
-      return r;
-    };
-    auto r = replies(3);
-    EXPECT_EQ(r, replies(3)) << fault;
-    EXPECT_NE(r, replies(4)) << fault;
-    auto clean = std::count_if(r.begin(), r.end(), [](auto& s) { return payloadOf(s, 'A') != ""; });
-    EXPECT_TRUE(clean > 16 && clean < 48) << fault << ": " << clean << " of 64 clean";
-  }
-  // A streaming scale fills the line with characters and never an ETX.
+// The babbling-scale end-to-end test is only as good as this. The other faults (silence, cut,
+// noise, double at a rate) and the line's pacing serve hand-run sessions; no test takes them.
+TEST(ScaleModel, AStreamingScaleFillsTheLineAndNeverSendsAnEtx) {
   ScaleNetwork net(quiet(false, "stream:B"));
   std::string out = ask(net, 'Z', "?0", 1000 * kMs);  // all the line carried in 1.1 s
   EXPECT_GE(out.size(), 200'000u);
@@ -182,28 +164,6 @@ TEST(ScaleModel, ReplyOptionSpoilsOneAnswerToTheExactLengthAndOnlyNakLeavesAWrit
     EXPECT_EQ(ask(net, 'A', "q1", 400 * kMs), makeFrame('A', std::string("q1") + q1After))
         << option;
   }
-}
-
-TEST(SimScales, EchoAndReplyArriveOneCharacterTimeApartInVirtualTime) {
-  NetworkOptions o = quiet(true);
-  o.baud = 9600;  // 10 bits a character: 1.042 ms
-  o.replyDelayUs = 4 * kMs;
-  test::VirtualToolkit toolkit;
-  test::SimSerialPort port(toolkit);
-  test::SimScales scales(toolkit, port, o);
-  ASSERT_FALSE(port.setPortOpen(true));
-  port.output(makeFrame('A', "?0"));
-  std::string got;
-  std::vector<int> at;  // the virtual millisecond each character came in
-  for (int ms = 1; ms <= 30; ++ms) {
-    toolkit.advance(1);
-    for (char c : port.input()) got += c, at.push_back(ms);
-  }
-  EXPECT_EQ(got.substr(0, 7), makeFrame('A', "?0"));
-  EXPECT_NE(payloadOf(got.substr(7), 'A'), "");
-  EXPECT_EQ(std::adjacent_find(at.begin(), at.end()), at.end()) << "two characters in one ms";
-  // The first echoed character is in at 1.042 ms, the reply's last after 20 characters and 4 ms.
-  EXPECT_EQ(std::pair(at.front(), at.back()), std::pair(2, 25));
 }
 
 }  // namespace
