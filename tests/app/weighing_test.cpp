@@ -69,15 +69,13 @@ class WeighingTest : public ::testing::Test, public AppOnSim {
 };
 
 TEST_F(WeighingTest, MirrorFollowsTheSelectedPanelWithinOneTickAndEmptiesForAll) {
-  tk.advance(2000);  // every scale has answered a few times
-  for (const char* address : {"B", "C", "D", "F", "E"}) {
+  tk.advance(2000);                                        // every scale has answered a few times
+  for (const char* address : {"C", "D", "F", "E", "B"}) {  // E never answered
     SCOPED_TRACE(address);
     ASSERT_TRUE(unit().selectScale(address));
     ticks(1);
     EXPECT_EQ(unit().view().display, panel(address[0] - 'A'));
   }
-  ASSERT_TRUE(unit().selectScale("B"));
-  ticks(1);
   ASSERT_TRUE(unit().selectScale("@"));
   ticks(1);
   EXPECT_EQ(unit().view().display, (PanelView{"", false, false, panel(1).motionText}));
