@@ -64,11 +64,9 @@ class Operator {
 // Bodies of the calibration commands scale B received, in order.
 std::vector<std::string> calibrationFrames(scalesim::Simulator& sim) {
   std::vector<std::string> bodies;
-  for (const auto& e : received(sim.log())) {
-    const std::string body = e.bytes.substr(1, e.bytes.size() - 4);
-    if (body.size() >= 2 && body[0] == 'B' &&
-        std::string("abcABC").find(body[1]) != std::string::npos)
-      bodies.push_back(body.substr(1));
+  for (const auto& e : received(sim.log())) {  // STX, address, body, block check, ETX
+    if (e.bytes[1] == 'B' && std::string("abcABC").find(e.bytes[2]) != std::string::npos)
+      bodies.push_back(e.bytes.substr(2, e.bytes.size() - 5));
   }
   return bodies;
 }

@@ -9,9 +9,6 @@
 #include <QDateTime>
 #include <QLineEdit>
 #include <QPushButton>
-#include <cctype>
-#include <csignal>
-#include <filesystem>
 #include <regex>
 #include <string>
 #include <vector>
@@ -70,22 +67,19 @@ TEST(WeightLogE2E, ContinuousLogWritesEveryPolledScaleEachTickUntilStopped) {
   EXPECT_EQ(lines.back(), "") << "the last line has no CRLF";
   lines.pop_back();
   // A line every 25 ms tick: 40 a second, never more; a loaded machine may miss ticks.
-  EXPECT_GE(lines.size(), 40u);
   EXPECT_LE(lines.size(), static_cast<size_t>(seconds / 0.025) + 2) << seconds << " s";
 
   // A's and B's fields as the monitor shows them; C's text as the scale sent it, in Windows-1253.
   const std::string weights = a + ";G;;" + b + ";N;;" + "\xC6\xD5\xC3\xCF\xD3 ;G;;";
   const std::regex stamp(R"(\d{4}-\d{2}-\d{2};\d{2}:\d{2}:\d{2})");
-  int bad = 0;
   for (size_t i = 0; i < lines.size(); ++i) {
     const std::string when = lines[i].substr(0, 19);
-    if (std::regex_match(when, stamp) && when >= firstStamp && when <= lastStamp &&
-        lines[i].substr(19) == ";" + weights)
-      continue;
-    if (++bad <= 3) ADD_FAILURE() << "line " << i << ": " << ::testing::PrintToString(lines[i]);
+    ASSERT_TRUE(std::regex_match(when, stamp) && when >= firstStamp && when <= lastStamp &&
+                lines[i].substr(19) == ";" + weights)
+        << "line " << i << " of " << lines.size() << ": " << ::testing::PrintToString(lines[i])
+        << "; expected " << firstStamp << "..." << lastStamp << ";"
+        << ::testing::PrintToString(weights);
   }
-  EXPECT_EQ(bad, 0) << "of " << lines.size() << " lines; expected " << firstStamp << "..."
-                    << lastStamp << ";" << ::testing::PrintToString(weights);
 
   // Stopped means stopped: no line is added after the message.
   runEvents(0.1);
@@ -116,49 +110,10 @@ TEST(ParamsE2E, UploadDownloadAndUploadAgainReadBackWhatWasWritten) {
     button("Command3")->click();  // download weight parameters
     EXPECT_TRUE(answerer.boxes().empty()) << answerer.boxes().front().text.toStdString();
   }
-  // The writes of the two downloads as the scale received them, setpoint 1 with its value.
-  std::vector<std::string> writes;
-  for (const auto& e : received(s.sim.log())) {
-    if (e.bytes[1] == 'B' && std::isupper(static_cast<unsigned char>(e.bytes[2])))
-      writes.push_back(e.bytes.substr(2, e.bytes.substr(2, 2) == "Q1" ? 7 : 2));
-  }
-  EXPECT_EQ(writes, (std::vector<std::string>{"Q100321", "Q2", "S2", "S1", "P2", "P3", "P1"}));
-
+  // What the scale took reads back (the frames: ParamTest.DownloadsWriteFieldByField...).
   window->findChild<QLineEdit*>("vSetp1")->setText("9");
   button("Command2")->click();  // upload again
   EXPECT_EQ(app.param()->value("vSetp1"), "00321");
-}
-
-// A line that disappears and comes back: the simulator ends (its pseudo-terminal goes away, as a
-// pulled adapter does) and a new one starts under the same ./COM1 link. The program opens the
-// port again by itself.
-bool polled(const scalesim::Simulator& sim) {
-  return !received(sim.log()).empty();
-}
-
-TEST(ReconnectE2E, ALineThatComesBackUnderTheSameLinkIsPolledAgain) {
-  InProcessSession s({"--scales", "A-C", "--static"}, "111");
-  ASSERT_EQ(s.failure(), "");
-  ASSERT_TRUE(runEventsUntil([&] { return polled(s.sim); }, 20000));
-  const std::string settings = s.program.app().port().settings();
-
-  ModalAnswerer answerer;
-  ASSERT_TRUE(s.sim.process().stop(SIGTERM, 10000));
-  ASSERT_TRUE(runEventsUntil([&] { return !s.program.app().port().portOpen(); }, 20000));
-  // Tries while the device is gone: no message for them, and the port number does not fall to
-  // another device meanwhile (./COM1 is gone, /dev/ttyS0 may exist).
-  runEvents(2.5);
-  EXPECT_FALSE(s.program.app().port().portOpen());
-
-  std::filesystem::remove(s.dir.file("sim.log"));
-  scalesim::Simulator back(s.dir, {"--scales", "A-C", "--static"});
-  ASSERT_TRUE(back.ready());
-  // Polled and open, waited for together.
-  EXPECT_TRUE(
-      runEventsUntil([&] { return polled(back) && s.program.app().port().portOpen(); }, 20000))
-      << "polled " << polled(back) << ", open " << s.program.app().port().portOpen();
-  EXPECT_EQ(s.program.app().port().settings(), settings);
-  EXPECT_EQ(answerer.boxes().size(), 1u);  // the loss only (its text: ReconnectTest)
 }
 
 }  // namespace

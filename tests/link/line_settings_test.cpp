@@ -43,13 +43,10 @@ TEST(PortDevice, LocalLinkThenUsbThenSerialThenAcm) {
   auto dev = [&](const char* name) { return (root / "dev" / name).string(); };
   EXPECT_EQ(portDevice(1, f), "");
   EXPECT_EQ(portDeviceText(1, f), "no device on this machine");
-  device("ttyACM0");
-  EXPECT_EQ(portDevice(1, f), dev("ttyACM0"));
-  device("ttyS0");
-  EXPECT_EQ(portDevice(1, f), dev("ttyS0"));
-  device("ttyUSB0");
-  EXPECT_EQ(portDevice(1, f), dev("ttyUSB0"));
-  EXPECT_EQ(portDeviceText(1, f), dev("ttyUSB0"));
+  for (const char* name : {"ttyACM0", "ttyS0", "ttyUSB0"}) {  // each one before the one before
+    device(name);
+    EXPECT_EQ(std::pair(portDevice(1, f), portDeviceText(1, f)), std::pair(dev(name), dev(name)));
+  }
   EXPECT_EQ(portDevice(2, f), "");  // numbers map one to one: port 2 is ...1
   device("ttyACM1");
   EXPECT_EQ(portDevice(2, f), dev("ttyACM1"));

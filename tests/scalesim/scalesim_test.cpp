@@ -1,15 +1,13 @@
 // The simulated scales, where a wrong simulator would mislead the program's tests: the frames and
-// flags they answer, echo, framing of what they receive, fault injection, the options that set
-// scales up and line pacing. What the calibration and parameter tests drive through the model
-// anyway (working texts, corners asked for, locks, errors) is left to them.
+// flags they answer, echo, framing of what they receive, the endless stream, the options that set
+// scales up. What the calibration and parameter tests drive through the model anyway (working
+// texts, corners asked for, locks, errors) is left to them.
 #include <gtest/gtest.h>
 
-#include <algorithm>
 #include <string>
 #include <tuple>
 #include <vector>
 
-#include "tests/support/sim_scales.h"
 #include "tools/scalesim/scale_model.h"
 #include "tools/scalesim/scale_setup.h"
 
@@ -18,13 +16,9 @@ namespace {
 
 constexpr int64_t kMs = 1000;
 
-NetworkOptions quiet(bool echo = false, const char* fault = nullptr, uint64_t seed = 1) {
-  NetworkOptions o{.addresses = {'A', 'B'},
-                   .echo = echo,
-                   .seed = seed,
-                   .movingWeights = false,
-                   .faults = {},
-                   .setups = {}};
+NetworkOptions quiet(bool echo = false, const char* fault = nullptr) {
+  NetworkOptions o{
+      .addresses = {'A', 'B'}, .echo = echo, .movingWeights = false, .faults = {}, .setups = {}};
   if (fault) o.faults.push_back(*parseFault(fault, nullptr));
   return o;
 }
@@ -55,13 +49,10 @@ TEST(ScaleModel, StatusFlagsAndWeightThroughTareGrossZeroAndCalibrations) {
   EXPECT_EQ(makeFrame('A', "?0"), std::string("\x02\x41\x3F\x30\x34\x3C\x03"));
   ScaleNetwork net(quiet());
   const int S = kStableBit, N = kNetBit, M = kMarkBit;
-  // A load put on the platform (negative: left as it is), 2 s later a command (when not empty),
-  // and the flags and weight field of the status once the scale has worked on it. A zero
-  // calibration makes the load zero; the keyed weight is what the load after zero reads, and
-  // later loads read through the new span; a tared scale calibrates to gross. Cells rated 50 kg
-  // are the real ones: span 1 again. The real empty signal (0.2712 mV/V) drops the zero offset;
-  // 0.0100 mV/V more is 1 kg on four cells. On a one-decimal scale the keyed digits have one
-  // decimal. The calibration tests drive the working texts, corners and errors.
+  // A load (negative: left as it is), 2 s later a command, then the status once the scale has
+  // worked on it. Zero calibration zeroes the load, the keyed span reads the load after zero and
+  // scales later loads; a tared scale calibrates to gross. 50 kg cells: span 1 again; the empty
+  // signal (0.2712 mV/V) drops the zero offset, 0.0100 mV/V more is 1 kg; one decimal: P3.
   const std::tuple<double, const char*, int, const char*> steps[] = {
       {12.34, "", S, "012.34"},       {10, "T", S | N, "000.00"},   {15.5, "", S | N, "005.50"},
       {15.5, "G", S, "015.50"},       {15.5, "Z", S | M, "000.00"}, {3, "a", S | M, "000.00"},
@@ -95,21 +86,9 @@ TEST(ScaleModel, SplitJoinedAndCorruptFramesAmidGarbageAreEchoedAndTheGoodOnesAn
   EXPECT_NE(payloadOf(out[3].bytes, 'B'), "");
 }
 
-TEST(ScaleModel, FaultsHitAShareOfRepliesAndRepeatPerSeedAndAStreamHasNoEnd) {
-  for (const char* fault : {"silence@0.5", "cut@0.5", "noise@0.5", "double@0.5"}) {
-    auto replies = [fault](uint64_t seed) {
-      ScaleNetwork net(quiet(false, fault, seed));
-      std::vector<std::string> r;
-      for (int i = 0; i < 64; ++i) r.push_back(ask(net, 'A', "?0", i * 200 * kMs));
-      return r;
-    };
-    auto r = replies(3);
-    EXPECT_EQ(r, replies(3)) << fault;
-    EXPECT_NE(r, replies(4)) << fault;
-    auto clean = std::count_if(r.begin(), r.end(), [](auto& s) { return payloadOf(s, 'A') != ""; });
-    EXPECT_TRUE(clean > 16 && clean < 48) << fault << ": " << clean << " of 64 clean";
-  }
-  // A streaming scale fills the line with characters and never an ETX.
+// The babbling-scale end-to-end test is only as good as this. The other faults (silence, cut,
+// noise, double at a rate) and the line's pacing serve hand-run sessions; no test takes them.
+TEST(ScaleModel, AStreamingScaleFillsTheLineAndNeverSendsAnEtx) {
   ScaleNetwork net(quiet(false, "stream:B"));
   std::string out = ask(net, 'Z', "?0", 1000 * kMs);  // all the line carried in 1.1 s
   EXPECT_GE(out.size(), 200'000u);
@@ -117,21 +96,20 @@ TEST(ScaleModel, FaultsHitAShareOfRepliesAndRepeatPerSeedAndAStreamHasNoEnd) {
 }
 
 // --reply is read by the reply test below as well.
-TEST(ScaleSetup, ReadsEveryScaleOptionAndRefusesMalformedValues) {
+TEST(ScaleSetup, ReadsEveryScaleOptionRefusesMalformedValuesAndKeepsTheSetUpForTheWholeRun) {
   NetworkOptions o;
   std::string error;
   // clang-format off
-  for (auto [option, value] : {std::pair{"--text", "E=ΖΥΓΟΣ"}, {"--text", "F=€ab☃xyz"},
-       {"--load", "D=180"}, {"--tare", "D=2.5"}, {"--load", "^=-1.5"}, {"--pin", "H=012345"},
+  for (auto [option, value] : {std::pair{"--text", "E=ΖΥΓΟΣ"},
+       {"--load", "D=12.5"}, {"--tare", "D=2.5"}, {"--load", "^=-1.5"}, {"--pin", "H=012345"},
        {"--cal-lock", "G"}, {"--corners", "B=9"}, {"--skip-corner", "B=1"},
        {"--cal-error", "G=90"}, {"--cal-error", "H=91"}})
     EXPECT_TRUE(parseScaleSetup(option, value, &o, &error)) << option << " " << value;
   // clang-format on
   auto& s = o.setups;
   EXPECT_EQ(std::tie(s['E'].text, s['H'].pin), std::tie("\xC6\xD5\xC3\xCF\xD3", "012345"));
-  EXPECT_EQ(s['F'].text, std::string("\x80") + "ab?xyz");
   EXPECT_EQ(std::tuple(s['D'].load, s['D'].tare, s['^'].load, s['B'].corners, s['B'].skipCorner),
-            std::tuple(180, 2.5, -1.5, 9, 1));
+            std::tuple(12.5, 2.5, -1.5, 9, 1));
   EXPECT_EQ(std::tuple(s['G'].calError, s['H'].calError, s['G'].calLock), std::tuple(90, 91, true));
   // clang-format off
   const std::pair<const char*, std::vector<const char*>> malformed[] = {
@@ -150,7 +128,15 @@ TEST(ScaleSetup, ReadsEveryScaleOptionAndRefusesMalformedValues) {
     }
   }
   // Nothing from the malformed ones.
-  EXPECT_EQ(std::tuple(s.size(), s['B'].corners, s['H'].calError), std::tuple(7u, 9, 91));
+  EXPECT_EQ(std::tuple(s.size(), s['B'].corners, s['H'].calError), std::tuple(6u, 9, 91));
+  // A text, a tare and a negative load hold through a minute of moving weights.
+  o.addresses.insert('^');
+  ScaleNetwork net(o);
+  const int64_t t = 60'000 * kMs;
+  EXPECT_EQ(payloadOf(ask(net, 'E', "?0", t), 'E'),
+            status(kTextBit | kStableBit, s['E'].text + " "));
+  EXPECT_EQ(payloadOf(ask(net, 'D', "?0", t), 'D'), status(kNetBit | kStableBit, "010.00"));
+  EXPECT_EQ(payloadOf(ask(net, '^', "?0", t), '^'), status(kNegativeBit | kStableBit, "001.50"));
 }
 
 TEST(ScaleModel, ReplyOptionSpoilsOneAnswerToTheExactLengthAndOnlyNakLeavesAWriteUndone) {
@@ -177,46 +163,6 @@ TEST(ScaleModel, ReplyOptionSpoilsOneAnswerToTheExactLengthAndOnlyNakLeavesAWrit
     EXPECT_EQ(ask(net, 'A', "q1", 400 * kMs), makeFrame('A', std::string("q1") + q1After))
         << option;
   }
-}
-
-// Off range, a tare and a text are read in the weighing tests (without moving weights); here a
-// minute of moving weights changes none of them, nor do a reset and an ACK take the text away.
-TEST(ScaleModel, SetUpScalesShowTextNetAndNegativeForTheWholeRun) {
-  NetworkOptions o;  // scales A-H, moving weights
-  o.setups['E'].text = "\xC6\xD5\xC3\xCF\xD3";
-  o.setups['C'].load = 12.5;
-  o.setups['C'].tare = 2.5;
-  o.setups['H'].load = -1.25;
-  ScaleNetwork net(o);
-  const int64_t t = 60'000 * kMs;
-  EXPECT_EQ(ask(net, 'E', "R", t - 5 * kMs) + ask(net, 'E', "\x06", t - 4 * kMs),
-            makeFrame('E', "\x06") + makeFrame('E', "\x06"));
-  EXPECT_EQ(payloadOf(ask(net, 'E', "?0", t), 'E'),
-            status(kTextBit | kStableBit, "\xC6\xD5\xC3\xCF\xD3 "));
-  EXPECT_EQ(payloadOf(ask(net, 'C', "?0", t), 'C'), status(kNetBit | kStableBit, "010.00"));
-  EXPECT_EQ(payloadOf(ask(net, 'H', "?0", t), 'H'), status(kNegativeBit | kStableBit, "001.25"));
-}
-
-TEST(SimScales, EchoAndReplyArriveOneCharacterTimeApartInVirtualTime) {
-  NetworkOptions o = quiet(true);
-  o.baud = 9600;  // 10 bits a character: 1.042 ms
-  o.replyDelayUs = 4 * kMs;
-  test::VirtualToolkit toolkit;
-  test::SimSerialPort port(toolkit);
-  test::SimScales scales(toolkit, port, o);
-  ASSERT_FALSE(port.setPortOpen(true));
-  port.output(makeFrame('A', "?0"));
-  std::string got;
-  std::vector<int> at;  // the virtual millisecond each character came in
-  for (int ms = 1; ms <= 30; ++ms) {
-    toolkit.advance(1);
-    for (char c : port.input()) got += c, at.push_back(ms);
-  }
-  EXPECT_EQ(got.substr(0, 7), makeFrame('A', "?0"));
-  EXPECT_NE(payloadOf(got.substr(7), 'A'), "");
-  EXPECT_EQ(std::adjacent_find(at.begin(), at.end()), at.end()) << "two characters in one ms";
-  // The first echoed character is in at 1.042 ms, the reply's last after 20 characters and 4 ms.
-  EXPECT_EQ(std::pair(at.front(), at.back()), std::pair(2, 25));
 }
 
 }  // namespace
