@@ -65,7 +65,6 @@ Process::Process(const std::string& program, const std::vector<std::string>& arg
   for (auto& a : argStore) argv.push_back(a.data());
   argv.push_back(nullptr);
   std::string out = dir + "/" + outputName;
-  startedAt_ = monotonicSeconds();
   pid_ = fork();
   if (pid_ == 0) {
     if (chdir(dir.c_str()) != 0) _exit(126);

@@ -45,7 +45,6 @@ class Process {
   Process& operator=(const Process&) = delete;
 
   pid_t pid() const { return pid_; }
-  double startedAt() const { return startedAt_; }
   // True while the process has not ended.
   bool running();
   // Sends a signal and waits up to waitMs for the end. True when it ended.
@@ -53,7 +52,6 @@ class Process {
 
  private:
   pid_t pid_ = -1;
-  double startedAt_ = 0;
   bool ended_ = false;
 };
 
