@@ -1,9 +1,10 @@
 // Opens the port again after its device went away (a USB adapter pulled and plugged back, a
 // line hung up): about once a second it tries the name the port was opened under (its ./COMn
-// link, followed afresh, or its device path) with the same settings, and
-// polling resumes by itself once the port is open, since the scan cycle waits on a closed port.
-// The operator hears of the loss once, and once more if the device comes back refusing the
-// settings; failed tries are silent.
+// link, followed afresh, or its device path) with the same settings, and polling resumes by
+// itself once the port is open, since the scan cycle waits on a closed port. The operator hears
+// of the loss once, and once more if the device comes back refusing settings it had taken (one
+// that refused them already when the port was opened is taken back as it was); failed tries are
+// silent.
 #pragma once
 
 #include <memory>
