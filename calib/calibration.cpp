@@ -226,8 +226,7 @@ void Calib::watch(const std::function<Watch()>& test) {
 Calib::Watch Calib::errorCheck(const char* message) {
   toolkit_.messageBox(message);
   // Acknowledged; the procedure ends, and closing sees the acknowledge leave.
-  state_.CommandQueue[target_] = kAckCommand;
-  sent_ = kAckCommand;
+  queue(kAckCommand);
   answer_ = 1;
   return Watch::Ended;
 }
