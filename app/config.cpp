@@ -9,6 +9,7 @@
 #include <system_error>
 
 #include "base/numeric_text.h"
+#include "base/whole_file.h"
 
 #if defined(__unix__) || defined(__APPLE__)
 #include <unistd.h>
@@ -82,26 +83,6 @@ std::string fourDigits(int value) {
 
 std::string quoted(const std::string& content) {
   return "\"" + content + "\"\r\n";
-}
-
-bool renameOver(const std::string& from, const std::string& to) {
-  std::error_code error;
-  std::filesystem::rename(from, to, error);
-  return !error;
-}
-
-// Writes the whole text to a new file and forces it to the disk; false on any failure.
-bool writeWhole(const std::string& path, const std::string& text) {
-  std::FILE* file = std::fopen(path.c_str(), "wb");
-  if (file == nullptr) return false;
-  bool ok = std::fwrite(text.data(), 1, text.size(), file) == text.size();
-  ok = std::fflush(file) == 0 && ok;
-#if defined(__unix__) || defined(__APPLE__)
-  ok = ok && ::fsync(fileno(file)) == 0;
-#endif
-  ok = std::fclose(file) == 0 && ok;
-  if (!ok) std::remove(path.c_str());
-  return ok;
 }
 
 int scaleCount(const LinkState& state) {
@@ -190,7 +171,7 @@ void Configuration::SaveSettings() {
   // The new text goes to a file beside the old one and then replaces it in one rename, so the
   // old file is never left truncated or half written.
   const std::string temporary = path_ + ".tmp";
-  if (!writeWhole(temporary, settingsText())) {
+  if (!writeWholeFile(temporary, settingsText())) {
     toolkit_.messageBox("CAN NOT WRITE INI FILE");
     return;
   }

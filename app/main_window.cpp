@@ -178,6 +178,12 @@ void MainWindow::buildMenu() {
   });
   connect(addEntry(bar, "mAbout", tr("About")), &QAction::triggered, this, &MainWindow::openAbout);
   connect(addEntry(bar, "mExit", tr("Exit")), &QAction::triggered, this, &MainWindow::quit);
+  buildServiceMenu(bar);
+}
+
+void MainWindow::buildServiceMenu(QMenuBar* bar) {
+  QMenu* service = bar->addMenu(tr("Service"));
+  service->setObjectName(QStringLiteral("mService"));
 }
 
 void MainWindow::showMonitor() {

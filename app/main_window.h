@@ -10,6 +10,7 @@
 
 class QAction;
 class QMdiArea;
+class QMenuBar;
 
 namespace trv4 {
 
@@ -29,6 +30,8 @@ class MainWindow : public QMainWindow {
  private:
   QAction* addEntry(QWidget* menu, const char* name, const QString& caption);
   void buildMenu();
+  // "Service": the technician's tools, after the operator's entries.
+  void buildServiceMenu(QMenuBar* bar);
   void showMonitor();
   void openSettings();
   void openAbout();

@@ -40,6 +40,10 @@ void ScaleLink::abandonExchange() {
 }
 
 void ScaleLink::ComX_OnComm() {
+  if (suspended_) {
+    if (suspendedReceive_) suspendedReceive_();
+    return;
+  }
   if (port_.commEvent() != kCommEventReceive) return;
   if (port_.inBufferCount() == 0) return;
 
@@ -59,31 +63,37 @@ void ScaleLink::ComX_OnComm() {
     const long s = stx == std::string::npos ? 0 : static_cast<long>(stx) + 1;
 
     const int scale = state_.ScanIndex;
+    RxKind kind = RxKind::Dropped;
+    bool accepted = false;  // filed: the next scan step follows at once
     if (s > 0 && p - s > 4 && scale >= 0 && scale < kMaxScales) {
       const std::string frame = rx.substr(s - 1, p - s + 1);
       echo = frame == state_.LastSentFrame;  // the line's echo of our own request
-      if (!echo) {
+      if (echo) {
+        kind = RxKind::Echo;
+      } else if (rx[2] == '?') {
         // The reply's kind is told by the third character of the whole buffer, even when text
         // stands before the STX.
-        if (rx[2] == '?') {
-          if (p - s > 7) {
-            const std::string payload = rx.substr(s + 2, p - s - 5);
-            state_.StatusReply[scale] = payload;
-            charTimer_->setEnabled(false);
-            blockTimer_->setEnabled(false);
-            display_.DispWeight(static_cast<int16_t>(scale), payload);
-            port_.setRThreshold(0);
-            BlockTimer_Timer();
-          }
-          // A shorter status frame is dropped; the exchange ends by time-out.
-        } else {
-          state_.CommandReply[scale] = rx;
+        if (p - s > 7) {
+          const std::string payload = rx.substr(s + 2, p - s - 5);
+          state_.StatusReply[scale] = payload;
           charTimer_->setEnabled(false);
+          blockTimer_->setEnabled(false);
+          display_.DispWeight(static_cast<int16_t>(scale), payload);
           port_.setRThreshold(0);
-          BlockTimer_Timer();
+          kind = RxKind::StatusReply;
+          accepted = true;
         }
+        // A shorter status frame is dropped; the exchange ends by time-out.
+      } else {
+        state_.CommandReply[scale] = rx;
+        charTimer_->setEnabled(false);
+        port_.setRThreshold(0);
+        kind = RxKind::Reply;
+        accepted = true;
       }
     }
+    if (observer_) reportPiece(std::string_view(rx).substr(0, p), s, p, kind);
+    if (accepted) BlockTimer_Timer();
 
     // Keep only what follows the first ETX. When the scan step above has sent a new request
     // the buffer is already empty.
@@ -96,15 +106,48 @@ void ScaleLink::ComX_OnComm() {
 
   // A line that streams characters without a usable frame would re-arm CharTimer forever and
   // stall the cycle; past the limit the exchange ends as a time-out would.
-  if (rx.size() > kRxBufferLimit) abandonExchange();
+  if (rx.size() > kRxBufferLimit) {
+    if (observer_) observer_->timedOut(exchangeScale_, rx);
+    abandonExchange();
+  }
+}
+
+void ScaleLink::reportPiece(std::string_view piece, long s, long p, RxKind frameKind) {
+  const int scale = state_.ScanIndex;
+  if (s == 0 || s > p) {
+    observer_->received(scale, RxKind::Noise, piece);
+    return;
+  }
+  if (s > 1) observer_->received(scale, RxKind::Noise, piece.substr(0, s - 1));
+  observer_->received(scale, frameKind, piece.substr(s - 1));
 }
 
 void ScaleLink::CharTimer_Timer() {
   charTimer_->setEnabled(false);
+  if (observer_) observer_->timedOut(exchangeScale_, state_.RxBuffer);
   state_.RxBuffer.clear();
 }
 
+void ScaleLink::suspend(std::function<void()> onReceive) {
+  suspended_ = true;
+  suspendedReceive_ = std::move(onReceive);
+  blockTimer_->setEnabled(false);
+  charTimer_->setEnabled(false);
+  state_.RxBuffer.clear();
+  port_.setRThreshold(0);
+}
+
+void ScaleLink::resume() {
+  if (!suspended_) return;
+  suspended_ = false;
+  suspendedReceive_ = nullptr;
+  state_.RxBuffer.clear();
+  port_.setRThreshold(0);
+  blockTimer_->restart(timerInterval(state_.StatusScanDelay));
+}
+
 void ScaleLink::BlockTimer_Timer() {
+  if (suspended_) return;
   LinkState& st = state_;
   const int count = std::clamp(st.ScaleCount, 1, kMaxScales);
   if (st.ScanIndex < 0 || st.ScanIndex >= count) st.ScanIndex = count - 1;
@@ -170,14 +213,18 @@ void ScaleLink::BlockTimer_Timer() {
     std::string& broadcast = st.CommandQueue[kBroadcastSlot];
     std::string& own = st.CommandQueue[st.ScanIndex];
     std::string head;
+    bool status = false;
+    exchangeScale_ = st.ScanIndex;
     if (!broadcast.empty()) {
       // Broadcast text goes out as typed; the chosen scale's own command waits.
       head = std::string(1, STX) + "@" + broadcast;
       broadcast.clear();
+      exchangeScale_ = -1;
       st.ReplyTimeout = st.CommandReplyTimeout;
       st.ScanDelay = st.CommandScanDelay;
     } else if (own.empty()) {
       head = TransliterateGreek(std::string(1, STX) + address + "?0");
+      status = true;
       st.ReplyTimeout = st.StatusReplyTimeout;
       st.ScanDelay = st.StatusScanDelay;
     } else {
@@ -186,7 +233,7 @@ void ScaleLink::BlockTimer_Timer() {
       st.ReplyTimeout = st.CommandReplyTimeout;
       st.ScanDelay = st.CommandScanDelay;
     }
-    send(head + FrameBcc(head) + ETX);
+    send(head + FrameBcc(head) + ETX, status);
   }
 
   // Before any request was ever sent ScanDelay has no value yet: the status scan delay applies.
@@ -194,13 +241,14 @@ void ScaleLink::BlockTimer_Timer() {
   blockTimer_->restart(timerInterval(delay));
 }
 
-void ScaleLink::send(const std::string& frame) {
+void ScaleLink::send(const std::string& frame, bool status) {
   port_.input();  // whatever is still waiting belongs to an earlier exchange
   state_.RxBuffer.clear();
   port_.setRThreshold(1);
   charTimer_->restart(timerInterval(state_.ReplyTimeout));
   port_.output(frame);
   state_.LastSentFrame = frame;
+  if (observer_) observer_->sent(exchangeScale_, status, frame);
 }
 
 }  // namespace trv4

@@ -9,6 +9,7 @@
 #include <string>
 
 #include "base/toolkit.h"
+#include "link/line_observer.h"
 #include "link/link_state.h"
 #include "link/scan_display.h"
 #include "link/serial_port.h"
@@ -46,11 +47,24 @@ class ScaleLink {
   Timer& BlockTimer() { return *blockTimer_; }
   Timer& CharTimer() { return *charTimer_; }
 
+  // Told of every frame sent, text received and time-out; null for none. Not owned.
+  void setObserver(LineObserver* observer) { observer_ = observer; }
+  LineObserver* observer() const { return observer_; }
+
+  // Another tool takes the line: the cycle sends nothing, an open exchange is dropped without
+  // being reported, and every receive event goes to onReceive instead. resume() gives the line
+  // back; the cycle goes on at its next step.
+  void suspend(std::function<void()> onReceive);
+  void resume();
+  bool suspended() const { return suspended_; }
+
  private:
   // Ends the open exchange as a time-out does, and stops receive events until the next request.
   void abandonExchange();
   // Sends one request frame and arms the exchange time-out.
-  void send(const std::string& frame);
+  void send(const std::string& frame, bool status);
+  // Reports one ETX-terminated piece of the receive buffer, positions as ComX_OnComm counts them.
+  void reportPiece(std::string_view piece, long s, long p, RxKind frameKind);
 
   LinkState& state_;
   SerialPort& port_;
@@ -58,6 +72,10 @@ class ScaleLink {
   SingleScaleSource single_;
   std::unique_ptr<Timer> blockTimer_;
   std::unique_ptr<Timer> charTimer_;
+  LineObserver* observer_ = nullptr;
+  int exchangeScale_ = -1;  // the scale of the request sent last, -1 for a broadcast
+  bool suspended_ = false;
+  std::function<void()> suspendedReceive_;
 };
 
 }  // namespace trv4
