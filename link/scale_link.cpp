@@ -92,7 +92,7 @@ void ScaleLink::ComX_OnComm() {
         accepted = true;
       }
     }
-    if (observer_) reportPiece(std::string_view(rx).substr(0, p), s, p, kind);
+    if (!observers_.empty()) reportPiece(std::string_view(rx).substr(0, p), s, p, kind);
     if (accepted) BlockTimer_Timer();
 
     // Keep only what follows the first ETX. When the scan step above has sent a new request
@@ -107,24 +107,26 @@ void ScaleLink::ComX_OnComm() {
   // A line that streams characters without a usable frame would re-arm CharTimer forever and
   // stall the cycle; past the limit the exchange ends as a time-out would.
   if (rx.size() > kRxBufferLimit) {
-    if (observer_) observer_->timedOut(exchangeScale_, rx);
+    for (LineObserver* o : observers_) o->timedOut(exchangeScale_, rx);
     abandonExchange();
   }
 }
 
 void ScaleLink::reportPiece(std::string_view piece, long s, long p, RxKind frameKind) {
   const int scale = state_.ScanIndex;
-  if (s == 0 || s > p) {
-    observer_->received(scale, RxKind::Noise, piece);
-    return;
+  for (LineObserver* o : observers_) {
+    if (s == 0 || s > p) {
+      o->received(scale, RxKind::Noise, piece);
+      continue;
+    }
+    if (s > 1) o->received(scale, RxKind::Noise, piece.substr(0, s - 1));
+    o->received(scale, frameKind, piece.substr(s - 1));
   }
-  if (s > 1) observer_->received(scale, RxKind::Noise, piece.substr(0, s - 1));
-  observer_->received(scale, frameKind, piece.substr(s - 1));
 }
 
 void ScaleLink::CharTimer_Timer() {
   charTimer_->setEnabled(false);
-  if (observer_) observer_->timedOut(exchangeScale_, state_.RxBuffer);
+  for (LineObserver* o : observers_) o->timedOut(exchangeScale_, state_.RxBuffer);
   state_.RxBuffer.clear();
 }
 
@@ -248,7 +250,7 @@ void ScaleLink::send(const std::string& frame, bool status) {
   charTimer_->restart(timerInterval(state_.ReplyTimeout));
   port_.output(frame);
   state_.LastSentFrame = frame;
-  if (observer_) observer_->sent(exchangeScale_, status, frame);
+  for (LineObserver* o : observers_) o->sent(exchangeScale_, status, frame);
 }
 
 }  // namespace trv4

@@ -7,6 +7,7 @@
 #include <functional>
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "base/toolkit.h"
 #include "link/line_observer.h"
@@ -47,9 +48,9 @@ class ScaleLink {
   Timer& BlockTimer() { return *blockTimer_; }
   Timer& CharTimer() { return *charTimer_; }
 
-  // Told of every frame sent, text received and time-out; null for none. Not owned.
-  void setObserver(LineObserver* observer) { observer_ = observer; }
-  LineObserver* observer() const { return observer_; }
+  // Told of every frame sent, text received and time-out, in the order added. Not owned; each
+  // stays until the link is destroyed.
+  void addObserver(LineObserver& observer) { observers_.push_back(&observer); }
 
   // Another tool takes the line: the cycle sends nothing, an open exchange is dropped without
   // being reported, and every receive event goes to onReceive instead. resume() gives the line
@@ -72,7 +73,7 @@ class ScaleLink {
   SingleScaleSource single_;
   std::unique_ptr<Timer> blockTimer_;
   std::unique_ptr<Timer> charTimer_;
-  LineObserver* observer_ = nullptr;
+  std::vector<LineObserver*> observers_;
   int exchangeScale_ = -1;  // the scale of the request sent last, -1 for a broadcast
   bool suspended_ = false;
   std::function<void()> suspendedReceive_;
