@@ -1,9 +1,20 @@
 #include "app/application.h"
 
+#include <filesystem>
+
 #include "base/write_signals.h"
 #include "link/command_queue.h"
 
 namespace trv4 {
+
+namespace {
+
+// A file in the configuration file's folder.
+std::string besideConfig(const std::string& configPath, const char* name) {
+  return (std::filesystem::path(configPath).parent_path() / name).string();
+}
+
+}  // namespace
 
 Application::Application(SerialPort& port, Toolkit& toolkit, std::string configPath)
     : port_(port),
@@ -13,10 +24,13 @@ Application::Application(SerialPort& port, Toolkit& toolkit, std::string configP
       log_(state_, monitor_, toolkit, [this] { return oneUnit_.timer1Interval(); }),
       oneUnit_(state_, display_, monitor_, log_, toolkit),
       reconnect_(port, toolkit),
+      calibRecord_(toolkit, besideConfig(config_.path(), kCalibRecordFileName)),
       calib_(std::make_unique<Calib>(state_, display_, toolkit)) {
   // A failed write to the log, the configuration file or the port is reported, never fatal.
   keepWritesFromSignalling();
   calib_->onTarget = [this](int i) { setCalibrationTarget(i); };
+  calib_->shownWeight = [this](int i) { return monitor_.panel(i).view.text; };
+  calib_->onRecord = [this](const CalibRecordEntry& entry) { calibRecord_.append(entry); };
   calib_->startBlocker = [this] {
     return std::string(param_ && param_->busy() ? kParamBusyMessage : "");
   };

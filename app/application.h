@@ -18,6 +18,7 @@
 #include "link/scale_link.h"
 #include "link/serial_port.h"
 #include "params/parameters.h"
+#include "service/calib_record.h"
 
 namespace trv4 {
 
@@ -72,9 +73,11 @@ class Application {
   // The calibration window's logic. A procedure is refused while a parameter exchange waits, and
   // its target is served by the scan cycle while it runs.
   Calib& calib() { return *calib_; }
+  // TRV4CAL.LOG, beside the configuration file: one line per calibration procedure.
+  const CalibRecord& calibRecord() const { return calibRecord_; }
   // The program is quitting: a calibration waiting for the operator or the scale ends at its
   // next pass, sending nothing more.
-  void quitting() { calib_->close(); }
+  void quitting() { calib_->programEnding(); }
 
  private:
   SerialPort& port_;
@@ -86,6 +89,7 @@ class Application {
   WeightLog log_;
   OneUnit oneUnit_;
   PortReconnect reconnect_;
+  CalibRecord calibRecord_;
   bool singleScaleChecked_ = false;
   int calibrationTarget_ = -1;
   std::unique_ptr<ScaleLink> link_;

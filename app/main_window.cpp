@@ -19,6 +19,7 @@
 #include "display/monitor_window.h"
 #include "display/single_scale_window.h"
 #include "params/param_window.h"
+#include "service/calib_record_window.h"
 
 namespace trv4 {
 
@@ -184,6 +185,15 @@ void MainWindow::buildMenu() {
 void MainWindow::buildServiceMenu(QMenuBar* bar) {
   QMenu* service = bar->addMenu(tr("Service"));
   service->setObjectName(QStringLiteral("mService"));
+  connect(addEntry(service, "mCalibRecord", tr("Calibration Record")), &QAction::triggered, this,
+          [this] {
+            if (!calibRecord_)
+              calibRecord_ = new CalibRecordWindow(app_.calibRecord().path(), this);
+            calibRecord_->refresh();
+            calibRecord_->show();
+            calibRecord_->raise();
+            calibRecord_->activateWindow();
+          });
 }
 
 void MainWindow::showMonitor() {

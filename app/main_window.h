@@ -14,6 +14,7 @@ class QMenuBar;
 
 namespace trv4 {
 
+class CalibRecordWindow;
 class QtToolkit;
 
 class MainWindow : public QMainWindow {
@@ -45,6 +46,7 @@ class MainWindow : public QMainWindow {
   QPointer<QWidget> about_;
   QPointer<QWidget> oneUnit_;
   QPointer<QWidget> param_;
+  QPointer<CalibRecordWindow> calibRecord_;
   QAction* singleScale_ = nullptr;
   QAction* log_ = nullptr;
 };

@@ -95,6 +95,8 @@ bool Calib::choose(const char* title) {
   // Read once: a selection changed meanwhile does not move the calibration to another scale.
   target_ = i;
   running_ = true;
+  const Toolkit::ClockText now = toolkit_.clockText();
+  record_ = CalibRecordEntry{now.date, now.time, scaleAddress(i), title, {}, {}, weightShown(), {}};
   answer_ = 0;
   sent_.clear();
   view_ = CalibView{};
@@ -107,6 +109,9 @@ bool Calib::choose(const char* title) {
 
 void Calib::closing() {
   deliverLast();
+  settle(kOutcomeFinished);
+  record_.weightAfter = weightShown();
+  if (onRecord) onRecord(record_);
   timer1_->setEnabled(false);
   view_ = CalibView{};
   answer_ = 0;
@@ -117,9 +122,15 @@ void Calib::closing() {
 
 void Calib::close() {
   if (!view_.shown) return;
+  settle(kOutcomeClosed);
   answer_ = 1;
   view_.shown = false;
   changed();
+}
+
+void Calib::programEnding() {
+  if (view_.shown) settle(kOutcomeProgramEnded);
+  close();
 }
 
 void Calib::deliverLast() {
@@ -133,6 +144,7 @@ void Calib::deliverLast() {
   sendTimer_->restart(kCalibSendLimit);
   while (queued == sent_ && !sendExpired_ && view_.shown) toolkit_.yield();
   sendTimer_->setEnabled(false);
+  if (queued == sent_) settle(kOutcomeNotSent);
   takeBack();
 }
 
@@ -159,7 +171,10 @@ std::string Calib::readNumber(const std::string& hint, int maxLength, int width)
   prepareInput(hint, maxLength);
   for (;;) {
     if (!operatorWait()) return {};
-    if (std::string digits = keyedNumber(view_.askTxt, width); !digits.empty()) return digits;
+    if (std::string digits = keyedNumber(view_.askTxt, width); !digits.empty()) {
+      record_.keyed += (record_.keyed.empty() ? "" : " ") + digits;
+      return digits;
+    }
     toolkit_.messageBox("Wrong input data");
   }
 }
@@ -224,6 +239,7 @@ void Calib::watch(const std::function<Watch()>& test) {
 }
 
 Calib::Watch Calib::errorCheck(const char* message) {
+  settle(message);
   toolkit_.messageBox(message);
   // Acknowledged; the procedure ends, and closing sees the acknowledge leave.
   queue(kAckCommand);
@@ -234,6 +250,7 @@ Calib::Watch Calib::errorCheck(const char* message) {
 void Calib::Timer1_Timer() {
   const int step = timer1_->interval();
   if (kCalibBarMax < view_.pbarValue + step) {
+    if (answer_ == 0) settle(kOutcomeTimeLimit);
     answer_ = 1;
   } else {
     view_.pbarValue += step;
@@ -246,7 +263,9 @@ void Calib::StartCmd_Click() {
 }
 
 void Calib::StopCmd_Click() {
-  if (view_.shown && view_.stopVisible) answer_ = 1;
+  if (!view_.shown || !view_.stopVisible) return;
+  if (answer_ == 0) settle(kOutcomeStopped);
+  answer_ = 1;
 }
 
 bool Calib::AskTxt_KeyPress(char key) {

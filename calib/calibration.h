@@ -45,6 +45,24 @@ struct CalibView {
   bool operator==(const CalibView&) const = default;
 };
 
+// One calibration procedure as it ran, for the calibration record: written when it ends.
+struct CalibRecordEntry {
+  std::string date, time;  // when it started
+  char address = 'A';
+  std::string procedure;                  // the window's caption, "Weight Span Calibration"
+  std::string keyed;                      // the numbers accepted, as sent, separated by blanks
+  std::string outcome;                    // one of the kOutcome texts, or the error message shown
+  std::string weightBefore, weightAfter;  // the monitor's text for the scale
+};
+
+inline constexpr const char* kOutcomeFinished = "finished";
+inline constexpr const char* kOutcomeTimeLimit = "time limit";
+inline constexpr const char* kOutcomeStopped = "stopped";
+inline constexpr const char* kOutcomeClosed = "window closed";
+inline constexpr const char* kOutcomeProgramEnded = "program ended";
+// The last command could not leave (the port gone) and was taken back.
+inline constexpr const char* kOutcomeNotSent = "not sent";
+
 class Calib {
  public:
   // Creates Timer1: disabled, 250 ms.
@@ -75,6 +93,8 @@ class Calib {
   // The window's frame closed: a waiting procedure ends at its next pass, as with Stop, and
   // sends nothing more; one waiting for the operator ends without going on.
   void close();
+  // The program ends: as close(), recorded as such.
+  void programEnding();
 
   void Timer1_Timer();
 
@@ -91,6 +111,10 @@ class Calib {
   std::function<void(int)> onTarget;
   // Why no procedure may start now (shown to the operator), empty when one may.
   std::function<std::string()> startBlocker;
+  // What the monitor shows for scale i, for the record; empty when unset.
+  std::function<std::string(int)> shownWeight;
+  // Every procedure that started, as it ends.
+  std::function<void(const CalibRecordEntry&)> onRecord;
 
  private:
   enum class Watch { Ended, Next };
@@ -121,6 +145,11 @@ class Calib {
   bool commandLeft();
   // Status watch: yields, then `test` on each pass, while Answer is 0.
   void watch(const std::function<Watch()>& test);
+  // The first reason a procedure ends is the one recorded.
+  void settle(const char* outcome) {
+    if (record_.outcome.empty()) record_.outcome = outcome;
+  }
+  std::string weightShown() const { return shownWeight ? shownWeight(target_) : std::string(); }
   // Watches A and B of the zero and span calibrations.
   void weightWatches();
   // The message, the acknowledge queued, Answer 1.
@@ -144,6 +173,7 @@ class Calib {
   std::string sent_;  // the procedure's command last sent
   int target_ = 0;
   bool running_ = false;
+  CalibRecordEntry record_;
 };
 
 // The number the operator keyed for a field of `width` digits, with leading zeros ("123" gives

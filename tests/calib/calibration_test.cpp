@@ -8,6 +8,7 @@
 #include <deque>
 #include <string_view>
 
+#include "service/calib_record.h"
 #include "tests/support/app_on_sim.h"
 
 namespace trv4::test {
@@ -93,6 +94,13 @@ class CalibTest : public ::testing::Test, public AppOnSim {
     (calib->*p)();
     app->oneUnit().selectScale("B");
     EXPECT_EQ(app->state().CommandQueue[kBroadcastSlot], "");
+  }
+  // The calibration record's lines so far, each as "scale|procedure|keyed|outcome".
+  Texts records() const {
+    Texts lines;
+    for (const auto& f : readCalibRecord(path(kCalibRecordFileName)))
+      lines.push_back(f.size() == 8 ? f[2] + "|" + f[3] + "|" + f[4] + "|" + f[5] : "malformed");
+    return lines;
   }
   int polls(char address, int64_t sinceMs) const {
     int n = 0;
@@ -203,21 +211,24 @@ TEST_F(CalibTest, CornersFollowTheScaleAndItsErrorsAreAcknowledgedWhereWatched) 
     Procedure proc;
     char scale;  // L: calibration locked, R: error 90, 1: one corner, S: corner 2 never asked for
     const char *keyed, *sent;
+    const char* record;             // the calibration record's keyed numbers|outcome
     const char* message = nullptr;  // none: closed by the time limit, "": by the weight
     const char* asked = nullptr;    // the corners asked for, when checked
   } cases[] = {
-      {WCorner, 0, "||||", "Bc0 Bc1 Bc2 Bc3 Bc4", "", "-1234"},
-      {WCorner, 'S', "|||", "Bc0 Bc1 Bc3 Bc4", "", "-134"},
-      {ECorner, 0, "2712|002712|1000|999999", "BC1002712 BC2002712 BC3001000 BC4999999", "",
-       "1234"},
-      {WZero, 'L', "", "Ba B\x06", "Calibration Lock"},
-      {WSpan, 'R', "100", "Bb00100 B\x06", "Not Enought Resolution"},
-      {WCorner, 'L', "", "Bc0 B\x06", "Calibration Lock"},
-      {WCorner, 'R', "", "Bc0"},
-      {ECorner, 'L', "2712", "BC1002712 B\x06", "Calibration Lock"},
-      {ECorner, 'R', "2712", "BC1002712"},
-      {ECorner, '1', "2712", "BC1002712"},  // a weight after corner 1
-      {ECorner, 0, "2712|50", "BC1002712 BC2000050 B\x06", "Not Enough Resolution"},
+      {WCorner, 0, "||||", "Bc0 Bc1 Bc2 Bc3 Bc4", "|finished", "", "-1234"},
+      {WCorner, 'S', "|||", "Bc0 Bc1 Bc3 Bc4", "|finished", "", "-134"},
+      {ECorner, 0, "2712|002712|1000|999999", "BC1002712 BC2002712 BC3001000 BC4999999",
+       "002712 002712 001000 999999|finished", "", "1234"},
+      {WZero, 'L', "", "Ba B\x06", "|Calibration Lock", "Calibration Lock"},
+      {WSpan, 'R', "100", "Bb00100 B\x06", "00100|Not Enought Resolution",
+       "Not Enought Resolution"},
+      {WCorner, 'L', "", "Bc0 B\x06", "|Calibration Lock", "Calibration Lock"},
+      {WCorner, 'R', "", "Bc0", "|time limit"},
+      {ECorner, 'L', "2712", "BC1002712 B\x06", "002712|Calibration Lock", "Calibration Lock"},
+      {ECorner, 'R', "2712", "BC1002712", "002712|time limit"},
+      {ECorner, '1', "2712", "BC1002712", "002712|time limit"},  // a weight after corner 1
+      {ECorner, 0, "2712|50", "BC1002712 BC2000050 B\x06", "002712 000050|Not Enough Resolution",
+       "Not Enough Resolution"},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.sent);
@@ -232,6 +243,11 @@ TEST_F(CalibTest, CornersFollowTheScaleAndItsErrorsAreAcknowledgedWhereWatched) 
     run(c.proc, c.keyed);
     EXPECT_EQ(sent, c.sent);
     EXPECT_EQ(tk.messages, c.message && *c.message ? Texts{c.message} : Texts{});
+    const std::string name = c.proc == WCorner ? "Weight Corner"
+                             : c.proc == WZero ? "Weight Zero"
+                             : c.proc == WSpan ? "Weight Span"
+                                               : "Electronic Corner";
+    EXPECT_EQ(records().back(), "B|" + name + " Calibration|" + c.record);
     if (c.message) {
       EXPECT_LT(closedAt - waitAt, 2000);
     } else {
@@ -253,6 +269,7 @@ TEST_F(CalibTest, StopAndTheTimeLimitEndTheWatchAndSendNothingMore) {
   run(WZero, "");
   EXPECT_EQ(closedAt, stopAt);
   EXPECT_EQ(sent, "Ba");
+  EXPECT_EQ(records().back(), "B|Weight Zero Calibration||stopped");
 
   // The port goes away while the scale asks for corner 1: the corner command cannot leave, and
   // the time limit still ends the wait, taking the command back.
@@ -268,12 +285,50 @@ TEST_F(CalibTest, StopAndTheTimeLimitEndTheWatchAndSendNothingMore) {
   EXPECT_EQ(sent, "Bc0");
   EXPECT_EQ(closedAt - waitAt, kLimit);
   EXPECT_EQ(queuedAtClose, "");
+  EXPECT_EQ(records().back(), "B|Weight Corner Calibration||time limit");
 
   // Stop before the span command could leave: it is taken back as well.
   tk.schedule(tk.now() + 3000, [this] { calib->StopCmd_Click(); });
   run(WSpan, "100");
   EXPECT_LT(closedAt - waitAt, 3000);  // ended by Stop
   EXPECT_EQ(queuedAtClose, "");
+  EXPECT_EQ(records().back(), "B|Weight Span Calibration|00100|stopped");
+  EXPECT_EQ(records().size(), 3u);
+}
+
+TEST_F(CalibTest, TheRecordTellsHowEachProcedureEndedAndAFailedWriteOnlyOnce) {
+  const std::string shown = app->monitor().panel(1).view.text;
+  ASSERT_FALSE(shown.empty());
+  tk.schedule(tk.now() + 2000, [this] { app->quitting(); });
+  run(WZero);  // the operator never clicks Start
+  tk.schedule(tk.now() + 2000, [this] { calib->close(); });
+  run(WSpan);
+  port.unplug();  // the electronic zero cannot leave
+  run(EZero, "2712");
+  port.plugIn();
+  EXPECT_EQ(records(), (Texts{"B|Weight Zero Calibration||program ended",
+                              "B|Weight Span Calibration||window closed",
+                              "B|Electronic Zero Calibration|002712|not sent"}));
+  const auto rows = readCalibRecord(path(kCalibRecordFileName));
+  EXPECT_EQ(rows[0][0], tk.dateTextValue);
+  EXPECT_EQ(rows[0][6], shown);  // the weight before and after, as the monitor showed it
+  EXPECT_EQ(rows[0][7], shown);
+
+  // The file cannot be written: told once, however many procedures follow; the old lines stay.
+  const std::string file = path(kCalibRecordFileName);
+  std::filesystem::rename(file, file + ".kept");
+  std::filesystem::create_directory(file);
+  tk.messages.clear();
+  for (int i = 0; i < 2; ++i) {
+    tk.schedule(tk.now() + 1000, [this] { calib->close(); });
+    run(WZero);
+  }
+  EXPECT_EQ(tk.messages, Texts{kCalibRecordWriteError});
+  std::filesystem::remove(file);
+  std::filesystem::rename(file + ".kept", file);
+  tk.schedule(tk.now() + 1000, [this] { calib->close(); });
+  run(WZero);
+  EXPECT_EQ(records().size(), 4u);
 }
 
 TEST_F(CalibTest, MalformedStatusTextsDuringAWatchNeitherCrashNorEndIt) {
