@@ -216,3 +216,62 @@ TEST_F(LinkTest, StreamingLineOrOverlongBufferDoesNotStallTheCycle) {
 
 }  // namespace
 }  // namespace trv4::test
+
+namespace trv4::test {
+namespace {
+
+// What a watcher of the line is told, as "kind scale text" with control characters as '.'.
+struct Watcher : LineObserver {
+  void sent(int scale, bool status, std::string_view frame) override {
+    add(status ? "poll" : "cmd", scale, frame);
+  }
+  void received(int scale, RxKind kind, std::string_view bytes) override {
+    const char* names[] = {"status", "reply", "echo", "dropped", "noise"};
+    add(names[static_cast<int>(kind)], scale, bytes);
+  }
+  void timedOut(int scale, std::string_view leftover) override { add("timeout", scale, leftover); }
+  void add(const char* kind, int scale, std::string_view bytes) {
+    std::string text(bytes);
+    for (char& c : text)
+      if (static_cast<unsigned char>(c) < 0x20) c = '.';
+    events.push_back(std::string(kind) + " " + std::to_string(scale) + " " + text);
+  }
+  std::vector<std::string> events;
+};
+
+TEST_F(LinkTest, AWatcherIsToldEveryFrameAndTimeOutAndALentLineSendsNothing) {
+  enableOnly("AB");
+  Watcher watcher;
+  link.addObserver(watcher);
+  // A answers with noise ahead of its status and with its echo before its ACK; B is silent.
+  port.onWrite = [this](const std::string& frame) {
+    if (frame[1] != 'A') return;
+    if (frame.substr(2, 2) == "?0") return port.deliver("xy" + makeFrame('A', "?0 12.50"), 5);
+    port.deliver(frame + makeFrame('A', "\x06"), 5);
+  };
+  QueueCommand(state, "A", "Z");
+  tk.advance(100 + 5 + 100 + 50 + 100 + 5);
+  // Noise ahead of the STX makes the link take A's status for a command answer, as it always has;
+  // the watcher is told what the link did with it.
+  watcher.events.resize(std::min<std::size_t>(watcher.events.size(), 8));
+  EXPECT_EQ(watcher.events,
+            (std::vector<std::string>{"cmd 0 .AZ19.", "echo 0 .AZ19.", "reply 0 .A.45.",
+                                      "poll 1 .B?04?.", "timeout 1 ", "poll 0 .A?04<.",
+                                      "noise 0 xy", "reply 0 .A?0 12.5044."}));
+
+  // Lent to another tool, the line carries nothing of the cycle and its replies go to the tool.
+  int lentReceives = 0;
+  link.suspend([&] { ++lentReceives; });
+  const std::size_t writes = port.writes.size();
+  port.setRThreshold(1);  // the tool takes receive events
+  port.deliver("late", 1);
+  tk.advance(2000);
+  EXPECT_EQ(port.writes.size(), writes);
+  EXPECT_EQ(lentReceives, 1);
+  link.resume();
+  tk.advance(500);
+  EXPECT_GT(port.writes.size(), writes);
+}
+
+}  // namespace
+}  // namespace trv4::test
