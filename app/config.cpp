@@ -11,10 +11,6 @@
 #include "base/numeric_text.h"
 #include "base/whole_file.h"
 
-#if defined(__unix__) || defined(__APPLE__)
-#include <unistd.h>
-#endif
-
 namespace trv4 {
 
 namespace {
