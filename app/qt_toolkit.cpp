@@ -1,5 +1,7 @@
 #include "app/qt_toolkit.h"
 
+#include <chrono>
+
 #include <QApplication>
 #include <QDateTime>
 #include <QFile>
@@ -107,6 +109,16 @@ Toolkit::ClockText QtToolkit::clockText() {
   const QDateTime now = QDateTime::currentDateTime();
   return {toCodePage(now.toString(QStringLiteral("yyyy-MM-dd"))),
           toCodePage(now.toString(QStringLiteral("HH:mm:ss")))};
+}
+
+int64_t QtToolkit::steadyMs() {
+  return std::chrono::duration_cast<std::chrono::milliseconds>(
+             std::chrono::steady_clock::now().time_since_epoch())
+      .count();
+}
+
+int64_t QtToolkit::wallMs() {
+  return QDateTime::currentMSecsSinceEpoch();
 }
 
 }  // namespace trv4

@@ -25,6 +25,8 @@ class QtToolkit : public Toolkit {
                           const std::string& defaultName) override;
   void setBusy(bool busy) override;
   ClockText clockText() override;
+  int64_t steadyMs() override;
+  int64_t wallMs() override;
 
   // Parent of the modal boxes (the main window, once it exists).
   void setDialogParent(QWidget* parent) { parent_ = parent; }

@@ -3,6 +3,7 @@
 // supply an implementation; the logic never talks to a toolkit directly.
 #pragma once
 
+#include <cstdint>
 #include <functional>
 #include <memory>
 #include <string>
@@ -60,6 +61,10 @@ class Toolkit {
     std::string date, time;
   };
   virtual ClockText clockText() = 0;
+  // Milliseconds on a clock that never jumps, for durations (reply times, ages).
+  virtual int64_t steadyMs() = 0;
+  // Milliseconds since 1970 by the system clock, for the time of day events are stamped with.
+  virtual int64_t wallMs() = 0;
 };
 
 }  // namespace trv4

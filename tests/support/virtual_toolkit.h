@@ -34,6 +34,10 @@ class VirtualToolkit : public Toolkit {
                           const std::string& defaultName) override;
   void setBusy(bool busy) override { busy_ = busy; }
   ClockText clockText() override { return {dateTextValue, timeTextValue}; }
+  int64_t steadyMs() override { return now_; }
+  int64_t wallMs() override { return wallBaseMs + now_; }
+  // The system clock at virtual time 0 (2026-12-06 14:03:59 UTC).
+  int64_t wallBaseMs = 1796565839000;
 
   // Virtual clock, in ms since the toolkit was made.
   int64_t now() const { return now_; }
