@@ -25,6 +25,8 @@ Application::Application(SerialPort& port, Toolkit& toolkit, std::string configP
       oneUnit_(state_, display_, monitor_, log_, toolkit),
       reconnect_(port, toolkit),
       calibRecord_(toolkit, besideConfig(config_.path(), kCalibRecordFileName)),
+      linkStats_(toolkit),
+      traffic_(toolkit),
       calib_(std::make_unique<Calib>(state_, display_, toolkit)) {
   // A failed write to the log, the configuration file or the port is reported, never fatal.
   keepWritesFromSignalling();
@@ -58,6 +60,8 @@ bool Application::MDIForm_Load() {
                             return param_->exchange().target();
                           return display_.SingleScale;
                         }});
+  link_->addObserver(linkStats_);
+  link_->addObserver(traffic_);
   return true;
 }
 

@@ -14,9 +14,11 @@
 #include "display/single_scale.h"
 #include "display/weight_log.h"
 #include "link/link_state.h"
+#include "link/link_stats.h"
 #include "link/port_reconnect.h"
 #include "link/scale_link.h"
 #include "link/serial_port.h"
+#include "link/traffic_ring.h"
 #include "params/parameters.h"
 #include "service/calib_record.h"
 
@@ -62,6 +64,9 @@ class Application {
   const PortReconnect& reconnect() const { return reconnect_; }
   // Null until the load handler has run.
   ScaleLink* link() { return link_.get(); }
+  // Every scale's exchange counters and the line's last frames, kept from start-up.
+  LinkStats& linkStats() { return linkStats_; }
+  TrafficRing& traffic() { return traffic_; }
 
   // The parameter window's logic: null while the window is closed. openParam creates it when
   // there is none; closeParam destroys it, never while an exchange waits in it (its window
@@ -90,6 +95,8 @@ class Application {
   OneUnit oneUnit_;
   PortReconnect reconnect_;
   CalibRecord calibRecord_;
+  LinkStats linkStats_;
+  TrafficRing traffic_;
   bool singleScaleChecked_ = false;
   int calibrationTarget_ = -1;
   std::unique_ptr<ScaleLink> link_;

@@ -5,14 +5,14 @@
 #include <string_view>
 
 #include "base/numeric_text.h"
+#include "link/port_settings.h"
 
 namespace trv4 {
 
 namespace {
 
 constexpr int kPorts = 4;
-constexpr const char* kBauds[] = {"600",   "1200",  "2400",  "4800",  "9600",
-                                  "19200", "38400", "57600", "115200"};
+constexpr const auto& kBauds = kOfferedBauds;
 constexpr const char* kParities[] = {"N", "O", "E"};
 constexpr const char* kDataBits[] = {"7", "8"};
 constexpr const char* kStopBits[] = {"1", "2"};

@@ -70,6 +70,16 @@ void MonitorModel::toggleScan(int scale) {
   if (saveSettings_) saveSettings_();
 }
 
+void MonitorModel::setScanList(const std::array<int, kMaxScales>& list) {
+  ensureLoaded();
+  for (int i = 0; i < kMaxScales; ++i) {
+    state_.ScanList[i] = list[i] != 0 ? 1 : 0;
+    panels_[i].addressEnabled = list[i] != 0;
+    changed(i);
+  }
+  if (saveSettings_) saveSettings_();
+}
+
 void MonitorModel::changed(int i) {
   if (onPanelChanged) onPanelChanged(i);
 }

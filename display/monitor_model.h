@@ -48,6 +48,9 @@ class MonitorModel : public ScanDisplay {
   // Double-click on WDisp(i): switch polling of scale i and write the configuration file. The
   // panel's weight text and indicators stay as they are.
   void toggleScan(int scale);
+  // Polls exactly the scales marked 1 and writes the configuration file once, as a double-click
+  // does; the address labels of the others grey.
+  void setScanList(const std::array<int, kMaxScales>& list);
 
   // Panel i (0..29) as it stands, loading the window first when it is not loaded: what the
   // single-scale window and the weight log read.

@@ -14,6 +14,10 @@ struct LineSettings {
   int stopBits = 1;   // 1 or 2
 };
 
+// The bit rates the communication settings dialog offers, slowest first.
+inline constexpr const char* kOfferedBauds[] = {"600",   "1200",  "2400",  "4800",  "9600",
+                                                "19200", "38400", "57600", "115200"};
+
 // The settings, or nullopt with *error set to a text for the operator.
 std::optional<LineSettings> parseLineSettings(const std::string& text, std::string* error);
 

@@ -42,9 +42,13 @@ const char kUsage[] =
     "  --scales LIST     addresses on the line, e.g. A-H, A,C,E or A-C,K (default A-H)\n"
     "  --echo            the line returns every byte sent to it, ahead of the reply\n"
     "  --delay MS        time from a request's last byte to the reply (default 2)\n"
-    "  --baud N          bit rate: every character takes its time on the line (default: none)\n"
+    "  --baud N          the scales listen at this bit rate only, and every character takes\n"
+    "                    its time on the line (default: no rate, they hear any)\n"
     "  --format F        frame format for the bit rate, e.g. 7E1, 8N1 (default 7E1)\n"
-    "  --fault FAULT     KIND[:LIST][@RATE], KIND one of silence, noise, cut, double, stream;\n"
+    "  --rate ADDR=BAUD[/FORMAT]\n"
+    "                    scale ADDR listens at this rate (and format) only, e.g. K=19200/8N1\n"
+    "  --fault FAULT     KIND[:LIST][@RATE], KIND one of silence, noise, cut, double, stream,\n"
+    "                    badcheck (wrong block check), nak (NAK for a status request);\n"
     "                    may be given several times, e.g. --fault silence:C --fault cut@0.2\n"
     "  --seed N          seed of weights and faults (default 1)\n"
     "  --static          weights stay where they are (default: loads change now and then)\n"
@@ -93,6 +97,26 @@ std::string hex(const std::string& bytes) {
     out += buf;
   }
   return out;
+}
+
+// The bit rate and frame format ("7E1") the program set its end of the terminal to, so scales
+// set to another rate stay silent; 0 for a rate the table does not know.
+void readLineSettings(int fd, ScaleNetwork& net) {
+  termios tio{};
+  if (tcgetattr(fd, &tio) != 0) return;
+  static const struct {
+    speed_t code;
+    int baud;
+  } kRates[] = {{B300, 300},     {B600, 600},     {B1200, 1200},   {B2400, 2400},
+                {B4800, 4800},   {B9600, 9600},   {B19200, 19200}, {B38400, 38400},
+                {B57600, 57600}, {B115200, 115200}};
+  int baud = 0;
+  for (const auto& r : kRates)
+    if (cfgetospeed(&tio) == r.code) baud = r.baud;
+  std::string format = (tio.c_cflag & CSIZE) == CS7 ? "7" : "8";
+  format += !(tio.c_cflag & PARENB) ? 'N' : (tio.c_cflag & PARODD) ? 'O' : 'E';
+  format += (tio.c_cflag & CSTOPB) ? '2' : '1';
+  net.setLineSettings(baud, format);
 }
 
 }  // namespace
@@ -161,7 +185,7 @@ int main(int argc, char** argv) {
       options.seed = static_cast<uint64_t>(number);
     } else if (a == "--load" || a == "--tare" || a == "--text" || a == "--pin" ||
                a == "--cal-lock" || a == "--reply" || a == "--corners" || a == "--skip-corner" ||
-               a == "--cal-error") {
+               a == "--cal-error" || a == "--rate") {
       if (!trv4::scalesim::parseScaleSetup(a, value(a.c_str()), &options, &error)) {
         std::fprintf(stderr, "trv4-scalesim: %s\n", error.c_str());
         return 2;
@@ -181,6 +205,7 @@ int main(int argc, char** argv) {
     }
   }
   options.bitsPerChar = trv4::scalesim::bitsPerCharacter(format);
+  if (options.baud > 0) options.format = format;
   for (const auto& [address, setup] : options.setups) {
     if (!options.addresses.count(address)) {
       std::fprintf(stderr, "trv4-scalesim: scale %c is set up but not on the line (--scales)\n",
@@ -303,6 +328,7 @@ int main(int argc, char** argv) {
       ssize_t n = read(master, buf, sizeof buf);
       if (n > 0) {
         readAtUs = monotonicUs();
+        if (options.baud > 0 || !options.setups.empty()) readLineSettings(slave, net);
         net.receive(std::string_view(buf, static_cast<size_t>(n)), readAtUs - startUs);
       }
     } else if (pfd.revents & (POLLHUP | POLLERR)) {

@@ -124,11 +124,13 @@ std::optional<Fault> parseFault(std::string_view text, std::string* error) {
   static const std::map<std::string_view, FaultKind> kKinds = {
       {"silence", FaultKind::kSilence}, {"noise", FaultKind::kNoise},   {"cut", FaultKind::kCut},
       {"double", FaultKind::kDouble},   {"stream", FaultKind::kStream},
+      {"badcheck", FaultKind::kBadCheck}, {"nak", FaultKind::kNak},
   };
   auto it = kKinds.find(kind);
   if (it == kKinds.end()) {
     if (error)
-      *error = "unknown fault \"" + std::string(kind) + "\" (silence, noise, cut, double, stream)";
+      *error = "unknown fault \"" + std::string(kind) +
+               "\" (silence, noise, cut, double, stream, badcheck, nak)";
     return std::nullopt;
   }
   f.kind = it->second;
@@ -198,6 +200,8 @@ ScaleNetwork::ScaleNetwork(NetworkOptions options)
         s.net = true;
       }
       s.standingText = setup.text;
+      s.baud = setup.baud;
+      s.format = setup.format;
       if (setup.pin) {
         s.pin = *setup.pin;
         s.pinLock = true;
@@ -248,6 +252,19 @@ const Fault* ScaleNetwork::faultFor(FaultKind kind, char address) {
 }
 
 // ---- receiving ---------------------------------------------------------------------------
+
+void ScaleNetwork::setLineSettings(int baud, std::string format) {
+  lineBaud_ = baud;
+  lineFormat_ = std::move(format);
+}
+
+bool ScaleNetwork::hears(const ScaleState& s) const {
+  if (lineBaud_ == 0) return true;
+  const int baud = s.baud ? s.baud : options_.baud;
+  const std::string& format = s.baud ? s.format : options_.format;
+  if (baud == 0) return true;
+  return baud == lineBaud_ && (format.empty() || format == lineFormat_);
+}
 
 void ScaleNetwork::receive(std::string_view bytes, int64_t nowUs) {
   if (options_.echo && charUs_ == 0 && !bytes.empty() && out_.size() <= kMaxScheduled) {
@@ -307,11 +324,15 @@ void ScaleNetwork::handleFrame(const std::string& frame, int64_t atUs) {
     return;
   }
   ScaleState* s = scale(address);
-  if (!s) return;
+  if (!s || !hears(*s)) return;
   std::optional<std::string> out = reply(*s, body, atUs);
   if (!out || streamer_ == address) return;
   if (faultFor(FaultKind::kSilence, address)) return;
+  if (!body.empty() && body[0] == '?' && faultFor(FaultKind::kNak, address))
+    out = std::string(1, kNak);
   std::string bytes = makeFrame(address, *out);
+  // A wrong block check: one bit of the second check character flips, keeping it in "0".."?".
+  if (faultFor(FaultKind::kBadCheck, address)) bytes[bytes.size() - 2] ^= 1;
   if (faultFor(FaultKind::kCut, address))
     bytes.resize(1 + static_cast<size_t>(uniform(0, static_cast<double>(bytes.size() - 2))));
   if (faultFor(FaultKind::kDouble, address))

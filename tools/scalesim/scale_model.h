@@ -51,6 +51,8 @@ enum class FaultKind {
   kCut,      // the reply stops part-way: no ETX
   kDouble,   // the reply and a second frame go out in one write
   kStream,   // the scale sends characters without end, ignoring the protocol
+  kBadCheck, // the reply's block check is wrong
+  kNak,      // a status request is answered with NAK
 };
 
 struct Fault {
@@ -96,6 +98,8 @@ struct ScaleSetup {
   int corners = 0;     // corners a corner calibration asks for, 1..9; 0: the load-cell count
   int skipCorner = 0;  // this corner is never asked for (the one after it is); 0: none
   int calError = 0;    // 90 or 91: the first calibration command ends in "ERR 90"/"ERR 91"
+  int baud = 0;        // the scale listens at this bit rate only (--rate); 0: the network's
+  std::string format;  // and in this frame format, e.g. "8N1"; "": the network's
 };
 
 struct NetworkOptions {
@@ -108,6 +112,8 @@ struct NetworkOptions {
   bool movingWeights = true;  // loads change now and then; false: a load stays until set
   std::vector<Fault> faults;
   std::map<char, ScaleSetup> setups;  // by address
+  // The frame format the scales listen in when a bit rate is set ("7E1"); "": any.
+  std::string format = {};
 };
 
 // Bytes that are complete on the line at time atUs.
@@ -169,6 +175,8 @@ struct ScaleState {
   int corners = 0;     // corners per corner calibration; 0: the load cells in "p1"
   int skipCorner = 0;  // corner never asked for (--skip-corner), 0: none
   int calError = 0;    // 90 or 91: the next calibration command fails so (--cal-error), 0: none
+  int baud = 0;        // listens only at this bit rate; 0: at any
+  std::string format;  // and only in this frame format; "": in any
 };
 
 // Load-cell output at rated load, in mV/V.
@@ -201,6 +209,10 @@ class ScaleNetwork {
   std::string statusPayload(char address, int64_t nowUs);
 
   const NetworkOptions& options() const { return options_; }
+  // The bit rate and frame format ("7E1") the PC's port is set to; 0 while unknown. A scale set
+  // to another rate or format hears only garbage and answers nothing; while the port's rate is
+  // unknown every scale hears.
+  void setLineSettings(int baud, std::string format);
   // Every request frame seen, with its time (the last 10000 are kept).
   const std::deque<ReceivedFrame>& received() const { return received_; }
   // Runs for every frame received (after it is recorded).
@@ -231,7 +243,11 @@ class ScaleNetwork {
   double uniform(double lo, double hi);
   void fillStream(int64_t untilUs);
 
+  bool hears(const ScaleState& s) const;
+
   NetworkOptions options_;
+  int lineBaud_ = 0;
+  std::string lineFormat_;
   int64_t charUs_ = 0;
   uint64_t rng_;
   std::map<char, ScaleState> scales_;

@@ -30,6 +30,7 @@ bool parseScaleSetup(std::string_view option, std::string_view value, NetworkOpt
       {"--corners", "ADDR=N, N one digit 1 to 9, e.g. B=3"},
       {"--skip-corner", "ADDR=N, N one digit 1 to 9, e.g. B=2"},
       {"--cal-error", "ADDR=90 or ADDR=91, e.g. B=90"},
+      {"--rate", "ADDR=BAUD or ADDR=BAUD/FORMAT, e.g. K=19200 or K=19200/8N1"},
   };
   std::string name(option);
   auto form = kForms.find(option);
@@ -111,6 +112,19 @@ bool parseScaleSetup(std::string_view option, std::string_view value, NetworkOpt
       return false;
     }
     options->setups[address].calError = rest == "90" ? 90 : 91;
+    return true;
+  }
+  if (option == "--rate") {
+    const std::size_t slash = rest.find('/');
+    const std::string baud = rest.substr(0, slash);
+    const std::string format = slash == std::string::npos ? "" : rest.substr(slash + 1);
+    const long rate = allDigits(baud) && !baud.empty() && baud.size() <= 7 ? std::atol(baud.c_str()) : 0;
+    if (rate < 50 || rate > 4'000'000 || (slash != std::string::npos && bitsPerCharacter(format) == 0)) {
+      *error = "--rate takes " + std::string(form->second);
+      return false;
+    }
+    options->setups[address].baud = static_cast<int>(rate);
+    options->setups[address].format = format;
     return true;
   }
   if (option == "--text") {
