@@ -13,20 +13,20 @@
 namespace trv4 {
 
 struct ScaleCounters {
-  uint32_t requests = 0;   // status requests sent
-  uint32_t commands = 0;   // command frames sent to the scale
-  uint32_t broadcasts = 0;  // broadcast frames: only in the line's totals, never answered
-  uint32_t replies = 0;    // answers filed for the scale (status replies and command replies)
-  uint32_t timeouts = 0;   // exchanges that ended unanswered
-  uint32_t badCheck = 0;   // frames whose block check is wrong
-  uint32_t cut = 0;        // frames cut short: a part left at the time-out, or too short to file
+  uint32_t requests = 0;      // status requests sent
+  uint32_t commands = 0;      // command frames sent to the scale
+  uint32_t broadcasts = 0;    // broadcast frames: only in the line's totals, never answered
+  uint32_t replies = 0;       // answers filed for the scale (status replies and command replies)
+  uint32_t timeouts = 0;      // exchanges that ended unanswered
+  uint32_t badCheck = 0;      // frames whose block check is wrong
+  uint32_t cut = 0;           // frames cut short: a part left at the time-out, or too short to file
   uint32_t wrongAddress = 0;  // answers carrying another scale's address
-  uint32_t noise = 0;      // text without a frame
-  uint32_t naks = 0;       // negative acknowledges
+  uint32_t noise = 0;         // text without a frame
+  uint32_t naks = 0;          // negative acknowledges
   int64_t lastReplyMs = -1;   // reply time of the last answer, -1 before the first
   int64_t totalReplyMs = 0;   // for the mean
   int64_t maxReplyMs = 0;
-  int64_t lastReplyAt = -1;   // steady clock of the last answer, -1 before the first
+  int64_t lastReplyAt = -1;  // steady clock of the last answer, -1 before the first
 
   uint32_t sentCount() const { return requests + commands; }
   uint32_t badFrames() const { return badCheck + cut + wrongAddress + noise; }

@@ -103,7 +103,8 @@ TEST(ScaleSetup, ReadsEveryScaleOptionRefusesMalformedValuesAndKeepsTheSetUpForT
   for (auto [option, value] : {std::pair{"--text", "E=ΖΥΓΟΣ"},
        {"--load", "D=12.5"}, {"--tare", "D=2.5"}, {"--load", "^=-1.5"}, {"--pin", "H=012345"},
        {"--cal-lock", "G"}, {"--corners", "B=9"}, {"--skip-corner", "B=1"},
-       {"--cal-error", "G=90"}, {"--cal-error", "H=91"}})
+       {"--cal-error", "G=90"}, {"--cal-error", "H=91"}, {"--rate", "K=19200"},
+       {"--rate", "K=600/8N1"}})
     EXPECT_TRUE(parseScaleSetup(option, value, &o, &error)) << option << " " << value;
   // clang-format on
   auto& s = o.setups;
@@ -118,6 +119,7 @@ TEST(ScaleSetup, ReadsEveryScaleOptionRefusesMalformedValuesAndKeepsTheSetUpForT
       {"--cal-lock", {"", "GG", "G=1", "@"}}, {"--corners", {"B=0", "B=10", "B=x", "B=-1", "b=4"}},
       {"--reply", {"B:p1", "B=p1=none", "B:p1=late", "B:p1=", "B:=none", "B:p9=none", "B:?0=none"}},
       {"--skip-corner", {"B=0", "B=12", "B= 2"}}, {"--cal-error", {"B=92", "B=9", "B=900", "B="}},
+      {"--rate", {"K=", "K=9600/", "K=9600/8X1", "K=12", "K=99999999", "K=96OO"}},
       {"--weight", {"D=1"}}};
   // clang-format on
   for (auto& [option, values] : malformed) {
@@ -128,7 +130,8 @@ TEST(ScaleSetup, ReadsEveryScaleOptionRefusesMalformedValuesAndKeepsTheSetUpForT
     }
   }
   // Nothing from the malformed ones.
-  EXPECT_EQ(std::tuple(s.size(), s['B'].corners, s['H'].calError), std::tuple(6u, 9, 91));
+  EXPECT_EQ(std::tuple(s.size(), s['B'].corners, s['H'].calError, s['K'].baud, s['K'].format),
+            std::tuple(7u, 9, 91, 600, std::string("8N1")));
   // A text, a tare and a negative load hold through a minute of moving weights.
   o.addresses.insert('^');
   ScaleNetwork net(o);

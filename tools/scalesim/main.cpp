@@ -107,8 +107,8 @@ void readLineSettings(int fd, ScaleNetwork& net) {
   static const struct {
     speed_t code;
     int baud;
-  } kRates[] = {{B300, 300},     {B600, 600},     {B1200, 1200},   {B2400, 2400},
-                {B4800, 4800},   {B9600, 9600},   {B19200, 19200}, {B38400, 38400},
+  } kRates[] = {{B300, 300},     {B600, 600},      {B1200, 1200},   {B2400, 2400},
+                {B4800, 4800},   {B9600, 9600},    {B19200, 19200}, {B38400, 38400},
                 {B57600, 57600}, {B115200, 115200}};
   int baud = 0;
   for (const auto& r : kRates)

@@ -122,9 +122,10 @@ std::optional<Fault> parseFault(std::string_view text, std::string* error) {
     kind = kind.substr(0, colon);
   }
   static const std::map<std::string_view, FaultKind> kKinds = {
-      {"silence", FaultKind::kSilence}, {"noise", FaultKind::kNoise},   {"cut", FaultKind::kCut},
-      {"double", FaultKind::kDouble},   {"stream", FaultKind::kStream},
-      {"badcheck", FaultKind::kBadCheck}, {"nak", FaultKind::kNak},
+      {"silence", FaultKind::kSilence}, {"noise", FaultKind::kNoise},
+      {"cut", FaultKind::kCut},         {"double", FaultKind::kDouble},
+      {"stream", FaultKind::kStream},   {"badcheck", FaultKind::kBadCheck},
+      {"nak", FaultKind::kNak},
   };
   auto it = kKinds.find(kind);
   if (it == kKinds.end()) {

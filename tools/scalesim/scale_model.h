@@ -46,13 +46,13 @@ std::string blockCheck(std::string_view stxToBody);
 std::string makeFrame(char address, std::string_view body);
 
 enum class FaultKind {
-  kSilence,  // the scale does not answer
-  kNoise,    // random bytes on the line in front of the reply
-  kCut,      // the reply stops part-way: no ETX
-  kDouble,   // the reply and a second frame go out in one write
-  kStream,   // the scale sends characters without end, ignoring the protocol
-  kBadCheck, // the reply's block check is wrong
-  kNak,      // a status request is answered with NAK
+  kSilence,   // the scale does not answer
+  kNoise,     // random bytes on the line in front of the reply
+  kCut,       // the reply stops part-way: no ETX
+  kDouble,    // the reply and a second frame go out in one write
+  kStream,    // the scale sends characters without end, ignoring the protocol
+  kBadCheck,  // the reply's block check is wrong
+  kNak,       // a status request is answered with NAK
 };
 
 struct Fault {

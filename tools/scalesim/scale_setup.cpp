@@ -118,8 +118,10 @@ bool parseScaleSetup(std::string_view option, std::string_view value, NetworkOpt
     const std::size_t slash = rest.find('/');
     const std::string baud = rest.substr(0, slash);
     const std::string format = slash == std::string::npos ? "" : rest.substr(slash + 1);
-    const long rate = allDigits(baud) && !baud.empty() && baud.size() <= 7 ? std::atol(baud.c_str()) : 0;
-    if (rate < 50 || rate > 4'000'000 || (slash != std::string::npos && bitsPerCharacter(format) == 0)) {
+    const long rate =
+        allDigits(baud) && !baud.empty() && baud.size() <= 7 ? std::atol(baud.c_str()) : 0;
+    if (rate < 50 || rate > 4'000'000 ||
+        (slash != std::string::npos && bitsPerCharacter(format) == 0)) {
       *error = "--rate takes " + std::string(form->second);
       return false;
     }

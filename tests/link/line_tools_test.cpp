@@ -1,0 +1,101 @@
+// The exchange counters and the traffic ring, fed by the link on a line of simulated scales.
+#include <gtest/gtest.h>
+
+#include "link/link_stats.h"
+#include "link/traffic_ring.h"
+#include "tests/support/link_fixture.h"
+#include "tests/support/sim_scales.h"
+
+namespace trv4::test {
+namespace {
+
+using scalesim::Fault;
+using scalesim::FaultKind;
+
+TEST_F(LinkTest, CountersTellASilentScaleABadBlockCheckAndANakApartAndResetToZero) {
+  enableOnly("ABCD");
+  scalesim::NetworkOptions options;
+  options.addresses = {'A', 'B', 'C', 'D'};
+  options.faults = {Fault{FaultKind::kSilence, {'B'}, 1.0}, Fault{FaultKind::kBadCheck, {'C'}, 1.0},
+                    Fault{FaultKind::kNak, {'D'}, 1.0}};
+  SimScales sims(tk, port, options);
+  LinkStats stats(tk);
+  TrafficRing ring(tk);
+  link.addObserver(stats);
+  link.addObserver(ring);
+  QueueCommand(state, "A", "Z");
+  tk.advance(20000);
+
+  const ScaleCounters& a = stats.scale(0);
+  const ScaleCounters& b = stats.scale(1);
+  const ScaleCounters& c = stats.scale(2);
+  const ScaleCounters& d = stats.scale(3);
+  EXPECT_GT(a.requests, 10u);
+  EXPECT_EQ(a.commands, 1u);
+  EXPECT_GE(a.replies + 1, a.sentCount());
+  EXPECT_EQ(a.timeouts + a.badFrames() + a.naks, 0u);
+  EXPECT_GT(a.meanReplyMs(), 0);
+  EXPECT_GE(a.maxReplyMs, a.lastReplyMs);
+
+  EXPECT_GT(b.requests, 3u);
+  EXPECT_EQ(b.replies, 0u);
+  EXPECT_GE(b.timeouts + 1, b.requests);
+  EXPECT_EQ(b.answeredShare(), 0);
+  EXPECT_EQ(b.lastReplyAt, -1);
+
+  EXPECT_GT(c.replies, 3u);
+  EXPECT_EQ(c.badCheck, c.replies);
+  EXPECT_EQ(c.naks + c.timeouts, 0u);
+
+  EXPECT_GT(d.replies, 3u);
+  EXPECT_EQ(d.naks, d.replies);
+  EXPECT_EQ(d.badFrames(), 0u);
+
+  const ScaleCounters line = stats.totals();
+  EXPECT_EQ(line.requests, a.requests + b.requests + c.requests + d.requests);
+  EXPECT_EQ(line.timeouts, b.timeouts);
+
+  // The ring saw the same line: B's requests end in time-outs, D's answers are NAKs.
+  int bTimeouts = 0, dAcks = 0;
+  for (std::size_t i = 0; i < ring.size(); ++i) {
+    const TrafficEntry& e = ring.at(i);
+    bTimeouts += e.scale == 1 && e.kind == TrafficKind::TimeOut;
+    dAcks += e.scale == 3 && e.kind == TrafficKind::Acknowledge && e.bytes[2] == '\x15';
+  }
+  EXPECT_EQ(bTimeouts, static_cast<int>(b.timeouts));
+  EXPECT_EQ(dAcks, static_cast<int>(d.naks));
+
+  stats.reset();
+  const ScaleCounters zero = stats.totals();
+  EXPECT_EQ(zero.sentCount() + zero.replies + zero.timeouts + zero.badFrames() + zero.naks, 0u);
+  EXPECT_EQ(zero.lastReplyMs, -1);
+  EXPECT_EQ(zero.answeredShare(), -1);
+}
+
+TEST(TrafficRingTest, HoldsExactlyTheLastEntriesOldestFirst) {
+  VirtualToolkit tk;
+  TrafficRing ring(tk);
+  const std::size_t total = kTrafficCapacity + 7;
+  for (std::size_t i = 1; i <= total; ++i) {
+    tk.advance(1);
+    ring.sent(static_cast<int>(i % kMaxScales), true, std::to_string(i));
+  }
+  ASSERT_EQ(ring.size(), kTrafficCapacity);
+  EXPECT_EQ(ring.at(0).bytes, "8");
+  EXPECT_EQ(ring.at(0).sequence, 8u);
+  EXPECT_EQ(ring.at(kTrafficCapacity - 1).bytes, std::to_string(total));
+  EXPECT_EQ(ring.at(kTrafficCapacity - 1).wallMs - ring.at(0).wallMs,
+            static_cast<int64_t>(kTrafficCapacity - 1));
+  ring.clear();
+  EXPECT_EQ(ring.size(), 0u);
+  ring.timedOut(4, std::string("\x02"
+                               "A?",
+                               3));
+  ASSERT_EQ(ring.size(), 2u);
+  EXPECT_EQ(ring.at(0).kind, TrafficKind::Fragment);
+  EXPECT_EQ(ring.at(1).kind, TrafficKind::TimeOut);
+  EXPECT_EQ(ring.lastSequence(), total + 2);
+}
+
+}  // namespace
+}  // namespace trv4::test
