@@ -20,6 +20,9 @@
 #include "display/single_scale_window.h"
 #include "params/param_window.h"
 #include "service/calib_record_window.h"
+#include "service/find_scales_window.h"
+#include "service/link_stats_window.h"
+#include "service/traffic_window.h"
 
 namespace trv4 {
 
@@ -185,6 +188,27 @@ void MainWindow::buildMenu() {
 void MainWindow::buildServiceMenu(QMenuBar* bar) {
   QMenu* service = bar->addMenu(tr("Service"));
   service->setObjectName(QStringLiteral("mService"));
+  connect(addEntry(service, "mFindScales", tr("Find Scales")), &QAction::triggered, this, [this] {
+    showTool(findScales_, [this] {
+      auto finder = std::make_unique<ScaleFinder>(*app_.link(), app_.port(), toolkit_, app_.state(),
+                                                  app_.monitor(), app_.displaySettings());
+      return new FindScalesWindow(
+          std::move(finder),
+          [this] {
+            if (app_.calib().running()) return std::string(kCalibBusyMessage);
+            if (app_.param() && app_.param()->busy()) return std::string(kParamBusyMessage);
+            return std::string();
+          },
+          this);
+    });
+  });
+  connect(addEntry(service, "mLinkStats", tr("Link Statistics")), &QAction::triggered, this,
+          [this] {
+            showTool(linkStats_, [this] { return new LinkStatsWindow(app_.linkStats(), this); });
+          });
+  connect(addEntry(service, "mTraffic", tr("Traffic Monitor")), &QAction::triggered, this, [this] {
+    showTool(traffic_, [this] { return new TrafficWindow(app_.traffic(), this); });
+  });
   connect(addEntry(service, "mCalibRecord", tr("Calibration Record")), &QAction::triggered, this,
           [this] {
             if (!calibRecord_)
@@ -194,6 +218,13 @@ void MainWindow::buildServiceMenu(QMenuBar* bar) {
             calibRecord_->raise();
             calibRecord_->activateWindow();
           });
+}
+
+void MainWindow::showTool(QPointer<QWidget>& tool, const std::function<QWidget*()>& make) {
+  if (!tool) tool = make();
+  tool->show();
+  tool->raise();
+  tool->activateWindow();
 }
 
 void MainWindow::showMonitor() {

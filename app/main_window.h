@@ -5,6 +5,7 @@
 
 #include <QMainWindow>
 #include <QPointer>
+#include <functional>
 
 #include "app/application.h"
 
@@ -33,6 +34,8 @@ class MainWindow : public QMainWindow {
   void buildMenu();
   // "Service": the technician's tools, after the operator's entries.
   void buildServiceMenu(QMenuBar* bar);
+  // Shows a service tool's window, making it first when it is not open.
+  void showTool(QPointer<QWidget>& tool, const std::function<QWidget*()>& make);
   void showMonitor();
   void openSettings();
   void openAbout();
@@ -47,6 +50,9 @@ class MainWindow : public QMainWindow {
   QPointer<QWidget> oneUnit_;
   QPointer<QWidget> param_;
   QPointer<CalibRecordWindow> calibRecord_;
+  QPointer<QWidget> findScales_;
+  QPointer<QWidget> linkStats_;
+  QPointer<QWidget> traffic_;
   QAction* singleScale_ = nullptr;
   QAction* log_ = nullptr;
 };

@@ -1,0 +1,32 @@
+// "Link Statistics": every scale's exchange counters and the line's totals, read from the link
+// at most four times a second while the window shows; "Reset" zeroes them, "Save…" writes CSV.
+#pragma once
+
+#include <QWidget>
+
+#include "link/link_stats.h"
+
+class QTableWidget;
+class QTimer;
+
+namespace trv4 {
+
+class LinkStatsWindow : public QWidget {
+  Q_OBJECT
+
+ public:
+  LinkStatsWindow(LinkStats& stats, QWidget* parent);
+
+  void refresh();
+
+ protected:
+  void showEvent(QShowEvent* event) override;
+  void hideEvent(QHideEvent* event) override;
+
+ private:
+  LinkStats& stats_;
+  QTableWidget* table_ = nullptr;
+  QTimer* timer_ = nullptr;
+};
+
+}  // namespace trv4
