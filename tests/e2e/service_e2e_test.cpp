@@ -1,0 +1,72 @@
+// The service tools end to end, in real time, against the simulator on a pseudo-terminal: the
+// statistics and the traffic of a live line, and Find Scales at two line settings.
+#include <gtest/gtest.h>
+
+#include <QAbstractItemModel>
+#include <QApplication>
+#include <QCheckBox>
+#include <QPushButton>
+#include <QTableView>
+#include <QTableWidget>
+
+#include "tests/support/program_driver.h"
+
+namespace trv4::e2e {
+namespace {
+
+QWidget* topLevel(const char* name) {
+  for (QWidget* w : QApplication::topLevelWidgets())
+    if (w->objectName() == name && w->isVisible()) return w;
+  return nullptr;
+}
+
+TEST(ServiceE2E, StatisticsTrafficAndFindScalesOnALiveLine) {
+  // A and C at 9600 8N1, C NAKing half its status requests; K listens at 19200 only.
+  InProcessSession s({"--scales", "A,C,K", "--static", "--baud", "9600", "--format", "8N1",
+                      "--rate", "K=19200/8N1", "--fault", "nak:C@0.5"},
+                     "111");
+  ASSERT_EQ(s.failure(), "");
+  Application& app = s.program.app();
+  ASSERT_TRUE(runEventsUntil([&] { return app.linkStats().scale(2).naks > 2; }, 20000));
+
+  click(*menuEntry(s.program, "mLinkStats"));
+  click(*menuEntry(s.program, "mTraffic"));
+  runEvents(0.6);
+  QWidget* stats = topLevel("LinkStats");
+  QWidget* traffic = topLevel("Traffic");
+  ASSERT_TRUE(stats && traffic);
+  auto* table = stats->findChild<QTableWidget*>("StatsTable");
+  EXPECT_NE(table->item(0, 3)->text(), "0");  // A's replies
+  EXPECT_NE(table->item(2, 9)->text(), "0");  // C's NAKs
+  EXPECT_EQ(table->item(1, 3)->text(), "0");  // B is not on the line
+  EXPECT_NE(table->item(1, 4)->text(), "0");  // so its requests time out
+  EXPECT_GT(traffic->findChild<QTableView*>("TrafficTable")->model()->rowCount(), 10);
+
+  click(*menuEntry(s.program, "mFindScales"));
+  QWidget* find = topLevel("FindScales");
+  ASSERT_TRUE(find);
+  auto* found = find->findChild<QTableWidget*>("FoundTable");
+  auto answered = [&] {
+    std::string out;
+    for (int r = 0; r < found->rowCount(); ++r)
+      if (found->item(r, 1)->text() == "yes") out += found->item(r, 0)->text().toStdString();
+    return out;
+  };
+  auto search = [&] {
+    find->findChild<QPushButton*>("SearchCmd")->click();
+    return runEventsUntil([&] { return find->findChild<QPushButton*>("SearchCmd")->isEnabled(); },
+                          20000);
+  };
+  ASSERT_TRUE(search());
+  EXPECT_EQ(answered(), "AC");
+  EXPECT_EQ(app.port().settings(), "9600,N,8,1");
+  // The line at K's rate: only K answers, and polling goes on after the search.
+  ASSERT_EQ(app.port().setSettings("19200,N,8,1"), std::nullopt);
+  ASSERT_TRUE(search());
+  EXPECT_EQ(answered(), "K");
+  const uint32_t before = app.linkStats().scale(0).requests;
+  EXPECT_TRUE(runEventsUntil([&] { return app.linkStats().scale(0).requests > before; }, 5000));
+}
+
+}  // namespace
+}  // namespace trv4::e2e
