@@ -49,8 +49,9 @@ class ScaleLink {
   Timer& CharTimer() { return *charTimer_; }
 
   // Told of every frame sent, text received and time-out, in the order added. Not owned; each
-  // stays until the link is destroyed.
+  // stays until removed or the link is destroyed.
   void addObserver(LineObserver& observer) { observers_.push_back(&observer); }
+  void removeObserver(LineObserver& observer) { std::erase(observers_, &observer); }
 
   // Another tool takes the line: the cycle sends nothing, an open exchange is dropped without
   // being reported, and every receive event goes to onReceive instead. resume() gives the line

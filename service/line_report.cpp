@@ -161,11 +161,31 @@ const std::vector<std::string>& trafficColumns() {
   return columns;
 }
 
+std::string trafficField(const TrafficEntry& e, int column) {
+  switch (column) {
+    case 0:
+      return timeOfDayMs(e.wallMs);
+    case 1:
+      return e.outgoing ? "sent" : "received";
+    case 2:
+      return scaleName(e.scale);
+    case 3:
+      return trafficKindName(e.kind);
+    case 4:
+      return namedText(e.bytes);
+    case 5:
+      return hexText(e.bytes);
+    case 6:
+      return checkText(e);
+  }
+  return {};
+}
+
 std::vector<std::string> trafficRow(const TrafficEntry& e) {
-  return {timeOfDayMs(e.wallMs), e.outgoing ? "sent" : "received",
-          scaleName(e.scale),    trafficKindName(e.kind),
-          namedText(e.bytes),    hexText(e.bytes),
-          checkText(e)};
+  std::vector<std::string> row;
+  for (int c = 0; c < static_cast<int>(trafficColumns().size()); ++c)
+    row.push_back(trafficField(e, c));
+  return row;
 }
 
 std::string trafficLine(const TrafficEntry& e) {

@@ -38,6 +38,8 @@ std::string checkText(const TrafficEntry& e);
 // The columns of the traffic view and file: time, direction, address, kind, text, hex, check.
 const std::vector<std::string>& trafficColumns();
 std::vector<std::string> trafficRow(const TrafficEntry& e);
+// One field of the row, column 0..6.
+std::string trafficField(const TrafficEntry& e, int column);
 // One line of the traffic file: the fields of the row separated by tabs.
 std::string trafficLine(const TrafficEntry& e);
 

@@ -13,7 +13,7 @@
 namespace trv4 {
 
 namespace {
-constexpr int kRefreshMs = 250;  // at most four refreshes a second
+constexpr int kRefreshMs = 500;  // twice a second: each refresh repaints the changed cells
 }
 
 LinkStatsWindow::LinkStatsWindow(LinkStats& stats, QWidget* parent)

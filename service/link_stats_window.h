@@ -1,5 +1,5 @@
 // "Link Statistics": every scale's exchange counters and the line's totals, read from the link
-// at most four times a second while the window shows; "Reset" zeroes them, "Save…" writes CSV.
+// twice a second while the window shows; "Reset" zeroes them, "Save…" writes CSV.
 #pragma once
 
 #include <QWidget>

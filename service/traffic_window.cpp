@@ -2,12 +2,11 @@
 
 #include <QCheckBox>
 #include <QComboBox>
+#include <QFontDatabase>
 #include <QHBoxLayout>
-#include <QHeaderView>
 #include <QLabel>
+#include <QPlainTextEdit>
 #include <QPushButton>
-#include <QScrollBar>
-#include <QTableView>
 #include <QTimer>
 #include <QVBoxLayout>
 
@@ -17,76 +16,58 @@
 namespace trv4 {
 
 namespace {
-constexpr int kRefreshMs = 250;
+
+// Twice a second: each look scrolls the whole view, the costliest thing the window does.
+constexpr int kRefreshMs = 500;
+// Widths of the view's columns but the last: time, direction, scale, kind, text, hex.
+constexpr int kWidths[] = {13, 9, 6, 15, 30, 48};
+
+QString padded(const std::vector<std::string>& fields) {
+  QString line;
+  for (std::size_t i = 0; i < fields.size(); ++i) {
+    const QString field = QString::fromStdString(fields[i]);
+    line += i < std::size(kWidths) ? field.leftJustified(kWidths[i] - 1) + ' ' : field;
+  }
+  return line;
 }
 
-int TrafficModel::rowCount(const QModelIndex& parent) const {
-  return parent.isValid() ? 0 : static_cast<int>(rows_.size());
-}
+}  // namespace
 
-int TrafficModel::columnCount(const QModelIndex& parent) const {
-  return parent.isValid() ? 0 : static_cast<int>(trafficColumns().size());
-}
-
-QVariant TrafficModel::data(const QModelIndex& index, int role) const {
-  if (role != Qt::DisplayRole || !index.isValid() || index.row() >= rowCount()) return {};
-  const std::vector<std::string> row = trafficRow(rows_[static_cast<std::size_t>(index.row())]);
-  return QString::fromStdString(row.at(static_cast<std::size_t>(index.column())));
-}
-
-QVariant TrafficModel::headerData(int section, Qt::Orientation orientation, int role) const {
-  if (role != Qt::DisplayRole) return {};
-  if (orientation == Qt::Vertical) return section + 1;
-  return QString::fromStdString(trafficColumns().at(static_cast<std::size_t>(section)));
-}
-
-bool TrafficModel::takeNew() {
+std::vector<const TrafficEntry*> TrafficLog::takeNew() {
+  std::vector<const TrafficEntry*> fresh;
   const uint64_t last = ring_.lastSequence();
-  if (last == seen_) return false;
-  // The ring holds the newest entries; those after seen_ are at its end.
+  if (last == seen_) return fresh;
+  // The entries after seen_ are at the ring's end.
   std::size_t first = ring_.size();
   while (first > 0 && ring_.at(first - 1).sequence > seen_) --first;
   seen_ = last;
-  std::vector<const TrafficEntry*> fresh;
-  for (std::size_t i = first; i < ring_.size(); ++i)
-    if (shown(ring_.at(i))) fresh.push_back(&ring_.at(i));
-  if (fresh.empty()) return false;
-  // The view keeps as many rows as the ring: the oldest go first.
-  const std::size_t keep = ring_.capacity();
-  const std::size_t total = rows_.size() + fresh.size();
-  if (total > keep) {
-    const std::size_t drop = std::min(rows_.size(), total - keep);
-    if (drop > 0) {
-      beginRemoveRows({}, 0, static_cast<int>(drop) - 1);
-      rows_.erase(rows_.begin(), rows_.begin() + static_cast<std::ptrdiff_t>(drop));
-      endRemoveRows();
-    }
+  std::size_t added = 0;
+  for (std::size_t i = first; i < ring_.size(); ++i) {
+    const TrafficEntry& e = ring_.at(i);
+    if (filter_ != kAll && e.scale != filter_) continue;
+    rows_.push_back(e);
+    ++added;
+    if (rows_.size() > ring_.capacity()) rows_.pop_front();
   }
-  const int from = static_cast<int>(rows_.size());
-  beginInsertRows({}, from, from + static_cast<int>(fresh.size()) - 1);
-  for (const TrafficEntry* e : fresh) rows_.push_back(*e);
-  endInsertRows();
-  return true;
+  for (std::size_t i = rows_.size() - std::min(added, rows_.size()); i < rows_.size(); ++i)
+    fresh.push_back(&rows_[i]);
+  return fresh;
 }
 
-void TrafficModel::setFilter(int scale) {
-  beginResetModel();
+void TrafficLog::setFilter(int scale) {
   filter_ = scale;
   rows_.clear();
   seen_ = 0;
-  endResetModel();
   takeNew();
 }
 
-void TrafficModel::clear() {
-  beginResetModel();
+void TrafficLog::clear() {
   ring_.clear();
   rows_.clear();
   seen_ = ring_.lastSequence();
-  endResetModel();
 }
 
-std::string TrafficModel::text() const {
+std::string TrafficLog::text() const {
   std::string out;
   for (const std::string& c : trafficColumns()) out += (out.empty() ? "" : "\t") + c;
   out += '\n';
@@ -95,19 +76,25 @@ std::string TrafficModel::text() const {
 }
 
 TrafficWindow::TrafficWindow(TrafficRing& ring, QWidget* parent)
-    : QWidget(parent, Qt::Window), ring_(ring) {
+    : QWidget(parent, Qt::Window), log_(ring) {
   setObjectName(QStringLiteral("Traffic"));
   setWindowTitle(tr("Traffic Monitor"));
   setAttribute(Qt::WA_DeleteOnClose);
 
-  model_ = new TrafficModel(ring, this);
-  view_ = new QTableView(this);
-  view_->setObjectName(QStringLiteral("TrafficTable"));
+  const QFont fixed = QFontDatabase::systemFont(QFontDatabase::FixedFont);
+  auto* heading = new QLabel(padded(trafficColumns()), this);
+  heading->setObjectName(QStringLiteral("TrafficHeading"));
+  heading->setFont(fixed);
+  // A text view keeps each line laid out once, so scrolling in new frames costs little.
+  view_ = new QPlainTextEdit(this);
+  view_->setObjectName(QStringLiteral("TrafficView"));
   view_->setAccessibleName(tr("Frames on the line, newest last"));
-  view_->setModel(model_);
-  view_->setSelectionBehavior(QAbstractItemView::SelectRows);
-  view_->verticalHeader()->setDefaultSectionSize(view_->fontMetrics().height() + 4);
-  view_->horizontalHeader()->setStretchLastSection(true);
+  view_->setReadOnly(true);
+  view_->setFont(fixed);
+  view_->setLineWrapMode(QPlainTextEdit::NoWrap);
+  view_->setMaximumBlockCount(static_cast<int>(ring.capacity()));
+  view_->setUndoRedoEnabled(false);
+  view_->setTextInteractionFlags(Qt::TextSelectableByMouse | Qt::TextSelectableByKeyboard);
 
   pause_ = new QCheckBox(tr("&Pause"), this);
   pause_->setObjectName(QStringLiteral("PauseChk"));
@@ -119,19 +106,24 @@ TrafficWindow::TrafficWindow(TrafficRing& ring, QWidget* parent)
   filter_->setObjectName(QStringLiteral("ScaleFilter"));
   filter_->setAccessibleName(tr("Scale"));
   filterLabel->setBuddy(filter_);
-  filter_->addItem(tr("All"), TrafficModel::kAll);
+  filter_->addItem(tr("All"), TrafficLog::kAll);
   for (int i = 0; i < kMaxScales; ++i) filter_->addItem(QString(QChar(scaleAddress(i))), i);
   filter_->addItem(QStringLiteral("@"), -1);
-  connect(filter_, &QComboBox::currentIndexChanged, this,
-          [this] { model_->setFilter(filter_->currentData().toInt()); });
+  connect(filter_, &QComboBox::currentIndexChanged, this, [this] {
+    log_.setFilter(filter_->currentData().toInt());
+    rebuild();
+  });
   auto* clear = new QPushButton(tr("C&lear"), this);
   clear->setObjectName(QStringLiteral("ClearCmd"));
-  connect(clear, &QPushButton::clicked, this, [this] { model_->clear(); });
+  connect(clear, &QPushButton::clicked, this, [this] {
+    log_.clear();
+    view_->clear();
+  });
   auto* save = new QPushButton(tr("&Save…"), this);
   save->setObjectName(QStringLiteral("SaveCmd"));
   connect(save, &QPushButton::clicked, this, [this] {
     saveTextFile(this, tr("Save Traffic"), QStringLiteral("traffic.txt"),
-                 tr("Text files (*.txt);;All files (*)"), model_->text());
+                 tr("Text files (*.txt);;All files (*)"), log_.text());
   });
 
   auto* controls = new QHBoxLayout;
@@ -143,23 +135,31 @@ TrafficWindow::TrafficWindow(TrafficRing& ring, QWidget* parent)
   controls->addWidget(save);
   auto* layout = new QVBoxLayout(this);
   layout->addLayout(controls);
+  layout->addWidget(heading);
   layout->addWidget(view_, 1);
 
   timer_ = new QTimer(this);
   timer_->setInterval(kRefreshMs);
   connect(timer_, &QTimer::timeout, this, &TrafficWindow::refresh);
   resize(1000, 560);
-  refresh();
-  for (int c : {0, 1, 2, 3}) view_->resizeColumnToContents(c);
-  view_->setColumnWidth(4, 300);
-  view_->setColumnWidth(5, 380);
+  log_.setFilter(TrafficLog::kAll);
+  rebuild();
+}
+
+void TrafficWindow::rebuild() {
+  QStringList lines;
+  for (const TrafficEntry& e : log_.entries()) lines << padded(trafficRow(e));
+  view_->setPlainText(lines.join('\n'));
+  view_->moveCursor(QTextCursor::End);
 }
 
 void TrafficWindow::refresh() {
   if (pause_->isChecked()) return;
-  QScrollBar* bar = view_->verticalScrollBar();
-  const bool atEnd = bar->value() == bar->maximum();
-  if (model_->takeNew() && atEnd) view_->scrollToBottom();
+  const std::vector<const TrafficEntry*> fresh = log_.takeNew();
+  if (fresh.empty()) return;
+  QStringList lines;
+  for (const TrafficEntry* e : fresh) lines << padded(trafficRow(*e));
+  view_->appendPlainText(lines.join('\n'));
 }
 
 void TrafficWindow::showEvent(QShowEvent* event) {

@@ -1,46 +1,40 @@
-// "Traffic Monitor": the line's last frames from the traffic ring, newest last. The view takes
-// what the ring recorded since its last look, at most four times a second; "Pause" stops the
-// view while recording goes on, "Clear" empties ring and view, the address filter shows one
-// scale, "Save…" writes what the view shows to a text file.
+// "Traffic Monitor": the line's last frames from the traffic ring, newest last, one line each.
+// The view takes what the ring recorded since its last look, twice a second;
+// "Pause" stops the view while recording goes on, "Clear" empties ring and view, the address
+// filter shows one scale, "Save…" writes what the view shows to a text file.
 #pragma once
 
-#include <QAbstractTableModel>
 #include <QWidget>
 #include <deque>
+#include <string>
+#include <vector>
 
 #include "link/traffic_ring.h"
 
 class QCheckBox;
 class QComboBox;
-class QTableView;
+class QPlainTextEdit;
 class QTimer;
 
 namespace trv4 {
 
-class TrafficModel : public QAbstractTableModel {
-  Q_OBJECT
-
+// The entries the view shows: taken from the ring as it records them, one scale or all, as many
+// as the ring holds.
+class TrafficLog {
  public:
-  explicit TrafficModel(TrafficRing& ring, QObject* parent)
-      : QAbstractTableModel(parent), ring_(ring) {}
+  explicit TrafficLog(TrafficRing& ring) : ring_(ring) {}
 
-  int rowCount(const QModelIndex& parent = {}) const override;
-  int columnCount(const QModelIndex& parent = {}) const override;
-  QVariant data(const QModelIndex& index, int role) const override;
-  QVariant headerData(int section, Qt::Orientation orientation, int role) const override;
-
-  // Takes the entries the ring recorded since the last call; true when rows were added.
-  bool takeNew();
-  // Shows only scale (0..29, -1 broadcasts), or every scale with kAll; rebuilt from the ring.
   static constexpr int kAll = -2;
+  // The entries recorded since the last call that the filter lets through, kept in the log.
+  std::vector<const TrafficEntry*> takeNew();
+  // Shows only scale (0..29, -1 broadcasts) or every one (kAll), from what the ring holds now.
   void setFilter(int scale);
   void clear();
-  // The rows as the traffic file holds them, a heading first.
+  const std::deque<TrafficEntry>& entries() const { return rows_; }
+  // The entries as the traffic file holds them, a heading first.
   std::string text() const;
 
  private:
-  bool shown(const TrafficEntry& e) const { return filter_ == kAll || e.scale == filter_; }
-
   TrafficRing& ring_;
   std::deque<TrafficEntry> rows_;
   uint64_t seen_ = 0;  // sequence of the newest ring entry looked at
@@ -54,15 +48,17 @@ class TrafficWindow : public QWidget {
   TrafficWindow(TrafficRing& ring, QWidget* parent);
 
   void refresh();
+  const TrafficLog& log() const { return log_; }
 
  protected:
   void showEvent(QShowEvent* event) override;
   void hideEvent(QHideEvent* event) override;
 
  private:
-  TrafficRing& ring_;
-  TrafficModel* model_ = nullptr;
-  QTableView* view_ = nullptr;
+  void rebuild();
+
+  TrafficLog log_;
+  QPlainTextEdit* view_ = nullptr;
   QCheckBox* pause_ = nullptr;
   QComboBox* filter_ = nullptr;
   QTimer* timer_ = nullptr;

@@ -42,8 +42,8 @@ const char kUsage[] =
     "  --scales LIST     addresses on the line, e.g. A-H, A,C,E or A-C,K (default A-H)\n"
     "  --echo            the line returns every byte sent to it, ahead of the reply\n"
     "  --delay MS        time from a request's last byte to the reply (default 2)\n"
-    "  --baud N          the scales listen at this bit rate only, and every character takes\n"
-    "                    its time on the line (default: no rate, they hear any)\n"
+    "  --baud N          the scales listen at this bit rate only (in any frame format), and\n"
+    "                    every character takes its time on the line (default: they hear any)\n"
     "  --format F        frame format for the bit rate, e.g. 7E1, 8N1 (default 7E1)\n"
     "  --rate ADDR=BAUD[/FORMAT]\n"
     "                    scale ADDR listens at this rate (and format) only, e.g. K=19200/8N1\n"
@@ -205,7 +205,6 @@ int main(int argc, char** argv) {
     }
   }
   options.bitsPerChar = trv4::scalesim::bitsPerCharacter(format);
-  if (options.baud > 0) options.format = format;
   for (const auto& [address, setup] : options.setups) {
     if (!options.addresses.count(address)) {
       std::fprintf(stderr, "trv4-scalesim: scale %c is set up but not on the line (--scales)\n",
