@@ -79,7 +79,10 @@ FindScalesWindow::FindScalesWindow(std::unique_ptr<ScaleFinder> finder,
   layout->addWidget(progress_);
   layout->addWidget(table_, 1);
   layout->addLayout(bottom);
-  table_->resizeColumnsToContents();
+  table_->setColumnWidth(0, 70);
+  table_->setColumnWidth(1, 80);
+  table_->setColumnWidth(2, 200);
+  table_->setWordWrap(false);
   resize(620, 640);
   updateButtons();
 }

@@ -60,7 +60,7 @@ LinkStatsWindow::LinkStatsWindow(LinkStats& stats, QWidget* parent)
   connect(timer_, &QTimer::timeout, this, &LinkStatsWindow::refresh);
   refresh();
   table_->resizeColumnsToContents();
-  resize(1000, 600);
+  resize(1000, 420);
 }
 
 void LinkStatsWindow::refresh() {

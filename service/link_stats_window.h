@@ -1,5 +1,6 @@
-// "Link Statistics": every scale's exchange counters and the line's totals, read from the link
-// twice a second while the window shows; "Reset" zeroes them, "Save…" writes CSV.
+// "Link Statistics": the exchange counters of every scale that took part, and the line's
+// totals, read from the link twice a second while the window shows; "Reset" zeroes them,
+// "Save…" writes CSV.
 #pragma once
 
 #include <QWidget>

@@ -64,6 +64,8 @@ std::string ScaleFinder::start(bool everyRate) {
   }
   found_ = {};
   step_ = 0;
+  retried_ = false;
+  lastAsked_ = -1;
   restoreError_.clear();
   running_ = true;
   link_.suspend([this] { onReceive(); });
@@ -74,8 +76,10 @@ std::string ScaleFinder::start(bool everyRate) {
 void ScaleFinder::next() {
   while (running_ && step_ < stepsTotal()) {
     const int address = step_ % kMaxScales;
+    if (address != lastAsked_) retried_ = false;
+    lastAsked_ = address;
     const std::string& settings = settings_[step_ / kMaxScales];
-    if (address == 0) {
+    if (address == 0 && !retried_) {
       // A rate the device refuses is passed over as a whole.
       if (settings != port_.settings() && port_.setSettings(settings)) {
         step_ += kMaxScales;
@@ -114,11 +118,21 @@ void ScaleFinder::onReceive() {
     }
     const std::string frame = rx_.substr(stx, etx - stx + 1);
     rx_.erase(0, etx + 1);
-    // The line's echo of the request, a garbled frame, or another scale's: not an answer.
-    if (frame == sent_ || frame.size() < 6 || !blockCheckHolds(frame) ||
-        frame[1] != scaleAddress(address))
-      continue;
+    // The line's echo of the request, or another scale's frame: not an answer.
+    if (frame == sent_ || frame.size() < 6 || frame[1] != scaleAddress(address)) continue;
     FoundScale& f = found_[address];
+    if (!blockCheckHolds(frame)) {
+      // Something answers, garbled: the address is asked once more before it is given up.
+      if (!retried_) {
+        retried_ = true;
+        timer_->setEnabled(false);
+        --step_;
+        next();
+        return;
+      }
+      if (!f.answered) f.shown = "bad block check";
+      continue;
+    }
     f.answered = true;
     f.settings.push_back(settings_[(step_ - 1) / kMaxScales]);
     if (f.shown.empty()) {

@@ -74,6 +74,8 @@ class ScaleFinder {
   std::string restoreError_;
   int step_ = 0;  // addresses asked so far, over every setting
   int timeoutMs_ = 0;
+  int lastAsked_ = -1;    // the address asked last
+  bool retried_ = false;  // it is being asked again after a garbled answer
   bool running_ = false;
   std::string sent_;  // the request open, to tell its echo
   std::string rx_;

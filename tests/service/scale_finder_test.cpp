@@ -17,11 +17,11 @@ using scalesim::FaultKind;
 
 scalesim::NetworkOptions scatteredScales() {
   scalesim::NetworkOptions o;
-  o.addresses = {'A', 'C', 'K', '^'};
+  o.addresses = {'A', 'C', 'K', 'P', '^'};
   o.baud = 9600;
   o.format = "8N1";
   o.movingWeights = false;
-  o.faults = {Fault{FaultKind::kNoise, {'C'}, 1.0}};
+  o.faults = {Fault{FaultKind::kNoise, {'C'}, 1.0}, Fault{FaultKind::kBadCheck, {'P'}, 1.0}};
   o.setups['K'].baud = 19200;
   o.setups['K'].format = "8N1";
   return o;
@@ -66,8 +66,14 @@ TEST_F(FinderTest, FindsTheScalesAtEveryRateThenPutsTheLineBackAndPollsAgain) {
   ASSERT_FALSE(finder->running());
   EXPECT_LE(finishedAt - start, 2000);
   EXPECT_EQ(answered(), "AC^");  // C behind its noise; K listens at another rate
+  // P's answers are garbled: it is asked once more, then shown as such.
+  EXPECT_EQ(finder->found()[15].shown, "bad block check");
+  int askedP = 0;
+  for (const auto& f : sim.received()) askedP += f.atUs >= start * 1000 && f.bytes[1] == 'P';
+  EXPECT_EQ(askedP, 2);
   EXPECT_EQ(finder->found()[0].shown.find("Off"), std::string::npos);
   EXPECT_FALSE(finder->found()[0].shown.empty());
+  tk.advance(1000);
   EXPECT_GT(pollsAfter(finishedAt), 3u);
 
   // At every rate the dialog offers, in 7E1 and 8N1.
