@@ -66,6 +66,11 @@ LinkStatsWindow::LinkStatsWindow(LinkStats& stats, QWidget* parent)
 void LinkStatsWindow::refresh() {
   const int64_t now = stats_.now();
   for (int r = 0; r <= kMaxScales; ++r) {
+    // A scale that never took part in an exchange has no row to show.
+    if (r < kMaxScales) {
+      const ScaleCounters& c = stats_.scale(r);
+      table_->setRowHidden(r, c.sentCount() == 0 && c.replies == 0 && c.badFrames() == 0);
+    }
     const std::vector<std::string> row = r < kMaxScales
                                              ? statsRow(scaleName(r), stats_.scale(r), now)
                                              : statsRow("Line", stats_.totals(), now);
