@@ -31,7 +31,9 @@ void TrafficRing::record(int scale, bool outgoing, TrafficKind kind, std::string
   e.scale = scale;
   e.outgoing = outgoing;
   e.kind = kind;
-  e.bytes.assign(bytes.data(), bytes.size());
+  const std::size_t kept = std::min(bytes.size(), kTrafficEntryBytes);
+  e.bytes.assign(bytes.data(), kept);
+  e.omitted = bytes.size() - kept;
   next_ = (next_ + 1) % slots_.size();
   size_ = std::min(size_ + 1, slots_.size());
 }

@@ -14,6 +14,9 @@
 namespace trv4 {
 
 inline constexpr std::size_t kTrafficCapacity = 10000;
+// Bytes an entry keeps: more than any frame; a longer run of noise keeps its start, so a flooding
+// line can never make the ring hold more than capacity times this.
+inline constexpr std::size_t kTrafficEntryBytes = 600;
 
 enum class TrafficKind : unsigned char {
   StatusRequest,
@@ -34,6 +37,7 @@ struct TrafficEntry {
   bool outgoing = false;
   TrafficKind kind = TrafficKind::Noise;
   std::string bytes;
+  std::size_t omitted = 0;  // bytes past kTrafficEntryBytes, not kept
 };
 
 class TrafficRing : public LineObserver {

@@ -30,6 +30,11 @@ std::string fixed(double v, const char* format) {
   return text;
 }
 
+// " … (123 more bytes)" after what an entry kept of a long run of noise.
+std::string omittedText(const TrafficEntry& e) {
+  return e.omitted ? " \xE2\x80\xA6 (" + std::to_string(e.omitted) + " more bytes)" : "";
+}
+
 bool isFrameKind(TrafficKind k) {
   return k != TrafficKind::Noise && k != TrafficKind::TimeOut;
 }
@@ -172,9 +177,9 @@ std::string trafficField(const TrafficEntry& e, int column) {
     case 3:
       return trafficKindName(e.kind);
     case 4:
-      return namedText(e.bytes);
+      return namedText(e.bytes) + omittedText(e);
     case 5:
-      return hexText(e.bytes);
+      return hexText(e.bytes) + omittedText(e);
     case 6:
       return checkText(e);
   }

@@ -95,6 +95,14 @@ TEST(TrafficRingTest, HoldsExactlyTheLastEntriesOldestFirst) {
   EXPECT_EQ(ring.at(0).kind, TrafficKind::Fragment);
   EXPECT_EQ(ring.at(1).kind, TrafficKind::TimeOut);
   EXPECT_EQ(ring.lastSequence(), total + 2);
+
+  // A flooding line: every slot keeps at most the start of its noise, however long it is.
+  const std::string flood(5000, 'x');
+  for (std::size_t i = 0; i < kTrafficCapacity; ++i) ring.received(0, RxKind::Noise, flood);
+  std::size_t held = 0;
+  for (std::size_t i = 0; i < ring.size(); ++i) held += ring.at(i).bytes.capacity();
+  EXPECT_LE(held, kTrafficCapacity * 2 * kTrafficEntryBytes);
+  EXPECT_EQ(ring.at(0).omitted, flood.size() - kTrafficEntryBytes);
 }
 
 }  // namespace
