@@ -22,6 +22,7 @@
 #include "service/calib_record_window.h"
 #include "service/find_scales_window.h"
 #include "service/link_stats_window.h"
+#include "service/param_file_dialogs.h"
 #include "service/traffic_window.h"
 
 namespace trv4 {
@@ -218,6 +219,30 @@ void MainWindow::buildServiceMenu(QMenuBar* bar) {
             calibRecord_->raise();
             calibRecord_->activateWindow();
           });
+  service->addSeparator();
+  // The parameter files work on the parameter window that is open.
+  QAction* saveParams = addEntry(service, "mSaveParams", tr("Save Parameters…"));
+  QAction* loadParams = addEntry(service, "mLoadParams", tr("Load Parameters…"));
+  QAction* compareParams = addEntry(service, "mCompareParams", tr("Compare Parameters…"));
+  const auto openParam = [this]() -> Param* {
+    return param_ && param_->isVisible() ? app_.param() : nullptr;
+  };
+  connect(service, &QMenu::aboutToShow, this, [=] {
+    for (QAction* a : {saveParams, loadParams, compareParams})
+      a->setEnabled(openParam() != nullptr);
+  });
+  connect(saveParams, &QAction::triggered, this, [this, openParam] {
+    if (Param* p = openParam()) {
+      const Toolkit::ClockText now = toolkit_.clockText();
+      saveParamsDialog(this, *p, now.date + " " + now.time);
+    }
+  });
+  connect(loadParams, &QAction::triggered, this, [this, openParam] {
+    if (Param* p = openParam()) loadParamsDialog(this, *p);
+  });
+  connect(compareParams, &QAction::triggered, this, [this, openParam] {
+    if (Param* p = openParam()) compareParamsDialog(this, *p);
+  });
 }
 
 void MainWindow::showTool(QPointer<QWidget>& tool, const std::function<QWidget*()>& make) {

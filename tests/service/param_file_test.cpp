@@ -1,0 +1,97 @@
+// Parameter files against simulated scales in virtual time: a round trip from one scale to
+// another, and files that must be refused with the line named.
+#include "service/param_file.h"
+
+#include <gtest/gtest.h>
+
+#include "tests/support/app_on_sim.h"
+
+namespace trv4::test {
+namespace {
+
+class ParamFileTest : public ::testing::Test, public AppOnSim {
+ protected:
+  ParamFileTest()
+      : AppOnSim({.addresses = {'A', 'B'}, .movingWeights = false, .faults = {}, .setups = {}},
+                 "11") {
+    tk.advance(500);
+    param = &app->openParam();
+  }
+  void upload(const char* scale) {
+    app->oneUnit().selectScale(scale);
+    param->UploadParam();
+  }
+  Param* param = nullptr;
+};
+
+TEST_F(ParamFileTest, SettingsOfOneScaleGoToAnotherAndReadBackTheSame) {
+  // Scale A set apart from the defaults: two decimals, a 4 mV/V gain, three load cells, setpoints,
+  // tilt.
+  scalesim::ScaleState& a = *sim.scale('A');
+  a.params["p3"] = "210100";
+  a.params["p1"] = "413012";
+  a.params["q1"] = "01234";
+  a.params["q2"] = "00777";
+  a.params["s1"] = "17000";
+  upload("A");
+  const std::string text = paramFileText(*param, "2026-12-06 14:03:59");
+  EXPECT_EQ(text.find("PIN"), text.find("PIN LOCK"));  // the PIN itself is never written
+  EXPECT_NE(text.find("\nScale = A\n"), std::string::npos);
+  EXPECT_NE(text.find("\nSetpoint1 = 01234\n"), std::string::npos);
+  EXPECT_NE(text.find("\nLeading Zero Blank = no\n"), std::string::npos);
+
+  upload("B");
+  std::string error;
+  const std::optional<ParamFile> file = parseParamFile(text, &error);
+  ASSERT_TRUE(file) << error;
+  EXPECT_FALSE(compareParamFile(*param, *file).empty());
+  const std::size_t writesBefore = port.writes.size();
+  loadParamFile(*param, *file);
+  EXPECT_EQ(port.writes.size(), writesBefore);  // loading sends nothing
+  EXPECT_EQ(param->value("vScaleAddr"), "B");   // the window keeps its scale's address
+  param->Command3_Click();
+  param->Command4_Click();
+  upload("B");
+  EXPECT_TRUE(compareParamFile(*param, *file).empty());
+  const scalesim::ScaleState& b = *sim.scale('B');
+  for (const char* p : {"p1", "p3", "q1", "q2", "s1"})
+    EXPECT_EQ(b.params.at(p), a.params.at(p)) << p;
+  EXPECT_EQ(b.params.at("s2")[0], 'B');
+  EXPECT_TRUE(tk.messages.empty()) << tk.messages.front();
+}
+
+TEST_F(ParamFileTest, AMalformedFileIsRefusedWithItsLineAndChangesNothing) {
+  upload("A");
+  const std::string good = paramFileText(*param, "2026-12-06 14:03:59");
+  auto replaced = [&](const std::string& from, const std::string& to) {
+    std::string t = good;
+    t.replace(t.find(from), from.size(), to);
+    return t;
+  };
+  const std::string before = paramFileText(*param, "x");
+  const std::pair<std::string, std::string> cases[] = {
+      {"", "empty"},
+      {std::string("TRV-4 parameters\nDecimal\0 Point = 2\n", 34), "binary"},
+      {good.substr(0, good.rfind('\n', good.size() / 2) + 1), "cut short"},
+      {"[mqtt]\nenabled=false\n", "not a parameter file"},
+      {replaced("Decimal Point = ", "Decimal Point = 9"), "Line 5 \"Decimal Point = 9"},
+      {replaced("Setpoint1 = ", "Setpoint1 = 1234567"), "longer than 5"},
+      {replaced("Setpoint2", "Colour"), "\"Colour\" is no parameter"},
+      {replaced("Tilt mode", "Setpoint1"), "given twice"},
+      {replaced("Dual Digital Filter = no", "Dual Digital Filter = maybe"), "neither yes nor no"},
+      {replaced("Weighing Range = 99", "Weighing Range = \x01"), "control characters"},
+      {std::string(kParamFileLimit + 1, 'x'), "too large"},
+  };
+  for (const auto& [text, expected] : cases) {
+    std::string error;
+    EXPECT_FALSE(parseParamFile(text, &error)) << expected;
+    EXPECT_NE(error.find(expected), std::string::npos) << error;
+  }
+  EXPECT_EQ(paramFileText(*param, "x"), before);
+  std::string error;
+  EXPECT_FALSE(readParamFile(path("none.txt"), &error));
+  EXPECT_NE(error.find("Can not read"), std::string::npos);
+}
+
+}  // namespace
+}  // namespace trv4::test
