@@ -24,6 +24,7 @@
 #include "service/link_stats_window.h"
 #include "service/param_file_dialogs.h"
 #include "service/traffic_window.h"
+#include "service/weight_trend_window.h"
 
 namespace trv4 {
 
@@ -209,6 +210,10 @@ void MainWindow::buildServiceMenu(QMenuBar* bar) {
           });
   connect(addEntry(service, "mTraffic", tr("Traffic Monitor")), &QAction::triggered, this, [this] {
     showTool(traffic_, [this] { return new TrafficWindow(app_.traffic(), this); });
+  });
+  connect(addEntry(service, "mWeightTrend", tr("Weight Trend")), &QAction::triggered, this, [this] {
+    showTool(weightTrend_,
+             [this] { return new WeightTrendWindow(app_.monitor(), toolkit_, this); });
   });
   connect(addEntry(service, "mCalibRecord", tr("Calibration Record")), &QAction::triggered, this,
           [this] {

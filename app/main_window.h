@@ -53,6 +53,7 @@ class MainWindow : public QMainWindow {
   QPointer<QWidget> findScales_;
   QPointer<QWidget> linkStats_;
   QPointer<QWidget> traffic_;
+  QPointer<QWidget> weightTrend_;
   QAction* singleScale_ = nullptr;
   QAction* log_ = nullptr;
 };

@@ -41,6 +41,7 @@ void MonitorModel::DispWeight(int16_t scl, const std::string& st) {
   state_.DisplayHold[scl] = state_.DisplayHoldReload;
   applyDisplayRule(st, state_.UnitFlag, settings_.StepCombo, panels_[scl].view);
   changed(scl);
+  shown(scl);
 }
 
 void MonitorModel::blankPanel(int scale) {
@@ -51,6 +52,7 @@ void MonitorModel::blankPanel(int scale) {
   view.netVisible = false;
   view.motionVisible = false;
   changed(scale);
+  shown(scale);
 }
 
 void MonitorModel::setAddressHighlight(int scale, bool polled) {
@@ -78,6 +80,19 @@ void MonitorModel::setScanList(const std::array<int, kMaxScales>& list) {
     changed(i);
   }
   if (saveSettings_) saveSettings_();
+}
+
+int MonitorModel::addShownListener(std::function<void(int)> listener) {
+  shownListeners_.emplace_back(++nextListener_, std::move(listener));
+  return nextListener_;
+}
+
+void MonitorModel::removeShownListener(int id) {
+  std::erase_if(shownListeners_, [id](const auto& l) { return l.first == id; });
+}
+
+void MonitorModel::shown(int i) {
+  for (const auto& l : shownListeners_) l.second(i);
 }
 
 void MonitorModel::changed(int i) {

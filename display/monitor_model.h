@@ -7,6 +7,8 @@
 #include <cstdint>
 #include <functional>
 #include <string>
+#include <utility>
+#include <vector>
 
 #include "display/display_settings.h"
 #include "display/weight_format.h"
@@ -60,15 +62,22 @@ class MonitorModel : public ScanDisplay {
 
   // Called after any panel changed, so a widget can repaint it.
   std::function<void(int)> onPanelChanged;
+  // Told after each status reply or blanking what panel i shows now, for the service tools;
+  // removeShownListener with the id addShownListener gave ends it.
+  int addShownListener(std::function<void(int)> listener);
+  void removeShownListener(int id);
 
  private:
   void changed(int i);
+  void shown(int i);
   void ensureLoaded();
 
   LinkState& state_;
   const DisplaySettings& settings_;
   std::function<void()> saveSettings_;
   std::array<MonitorPanel, kMaxScales> panels_;
+  std::vector<std::pair<int, std::function<void(int)>>> shownListeners_;
+  int nextListener_ = 0;
   bool loaded_ = false;
 };
 

@@ -8,6 +8,7 @@
 #include <QPushButton>
 #include <QTableWidget>
 
+#include "service/weight_trend_window.h"
 #include "tests/support/program_driver.h"
 
 namespace trv4::e2e {
@@ -30,7 +31,8 @@ TEST(ServiceE2E, StatisticsTrafficAndFindScalesOnALiveLine) {
 
   click(*menuEntry(s.program, "mLinkStats"));
   click(*menuEntry(s.program, "mTraffic"));
-  runEvents(0.6);
+  click(*menuEntry(s.program, "mWeightTrend"));
+  runEvents(1.2);
   QWidget* stats = topLevel("LinkStats");
   QWidget* traffic = topLevel("Traffic");
   ASSERT_TRUE(stats && traffic);
@@ -40,6 +42,11 @@ TEST(ServiceE2E, StatisticsTrafficAndFindScalesOnALiveLine) {
   EXPECT_EQ(table->item(1, 3)->text(), "0");  // B is not on the line
   EXPECT_NE(table->item(1, 4)->text(), "0");  // so its requests time out
   EXPECT_GT(traffic->findChild<QPlainTextEdit*>("TrafficView")->blockCount(), 10);
+  // The trend draws A (a weight) and C (answering with NAK half the time, its weight kept).
+  auto* trend = qobject_cast<WeightTrendWindow*>(topLevel("WeightTrend"));
+  ASSERT_TRUE(trend);
+  EXPECT_FALSE(trend->trend().points(0, 60000).empty());
+  EXPECT_FALSE(trend->trend().points(0, 60000).back().gap());
 
   click(*menuEntry(s.program, "mFindScales"));
   QWidget* find = topLevel("FindScales");
