@@ -24,8 +24,9 @@ namespace trv4 {
 
 namespace {
 
-// Twice a second at most: a chart's redraw is the costliest thing the window does.
-constexpr int kRedrawMs = 500;
+// Once a second at most: a chart's redraw is the costliest thing the window does, and a trend
+// over minutes moves by less than a pixel column a second.
+constexpr int kRedrawMs = 1000;
 // Points drawn per line at most; more are thinned out evenly.
 constexpr std::size_t kMaxDrawn = 600;
 constexpr int kRangeMinutes[] = {1, 10, 60};

@@ -1,5 +1,5 @@
 // "Weight Trend": a chart of the weights the monitor shows for the scales ticked, over the last
-// 1, 10 or 60 minutes. It records while it is open, redraws twice a second when something new
+// 1, 10 or 60 minutes. It records while it is open, redraws once a second when something new
 // came in, and can be paused (recording goes on) and saved as a PNG picture.
 #pragma once
 
