@@ -76,7 +76,7 @@ WeightTrendWindow::WeightTrendWindow(MonitorModel& monitor, Toolkit& toolkit, QW
   range_->setAccessibleName(tr("Range"));
   rangeLabel->setBuddy(range_);
   range_->addItems({tr("1 minute"), tr("10 minutes"), tr("60 minutes")});
-  range_->setCurrentIndex(1);
+  range_->setCurrentIndex(0);
   connect(range_, &QComboBox::currentIndexChanged, this, [this] {
     dirty_ = true;
     redraw();
