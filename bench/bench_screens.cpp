@@ -24,6 +24,7 @@
 
 using namespace trv4::e2e;
 using trv4::scalesim::monotonicSeconds;
+using trv4::scalesim::requestsBetween;
 using trv4::scalesim::residentKb;
 using trv4::scalesim::simulatorPath;
 
@@ -39,20 +40,6 @@ constexpr double kWarmUp = 0.5;
 
 long selfResidentKb() {
   return residentKb(getpid());
-}
-
-// Requests the scales received between two monotonic times, read line by line from the
-// simulator's log so that a long run's log is never held in memory.
-long requestsBetween(const std::string& simLog, double from, double to) {
-  std::ifstream in(simLog);
-  std::string kind;
-  double at = 0;
-  long count = 0;
-  while (in >> kind >> at) {
-    if (kind == "RX" && at >= from && at < to) ++count;
-    in.ignore(1 << 30, '\n');
-  }
-  return count;
 }
 
 // Lines in a file (line feeds counted); 0 when it cannot be read.

@@ -26,6 +26,7 @@
 using namespace trv4;
 using namespace trv4::e2e;
 using trv4::scalesim::monotonicSeconds;
+using trv4::scalesim::requestsBetween;
 using trv4::scalesim::residentKb;
 
 namespace {
@@ -33,18 +34,6 @@ namespace {
 const std::vector<std::string> kLineArgs{"--scales", "A-H",    "--delay", "0",
                                          "--static", "--baud", "9600"};
 const std::vector<std::string> kInstantArgs{"--scales", "A-H", "--delay", "0", "--static"};
-
-long requestsBetween(const std::string& simLog, double from, double to) {
-  std::ifstream in(simLog);
-  std::string kind;
-  double at = 0;
-  long count = 0;
-  while (in >> kind >> at) {
-    if (kind == "RX" && at >= from && at < to) ++count;
-    in.ignore(1 << 30, '\n');
-  }
-  return count;
-}
 
 QWidget* topLevel(const char* name) {
   for (QWidget* w : QApplication::topLevelWidgets())
@@ -82,7 +71,9 @@ int main(int argc, char** argv) {
     } else if (std::strcmp(argv[i], "--minutes") == 0 && i + 1 < argc) {
       minutes = std::atoi(argv[++i]);
     } else {
-      std::fprintf(stderr, "usage: trv4-bench-service [--seconds N] [--instant] [--only WINDOW] [--minutes M]\n");
+      std::fprintf(
+          stderr,
+          "usage: trv4-bench-service [--seconds N] [--instant] [--only WINDOW] [--minutes M]\n");
       return 2;
     }
   }

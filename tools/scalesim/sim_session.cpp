@@ -204,4 +204,16 @@ Simulator::Simulator(const TempDir& dir, std::vector<std::string> args)
 Session::Session(const std::vector<std::string>& simArgs, const std::string& scan)
     : sim(dir, simArgs), program(startProgram(dir, scan)) {}
 
+long requestsBetween(const std::string& simLog, double from, double to) {
+  std::ifstream in(simLog);
+  std::string kind;
+  double at = 0;
+  long count = 0;
+  while (in >> kind >> at) {
+    if (kind == "RX" && at >= from && at < to) ++count;
+    in.ignore(1 << 30, '\n');
+  }
+  return count;
+}
+
 }  // namespace trv4::scalesim

@@ -70,6 +70,9 @@ struct LogEntry {
 std::vector<LogEntry> readSimLog(const std::string& path);
 // Only the frames received, in order.
 std::vector<LogEntry> received(const std::vector<LogEntry>& log);
+// Requests the scales received between two monotonic times, read line by line from the
+// simulator's log file, so that a long run's log is never held in memory.
+long requestsBetween(const std::string& simLog, double from, double to);
 
 // Paths of the two programs: TRV4_SCALESIM and TRV4_PROGRAM when set, else those of the build.
 std::string simulatorPath();
