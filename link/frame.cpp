@@ -2,7 +2,7 @@
 
 namespace trv4 {
 
-std::string FrameBcc(const std::string& frame) {
+std::string FrameBcc(std::string_view frame) {
   unsigned x = 0;
   for (char c : frame) x ^= static_cast<unsigned char>(c);
   // Each nibble becomes one of "0".."9", ":", ";", "<", "=", ">", "?".

@@ -1,7 +1,6 @@
 #include "link/link_stats.h"
 
 #include <algorithm>
-#include <string>
 
 #include "link/frame.h"
 
@@ -14,7 +13,7 @@ constexpr char kNak = '\x15';
 bool blockCheckHolds(std::string_view frame) {
   const std::size_t n = frame.size();
   if (n < 5 || frame.front() != STX || frame.back() != ETX) return false;
-  return FrameBcc(std::string(frame.substr(0, n - 3))) == frame.substr(n - 3, 2);
+  return FrameBcc(frame.substr(0, n - 3)) == frame.substr(n - 3, 2);
 }
 
 double ScaleCounters::meanReplyMs() const {
