@@ -37,6 +37,12 @@ std::optional<ParamFile> chooseFile(QWidget* parent, const QString& caption) {
 }  // namespace
 
 void saveParamsDialog(QWidget* parent, const Param& param, const std::string& savedAt) {
+  // Halfway through an upload the window holds values of two different moments.
+  if (param.busy()) {
+    QMessageBox::information(parent, QObject::tr("Save Parameters"),
+                             QObject::tr("A parameter exchange is running."));
+    return;
+  }
   const QString name =
       QStringLiteral("scale-%1-parameters.txt").arg(fromCodePage(param.value("vScaleAddr")));
   saveTextFile(parent, QObject::tr("Save Parameters"), name, kFilter,
