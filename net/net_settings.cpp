@@ -1,0 +1,198 @@
+#include "net/net_settings.h"
+
+#include <sys/stat.h>
+
+#include <charconv>
+#include <fstream>
+#include <functional>
+#include <map>
+
+namespace trv4 {
+
+namespace {
+
+// Larger files are refused unread: the whole file is a few hundred bytes.
+constexpr std::size_t kFileLimit = 64 * 1024;
+
+std::string trim(std::string_view s) {
+  const auto b = s.find_first_not_of(" \t\r");
+  if (b == std::string_view::npos) return {};
+  const auto e = s.find_last_not_of(" \t\r");
+  return std::string(s.substr(b, e - b + 1));
+}
+
+// A value's text without its comment: from a ";" that follows a blank.
+std::string valueOf(std::string_view raw) {
+  for (std::size_t i = 0; i < raw.size(); ++i) {
+    if (raw[i] == ';' && (i == 0 || raw[i - 1] == ' ' || raw[i - 1] == '\t'))
+      return trim(raw.substr(0, i));
+  }
+  return trim(raw);
+}
+
+bool parseBool(const std::string& v, bool* out) {
+  if (v == "true")
+    *out = true;
+  else if (v == "false")
+    *out = false;
+  else
+    return false;
+  return true;
+}
+
+bool parseInt(const std::string& v, int lo, int hi, int* out) {
+  int n = 0;
+  const auto [end, ec] = std::from_chars(v.data(), v.data() + v.size(), n);
+  if (ec != std::errc() || end != v.data() + v.size() || n < lo || n > hi) return false;
+  *out = n;
+  return true;
+}
+
+// A key's reader: false when the value cannot be used, *why saying what it must be.
+using Reader = std::function<bool(const std::string&, std::string* why)>;
+
+std::map<std::string, Reader> mqttKeys(MqttSettings& m) {
+  auto boolean = [](bool* field) {
+    return [field](const std::string& v, std::string* why) {
+      *why = "must be true or false";
+      return parseBool(v, field);
+    };
+  };
+  auto number = [](int* field, int lo, int hi) {
+    return [=](const std::string& v, std::string* why) {
+      *why = "must be a whole number from " + std::to_string(lo) + " to " + std::to_string(hi);
+      return parseInt(v, lo, hi, field);
+    };
+  };
+  auto text = [](std::string* field, bool mayBeEmpty) {
+    return [=](const std::string& v, std::string* why) {
+      *why = "may not be empty";
+      if (v.empty() && !mayBeEmpty) return false;
+      *field = v;
+      return true;
+    };
+  };
+  return {
+      {"enabled", boolean(&m.enabled)},
+      {"host", text(&m.host, false)},
+      {"port", number(&m.port, 1, 65535)},
+      {"prefix",
+       [&m](const std::string& v, std::string* why) {
+         *why = "must be a topic level without the wildcards + and #";
+         if (v.empty() || v.find_first_of("+#") != std::string::npos) return false;
+         m.prefix = v;
+         return true;
+       }},
+      {"client_id", text(&m.clientId, true)},
+      {"username", text(&m.username, true)},
+      {"password", text(&m.password, true)},
+      {"ca_file", text(&m.caFile, true)},
+      {"qos", number(&m.qos, 0, 2)},
+      {"heartbeat_s", number(&m.heartbeatS, 1, 3600)},
+      {"commands", boolean(&m.commands)},
+  };
+}
+
+std::map<std::string, Reader> modbusKeys(ModbusSettings& m) {
+  return {
+      {"enabled",
+       [&m](const std::string& v, std::string* why) {
+         *why = "must be true or false";
+         return parseBool(v, &m.enabled);
+       }},
+      {"bind",
+       [&m](const std::string& v, std::string* why) {
+         *why = "may not be empty";
+         if (v.empty()) return false;
+         m.bind = v;
+         return true;
+       }},
+      {"port",
+       [&m](const std::string& v, std::string* why) {
+         *why = "must be a whole number from 1 to 65535";
+         return parseInt(v, 1, 65535, &m.port);
+       }},
+  };
+}
+
+}  // namespace
+
+NetSettings parseNetSettings(std::string_view text) {
+  NetSettings s;
+  MqttSettings mqtt;
+  ModbusSettings modbus;
+  bool mqttBad = false, modbusBad = false;
+  const auto mKeys = mqttKeys(mqtt);
+  const auto bKeys = modbusKeys(modbus);
+  std::string section;
+  int number = 0;
+  for (std::size_t from = 0; from <= text.size();) {
+    std::size_t end = text.find('\n', from);
+    if (end == std::string_view::npos) end = text.size();
+    const std::string line = trim(text.substr(from, end - from));
+    from = end + 1;
+    ++number;
+    const std::string where = "TRV4NET.INI line " + std::to_string(number);
+    if (line.empty() || line[0] == ';' || line[0] == '#') continue;
+    if (line.front() == '[') {
+      section = line.back() == ']' ? line.substr(1, line.size() - 2) : line;
+      if (section != "mqtt" && section != "modbus")
+        s.problems.push_back(where + ": there is no section \"" + section + "\"; it is left out.");
+      continue;
+    }
+    const std::size_t eq = line.find('=');
+    const std::string key = trim(std::string_view(line).substr(0, eq));
+    const auto& keys = section == "mqtt" ? mKeys : bKeys;
+    bool& bad = section == "mqtt" ? mqttBad : modbusBad;
+    if (section != "mqtt" && section != "modbus") continue;
+    const std::string service = section == "mqtt" ? "MQTT publishing" : "The Modbus server";
+    if (eq == std::string::npos) {
+      s.problems.push_back(where + " in [" + section + "] has no \"=\"; " + service +
+                           " stays off.");
+      bad = true;
+      continue;
+    }
+    const auto reader = keys.find(key);
+    if (reader == keys.end()) {
+      s.problems.push_back(where + ": [" + section + "] has no key \"" + key + "\"; " + service +
+                           " stays off.");
+      bad = true;
+      continue;
+    }
+    std::string why;
+    if (!reader->second(valueOf(std::string_view(line).substr(eq + 1)), &why)) {
+      // The value itself is not repeated: it may be a password.
+      s.problems.push_back(where + ": \"" + key + "\" in [" + section + "] " + why + "; " +
+                           service + " stays off.");
+      bad = true;
+    }
+  }
+  if (mqttBad) mqtt.enabled = false;
+  if (modbusBad) modbus.enabled = false;
+  s.mqtt = mqtt;
+  s.modbus = modbus;
+  return s;
+}
+
+NetSettings readNetSettings(const std::string& path) {
+  struct stat st {};
+  if (stat(path.c_str(), &st) != 0) return {};
+  NetSettings off;
+  if (!S_ISREG(st.st_mode)) {
+    off.problems.push_back(path + " is not a file; publishing stays off.");
+    return off;
+  }
+  if (static_cast<std::size_t>(st.st_size) > kFileLimit) {
+    off.problems.push_back(path + " is too large to be a settings file; publishing stays off.");
+    return off;
+  }
+  std::ifstream in(path, std::ios::binary);
+  std::string text((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+  if (!in.good() && !in.eof()) {
+    off.problems.push_back("Can not read " + path + "; publishing stays off.");
+    return off;
+  }
+  return parseNetSettings(text);
+}
+
+}  // namespace trv4

@@ -1,0 +1,133 @@
+// The Modbus server over real TCP on 127.0.0.1, read by Qt's Modbus client, while the link polls
+// simulated scales in virtual time: weights (one negative, then in pounds), a text, a silent
+// scale, and a refused write.
+#include <gtest/gtest.h>
+
+#include <QCoreApplication>
+#include <QElapsedTimer>
+#include <QModbusTcpClient>
+#include <QTcpServer>
+#include <QVariant>
+#include <cmath>
+
+#include "net/modbus_map.h"
+#include "net/modbus_server.h"
+#include "tests/support/app_on_sim.h"
+
+namespace trv4::test {
+namespace {
+
+using scalesim::Fault;
+using scalesim::FaultKind;
+
+bool waitFor(const std::function<bool()>& done) {
+  QElapsedTimer t;
+  t.start();
+  while (!done() && t.elapsed() < 5000) QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
+  return done();
+}
+
+int freePort() {
+  QTcpServer probe;
+  probe.listen(QHostAddress::LocalHost, 0);
+  return probe.serverPort();
+}
+
+scalesim::NetworkOptions scales() {
+  scalesim::NetworkOptions o;
+  o.addresses = {'A', 'B', 'C', 'D'};
+  o.movingWeights = false;
+  o.faults = {Fault{FaultKind::kSilence, {'D'}, 1.0}};
+  o.setups['A'].load = 12.5;
+  o.setups['B'].load = -1.25;
+  o.setups['C'].text = "ZYGOS";
+  return o;
+}
+
+struct ModbusTest : ::testing::Test, AppOnSim {
+  ModbusTest() : AppOnSim(scales(), "1111") {}
+
+  // The registers of scale i as the client reads them.
+  std::vector<quint16> read(QModbusTcpClient& client, int scale) {
+    std::unique_ptr<QModbusReply> reply(
+        client.sendReadRequest(QModbusDataUnit(QModbusDataUnit::InputRegisters,
+                                               scale * kRegistersPerScale, kRegistersPerScale),
+                               1));
+    if (!reply || !waitFor([&] { return reply->isFinished(); }) ||
+        reply->error() != QModbusDevice::NoError)
+      return {};
+    const QList<quint16> v = reply->result().values();
+    return {v.begin(), v.end()};
+  }
+  static double weight(const std::vector<quint16>& r) {
+    const auto raw = static_cast<int32_t>((uint32_t{r[1]} << 16) | r[2]);
+    return raw / std::pow(10.0, r[3]);
+  }
+};
+
+TEST_F(ModbusTest, APlcReadsEveryScaleAndItsWritesAreRefused) {
+  tk.advance(3000);  // polled; the silent scale's display hold has run out
+  ModbusSettings settings;
+  settings.enabled = true;
+  settings.port = freePort();
+  ModbusServer server(settings, app->monitor(), app->state(), app->linkStats(), tk);
+  ASSERT_EQ(server.start(), "");
+  QModbusTcpClient client;
+  client.setConnectionParameter(QModbusDevice::NetworkAddressParameter,
+                                QStringLiteral("127.0.0.1"));
+  client.setConnectionParameter(QModbusDevice::NetworkPortParameter, settings.port);
+  ASSERT_TRUE(client.connectDevice());
+  ASSERT_TRUE(waitFor([&] { return client.state() == QModbusDevice::ConnectedState; }));
+
+  const std::vector<quint16> a = read(client, 0), b = read(client, 1), c = read(client, 2),
+                             d = read(client, 3);
+  ASSERT_TRUE(a.size() == 8 && b.size() == 8 && c.size() == 8 && d.size() == 8);
+  EXPECT_EQ(a[0] & 1, 1);  // answered
+  EXPECT_DOUBLE_EQ(weight(a), 12.5);
+  EXPECT_EQ(a[4], 0);   // kg
+  EXPECT_LT(a[5], 10);  // answered within the last second
+  EXPECT_DOUBLE_EQ(weight(b), -1.25);
+  EXPECT_EQ(c[0] & 16, 16);  // a text is shown
+  EXPECT_EQ(weight(c), 0);
+  EXPECT_EQ(d[0] & 1, 0);  // never answered
+  EXPECT_EQ(d[5], 65535);
+
+  // Pounds: the next replies are shown in lb, the registers follow at the next refresh.
+  app->state().UnitFlag = 1;
+  tk.advance(1500);
+  const std::vector<quint16> pounds = read(client, 0);
+  ASSERT_EQ(pounds.size(), 8u);
+  EXPECT_EQ(pounds[4], 1);
+  EXPECT_NEAR(weight(pounds), 12.5 * kPoundFactor, 0.01);
+
+  QModbusDataUnit write(QModbusDataUnit::HoldingRegisters, 0, 1);
+  write.setValue(0, 7);
+  std::unique_ptr<QModbusReply> refused(client.sendWriteRequest(write, 1));
+  ASSERT_TRUE(refused && waitFor([&] { return refused->isFinished(); }));
+  EXPECT_EQ(refused->error(), QModbusDevice::ProtocolError);
+  EXPECT_EQ(refused->rawResult().exceptionCode(), QModbusPdu::IllegalFunction);
+  client.disconnectDevice();
+}
+
+TEST(ModbusMapTest, RegistersFollowWhatThePanelShows) {
+  ScaleReading r;
+  r.view.text = "-0.005 lb";
+  r.view.netVisible = true;
+  r.view.motionVisible = true;
+  r.view.motionText = "M";
+  r.answered = true;
+  r.unitFlag = 1;
+  r.sinceReplyMs = 12'345'678;
+  const auto regs = scaleRegisters(r);
+  EXPECT_EQ(regs[0], 1 | 2 | 4);
+  EXPECT_EQ(static_cast<int32_t>((uint32_t{regs[1]} << 16) | regs[2]), -5);
+  EXPECT_EQ(regs[3], 3);
+  EXPECT_EQ(regs[5], 65535);
+  r.view = PanelView{kOffRangeText};
+  EXPECT_EQ(scaleRegisters(r)[0], 1 | 8);
+  r.view = PanelView{"0.00 kg", false, true, "o"};
+  EXPECT_EQ(scaleRegisters(r)[0], 1 | 32);
+}
+
+}  // namespace
+}  // namespace trv4::test
