@@ -39,9 +39,16 @@ struct Pty {
     EXPECT_TRUE(master >= 0 && grantpt(master) == 0 && unlockpt(master) == 0);
     name = ptsname(master);
   }
-  ~Pty() { hangUp(); }
-  void hangUp() {
+  ~Pty() {
     if (master >= 0) close(master);
+    if (held >= 0) close(held);
+  }
+  // Closes the master as a pulled cable would. A slave kept open holds the terminal's number,
+  // so a terminal that another test opens meanwhile cannot take the name a link still points to.
+  void hangUp() {
+    if (master < 0) return;
+    held = open(name.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK);
+    close(master);
     master = -1;
   }
   // What arrives within limitMs: the first bytes once any have come.
@@ -58,6 +65,7 @@ struct Pty {
     return got;
   }
   int master;
+  int held = -1;
   std::string name;
 };
 
@@ -124,6 +132,7 @@ TEST_F(QtSerialPortTest, AfterAHangUpTheLinkIsFollowedAndNothingElseOpened) {
   com1_.hangUp();
   EXPECT_TRUE(waitFor([&] { return !port.portOpen(); }));
   EXPECT_EQ(lost, 1);
+  Pty stranger;                // opened meanwhile: it must not take the closed terminal's name
   EXPECT_TRUE(port.reopen());  // the link points to the closed terminal
   fs::remove("COM1");
   EXPECT_TRUE(port.reopen());  // no link: not ttyS0 either
