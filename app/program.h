@@ -8,7 +8,7 @@
 #include "app/main_window.h"
 #include "app/qt_toolkit.h"
 #include "link/qt_serial_port.h"
-#include "net/modbus_server.h"
+#include "net/publishing.h"
 
 namespace trv4 {
 
@@ -25,18 +25,15 @@ class Program {
   QtToolkit& toolkit() { return toolkit_; }
   // Null until start() succeeded.
   MainWindow* window() { return window_.get(); }
-  // The Modbus server, null while TRV4NET.INI leaves it off.
-  ModbusServer* modbus() { return modbus_.get(); }
+  // What TRV4NET.INI publishes.
+  Publishing& publishing() { return publishing_; }
 
  private:
   QtToolkit toolkit_;
   QtSerialPort port_;
   Application app_;
   std::unique_ptr<MainWindow> window_;
-  std::unique_ptr<ModbusServer> modbus_;
-
-  // TRV4NET.INI beside TRV4.INI: what it cannot use is told once; the services it enables start.
-  void startPublishing();
+  Publishing publishing_;
 };
 
 }  // namespace trv4

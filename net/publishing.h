@@ -1,0 +1,47 @@
+// The weights published to the plant as TRV4NET.INI says: the read-only Modbus TCP server and
+// the MQTT client. The program and the headless gateway start it the same way, once the scale
+// link runs.
+#pragma once
+
+#include <memory>
+#include <string>
+
+#include "base/toolkit.h"
+#include "display/monitor_model.h"
+#include "link/link_state.h"
+#include "link/link_stats.h"
+#include "net/net_settings.h"
+
+namespace trv4 {
+
+class ModbusServer;
+
+class Publishing {
+ public:
+  Publishing(MonitorModel& monitor, LinkState& state, const LinkStats& stats, Toolkit& toolkit);
+  ~Publishing();
+
+  // Reads the settings file at path and starts the services it enables. What the file cannot
+  // give or a service cannot start with is told once through the toolkit's message box; the
+  // rest runs on.
+  void start(const std::string& path);
+  // A clean end: the services stop, the broker is told the program is offline.
+  void stop();
+
+  const NetSettings& settings() const { return settings_; }
+  // Null while the settings leave the service off or it could not start.
+  ModbusServer* modbus() { return modbus_.get(); }
+
+ private:
+  MonitorModel& monitor_;
+  LinkState& state_;
+  const LinkStats& stats_;
+  Toolkit& toolkit_;
+  NetSettings settings_;
+  std::unique_ptr<ModbusServer> modbus_;
+};
+
+// TRV4NET.INI in the folder of the configuration file at configPath.
+std::string netSettingsPathBeside(const std::string& configPath);
+
+}  // namespace trv4
