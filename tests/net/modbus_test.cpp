@@ -6,7 +6,9 @@
 #include <QCoreApplication>
 #include <QElapsedTimer>
 #include <QModbusTcpClient>
+#include <QModbusTcpServer>
 #include <QTcpServer>
+#include <QTcpSocket>
 #include <QVariant>
 #include <cmath>
 
@@ -110,7 +112,12 @@ TEST_F(ModbusTest, APlcReadsEveryScaleAndItsWritesAreRefused) {
   const QByteArray code = refused->rawResult().data();
   ASSERT_EQ(code.size(), 1);
   EXPECT_EQ(code.at(0), QModbusPdu::IllegalFunction);
+  // The server lets go of a client's buffers when it sees the client leave.
+  bool gone = false;
+  QObject::connect(server.findChild<QModbusTcpServer*>(),
+                   &QModbusTcpServer::modbusClientDisconnected, [&] { gone = true; });
   client.disconnectDevice();
+  EXPECT_TRUE(waitFor([&] { return gone; }));
 }
 
 TEST(ModbusMapTest, RegistersFollowWhatThePanelShows) {
