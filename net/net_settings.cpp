@@ -7,6 +7,8 @@
 #include <functional>
 #include <map>
 
+#include "base/blank_trim.h"
+
 namespace trv4 {
 
 namespace {
@@ -14,20 +16,13 @@ namespace {
 // Larger files are refused unread: the whole file is a few hundred bytes.
 constexpr std::size_t kFileLimit = 64 * 1024;
 
-std::string trim(std::string_view s) {
-  const auto b = s.find_first_not_of(" \t\r");
-  if (b == std::string_view::npos) return {};
-  const auto e = s.find_last_not_of(" \t\r");
-  return std::string(s.substr(b, e - b + 1));
-}
-
 // A value's text without its comment: from a ";" that follows a blank.
 std::string valueOf(std::string_view raw) {
   for (std::size_t i = 0; i < raw.size(); ++i) {
     if (raw[i] == ';' && (i == 0 || raw[i - 1] == ' ' || raw[i - 1] == '\t'))
-      return trim(raw.substr(0, i));
+      return trimBlanks(raw.substr(0, i));
   }
-  return trim(raw);
+  return trimBlanks(raw);
 }
 
 bool parseBool(const std::string& v, bool* out) {
@@ -129,7 +124,7 @@ NetSettings parseNetSettings(std::string_view text) {
   for (std::size_t from = 0; from <= text.size();) {
     std::size_t end = text.find('\n', from);
     if (end == std::string_view::npos) end = text.size();
-    const std::string line = trim(text.substr(from, end - from));
+    const std::string line = trimBlanks(text.substr(from, end - from));
     from = end + 1;
     ++number;
     const std::string where = "TRV4NET.INI line " + std::to_string(number);
@@ -141,7 +136,7 @@ NetSettings parseNetSettings(std::string_view text) {
       continue;
     }
     const std::size_t eq = line.find('=');
-    const std::string key = trim(std::string_view(line).substr(0, eq));
+    const std::string key = trimBlanks(std::string_view(line).substr(0, eq));
     const auto& keys = section == "mqtt" ? mKeys : bKeys;
     bool& bad = section == "mqtt" ? mqttBad : modbusBad;
     if (section != "mqtt" && section != "modbus") continue;

@@ -3,6 +3,8 @@
 #include <filesystem>
 
 #include "net/modbus_server.h"
+#include "net/mosquitto_transport.h"
+#include "net/mqtt_publisher.h"
 
 namespace trv4 {
 
@@ -17,10 +19,17 @@ Publishing::~Publishing() {
 void Publishing::start(const std::string& path) {
   settings_ = readNetSettings(path);
   for (const std::string& problem : settings_.problems) toolkit_.messageBox(problem);
-  if (settings_.mqtt.enabled)
-    toolkit_.messageBox("MQTT publishing is not part of this version: [mqtt] in " +
-                        std::string(kNetSettingsFileName) +
-                        " is checked, but nothing is published to the broker.");
+  if (settings_.mqtt.enabled) {
+    if (const std::string why = MosquittoTransport::problem(settings_.mqtt); !why.empty()) {
+      toolkit_.messageBox(why);
+    } else {
+      transport_ = std::make_unique<MosquittoTransport>(
+          settings_.mqtt, settings_.mqtt.prefix + "/status", "offline");
+      mqtt_ =
+          std::make_unique<MqttPublisher>(settings_.mqtt, monitor_, state_, toolkit_, *transport_);
+      mqtt_->start();
+    }
+  }
   if (settings_.modbus.enabled) {
     modbus_ = std::make_unique<ModbusServer>(settings_.modbus, monitor_, state_, stats_, toolkit_);
     if (const std::string why = modbus_->start(); !why.empty()) {

@@ -15,6 +15,8 @@
 namespace trv4 {
 
 class ModbusServer;
+class MqttPublisher;
+class MqttTransport;
 
 class Publishing {
  public:
@@ -31,6 +33,7 @@ class Publishing {
   const NetSettings& settings() const { return settings_; }
   // Null while the settings leave the service off or it could not start.
   ModbusServer* modbus() { return modbus_.get(); }
+  MqttPublisher* mqtt() { return mqtt_.get(); }
 
  private:
   MonitorModel& monitor_;
@@ -39,6 +42,8 @@ class Publishing {
   Toolkit& toolkit_;
   NetSettings settings_;
   std::unique_ptr<ModbusServer> modbus_;
+  std::unique_ptr<MqttTransport> transport_;
+  std::unique_ptr<MqttPublisher> mqtt_;  // after the transport it uses
 };
 
 // TRV4NET.INI in the folder of the configuration file at configPath.

@@ -4,6 +4,7 @@
 #include <fstream>
 #include <set>
 
+#include "base/blank_trim.h"
 #include "base/codepage.h"
 
 namespace trv4 {
@@ -39,13 +40,6 @@ bool applied(const ParamField& f) {
 std::string fileValue(const ParamField& f, const std::string& value) {
   if (yesNo(f)) return value == "1" ? "yes" : "no";
   return codePageToUtf8(value);
-}
-
-std::string trim(std::string_view s) {
-  const auto b = s.find_first_not_of(" \t");
-  if (b == std::string_view::npos) return {};
-  const auto e = s.find_last_not_of(" \t");
-  return std::string(s.substr(b, e - b + 1));
 }
 
 std::string quoted(std::string_view line) {
@@ -131,7 +125,7 @@ std::optional<ParamFile> parseParamFile(std::string_view text, std::string* erro
     if (!line.empty() && line.back() == '\r') line.remove_suffix(1);
     const std::string where = "Line " + std::to_string(number) + " " + quoted(line) + ": ";
     if (!headed) {
-      if (trim(line) != kParamFileHeading) {
+      if (trimBlanks(line, " \t") != kParamFileHeading) {
         *error = "This is not a parameter file of this program: it does not begin with \"" +
                  std::string(kParamFileHeading) + "\".";
         return std::nullopt;
@@ -139,14 +133,14 @@ std::optional<ParamFile> parseParamFile(std::string_view text, std::string* erro
       headed = true;
       continue;
     }
-    if (trim(line).empty()) continue;
+    if (trimBlanks(line, " \t").empty()) continue;
     const std::size_t eq = line.find('=');
     if (eq == std::string_view::npos) {
       *error = where + "no \"=\" between a caption and its value.";
       return std::nullopt;
     }
-    const std::string key = trim(line.substr(0, eq));
-    const std::string value = trim(line.substr(eq + 1));
+    const std::string key = trimBlanks(line.substr(0, eq), " \t");
+    const std::string value = trimBlanks(line.substr(eq + 1), " \t");
     if (utf8ToCodePage(value).find('?') != std::string::npos &&
         value.find('?') == std::string::npos) {
       *error = where + "a character no scale can hold.";

@@ -1,0 +1,290 @@
+#include "net/mosquitto_transport.h"
+
+#include <mosquitto.h>
+#include <unistd.h>
+
+#include <QMetaObject>
+#include <atomic>
+#include <cerrno>
+#include <chrono>
+#include <condition_variable>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <future>
+#include <mutex>
+
+#include "net/mqtt_publisher.h"
+
+namespace trv4 {
+
+namespace {
+
+constexpr int kKeepAliveS = 30;
+constexpr int kFirstBackOffMs = 1000;
+constexpr int kLastBackOffMs = 30000;
+// How long a clean end waits for "offline" to leave before it lets the thread finish alone.
+constexpr auto kGoodbyeWait = std::chrono::milliseconds(2000);
+// A CA file larger than this is no CA file.
+constexpr std::uintmax_t kCaFileMax = 1 << 20;
+
+void initLibrary() {
+  static std::once_flag once;
+  std::call_once(once, [] { mosquitto_lib_init(); });
+}
+
+}  // namespace
+
+struct MosquittoTransport::Shared {
+  MqttSettings settings;
+  std::string willTopic, willPayload;
+
+  // The caller's use of the handle; null once the thread has destroyed it.
+  std::mutex handleMutex;
+  mosquitto* mosq = nullptr;
+
+  // Events go to the user-interface thread through context, while there is one.
+  std::mutex postMutex;
+  QObject* context = nullptr;
+  MosquittoTransport* self = nullptr;
+
+  std::atomic<bool> connected{false};
+  std::atomic<bool> stopping{false};
+  std::atomic<bool> goodbye{false};  // "offline" and the disconnect are queued
+  bool refused = false;              // the broker refused this try (thread only)
+  std::mutex waitMutex;
+  std::condition_variable wake;
+  std::promise<void> done;
+
+  void post(std::function<void(MosquittoTransport&)> event) {
+    std::lock_guard<std::mutex> lock(postMutex);
+    if (!context) return;
+    MosquittoTransport* target = self;
+    QMetaObject::invokeMethod(
+        context, [target, event = std::move(event)] { event(*target); }, Qt::QueuedConnection);
+  }
+  void postLost(const std::string& why) {
+    post([why](MosquittoTransport& t) {
+      if (t.handlers_.lost) t.handlers_.lost(why);
+    });
+  }
+  std::string where() const {
+    return "the MQTT broker at " + settings.host + " port " + std::to_string(settings.port);
+  }
+  std::string reason(int rc, int savedErrno) const {
+    return rc == MOSQ_ERR_ERRNO ? std::strerror(savedErrno) : mosquitto_strerror(rc);
+  }
+  // Why a try to connect failed, or an open connection ended.
+  std::string failure(int rc, int savedErrno, bool wasConnected) const {
+    if (rc == MOSQ_ERR_EAI)
+      return "The MQTT broker's host " + settings.host +
+             " can not be found. Publishing tries again.";
+    if (rc == MOSQ_ERR_TLS)
+      return "The TLS connection to " + where() +
+             " failed; check ca_file in TRV4NET.INI. Publishing tries again.";
+    if (wasConnected)
+      return "The connection to " + where() + " was lost (" + reason(rc, savedErrno) +
+             "). Publishing resumes when it is back.";
+    return "The program can not reach " + where() + " (" + reason(rc, savedErrno) +
+           "). Publishing tries again.";
+  }
+
+  // Sleeps ms, or less when the transport is finishing.
+  void pause(int ms) {
+    std::unique_lock<std::mutex> lock(waitMutex);
+    wake.wait_for(lock, std::chrono::milliseconds(ms), [this] { return stopping.load(); });
+  }
+
+  void run();
+};
+
+namespace {
+
+MosquittoTransport::Shared& sharedOf(void* obj) {
+  return *static_cast<MosquittoTransport::Shared*>(obj);
+}
+
+}  // namespace
+
+void MosquittoTransport::Shared::run() {
+  int backOff = kFirstBackOffMs;
+  bool first = true;
+  while (!stopping) {
+    refused = false;
+    int rc = first
+                 ? mosquitto_connect_async(mosq, settings.host.c_str(), settings.port, kKeepAliveS)
+                 : mosquitto_reconnect_async(mosq);
+    first = false;
+    bool wasConnected = false;
+    int savedErrno = errno;
+    if (rc == MOSQ_ERR_SUCCESS) {
+      auto goodbyeSince = std::chrono::steady_clock::time_point{};
+      do {
+        rc = mosquitto_loop(mosq, 1000, 1);
+        savedErrno = errno;
+        if (connected) {
+          wasConnected = true;
+          backOff = kFirstBackOffMs;
+        }
+        if (goodbye && goodbyeSince == std::chrono::steady_clock::time_point{})
+          goodbyeSince = std::chrono::steady_clock::now();
+        if (goodbye && std::chrono::steady_clock::now() - goodbyeSince > kGoodbyeWait) break;
+      } while (rc == MOSQ_ERR_SUCCESS && (!stopping || goodbye));
+    }
+    connected = false;
+    if (stopping) break;
+    if (!refused) postLost(failure(rc, savedErrno, wasConnected));
+    pause(backOff);
+    backOff = std::min(backOff * 2, kLastBackOffMs);
+  }
+  {
+    std::lock_guard<std::mutex> lock(handleMutex);
+    mosquitto_destroy(mosq);
+    mosq = nullptr;
+  }
+  done.set_value();
+}
+
+MosquittoTransport::MosquittoTransport(const MqttSettings& settings, std::string willTopic,
+                                       std::string willPayload)
+    : shared_(std::make_shared<Shared>()), context_(std::make_unique<QObject>()) {
+  initLibrary();
+  shared_->settings = settings;
+  shared_->willTopic = std::move(willTopic);
+  shared_->willPayload = std::move(willPayload);
+  shared_->context = context_.get();
+  shared_->self = this;
+}
+
+MosquittoTransport::~MosquittoTransport() {
+  if (worker_.joinable()) finish({}, {}, 0, false);
+}
+
+std::string MosquittoTransport::clientId(const MqttSettings& settings) {
+  if (!settings.clientId.empty()) return settings.clientId;
+  char name[256] = {};
+  if (gethostname(name, sizeof name - 1) != 0 || name[0] == '\0') std::strcpy(name, "localhost");
+  return std::string("trv4-") + name;
+}
+
+std::string MosquittoTransport::problem(const MqttSettings& settings) {
+  if (settings.caFile.empty()) return {};
+  namespace fs = std::filesystem;
+  std::error_code error;
+  const std::string named = "The CA file " + settings.caFile + " in TRV4NET.INI ";
+  if (!fs::is_regular_file(settings.caFile, error) ||
+      fs::file_size(settings.caFile, error) > kCaFileMax)
+    return named + "is not a file the program can read: MQTT publishing is off.";
+  std::ifstream in(settings.caFile, std::ios::binary);
+  const std::string text((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+  if (!in.good() && !in.eof()) return named + "can not be read: MQTT publishing is off.";
+  if (text.find("-----BEGIN CERTIFICATE-----") == std::string::npos)
+    return named + "holds no certificate: MQTT publishing is off.";
+  return {};
+}
+
+void MosquittoTransport::start(Handlers handlers) {
+  handlers_ = std::move(handlers);
+  Shared& s = *shared_;
+  s.mosq = mosquitto_new(clientId(s.settings).c_str(), true, &s);
+  if (!s.mosq) {
+    if (handlers_.lost) handlers_.lost("The MQTT client can not be set up: publishing is off.");
+    return;
+  }
+  mosquitto_threaded_set(s.mosq, true);
+  mosquitto_int_option(s.mosq, MOSQ_OPT_TCP_NODELAY, 1);
+  if (!s.settings.username.empty())
+    mosquitto_username_pw_set(s.mosq, s.settings.username.c_str(),
+                              s.settings.password.empty() ? nullptr : s.settings.password.c_str());
+  if (!s.settings.caFile.empty() &&
+      mosquitto_tls_set(s.mosq, s.settings.caFile.c_str(), nullptr, nullptr, nullptr, nullptr) !=
+          MOSQ_ERR_SUCCESS) {
+    mosquitto_destroy(s.mosq);
+    s.mosq = nullptr;
+    if (handlers_.lost)
+      handlers_.lost("The CA file " + s.settings.caFile +
+                     " in TRV4NET.INI can not be used: MQTT publishing is off.");
+    return;
+  }
+  mosquitto_will_set(s.mosq, s.willTopic.c_str(), static_cast<int>(s.willPayload.size()),
+                     s.willPayload.data(), s.settings.qos, true);
+  mosquitto_connect_callback_set(s.mosq, [](mosquitto*, void* obj, int rc) {
+    Shared& sh = sharedOf(obj);
+    if (rc == 0) {
+      sh.connected = true;
+      sh.post([](MosquittoTransport& t) {
+        if (t.handlers_.connected) t.handlers_.connected();
+      });
+      return;
+    }
+    sh.refused = true;
+    sh.postLost("The MQTT broker at " + sh.settings.host + " port " +
+                std::to_string(sh.settings.port) + " refused the connection: " +
+                mosquitto_connack_string(rc) + ". Check username and password in TRV4NET.INI.");
+  });
+  mosquitto_publish_callback_set(s.mosq, [](mosquitto*, void* obj, int) {
+    sharedOf(obj).post([](MosquittoTransport& t) {
+      if (t.handlers_.delivered) t.handlers_.delivered();
+    });
+  });
+  mosquitto_message_callback_set(s.mosq, [](mosquitto*, void* obj, const mosquitto_message* m) {
+    const std::size_t length = m->payloadlen > 0 ? static_cast<std::size_t>(m->payloadlen) : 0;
+    const bool tooLong = length > kMqttCommandMax;
+    std::string topic = m->topic ? m->topic : "";
+    std::string payload(static_cast<const char*>(m->payload), tooLong ? kMqttCommandMax : length);
+    sharedOf(obj).post(
+        [topic = std::move(topic), payload = std::move(payload), tooLong](MosquittoTransport& t) {
+          if (t.handlers_.message) t.handlers_.message(topic, payload, tooLong);
+        });
+  });
+  std::shared_ptr<Shared> keep = shared_;
+  worker_ = std::thread([keep] { keep->run(); });
+}
+
+bool MosquittoTransport::publish(const std::string& topic, const std::string& payload, int qos,
+                                 bool retain) {
+  Shared& s = *shared_;
+  if (!s.connected || s.goodbye) return false;
+  std::lock_guard<std::mutex> lock(s.handleMutex);
+  return s.mosq &&
+         mosquitto_publish(s.mosq, nullptr, topic.c_str(), static_cast<int>(payload.size()),
+                           payload.data(), qos, retain) == MOSQ_ERR_SUCCESS;
+}
+
+void MosquittoTransport::subscribe(const std::string& pattern, int qos) {
+  Shared& s = *shared_;
+  std::lock_guard<std::mutex> lock(s.handleMutex);
+  if (s.mosq && s.connected) mosquitto_subscribe(s.mosq, nullptr, pattern.c_str(), qos);
+}
+
+void MosquittoTransport::finish(const std::string& topic, const std::string& payload, int qos,
+                                bool retain) {
+  Shared& s = *shared_;
+  {
+    std::lock_guard<std::mutex> lock(s.postMutex);
+    s.context = nullptr;
+  }
+  context_.reset();  // events already queued go with it
+  {
+    std::lock_guard<std::mutex> lock(s.handleMutex);
+    if (s.mosq && s.connected && !topic.empty()) {
+      mosquitto_publish(s.mosq, nullptr, topic.c_str(), static_cast<int>(payload.size()),
+                        payload.data(), qos, retain);
+      mosquitto_disconnect(s.mosq);
+      s.goodbye = true;
+    }
+  }
+  {
+    std::lock_guard<std::mutex> lock(s.waitMutex);
+    s.stopping = true;
+  }
+  s.wake.notify_all();
+  if (!worker_.joinable()) return;
+  if (s.done.get_future().wait_for(kGoodbyeWait + std::chrono::milliseconds(500)) ==
+      std::future_status::ready)
+    worker_.join();
+  else
+    worker_.detach();  // stuck on the network: it ends alone and frees what it holds
+}
+
+}  // namespace trv4

@@ -1,0 +1,44 @@
+// The MQTT connection on libmosquitto. A thread of its own connects, reconnects with back-off
+// (1 s doubling to 30 s), sends and receives; the user-interface thread only queues
+// publications, and hears of events through the Qt event loop. A broker that is away, slow or
+// refusing never holds up the caller.
+#pragma once
+
+#include <QObject>
+#include <memory>
+#include <string>
+#include <thread>
+
+#include "net/mqtt_transport.h"
+#include "net/net_settings.h"
+
+namespace trv4 {
+
+class MosquittoTransport : public MqttTransport {
+ public:
+  // The will (the broker sends it when the connection dies without a goodbye): payload on
+  // willTopic, retained.
+  MosquittoTransport(const MqttSettings& settings, std::string willTopic, std::string willPayload);
+  ~MosquittoTransport() override;
+
+  // What keeps these settings from connecting before any try, in plain words; "" when nothing
+  // does. Checks the CA file: missing, unreadable or holding no certificate.
+  static std::string problem(const MqttSettings& settings);
+  // client_id, or trv4-<host name> when it is empty.
+  static std::string clientId(const MqttSettings& settings);
+
+  void start(Handlers handlers) override;
+  bool publish(const std::string& topic, const std::string& payload, int qos, bool retain) override;
+  void subscribe(const std::string& pattern, int qos) override;
+  void finish(const std::string& topic, const std::string& payload, int qos, bool retain) override;
+
+  struct Shared;
+
+ private:
+  std::shared_ptr<Shared> shared_;
+  std::unique_ptr<QObject> context_;  // queued events die with it
+  std::thread worker_;
+  Handlers handlers_;
+};
+
+}  // namespace trv4

@@ -1,0 +1,116 @@
+#include "net/mqtt_publisher.h"
+
+#include "base/codepage.h"
+#include "link/command_queue.h"
+#include "net/weight_message.h"
+
+namespace trv4 {
+
+MqttPublisher::MqttPublisher(const MqttSettings& settings, MonitorModel& monitor, LinkState& state,
+                             Toolkit& toolkit, MqttTransport& transport)
+    : settings_(settings),
+      monitor_(monitor),
+      state_(state),
+      toolkit_(toolkit),
+      transport_(transport) {}
+
+MqttPublisher::~MqttPublisher() {
+  if (listener_ >= 0) monitor_.removeShownListener(listener_);
+}
+
+std::string MqttPublisher::weightTopic(int scale) const {
+  return settings_.prefix + "/" + std::string(1, scaleAddress(scale)) + "/weight";
+}
+
+void MqttPublisher::start() {
+  listener_ = monitor_.addShownListener([this](int i) { onShown(i); });
+  heartbeat_ = toolkit_.createTimer([this] { heartbeat(); });
+  heartbeat_->restart(settings_.heartbeatS * 1000);
+  MqttTransport::Handlers h;
+  h.connected = [this] { onConnected(); };
+  h.lost = [this](const std::string& why) { onLost(why); };
+  h.delivered = [this] {
+    if (inFlight_ > 0) --inFlight_;
+    flush();
+  };
+  h.message = [this](const std::string& topic, const std::string& payload, bool tooLong) {
+    onMessage(topic, payload, tooLong);
+  };
+  transport_.start(std::move(h));
+}
+
+void MqttPublisher::finish() {
+  if (finished_) return;
+  finished_ = true;
+  if (heartbeat_) heartbeat_->setEnabled(false);
+  transport_.finish(statusTopic(), "offline", settings_.qos, true);
+  connected_ = false;
+}
+
+void MqttPublisher::onShown(int scale) {
+  shownAt_[scale] = toolkit_.wallMs();
+  if (!polled(scale)) return;
+  if (everSent_[scale] && sent_[scale] == monitor_.panel(scale).view) return;
+  pending_[scale] = true;
+  flush();
+}
+
+void MqttPublisher::heartbeat() {
+  for (int i = 0; i < kMaxScales; ++i)
+    if (polled(i)) pending_[i] = true;
+  flush();
+}
+
+void MqttPublisher::flush() {
+  if (!connected_ || finished_) return;
+  for (int n = 0; n < kMaxScales && inFlight_ < kMqttInFlight; ++n) {
+    const int i = next_;
+    next_ = (next_ + 1) % kMaxScales;
+    if (!pending_[i]) continue;
+    const PanelView& view = monitor_.panel(i).view;
+    const int64_t at = shownAt_[i] != 0 ? shownAt_[i] : toolkit_.wallMs();
+    if (!transport_.publish(weightTopic(i),
+                            weightMessage(scaleAddress(i), view, state_.UnitFlag, at),
+                            settings_.qos, true))
+      return;  // the connection is going: the marks wait for the next one
+    pending_[i] = false;
+    sent_[i] = view;
+    everSent_[i] = true;
+    ++inFlight_;
+    ++weightsPublished_;
+  }
+}
+
+void MqttPublisher::onConnected() {
+  if (finished_) return;
+  connected_ = true;
+  inFlight_ = 0;
+  transport_.publish(statusTopic(), "online", settings_.qos, true);
+  if (settings_.commands) transport_.subscribe(settings_.prefix + "/+/command", settings_.qos);
+  // Whatever changed while away, and every retained weight, is brought up to date at once.
+  heartbeat();
+}
+
+void MqttPublisher::onLost(const std::string& why) {
+  connected_ = false;
+  ++failures_;
+  if (!why.empty() && told_.insert(why).second) toolkit_.messageBox(utf8ToCodePage(why));
+}
+
+void MqttPublisher::onMessage(const std::string& topic, const std::string& payload, bool tooLong) {
+  const std::string head = settings_.prefix + "/";
+  const std::string tail = "/command";
+  const bool shaped = settings_.commands && !tooLong &&
+                      topic.size() == head.size() + 1 + tail.size() &&
+                      topic.compare(0, head.size(), head) == 0 &&
+                      topic.compare(head.size() + 1, tail.size(), tail) == 0;
+  const std::string address = shaped ? topic.substr(head.size(), 1) : "";
+  const bool known = address == "@" || scaleIndex(address) >= 0;
+  if (!shaped || !known || (payload != "Z" && payload != "T" && payload != "G")) {
+    ++ignoredCommands_;
+    return;
+  }
+  QueueCommand(state_, address, payload);
+}
+
+}  // namespace trv4

@@ -1,0 +1,38 @@
+// A connection to an MQTT broker as the publisher sees it: it keeps trying to connect on its own
+// and tells what happens through its handlers, always on the user-interface thread. Nothing here
+// waits on the network.
+#pragma once
+
+#include <functional>
+#include <string>
+
+namespace trv4 {
+
+class MqttTransport {
+ public:
+  struct Handlers {
+    std::function<void()> connected;
+    // The connection failed or ended; why in plain words (never a password).
+    std::function<void(const std::string& why)> lost;
+    // A publication was handed to the broker (acknowledged at quality 1 and 2).
+    std::function<void()> delivered;
+    // A message arrived on a subscribed topic. A payload longer than the transport keeps is
+    // passed cut, with tooLong set.
+    std::function<void(const std::string& topic, const std::string& payload, bool tooLong)> message;
+  };
+
+  virtual ~MqttTransport() = default;
+
+  // Starts connecting; the handlers run from then on.
+  virtual void start(Handlers handlers) = 0;
+  // Queues a publication; false when it cannot be queued (no connection).
+  virtual bool publish(const std::string& topic, const std::string& payload, int qos,
+                       bool retain) = 0;
+  virtual void subscribe(const std::string& pattern, int qos) = 0;
+  // A clean end: publishes the last message if connected, then disconnects. Waits a bounded
+  // time for both to leave; no handler runs afterwards.
+  virtual void finish(const std::string& topic, const std::string& payload, int qos,
+                      bool retain) = 0;
+};
+
+}  // namespace trv4

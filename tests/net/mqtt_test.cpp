@@ -1,0 +1,219 @@
+// MQTT publishing against Debian's mosquitto broker on 127.0.0.1, read by a subscriber on
+// libmosquitto, while the link polls simulated scales in virtual time: retained weights and
+// status, changes and the heartbeat, commands, a broker that goes away, and brokers that refuse
+// or are not there.
+#include <gtest/gtest.h>
+
+#include <QElapsedTimer>
+#include <algorithm>
+
+#include "link/link_state.h"
+#include "net/mosquitto_transport.h"
+#include "net/mqtt_publisher.h"
+#include "net/publishing.h"
+#include "tests/support/app_on_sim.h"
+#include "tests/support/mqtt_broker.h"
+
+namespace trv4::test {
+namespace {
+
+using scalesim::Fault;
+using scalesim::FaultKind;
+
+scalesim::NetworkOptions scales() {
+  scalesim::NetworkOptions o;
+  o.addresses = {'A', 'B', 'C', 'D', 'E'};
+  o.movingWeights = false;
+  o.faults = {Fault{FaultKind::kSilence, {'D'}, 1.0}};
+  o.setups['A'].load = 12.5;
+  o.setups['B'].load = -1.25;
+  o.setups['C'].text = "\xC6\xD5\xC3\xCF\xD3";  // Greek capitals in the scale's code page
+  return o;
+}
+
+bool has(const std::string& text, const std::string& part) {
+  return text.find(part) != std::string::npos;
+}
+
+// The program's logic on simulated scales A..E (E not polled) and a broker of its own.
+struct MqttTest : ::testing::Test, AppOnSim {
+  MqttTest() : AppOnSim(scales(), "11110") { EXPECT_TRUE(broker.start()); }
+
+  MqttSettings settings() const {
+    MqttSettings s;
+    s.enabled = true;
+    s.port = broker.port();
+    s.prefix = "plant/line1";
+    s.heartbeatS = 2;
+    return s;
+  }
+  // A publisher on the program's monitor, started.
+  void publish(const MqttSettings& s) {
+    transport = std::make_unique<MosquittoTransport>(s, s.prefix + "/status", "offline");
+    publisher = std::make_unique<MqttPublisher>(s, app->monitor(), app->state(), tk, *transport);
+    publisher->start();
+  }
+  bool connected() {
+    return pumpUntil([&] { return publisher->connected(); });
+  }
+  int framesTo(char address, const std::string& body) const {
+    return static_cast<int>(std::ranges::count(sim.received(), scalesim::makeFrame(address, body),
+                                               &scalesim::ReceivedFrame::bytes));
+  }
+
+  MqttBroker broker;
+  std::unique_ptr<MosquittoTransport> transport;
+  std::unique_ptr<MqttPublisher> publisher;  // after the transport it uses
+};
+
+TEST_F(MqttTest, RetainedWeightsFollowThePanelsAndTheHeartbeatKeepsThemFresh) {
+  publish(settings());
+  ASSERT_TRUE(connected());
+  tk.advance(3000);  // polled; the silent scale's display hold has run out
+  MqttSubscriber early(broker.port(), "plant/line1/#");
+  ASSERT_TRUE(pumpUntil([&] { return early.count("plant/line1/D/weight") > 0; }));
+
+  // A client that comes later gets every polled scale's last weight and the status, retained.
+  MqttSubscriber late(broker.port(), "plant/line1/#");
+  ASSERT_TRUE(pumpUntil([&] { return late.count("plant/line1/D/weight") > 0; }));
+  EXPECT_EQ(late.last("plant/line1/status"), "online");
+  const std::string a = late.last("plant/line1/A/weight");
+  EXPECT_TRUE(has(a,
+                  "{\"address\":\"A\",\"text\":\"12.50 kg\",\"weight\":12.50,\"unit\":\"kg\","
+                  "\"net\":false,\"motion\":false,\"offRange\":false,\"time\":\"20"))
+      << a;
+  EXPECT_TRUE(has(late.last("plant/line1/B/weight"), "\"weight\":-1.25,"))
+      << late.last("plant/line1/B/weight");
+  const std::string c = late.last("plant/line1/C/weight");
+  EXPECT_TRUE(has(c, "\"text\":\"\xCE\x96\xCE\xA5\xCE\x93\xCE\x9F\xCE\xA3\",\"weight\":null")) << c;
+  EXPECT_TRUE(has(late.last("plant/line1/D/weight"), "\"weight\":null")) << "a silent scale";
+  EXPECT_EQ(late.count("plant/line1/E/weight"), 0) << "not polled";
+  for (const auto& m : late.messages()) EXPECT_TRUE(m.retained) << m.topic;
+
+  // A change arrives as the panel shows it; an unchanged weight comes once per heartbeat only.
+  const int before = early.count("plant/line1/B/weight");
+  sim.scale('A')->load = 20;
+  tk.advance(4000);  // two heartbeats
+  EXPECT_TRUE(
+      pumpUntil([&] { return has(early.last("plant/line1/A/weight"), "\"weight\":20.00,"); }));
+  EXPECT_TRUE(pumpUntil([&] { return early.count("plant/line1/B/weight") == before + 2; }));
+
+  // A clean end says so.
+  publisher->finish();
+  EXPECT_TRUE(pumpUntil([&] { return early.last("plant/line1/status") == "offline"; }));
+  EXPECT_TRUE(tk.messages.empty()) << tk.messages.front();
+}
+
+TEST_F(MqttTest, CommandsAreTakenOnlyWhenSwitchedOnAndOnlyInTheirOwnShape) {
+  MqttSettings s = settings();
+  s.commands = true;
+  publish(s);
+  ASSERT_TRUE(connected());
+  MqttSubscriber plant(broker.port(), "plant/line1/status");
+  ASSERT_TRUE(pumpUntil([&] { return plant.last("plant/line1/status") == "online"; }));
+  plant.publish("plant/line1/A/command", "Z");
+  plant.publish("plant/line1/@/command", "T");
+  // Messages arrive in order, so once these three are counted the two above have been taken.
+  plant.publish("plant/line1/A/command", "X");                        // no command
+  plant.publish("plant/line1/AB/command", "Z");                       // no address
+  plant.publish("plant/line1/B/command", std::string(2 << 20, 'Z'));  // megabytes
+  ASSERT_TRUE(pumpUntil([&] { return publisher->ignoredCommands() == 3; }));
+  tk.advance(1000);
+  EXPECT_EQ(framesTo('A', "Z"), 1);
+  EXPECT_EQ(framesTo('@', "T"), 1);
+  EXPECT_EQ(framesTo('B', "Z"), 0);
+
+  // Off, the program does not listen at all: a command never reaches the line.
+  publisher.reset();
+  transport.reset();
+  publish(settings());
+  ASSERT_TRUE(connected());
+  MqttSubscriber echo(broker.port(), "plant/line1/A/command");
+  plant.publish("plant/line1/A/command", "G");
+  ASSERT_TRUE(pumpUntil([&] { return echo.count("plant/line1/A/command") == 1; }));
+  tk.advance(1000);
+  EXPECT_EQ(framesTo('A', "G"), 0);
+  EXPECT_EQ(publisher->ignoredCommands(), 0);
+}
+
+TEST_F(MqttTest, ABrokerAwayHoldsNothingUpAndEveryWeightIsCurrentWhenItIsBack) {
+  publish(settings());
+  ASSERT_TRUE(connected());
+  tk.advance(1000);
+  broker.stop();
+  ASSERT_TRUE(pumpUntil([&] { return !publisher->connected(); }));
+  const int64_t published = publisher->weightsPublished();
+  QElapsedTimer clock;
+  clock.start();
+  for (int step = 1; step <= 60; ++step) {  // a minute of changing weights, polled meanwhile
+    sim.scale('A')->load = step;
+    tk.advance(1000);
+  }
+  EXPECT_LT(clock.elapsed(), 10000) << "polling waited on the broker";
+  EXPECT_EQ(publisher->weightsPublished(), published) << "nothing piles up while it is away";
+
+  ASSERT_TRUE(broker.start());
+  ASSERT_TRUE(pumpUntil([&] { return publisher->connected(); }, 40000));
+  MqttSubscriber late(broker.port(), "plant/line1/#");
+  EXPECT_TRUE(pumpUntil([&] {
+    return has(late.last("plant/line1/A/weight"), "\"weight\":60.00,") &&
+           late.count("plant/line1/D/weight") == 1;
+  }));
+  EXPECT_EQ(late.last("plant/line1/status"), "online");
+  ASSERT_FALSE(tk.messages.empty());
+  EXPECT_TRUE(has(tk.messages.front(), "was lost")) << tk.messages.front();
+  for (std::size_t i = 1; i < tk.messages.size(); ++i)
+    EXPECT_NE(tk.messages[i], tk.messages[i - 1]) << "told once";
+}
+
+TEST_F(MqttTest, RefusedOrAbsentBrokersAreToldOnceAndThePasswordNever) {
+  MqttBroker guarded("line1", "right-Pa55");
+  ASSERT_TRUE(guarded.start());
+  const std::string wrong = "wrong-Pa55";
+  struct Case {
+    std::string host;
+    int port;
+    std::string password, told;
+  };
+  for (const Case& c : {Case{"127.0.0.1", guarded.port(), wrong, "refused the connection"},
+                        Case{"127.0.0.1", freeTcpPort(), "", "can not reach"},
+                        Case{"no-such-broker.invalid", 1883, "", "can not be found"}}) {
+    tk.messages.clear();
+    MqttSettings s = settings();
+    s.host = c.host;
+    s.port = c.port;
+    s.username = "line1";
+    s.password = c.password;
+    publish(s);
+    EXPECT_TRUE(pumpUntil([&] { return publisher->failures() >= 2; }, 20000)) << c.told;
+    tk.advance(1000);  // polling goes on
+    ASSERT_EQ(tk.messages.size(), 1u) << c.told;
+    EXPECT_TRUE(has(tk.messages[0], c.told)) << tk.messages[0];
+    EXPECT_FALSE(has(tk.messages[0], wrong));
+    publisher.reset();
+    transport.reset();
+  }
+  MqttSettings s = settings();
+  s.port = guarded.port();
+  s.username = "line1";
+  s.password = "right-Pa55";
+  tk.messages.clear();
+  publish(s);
+  EXPECT_TRUE(connected());
+  EXPECT_TRUE(tk.messages.empty());
+
+  // A CA file that is missing or holds no certificate keeps MQTT off, said at start-up.
+  scalesim::writeFile(path("not-a-ca.pem"), "hello");
+  for (const std::string& ca : {path("missing.pem"), path("not-a-ca.pem"), dir.string()}) {
+    scalesim::writeFile(path("TRV4NET.INI"), "[mqtt]\nenabled=true\nca_file=" + ca + "\n");
+    tk.messages.clear();
+    Publishing publishing(app->monitor(), app->state(), app->linkStats(), tk);
+    publishing.start(path("TRV4NET.INI"));
+    EXPECT_EQ(publishing.mqtt(), nullptr);
+    ASSERT_EQ(tk.messages.size(), 1u);
+    EXPECT_TRUE(has(tk.messages[0], "MQTT publishing is off")) << tk.messages[0];
+  }
+}
+
+}  // namespace
+}  // namespace trv4::test
