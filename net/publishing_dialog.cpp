@@ -146,10 +146,9 @@ void PublishingDialog::buildMqtt(QFormLayout* form) {
   commands_ = named(new QCheckBox(tr("Accept co&mmands (tare, zero)")), "mqttCommands",
                     tr("Accept commands"));
   form->addRow(commands_);
-  auto* warning = named(new QLabel(tr("Commands reach the scales: the broker's access rules must "
-                                      "let only trusted clients write the command topics.")),
+  auto* warning = named(new QLabel(tr("Commands reach the scales: the broker's access rules\n"
+                                      "must let only trusted clients write the command topics.")),
                         "mqttCommandsWarning", tr("Commands warning"));
-  warning->setWordWrap(true);
   form->addRow(warning);
 }
 
