@@ -18,6 +18,8 @@
 #include "calib/calib_window.h"
 #include "display/monitor_window.h"
 #include "display/single_scale_window.h"
+#include "net/publishing.h"
+#include "net/publishing_dialog.h"
 #include "params/param_window.h"
 #include "service/calib_record_window.h"
 #include "service/find_scales_window.h"
@@ -247,6 +249,28 @@ void MainWindow::buildServiceMenu(QMenuBar* bar) {
   });
   connect(compareParams, &QAction::triggered, this, [this, openParam] {
     if (Param* p = openParam()) compareParamsDialog(this, *p);
+  });
+  service->addSeparator();
+  connect(addEntry(service, "mPublishing", tr("Publishing…")), &QAction::triggered, this,
+          &MainWindow::openPublishing);
+}
+
+void MainWindow::setPublishing(Publishing* publishing, std::string path) {
+  publishing_ = publishing;
+  publishingPath_ = std::move(path);
+}
+
+void MainWindow::openPublishing() {
+  if (publishingPath_.empty()) return;
+  showTool(publishingDialog_, [this] {
+    return new PublishingDialog(
+        publishingPath_, toolkit_,
+        [this] {
+          if (publishing_ == nullptr) return;
+          publishing_->stop();
+          publishing_->start(publishingPath_);
+        },
+        this);
   });
 }
 

@@ -6,6 +6,7 @@
 #include <QMainWindow>
 #include <QPointer>
 #include <functional>
+#include <string>
 
 #include "app/application.h"
 
@@ -16,6 +17,7 @@ class QMenuBar;
 namespace trv4 {
 
 class CalibRecordWindow;
+class Publishing;
 class QtToolkit;
 
 class MainWindow : public QMainWindow {
@@ -24,6 +26,9 @@ class MainWindow : public QMainWindow {
  public:
   MainWindow(Application& app, QtToolkit& toolkit);
   ~MainWindow() override;
+
+  // "Service" → "Publishing…" edits the settings file at path and restarts publishing with it.
+  void setPublishing(Publishing* publishing, std::string path);
 
  protected:
   void showEvent(QShowEvent* event) override;
@@ -40,6 +45,7 @@ class MainWindow : public QMainWindow {
   void openSettings();
   void openAbout();
   void openParam();
+  void openPublishing();
   void quit();
 
   Application& app_;
@@ -54,6 +60,9 @@ class MainWindow : public QMainWindow {
   QPointer<QWidget> linkStats_;
   QPointer<QWidget> traffic_;
   QPointer<QWidget> weightTrend_;
+  QPointer<QWidget> publishingDialog_;
+  Publishing* publishing_ = nullptr;
+  std::string publishingPath_;
   QAction* singleScale_ = nullptr;
   QAction* log_ = nullptr;
 };

@@ -12,8 +12,10 @@ Program::~Program() = default;
 bool Program::start() {
   if (!app_.MDIForm_Load()) return false;
   window_ = std::make_unique<MainWindow>(app_, toolkit_);
+  const std::string netSettings = netSettingsPathBeside(app_.config().path());
+  window_->setPublishing(&publishing_, netSettings);
   window_->show();
-  publishing_.start(netSettingsPathBeside(app_.config().path()));
+  publishing_.start(netSettings);
   return true;
 }
 

@@ -1,11 +1,16 @@
 #include "net/net_settings.h"
 
+#include <fcntl.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
+#include <cerrno>
 #include <charconv>
+#include <cstring>
 #include <fstream>
 #include <functional>
 #include <map>
+#include <sstream>
 
 #include "base/blank_trim.h"
 
@@ -188,6 +193,95 @@ NetSettings readNetSettings(const std::string& path) {
     return off;
   }
   return parseNetSettings(text);
+}
+
+}  // namespace trv4
+
+namespace trv4 {
+
+std::string formatNetSettings(const NetSettings& s) {
+  const auto flag = [](bool b) { return b ? "true" : "false"; };
+  const MqttSettings& m = s.mqtt;
+  std::ostringstream out;
+  out << "[mqtt]\n"
+      << "enabled=" << flag(m.enabled) << "\n"
+      << "host=" << m.host << "\n"
+      << "port=" << m.port << "\n"
+      << "prefix=" << m.prefix << "\n"
+      << "client_id=" << m.clientId << "            ; empty: trv4-<host name>\n"
+      << "username=" << m.username << "\n"
+      << "password=" << m.password
+      << "             ; the file is created with mode 0600 when a password is set\n"
+      << "ca_file=" << m.caFile
+      << "              ; set: TLS to the broker, verified against this CA\n"
+      << "qos=" << m.qos << "\n"
+      << "heartbeat_s=" << m.heartbeatS << "\n"
+      << "commands=" << flag(m.commands) << "\n"
+      << "[modbus]\n"
+      << "enabled=" << flag(s.modbus.enabled) << "\n"
+      << "bind=" << s.modbus.bind << "\n"
+      << "port=" << s.modbus.port << "\n";
+  return out.str();
+}
+
+namespace {
+
+bool writeAll(int fd, const std::string& text) {
+  std::size_t done = 0;
+  while (done < text.size()) {
+    const ssize_t n = ::write(fd, text.data() + done, text.size() - done);
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) return false;
+    done += static_cast<std::size_t>(n);
+  }
+  return true;
+}
+
+// The folder's entry for the renamed file reaches the disk too; folders that cannot be synced
+// do not count as a failure.
+void syncFolderOf(const std::string& path) {
+  const auto slash = path.find_last_of('/');
+  const std::string folder = slash == std::string::npos ? "." : path.substr(0, slash + 1);
+  const int fd = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  if (fd < 0) return;
+  ::fsync(fd);
+  ::close(fd);
+}
+
+}  // namespace
+
+bool writeNetSettings(const std::string& path, const NetSettings& settings, std::string* error) {
+  // A password is for the owner's eyes only; otherwise an existing file keeps its mode.
+  mode_t mode = 0644;
+  struct stat old {};
+  if (!settings.mqtt.password.empty())
+    mode = 0600;
+  else if (::stat(path.c_str(), &old) == 0 && S_ISREG(old.st_mode))
+    mode = old.st_mode & 0777;
+  const std::string temporary = path + ".tmp";
+  // A file left by an earlier failed write may be readable by others: it is never reused.
+  ::unlink(temporary.c_str());
+  int fd = ::open(temporary.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, mode & 0600);
+  bool ok = fd >= 0 && ::fchmod(fd, mode) == 0 && writeAll(fd, formatNetSettings(settings)) &&
+            ::fsync(fd) == 0;
+  int failure = errno;
+  if (fd >= 0 && ::close(fd) != 0 && ok) {
+    ok = false;
+    failure = errno;
+  }
+  if (ok && ::rename(temporary.c_str(), path.c_str()) != 0) {
+    ok = false;
+    failure = errno;
+  }
+  if (!ok) {
+    if (fd >= 0) ::unlink(temporary.c_str());
+    if (error != nullptr)
+      *error = "Can not write " + path + " (" + std::strerror(failure) +
+               "); the file is left as it was.";
+    return false;
+  }
+  syncFolderOf(path);
+  return true;
 }
 
 }  // namespace trv4

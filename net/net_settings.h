@@ -43,4 +43,12 @@ NetSettings parseNetSettings(std::string_view text);
 // The file at path; defaults (everything off) when there is none.
 NetSettings readNetSettings(const std::string& path);
 
+// The file's text for the settings: every key, in the file's order, with its comment.
+std::string formatNetSettings(const NetSettings& settings);
+// Writes the settings to path whole: a new file beside it, synced, then renamed over it, so a
+// failed write leaves the old file as it was. With a password the file is readable by its owner
+// only from the moment it exists. False and *error (naming the file, never the password) on
+// failure.
+bool writeNetSettings(const std::string& path, const NetSettings& settings, std::string* error);
+
 }  // namespace trv4

@@ -15,6 +15,7 @@
 #include <QLineEdit>
 #include <QMdiArea>
 #include <QMdiSubWindow>
+#include <QMenu>
 #include <QMenuBar>
 #include <QPointer>
 #include <QProgressBar>
@@ -36,6 +37,8 @@
 #include "calib/calib_window.h"
 #include "display/monitor_window.h"
 #include "display/single_scale_window.h"
+#include "net/publishing.h"
+#include "net/publishing_dialog.h"
 #include "params/param_window.h"
 #include "tests/support/sim_scales.h"
 #include "tests/support/sim_serial_port.h"
@@ -374,6 +377,31 @@ TEST(MainWindow, MonitorComesBackAfterClosingAndLogShowsItsCheckMark) {
   rig.tk.inputAnswers = {"", ""};  // cancelled: no check mark
   log->trigger();
   EXPECT_FALSE(log->isChecked());
+}
+
+TEST(MainWindow, PublishingEntryComesLastInServiceAndTheDialogRestartsPublishing) {
+  MainRig rig;
+  auto* service = rig.window.findChild<QMenu*>("mService");
+  ASSERT_NE(service, nullptr);
+  const QList<QAction*> entries = service->actions();
+  ASSERT_GE(entries.size(), 3);
+  EXPECT_EQ(entries.back()->objectName(), "mPublishing");
+  EXPECT_TRUE(entries[entries.size() - 2]->isSeparator());
+  EXPECT_EQ(entries[entries.size() - 3]->objectName(), "mCompareParams");
+
+  Publishing publishing(rig.app.monitor(), rig.app.state(), rig.app.linkStats(), rig.tk);
+  const std::string path = (rig.dir / kNetSettingsFileName).string();
+  rig.window.setPublishing(&publishing, path);
+  publishing.start(path);
+  entries.back()->trigger();
+  entries.back()->trigger();  // the open dialog comes to the front
+  const auto dialogs = rig.window.findChildren<PublishingDialog*>();
+  ASSERT_EQ(dialogs.size(), 1);
+  dialogs[0]->findChild<QLineEdit*>("mqttHost")->setText("broker.plant");
+  dialogs[0]->findChild<QPushButton*>("ok")->click();
+  EXPECT_EQ(publishing.settings().mqtt.host, "broker.plant");  // in effect at once
+  EXPECT_EQ(readNetSettings(path).mqtt.host, "broker.plant");
+  publishing.stop();
 }
 
 }  // namespace

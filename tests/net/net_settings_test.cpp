@@ -3,7 +3,12 @@
 
 #include <gtest/gtest.h>
 
+#include <sys/stat.h>
+#include <unistd.h>
+
 #include <filesystem>
+#include <fstream>
+#include <sstream>
 
 namespace trv4::test {
 namespace {
@@ -49,6 +54,61 @@ TEST(NetSettingsTest, ReadsBothServicesAndKeepsAServiceOffForAnyValueItCannotUse
   ASSERT_EQ(folder.problems.size(), 1u);
   EXPECT_NE(folder.problems[0].find("is not a file"), std::string::npos);
   EXPECT_FALSE(folder.mqtt.enabled || folder.modbus.enabled);
+}
+
+std::string contents(const std::filesystem::path& path) {
+  std::ifstream in(path);
+  std::stringstream text;
+  text << in.rdbuf();
+  return text.str();
+}
+
+unsigned modeOf(const std::filesystem::path& path) {
+  struct stat st {};
+  EXPECT_EQ(stat(path.c_str(), &st), 0);
+  return st.st_mode & 0777;
+}
+
+TEST(NetSettingsTest, WritesWhatItReadsBackPasswordFilesForTheOwnerOnlyAndKeepsTheOldOnFailure) {
+  const auto folder = std::filesystem::temp_directory_path() /
+                      ("trv4-net-settings-write-" + std::to_string(getpid()));
+  std::filesystem::remove_all(folder);
+  std::filesystem::create_directories(folder);
+  const auto path = folder / kNetSettingsFileName;
+
+  NetSettings s;
+  std::string error;
+  ASSERT_TRUE(writeNetSettings(path, s, &error)) << error;
+  EXPECT_EQ(contents(path), formatNetSettings(s));
+  EXPECT_NE(contents(path).find("[mqtt]\nenabled=false\nhost=127.0.0.1\nport=1883\n"),
+            std::string::npos);
+  EXPECT_NE(contents(path).find("[modbus]\nenabled=false\nbind=127.0.0.1\nport=1502\n"),
+            std::string::npos);
+  EXPECT_EQ(modeOf(path) & 0600, 0600u);
+  chmod(path.c_str(), 0644);
+
+  s.mqtt = {true,       "broker.plant", 8883, "line7/a", "me", "user x",
+            "se;cr et", "/etc/ca.pem",  2,    30,        true};
+  s.modbus = {true, "0.0.0.0", 502};
+  ASSERT_TRUE(writeNetSettings(path, s, &error)) << error;
+  EXPECT_EQ(modeOf(path), 0600u);  // tightened: the file now holds a password
+  const NetSettings back = readNetSettings(path);
+  EXPECT_TRUE(back.problems.empty()) << back.problems.front();
+  EXPECT_EQ(formatNetSettings(back), formatNetSettings(s));
+  EXPECT_EQ(back.mqtt.password, "se;cr et");
+  EXPECT_EQ(back.mqtt.clientId, "me");
+  EXPECT_EQ(back.mqtt.caFile, "/etc/ca.pem");
+  EXPECT_TRUE(back.mqtt.commands);
+
+  // A write that cannot finish leaves the old file and says which file, not the password.
+  std::filesystem::create_directory(folder / "TRV4NET.INI.tmp");
+  NetSettings other = s;
+  other.mqtt.host = "elsewhere";
+  EXPECT_FALSE(writeNetSettings(path, other, &error));
+  EXPECT_NE(error.find(path.string()), std::string::npos) << error;
+  EXPECT_EQ(error.find("se;cr et"), std::string::npos);
+  EXPECT_EQ(contents(path), formatNetSettings(s));
+  std::filesystem::remove_all(folder);
 }
 
 }  // namespace

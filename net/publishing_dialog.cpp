@@ -1,0 +1,253 @@
+#include "net/publishing_dialog.h"
+
+#include <QCheckBox>
+#include <QComboBox>
+#include <QDialogButtonBox>
+#include <QFileDialog>
+#include <QFormLayout>
+#include <QGroupBox>
+#include <QHBoxLayout>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QSpinBox>
+#include <QVBoxLayout>
+
+namespace trv4 {
+
+namespace {
+
+template <typename W>
+W* named(W* widget, const char* name, const QString& accessible) {
+  widget->setObjectName(QString::fromLatin1(name));
+  widget->setAccessibleName(accessible);
+  return widget;
+}
+
+// An input with its caption: the label is the input's buddy, so Alt and the marked letter reach it.
+void addRow(QFormLayout* form, const QString& caption, const char* labelName, QWidget* input,
+            QWidget* field = nullptr) {
+  auto* label = new QLabel(caption);
+  label->setObjectName(QString::fromLatin1(labelName));
+  label->setBuddy(input);
+  form->addRow(label, field != nullptr ? field : input);
+}
+
+QSpinBox* spin(int lo, int hi) {
+  auto* box = new QSpinBox;
+  box->setRange(lo, hi);
+  return box;
+}
+
+// A caption as a name: without its marked letter and colon.
+QString plain(const QString& caption) {
+  QString name = QString(caption).remove(QLatin1Char('&'));
+  if (name.endsWith(QLatin1Char(':'))) name.chop(1);
+  return name;
+}
+
+std::string text(const QLineEdit* edit) {
+  return edit->text().toStdString();
+}
+
+}  // namespace
+
+PublishingDialog::PublishingDialog(std::string path, Toolkit& toolkit,
+                                   std::function<void()> restart, QWidget* parent)
+    : QDialog(parent), path_(std::move(path)), toolkit_(toolkit), restart_(std::move(restart)) {
+  setObjectName(QStringLiteral("PublishingDialog"));
+  setWindowTitle(tr("Publishing"));
+  setAccessibleName(tr("Publishing"));
+  setAttribute(Qt::WA_DeleteOnClose);
+
+  auto* mqtt = named(new QGroupBox(tr("MQTT")), "mqttGroup", tr("MQTT"));
+  auto* mqttForm = new QFormLayout(mqtt);
+  buildMqtt(mqttForm);
+  auto* modbus = named(new QGroupBox(tr("Modbus TCP")), "modbusGroup", tr("Modbus TCP"));
+  auto* modbusForm = new QFormLayout(modbus);
+  buildModbus(modbusForm);
+
+  auto* buttons = new QDialogButtonBox(QDialogButtonBox::Ok | QDialogButtonBox::Cancel);
+  buttons->setObjectName(QStringLiteral("buttons"));
+  QPushButton* ok = buttons->button(QDialogButtonBox::Ok);
+  named(ok, "ok", tr("OK"));
+  named(buttons->button(QDialogButtonBox::Cancel), "cancel", tr("Cancel"));
+  ok->setDefault(true);
+  connect(buttons, &QDialogButtonBox::accepted, this, &PublishingDialog::accept);
+  connect(buttons, &QDialogButtonBox::rejected, this, &PublishingDialog::reject);
+
+  auto* layout = new QVBoxLayout(this);
+  layout->addWidget(mqtt);
+  layout->addWidget(modbus);
+  layout->addWidget(buttons);
+
+  load(readNetSettings(path_));
+}
+
+void PublishingDialog::buildMqtt(QFormLayout* form) {
+  mqttEnabled_ = named(new QCheckBox(tr("&Publish by MQTT")), "mqttEnabled", tr("Publish by MQTT"));
+  form->addRow(mqttEnabled_);
+  const auto row = [&](auto* input, const char* name, const char* label, const QString& caption,
+                       const char* section, const char* key, auto same, QWidget* field = nullptr) {
+    named(input, name, plain(caption));
+    addRow(form, caption, label, input, field);
+    keys_.push_back({section, key, input, plain(caption), same});
+  };
+  row(host_ = new QLineEdit, "mqttHost", "mqttHostLabel", tr("&Broker host:"), "mqtt", "host",
+      [](const NetSettings& a, const NetSettings& b) { return a.mqtt.host == b.mqtt.host; });
+  row(mqttPort_ = spin(1, 65535), "mqttPort", "mqttPortLabel", tr("P&ort:"), "mqtt", "port",
+      [](const NetSettings& a, const NetSettings& b) { return a.mqtt.port == b.mqtt.port; });
+  row(prefix_ = new QLineEdit, "mqttPrefix", "mqttPrefixLabel", tr("Topic p&refix:"), "mqtt",
+      "prefix",
+      [](const NetSettings& a, const NetSettings& b) { return a.mqtt.prefix == b.mqtt.prefix; });
+  clientId_ = new QLineEdit;
+  clientId_->setPlaceholderText(tr("empty: trv4-<host name>"));
+  row(clientId_, "mqttClientId", "mqttClientIdLabel", tr("C&lient id:"), "mqtt", "client_id",
+      [](const NetSettings& a, const NetSettings& b) {
+        return a.mqtt.clientId == b.mqtt.clientId;
+      });
+  row(username_ = new QLineEdit, "mqttUsername", "mqttUsernameLabel", tr("&User name:"), "mqtt",
+      "username", [](const NetSettings& a, const NetSettings& b) {
+        return a.mqtt.username == b.mqtt.username;
+      });
+  password_ = new QLineEdit;
+  password_->setEchoMode(QLineEdit::Password);
+  row(password_, "mqttPassword", "mqttPasswordLabel", tr("Pass&word:"), "mqtt", "password",
+      [](const NetSettings& a, const NetSettings& b) {
+        return a.mqtt.password == b.mqtt.password;
+      });
+
+  caFile_ = new QLineEdit;
+  caFile_->setPlaceholderText(tr("empty: no TLS"));
+  auto* browse =
+      named(new QPushButton(tr("Brow&se…")), "mqttCaBrowse", tr("Browse for the CA file"));
+  connect(browse, &QPushButton::clicked, this, &PublishingDialog::browseCaFile);
+  auto* caField = new QWidget;
+  auto* caRow = new QHBoxLayout(caField);
+  caRow->setContentsMargins(0, 0, 0, 0);
+  caRow->addWidget(caFile_, 1);
+  caRow->addWidget(browse);
+  row(
+      caFile_, "mqttCaFile", "mqttCaFileLabel", tr("&CA file (TLS):"), "mqtt", "ca_file",
+      [](const NetSettings& a, const NetSettings& b) { return a.mqtt.caFile == b.mqtt.caFile; },
+      caField);
+
+  qos_ = new QComboBox;
+  qos_->addItems({QStringLiteral("0"), QStringLiteral("1"), QStringLiteral("2")});
+  row(qos_, "mqttQos", "mqttQosLabel", tr("&QoS:"), "mqtt", "qos",
+      [](const NetSettings& a, const NetSettings& b) { return a.mqtt.qos == b.mqtt.qos; });
+  heartbeat_ = spin(1, 3600);
+  heartbeat_->setSuffix(tr(" s"));
+  row(heartbeat_, "mqttHeartbeat", "mqttHeartbeatLabel", tr("&Heartbeat every:"), "mqtt",
+      "heartbeat_s", [](const NetSettings& a, const NetSettings& b) {
+        return a.mqtt.heartbeatS == b.mqtt.heartbeatS;
+      });
+
+  commands_ = named(new QCheckBox(tr("Accept co&mmands (tare, zero)")), "mqttCommands",
+                    tr("Accept commands"));
+  form->addRow(commands_);
+  auto* warning = named(new QLabel(tr("Commands reach the scales: the broker's access rules\n"
+                                      "must let only trusted clients write the command topics.")),
+                        "mqttCommandsWarning", tr("Commands warning"));
+  form->addRow(warning);
+}
+
+void PublishingDialog::buildModbus(QFormLayout* form) {
+  modbusEnabled_ =
+      named(new QCheckBox(tr("Serve by Mo&dbus TCP")), "modbusEnabled", tr("Serve by Modbus TCP"));
+  form->addRow(modbusEnabled_);
+  bind_ = named(new QLineEdit, "modbusBind", tr("Bind address"));
+  addRow(form, tr("B&ind address:"), "modbusBindLabel", bind_);
+  keys_.push_back(
+      {"modbus", "bind", bind_, tr("Bind address"),
+       [](const NetSettings& a, const NetSettings& b) { return a.modbus.bind == b.modbus.bind; }});
+  modbusPort_ = named(spin(1, 65535), "modbusPort", tr("Modbus port"));
+  addRow(form, tr("Por&t:"), "modbusPortLabel", modbusPort_);
+  keys_.push_back(
+      {"modbus", "port", modbusPort_, tr("Modbus port"),
+       [](const NetSettings& a, const NetSettings& b) { return a.modbus.port == b.modbus.port; }});
+}
+
+void PublishingDialog::load(const NetSettings& s) {
+  mqttEnabled_->setChecked(s.mqtt.enabled);
+  host_->setText(QString::fromStdString(s.mqtt.host));
+  mqttPort_->setValue(s.mqtt.port);
+  prefix_->setText(QString::fromStdString(s.mqtt.prefix));
+  clientId_->setText(QString::fromStdString(s.mqtt.clientId));
+  username_->setText(QString::fromStdString(s.mqtt.username));
+  password_->setText(QString::fromStdString(s.mqtt.password));
+  caFile_->setText(QString::fromStdString(s.mqtt.caFile));
+  qos_->setCurrentIndex(s.mqtt.qos);
+  heartbeat_->setValue(s.mqtt.heartbeatS);
+  commands_->setChecked(s.mqtt.commands);
+  modbusEnabled_->setChecked(s.modbus.enabled);
+  bind_->setText(QString::fromStdString(s.modbus.bind));
+  modbusPort_->setValue(s.modbus.port);
+}
+
+NetSettings PublishingDialog::entered() const {
+  NetSettings s;
+  s.mqtt.enabled = mqttEnabled_->isChecked();
+  s.mqtt.host = text(host_);
+  s.mqtt.port = mqttPort_->value();
+  s.mqtt.prefix = text(prefix_);
+  s.mqtt.clientId = text(clientId_);
+  s.mqtt.username = text(username_);
+  s.mqtt.password = text(password_);
+  s.mqtt.caFile = text(caFile_);
+  s.mqtt.qos = qos_->currentIndex();
+  s.mqtt.heartbeatS = heartbeat_->value();
+  s.mqtt.commands = commands_->isChecked();
+  s.modbus.enabled = modbusEnabled_->isChecked();
+  s.modbus.bind = text(bind_);
+  s.modbus.port = modbusPort_->value();
+  return s;
+}
+
+QString PublishingDialog::refusal(QWidget** input) const {
+  const NetSettings wanted = entered();
+  const NetSettings read = parseNetSettings(formatNetSettings(wanted));
+  for (const Key& k : keys_) {
+    *input = k.input;
+    // The reader's words, after the key it names: "... "host" in [mqtt] may not be empty; ...".
+    const std::string named = "\"" + std::string(k.key) + "\" in [" + k.section + "] ";
+    for (const std::string& problem : read.problems) {
+      const auto at = problem.find(named);
+      if (at == std::string::npos) continue;
+      std::string why = problem.substr(at + named.size());
+      why = why.substr(0, why.rfind("; "));
+      return tr("%1: the value %2. Nothing was written.")
+          .arg(k.caption, QString::fromStdString(why));
+    }
+    if (!k.same(wanted, read))
+      return tr("%1: the file can not hold this value. It may not begin or end with a blank, "
+                "span lines, or have a \";\" after a blank. Nothing was written.")
+          .arg(k.caption);
+  }
+  return {};
+}
+
+void PublishingDialog::accept() {
+  QWidget* input = nullptr;
+  const QString refused = refusal(&input);
+  if (!refused.isEmpty()) {
+    toolkit_.messageBox(refused.toStdString());
+    input->setFocus();
+    return;
+  }
+  std::string error;
+  if (!writeNetSettings(path_, entered(), &error)) {
+    toolkit_.messageBox(error);
+    return;
+  }
+  if (restart_) restart_();
+  QDialog::accept();
+}
+
+void PublishingDialog::browseCaFile() {
+  const QString file = QFileDialog::getOpenFileName(
+      this, tr("CA File"), caFile_->text(), tr("Certificates (*.pem *.crt);;All files (*)"));
+  if (!file.isEmpty()) caFile_->setText(file);
+}
+
+}  // namespace trv4

@@ -1,0 +1,146 @@
+// The "Publishing" dialog on Qt's offscreen platform: it shows the file, writes what OK takes,
+// and writes nothing when a value is refused or the dialog is left.
+#include "net/publishing_dialog.h"
+
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <QApplication>
+#include <QCheckBox>
+#include <QComboBox>
+#include <QKeyEvent>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPointer>
+#include <QPushButton>
+#include <QSpinBox>
+#include <filesystem>
+#include <fstream>
+#include <map>
+#include <sstream>
+
+#include "tests/support/virtual_toolkit.h"
+
+namespace trv4::test {
+namespace {
+
+struct DialogRig {
+  DialogRig() {
+    std::filesystem::remove_all(dir);
+    std::filesystem::create_directories(dir);
+  }
+  ~DialogRig() {
+    delete dialog;
+    std::filesystem::remove_all(dir);
+  }
+  PublishingDialog* open() {
+    dialog = new PublishingDialog(path.string(), tk, [this] { ++restarts; });
+    dialog->show();
+    return dialog;
+  }
+  template <typename W>
+  W* find(const char* name) {
+    W* w = dialog->findChild<W*>(name);
+    EXPECT_NE(w, nullptr) << name;
+    return w;
+  }
+  std::string file() const {
+    std::ifstream in(path);
+    std::stringstream text;
+    text << in.rdbuf();
+    return text.str();
+  }
+
+  const std::filesystem::path dir =
+      std::filesystem::temp_directory_path() / ("trv4-pubdialog-" + std::to_string(getpid()));
+  const std::filesystem::path path = dir / kNetSettingsFileName;
+  VirtualToolkit tk;
+  QPointer<PublishingDialog> dialog;
+  int restarts = 0;
+};
+
+TEST(PublishingDialog, OpensWithTheFileAndOkWritesItAndRestartsPublishing) {
+  DialogRig rig;
+  NetSettings s;
+  s.mqtt = {true, "broker.plant", 8883, "line7", "", "op", "pw", "", 2, 30, false};
+  s.modbus = {true, "0.0.0.0", 502};
+  std::string error;
+  ASSERT_TRUE(writeNetSettings(rig.path.string(), s, &error));
+  rig.open();
+  EXPECT_TRUE(rig.find<QCheckBox>("mqttEnabled")->isChecked());
+  EXPECT_EQ(rig.find<QLineEdit>("mqttHost")->text(), "broker.plant");
+  EXPECT_EQ(rig.find<QSpinBox>("mqttPort")->value(), 8883);
+  EXPECT_EQ(rig.find<QComboBox>("mqttQos")->currentIndex(), 2);
+  EXPECT_EQ(rig.find<QLineEdit>("mqttPassword")->echoMode(), QLineEdit::Password);
+  EXPECT_EQ(rig.find<QLineEdit>("modbusBind")->text(), "0.0.0.0");
+  EXPECT_EQ(rig.find<QSpinBox>("modbusPort")->value(), 502);
+  // Every input is reached through its caption and has a name for assistive technology.
+  for (QWidget* input : rig.dialog->findChildren<QWidget*>()) {
+    if (!qobject_cast<QLineEdit*>(input) && !qobject_cast<QAbstractSpinBox*>(input) &&
+        !qobject_cast<QComboBox*>(input))
+      continue;
+    if (qobject_cast<QComboBox*>(input->parentWidget()) ||
+        qobject_cast<QAbstractSpinBox*>(input->parentWidget()))
+      continue;  // the inner line edit of a combo or spin box
+    bool captioned = false;
+    for (const QLabel* label : rig.dialog->findChildren<QLabel*>())
+      captioned = captioned || label->buddy() == input;
+    EXPECT_TRUE(captioned) << input->objectName().toStdString();
+    EXPECT_FALSE(input->accessibleName().isEmpty()) << input->objectName().toStdString();
+  }
+
+  rig.find<QLineEdit>("mqttHost")->setText("10.0.0.9");
+  rig.find<QCheckBox>("mqttCommands")->setChecked(true);
+  rig.find<QSpinBox>("modbusPort")->setValue(1502);
+  rig.find<QPushButton>("ok")->click();
+  EXPECT_TRUE(rig.tk.messages.empty());
+  EXPECT_EQ(rig.restarts, 1);
+  EXPECT_TRUE(rig.dialog.isNull() || !rig.dialog->isVisible());
+  s.mqtt.host = "10.0.0.9";
+  s.mqtt.commands = true;
+  s.modbus.port = 1502;
+  EXPECT_EQ(rig.file(), formatNetSettings(s));
+}
+
+TEST(PublishingDialog, ARefusedValueNamesItsFieldAndEscapeWritesNothing) {
+  DialogRig rig;
+  rig.open();  // no file: the defaults
+  EXPECT_FALSE(rig.find<QCheckBox>("mqttEnabled")->isChecked());
+  EXPECT_EQ(rig.find<QLineEdit>("mqttHost")->text(), "127.0.0.1");
+  EXPECT_EQ(rig.find<QSpinBox>("modbusPort")->value(), 1502);
+
+  const std::pair<const char*, const char*> refused[] = {
+      {"mqttPrefix", "Topic prefix: the value must be a topic level without the wildcards"},
+      {"mqttHost", "Broker host: the value may not be empty"},
+      {"mqttPassword", "Password: the file can not hold this value"},
+      {"modbusBind", "Bind address: the value may not be empty"},
+  };
+  const std::map<std::string, QString> values = {{"mqttPrefix", "plant/#"},
+                                                 {"mqttHost", ""},
+                                                 {"mqttPassword", "top ;secret"},
+                                                 {"modbusBind", ""}};
+  for (const auto& [name, expected] : refused) {
+    auto* edit = rig.find<QLineEdit>(name);
+    const QString before = edit->text();
+    edit->setText(values.at(name));
+    rig.tk.messages.clear();
+    rig.find<QPushButton>("ok")->click();
+    ASSERT_EQ(rig.tk.messages.size(), 1u) << name;
+    EXPECT_NE(rig.tk.messages[0].find(expected), std::string::npos) << rig.tk.messages[0];
+    EXPECT_EQ(rig.tk.messages[0].find("secret"), std::string::npos);
+    EXPECT_TRUE(rig.dialog->isVisible());
+    EXPECT_FALSE(std::filesystem::exists(rig.path));
+    edit->setText(before);
+  }
+  EXPECT_EQ(rig.restarts, 0);
+
+  rig.find<QCheckBox>("modbusEnabled")->setChecked(true);
+  QKeyEvent escape(QEvent::KeyPress, Qt::Key_Escape, Qt::NoModifier);
+  QApplication::sendEvent(rig.find<QSpinBox>("modbusPort"), &escape);
+  EXPECT_TRUE(rig.dialog.isNull() || !rig.dialog->isVisible());
+  EXPECT_FALSE(std::filesystem::exists(rig.path));
+  EXPECT_EQ(rig.restarts, 0);
+}
+
+}  // namespace
+}  // namespace trv4::test
