@@ -176,8 +176,9 @@ std::vector<std::string> withLog(std::vector<std::string> args, const std::strin
   return args;
 }
 
-Process startProgram(const TempDir& dir, const std::string& scan) {
+Process startProgram(const TempDir& dir, const std::string& scan, const Session::Files& files) {
   writeFile(dir.file("TRV4.INI"), iniText(scan));
+  for (const auto& [name, contents] : files) writeFile(dir.file(name), contents);
   // Under the address sanitizer freed memory is reused at once rather than held back, so that the
   // program's resident size shows what it keeps.
   const char* asan = std::getenv("ASAN_OPTIONS");
@@ -201,8 +202,9 @@ Simulator::Simulator(const TempDir& dir, std::vector<std::string> args)
       3000);
 }
 
-Session::Session(const std::vector<std::string>& simArgs, const std::string& scan)
-    : sim(dir, simArgs), program(startProgram(dir, scan)) {}
+Session::Session(const std::vector<std::string>& simArgs, const std::string& scan,
+                 const Files& files)
+    : sim(dir, simArgs), program(startProgram(dir, scan, files)) {}
 
 long requestsBetween(const std::string& simLog, double from, double to) {
   std::ifstream in(simLog);

@@ -7,6 +7,7 @@
 
 #include <functional>
 #include <string>
+#include <utility>
 #include <vector>
 
 namespace trv4::scalesim {
@@ -101,8 +102,11 @@ class Simulator {
 // The simulator and the program in one fresh folder: TRV4.INI at the default timings with line 8
 // from `scan` (one digit per scale, padded with 0 to thirty), the program started without a
 // display right after the simulator.
+// `files` are written into the folder beside TRV4.INI before the program starts.
 struct Session {
-  Session(const std::vector<std::string>& simArgs, const std::string& scan);
+  using Files = std::vector<std::pair<std::string, std::string>>;  // name, contents
+  Session(const std::vector<std::string>& simArgs, const std::string& scan,
+          const Files& files = {});
   TempDir dir;
   Simulator sim;
   Process program;
