@@ -40,6 +40,9 @@ void Publishing::start(const std::string& path) {
 }
 
 void Publishing::stop() {
+  if (mqtt_) mqtt_->finish();
+  mqtt_.reset();
+  transport_.reset();
   modbus_.reset();
 }
 
