@@ -228,5 +228,29 @@ TEST_F(MqttTest, RefusedOrAbsentBrokersAreToldOnceAndThePasswordNever) {
   }
 }
 
+TEST_F(MqttTest, OverTlsOnlyTheBrokersOwnCaLetsTheWeightsThrough) {
+  MqttBroker secure({}, {}, true);
+  ASSERT_TRUE(secure.start());
+  MqttSettings s = settings();
+  s.host = "localhost";
+  s.port = secure.port();
+  s.caFile = secure.strangerCaFile();
+  publish(s);
+  EXPECT_TRUE(pumpUntil([&] { return publisher->failures() >= 1; }));
+  ASSERT_EQ(tk.messages.size(), 1u);
+  EXPECT_TRUE(has(tk.messages[0], "The TLS connection")) << tk.messages[0];
+  EXPECT_FALSE(publisher->connected());
+  publisher.reset();
+  transport.reset();
+
+  tk.messages.clear();
+  s.caFile = secure.caFile();
+  publish(s);
+  EXPECT_TRUE(connected());
+  tk.advance(1000);
+  EXPECT_TRUE(pumpUntil([&] { return publisher->weightsPublished() >= 4; }));
+  EXPECT_TRUE(tk.messages.empty()) << tk.messages.front();
+}
+
 }  // namespace
 }  // namespace trv4::test

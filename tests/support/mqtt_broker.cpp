@@ -48,7 +48,32 @@ bool pumpUntil(const std::function<bool()>& done, int limitMs) {
   return done();
 }
 
-MqttBroker::MqttBroker(std::string user, std::string password) : port_(freeTcpPort()) {
+namespace {
+
+// Runs a shell command in dir; false when it fails.
+bool run(const std::string& dir, const std::string& command) {
+  return std::system(("cd '" + dir + "' && " + command + " >/dev/null 2>&1").c_str()) == 0;
+}
+
+// A CA, a second unrelated CA, and the broker's key and certificate for localhost, made with
+// openssl in dir.
+bool makeCertificates(const std::string& dir) {
+  const std::string ec = "-newkey ec -pkeyopt ec_paramgen_curve:prime256v1 -nodes";
+  return run(dir, "openssl req -x509 " + ec +
+                      " -keyout ca.key -out ca.pem -days 2 -subj /CN=line-test-ca") &&
+         run(dir, "openssl req -x509 " + ec +
+                      " -keyout stranger.key -out stranger.pem -days 2 -subj /CN=stranger-ca") &&
+         run(dir,
+             "openssl req " + ec + " -keyout server.key -out server.csr -subj /CN=localhost") &&
+         run(dir,
+             "printf 'subjectAltName=DNS:localhost,IP:127.0.0.1' > san.ext && "
+             "openssl x509 -req -in server.csr -CA ca.pem -CAkey ca.key -CAcreateserial "
+             "-out server.pem -days 2 -extfile san.ext");
+}
+
+}  // namespace
+
+MqttBroker::MqttBroker(std::string user, std::string password, bool tls) : port_(freeTcpPort()) {
   std::string conf = "listener " + std::to_string(port_) + " 127.0.0.1\npersistence false\n";
   // Run as root, the broker would become "mosquitto" and could not read the test's own folder.
   if (geteuid() == 0) conf += "user root\n";
@@ -60,6 +85,11 @@ MqttBroker::MqttBroker(std::string user, std::string password) : port_(freeTcpPo
         "mosquitto_passwd -c -b '" + file + "' '" + user + "' '" + password + "' >/dev/null";
     if (std::system(command.c_str()) != 0) ADD_FAILURE() << "mosquitto_passwd failed";
     conf += "allow_anonymous false\npassword_file " + file + "\n";
+  }
+  if (tls) {
+    if (!makeCertificates(dir_.path())) ADD_FAILURE() << "openssl could not make the certificates";
+    conf += "cafile " + dir_.file("ca.pem") + "\ncertfile " + dir_.file("server.pem") +
+            "\nkeyfile " + dir_.file("server.key") + "\n";
   }
   scalesim::writeFile(dir_.file("mosquitto.conf"), conf);
 }

@@ -20,11 +20,15 @@ int freeTcpPort();
 
 class MqttBroker {
  public:
-  // With a user and password, only that user may connect.
-  explicit MqttBroker(std::string user = {}, std::string password = {});
+  // With a user and password, only that user may connect. With tls, it takes TLS connections
+  // only, with a certificate for "localhost" signed by the CA in caFile().
+  explicit MqttBroker(std::string user = {}, std::string password = {}, bool tls = false);
   ~MqttBroker();
 
   int port() const { return port_; }
+  std::string caFile() const { return dir_.file("ca.pem"); }
+  // A CA of its own that signed nothing the broker holds.
+  std::string strangerCaFile() const { return dir_.file("stranger.pem"); }
   // Starts the broker (again, on the same port); true once it takes connections.
   bool start();
   void stop();
