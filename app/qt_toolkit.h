@@ -1,22 +1,20 @@
-// The toolkit services on Qt: precise QTimers, the event loop, QMessageBox, QInputDialog and the
-// override cursor.
+// The toolkit services of the windowed program: the shared Qt timers and clock, and QMessageBox,
+// QInputDialog and the override cursor.
 #pragma once
 
 #include <QString>
 
-#include "base/toolkit.h"
+#include "base/qt_event_toolkit.h"
 
 class QWidget;
 
 namespace trv4 {
 
-class QtToolkit : public Toolkit {
+class QtToolkit : public QtEventToolkit {
  public:
   // title: the caption of OK message boxes.
   explicit QtToolkit(QString title);
 
-  std::unique_ptr<Timer> createTimer(std::function<void()> onTick) override;
-  void yield() override;
   void messageBox(const std::string& text) override;
   bool askYesNo(const std::string& text, const std::string& title) override;
   std::string inputBox(const std::string& prompt, const std::string& title,
@@ -24,9 +22,6 @@ class QtToolkit : public Toolkit {
   std::string fileNameBox(const std::string& prompt, const std::string& title,
                           const std::string& defaultName) override;
   void setBusy(bool busy) override;
-  ClockText clockText() override;
-  int64_t steadyMs() override;
-  int64_t wallMs() override;
 
   // Parent of the modal boxes (the main window, once it exists).
   void setDialogParent(QWidget* parent) { parent_ = parent; }

@@ -3,7 +3,7 @@
 //   - the program (offscreen) with publishing off;
 //   - the program with MQTT publishing on, to Debian's mosquitto on 127.0.0.1, and the Modbus
 //     TCP server on;
-//   - trv4-gateway with the same publishing (when it is built).
+//   - trv4-gateway with the same publishing.
 // Their CPU is read from /proc over the same rounds, so the machine's noise falls on all three.
 // A subscriber takes every weight message; the latency is from the simulator writing a reply's
 // last byte to the subscriber holding the message that reply changed.
@@ -31,11 +31,6 @@ namespace {
 
 const std::vector<std::string> kLine{"--scales", "A-H",  "--delay",  "5",
                                      "--baud",   "9600", "--format", "7E1"};
-
-std::string gatewayPath() {
-  const char* env = std::getenv("TRV4_GATEWAY");
-  return env && *env ? env : TRV4_GATEWAY_PATH;
-}
 
 // One line: the simulator and a program (or the gateway) in a folder of their own.
 struct Line {

@@ -108,21 +108,24 @@ void WeightLog::mWLog_Click() {
   start(fileName, seconds);
 }
 
-void WeightLog::start(const std::string& fileName, int32_t seconds) {
+bool WeightLog::start(const std::string& fileName, int32_t seconds) {
+  if (LogActive()) stop();
   // A name of blanks only names no file anybody could find again.
   std::FILE* file = blank(fileName) ? nullptr : openLogFile(fileName);
   if (file == nullptr) {
     toolkit_.messageBox("CAN NOT WRITE LOG FILE");
-    return;
+    return false;
   }
   file_ = file;
   sync_ = std::make_unique<DiskSync>(fileno(file_));
   const int interval = timerInterval_ ? timerInterval_() : 0;
   logTicks_ = interval > 0 ? 1000.0 / interval * seconds : 0.0;
   if (onActiveChanged) onActiveChanged(true);
+  return true;
 }
 
 void WeightLog::stop() {
+  if (!LogActive()) return;
   sync_.reset();
   std::fclose(file_);
   file_ = nullptr;

@@ -33,6 +33,13 @@ class WeightLog {
   // running one.
   void mWLog_Click();
 
+  // Starts a log without asking: the file is created or emptied, a line is written every
+  // `seconds` seconds (0: at every tick). False, with "CAN NOT WRITE LOG FILE" told, when the
+  // file cannot be opened. The headless gateway starts its log this way.
+  bool start(const std::string& fileName, int32_t seconds);
+  // Stops the running log and closes its file; every line written is in the file.
+  void stop();
+
   // One tick of the log: counts down, or writes the next line. True when a line was written.
   bool step();
 
@@ -52,9 +59,6 @@ class WeightLog {
   std::function<void(bool active)> onActiveChanged;
 
  private:
-  void start(const std::string& fileName, int32_t seconds);
-  void stop();
-
   LinkState& state_;
   MonitorModel& monitor_;
   Toolkit& toolkit_;

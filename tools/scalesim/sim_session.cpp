@@ -86,8 +86,13 @@ Process::~Process() {
 }
 
 bool Process::running() {
-  if (!ended_ && waitpid(pid_, nullptr, WNOHANG) == pid_) ended_ = true;
+  if (!ended_ && waitpid(pid_, &status_, WNOHANG) == pid_) ended_ = true;
   return !ended_;
+}
+
+int Process::exitCode() {
+  if (running() || pid_ < 0 || !WIFEXITED(status_)) return -1;
+  return WEXITSTATUS(status_);
 }
 
 bool Process::stop(int signal, int waitMs) {
@@ -157,6 +162,11 @@ std::string simulatorPath() {
 std::string programPath() {
   const char* env = std::getenv("TRV4_PROGRAM");
   return env && *env ? env : TRV4_PROGRAM_PATH;
+}
+
+std::string gatewayPath() {
+  const char* env = std::getenv("TRV4_GATEWAY");
+  return env && *env ? env : TRV4_GATEWAY_PATH;
 }
 
 std::string iniText(std::string scan) {

@@ -50,10 +50,14 @@ class Process {
   bool running();
   // Sends a signal and waits up to waitMs for the end. True when it ended.
   bool stop(int signal, int waitMs);
+  // The exit code once the process has ended by itself or by a handled signal; -1 while it
+  // runs or when a signal killed it.
+  int exitCode();
 
  private:
   pid_t pid_ = -1;
   bool ended_ = false;
+  int status_ = 0;
 };
 
 // CPU time (user + system) a process has used so far, in seconds; -1 when it cannot be read.
@@ -75,9 +79,11 @@ std::vector<LogEntry> received(const std::vector<LogEntry>& log);
 // simulator's log file, so that a long run's log is never held in memory.
 long requestsBetween(const std::string& simLog, double from, double to);
 
-// Paths of the two programs: TRV4_SCALESIM and TRV4_PROGRAM when set, else those of the build.
+// Paths of the programs: TRV4_SCALESIM, TRV4_PROGRAM and TRV4_GATEWAY when set, else those of
+// the build.
 std::string simulatorPath();
 std::string programPath();
+std::string gatewayPath();
 
 // The program's TRV4.INI: port 1 at 9600,N,8,1, status and command time-outs 50 and 300 ms, 100 ms
 // between scans, 20 ms between characters, and line 8 from `scan` (one digit per scale, padded

@@ -1,0 +1,63 @@
+#include "gateway/gateway.h"
+
+#include <filesystem>
+
+#include "link/port_reconnect.h"
+
+namespace trv4 {
+
+Gateway::Gateway(const GatewayOptions& options, std::FILE* messages)
+    : options_(options),
+      toolkit_(messages),
+      port_(DeviceFolders{options.dir, "/dev"}),
+      app_(port_, toolkit_, (std::filesystem::path(options.dir) / kConfigFileName).string()),
+      publishing_(app_.monitor(), app_.state(), app_.linkStats(), toolkit_) {}
+
+Gateway::~Gateway() {
+  stop();
+}
+
+bool Gateway::start() {
+  if (!app_.MDIForm_Load()) return false;
+  if (!options_.logFile.empty() && !app_.weightLog().start(options_.logFile, options_.logInterval))
+    return false;
+
+  std::string polled;
+  for (int i = 0; i < kMaxScales; ++i) {
+    if (app_.state().ScanList[i] == 1) polled += scaleAddress(i);
+  }
+  toolkit_.messageBox("Port " + std::to_string(port_.commPort()) + " (" +
+                      port_.deviceText(port_.commPort()) + ") at " + port_.settings() +
+                      ", polling " + (polled.empty() ? std::string("no scale") : polled) +
+                      (options_.logFile.empty() ? "" : ", logging to " + options_.logFile));
+  if (!port_.portOpen()) {
+    // The program leaves this to the operator's settings dialog; nobody opens one here.
+    openTimer_ = toolkit_.createTimer([this] { tryOpenPort(); });
+    openTimer_->setInterval(kReconnectInterval);
+    tryOpenPort();
+  }
+  publishing_.start(netSettingsPathBeside(app_.config().path()));
+  return true;
+}
+
+void Gateway::tryOpenPort() {
+  const PortError error = port_.setPortOpen(true);
+  if (!error) {
+    openTimer_->setEnabled(false);
+    if (openFailureTold_)
+      toolkit_.messageBox("Port " + std::to_string(port_.commPort()) + " is open.");
+    return;
+  }
+  openTimer_->setEnabled(true);
+  if (openFailureTold_) return;
+  openFailureTold_ = true;
+  toolkit_.messageBox("Port " + std::to_string(port_.commPort()) + " cannot be opened: " + *error +
+                      ". The gateway keeps trying every second.");
+}
+
+void Gateway::stop() {
+  publishing_.stop();
+  app_.weightLog().stop();
+}
+
+}  // namespace trv4

@@ -1,0 +1,43 @@
+// The headless gateway: the program's polling, weight formatting, weight log and publishing,
+// without any window. The configuration comes from the working folder; messages go to the
+// console toolkit.
+#pragma once
+
+#include <memory>
+
+#include "app/application.h"
+#include "gateway/console_toolkit.h"
+#include "gateway/gateway_options.h"
+#include "link/qt_serial_port.h"
+#include "net/publishing.h"
+
+namespace trv4 {
+
+class Gateway {
+ public:
+  explicit Gateway(const GatewayOptions& options, std::FILE* messages = stderr);
+  ~Gateway();
+
+  // Reads TRV4.INI and opens the port, starts the scan cycle, the log and publishing. A port
+  // that cannot be opened yet is tried again every second. False when the gateway must end
+  // (no configuration and no port, or a log file that cannot be written): the reason has been
+  // told.
+  bool start();
+  // A clean end: the broker is told the gateway is offline, the log is closed.
+  void stop();
+
+  Application& app() { return app_; }
+
+ private:
+  void tryOpenPort();
+
+  GatewayOptions options_;
+  ConsoleToolkit toolkit_;
+  QtSerialPort port_;
+  Application app_;
+  Publishing publishing_;
+  std::unique_ptr<Timer> openTimer_;  // tries the port until it opens
+  bool openFailureTold_ = false;
+};
+
+}  // namespace trv4

@@ -1,0 +1,106 @@
+// trv4-gateway end to end: the real gateway against the simulator on a pseudo-terminal and
+// Debian's mosquitto broker, as it runs on a cabinet PC without a screen.
+#include <signal.h>
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <filesystem>
+
+#include "tests/support/mqtt_broker.h"
+#include "tools/scalesim/sim_session.h"
+
+namespace trv4::scalesim {
+namespace {
+
+using test::MqttBroker;
+using test::MqttSubscriber;
+
+bool has(const std::string& text, const std::string& part) {
+  return text.find(part) != std::string::npos;
+}
+
+TEST(GatewayE2E, PollsPublishesLogsAndEndsCleanlyOnSigterm) {
+  MqttBroker broker;
+  ASSERT_TRUE(broker.start());
+  TempDir dir;
+  Simulator sim(dir, {"--scales", "A-C", "--static", "--load", "A=12.5", "--load", "B=-3"});
+  ASSERT_TRUE(sim.ready());
+  writeFile(dir.file("TRV4.INI"), iniText("111"));
+  writeFile(dir.file("TRV4NET.INI"),
+            "[mqtt]\nenabled=true\nport=" + std::to_string(broker.port()) + "\nprefix=line2\n");
+  MqttSubscriber plant(broker.port(), "line2/#");
+
+  // Started from another folder: --dir names the configuration, the log name is the shell's.
+  TempDir work;
+  Process gateway(gatewayPath(), {"--dir", dir.path(), "--log", "weights.log"}, work.path(), {},
+                  "gateway.out");
+  ASSERT_TRUE(waitFor(
+      [&] {
+        return plant.last("line2/status") == "online" &&
+               has(plant.last("line2/A/weight"), "\"weight\":12.50,") &&
+               has(plant.last("line2/B/weight"), "\"weight\":-3.00,");
+      },
+      20000))
+      << readFile(work.file("gateway.out"));
+  const std::string logPath = work.file("weights.log");
+  ASSERT_TRUE(waitFor([&] { return has(readFile(logPath), ";12.50 kg;G;;-3.00 kg;G;;"); }, 5000))
+      << readFile(logPath).substr(0, 400);
+
+  ASSERT_TRUE(gateway.stop(SIGTERM, 10000));
+  EXPECT_EQ(gateway.exitCode(), 0) << readFile(work.file("gateway.out"));
+  EXPECT_TRUE(waitFor([&] { return plant.last("line2/status") == "offline"; }, 5000));
+
+  // The log is closed whole: every line complete, nothing written after the end.
+  const std::string log = readFile(logPath);
+  ASSERT_TRUE(log.ends_with("\r\n"));
+  std::size_t start = 0;
+  while (start < log.size()) {
+    const std::size_t end = log.find("\r\n", start);
+    const std::string line = log.substr(start, end - start);
+    EXPECT_EQ(std::ranges::count(line, ';'), 2 + 3 * 3) << line;
+    start = end + 2;
+  }
+  sleepSeconds(0.2);
+  EXPECT_EQ(readFile(logPath), log);
+  const std::string out = readFile(work.file("gateway.out"));
+  EXPECT_TRUE(has(out, "polling ABC")) << out;
+  EXPECT_TRUE(has(out, "stopped by signal 15")) << out;
+}
+
+TEST(GatewayE2E, WaitsForAPortThatIsNotThereYetAndPollsOnceItIs) {
+  // Port 9: no device of this machine, until its ./COM9 link appears.
+  TempDir dir;
+  std::string ini = iniText("11");
+  ini.replace(ini.find("\"1 '"), 3, "\"9 '");
+  writeFile(dir.file("TRV4.INI"), ini);
+  Process gateway(gatewayPath(), {"--dir", dir.path()}, dir.path(), {}, "gateway.out");
+  ASSERT_TRUE(
+      waitFor([&] { return has(readFile(dir.file("gateway.out")), "keeps trying"); }, 10000))
+      << readFile(dir.file("gateway.out"));
+  ASSERT_TRUE(gateway.running());
+
+  // The adapter arrives: a link to the simulator's terminal appears as ./COM9.
+  TempDir simDir;
+  Simulator sim(simDir, {"--scales", "A-B"});
+  ASSERT_TRUE(sim.ready());
+  const std::string device = std::filesystem::read_symlink(simDir.file("COM1")).string();
+  std::filesystem::create_symlink(device, dir.file("COM9"));
+  EXPECT_TRUE(waitFor([&] { return received(sim.log()).size() >= 4; }, 10000));
+  const std::string out = readFile(dir.file("gateway.out"));
+  EXPECT_TRUE(has(out, "Port 9 is open.")) << out;
+  EXPECT_EQ(std::ranges::count(out, '\n'), 3) << "the failed tries are told once:\n" << out;
+}
+
+TEST(GatewayE2E, ALogThatCannotBeWrittenEndsItWithAReason) {
+  TempDir dir;
+  writeFile(dir.file("TRV4.INI"), iniText("1"));
+  Process gateway(gatewayPath(), {"--log", dir.file("no/such/folder/w.log")}, dir.path(), {},
+                  "gateway.out");
+  ASSERT_TRUE(waitFor([&] { return !gateway.running(); }, 10000));
+  EXPECT_EQ(gateway.exitCode(), 1);
+  EXPECT_TRUE(has(readFile(dir.file("gateway.out")), "CAN NOT WRITE LOG FILE"));
+}
+
+}  // namespace
+}  // namespace trv4::scalesim
