@@ -21,6 +21,9 @@ bool Gateway::start() {
   if (!app_.MDIForm_Load()) return false;
   if (!options_.logFile.empty() && !app_.weightLog().start(options_.logFile, options_.logInterval))
     return false;
+  // Timer1 mirrors the single-scale panel and runs the log: with no window and no log it would
+  // only wake the gateway 40 times a second.
+  if (options_.logFile.empty()) app_.oneUnit().Timer1().setEnabled(false);
 
   std::string polled;
   for (int i = 0; i < kMaxScales; ++i) {
