@@ -108,9 +108,11 @@ int main(int argc, char** argv) {
     std::fprintf(stderr, "trv4-bench-publishing: mosquitto does not start\n");
     return 1;
   }
-  // The heartbeat at its longest, so that every message measured follows a reply.
+  // The heartbeat at its longest, so that every message measured follows a reply. Each line has
+  // a client id of its own: two clients with one id take the connection from each other.
   auto net = [&](const std::string& prefix, int modbusPort) {
     return "[mqtt]\nenabled=true\nport=" + std::to_string(broker.port()) + "\nprefix=" + prefix +
+           "\nclient_id=bench-" + prefix +
            "\nheartbeat_s=3600\n[modbus]\nenabled=true\nport=" + std::to_string(modbusPort) + "\n";
   };
   MqttSubscriber plant(broker.port(), "#");
