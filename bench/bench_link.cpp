@@ -6,7 +6,11 @@
 //     own limit;
 //   - CPU use while polling eight scales at the default timings, and while every request goes
 //     unanswered;
-//   - resident memory.
+//   - resident memory;
+//   - beside each, trv4-bare-poller against a fresh simulator set up alike: the same status cycle
+//     with nothing done with the replies, and the program's CPU per exchange as a multiple of it.
+// Program and bare poller take turns over the rounds, so that the machine's other load falls on
+// both; each figure pools the rounds (totals over totals).
 #include <unistd.h>
 
 #include <algorithm>
@@ -28,14 +32,43 @@ struct Figures {
   double seconds = 0;
   int exchanges = 0;  // requests the scales received in the window
   int answered = 0;   // of which were followed by a reply
-  double cpu = 0;     // program CPU seconds in the window
-  double medianTurnMs = -1, p90TurnMs = -1;
+  double cpu = 0;     // CPU seconds of the program (or the bare poller) in the window
+  std::vector<double> turnsMs;
   long rssKb = -1;
+
+  double usPerRequest() const { return exchanges ? cpu / exchanges * 1e6 : 0.0; }
+  // Another round's figures added to these.
+  void pool(const Figures& r) {
+    if (!r.ok) {
+      ok = false;
+      why = r.why;
+      return;
+    }
+    seconds += r.seconds;
+    exchanges += r.exchanges;
+    answered += r.answered;
+    cpu += r.cpu;
+    turnsMs.insert(turnsMs.end(), r.turnsMs.begin(), r.turnsMs.end());
+    rssKb = std::max(rssKb, r.rssKb);
+  }
+  double turnMs(int percent) const {
+    if (turnsMs.empty()) return -1;
+    std::vector<double> t = turnsMs;
+    auto at = t.begin() + static_cast<long>(t.size() * percent / 100);
+    std::nth_element(t.begin(), at, t.end());
+    return *at;
+  }
 };
 
-Figures measure(const std::vector<std::string>& simArgs, const std::string& scan, double seconds) {
+// CPU time from the scheduler's account when there is one: a bare poller's window may hold no
+// more than a few clock ticks.
+double cpuOf(pid_t pid) {
+  double fine = cpuSecondsFine(pid);
+  return fine >= 0 ? fine : cpuSeconds(pid);
+}
+
+Figures measure(Session& session, double seconds) {
   Figures f;
-  Session session(simArgs, scan);
   Simulator& sim = session.sim;
   Process& program = session.program;
   if (!sim.ready()) {
@@ -43,23 +76,22 @@ Figures measure(const std::vector<std::string>& simArgs, const std::string& scan
     return f;
   }
   if (!waitFor([&] { return !received(sim.log()).empty(); }, 5000)) {
-    f.why = "program sent nothing";
+    f.why = "nothing was sent";
     return f;
   }
   sleepSeconds(0.5);  // past start-up
-  double t0 = monotonicSeconds(), cpu0 = cpuSeconds(program.pid());
+  double t0 = monotonicSeconds(), cpu0 = cpuOf(program.pid());
   sleepSeconds(seconds);
-  double t1 = monotonicSeconds(), cpu1 = cpuSeconds(program.pid());
+  double t1 = monotonicSeconds(), cpu1 = cpuOf(program.pid());
   f.rssKb = residentKb(program.pid());
   if (!program.running() || cpu0 < 0 || cpu1 < 0) {
-    f.why = "program ended";
+    f.why = "the process ended";
     return f;
   }
   f.seconds = t1 - t0;
   f.cpu = cpu1 - cpu0;
   // Walk the log: a write holding an ETX ends a reply; the next request read measures the
-  // program's turnaround.
-  std::vector<double> turns;
+  // turnaround.
   double lastReplyEnd = -1;
   for (const LogEntry& e : sim.log()) {
     if (e.kind == LogEntry::kTx && e.bytes.find('\x03') != std::string::npos &&
@@ -72,80 +104,123 @@ Figures measure(const std::vector<std::string>& simArgs, const std::string& scan
         ++f.exchanges;
         if (lastReplyEnd >= 0) {
           ++f.answered;
-          turns.push_back((e.at - lastReplyEnd) * 1000);
+          f.turnsMs.push_back((e.at - lastReplyEnd) * 1000);
         }
       }
       lastReplyEnd = -1;
     }
   }
-  if (!turns.empty()) {
-    std::sort(turns.begin(), turns.end());
-    f.medianTurnMs = turns[turns.size() / 2];
-    f.p90TurnMs = turns[turns.size() * 9 / 10];
-  }
   f.ok = true;
   return f;
 }
 
-void row(const char* name, const Figures& f, const char* extra = "") {
+// The bare poller's arguments for the program's TRV4.INI: its line settings and status timings.
+const std::vector<std::string> kBareArgs = {
+    "--port",          "COM1", "--scales",     "ABCDEFGH", "--settings",     "9600,N,8,1",
+    "--reply-timeout", "50",   "--scan-delay", "100",      "--char-timeout", "20"};
+
+struct Result {
+  Figures program, bare;
+};
+
+// One set-up, program and bare poller each against a fresh simulator, in turns over the rounds;
+// the order changes from round to round.
+Result measureSetup(const std::vector<std::string>& simArgs, double seconds, int rounds) {
+  Result r;
+  r.program.ok = r.bare.ok = true;
+  for (int i = 0; i < rounds; ++i) {
+    for (int k = 0; k < 2; ++k) {
+      if ((i + k) % 2 == 0) {
+        Session s(simArgs, "11111111");
+        r.program.pool(measure(s, seconds));
+      } else {
+        Session s(simArgs, Session::Command{TRV4_BARE_POLLER_PATH, kBareArgs});
+        r.bare.pool(measure(s, seconds));
+      }
+    }
+  }
+  return r;
+}
+
+void row(const char* name, const Result& r, const char* extra = "") {
+  const Figures& f = r.program;
   if (!f.ok) {
     std::printf("%-34s  failed: %s\n", name, f.why.c_str());
     return;
   }
-  double rate = f.exchanges / f.seconds;
-  std::printf("%-34s %9.1f %11.1f %10.1f %12.2f %12.2f %9ld  %s\n", name, rate,
-              f.exchanges ? f.cpu / f.exchanges * 1e6 : 0.0, f.cpu / f.seconds * 100,
-              f.medianTurnMs, f.p90TurnMs, f.rssKb, extra);
+  std::printf("%-34s %9.1f %11.1f %10.1f %12.2f %12.2f %9ld", name, f.exchanges / f.seconds,
+              f.usPerRequest(), f.cpu / f.seconds * 100, f.turnMs(50), f.turnMs(90), f.rssKb);
+  const Figures& b = r.bare;
+  if (!b.ok) {
+    std::printf("  bare poller failed: %s", b.why.c_str());
+  } else if (b.exchanges == 0 || b.cpu <= 0) {
+    std::printf(" %10.1f %11s %7s", b.exchanges / b.seconds, "-", "-");
+  } else {
+    std::printf(" %10.1f %11.1f %7.1f", b.exchanges / b.seconds, b.usPerRequest(),
+                f.usPerRequest() / b.usPerRequest());
+  }
+  std::printf("  %s\n", extra);
 }
 
 }  // namespace
 
 int main(int argc, char** argv) {
   double seconds = 3;
+  int rounds = 2;
   for (int i = 1; i < argc; ++i) {
     if (std::strcmp(argv[i], "--seconds") == 0 && i + 1 < argc) {
       seconds = std::atof(argv[++i]);
+    } else if (std::strcmp(argv[i], "--rounds") == 0 && i + 1 < argc) {
+      rounds = std::atoi(argv[++i]);
     } else {
-      std::fprintf(stderr, "usage: trv4-bench-link [--seconds N]   (N seconds per scenario)\n");
+      std::fprintf(stderr,
+                   "usage: trv4-bench-link [--seconds N] [--rounds K]\n"
+                   "  N seconds per scenario and round (default 3), K rounds (default 2)\n");
       return 2;
     }
   }
   if (seconds < 0.5) seconds = 0.5;
-  if (access(programPath().c_str(), X_OK) != 0 || access(simulatorPath().c_str(), X_OK) != 0) {
-    std::fprintf(stderr, "trv4-bench-link: needs %s and %s (or TRV4_PROGRAM / TRV4_SCALESIM)\n",
-                 programPath().c_str(), simulatorPath().c_str());
+  if (rounds < 1) rounds = 1;
+  if (access(programPath().c_str(), X_OK) != 0 || access(simulatorPath().c_str(), X_OK) != 0 ||
+      access(TRV4_BARE_POLLER_PATH, X_OK) != 0) {
+    std::fprintf(stderr, "trv4-bench-link: needs %s, %s (or TRV4_PROGRAM / TRV4_SCALESIM) and %s\n",
+                 programPath().c_str(), simulatorPath().c_str(), TRV4_BARE_POLLER_PATH);
     return 1;
   }
-  std::printf("program:   %s\nsimulator: %s\n%.1f s per scenario, timings 50/300/100/100/20 ms\n\n",
-              programPath().c_str(), simulatorPath().c_str(), seconds);
-  std::printf("%-34s %9s %11s %10s %12s %12s %9s\n", "scenario", "req/s", "CPU us/req", "CPU %",
-              "turn med ms", "turn p90 ms", "RSS kB");
+  std::printf(
+      "program:     %s\nsimulator:   %s\nbare poller: %s\n"
+      "%.1f s per scenario and round, %d rounds, timings 50/300/100/100/20 ms\n\n",
+      programPath().c_str(), simulatorPath().c_str(), TRV4_BARE_POLLER_PATH, seconds, rounds);
+  std::printf("%-34s %9s %11s %10s %12s %12s %9s %10s %11s %7s\n", "scenario", "req/s",
+              "CPU us/req", "CPU %", "turn med ms", "turn p90 ms", "RSS kB", "bare req/s",
+              "bare us/req", "ratio");
 
-  Figures instant = measure({"--scales", "A-H", "--delay", "0", "--static"}, "11111111", seconds);
+  Result instant = measureSetup({"--scales", "A-H", "--delay", "0", "--static"}, seconds, rounds);
   row("instant replies, 8 scales", instant);
 
   // At 9600 baud 7E1 a character takes 10/9600 s; a poll is 7 request + 13 reply characters.
   const double lineLimit = 9600.0 / 10 / (7 + 13);
-  Figures paced =
-      measure({"--scales", "A-H", "--delay", "0", "--static", "--baud", "9600", "--format", "7E1"},
-              "11111111", seconds);
+  Result paced = measureSetup(
+      {"--scales", "A-H", "--delay", "0", "--static", "--baud", "9600", "--format", "7E1"}, seconds,
+      rounds);
   char note[96] = "";
-  if (paced.ok)
+  if (paced.program.ok)
     std::snprintf(note, sizeof note, "%.0f%% of the line's %.1f polls/s",
-                  paced.exchanges / paced.seconds / lineLimit * 100, lineLimit);
+                  paced.program.exchanges / paced.program.seconds / lineLimit * 100, lineLimit);
   row("9600 7E1 character time, 8 scales", paced, note);
 
-  Figures typical =
-      measure({"--scales", "A-H", "--delay", "5", "--baud", "9600", "--format", "7E1"}, "11111111",
-              seconds);
+  Result typical = measureSetup(
+      {"--scales", "A-H", "--delay", "5", "--baud", "9600", "--format", "7E1"}, seconds, rounds);
   row("8 scales, 5 ms replies, 9600 7E1", typical);
 
-  Figures silent = measure({"--scales", "A-H", "--fault", "silence"}, "11111111", seconds);
+  Result silent = measureSetup({"--scales", "A-H", "--fault", "silence"}, seconds, rounds);
   row("8 scales silent (time-outs only)", silent);
 
   std::printf(
       "\nreq/s: requests the scales received per second. CPU: the program's user+system time.\n"
       "turn: from the simulator writing a reply's last byte to it reading the next request,\n"
-      "both ends of the pseudo-terminal included.\n");
+      "both ends of the pseudo-terminal included. bare: trv4-bare-poller, the same status cycle\n"
+      "doing nothing with the replies, against a simulator set up alike. ratio: the program's\n"
+      "CPU per request over the bare poller's. Every figure pools the rounds.\n");
   return 0;
 }

@@ -117,6 +117,19 @@ double cpuSeconds(pid_t pid) {
   return static_cast<double>(utime + stime) / static_cast<double>(sysconf(_SC_CLK_TCK));
 }
 
+double cpuSecondsFine(pid_t pid) {
+  std::error_code ec;
+  std::filesystem::directory_iterator tasks("/proc/" + std::to_string(pid) + "/task", ec);
+  if (ec) return -1;
+  unsigned long long ns = 0;
+  for (const auto& task : tasks) {
+    std::ifstream in(task.path() / "schedstat");
+    unsigned long long run = 0;
+    if (in >> run) ns += run;
+  }
+  return ns ? static_cast<double>(ns) / 1e9 : -1;
+}
+
 long residentKb(pid_t pid) {
   std::istringstream in(readFile("/proc/" + std::to_string(pid) + "/status"));
   std::string line;
@@ -215,6 +228,9 @@ Simulator::Simulator(const TempDir& dir, std::vector<std::string> args)
 Session::Session(const std::vector<std::string>& simArgs, const std::string& scan,
                  const Files& files)
     : sim(dir, simArgs), program(startProgram(dir, scan, files)) {}
+
+Session::Session(const std::vector<std::string>& simArgs, const Command& command)
+    : sim(dir, simArgs), program(command.path, command.args, dir.path(), {}, "command.out") {}
 
 long requestsBetween(const std::string& simLog, double from, double to) {
   std::ifstream in(simLog);

@@ -62,6 +62,10 @@ class Process {
 
 // CPU time (user + system) a process has used so far, in seconds; -1 when it cannot be read.
 double cpuSeconds(pid_t pid);
+// The same to the nanosecond, from the scheduler's account of each of its threads
+// (/proc/PID/task/*/schedstat), for processes that use a few clock ticks in a window; threads that
+// ended are not counted. -1 when it cannot be read.
+double cpuSecondsFine(pid_t pid);
 // Resident memory of a process in kB (VmRSS); -1 when it cannot be read.
 long residentKb(pid_t pid);
 
@@ -113,9 +117,16 @@ struct Session {
   using Files = std::vector<std::pair<std::string, std::string>>;  // name, contents
   Session(const std::vector<std::string>& simArgs, const std::string& scan,
           const Files& files = {});
+  // Any other command in the program's place, started in the folder (where the simulator's link
+  // is ./COM1) with its output to `command.out` there; no TRV4.INI is written.
+  struct Command {
+    std::string path;
+    std::vector<std::string> args;
+  };
+  Session(const std::vector<std::string>& simArgs, const Command& command);
   TempDir dir;
   Simulator sim;
-  Process program;
+  Process program;  // the program, or the command started in its place
 };
 
 }  // namespace trv4::scalesim
