@@ -7,6 +7,8 @@
 //   - CPU use while polling eight scales at the default timings, and while every request goes
 //     unanswered;
 //   - resident memory;
+//   - the default-timings line again with a continuous weight log, with the service tools open,
+//     with MQTT and Modbus TCP on, and run by trv4-gateway with and without publishing;
 //   - beside each, trv4-bare-poller against a fresh simulator set up alike: the same status cycle
 //     with nothing done with the replies, and the program's CPU per exchange as a multiple of it.
 // Program and bare poller take turns over the rounds, so that the machine's other load falls on
@@ -17,12 +19,16 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
+#include "tests/support/mqtt_broker.h"
 #include "tools/scalesim/sim_session.h"
 
 using namespace trv4::scalesim;
+using trv4::test::MqttBroker;
 
 namespace {
 
@@ -123,16 +129,27 @@ struct Result {
   Figures program, bare;
 };
 
+// What runs in the program's place: the program itself, or a command with the program's files
+// (the program driven by trv4-bench-driven, the gateway).
+struct Launch {
+  std::optional<Session::Command> command;
+  Session::Files files;
+};
+
 // One set-up, program and bare poller each against a fresh simulator, in turns over the rounds;
 // the order changes from round to round.
-Result measureSetup(const std::vector<std::string>& simArgs, double seconds, int rounds) {
+Result measureSetup(const std::vector<std::string>& simArgs, double seconds, int rounds,
+                    const Launch& launch = {}) {
   Result r;
   r.program.ok = r.bare.ok = true;
   for (int i = 0; i < rounds; ++i) {
     for (int k = 0; k < 2; ++k) {
       if ((i + k) % 2 == 0) {
-        Session s(simArgs, "11111111");
-        r.program.pool(measure(s, seconds));
+        std::unique_ptr<Session> s =
+            launch.command
+                ? std::make_unique<Session>(simArgs, "11111111", launch.files, *launch.command)
+                : std::make_unique<Session>(simArgs, "11111111", launch.files);
+        r.program.pool(measure(*s, seconds));
       } else {
         Session s(simArgs, Session::Command{TRV4_BARE_POLLER_PATH, kBareArgs});
         r.bare.pool(measure(s, seconds));
@@ -215,6 +232,30 @@ int main(int argc, char** argv) {
 
   Result silent = measureSetup({"--scales", "A-H", "--fault", "silence"}, seconds, rounds);
   row("8 scales silent (time-outs only)", silent);
+
+  // The default-timings line again, with what an operator or a plant adds to it.
+  const std::vector<std::string> line{"--scales", "A-H",  "--delay",  "5",
+                                      "--baud",   "9600", "--format", "7E1"};
+  row("  + a continuous weight log",
+      measureSetup(line, seconds, rounds,
+                   {Session::Command{TRV4_DRIVEN_PATH, {"--log", "weights.log"}}, {}}));
+  row("  + service tools open",
+      measureSetup(line, seconds, rounds, {Session::Command{TRV4_DRIVEN_PATH, {"--tools"}}, {}}));
+  MqttBroker broker;
+  if (!broker.start()) {
+    std::printf("mosquitto does not start: no publishing rows\n");
+  } else {
+    const Session::Files publishing{
+        {"TRV4NET.INI",
+         "[mqtt]\nenabled=true\nport=" + std::to_string(broker.port()) +
+             "\n[modbus]\nenabled=true\nport=" + std::to_string(trv4::test::freeTcpPort()) + "\n"}};
+    row("  + MQTT and Modbus TCP on", measureSetup(line, seconds, rounds, {{}, publishing}));
+    row("  trv4-gateway, MQTT and Modbus on",
+        measureSetup(line, seconds, rounds,
+                     {Session::Command{gatewayPath(), {"--dir", "."}}, publishing}));
+  }
+  row("  trv4-gateway alone",
+      measureSetup(line, seconds, rounds, {Session::Command{gatewayPath(), {"--dir", "."}}, {}}));
 
   std::printf(
       "\nreq/s: requests the scales received per second. CPU: the program's user+system time.\n"

@@ -7,6 +7,7 @@
 #include "base/twip_rect.h"
 #include "base/value_label.h"
 #include "base/widget_text.h"
+#include "display/cached_label.h"
 
 namespace trv4 {
 
@@ -21,12 +22,14 @@ constexpr int kCellHeight = 720;
 
 const QColor kPolledColour(0, 0, 192);
 
-// Named as the screen's control arrays are: "WDisp(4)" is the weight display of scale "E".
-QLabel* makeLabel(QWidget* parent, const char* array, int index, const QRect& rect,
+// Named as the screen's control arrays are: "WDisp(4)" is the weight display of scale "E". The
+// panels repaint at every scan step: their labels draw what did not change from a cache.
+// rect is in the window's pixels; the label lies in its panel's box.
+QLabel* makeLabel(QWidget* panel, const char* array, int index, const QRect& rect,
                   const QFont& font, Qt::Alignment align) {
-  auto* label = new QLabel(parent);
+  auto* label = new CachedLabel(panel);
   label->setObjectName(QStringLiteral("%1(%2)").arg(QLatin1String(array)).arg(index));
-  label->setGeometry(rect);
+  label->setGeometry(rect.translated(-panel->pos()));
   label->setFont(font);
   label->setAlignment(align);
   label->setTextFormat(Qt::PlainText);  // texts from the line are never markup
@@ -47,9 +50,18 @@ MonitorWindow::MonitorWindow(MonitorModel& model, QWidget* parent)
     const int x = kCellWidth * (i % kColumns);
     const int y = kCellHeight * (i / kColumns);
     Panel& p = panels_[i];
+    // Each panel's labels lie in a box of their own, so that a repaint looks through four
+    // labels and thirty boxes instead of all 120 labels of the window.
+    const QRect addressRect = twipRect(x + 120, y + 120, 375, 375);
+    const QRect weightRect = twipRect(x + 480, y + 120, 2415, 615);
+    const QRect netRect = twipRect(x + 480, y + 120, 375, 255);
+    const QRect motionRect = twipRect(x + 600, y + 360, 135, 255);
+    auto* box = new QWidget(this);
+    box->setObjectName(QStringLiteral("Panel(%1)").arg(i));
+    box->setGeometry(addressRect | weightRect | netRect | motionRect);
 
-    p.address = makeLabel(this, "ScaleAddr", i, twipRect(x + 120, y + 120, 375, 375),
-                          screenFont(Face::SansSerif, 13.5, true), Qt::AlignCenter);
+    p.address = makeLabel(box, "ScaleAddr", i, addressRect, screenFont(Face::SansSerif, 13.5, true),
+                          Qt::AlignCenter);
     const QString letter = fromCodePage(std::string(1, scaleAddress(i)));
     p.address->setText(letter);
     // The polled scale's letter is drawn in the palette's link colour: switching the role is
@@ -61,8 +73,8 @@ MonitorWindow::MonitorWindow(MonitorModel& model, QWidget* parent)
                             addressColours.color(QPalette::Disabled, QPalette::WindowText));
     p.address->setPalette(addressColours);
 
-    p.weight = makeLabel(this, "WDisp", i, twipRect(x + 480, y + 120, 2415, 615),
-                         screenFont(Face::Serif, 24, true), Qt::AlignRight | Qt::AlignVCenter);
+    p.weight = makeLabel(box, "WDisp", i, weightRect, screenFont(Face::Serif, 24, true),
+                         Qt::AlignRight | Qt::AlignVCenter);
     p.weight->setAutoFillBackground(true);
     QPalette white = p.weight->palette();
     white.setColor(QPalette::Window, Qt::white);
@@ -74,12 +86,12 @@ MonitorWindow::MonitorWindow(MonitorModel& model, QWidget* parent)
     describeValue(p.weight, QStringLiteral("Weight of scale %1").arg(letter));
 
     // Created after the weight display, so they lie over it.
-    p.net = makeLabel(this, "NetLbl", i, twipRect(x + 480, y + 120, 375, 255),
-                      screenFont(Face::SansSerif, 8.25, true), Qt::AlignCenter);
+    p.net = makeLabel(box, "NetLbl", i, netRect, screenFont(Face::SansSerif, 8.25, true),
+                      Qt::AlignCenter);
     p.net->setText("Net");
     describeValue(p.net, QStringLiteral("Net indicator of scale %1").arg(letter));
-    p.motion = makeLabel(this, "MotLbl", i, twipRect(x + 600, y + 360, 135, 255),
-                         screenFont(Face::SansSerif, 8.25, true), Qt::AlignCenter);
+    p.motion = makeLabel(box, "MotLbl", i, motionRect, screenFont(Face::SansSerif, 8.25, true),
+                         Qt::AlignCenter);
     describeValue(p.motion, QStringLiteral("Motion indicator of scale %1").arg(letter));
 
     refresh(i);

@@ -176,8 +176,12 @@ void QtSerialPort::output(const std::string& bytes) {
 }
 
 std::string QtSerialPort::input() {
-  const QByteArray data = serial_.readAll();
-  return std::string(data.constData(), static_cast<size_t>(data.size()));
+  // Read straight into the text handed on: at 9600 baud a read holds a character or two, and a
+  // QByteArray per read would cost an allocation each time.
+  std::string data(static_cast<size_t>(serial_.bytesAvailable()), '\0');
+  const qint64 got = data.empty() ? 0 : serial_.read(data.data(), static_cast<qint64>(data.size()));
+  data.resize(got > 0 ? static_cast<size_t>(got) : 0);
+  return data;
 }
 
 int QtSerialPort::inBufferCount() const {

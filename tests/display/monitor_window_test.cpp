@@ -3,10 +3,13 @@
 
 #include <QApplication>
 #include <QMouseEvent>
+#include <algorithm>
+#include <cstdlib>
 #include <memory>
 #include <string>
 
 #include "base/widget_text.h"
+#include "display/cached_label.h"
 #include "display/monitor_window.h"
 
 namespace trv4 {
@@ -41,6 +44,80 @@ TEST(MonitorWindow, ShowsTheModelAsPlainTextAndForwardsDoubleClicks) {
   EXPECT_TRUE(window->addressLabel(28)->isEnabled());
   window.reset();
   model.blankPanel(28);  // the model outlives the window and must not call into it
+}
+
+// The largest difference of a colour channel between two pictures of one size.
+int largestDifference(const QImage& a, const QImage& b) {
+  if (a.size() != b.size()) return 256;
+  int largest = 0;
+  for (int y = 0; y < a.height(); ++y) {
+    for (int x = 0; x < a.width(); ++x) {
+      const QRgb p = a.pixel(x, y), q = b.pixel(x, y);
+      largest = std::max({largest, std::abs(qRed(p) - qRed(q)), std::abs(qGreen(p) - qGreen(q)),
+                          std::abs(qBlue(p) - qBlue(q)), std::abs(qAlpha(p) - qAlpha(q))});
+    }
+  }
+  return largest;
+}
+
+// What the label shows now, drawn from its cache and laid out afresh, alike but for the rounding
+// of a smoothed edge laid over the window's ground.
+void expectDrawnAsLaidOut(QLabel* label, const char* when) {
+  auto* cached = dynamic_cast<CachedLabel*>(label);
+  ASSERT_NE(cached, nullptr);
+  const QImage fromCache = cached->grab().toImage();
+  cached->setCaching(false);
+  const QImage laidOut = cached->grab().toImage();
+  cached->setCaching(true);
+  EXPECT_LE(largestDifference(fromCache, laidOut), 1)
+      << label->objectName().toStdString() << " " << when;
+}
+
+TEST(MonitorWindow, APanelWhoseTextDidNotChangeIsNotLaidOutAgainWhileTheHighlightMoves) {
+  LinkState state;
+  DisplaySettings settings;
+  MonitorModel model(state, settings, [] {});
+  model.load();
+  state.ScanList[0] = state.ScanList[1] = 1;
+  MonitorWindow window(model);
+  window.show();
+  model.DispWeight(0, std::string("\x01") + "012.34");
+  model.DispWeight(1, std::string("\x01") + "-01.50");
+  auto* weight = dynamic_cast<CachedLabel*>(window.weightLabel(0));
+  auto* address = dynamic_cast<CachedLabel*>(window.addressLabel(0));
+  ASSERT_TRUE(weight && address);
+  (void)window.grab();
+  const int weightLayouts = weight->layouts();
+  const int addressLayouts = address->layouts();
+
+  // Scan steps move the highlight between A and B: each step repaints both letters.
+  QImage lit, unlit;
+  for (int step = 0; step < 10; ++step) {
+    const bool onA = step % 2 == 0;
+    model.setAddressHighlight(0, onA);
+    model.setAddressHighlight(1, !onA);
+    (void)window.grab();
+    (onA ? lit : unlit) = address->grab().toImage();
+    expectDrawnAsLaidOut(address, onA ? "highlighted" : "not highlighted");
+  }
+  EXPECT_NE(lit, unlit) << "the highlight shows";
+  EXPECT_EQ(weight->layouts(), weightLayouts) << "the weight did not change";
+  EXPECT_LE(address->layouts(), addressLayouts + 2) << "one layout per look, then the cache";
+  EXPECT_GT(address->cacheHits(), 10);
+
+  // A new weight is laid out once and drawn as a plain label would draw it.
+  model.DispWeight(0, std::string("\x01") + "013.00");
+  (void)window.grab();
+  EXPECT_EQ(weight->layouts(), weightLayouts + 1);
+  EXPECT_EQ(weight->text(), "013.00");
+  expectDrawnAsLaidOut(weight, "after a new weight");
+
+  // Every kind of label: a net weight with its indicators, a scale that is not polled (greyed).
+  model.DispWeight(1, std::string("\x02") + "007.25");
+  (void)window.grab();
+  for (QLabel* label : {window.weightLabel(1), window.netLabel(1), window.motionLabel(1),
+                        window.addressLabel(2), window.weightLabel(2)})
+    expectDrawnAsLaidOut(label, "of every kind");
 }
 
 }  // namespace

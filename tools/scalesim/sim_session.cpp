@@ -199,7 +199,8 @@ std::vector<std::string> withLog(std::vector<std::string> args, const std::strin
   return args;
 }
 
-Process startProgram(const TempDir& dir, const std::string& scan, const Session::Files& files) {
+Process startProgram(const TempDir& dir, const std::string& scan, const Session::Files& files,
+                     const Session::Command* command = nullptr) {
   writeFile(dir.file("TRV4.INI"), iniText(scan));
   for (const auto& [name, contents] : files) writeFile(dir.file(name), contents);
   // Under the address sanitizer freed memory is reused at once rather than held back, so that the
@@ -207,8 +208,9 @@ Process startProgram(const TempDir& dir, const std::string& scan, const Session:
   const char* asan = std::getenv("ASAN_OPTIONS");
   std::string asanOptions =
       std::string("ASAN_OPTIONS=") + (asan ? asan : "") + ":quarantine_size_mb=0";
-  return Process(programPath(), {}, dir.path(), {"QT_QPA_PLATFORM=offscreen", asanOptions},
-                 "trv4.out");
+  return Process(command ? command->path : programPath(),
+                 command ? command->args : std::vector<std::string>{}, dir.path(),
+                 {"QT_QPA_PLATFORM=offscreen", asanOptions}, "trv4.out");
 }
 
 }  // namespace
@@ -231,6 +233,10 @@ Session::Session(const std::vector<std::string>& simArgs, const std::string& sca
 
 Session::Session(const std::vector<std::string>& simArgs, const Command& command)
     : sim(dir, simArgs), program(command.path, command.args, dir.path(), {}, "command.out") {}
+
+Session::Session(const std::vector<std::string>& simArgs, const std::string& scan,
+                 const Files& files, const Command& command)
+    : sim(dir, simArgs), program(startProgram(dir, scan, files, &command)) {}
 
 long requestsBetween(const std::string& simLog, double from, double to) {
   std::ifstream in(simLog);

@@ -124,6 +124,10 @@ struct Session {
     std::vector<std::string> args;
   };
   Session(const std::vector<std::string>& simArgs, const Command& command);
+  // The command in the program's place with the program's files: TRV4.INI from `scan` and
+  // `files` beside it (the gateway, or the program driven by a helper).
+  Session(const std::vector<std::string>& simArgs, const std::string& scan, const Files& files,
+          const Command& command);
   TempDir dir;
   Simulator sim;
   Process program;  // the program, or the command started in its place
