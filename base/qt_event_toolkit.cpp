@@ -14,13 +14,16 @@ namespace {
 
 // A QTimer with Enabled/Interval semantics: an interval of 0 never ticks (a zero QTimer would
 // fire on every pass of the event loop), and setting the interval restarts the count.
+//
+// A restart of a running timer with its own interval only moves the time it is due: the link
+// restarts its character time-out at every character, and re-registering a QTimer each time cost
+// more than the rest of the character's handling. When the QTimer fires before the time it is
+// due, it waits out the rest and ticks then.
 class QtTimer : public Timer {
  public:
-  explicit QtTimer(std::function<void()> onTick) {
+  explicit QtTimer(std::function<void()> onTick) : tick_(std::move(onTick)) {
     timer_.setTimerType(Qt::PreciseTimer);
-    QObject::connect(&timer_, &QTimer::timeout, [tick = std::move(onTick)] {
-      if (tick) tick();
-    });
+    QObject::connect(&timer_, &QTimer::timeout, [this] { fired(); });
   }
 
   void setEnabled(bool enabled) override {
@@ -34,19 +37,45 @@ class QtTimer : public Timer {
     apply();
   }
   int interval() const override { return interval_; }
+  void restart(int ms) override {
+    if (enabled_ && ms == interval_ && timer_.isActive()) {
+      due_ = Clock::now() + std::chrono::milliseconds(ms);
+      return;
+    }
+    Timer::restart(ms);
+  }
 
  private:
+  using Clock = std::chrono::steady_clock;
+
   void apply() {
     if (enabled_ && interval_ > 0) {
+      due_ = Clock::now() + std::chrono::milliseconds(interval_);
       timer_.start(interval_);
     } else {
       timer_.stop();
     }
   }
 
+  void fired() {
+    const Clock::time_point now = Clock::now();
+    if (now < due_) {
+      // Moved on by a restart meanwhile: the rest, rounded up to whole milliseconds.
+      const auto rest = std::chrono::ceil<std::chrono::milliseconds>(due_ - now);
+      timer_.start(static_cast<int>(rest.count()));
+      return;
+    }
+    // Back to the interval, counted from this tick.
+    due_ = now + std::chrono::milliseconds(interval_);
+    if (timer_.interval() != interval_) timer_.start(interval_);
+    if (tick_) tick_();
+  }
+
+  std::function<void()> tick_;
   QTimer timer_;
   bool enabled_ = false;
   int interval_ = 0;
+  Clock::time_point due_;
 };
 
 }  // namespace

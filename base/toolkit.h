@@ -22,8 +22,10 @@ class Timer {
   virtual void setInterval(int ms) = 0;
   virtual int interval() const = 0;
 
-  // Disable, set the interval, enable: the restart the link uses before every wait.
-  void restart(int ms) {
+  // Disable, set the interval, enable: the restart the link uses before every wait (and at every
+  // character received). A toolkit may do it more cheaply, as long as the next tick comes ms
+  // after this call.
+  virtual void restart(int ms) {
     setEnabled(false);
     setInterval(ms);
     setEnabled(true);

@@ -25,6 +25,7 @@
 #include <QTimer>
 #include <QToolButton>
 #include <algorithm>
+#include <chrono>
 #include <filesystem>
 #include <tuple>
 
@@ -147,6 +148,49 @@ TEST(QtToolkit, FileNamesPassAsTheSystemsTextAndOtherAnswersAsTheCodePage) {
   typed = QString::fromUtf8("\u0396");
   EXPECT_EQ(toolkit.inputBox("Prompt", "Title", "\xD6"), "\xC6");
   EXPECT_EQ(offered, QString::fromUtf8("\u03a6"));
+}
+
+// The character time-out is restarted at every character: its tick must come a whole interval
+// after the last restart, never sooner, and then every interval. Real time: a busy machine can
+// only make ticks late, so only lateness is allowed.
+TEST(QtToolkit, ARestartedTimerTicksAWholeIntervalAfterItsLastRestartAndThenEveryInterval) {
+  using Clock = std::chrono::steady_clock;
+  QtToolkit toolkit(QStringLiteral("TRV4"));
+  std::vector<Clock::time_point> ticks;
+  auto timer = toolkit.createTimer([&] { ticks.push_back(Clock::now()); });
+  const auto interval = std::chrono::milliseconds(30);
+  const auto runFor = [](std::chrono::milliseconds span) {
+    const Clock::time_point end = Clock::now() + span;
+    while (Clock::now() < end) QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
+  };
+
+  // Restarted every 8 ms for about 100 ms: any tick meanwhile (only a busy machine lets one
+  // through) still comes a whole interval after the restart before it.
+  std::vector<Clock::time_point> restarts;
+  for (int i = 0; i < 12; ++i) {
+    timer->restart(30);
+    restarts.push_back(Clock::now());
+    runFor(std::chrono::milliseconds(8));
+  }
+  for (const Clock::time_point t : ticks) {
+    const auto before = std::upper_bound(restarts.begin(), restarts.end(), t);
+    ASSERT_NE(before, restarts.begin());
+    EXPECT_GE(t - *std::prev(before), interval - std::chrono::milliseconds(1));
+  }
+  ticks.clear();
+  timer->restart(30);
+  const Clock::time_point lastRestart = Clock::now();
+  const Clock::time_point limit = lastRestart + std::chrono::seconds(10);
+  while (ticks.size() < 3 && Clock::now() < limit) runFor(std::chrono::milliseconds(5));
+  ASSERT_EQ(ticks.size(), 3u);
+  EXPECT_GE(ticks[0] - lastRestart, interval);
+  EXPECT_GE(ticks[1] - ticks[0], interval - std::chrono::milliseconds(1));
+  EXPECT_GE(ticks[2] - ticks[1], interval - std::chrono::milliseconds(1));
+
+  // Disabled, it stays silent.
+  timer->setEnabled(false);
+  runFor(std::chrono::milliseconds(60));
+  EXPECT_EQ(ticks.size(), 3u);
 }
 
 TEST(CommSettingsDialog, OptionsTakeTheirChoiceHoweverMarkedAndEscapeChangesNothing) {
