@@ -116,6 +116,12 @@ TEST_F(QtSerialPortTest, PortOneIsTheLinkInTheCurrentDirectoryAndRefusedSettings
   ASSERT_TRUE(waitFor([&] { return events > 0; }));
   EXPECT_EQ(port.commEvent(), kCommEventReceive);
   EXPECT_EQ(port.input(), "cd");
+  // Every byte value comes through, NUL and 8-bit ones too; nothing waiting reads as nothing.
+  const std::string binary("\x00\xff\x80\x03", 4);
+  ASSERT_EQ(write(com1_.master, binary.data(), binary.size()), 4);
+  ASSERT_TRUE(waitFor([&] { return port.inBufferCount() == 4; }));
+  EXPECT_EQ(port.input(), binary);
+  EXPECT_EQ(port.input(), "");
 }
 
 // A line that hangs up closes the port and says so. The tries that follow open the name the port

@@ -192,6 +192,29 @@ TEST(Reception, EdgeCases) {
   }
 }
 
+// However the port splits the bytes into two reads (the line's echo of the request ahead of the
+// reply, or not), the reply is filed once and the next request leaves at once.
+TEST(Receive, AReplySplitIntoAnyTwoReadsIsFiledAlike) {
+  const std::string echo = makeFrame('A', "?0");
+  const std::string reply = makeFrame('A', "?0 12.50");
+  for (const std::string& bytes : {reply, echo + reply}) {
+    for (size_t cut = 1; cut < bytes.size(); ++cut) {
+      SCOPED_TRACE((bytes.size() > reply.size() ? "echo, cut at " : "cut at ") +
+                   std::to_string(cut));
+      LinkRig r("AB");
+      r.tk.advance(100);
+      r.port.deliver(bytes.substr(0, cut), 5);
+      r.port.deliver(bytes.substr(cut), 10);
+      r.tk.advance(10);
+      EXPECT_EQ(r.state.StatusReply[0], "0 12.50");
+      ASSERT_EQ(r.weights.size(), 1u);
+      ASSERT_EQ(r.port.writes.size(), 2u);
+      EXPECT_EQ(r.port.writes[1].at, 110);
+      EXPECT_EQ(r.port.writes[1].bytes, makeFrame('B', "?0"));
+    }
+  }
+}
+
 // An over-long read ends the exchange like a time-out, and a frame that comes after it is
 // dropped with the next request. A line that streams characters and never an ETX would keep
 // re-arming the character time-out; the receive buffer limit ends each such exchange.
