@@ -171,7 +171,25 @@ PortError QtSerialPort::applyHandshaking() {
 
 void QtSerialPort::output(const std::string& bytes) {
   if (!serial_.isOpen()) return;
-  serial_.write(bytes.data(), static_cast<qint64>(bytes.size()));
+  // Straight to the descriptor while the device takes it: a frame handed to QSerialPort also
+  // wakes its write watcher for one more pass of the event loop after every request. What the
+  // device does not take at once (its output buffer full) goes through QSerialPort, in order.
+  const int fd = static_cast<int>(serial_.handle());
+  const char* data = bytes.data();
+  size_t left = bytes.size();
+  while (left > 0 && serial_.bytesToWrite() == 0) {
+    const ssize_t n = ::write(fd, data, left);
+    if (n > 0) {
+      data += n;
+      left -= static_cast<size_t>(n);
+    } else if (n < 0 && errno == EINTR) {
+      continue;
+    } else {
+      break;
+    }
+  }
+  if (left == 0) return;
+  serial_.write(data, static_cast<qint64>(left));
   serial_.flush();
 }
 

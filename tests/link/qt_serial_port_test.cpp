@@ -122,6 +122,24 @@ TEST_F(QtSerialPortTest, PortOneIsTheLinkInTheCurrentDirectoryAndRefusedSettings
   ASSERT_TRUE(waitFor([&] { return port.inBufferCount() == 4; }));
   EXPECT_EQ(port.input(), binary);
   EXPECT_EQ(port.input(), "");
+
+  // Frames sent back to back, 8-bit bytes among them, leave whole and in order.
+  std::string expected;
+  for (int i = 0; i < 100; ++i) {
+    const std::string frame =
+        "\x02" + std::string(1, static_cast<char>('A' + i % 30)) + "?0 12.50\xc1\x03";
+    port.output(frame);
+    expected += frame;
+  }
+  std::string got;
+  ASSERT_TRUE(waitFor([&] {
+    char buf[4096];
+    ssize_t n;
+    while ((n = ::read(com1_.master, buf, sizeof buf)) > 0) got.append(buf, size_t(n));
+    return got.size() >= expected.size();
+  })) << got.size()
+      << " of " << expected.size();
+  EXPECT_TRUE(got == expected);
 }
 
 // A line that hangs up closes the port and says so. The tries that follow open the name the port
