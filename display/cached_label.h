@@ -1,11 +1,10 @@
 // A label of plain text, without a buddy or text interaction, that lays out and draws its text
-// only when what it shows changed: a repaint with the
-// same text, colour, state and size draws the picture kept from an earlier one. The monitor
-// repaints its address letters at every scan step (the highlight moves) and its weights at every
-// reply; laying the same text out again each time was most of the program's work while polling.
-// Two pictures are kept, so a label switching between two looks (highlighted or not) draws from
-// the cache both ways. It stays a QLabel for everything else: its text, its accessible name and
-// description, its geometry.
+// only when what it shows changed: a repaint with the same text, colour, state and size draws
+// the picture kept from an earlier one. The monitor repaints its address letters at every scan
+// step (the highlight moves) and its weights at every reply; laying the same text out again each
+// time was a quarter of the program's work while polling. Two pictures are kept, so a label
+// switching between two looks (highlighted or not) draws from the cache both ways. It stays a
+// QLabel for everything else: its text, its accessible name and description, its geometry.
 #pragma once
 
 #include <QLabel>
