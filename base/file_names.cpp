@@ -51,15 +51,38 @@ bool sameFile(HANDLE a, HANDLE b) {
 
 }  // namespace
 
+// Opened as Linux opens files: others may still rename or delete the file meanwhile (so a moved
+// log or record is noticed, as there), which _wfopen would forbid. Modes "r", "w", "a", with "b"
+// and "+" as in std::fopen.
 std::FILE* openFile(const std::string& name, const char* mode) {
   std::wstring wide;
-  if (!toWide(name, &wide)) {
-    errno = ENOENT;
+  const std::string m = mode;
+  if (!toWide(name, &wide) || m.empty() || std::string("rwa").find(m[0]) == std::string::npos) {
+    errno = m.empty() ? EINVAL : ENOENT;
     return nullptr;
   }
-  std::wstring wideMode;
-  for (const char* c = mode; *c != '\0'; ++c) wideMode += static_cast<wchar_t>(*c);
-  return _wfopen(wide.c_str(), wideMode.c_str());
+  const bool update = m.find('+') != std::string::npos;
+  DWORD access = m[0] == 'r' ? GENERIC_READ : GENERIC_WRITE;
+  if (update) access = GENERIC_READ | GENERIC_WRITE;
+  const DWORD disposition = m[0] == 'r' ? OPEN_EXISTING : m[0] == 'w' ? CREATE_ALWAYS : OPEN_ALWAYS;
+  const HANDLE handle =
+      CreateFileW(wide.c_str(), access, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                  nullptr, disposition, FILE_ATTRIBUTE_NORMAL, nullptr);
+  if (handle == INVALID_HANDLE_VALUE) {
+    errno = errnoOfLastError();
+    return nullptr;
+  }
+  int flags = _O_BINARY;
+  if (m[0] == 'r' && !update) flags |= _O_RDONLY;
+  if (m[0] == 'a') flags |= _O_APPEND;
+  const int fd = _open_osfhandle(reinterpret_cast<intptr_t>(handle), flags);
+  if (fd < 0) {
+    CloseHandle(handle);
+    return nullptr;
+  }
+  std::FILE* file = _fdopen(fd, mode);
+  if (file == nullptr) _close(fd);
+  return file;
 }
 
 std::FILE* createOrEmptyFile(const std::string& name) {

@@ -57,7 +57,11 @@ TEST_F(FileNames, GreekAndAccentedFoldersWorkThroughout) {
   EXPECT_TRUE(isFileAt(log, folder_ + "/Ζύγιση.log"));
   EXPECT_FALSE(isFileAt(log, ini));
   EXPECT_FALSE(isFileAt(log, folder_ + "/missing.log"));
+  // Moved away while open, as an operator may: noticed.
+  ASSERT_TRUE(renameOver(folder_ + "/Ζύγιση.log", folder_ + "/moved.log"));
+  EXPECT_FALSE(isFileAt(log, folder_ + "/Ζύγιση.log"));
   std::fclose(log);
+  ASSERT_TRUE(renameOver(folder_ + "/moved.log", folder_ + "/Ζύγιση.log"));
   ASSERT_TRUE(writeWholeFile(folder_ + "/παλιό.log", "old"));
   ASSERT_TRUE(renameOver(folder_ + "/Ζύγιση.log", folder_ + "/παλιό.log"));
   EXPECT_EQ(readAll(folder_ + "/παλιό.log"), "");
