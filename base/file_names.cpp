@@ -89,14 +89,20 @@ std::FILE* createOrEmptyFile(const std::string& name) {
   return openFile(name, "wb");
 }
 
-int createNewFile(const std::string& name, unsigned) {
+std::FILE* createNewFile(const std::string& name, unsigned) {
   std::wstring wide;
   if (!toWide(name, &wide)) {
     errno = ENOENT;
-    return -1;
+    return nullptr;
   }
-  return _wopen(wide.c_str(), _O_WRONLY | _O_CREAT | _O_EXCL | _O_BINARY | _O_NOINHERIT,
-                _S_IREAD | _S_IWRITE);
+  const int fd = _wopen(wide.c_str(), _O_WRONLY | _O_CREAT | _O_EXCL | _O_BINARY | _O_NOINHERIT,
+                        _S_IREAD | _S_IWRITE);
+  if (fd < 0) return nullptr;
+  std::FILE* file = _fdopen(fd, "wb");
+  if (file != nullptr) return file;
+  _close(fd);
+  _wremove(wide.c_str());
+  return nullptr;
 }
 
 bool removeFile(const std::string& name) {
@@ -142,14 +148,16 @@ std::FILE* createOrEmptyFile(const std::string& name) {
   return file;
 }
 
-int createNewFile(const std::string& name, unsigned mode) {
+std::FILE* createNewFile(const std::string& name, unsigned mode) {
   const int fd = ::open(name.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, mode & 0600);
-  if (fd < 0 || ::fchmod(fd, mode) == 0) return fd;
+  if (fd < 0) return nullptr;
+  std::FILE* file = ::fchmod(fd, mode) == 0 ? ::fdopen(fd, "wb") : nullptr;
+  if (file != nullptr) return file;
   const int failure = errno;
   ::close(fd);
   ::unlink(name.c_str());
   errno = failure;
-  return -1;
+  return nullptr;
 }
 
 bool removeFile(const std::string& name) {

@@ -15,8 +15,8 @@ std::FILE* openFile(const std::string& name, const char* mode);
 // refused at once instead of blocking the program.
 std::FILE* createOrEmptyFile(const std::string& name);
 // Creates a new file for writing with the permission bits mode (where the system has them);
-// fails when the name already exists. A descriptor, or -1 with errno set.
-int createNewFile(const std::string& name, unsigned mode);
+// fails when the name already exists. Null (errno set) when it cannot be created.
+std::FILE* createNewFile(const std::string& name, unsigned mode);
 // Deletes the file (never a folder); false when it could not.
 bool removeFile(const std::string& name);
 // The path of a UTF-8 name, for std::filesystem and the file streams.

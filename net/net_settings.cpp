@@ -1,9 +1,8 @@
 #include "net/net_settings.h"
 
-#include <unistd.h>
-
 #include <cerrno>
 #include <charconv>
+#include <cstdio>
 #include <cstring>
 #include <filesystem>
 #include <fstream>
@@ -231,21 +230,6 @@ std::string formatNetSettings(const NetSettings& s) {
   return out.str();
 }
 
-namespace {
-
-bool writeAll(int fd, const std::string& text) {
-  std::size_t done = 0;
-  while (done < text.size()) {
-    const ssize_t n = ::write(fd, text.data() + done, text.size() - done);
-    if (n < 0 && errno == EINTR) continue;
-    if (n <= 0) return false;
-    done += static_cast<std::size_t>(n);
-  }
-  return true;
-}
-
-}  // namespace
-
 bool writeNetSettings(const std::string& path, const NetSettings& settings, std::string* error) {
   // A password is for the owner's eyes only; otherwise an existing file keeps its mode.
   namespace fs = std::filesystem;
@@ -259,10 +243,12 @@ bool writeNetSettings(const std::string& path, const NetSettings& settings, std:
   const std::string temporary = path + ".tmp";
   // A file left by an earlier failed write may be readable by others: it is never reused.
   removeFile(temporary);
-  int fd = createNewFile(temporary, mode);
-  bool ok = fd >= 0 && writeAll(fd, formatNetSettings(settings)) && syncFile(fd);
+  std::FILE* file = createNewFile(temporary, mode);
+  const std::string text = formatNetSettings(settings);
+  bool ok = file != nullptr && std::fwrite(text.data(), 1, text.size(), file) == text.size() &&
+            std::fflush(file) == 0 && syncFile(fileno(file));
   int failure = errno;
-  if (fd >= 0 && ::close(fd) != 0 && ok) {
+  if (file != nullptr && std::fclose(file) != 0 && ok) {
     ok = false;
     failure = errno;
   }
@@ -271,7 +257,7 @@ bool writeNetSettings(const std::string& path, const NetSettings& settings, std:
     failure = errno;
   }
   if (!ok) {
-    if (fd >= 0) removeFile(temporary);
+    if (file != nullptr) removeFile(temporary);
     if (error != nullptr)
       *error = "Can not write " + path + " (" + std::strerror(failure) +
                "); the file is left as it was.";

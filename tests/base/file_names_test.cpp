@@ -87,16 +87,17 @@ TEST_F(FileNames, FailedRenameChangesNothing) {
 TEST_F(FileNames, NewFilesDoNotReplaceOldOnes) {
   const std::string name = folder_ + "/TRV4NET.INI.tmp";
   ASSERT_TRUE(writeWholeFile(name, "old"));
-  EXPECT_LT(createNewFile(name, 0600), 0);
+  EXPECT_EQ(createNewFile(name, 0600), nullptr);
+  EXPECT_EQ(readAll(name), "old");
   ASSERT_TRUE(removeFile(name));
-  const int fd = createNewFile(name, 0600);
-  ASSERT_GE(fd, 0);
-  EXPECT_TRUE(syncFile(fd));
-  EXPECT_TRUE(syncData(fd));
-  std::FILE* file = fdopen(fd, "wb");
+  std::FILE* file = createNewFile(name, 0600);
   ASSERT_NE(file, nullptr);
+  ASSERT_GE(std::fputs("new", file), 0);
+  ASSERT_EQ(std::fflush(file), 0);
+  EXPECT_TRUE(syncFile(fileno(file)));
+  EXPECT_TRUE(syncData(fileno(file)));
   std::fclose(file);
-  EXPECT_EQ(readAll(name), "");
+  EXPECT_EQ(readAll(name), "new");
 }
 
 // A descriptor that is closed cannot be synced, and says so.
