@@ -247,6 +247,9 @@ void ScaleLink::send(const std::string& frame, bool status) {
   port_.input();  // whatever is still waiting belongs to an earlier exchange
   state_.RxBuffer.clear();
   port_.setRThreshold(1);
+  // The reply may reach the link in one piece at its ETX, but any characters must reach it well
+  // within the time-out in force, so that they restart it as they would one by one.
+  port_.setEventHold(std::min(state_.CharTimeout, state_.ReplyTimeout) / 2, ETX);
   charTimer_->restart(timerInterval(state_.ReplyTimeout));
   port_.output(frame);
   state_.LastSentFrame = frame;

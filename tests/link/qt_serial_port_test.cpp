@@ -142,6 +142,43 @@ TEST_F(QtSerialPortTest, PortOneIsTheLinkInTheCurrentDirectoryAndRefusedSettings
   EXPECT_TRUE(got == expected);
 }
 
+// Held for the frame's end: a reply that trickles in at 9600 baud reaches the owner in one
+// receive event, whole and in order, once its length is known; the same request answered shorter the next time (the reader
+// then waits for as many bytes as before) and a fragment without an end byte still come.
+TEST_F(QtSerialPortTest, AHeldReplyComesWholeAtItsEndAndShorterAnswersStillCome) {
+  QtSerialPort port;
+  ASSERT_FALSE(port.setPortOpen(true));
+  std::vector<std::string> events;
+  port.setOnComm([&] { events.push_back(port.input()); });
+  port.setEventHold(10, '\x03');
+  const std::string request("\x02\x41?04<\x03", 7);
+  const auto exchange = [&](const std::string& answer) {
+    events.clear();
+    port.setRThreshold(1);
+    port.output(request);
+    EXPECT_EQ(com1_.read(), request);
+    for (char c : answer) {  // about a character's time apart
+      ASSERT_EQ(write(com1_.master, &c, 1), 1);
+      waitFor([] { return false; }, 1);
+    }
+    waitFor([&] { return !events.empty(); }, 500);
+    waitFor([] { return false; }, 30);  // nothing more may follow
+  };
+  const std::string reply = "\x02\x41?P012.345<\x03";
+  // The first time it may come in pieces, none held longer than 10 ms; then it is awaited whole.
+  exchange(reply);
+  std::string joined;
+  for (const std::string& e : events) joined += e;
+  EXPECT_EQ(joined, reply);
+  exchange(reply);
+  EXPECT_EQ(events, std::vector<std::string>{reply});
+  const std::string nak = "\x02\x41\x15\x03";
+  exchange(nak);
+  EXPECT_EQ(events, std::vector<std::string>{nak});
+  exchange("\x02\x41?P0");
+  EXPECT_EQ(events, std::vector<std::string>{"\x02\x41?P0"});
+}
+
 // A line that hangs up closes the port and says so. The tries that follow open the name the port
 // was opened under: a ./COM1 link re-pointed to a new device is followed; while the link is
 // missing nothing is opened, though port 1 also names a system device (ttyS0 of a scratch /dev).
