@@ -2,6 +2,7 @@
 
 #include <filesystem>
 
+#include "base/file_names.h"
 #include "base/write_signals.h"
 #include "link/command_queue.h"
 
@@ -11,7 +12,7 @@ namespace {
 
 // A file in the configuration file's folder.
 std::string besideConfig(const std::string& configPath, const char* name) {
-  return (std::filesystem::path(configPath).parent_path() / name).string();
+  return fileNameText(filePath(configPath).parent_path() / name);
 }
 
 }  // namespace

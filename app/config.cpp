@@ -8,6 +8,7 @@
 #include <string_view>
 #include <system_error>
 
+#include "base/file_names.h"
 #include "base/numeric_text.h"
 #include "base/whole_file.h"
 
@@ -97,7 +98,7 @@ Configuration::Configuration(LinkState& state, SerialPort& port, Toolkit& toolki
 bool Configuration::LoadSettings() {
   state_.setDefaultTimings();
 
-  std::FILE* file = std::fopen(path_.c_str(), "rb");
+  std::FILE* file = openFile(path_, "rb");
   if (file == nullptr) return probeForPort();
   std::array<Line, kConfigLines> lines;
   const int count = readLines(file, lines);
@@ -172,7 +173,7 @@ void Configuration::SaveSettings() {
     return;
   }
   if (!replaceFile || !replaceFile(temporary, path_)) {
-    std::remove(temporary.c_str());
+    removeFile(temporary);
     toolkit_.messageBox("CAN NOT WRITE INI FILE");
   }
 }

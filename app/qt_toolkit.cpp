@@ -1,10 +1,10 @@
 #include "app/qt_toolkit.h"
 
 #include <QApplication>
-#include <QFile>
 #include <QInputDialog>
 #include <QMessageBox>
 
+#include "base/widget_file_name.h"
 #include "base/widget_text.h"
 
 namespace trv4 {
@@ -33,13 +33,13 @@ std::string QtToolkit::inputBox(const std::string& prompt, const std::string& ti
 
 std::string QtToolkit::fileNameBox(const std::string& prompt, const std::string& title,
                                    const std::string& defaultName) {
-  // File names go between the box and the file system in the system's own encoding, so a name
-  // the code page cannot hold (a folder called "Wägung") survives both ways.
+  // File names go between the box and the file system as the system spells them, so a name the
+  // code page cannot hold (a folder called "Wägung") survives both ways.
   bool ok = false;
   const QString text =
       QInputDialog::getText(parent_, fromCodePage(title), fromCodePage(prompt), QLineEdit::Normal,
-                            QFile::decodeName(QByteArray::fromStdString(defaultName)), &ok);
-  return ok ? QFile::encodeName(text).toStdString() : std::string();
+                            fileNameForWidget(defaultName), &ok);
+  return ok ? fileNameFromWidget(text) : std::string();
 }
 
 void QtToolkit::setBusy(bool busy) {

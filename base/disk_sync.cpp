@@ -1,27 +1,8 @@
 #include "base/disk_sync.h"
 
-#include <cerrno>
-
-#if defined(__unix__) || defined(__APPLE__)
-#include <unistd.h>
-#endif
+#include "base/file_sync.h"
 
 namespace trv4 {
-
-namespace {
-
-bool syncFile(int fd) {
-#if defined(__APPLE__)
-  return ::fsync(fd) == 0 || errno == EINVAL || errno == ENOTSUP;
-#elif defined(__unix__)
-  return ::fdatasync(fd) == 0 || errno == EINVAL || errno == EROFS;
-#else
-  (void)fd;
-  return true;
-#endif
-}
-
-}  // namespace
 
 DiskSync::DiskSync(int fd) : fd_(fd), worker_([this] { run(); }) {}
 
@@ -49,7 +30,7 @@ void DiskSync::run() {
     if (!pending_) return;  // quitting with nothing left to sync
     pending_ = false;
     lock.unlock();
-    if (!syncFile(fd_)) failed_ = true;
+    if (!syncData(fd_)) failed_ = true;
     lock.lock();
   }
 }

@@ -8,7 +8,7 @@ namespace trv4 {
 
 // Writes the whole text to path and forces it to the disk; false (and no file) on any failure.
 bool writeWholeFile(const std::string& path, const std::string& text);
-// Renames from over to; false when the rename failed.
+// Renames from over to, replacing a file of that name; false (errno set) when the rename failed.
 bool renameOver(const std::string& from, const std::string& to);
 // Writes path + ".tmp", then renames it over path; false when either step failed, the old file
 // then being as it was.

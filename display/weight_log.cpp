@@ -8,12 +8,8 @@
 #include <system_error>
 
 #include "base/disk_sync.h"
+#include "base/file_names.h"
 #include "base/numeric_text.h"
-
-#ifndef _WIN32
-#include <fcntl.h>
-#include <unistd.h>
-#endif
 
 namespace trv4 {
 
@@ -34,22 +30,6 @@ bool toInt32(double v, int32_t* out) {
   }
   *out = static_cast<int32_t>(r);
   return true;
-}
-
-// Opens (creating or emptying) the file for the log; null when it cannot. The name is the
-// system's text, passed on as it is. A named pipe nobody reads is refused at once instead of
-// blocking the program.
-std::FILE* openLogFile(const std::string& name) {
-#ifdef _WIN32
-  return std::fopen(name.c_str(), "wb");
-#else
-  const int fd = ::open(name.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_NONBLOCK | O_CLOEXEC, 0666);
-  if (fd < 0) return nullptr;
-  ::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) & ~O_NONBLOCK);
-  std::FILE* file = ::fdopen(fd, "wb");
-  if (file == nullptr) ::close(fd);
-  return file;
-#endif
 }
 
 // A display text is written as it was received, but a control character (a line end above all)
@@ -83,7 +63,7 @@ WeightLog::~WeightLog() {
 std::string WeightLog::defaultFileName() {
   std::error_code error;
   const std::filesystem::path folder = std::filesystem::current_path(error);
-  return (error ? std::filesystem::path(".") : folder).string() +
+  return fileNameText(error ? std::filesystem::path(".") : folder) +
          static_cast<char>(std::filesystem::path::preferred_separator) + kLogFileName;
 }
 
@@ -111,7 +91,7 @@ void WeightLog::mWLog_Click() {
 bool WeightLog::start(const std::string& fileName, int32_t seconds) {
   if (LogActive()) stop();
   // A name of blanks only names no file anybody could find again.
-  std::FILE* file = blank(fileName) ? nullptr : openLogFile(fileName);
+  std::FILE* file = blank(fileName) ? nullptr : createOrEmptyFile(fileName);
   if (file == nullptr) {
     toolkit_.messageBox("CAN NOT WRITE LOG FILE");
     return false;

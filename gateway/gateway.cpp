@@ -2,6 +2,7 @@
 
 #include <filesystem>
 
+#include "base/file_names.h"
 #include "link/port_reconnect.h"
 
 namespace trv4 {
@@ -10,7 +11,7 @@ Gateway::Gateway(const GatewayOptions& options, std::FILE* messages)
     : options_(options),
       toolkit_(messages),
       port_(DeviceFolders{options.dir, "/dev"}),
-      app_(port_, toolkit_, (std::filesystem::path(options.dir) / kConfigFileName).string()),
+      app_(port_, toolkit_, fileNameText(filePath(options.dir) / kConfigFileName)),
       publishing_(app_.monitor(), app_.state(), app_.linkStats(), toolkit_) {}
 
 Gateway::~Gateway() {

@@ -1,10 +1,9 @@
 #include "link/port_device.h"
 
-#include <sys/stat.h>
-
-#include <cerrno>
 #include <filesystem>
 #include <system_error>
+
+#include "base/platform.h"
 
 namespace trv4 {
 
@@ -20,6 +19,8 @@ fs::path localLink(int port, const DeviceFolders& folders) {
 
 std::string portDevice(int port, const DeviceFolders& folders) {
   if (port < 1) return {};
+  // Windows names every port in its device space; the plain "COMn" reaches COM1 to COM9 only.
+  if (kOnWindows) return "\\\\.\\COM" + std::to_string(port);
   std::error_code ec;
 
   // ./COMn counts as soon as the link itself is there, even when its target is gone: the
@@ -42,6 +43,7 @@ std::string portDevice(int port, const DeviceFolders& folders) {
 std::string portDeviceText(int port, const DeviceFolders& folders) {
   const std::string device = portDevice(port, folders);
   if (device.empty()) return "no device on this machine";
+  if (kOnWindows) return device;
   std::error_code ec;
   const fs::path local = localLink(port, folders);
   if (!fs::is_symlink(fs::symlink_status(local, ec))) return device;
@@ -50,23 +52,31 @@ std::string portDeviceText(int port, const DeviceFolders& folders) {
 }
 
 std::string deviceProblem(const std::string& device) {
-  struct stat st {};
-  if (::stat(device.c_str(), &st) != 0) {
-    if (errno == ENOENT) {
-      struct stat link {};
-      if (::lstat(device.c_str(), &link) == 0 && S_ISLNK(link.st_mode)) {
+  // A Windows port is no file to look at: opening it tells what is wrong.
+  if (kOnWindows) return {};
+  std::error_code ec;
+  const fs::file_status st = fs::status(device, ec);
+  if (ec) {
+    if (ec == std::errc::no_such_file_or_directory) {
+      std::error_code linkError;
+      if (fs::is_symlink(fs::symlink_status(device, linkError))) {
         return "the link points to nothing that exists";
       }
       return "it does not exist";
     }
-    return std::error_code(errno, std::generic_category()).message();
+    return ec.message();
   }
-  if (S_ISDIR(st.st_mode)) return "it is a folder, not a serial device";
-  if (!S_ISCHR(st.st_mode)) return "it is not a serial device";
+  if (fs::is_directory(st)) return "it is a folder, not a serial device";
+  if (!fs::is_character_file(st)) return "it is not a serial device";
   return {};
 }
 
 std::string permissionMessage(int port, const std::string& device, const std::string& group) {
+  if (kOnWindows) {
+    return "Port " + std::to_string(port) + " (" + device +
+           "): it is in use by another program, or access to it is denied. Close the program "
+           "that has it open, then try again.";
+  }
   const std::string owner =
       group.empty() ? "the group that owns it" : "the group \"" + group + "\"";
   return "Port " + std::to_string(port) + " (" + device +

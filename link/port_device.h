@@ -14,7 +14,7 @@ struct DeviceFolders {
 
 // Port n: the first that exists of ./COMn (a link, e.g. to a USB adapter or a simulator's
 // pseudo-terminal), /dev/ttyUSB(n-1), /dev/ttyS(n-1), /dev/ttyACM(n-1). With none existing, ""
-// (the port cannot be opened). Port numbers below 1 name no device.
+// (the port cannot be opened). On Windows, \\.\COMn. Port numbers below 1 name no device.
 std::string portDevice(int port, const DeviceFolders& folders = {});
 
 // The device port n names, as the operator reads it: "/dev/ttyUSB0", "./COM1 -> /dev/pts/3"
@@ -23,11 +23,11 @@ std::string portDeviceText(int port, const DeviceFolders& folders = {});
 
 // Why `device` cannot be opened as a serial port without trying: a link that points nowhere, a
 // folder, or anything that is not a character device (a plain file, a named pipe, whose open
-// could block). "" when it may be opened.
+// could block). "" when it may be opened, and always on Windows.
 std::string deviceProblem(const std::string& device);
 
 // The message for a device this user may not open, with the fix: membership of `group`, the
-// group that owns the device ("" when unknown).
+// group that owns the device ("" when unknown). On Windows: a port another program holds.
 std::string permissionMessage(int port, const std::string& device, const std::string& group);
 
 }  // namespace trv4

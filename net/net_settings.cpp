@@ -1,18 +1,20 @@
 #include "net/net_settings.h"
 
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
 #include <cerrno>
 #include <charconv>
+#include <cstdio>
 #include <cstring>
+#include <filesystem>
 #include <fstream>
 #include <functional>
 #include <map>
 #include <sstream>
+#include <system_error>
 
 #include "base/blank_trim.h"
+#include "base/file_names.h"
+#include "base/file_sync.h"
+#include "base/whole_file.h"
 
 namespace trv4 {
 
@@ -175,18 +177,22 @@ NetSettings parseNetSettings(std::string_view text) {
 }
 
 NetSettings readNetSettings(const std::string& path) {
-  struct stat st {};
-  if (stat(path.c_str(), &st) != 0) return {};
+  namespace fs = std::filesystem;
+  const fs::path file = filePath(path);
+  std::error_code ec;
+  const fs::file_status st = fs::status(file, ec);
+  if (ec || !fs::exists(st)) return {};
   NetSettings off;
-  if (!S_ISREG(st.st_mode)) {
+  if (!fs::is_regular_file(st)) {
     off.problems.push_back(path + " is not a file; publishing stays off.");
     return off;
   }
-  if (static_cast<std::size_t>(st.st_size) > kFileLimit) {
+  const std::uintmax_t size = fs::file_size(file, ec);
+  if (!ec && size > kFileLimit) {
     off.problems.push_back(path + " is too large to be a settings file; publishing stays off.");
     return off;
   }
-  std::ifstream in(path, std::ios::binary);
+  std::ifstream in(file, std::ios::binary);
   std::string text((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
   if (!in.good() && !in.eof()) {
     off.problems.push_back("Can not read " + path + "; publishing stays off.");
@@ -224,57 +230,34 @@ std::string formatNetSettings(const NetSettings& s) {
   return out.str();
 }
 
-namespace {
-
-bool writeAll(int fd, const std::string& text) {
-  std::size_t done = 0;
-  while (done < text.size()) {
-    const ssize_t n = ::write(fd, text.data() + done, text.size() - done);
-    if (n < 0 && errno == EINTR) continue;
-    if (n <= 0) return false;
-    done += static_cast<std::size_t>(n);
-  }
-  return true;
-}
-
-// The folder's entry for the renamed file reaches the disk too; folders that cannot be synced
-// do not count as a failure.
-void syncFolderOf(const std::string& path) {
-  const auto slash = path.find_last_of('/');
-  const std::string folder = slash == std::string::npos ? "." : path.substr(0, slash + 1);
-  const int fd = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-  if (fd < 0) return;
-  ::fsync(fd);
-  ::close(fd);
-}
-
-}  // namespace
-
 bool writeNetSettings(const std::string& path, const NetSettings& settings, std::string* error) {
   // A password is for the owner's eyes only; otherwise an existing file keeps its mode.
-  mode_t mode = 0644;
-  struct stat old {};
+  namespace fs = std::filesystem;
+  unsigned mode = 0644;
+  std::error_code ec;
+  const fs::file_status old = fs::status(filePath(path), ec);
   if (!settings.mqtt.password.empty())
     mode = 0600;
-  else if (::stat(path.c_str(), &old) == 0 && S_ISREG(old.st_mode))
-    mode = old.st_mode & 0777;
+  else if (!ec && fs::is_regular_file(old))
+    mode = static_cast<unsigned>(old.permissions() & fs::perms::mask) & 0777;
   const std::string temporary = path + ".tmp";
   // A file left by an earlier failed write may be readable by others: it is never reused.
-  ::unlink(temporary.c_str());
-  int fd = ::open(temporary.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, mode & 0600);
-  bool ok = fd >= 0 && ::fchmod(fd, mode) == 0 && writeAll(fd, formatNetSettings(settings)) &&
-            ::fsync(fd) == 0;
+  removeFile(temporary);
+  std::FILE* file = createNewFile(temporary, mode);
+  const std::string text = formatNetSettings(settings);
+  bool ok = file != nullptr && std::fwrite(text.data(), 1, text.size(), file) == text.size() &&
+            std::fflush(file) == 0 && syncFile(fileno(file));
   int failure = errno;
-  if (fd >= 0 && ::close(fd) != 0 && ok) {
+  if (file != nullptr && std::fclose(file) != 0 && ok) {
     ok = false;
     failure = errno;
   }
-  if (ok && ::rename(temporary.c_str(), path.c_str()) != 0) {
+  if (ok && !renameOver(temporary, path)) {
     ok = false;
     failure = errno;
   }
   if (!ok) {
-    if (fd >= 0) ::unlink(temporary.c_str());
+    if (file != nullptr) removeFile(temporary);
     if (error != nullptr)
       *error = "Can not write " + path + " (" + std::strerror(failure) +
                "); the file is left as it was.";

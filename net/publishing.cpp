@@ -2,6 +2,7 @@
 
 #include <filesystem>
 
+#include "base/file_names.h"
 #include "net/modbus_server.h"
 #include "net/mosquitto_transport.h"
 #include "net/mqtt_publisher.h"
@@ -47,7 +48,7 @@ void Publishing::stop() {
 }
 
 std::string netSettingsPathBeside(const std::string& configPath) {
-  return (std::filesystem::path(configPath).parent_path() / kNetSettingsFileName).string();
+  return fileNameText(filePath(configPath).parent_path() / kNetSettingsFileName);
 }
 
 }  // namespace trv4

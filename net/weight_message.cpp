@@ -1,10 +1,11 @@
 #include "net/weight_message.h"
 
-#include <time.h>
+#include <ctime>
 
 #include <cstdio>
 
 #include "base/blank_trim.h"
+#include "base/calendar_fields.h"
 #include "base/codepage.h"
 #include "net/shown_weight.h"
 
@@ -39,8 +40,7 @@ const char* flag(bool b) {
 
 std::string isoTime(int64_t ms) {
   const time_t seconds = static_cast<time_t>(ms / 1000);
-  tm utc{};
-  gmtime_r(&seconds, &utc);
+  const std::tm utc = utcFields(seconds);
   char buf[96];
   std::snprintf(buf, sizeof buf, "%04d-%02d-%02dT%02d:%02d:%02d.%03dZ", utc.tm_year + 1900,
                 utc.tm_mon + 1, utc.tm_mday, utc.tm_hour, utc.tm_min, utc.tm_sec,

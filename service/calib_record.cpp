@@ -2,10 +2,7 @@
 
 #include <deque>
 
-#ifndef _WIN32
-#include <sys/stat.h>
-#endif
-
+#include "base/file_names.h"
 #include "service/csv_line.h"
 
 namespace trv4 {
@@ -44,21 +41,14 @@ void CalibRecord::closeFile() {
 }
 
 bool CalibRecord::stillAtPath() const {
-#ifndef _WIN32
-  struct stat open {
-  }, named{};
-  return ::fstat(fileno(file_), &open) == 0 && ::stat(path_.c_str(), &named) == 0 &&
-         open.st_dev == named.st_dev && open.st_ino == named.st_ino;
-#else
-  return true;
-#endif
+  return isFileAt(file_, path_);
 }
 
 void CalibRecord::append(const CalibRecordEntry& entry) {
   // A file moved or deleted since the last line would take the line out of sight.
   if (file_ != nullptr && !stillAtPath()) closeFile();
   if (file_ == nullptr) {
-    file_ = std::fopen(path_.c_str(), "ab");
+    file_ = openFile(path_, "ab");
     if (file_ != nullptr) sync_ = std::make_unique<DiskSync>(fileno(file_));
   }
   bool ok = file_ != nullptr;
@@ -80,7 +70,7 @@ void CalibRecord::append(const CalibRecordEntry& entry) {
 std::vector<std::vector<std::string>> readCalibRecord(const std::string& path,
                                                       std::size_t maxLines) {
   std::vector<std::vector<std::string>> rows;
-  std::FILE* file = std::fopen(path.c_str(), "rb");
+  std::FILE* file = openFile(path, "rb");
   if (file == nullptr) return rows;
   bool partialFirst = false;
   if (std::fseek(file, 0, SEEK_END) == 0) {

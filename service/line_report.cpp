@@ -3,6 +3,7 @@
 #include <cstdio>
 #include <ctime>
 
+#include "base/calendar_fields.h"
 #include "base/codepage.h"
 #include "service/csv_line.h"
 
@@ -143,12 +144,7 @@ std::string scaleName(int scale) {
 
 std::string timeOfDayMs(int64_t wallMs) {
   const std::time_t seconds = static_cast<std::time_t>(wallMs / 1000);
-  std::tm local{};
-#if defined(_WIN32)
-  localtime_s(&local, &seconds);
-#else
-  localtime_r(&seconds, &local);
-#endif
+  const std::tm local = localFields(seconds);
   char text[32];
   std::snprintf(text, sizeof text, "%02d:%02d:%02d.%03d", local.tm_hour, local.tm_min, local.tm_sec,
                 static_cast<int>(wallMs % 1000));

@@ -6,6 +6,7 @@
 
 #include "base/blank_trim.h"
 #include "base/codepage.h"
+#include "base/file_names.h"
 
 namespace trv4 {
 
@@ -196,7 +197,7 @@ std::optional<ParamFile> parseParamFile(std::string_view text, std::string* erro
 }
 
 std::optional<ParamFile> readParamFile(const std::string& path, std::string* error) {
-  std::ifstream in(path, std::ios::binary);
+  std::ifstream in(filePath(path), std::ios::binary);
   if (!in) {
     *error = "Can not read " + path + ".";
     return std::nullopt;

@@ -2,7 +2,6 @@
 
 #include <QDialog>
 #include <QDialogButtonBox>
-#include <QFile>
 #include <QFileDialog>
 #include <QHeaderView>
 #include <QLabel>
@@ -10,6 +9,7 @@
 #include <QTableWidget>
 #include <QVBoxLayout>
 
+#include "base/widget_file_name.h"
 #include "base/widget_text.h"
 #include "service/param_file.h"
 #include "service/save_text_file.h"
@@ -26,7 +26,7 @@ std::optional<ParamFile> chooseFile(QWidget* parent, const QString& caption) {
                                                     QFileDialog::DontUseNativeDialog);
   if (path.isEmpty()) return std::nullopt;
   std::string error;
-  std::optional<ParamFile> file = readParamFile(QFile::encodeName(path).toStdString(), &error);
+  std::optional<ParamFile> file = readParamFile(fileNameFromWidget(path), &error);
   if (!file)
     QMessageBox::warning(
         parent, caption,

@@ -1,10 +1,10 @@
 #include "service/save_text_file.h"
 
-#include <QFile>
 #include <QFileDialog>
 #include <QMessageBox>
 
 #include "base/whole_file.h"
+#include "base/widget_file_name.h"
 
 namespace trv4 {
 
@@ -13,7 +13,7 @@ bool saveTextFile(QWidget* parent, const QString& caption, const QString& sugges
   const QString path = QFileDialog::getSaveFileName(parent, caption, suggestedName, filter, nullptr,
                                                     QFileDialog::DontUseNativeDialog);
   if (path.isEmpty()) return false;
-  if (replaceWholeFile(QFile::encodeName(path).toStdString(), text)) return true;
+  if (replaceWholeFile(fileNameFromWidget(path), text)) return true;
   QMessageBox::warning(parent, caption,
                        QObject::tr("Can not write %1: the folder can not be written or the disk "
                                    "is full. Nothing was changed.")

@@ -5,6 +5,7 @@
 #include <fstream>
 #include <tuple>
 
+#include "base/platform.h"
 #include "link/port_device.h"
 #include "link/port_settings.h"
 
@@ -34,6 +35,7 @@ namespace fs = std::filesystem;
 
 // A scratch folder stands in for the current folder ("local") and for /dev ("dev").
 TEST(PortDevice, LocalLinkThenUsbThenSerialThenAcm) {
+  if (kOnWindows) GTEST_SKIP() << "Windows names ports \\\\.\\COMn (WindowsPortNames)";
   const fs::path root = fs::temp_directory_path() / ("trv4-devices-" + std::to_string(getpid()));
   fs::remove_all(root);
   fs::create_directories(root / "local");
@@ -66,6 +68,20 @@ TEST(PortDevice, LocalLinkThenUsbThenSerialThenAcm) {
       "Port 1 (/dev/ttyUSB0): this user may not open it. Add the user to the group "
       "\"dialout\" (for example: sudo usermod -aG dialout $USER), then log out and in again.");
   fs::remove_all(root);
+}
+
+// Windows: every port by its device name, so COM10 and above open too; the device is opened
+// without looking first, and a refusal speaks of another program, not of groups.
+TEST(PortDevice, WindowsPortNames) {
+  if (!kOnWindows) GTEST_SKIP() << "Linux ports are devices under /dev or ./COMn links";
+  EXPECT_EQ(portDevice(12), "\\\\.\\COM12");
+  EXPECT_EQ(portDevice(1), "\\\\.\\COM1");
+  EXPECT_EQ(portDevice(0), "");
+  EXPECT_EQ(portDeviceText(12), "\\\\.\\COM12");
+  EXPECT_EQ(deviceProblem("\\\\.\\COM12"), "");
+  EXPECT_EQ(permissionMessage(12, "\\\\.\\COM12", ""),
+            "Port 12 (\\\\.\\COM12): it is in use by another program, or access to it is "
+            "denied. Close the program that has it open, then try again.");
 }
 
 }  // namespace
