@@ -1,10 +1,13 @@
 // Daily weighing work against simulated scales in virtual time: the single-scale window, the
 // monitor coming back after being closed, and the weight log, checked byte for byte.
-#include <gtest/gtest.h>
-#ifndef _WIN32
 #include <fcntl.h>
-#include <sys/resource.h>
+#include <gtest/gtest.h>
 #include <sys/stat.h>
+#ifdef _WIN32
+#include <io.h>
+#include <share.h>
+#else
+#include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
 #endif
@@ -168,7 +171,7 @@ TEST_F(WeighingTest, TheLogFileIsNamedAsTheSystemSpellsItAndWrittenInTheCodePage
     const std::string here = path(folder);
     std::filesystem::create_directory(filePath(here));
     std::filesystem::current_path(filePath(here));
-    const std::string offered = here + "/TRV4W.Log";
+    const std::string offered = here + (kOnWindows ? "\\" : "/") + "TRV4W.Log";
     tk.inputBoxes.clear();
     startLog(offered, "0");  // the default, accepted
     EXPECT_EQ(tk.inputBoxes.at(0),
@@ -224,9 +227,9 @@ TEST_F(WeighingTest, IntervalsCountTicksAndTheCountdownCarriesOverToTheNextLog) 
 }
 
 TEST_F(WeighingTest, BadAnswersAndUnwritableFilesNeverStartALog) {
-  // A pipe nobody reads must not hang the program; Windows has no such pipe in its folders but
-  // read-only files, which Linux lets a test run as root write.
-  const std::string unwritable = path(kOnWindows ? "read-only.log" : "fifo");
+  // A pipe nobody reads must not hang the program; Windows has no such pipe in its folders, but
+  // files another program holds open without sharing.
+  const std::string unwritable = path(kOnWindows ? "held.log" : "fifo");
   std::ofstream(file) << "an older log";
   const std::pair<Texts, Texts> cases[] = {
       // answers, messages
@@ -240,8 +243,9 @@ TEST_F(WeighingTest, BadAnswersAndUnwritableFilesNeverStartALog) {
       {{unwritable, "0"}, {"CAN NOT WRITE LOG FILE"}},
   };
 #ifdef _WIN32
-  std::ofstream(unwritable) << "read only";
-  std::filesystem::permissions(unwritable, std::filesystem::perms::owner_read);
+  const int holder =
+      _wsopen(filePath(unwritable).c_str(), _O_CREAT | _O_RDWR, _SH_DENYRW, _S_IREAD | _S_IWRITE);
+  ASSERT_GE(holder, 0);
 #else
   ASSERT_EQ(mkfifo(unwritable.c_str(), 0600), 0);
 #endif
@@ -255,7 +259,7 @@ TEST_F(WeighingTest, BadAnswersAndUnwritableFilesNeverStartALog) {
     ticks(2);
   }
 #ifdef _WIN32
-  std::filesystem::permissions(unwritable, std::filesystem::perms::owner_all);  // to be deleted
+  _close(holder);
 #endif
   EXPECT_EQ(read(file), "an older log");
 }
