@@ -58,8 +58,8 @@ TEST(NetSettingsTest, ReadsBothServicesAndKeepsAServiceOffForAnyValueItCannotUse
   EXPECT_FALSE(folder.mqtt.enabled || folder.modbus.enabled);
 }
 
-std::string contents(const std::filesystem::path& path) {
-  std::ifstream in(path);
+std::string contents(const std::string& path) {
+  std::ifstream in(filePath(path));
   std::stringstream text;
   text << in.rdbuf();
   return text.str();
@@ -75,7 +75,7 @@ unsigned modeOf(const std::string& path) {
 
 // A scratch folder for the file, removed at the end.
 struct SettingsFolder {
-  SettingsFolder(const std::string& name)
+  explicit SettingsFolder(const std::string& name)
       : folder(std::filesystem::temp_directory_path() / (name + std::to_string(getpid()))) {
     std::filesystem::remove_all(folder);
     std::filesystem::create_directories(folder);
@@ -100,10 +100,10 @@ TEST(NetSettingsTest, WritesWhatItReadsBackAndKeepsTheOldOnFailure) {
   NetSettings s;
   std::string error;
   ASSERT_TRUE(writeNetSettings(path, s, &error)) << error;
-  EXPECT_EQ(contents(filePath(path)), formatNetSettings(s));
-  EXPECT_NE(contents(filePath(path)).find("[mqtt]\nenabled=false\nhost=127.0.0.1\nport=1883\n"),
+  EXPECT_EQ(contents(path), formatNetSettings(s));
+  EXPECT_NE(contents(path).find("[mqtt]\nenabled=false\nhost=127.0.0.1\nport=1883\n"),
             std::string::npos);
-  EXPECT_NE(contents(filePath(path)).find("[modbus]\nenabled=false\nbind=127.0.0.1\nport=1502\n"),
+  EXPECT_NE(contents(path).find("[modbus]\nenabled=false\nbind=127.0.0.1\nport=1502\n"),
             std::string::npos);
 
   s = withPassword();
@@ -123,7 +123,7 @@ TEST(NetSettingsTest, WritesWhatItReadsBackAndKeepsTheOldOnFailure) {
   EXPECT_FALSE(writeNetSettings(path, other, &error));
   EXPECT_NE(error.find(path), std::string::npos) << error;
   EXPECT_EQ(error.find("se;cr et"), std::string::npos);
-  EXPECT_EQ(contents(filePath(path)), formatNetSettings(s));
+  EXPECT_EQ(contents(path), formatNetSettings(s));
 }
 
 TEST(NetSettingsTest, PasswordFilesAreForTheOwnerOnly) {
