@@ -10,6 +10,8 @@
 #include <fstream>
 #include <sstream>
 
+#include "base/file_names.h"
+
 namespace trv4::test {
 namespace {
 
@@ -56,25 +58,44 @@ TEST(NetSettingsTest, ReadsBothServicesAndKeepsAServiceOffForAnyValueItCannotUse
   EXPECT_FALSE(folder.mqtt.enabled || folder.modbus.enabled);
 }
 
-std::string contents(const std::filesystem::path& path) {
-  std::ifstream in(path);
+std::string contents(const std::string& path) {
+  std::ifstream in(filePath(path));
   std::stringstream text;
   text << in.rdbuf();
   return text.str();
 }
 
-unsigned modeOf(const std::filesystem::path& path) {
+#ifndef _WIN32
+unsigned modeOf(const std::string& path) {
   struct stat st {};
   EXPECT_EQ(stat(path.c_str(), &st), 0);
   return st.st_mode & 0777;
 }
+#endif
 
-TEST(NetSettingsTest, WritesWhatItReadsBackPasswordFilesForTheOwnerOnlyAndKeepsTheOldOnFailure) {
-  const auto folder = std::filesystem::temp_directory_path() /
-                      ("trv4-net-settings-write-" + std::to_string(getpid()));
-  std::filesystem::remove_all(folder);
-  std::filesystem::create_directories(folder);
-  const auto path = folder / kNetSettingsFileName;
+// A scratch folder for the file, removed at the end.
+struct SettingsFolder {
+  explicit SettingsFolder(const std::string& name)
+      : folder(std::filesystem::temp_directory_path() / (name + std::to_string(getpid()))) {
+    std::filesystem::remove_all(folder);
+    std::filesystem::create_directories(folder);
+  }
+  ~SettingsFolder() { std::filesystem::remove_all(folder); }
+  const std::filesystem::path folder;
+  const std::string path = fileNameText(folder / kNetSettingsFileName);
+};
+
+NetSettings withPassword() {
+  NetSettings s;
+  s.mqtt = {true,       "broker.plant", 8883, "line7/a", "me", "user x",
+            "se;cr et", "/etc/ca.pem",  2,    30,        true};
+  s.modbus = {true, "0.0.0.0", 502};
+  return s;
+}
+
+TEST(NetSettingsTest, WritesWhatItReadsBackAndKeepsTheOldOnFailure) {
+  const SettingsFolder scratch("trv4-net-settings-write-");
+  const std::string& path = scratch.path;
 
   NetSettings s;
   std::string error;
@@ -84,14 +105,9 @@ TEST(NetSettingsTest, WritesWhatItReadsBackPasswordFilesForTheOwnerOnlyAndKeepsT
             std::string::npos);
   EXPECT_NE(contents(path).find("[modbus]\nenabled=false\nbind=127.0.0.1\nport=1502\n"),
             std::string::npos);
-  EXPECT_EQ(modeOf(path) & 0600, 0600u);
-  chmod(path.c_str(), 0644);
 
-  s.mqtt = {true,       "broker.plant", 8883, "line7/a", "me", "user x",
-            "se;cr et", "/etc/ca.pem",  2,    30,        true};
-  s.modbus = {true, "0.0.0.0", 502};
+  s = withPassword();
   ASSERT_TRUE(writeNetSettings(path, s, &error)) << error;
-  EXPECT_EQ(modeOf(path), 0600u);  // tightened: the file now holds a password
   const NetSettings back = readNetSettings(path);
   EXPECT_TRUE(back.problems.empty()) << back.problems.front();
   EXPECT_EQ(formatNetSettings(back), formatNetSettings(s));
@@ -101,14 +117,28 @@ TEST(NetSettingsTest, WritesWhatItReadsBackPasswordFilesForTheOwnerOnlyAndKeepsT
   EXPECT_TRUE(back.mqtt.commands);
 
   // A write that cannot finish leaves the old file and says which file, not the password.
-  std::filesystem::create_directory(folder / "TRV4NET.INI.tmp");
+  std::filesystem::create_directory(scratch.folder / "TRV4NET.INI.tmp");
   NetSettings other = s;
   other.mqtt.host = "elsewhere";
   EXPECT_FALSE(writeNetSettings(path, other, &error));
-  EXPECT_NE(error.find(path.string()), std::string::npos) << error;
+  EXPECT_NE(error.find(path), std::string::npos) << error;
   EXPECT_EQ(error.find("se;cr et"), std::string::npos);
   EXPECT_EQ(contents(path), formatNetSettings(s));
-  std::filesystem::remove_all(folder);
+}
+
+TEST(NetSettingsTest, PasswordFilesAreForTheOwnerOnly) {
+#ifdef _WIN32
+  GTEST_SKIP() << "Windows files have no permission bits for the owner alone";
+#else
+  const SettingsFolder scratch("trv4-net-settings-mode-");
+  const std::string& path = scratch.path;
+  std::string error;
+  ASSERT_TRUE(writeNetSettings(path, NetSettings{}, &error)) << error;
+  EXPECT_EQ(modeOf(path) & 0600, 0600u);
+  chmod(path.c_str(), 0644);
+  ASSERT_TRUE(writeNetSettings(path, withPassword(), &error)) << error;
+  EXPECT_EQ(modeOf(path), 0600u);  // tightened: the file now holds a password
+#endif
 }
 
 }  // namespace

@@ -12,8 +12,13 @@ namespace trv4::test {
 namespace {
 
 TEST(LineReportTest, StatisticsAndTrafficFilesReadLineForLine) {
+#ifdef _WIN32
+  _putenv_s("TZ", "UTC");
+  _tzset();
+#else
   setenv("TZ", "UTC", 1);
   tzset();
+#endif
   VirtualToolkit tk;
   LinkStats stats(tk);
   TrafficRing ring(tk);
