@@ -88,6 +88,11 @@ std::size_t PortReader::expectAnswerTo(const std::string& request) {
     firstLook_ = std::clamp<Clock::duration>(known->second.after + 3 * hold_.charTime, lookPeriod(),
                                              4 * lookPeriod());
     nextLook_ = sentAt_ + firstLook_;
+    // Until shortly before the answer is due the device is not watched at all: the kernel would
+    // wake this thread at every character, though only to find fewer than VMIN there.
+    blindUntil_ = sentAt_ + known->second.after * 9 / 10;
+  } else {
+    blindUntil_ = sentAt_;
   }
   return expected_;
 }
@@ -96,9 +101,12 @@ void PortReader::setMinimum(std::size_t vmin) {
   bool wakeUp = false;
   {
     std::lock_guard lock(mutex_);
+    const bool changed = vmin != vmin_;
     vmin_ = vmin;
-    // A thread asleep without a time-out must come to make its first look at the count waiting.
-    wakeUp = lookingLocked() && !timedWait_;
+    // A thread asleep without a time-out must come to make its first look at the count waiting,
+    // and one asleep without watching the device must come to watch it for this answer.
+    wakeUp = (lookingLocked() && !timedWait_) ||
+             (blindSleep_ && (changed || !idleUntil_ || blindUntil_ + kEarly < *idleUntil_));
   }
   if (wakeUp) wake();
 }
@@ -181,8 +189,6 @@ bool PortReader::dueLocked(Clock::time_point now) const {
 
 void PortReader::run() {
   constexpr int kMaxEmptyWakes = 1000;
-  // A look due this soon is made now rather than after one more sleep.
-  constexpr std::chrono::milliseconds kEarly{1};
   int emptyWakes = 0;
   pollfd fds[2] = {{fd_, POLLIN, 0}, {wakePipe_[0], POLLIN, 0}};
   for (;;) {
@@ -202,6 +208,19 @@ void PortReader::run() {
         look = idleUntil_;
       }
       if (look) due = due ? std::min(*due, *look) : *look;
+      // Not watching the device while its answer cannot be complete yet, nor between an answer
+      // and the next request, whose answer is expected about as late.
+      const auto now = Clock::now();
+      blindSleep_ = false;
+      bool blind = false;
+      if (vmin_ > 1 && lookingLocked() && now + kEarly < blindUntil_) {
+        blind = true;
+        due = due ? std::min(*due, blindUntil_) : blindUntil_;
+      } else if (vmin_ > 1 && !lookingLocked() && idleUntil_ && now + kEarly < *idleUntil_) {
+        blind = true;
+        blindSleep_ = true;
+      }
+      fds[0].fd = blind ? -1 : fd_;
       timedWait_ = due.has_value();
       if (due) {
         const auto left = std::max(*due - Clock::now(), Clock::duration::zero());
@@ -249,7 +268,7 @@ void PortReader::run() {
         // The answer is complete. The next request follows at once, and its first look at the
         // count waiting about as long after it: this sleep ends near then, so that the request
         // need not wake this thread.
-        if (vmin_ > 1 && !lookingLocked()) idleUntil_ = now + firstLook_ + kEarly;
+        if (vmin_ > 1 && !lookingLocked()) idleUntil_ = now + (blindUntil_ - sentAt_) + kEarly;
       }
     }
     if (gone) {

@@ -61,6 +61,8 @@ class PortReader {
 
  private:
   using Clock = std::chrono::steady_clock;
+  // A look or a watch due this soon is begun now rather than after one more sleep.
+  static constexpr std::chrono::milliseconds kEarly{1};
 
   void run();
   // Reads what the device has into held_, adding the count read to *got; false when the device
@@ -107,6 +109,8 @@ class PortReader {
   Clock::duration firstLook_{};
   Clock::time_point nextLook_;
   Clock::time_point lastLook_;
+  Clock::time_point blindUntil_;  // the device is not watched before then
+  bool blindSleep_ = false;       // the thread sleeps unwatching until idleUntil_
   std::optional<Clock::time_point> idleUntil_;
   bool timedWait_ = false;  // the thread sleeps with a time-out
   std::unordered_map<std::string, Answer> answers_;
