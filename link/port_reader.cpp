@@ -265,10 +265,12 @@ void PortReader::run() {
         endSeen_ = false;
         announce = !posted_;
         posted_ = true;
-        // The answer is complete. The next request follows at once, and its first look at the
-        // count waiting about as long after it: this sleep ends near then, so that the request
-        // need not wake this thread.
-        if (vmin_ > 1 && !lookingLocked()) idleUntil_ = now + (blindUntil_ - sentAt_) + kEarly;
+        // The answer is complete. The next request follows at once, and its answer is due about
+        // as long after it: this sleep, without watching the device, ends near then, so that the
+        // request need not wake this thread. A short wait (a line without character times) is
+        // not worth a sleep of its own.
+        const auto blindSpan = blindUntil_ - sentAt_;
+        if (vmin_ > 1 && !lookingLocked() && blindSpan > 2 * kEarly) idleUntil_ = now + blindSpan;
       }
     }
     if (gone) {
