@@ -15,6 +15,7 @@ namespace trv4 {
 
 PortReader::PortReader(int fd, std::function<void()> ready, std::function<void()> lost)
     : fd_(fd), ready_(std::move(ready)), lost_(std::move(lost)) {
+  held_.reserve(kCapacity);
   if (::pipe2(wakePipe_, O_CLOEXEC | O_NONBLOCK) != 0) {
     wakePipe_[0] = wakePipe_[1] = -1;
   }
@@ -53,8 +54,11 @@ void PortReader::acknowledge() {
 std::string PortReader::take() {
   std::lock_guard lock(mutex_);
   readAvailableLocked();  // a device gone is told by the reader's thread
-  std::string out;
-  out.swap(held_);
+  // Copied out, so that held_ keeps its room: the reader's thread never allocates, and what the
+  // UI thread takes it also frees (memory freed on one thread and allocated on another can pile
+  // up in per-thread caches while a line babbles).
+  std::string out = held_;
+  held_.clear();
   announced_ = 0;
   endSeen_ = false;
   return out;
