@@ -1,6 +1,7 @@
 #include "link/qt_serial_port.h"
 
 #include <grp.h>
+#include <sys/eventfd.h>
 #include <sys/stat.h>
 #include <termios.h>
 #include <unistd.h>
@@ -277,13 +278,24 @@ void QtSerialPort::startReader() {
     }
   }
   if (found != 1 || serial_.bytesAvailable() > 0) return;
+  // The reader tells of a burst through an eventfd watched here: nothing is allocated on its
+  // thread for it, as a queued call would be (memory freed on one thread and allocated on
+  // another can pile up in per-thread caches while a line babbles).
+  burstFd_ = ::eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC);
+  if (burstFd_ < 0) return;
+  burstWatcher_ = std::make_unique<QSocketNotifier>(burstFd_, QSocketNotifier::Read);
+  connect(burstWatcher_.get(), &QSocketNotifier::activated, this, [this] {
+    uint64_t count = 0;
+    [[maybe_unused]] const ssize_t n = ::read(burstFd_, &count, sizeof count);
+    onBurst();
+  });
   watcher->setEnabled(false);
   const int generation = ++readerGeneration_;
   reader_ = std::make_unique<PortReader>(
       static_cast<int>(serial_.handle()),
-      [this] {
-        QMetaObject::invokeMethod(
-            this, [this] { onBurst(); }, Qt::QueuedConnection);
+      [fd = burstFd_] {
+        const uint64_t one = 1;
+        [[maybe_unused]] const ssize_t n = ::write(fd, &one, sizeof one);
       },
       [this, generation] {
         QMetaObject::invokeMethod(
@@ -293,7 +305,10 @@ void QtSerialPort::startReader() {
 }
 
 void QtSerialPort::stopReader() {
-  reader_.reset();
+  reader_.reset();  // its thread ends before the eventfd it writes to is closed
+  burstWatcher_.reset();
+  if (burstFd_ >= 0) ::close(burstFd_);
+  burstFd_ = -1;
   vminSet_ = 0;
 }
 

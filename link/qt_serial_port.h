@@ -5,6 +5,7 @@
 
 #include <QObject>
 #include <QSerialPort>
+#include <QSocketNotifier>
 #include <memory>
 
 #include "link/port_device.h"
@@ -61,6 +62,8 @@ class QtSerialPort : public QObject, public SerialPort {
 
   QSerialPort serial_;
   std::unique_ptr<PortReader> reader_;
+  int burstFd_ = -1;  // the reader's news of a burst
+  std::unique_ptr<QSocketNotifier> burstWatcher_;
   int readerGeneration_ = 0;  // tells a loss of a reader stopped since from the current one
   std::size_t vminSet_ = 0;   // the VMIN this port set, 0 when QSerialPort's own is in force
   int holdMs_ = 0;
