@@ -187,7 +187,10 @@ bool PortReader::readAvailableLocked(std::size_t* got, std::optional<Clock::time
 
 bool PortReader::dueLocked(Clock::time_point now) const {
   if (held_.size() == announced_) return false;
-  if (hold_.maxWait.count() <= 0 || endSeen_) return true;
+  // Far more than a frame without its end byte is babble: handed over as it comes.
+  if (hold_.maxWait.count() <= 0 || endSeen_ || held_.size() - announced_ >= kLongestFrame) {
+    return true;
+  }
   return now - lastByte_ >= hold_.quiet || now - firstWaiting_ >= hold_.maxWait;
 }
 

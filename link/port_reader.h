@@ -56,6 +56,8 @@ class PortReader {
 
   // What is kept of bytes nobody takes, like a hardware receive buffer: more is dropped.
   static constexpr std::size_t kCapacity = 4096;
+  // More bytes than any frame has, held without an end byte, are handed over at once.
+  static constexpr std::size_t kLongestFrame = 256;
   // Requests whose answer's length is remembered; more start the memory afresh.
   static constexpr std::size_t kRemembered = 64;
 
