@@ -7,13 +7,44 @@
 
 namespace trv4 {
 
+void CachedLabel::setCaching(bool on) {
+  if (on == caching_) return;
+  caching_ = on;
+  // Uncached, the plain label draws, in its foreground role: a highlight is lent to it as that.
+  if (highlighted_) {
+    if (!on) plainRole_ = foregroundRole();
+    lendRole(on ? plainRole_ : QPalette::Link);
+  }
+  setAttribute(Qt::WA_OpaquePaintEvent, false);  // set again at the next cached repaint
+  update();
+}
+
+void CachedLabel::setHighlighted(bool on) {
+  if (on == highlighted_) return;
+  highlighted_ = on;
+  if (!caching_) {
+    if (on) plainRole_ = foregroundRole();
+    lendRole(on ? QPalette::Link : plainRole_);
+  }
+  update();
+}
+
+void CachedLabel::lendRole(QPalette::ColorRole role) {
+  lendingRole_ = true;  // the palette change it sends keeps the pictures
+  setForegroundRole(role);
+  lendingRole_ = false;
+}
+
+QPalette::ColorGroup CachedLabel::colourGroup() const {
+  return !isEnabled()       ? QPalette::Disabled
+         : isActiveWindow() ? QPalette::Active
+                            : QPalette::Inactive;
+}
+
 CachedLabel::Look CachedLabel::currentLook() const {
   Look look;
   look.text = text();
-  const QPalette::ColorGroup group = !isEnabled()       ? QPalette::Disabled
-                                     : isActiveWindow() ? QPalette::Active
-                                                        : QPalette::Inactive;
-  look.colour = palette().color(group, foregroundRole()).rgba();
+  look.colour = palette().color(colourGroup(), textRole()).rgba();
   look.size = size();
   look.ratio = devicePixelRatioF();
   return look;
@@ -23,6 +54,11 @@ void CachedLabel::paintEvent(QPaintEvent* event) {
   if (!caching_) {
     QLabel::paintEvent(event);
     return;
+  }
+  // A label that fills its ground covers its box with its pictures: the background Qt would
+  // paint first, and the widgets under it, need no painting.
+  if (autoFillBackground() != testAttribute(Qt::WA_OpaquePaintEvent)) {
+    setAttribute(Qt::WA_OpaquePaintEvent, autoFillBackground());
   }
   const Look look = currentLook();
   int found = -1;
@@ -37,8 +73,7 @@ void CachedLabel::paintEvent(QPaintEvent* event) {
     found = 1 - newest_;
     Picture& picture = pictures_[found];
     picture.look = look;
-    picture.pixmap = QPixmap(look.size * look.ratio);
-    picture.pixmap.setDevicePixelRatio(look.ratio);
+    picture.pixmap = ground(look);
     draw(picture.pixmap);
   }
   newest_ = found;
@@ -46,16 +81,29 @@ void CachedLabel::paintEvent(QPaintEvent* event) {
   painter.drawPixmap(0, 0, pictures_[found].pixmap);
 }
 
-void CachedLabel::draw(QPixmap& pixmap) {
+const QPixmap& CachedLabel::ground(const Look& look) {
+  const QPalette::ColorGroup group = colourGroup();
+  if (!ground_.pixmap.isNull() && ground_.size == look.size && ground_.ratio == look.ratio &&
+      ground_.group == group) {
+    return ground_.pixmap;
+  }
+  ground_ = {look.size, look.ratio, group, QPixmap(look.size * look.ratio)};
+  ground_.pixmap.setDevicePixelRatio(look.ratio);
   // A label that fills its background is drawn on it, so its text is smoothed as on the screen;
   // one that lets its parent show through keeps a transparent ground.
-  pixmap.fill(autoFillBackground() ? palette().color(backgroundRole()) : QColor(Qt::transparent));
+  ground_.pixmap.fill(autoFillBackground() ? palette().color(backgroundRole())
+                                           : QColor(Qt::transparent));
+  QPainter painter(&ground_.pixmap);
+  drawFrame(&painter);
+  return ground_.pixmap;
+}
+
+void CachedLabel::draw(QPixmap& pixmap) {
   QPainter painter(&pixmap);
   // What a painter on the widget itself would start with.
   painter.setFont(font());
   painter.setLayoutDirection(layoutDirection());
-  painter.setPen(palette().color(foregroundRole()));
-  drawFrame(&painter);
+  painter.setPen(palette().color(textRole()));
   // A plain text drawn where and how a QLabel draws it: inside the frame and the margin, moved
   // in from the aligned sides by the indent (half an "x" when none is set and there is a frame).
   const Qt::LayoutDirection direction = text().isRightToLeft() ? Qt::RightToLeft : Qt::LeftToRight;
@@ -75,7 +123,7 @@ void CachedLabel::draw(QPixmap& pixmap) {
   QStyleOption option;
   option.initFrom(this);
   style()->drawItemText(&painter, area.toAlignedRect(), flags, option.palette, isEnabled(), text(),
-                        foregroundRole());
+                        textRole());
 }
 
 void CachedLabel::changeEvent(QEvent* event) {
@@ -83,7 +131,10 @@ void CachedLabel::changeEvent(QEvent* event) {
     case QEvent::FontChange:
     case QEvent::StyleChange:
     case QEvent::LayoutDirectionChange:
+    case QEvent::PaletteChange:
+      if (lendingRole_) break;
       for (Picture& picture : pictures_) picture.pixmap = QPixmap();
+      ground_.pixmap = QPixmap();
       break;
     default:
       break;

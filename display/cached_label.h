@@ -5,6 +5,7 @@
 // time was a quarter of the program's work while polling. Two pictures are kept, so a label
 // switching between two looks (highlighted or not) draws from the cache both ways. It stays a
 // QLabel for everything else: its text, its accessible name and description, its geometry.
+// A label that fills its background draws its whole box: nothing under it is painted first.
 #pragma once
 
 #include <QLabel>
@@ -22,12 +23,16 @@ class CachedLabel : public QLabel {
   int cacheHits() const { return hits_; }
   int layouts() const { return layouts_; }
   // Off: every repaint lays the text out as a plain label does (to compare the two).
-  void setCaching(bool on) { caching_ = on; }
+  void setCaching(bool on);
+  // Drawn in the palette's link colour instead of its text colour. Unlike a new foreground role,
+  // this sends no palette change through the widget, which at every scan step was costly.
+  void setHighlighted(bool on);
+  bool highlighted() const { return highlighted_; }
 
  protected:
   void paintEvent(QPaintEvent* event) override;
-  // A new font or style can change any picture: they are all dropped. A palette change needs
-  // no drop, as the colours drawn are part of what a picture is kept for.
+  // A new font, style or palette can change any picture: they are all dropped. The highlight is
+  // no palette change, so it keeps them.
   void changeEvent(QEvent* event) override;
 
  private:
@@ -44,13 +49,28 @@ class CachedLabel : public QLabel {
     QPixmap pixmap;
   };
 
+  QPalette::ColorRole textRole() const { return highlighted_ ? QPalette::Link : foregroundRole(); }
+  QPalette::ColorGroup colourGroup() const;
+  // Uncached and highlighted, the plain label is given the link colour as its foreground role.
+  void lendRole(QPalette::ColorRole role);
   Look currentLook() const;
-  // Draws the frame and the text into a picture of the label's size.
+  // Draws the ground, the frame and the text into a picture of the label's size.
   void draw(QPixmap& pixmap);
+  // The ground and the frame, which only a new size, state or palette changes.
+  const QPixmap& ground(const Look& look);
 
   std::array<Picture, 2> pictures_;
   int newest_ = 0;
+  struct Ground {
+    QSize size;
+    qreal ratio = 0;
+    QPalette::ColorGroup group = QPalette::Active;
+    QPixmap pixmap;
+  } ground_;
   bool caching_ = true;
+  bool highlighted_ = false;
+  QPalette::ColorRole plainRole_ = QPalette::WindowText;  // lent away while uncached
+  bool lendingRole_ = false;
   int hits_ = 0;
   int layouts_ = 0;
 };

@@ -24,12 +24,12 @@ const QColor kPolledColour(0, 0, 192);
 
 // Named as the screen's control arrays are: "WDisp(4)" is the weight display of scale "E". The
 // panels repaint at every scan step: their labels draw what did not change from a cache.
-// rect is in the window's pixels; the label lies in its panel's box.
-QLabel* makeLabel(QWidget* panel, const char* array, int index, const QRect& rect,
-                  const QFont& font, Qt::Alignment align) {
-  auto* label = new CachedLabel(panel);
+// rect is in the window's pixels, origin is where the label's parent lies in them.
+CachedLabel* makeLabel(QWidget* parent, const QPoint& origin, const char* array, int index,
+                       const QRect& rect, const QFont& font, Qt::Alignment align) {
+  auto* label = new CachedLabel(parent);
   label->setObjectName(QStringLiteral("%1(%2)").arg(QLatin1String(array)).arg(index));
-  label->setGeometry(rect.translated(-panel->pos()));
+  label->setGeometry(rect.translated(-origin));
   label->setFont(font);
   label->setAlignment(align);
   label->setTextFormat(Qt::PlainText);  // texts from the line are never markup
@@ -60,20 +60,24 @@ MonitorWindow::MonitorWindow(MonitorModel& model, QWidget* parent)
     box->setObjectName(QStringLiteral("Panel(%1)").arg(i));
     box->setGeometry(addressRect | weightRect | netRect | motionRect);
 
-    p.address = makeLabel(box, "ScaleAddr", i, addressRect, screenFont(Face::SansSerif, 13.5, true),
-                          Qt::AlignCenter);
+    p.address = makeLabel(box, box->pos(), "ScaleAddr", i, addressRect,
+                          screenFont(Face::SansSerif, 13.5, true), Qt::AlignCenter);
     const QString letter = fromCodePage(std::string(1, scaleAddress(i)));
     p.address->setText(letter);
-    // The polled scale's letter is drawn in the palette's link colour: switching the role is
-    // far cheaper than a new palette at every scan step. A disabled label stays greyed.
+    // The polled scale's letter is drawn in the palette's link colour: far cheaper than a new
+    // palette at every scan step. A disabled label stays greyed. The letter fills its box with
+    // the window's ground, so that the window need not be painted under it at every step.
     QPalette addressColours = p.address->palette();
     addressColours.setColor(QPalette::Active, QPalette::Link, kPolledColour);
     addressColours.setColor(QPalette::Inactive, QPalette::Link, kPolledColour);
     addressColours.setColor(QPalette::Disabled, QPalette::Link,
                             addressColours.color(QPalette::Disabled, QPalette::WindowText));
+    addressColours.setColor(QPalette::Disabled, QPalette::Window,
+                            addressColours.color(QPalette::Active, QPalette::Window));
     p.address->setPalette(addressColours);
+    p.address->setAutoFillBackground(true);
 
-    p.weight = makeLabel(box, "WDisp", i, weightRect, screenFont(Face::Serif, 24, true),
+    p.weight = makeLabel(box, box->pos(), "WDisp", i, weightRect, screenFont(Face::Serif, 24, true),
                          Qt::AlignRight | Qt::AlignVCenter);
     p.weight->setAutoFillBackground(true);
     QPalette white = p.weight->palette();
@@ -85,13 +89,17 @@ MonitorWindow::MonitorWindow(MonitorModel& model, QWidget* parent)
     p.weight->installEventFilter(this);
     describeValue(p.weight, QStringLiteral("Weight of scale %1").arg(letter));
 
-    // Created after the weight display, so they lie over it.
-    p.net = makeLabel(box, "NetLbl", i, netRect, screenFont(Face::SansSerif, 8.25, true),
-                      Qt::AlignCenter);
+    // Lying over the weight display, they are its children: a new weight then repaints that one
+    // opaque label with what lies on it, instead of the window down through its panel. A double
+    // click on them stays theirs, as when they lay beside it.
+    p.net = makeLabel(p.weight, weightRect.topLeft(), "NetLbl", i, netRect,
+                      screenFont(Face::SansSerif, 8.25, true), Qt::AlignCenter);
+    p.net->setAttribute(Qt::WA_NoMousePropagation);
     p.net->setText("Net");
     describeValue(p.net, QStringLiteral("Net indicator of scale %1").arg(letter));
-    p.motion = makeLabel(box, "MotLbl", i, motionRect, screenFont(Face::SansSerif, 8.25, true),
-                         Qt::AlignCenter);
+    p.motion = makeLabel(p.weight, weightRect.topLeft(), "MotLbl", i, motionRect,
+                         screenFont(Face::SansSerif, 8.25, true), Qt::AlignCenter);
+    p.motion->setAttribute(Qt::WA_NoMousePropagation);
     describeValue(p.motion, QStringLiteral("Motion indicator of scale %1").arg(letter));
 
     refresh(i);
@@ -140,8 +148,7 @@ void MonitorWindow::refresh(int i) {
                                                                    : QStringLiteral("not polled")));
   }
   if (!shown || shown->addressHighlighted != state.addressHighlighted) {
-    p.address->setForegroundRole(state.addressHighlighted ? QPalette::Link : QPalette::WindowText);
-    p.address->update();
+    p.address->setHighlighted(state.addressHighlighted);
   }
   if (!shown || shown->view.text != state.view.text) {
     showValue(p.weight, displayText(state.view.text));

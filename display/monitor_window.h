@@ -7,6 +7,7 @@
 #include <array>
 #include <optional>
 
+#include "display/cached_label.h"
 #include "display/monitor_model.h"
 
 namespace trv4 {
@@ -31,7 +32,7 @@ class MonitorWindow : public QWidget {
 
  private:
   struct Panel {
-    QLabel* address = nullptr;
+    CachedLabel* address = nullptr;
     QLabel* weight = nullptr;
     QLabel* net = nullptr;
     QLabel* motion = nullptr;

@@ -42,6 +42,11 @@ TEST(MonitorWindow, ShowsTheModelAsPlainTextAndForwardsDoubleClicks) {
   QApplication::sendEvent(window->weightLabel(28), &click);
   EXPECT_EQ(state.ScanList[28], 1);
   EXPECT_TRUE(window->addressLabel(28)->isEnabled());
+  // The net indicator lies on the weight display: a double click on it is its own.
+  QMouseEvent onNet(QEvent::MouseButtonDblClick, QPointF(2, 2), QPointF(2, 2), Qt::LeftButton,
+                    Qt::LeftButton, Qt::NoModifier);
+  QApplication::sendEvent(window->netLabel(28), &onNet);
+  EXPECT_EQ(state.ScanList[28], 1);
   window.reset();
   model.blankPanel(28);  // the model outlives the window and must not call into it
 }
