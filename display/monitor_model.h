@@ -37,7 +37,12 @@ class MonitorModel : public ScanDisplay {
   // Window load: every panel empty, address labels enabled as ScanList says (0 greys them).
   void load();
   // The window was closed: the next use loads it again.
-  void unload() { loaded_ = false; }
+  void unload() {
+    loaded_ = false;
+    if (onUnload) onUnload();
+  }
+  // Runs after each unload, so the single-scale window's mirror comes to use it again.
+  std::function<void()> onUnload;
   bool loaded() const { return loaded_; }
   // Runs after each load, so the program can create and show the window.
   std::function<void()> onLoad;

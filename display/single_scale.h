@@ -33,6 +33,9 @@ class OneUnit {
  public:
   OneUnit(LinkState& state, DisplaySettings& settings, MonitorModel& monitor, WeightLog& log,
           Toolkit& toolkit);
+  ~OneUnit();
+  OneUnit(const OneUnit&) = delete;
+  OneUnit& operator=(const OneUnit&) = delete;
 
   // Window load: step "01", address "A", empty display, Timer1 (25 ms) and Timer2 (500 ms)
   // running.
@@ -54,6 +57,8 @@ class OneUnit {
   const OneUnitView& view() const { return view_; }
   const DisplaySettings& settings() const { return settings_; }
   Timer& Timer1() { return *timer1_; }
+  // Timer1 was stopped by a tick that had nothing to do (see Timer1_Timer).
+  bool timer1Resting() const { return resting_; }
   // Timer1's interval, 0 before the window is loaded.
   int timer1Interval() const { return timer1_ ? timer1_->interval() : 0; }
   Timer& Timer2() { return *timer2_; }
@@ -63,6 +68,11 @@ class OneUnit {
 
  private:
   void show(const OneUnitView& view);
+  // The selected panel (nothing for "@") into next's display.
+  void mirrorInto(OneUnitView& next);
+  void mirror();
+  // A resting Timer1 runs again.
+  void resume();
 
   LinkState& state_;
   DisplaySettings& settings_;
@@ -72,6 +82,8 @@ class OneUnit {
   std::unique_ptr<Timer> timer1_;
   std::unique_ptr<Timer> timer2_;
   OneUnitView view_;
+  bool resting_ = false;
+  int shownListener_ = 0;
 };
 
 }  // namespace trv4

@@ -101,6 +101,7 @@ bool WeightLog::start(const std::string& fileName, int32_t seconds) {
   const int interval = timerInterval_ ? timerInterval_() : 0;
   logTicks_ = interval > 0 ? 1000.0 / interval * seconds : 0.0;
   if (onActiveChanged) onActiveChanged(true);
+  if (onStarted) onStarted();
   return true;
 }
 

@@ -57,6 +57,8 @@ class WeightLog {
 
   // Runs whenever a log starts or stops, so the menu's check mark can follow.
   std::function<void(bool active)> onActiveChanged;
+  // Runs when a log starts, so the single-scale window's timer steps it.
+  std::function<void()> onStarted;
 
  private:
   LinkState& state_;

@@ -92,6 +92,30 @@ TEST_F(WeighingTest, MirrorFollowsTheSelectedPanelWithinOneTickAndEmptiesForAll)
   EXPECT_EQ(unit().settings().SingleScale, "@");
 }
 
+// Without a log the mirror's timer rests instead of ticking 40 times a second; every new weight
+// of the selected scale still shows, at once, and a log or a closed monitor wakes it.
+TEST_F(WeighingTest, WithoutALogTheMirrorRestsYetShowsEveryNewWeightAtOnce) {
+  ASSERT_TRUE(unit().selectScale("A"));
+  tk.advance(1000);
+  EXPECT_TRUE(unit().timer1Resting());
+  for (double kg : {13.0, 14.5, 2.0}) {
+    sim.network().setLoad('A', kg, sim.nowUs());
+    const std::string before = panel(0).text;
+    while (panel(0).text == before) tk.advance(5);
+    EXPECT_EQ(unit().view().display, panel(0)) << kg;
+  }
+  ASSERT_TRUE(unit().selectScale("B"));
+  EXPECT_EQ(unit().view().display, panel(1));
+
+  startLog(file, "0");
+  EXPECT_FALSE(unit().timer1Resting());
+  ticks(4);
+  EXPECT_GE(lines(file), 3);  // a line every tick, as before
+  app->mWLog_Click();         // stops the log
+  ticks(1);
+  EXPECT_TRUE(unit().timer1Resting());
+}
+
 // The buttons queue for the selection (OneUnitWindow); here "@" with two of them, as it leaves.
 TEST_F(WeighingTest, ButtonsQueueForTheSelectionAndUnitAndStepChangeOnlyLaterReplies) {
   tk.advance(1000);
