@@ -137,7 +137,8 @@ bool WeightLog::step() {
   }
 
   // Each line goes to the file as soon as it is written, and on to the disk a moment later
-  // without holding up the windows: a crash or a power cut loses at most the line being written.
+  // without holding up the windows: a crash loses at most the line being written, a power cut
+  // at most that or the lines of the last DiskSync::kSpacing.
   const std::string text = line();
   bool ok = std::fwrite(text.data(), 1, text.size(), file_) == text.size();
   ok = std::fflush(file_) == 0 && ok && !sync_->failed();

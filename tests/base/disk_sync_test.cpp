@@ -7,6 +7,7 @@
 #include <io.h>
 #endif
 
+#include <chrono>
 #include <string>
 
 namespace trv4 {
@@ -39,6 +40,26 @@ TEST(DiskSync, SyncsFilesAndToleratesWhatCannotBeSynced) {
     close(fd);
   }
   close(pipeEnds[0]);
+  unlink(path.c_str());
+}
+
+// Lines written faster than the spacing share syncs instead of costing one each.
+TEST(DiskSync, LinesInQuickSuccessionShareSyncs) {
+  const std::string path = ::testing::TempDir() + "trv4-sync-burst-" + std::to_string(getpid());
+  const int fd = open(path.c_str(), O_CREAT | O_WRONLY | O_TRUNC, 0600);
+  ASSERT_GE(fd, 0);
+  {
+    const auto start = std::chrono::steady_clock::now();
+    DiskSync sync(fd);
+    for (int i = 0; i < 2000; ++i) {
+      ASSERT_EQ(write(fd, "line\r\n", 6), 6);
+      sync.request();
+    }
+    // One at once, then one per spacing begun since (a sync may be running as this is read).
+    const auto spacings = (std::chrono::steady_clock::now() - start) / DiskSync::kSpacing;
+    EXPECT_LE(sync.syncs(), 2 + spacings);
+  }
+  close(fd);
   unlink(path.c_str());
 }
 
