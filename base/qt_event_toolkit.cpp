@@ -91,9 +91,16 @@ void QtEventToolkit::yield() {
 
 // One form on every machine, whatever the desktop's settings, so logs read alike everywhere.
 Toolkit::ClockText QtEventToolkit::clockText() {
-  const QDateTime now = QDateTime::currentDateTime();
-  return {toCodePage(now.toString(QStringLiteral("yyyy-MM-dd"))),
-          toCodePage(now.toString(QStringLiteral("HH:mm:ss")))};
+  const qint64 ms = QDateTime::currentMSecsSinceEpoch();
+  const int64_t second = ms >= 0 ? ms / 1000 : (ms - 999) / 1000;
+  if (second != clockSecond_) {
+    // Local time, worked out for the whole second: its offset can only change between seconds.
+    const QDateTime now = QDateTime::fromSecsSinceEpoch(second);
+    clock_ = {toCodePage(now.toString(QStringLiteral("yyyy-MM-dd"))),
+              toCodePage(now.toString(QStringLiteral("HH:mm:ss")))};
+    clockSecond_ = second;
+  }
+  return clock_;
 }
 
 int64_t QtEventToolkit::steadyMs() {

@@ -11,8 +11,9 @@
 //     with MQTT and Modbus TCP on, and run by trv4-gateway with and without publishing;
 //   - beside each, trv4-bare-poller against a fresh simulator set up alike: the same status cycle
 //     with nothing done with the replies, and the program's CPU per exchange as a multiple of it.
-// Program and bare poller take turns over the rounds, so that the machine's other load falls on
-// both; each figure pools the rounds (totals over totals).
+// Program and bare poller run side by side (in turns with instant replies, where each keeps a
+// core busy), so that the machine's other load falls on both; each figure pools the rounds
+// (totals over totals).
 #include <unistd.h>
 
 #include <algorithm>
@@ -73,33 +74,34 @@ double cpuOf(pid_t pid) {
   return fine >= 0 ? fine : cpuSeconds(pid);
 }
 
-Figures measure(Session& session, double seconds) {
+// Whether the simulator is up and the process has begun to poll; why not otherwise.
+bool polling(Session& session, std::string* why) {
+  if (!session.sim.ready()) {
+    *why = "simulator did not start";
+    return false;
+  }
+  if (!waitFor([&] { return !received(session.sim.log()).empty(); }, 5000)) {
+    *why = "nothing was sent";
+    return false;
+  }
+  return true;
+}
+
+// The figures of a window from t0 to t1 in which the process used cpu seconds.
+Figures tally(Session& session, double t0, double t1, double cpu) {
   Figures f;
-  Simulator& sim = session.sim;
   Process& program = session.program;
-  if (!sim.ready()) {
-    f.why = "simulator did not start";
-    return f;
-  }
-  if (!waitFor([&] { return !received(sim.log()).empty(); }, 5000)) {
-    f.why = "nothing was sent";
-    return f;
-  }
-  sleepSeconds(0.5);  // past start-up
-  double t0 = monotonicSeconds(), cpu0 = cpuOf(program.pid());
-  sleepSeconds(seconds);
-  double t1 = monotonicSeconds(), cpu1 = cpuOf(program.pid());
   f.rssKb = residentKb(program.pid());
-  if (!program.running() || cpu0 < 0 || cpu1 < 0) {
+  if (!program.running() || cpu < 0) {
     f.why = "the process ended";
     return f;
   }
   f.seconds = t1 - t0;
-  f.cpu = cpu1 - cpu0;
+  f.cpu = cpu;
   // Walk the log: a write holding an ETX ends a reply; the next request read measures the
   // turnaround.
   double lastReplyEnd = -1;
-  for (const LogEntry& e : sim.log()) {
+  for (const LogEntry& e : session.sim.log()) {
     if (e.kind == LogEntry::kTx && e.bytes.find('\x03') != std::string::npos &&
         e.bytes.find('?', 0) != std::string::npos) {
       lastReplyEnd = e.at;
@@ -120,6 +122,25 @@ Figures measure(Session& session, double seconds) {
   return f;
 }
 
+// The sessions measured over one and the same window.
+std::vector<Figures> measure(const std::vector<Session*>& sessions, double seconds) {
+  std::vector<Figures> out(sessions.size());
+  bool ok = true;
+  for (std::size_t i = 0; i < sessions.size(); ++i) ok = polling(*sessions[i], &out[i].why) && ok;
+  if (!ok) return out;
+  sleepSeconds(0.5);  // past start-up
+  std::vector<double> cpu0;
+  const double t0 = monotonicSeconds();
+  for (Session* s : sessions) cpu0.push_back(cpuOf(s->program.pid()));
+  sleepSeconds(seconds);
+  const double t1 = monotonicSeconds();
+  for (std::size_t i = 0; i < sessions.size(); ++i) {
+    const double cpu1 = cpuOf(sessions[i]->program.pid());
+    out[i] = tally(*sessions[i], t0, t1, cpu0[i] < 0 || cpu1 < 0 ? -1 : cpu1 - cpu0[i]);
+  }
+  return out;
+}
+
 // The bare poller's arguments for the program's TRV4.INI: its line settings and status timings.
 const std::vector<std::string> kBareArgs = {
     "--port",          "COM1", "--scales",     "ABCDEFGH", "--settings",     "9600,N,8,1",
@@ -136,24 +157,33 @@ struct Launch {
   Session::Files files;
 };
 
-// One set-up, program and bare poller each against a fresh simulator, in turns over the rounds;
-// the order changes from round to round.
+// One set-up, program and bare poller each against a fresh simulator, over the rounds. Side by
+// side, so that the machine's other load, which comes in bursts, falls on both alike; in turns
+// where both would keep a core busy (instant replies), the order changing from round to round.
 Result measureSetup(const std::vector<std::string>& simArgs, double seconds, int rounds,
-                    const Launch& launch = {}) {
+                    const Launch& launch = {}, bool inTurns = false) {
   Result r;
   r.program.ok = r.bare.ok = true;
+  auto program = [&] {
+    return launch.command
+               ? std::make_unique<Session>(simArgs, "11111111", launch.files, *launch.command)
+               : std::make_unique<Session>(simArgs, "11111111", launch.files);
+  };
+  auto bare = [&] {
+    return std::make_unique<Session>(simArgs, Session::Command{TRV4_BARE_POLLER_PATH, kBareArgs});
+  };
   for (int i = 0; i < rounds; ++i) {
+    if (!inTurns) {
+      std::unique_ptr<Session> p = program(), b = bare();
+      const std::vector<Figures> f = measure({p.get(), b.get()}, seconds);
+      r.program.pool(f[0]);
+      r.bare.pool(f[1]);
+      continue;
+    }
     for (int k = 0; k < 2; ++k) {
-      if ((i + k) % 2 == 0) {
-        std::unique_ptr<Session> s =
-            launch.command
-                ? std::make_unique<Session>(simArgs, "11111111", launch.files, *launch.command)
-                : std::make_unique<Session>(simArgs, "11111111", launch.files);
-        r.program.pool(measure(*s, seconds));
-      } else {
-        Session s(simArgs, Session::Command{TRV4_BARE_POLLER_PATH, kBareArgs});
-        r.bare.pool(measure(s, seconds));
-      }
+      const bool programNow = (i + k) % 2 == 0;
+      std::unique_ptr<Session> s = programNow ? program() : bare();
+      (programNow ? r.program : r.bare).pool(measure({s.get()}, seconds)[0]);
     }
   }
   return r;
@@ -212,7 +242,8 @@ int main(int argc, char** argv) {
               "CPU us/req", "CPU %", "turn med ms", "turn p90 ms", "RSS kB", "bare req/s",
               "bare us/req", "ratio");
 
-  Result instant = measureSetup({"--scales", "A-H", "--delay", "0", "--static"}, seconds, rounds);
+  Result instant =
+      measureSetup({"--scales", "A-H", "--delay", "0", "--static"}, seconds, rounds, {}, true);
   row("instant replies, 8 scales", instant);
 
   // At 9600 baud 7E1 a character takes 10/9600 s; a poll is 7 request + 13 reply characters.
