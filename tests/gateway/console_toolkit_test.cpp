@@ -1,5 +1,5 @@
-// The Qt toolkit's clock: the texts a log line starts with.
-#include "base/qt_event_toolkit.h"
+// The shared Qt clock, as the gateway's toolkit has it: the texts a log line starts with.
+#include "gateway/console_toolkit.h"
 
 #include <gtest/gtest.h>
 
@@ -13,25 +13,11 @@
 namespace trv4 {
 namespace {
 
-// Its clock alone: the boxes are the windowed or console toolkit's.
-class ClockOnly : public QtEventToolkit {
- public:
-  void messageBox(const std::string&) override {}
-  bool askYesNo(const std::string&, const std::string&) override { return false; }
-  std::string inputBox(const std::string&, const std::string&, const std::string&) override {
-    return {};
-  }
-  std::string fileNameBox(const std::string&, const std::string&, const std::string&) override {
-    return {};
-  }
-  void setBusy(bool) override {}
-};
-
 // Local date and time, as the system tells them at this second, however often they are asked.
-TEST(QtEventToolkit, ClockTextsAreTheLocalDateAndTimeOfThisSecond) {
+TEST(ConsoleToolkit, ClockTextsAreTheLocalDateAndTimeOfThisSecond) {
   setenv("TZ", "<+0530>-5:30", 1);  // half an hour off whole hours, so local is not UTC
   tzset();
-  ClockOnly toolkit;
+  ConsoleToolkit toolkit;
   for (int attempt = 0; attempt < 3; ++attempt) {
     const QDateTime before = QDateTime::currentDateTime();
     const Toolkit::ClockText first = toolkit.clockText();
