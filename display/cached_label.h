@@ -27,7 +27,6 @@ class CachedLabel : public QLabel {
   // Drawn in the palette's link colour instead of its text colour. Unlike a new foreground role,
   // this sends no palette change through the widget, which at every scan step was costly.
   void setHighlighted(bool on);
-  bool highlighted() const { return highlighted_; }
 
  protected:
   void paintEvent(QPaintEvent* event) override;

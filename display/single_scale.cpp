@@ -42,6 +42,7 @@ void OneUnit::load() {
   settings_.SingleScale = "A";
   show(OneUnitView{});
   // Created here rather than in the constructor: the window's timers run from its load.
+  resting_ = false;
   timer1_ = toolkit_.createTimer([this] { Timer1_Timer(); });
   timer1_->setInterval(25);
   timer1_->setEnabled(true);
