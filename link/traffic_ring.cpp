@@ -12,7 +12,9 @@ constexpr char kNakChar = '\x15';
 }  // namespace
 
 TrafficRing::TrafficRing(Toolkit& toolkit, std::size_t capacity)
-    : toolkit_(toolkit), slots_(std::max<std::size_t>(capacity, 1)) {}
+    : toolkit_(toolkit), slots_(std::max<std::size_t>(capacity, 1)) {
+  for (TrafficEntry& e : slots_) e.bytes.reserve(kTrafficEntryBytes);
+}
 
 const TrafficEntry& TrafficRing::at(std::size_t i) const {
   const std::size_t oldest = (next_ + slots_.size() - size_) % slots_.size();

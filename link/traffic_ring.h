@@ -1,6 +1,6 @@
 // The last frames and fragments of the line, kept from start-up in a ring of fixed size so the
-// seconds before a fault can be read after it. Recording reuses the ring's slots: once each slot
-// has held a frame of the line's usual length, recording allocates nothing.
+// seconds before a fault can be read after it. Every slot takes its full size at start-up, so
+// recording allocates nothing and a flooding line cannot make the program grow.
 #pragma once
 
 #include <cstdint>
