@@ -25,6 +25,8 @@ bool Gateway::start() {
   // Timer1 mirrors the single-scale panel and runs the log: with no window and no log it would
   // only wake the gateway 40 times a second.
   if (options_.logFile.empty()) app_.oneUnit().Timer1().setEnabled(false);
+  // The traffic record is read only by the program's Traffic Monitor.
+  app_.link()->removeObserver(app_.traffic());
 
   std::string polled;
   for (int i = 0; i < kMaxScales; ++i) {

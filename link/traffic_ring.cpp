@@ -12,9 +12,7 @@ constexpr char kNakChar = '\x15';
 }  // namespace
 
 TrafficRing::TrafficRing(Toolkit& toolkit, std::size_t capacity)
-    : toolkit_(toolkit), slots_(std::max<std::size_t>(capacity, 1)) {
-  for (TrafficEntry& e : slots_) e.bytes.reserve(kTrafficEntryBytes);
-}
+    : toolkit_(toolkit), slots_(std::max<std::size_t>(capacity, 1)) {}
 
 const TrafficEntry& TrafficRing::at(std::size_t i) const {
   const std::size_t oldest = (next_ + slots_.size() - size_) % slots_.size();
@@ -27,6 +25,10 @@ void TrafficRing::clear() {
 }
 
 void TrafficRing::record(int scale, bool outgoing, TrafficKind kind, std::string_view bytes) {
+  if (!roomTaken_) {
+    for (TrafficEntry& slot : slots_) slot.bytes.reserve(kTrafficEntryBytes);
+    roomTaken_ = true;
+  }
   TrafficEntry& e = slots_[next_];
   e.wallMs = toolkit_.wallMs();
   e.sequence = ++sequence_;

@@ -1,6 +1,7 @@
 // The last frames and fragments of the line, kept from start-up in a ring of fixed size so the
-// seconds before a fault can be read after it. Every slot takes its full size at start-up, so
-// recording allocates nothing and a flooding line cannot make the program grow.
+// seconds before a fault can be read after it. Every slot takes its full size with the first
+// entry, so recording allocates nothing after it and a flooding line cannot make the program
+// grow; a ring that is never fed costs only its slots.
 #pragma once
 
 #include <cstdint>
@@ -64,6 +65,7 @@ class TrafficRing : public LineObserver {
   std::size_t next_ = 0;  // slot the next entry goes to
   std::size_t size_ = 0;
   uint64_t sequence_ = 0;
+  bool roomTaken_ = false;
 };
 
 }  // namespace trv4
