@@ -104,7 +104,7 @@ TEST(TrafficRingTest, HoldsExactlyTheLastEntriesOldestFirst) {
   EXPECT_EQ(ring.lastSequence(), total + 2);
 
   // A flooding line: every slot keeps at most the start of its noise, however long it is, in
-  // the room it took at start-up.
+  // the room it took with its first entry.
   const std::string flood(5000, 'x');
   for (std::size_t i = 0; i < kTrafficCapacity; ++i) ring.received(0, RxKind::Noise, flood);
   EXPECT_EQ(held(), heldAtStart);
