@@ -92,9 +92,11 @@ std::size_t PortReader::expectAnswerTo(const std::string& request) {
     firstLook_ = std::clamp<Clock::duration>(known->second.after + 3 * hold_.charTime, lookPeriod(),
                                              4 * lookPeriod());
     nextLook_ = sentAt_ + firstLook_;
-    // Until shortly before the answer is due the device is not watched at all: the kernel would
-    // wake this thread at every character, though only to find fewer than VMIN there.
-    blindUntil_ = sentAt_ + known->second.after * 9 / 10;
+    // Until about a character before the answer is due the device is not watched at all: the
+    // kernel would wake this thread at every character, though only to find fewer than VMIN
+    // there. An answer that comes sooner than last time is found complete when the watch begins.
+    const Clock::duration after = known->second.after;
+    blindUntil_ = sentAt_ + after - std::min<Clock::duration>(after / 10, hold_.charTime);
   } else {
     blindUntil_ = sentAt_;
   }
@@ -145,6 +147,15 @@ bool PortReader::lookAtWaitingLocked(Clock::time_point now) {
   const bool ok = readAvailableLocked(nullptr, previous);
   lastByte_ = now - hold_.quiet;
   return ok;
+}
+
+bool PortReader::catchUpLocked(Clock::time_point now) {
+  int waiting = 0;
+  if (::ioctl(fd_, FIONREAD, &waiting) != 0 || waiting < static_cast<int>(expected_)) return true;
+  // The whole answer came while the device was not watched: it is read now, and remembered as
+  // come a tenth sooner than this, so that a scale that has become quicker is caught up with
+  // in a few exchanges.
+  return readAvailableLocked(nullptr, sentAt_ + (now - sentAt_) * 9 / 10);
 }
 
 void PortReader::wake() {
@@ -256,7 +267,11 @@ void PortReader::run() {
       std::lock_guard lock(mutex_);
       if (stop_) return;
       const auto now = Clock::now();
-      if (n > 0 && fds[0].revents != 0) {
+      const bool blindEnded =
+          n == 0 && fds[0].fd < 0 && lookingLocked() && now + kEarly >= blindUntil_;
+      if (blindEnded) {
+        gone = !catchUpLocked(now);
+      } else if (n > 0 && fds[0].revents != 0) {
         std::size_t got = 0;
         gone = !readAvailableLocked(&got) || (fds[0].revents & (POLLHUP | POLLERR | POLLNVAL)) != 0;
         // A device that keeps saying it is readable and gives nothing would spin this loop.

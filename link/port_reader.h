@@ -78,6 +78,8 @@ class PortReader {
   std::chrono::microseconds lookPeriod() const;
   // Bytes wait and their count is as at the last look: the line is quiet, they are read.
   bool lookAtWaitingLocked(Clock::time_point now);
+  // The device was not watched until now: an answer already complete is read.
+  bool catchUpLocked(Clock::time_point now);
   void wake();
 
   const int fd_;

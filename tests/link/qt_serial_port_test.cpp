@@ -143,8 +143,9 @@ TEST_F(QtSerialPortTest, PortOneIsTheLinkInTheCurrentDirectoryAndRefusedSettings
 }
 
 // Held for the frame's end: a reply that trickles in at 9600 baud reaches the owner in one
-// receive event, whole and in order, once its length is known; the same request answered shorter the next time (the reader
-// then waits for as many bytes as before) and a fragment without an end byte still come.
+// receive event, whole and in order, once its length is known; the same request answered shorter
+// the next time (the reader then waits for as many bytes as before) and a fragment without an end
+// byte still come.
 TEST_F(QtSerialPortTest, AHeldReplyComesWholeAtItsEndAndShorterAnswersStillCome) {
   QtSerialPort port;
   ASSERT_FALSE(port.setPortOpen(true));
@@ -152,12 +153,15 @@ TEST_F(QtSerialPortTest, AHeldReplyComesWholeAtItsEndAndShorterAnswersStillCome)
   port.setOnComm([&] { events.push_back(port.input()); });
   port.setEventHold(10, '\x03');
   const std::string request("\x02\x41?04<\x03", 7);
-  const auto exchange = [&](const std::string& answer) {
+  const auto exchange = [&](const std::string& answer, bool paced = true) {
     events.clear();
     port.setRThreshold(1);
     port.output(request);
     EXPECT_EQ(com1_.read(), request);
-    for (char c : answer) {  // about a character's time apart
+    if (!paced) {
+      ASSERT_EQ(write(com1_.master, answer.data(), answer.size()), ssize_t(answer.size()));
+    }
+    for (char c : paced ? answer : std::string()) {  // about a character's time apart
       ASSERT_EQ(write(com1_.master, &c, 1), 1);
       waitFor([] { return false; }, 1);
     }
@@ -170,6 +174,11 @@ TEST_F(QtSerialPortTest, AHeldReplyComesWholeAtItsEndAndShorterAnswersStillCome)
   std::string joined;
   for (const std::string& e : events) joined += e;
   EXPECT_EQ(joined, reply);
+  exchange(reply);
+  EXPECT_EQ(events, std::vector<std::string>{reply});
+  // Whole at once, well before it is awaited: found complete where the watch begins.
+  exchange(reply, false);
+  EXPECT_EQ(events, std::vector<std::string>{reply});
   exchange(reply);
   EXPECT_EQ(events, std::vector<std::string>{reply});
   const std::string nak = "\x02\x41\x15\x03";
