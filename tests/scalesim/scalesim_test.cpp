@@ -1,9 +1,11 @@
 // The simulated scales, where a wrong simulator would mislead the program's tests: the frames and
 // flags they answer, echo, framing of what they receive, the endless stream, the options that set
-// scales up. What the calibration and parameter tests drive through the model anyway (working
-// texts, corners asked for, locks, errors) is left to them.
+// scales up, the line's timing the link tests and benchmark rely on (jitter). What the
+// calibration and parameter tests drive through the model anyway (working texts, corners asked
+// for, locks, errors) is left to them.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <string>
 #include <tuple>
 #include <vector>
@@ -165,6 +167,41 @@ TEST(ScaleModel, ReplyOptionSpoilsOneAnswerToTheExactLengthAndOnlyNakLeavesAWrit
     EXPECT_EQ(ask(net, 'B', request, 200 * kMs), ask(clean, 'B', request, 200 * kMs)) << option;
     EXPECT_EQ(ask(net, 'A', "q1", 400 * kMs), makeFrame('A', std::string("q1") + q1After))
         << option;
+  }
+}
+
+TEST(ScaleModel, JitterSpreadsDelaysOverTheirRangeRepeatsPerSeedAndDrawsNothingWhenOff) {
+  NetworkOptions o = quiet();
+  o.replyJitterUs = 10 * kMs;
+  o.replyDelayUs = 80 * kMs;
+  // A's reply delays, asked every 100 ms without a bit rate.
+  auto delays = [](const NetworkOptions& o) {
+    ScaleNetwork net(o);
+    std::vector<int64_t> d;
+    for (int64_t t = 0; t < 20'000 * kMs; t += 100 * kMs) {
+      net.receive(makeFrame('A', "?0"), t);
+      for (auto& r : net.takeOutput(t + 99 * kMs)) d.push_back(r.atUs - t);
+    }
+    return d;
+  };
+  const std::vector<int64_t> d = delays(o);
+  ASSERT_EQ(d.size(), 200u);
+  auto [lo, hi] = std::minmax_element(d.begin(), d.end());
+  EXPECT_EQ(std::tuple(*lo >= 80 * kMs, *hi <= 90 * kMs, *hi - *lo > 9 * kMs),
+            std::tuple(true, true, true));
+  EXPECT_EQ(delays(o), d);
+  // Without jitter a reply draws nothing, so the weights later on stay the seed's.
+  for (int64_t jitterUs : {0, 1}) {
+    NetworkOptions moving;
+    moving.replyJitterUs = jitterUs;
+    ScaleNetwork asked(moving), unasked(moving);
+    ask(asked, 'A', "?0", 0);
+    std::string a, u;
+    for (char s = 'A'; s <= 'H'; ++s) {
+      a += asked.statusPayload(s, 60'000 * kMs);
+      u += unasked.statusPayload(s, 60'000 * kMs);
+    }
+    EXPECT_EQ(a == u, jitterUs == 0) << jitterUs;
   }
 }
 

@@ -42,6 +42,8 @@ const char kUsage[] =
     "  --scales LIST     addresses on the line, e.g. A-H, A,C,E or A-C,K (default A-H)\n"
     "  --echo            the line returns every byte sent to it, ahead of the reply\n"
     "  --delay MS        time from a request's last byte to the reply (default 2)\n"
+    "  --jitter MS       each reply's delay is drawn from --delay to --delay + MS, from the seed\n"
+    "                    (default 0)\n"
     "  --baud N          the scales listen at this bit rate only (in any frame format), and\n"
     "                    every character takes its time on the line (default: they hear any)\n"
     "  --format F        frame format for the bit rate, e.g. 7E1, 8N1 (default 7E1)\n"
@@ -50,7 +52,7 @@ const char kUsage[] =
     "  --fault FAULT     KIND[:LIST][@RATE], KIND one of silence, noise, cut, double, stream,\n"
     "                    badcheck (wrong block check), nak (NAK for a status request);\n"
     "                    may be given several times, e.g. --fault silence:C --fault cut@0.2\n"
-    "  --seed N          seed of weights and faults (default 1)\n"
+    "  --seed N          seed of weights, faults and jitter (default 1)\n"
     "  --static          weights stay where they are (default: loads change now and then)\n"
     "  --load ADDR=KG    scale ADDR has this load for the whole run, e.g. D=180 (off range)\n"
     "                    or H=-1.5 (negative)\n"
@@ -157,6 +159,12 @@ int main(int argc, char** argv) {
         return 2;
       }
       options.replyDelayUs = static_cast<int64_t>(number * 1000);
+    } else if (a == "--jitter") {
+      if (!parseNumber(value("--jitter"), &number) || number > 60000) {
+        std::fprintf(stderr, "trv4-scalesim: --jitter takes milliseconds from 0 to 60000\n");
+        return 2;
+      }
+      options.replyJitterUs = static_cast<int64_t>(number * 1000);
     } else if (a == "--baud") {
       if (!parseNumber(value("--baud"), &number) || number < 50 || number > 4'000'000) {
         std::fprintf(stderr, "trv4-scalesim: --baud takes a bit rate from 50 to 4000000\n");

@@ -347,7 +347,11 @@ void ScaleNetwork::handleFrame(const std::string& frame, int64_t atUs) {
     }
     bytes = noise + bytes;
   }
-  schedule(std::max(atUs + options_.replyDelayUs, txFreeUs_), bytes);
+  int64_t delay = options_.replyDelayUs;
+  // Drawn only when set, so runs without jitter keep their random sequence.
+  if (options_.replyJitterUs > 0)
+    delay += static_cast<int64_t>(nextRandom() % static_cast<uint64_t>(options_.replyJitterUs + 1));
+  schedule(std::max(atUs + delay, txFreeUs_), bytes);
 }
 
 void ScaleNetwork::schedule(int64_t startUs, const std::string& bytes) {

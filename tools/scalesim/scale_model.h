@@ -5,7 +5,7 @@
 // The scales answer the frames the TRV-4 program sends: status requests with a flags character
 // and a six-character weight field, zero/gross/tare and the one-shot commands, parameter reads and
 // writes with ACK/NAK, store, PIN lock, and the calibration sequences with their display texts.
-// Everything random (weights, injected faults) comes from one seed, so runs repeat.
+// Everything random (weights, injected faults, reply jitter) comes from one seed, so runs repeat.
 #pragma once
 
 #include <array>
@@ -106,6 +106,7 @@ struct NetworkOptions {
   std::set<char> addresses{'A', 'B', 'C', 'D', 'E', 'F', 'G', 'H'};
   bool echo = false;            // the line returns every byte the PC sends, first
   int64_t replyDelayUs = 2000;  // from the request's last byte to the reply's first byte
+  int64_t replyJitterUs = 0;    // each reply's delay drawn from replyDelayUs .. + this; 0: none
   int baud = 0;                 // 0: bytes take no time on the line
   int bitsPerChar = 10;         // 7E1 and 8N1 both take 10 bits
   uint64_t seed = 1;
