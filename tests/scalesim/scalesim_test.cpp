@@ -1,8 +1,8 @@
 // The simulated scales, where a wrong simulator would mislead the program's tests: the frames and
 // flags they answer, echo, framing of what they receive, the endless stream, the options that set
-// scales up, the line's timing the link tests and benchmark rely on (jitter). What the
-// calibration and parameter tests drive through the model anyway (working texts, corners asked
-// for, locks, errors) is left to them.
+// scales up, the line's timing the link tests and benchmark rely on (jitter, late replies). What
+// the calibration and parameter tests drive through the model anyway (working texts, corners
+// asked for, locks, errors) is left to them.
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -106,14 +106,15 @@ TEST(ScaleSetup, ReadsEveryScaleOptionRefusesMalformedValuesAndKeepsTheSetUpForT
        {"--load", "D=12.5"}, {"--tare", "D=2.5"}, {"--load", "^=-1.5"}, {"--pin", "H=012345"},
        {"--cal-lock", "G"}, {"--corners", "B=9"}, {"--skip-corner", "B=1"},
        {"--cal-error", "G=90"}, {"--cal-error", "H=91"}, {"--rate", "K=19200"},
-       {"--rate", "K=600/8N1"}})
+       {"--rate", "K=600/8N1"}, {"--reply-delay", "B=80"}})
     EXPECT_TRUE(parseScaleSetup(option, value, &o, &error)) << option << " " << value;
   // clang-format on
   auto& s = o.setups;
   EXPECT_EQ(std::tie(s['E'].text, s['H'].pin), std::tie("\xC6\xD5\xC3\xCF\xD3", "012345"));
   EXPECT_EQ(std::tuple(s['D'].load, s['D'].tare, s['^'].load, s['B'].corners, s['B'].skipCorner),
             std::tuple(12.5, 2.5, -1.5, 9, 1));
-  EXPECT_EQ(std::tuple(s['G'].calError, s['H'].calError, s['G'].calLock), std::tuple(90, 91, true));
+  EXPECT_EQ(std::tuple(s['G'].calError, s['H'].calError, s['G'].calLock, s['B'].replyDelayUs),
+            std::tuple(90, 91, true, 80 * kMs));
   // clang-format off
   const std::pair<const char*, std::vector<const char*>> malformed[] = {
       {"--text", {"E", "EE=X", "@=X", "_=X", "e=X", "E=", "E=a\x03"}}, {"--load", {"D=", "D=1.5kg"}},
@@ -122,6 +123,7 @@ TEST(ScaleSetup, ReadsEveryScaleOptionRefusesMalformedValuesAndKeepsTheSetUpForT
       {"--reply", {"B:p1", "B=p1=none", "B:p1=late", "B:p1=", "B:=none", "B:p9=none", "B:?0=none"}},
       {"--skip-corner", {"B=0", "B=12", "B= 2"}}, {"--cal-error", {"B=92", "B=9", "B=900", "B="}},
       {"--rate", {"K=", "K=9600/", "K=9600/8X1", "K=12", "K=99999999", "K=96OO"}},
+      {"--reply-delay", {"B=", "B=-1", "B=x", "B=80ms", "B=60001", "B80", "b=80", "B=nan"}},
       {"--weight", {"D=1"}}};
   // clang-format on
   for (auto& [option, values] : malformed) {
@@ -170,10 +172,16 @@ TEST(ScaleModel, ReplyOptionSpoilsOneAnswerToTheExactLengthAndOnlyNakLeavesAWrit
   }
 }
 
+std::string text(const std::vector<LineOutput>& out) {
+  std::string all;
+  for (const LineOutput& o : out) all += o.bytes;
+  return all;
+}
+
 TEST(ScaleModel, JitterSpreadsDelaysOverTheirRangeRepeatsPerSeedAndDrawsNothingWhenOff) {
   NetworkOptions o = quiet();
   o.replyJitterUs = 10 * kMs;
-  o.replyDelayUs = 80 * kMs;
+  o.setups['A'].replyDelayUs = 80 * kMs;  // a scale's own delay takes the jitter too
   // A's reply delays, asked every 100 ms without a bit rate.
   auto delays = [](const NetworkOptions& o) {
     ScaleNetwork net(o);
@@ -203,6 +211,31 @@ TEST(ScaleModel, JitterSpreadsDelaysOverTheirRangeRepeatsPerSeedAndDrawsNothingW
     }
     EXPECT_EQ(a == u, jitterUs == 0) << jitterUs;
   }
+}
+
+TEST(ScaleModel, ALateReplyKeepsItsTimeAndOthersAnswerBeforeItOrWaitForTheLine) {
+  // B answers 80 ms after its request at 0; A, asked at 50 ms, answers before it; C, asked at
+  // 75 ms, would overlap it and follows it. With the echo: 7, 7, 13, 7, 13 and 13 characters.
+  auto run = [] {
+    NetworkOptions o = quiet(true);
+    o.addresses = {'A', 'B', 'C'};
+    o.baud = 9600;  // a character every 1042 us
+    o.setups['B'].replyDelayUs = 80 * kMs;
+    ScaleNetwork net(o);
+    for (auto [address, atUs] : {std::pair{'B', int64_t{0}}, {'A', 50 * kMs}, {'C', 75 * kMs}})
+      net.receive(makeFrame(address, "?0"), atUs);
+    return net.takeOutput(1000 * kMs);
+  };
+  const int64_t kChar = 1042;
+  const std::vector<LineOutput> line = run();
+  const std::string idle = "?" + status(kStableBit | kMarkBit, "000.00");
+  auto request = [](char s) { return makeFrame(s, "?0"); };
+  ASSERT_EQ(line.size(), 60u);
+  EXPECT_EQ(text(line), request('B') + request('A') + makeFrame('A', idle) + request('C') +
+                            makeFrame('B', idle) + makeFrame('C', idle));
+  // The replies' first characters: A 2 ms after its request, B 80 ms after, C right after B.
+  EXPECT_EQ(std::tuple(line[14].atUs, line[34].atUs, line[47].atUs),
+            std::tuple(52 * kMs + 8 * kChar, 80 * kMs + 8 * kChar, 80 * kMs + 21 * kChar));
 }
 
 }  // namespace

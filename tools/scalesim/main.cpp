@@ -76,8 +76,14 @@ const char kUsage[] =
     "  --cal-error ADDR=E\n"
     "                    scale ADDR answers its first calibration command with ERR 90 or ERR 91\n"
     "                    (E 90 or 91), shown until ACK; later ones calibrate, e.g. B=90\n"
+    "  --reply-delay ADDR=MS\n"
+    "                    scale ADDR answers MS after a request's last byte instead of --delay\n"
+    "                    (--jitter still added), e.g. C=80: a reply after the program's time-out,\n"
+    "                    while it asks another scale; a reply that would overlap one scheduled\n"
+    "                    before waits for the line\n"
     "                    --load, --tare, --text, --pin, --cal-lock, --reply, --corners,\n"
-    "                    --skip-corner and --cal-error may be given several times\n"
+    "                    --skip-corner, --cal-error, --rate and --reply-delay may be given\n"
+    "                    several times\n"
     "  --work-ms MS      how long a calibration step shows its working text before it ends\n"
     "                    (default 800): time to try Stop by hand\n"
     "  --link PATH       symbolic link to the terminal (default ./COM1)\n"
@@ -193,7 +199,7 @@ int main(int argc, char** argv) {
       options.seed = static_cast<uint64_t>(number);
     } else if (a == "--load" || a == "--tare" || a == "--text" || a == "--pin" ||
                a == "--cal-lock" || a == "--reply" || a == "--corners" || a == "--skip-corner" ||
-               a == "--cal-error" || a == "--rate") {
+               a == "--cal-error" || a == "--rate" || a == "--reply-delay") {
       if (!trv4::scalesim::parseScaleSetup(a, value(a.c_str()), &options, &error)) {
         std::fprintf(stderr, "trv4-scalesim: %s\n", error.c_str());
         return 2;

@@ -212,6 +212,7 @@ ScaleNetwork::ScaleNetwork(NetworkOptions options)
       s.corners = setup.corners;
       s.skipCorner = setup.skipCorner;
       s.calError = setup.calError;
+      s.replyDelayUs = setup.replyDelayUs;
     }
     scales_[a] = s;
   }
@@ -347,14 +348,14 @@ void ScaleNetwork::handleFrame(const std::string& frame, int64_t atUs) {
     }
     bytes = noise + bytes;
   }
-  int64_t delay = options_.replyDelayUs;
+  int64_t delay = s->replyDelayUs.value_or(options_.replyDelayUs);
   // Drawn only when set, so runs without jitter keep their random sequence.
   if (options_.replyJitterUs > 0)
     delay += static_cast<int64_t>(nextRandom() % static_cast<uint64_t>(options_.replyJitterUs + 1));
-  schedule(std::max(atUs + delay, txFreeUs_), bytes);
+  schedule(atUs, atUs + delay, bytes);
 }
 
-void ScaleNetwork::schedule(int64_t startUs, const std::string& bytes) {
+void ScaleNetwork::schedule(int64_t atUs, int64_t dueUs, const std::string& bytes) {
   // A PC that writes faster than the line can carry, and never reads, must not make the
   // schedule grow without bound: such replies are lost, as on a real line.
   if (out_.size() > kMaxScheduled) return;
@@ -363,9 +364,19 @@ void ScaleNetwork::schedule(int64_t startUs, const std::string& bytes) {
                                 [](int64_t t, const LineOutput& x) { return t < x.atUs; });
     out_.insert(pos, std::move(o));
   };
+  // No later reply is due before atUs, so replies over by then hold up none.
+  while (!sending_.empty() && sending_.front().second <= atUs) sending_.pop_front();
+  // The first time from dueUs on when the line is free for the whole reply. Replies scheduled
+  // before keep their times, a late scale's too: one that would overlap them waits its turn.
+  const int64_t lengthUs = charUs_ * static_cast<int64_t>(bytes.size());
+  int64_t startUs = dueUs;
+  for (const auto& [from, to] : sending_)
+    if (from < startUs + lengthUs && startUs < to) startUs = to;
+  sending_.insert(std::upper_bound(sending_.begin(), sending_.end(), startUs,
+                                   [](int64_t t, const auto& x) { return t < x.first; }),
+                  {startUs, startUs + lengthUs});
   if (charUs_ == 0) {
     insert({startUs, bytes});
-    txFreeUs_ = startUs;
     return;
   }
   int64_t t = startUs;
@@ -373,7 +384,6 @@ void ScaleNetwork::schedule(int64_t startUs, const std::string& bytes) {
     t += charUs_;
     insert({t, std::string(1, c)});
   }
-  txFreeUs_ = t;
 }
 
 // ---- sending -----------------------------------------------------------------------------

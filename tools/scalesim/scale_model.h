@@ -17,6 +17,7 @@
 #include <set>
 #include <string>
 #include <string_view>
+#include <utility>
 #include <vector>
 
 namespace trv4::scalesim {
@@ -87,7 +88,7 @@ enum class ReplyFault {
 std::optional<size_t> shortAnswerLength(std::string_view request);
 
 // How one scale starts the run (options --load, --tare, --text, --pin, --cal-lock, --reply,
-// --corners, --skip-corner, --cal-error).
+// --corners, --skip-corner, --cal-error, --rate, --reply-delay).
 struct ScaleSetup {
   std::optional<double> load;      // kg on the platform, kept for the whole run
   std::optional<double> tare;      // kg: the scale starts net
@@ -100,6 +101,9 @@ struct ScaleSetup {
   int calError = 0;    // 90 or 91: the first calibration command ends in "ERR 90"/"ERR 91"
   int baud = 0;        // the scale listens at this bit rate only (--rate); 0: the network's
   std::string format;  // and in this frame format, e.g. "8N1"; "": the network's
+  // From a request's last byte to the reply's first, instead of the network's replyDelayUs
+  // (jitter is still added): a scale that answers after the program has given up on it.
+  std::optional<int64_t> replyDelayUs;
 };
 
 struct NetworkOptions {
@@ -178,6 +182,7 @@ struct ScaleState {
   int calError = 0;    // 90 or 91: the next calibration command fails so (--cal-error), 0: none
   int baud = 0;        // listens only at this bit rate; 0: at any
   std::string format;  // and only in this frame format; "": in any
+  std::optional<int64_t> replyDelayUs;  // its own reply delay (--reply-delay); none: the network's
 };
 
 // Load-cell output at rated load, in mV/V.
@@ -237,7 +242,9 @@ class ScaleNetwork {
   double displayedGross(ScaleState& s, int64_t nowUs);
   // The gross weight the scale reports: the load after its zero, through its span.
   double reportedGross(ScaleState& s, int64_t nowUs);
-  void schedule(int64_t startUs, const std::string& bytes);
+  // Puts a reply for a request that ended at atUs on the line from dueUs, or once the line is
+  // free for all of it.
+  void schedule(int64_t atUs, int64_t dueUs, const std::string& bytes);
   const Fault* faultFor(FaultKind kind, char address);
   bool roll(double rate);
   uint64_t nextRandom();
@@ -257,9 +264,10 @@ class ScaleNetwork {
   bool inFrame_ = false;
   int64_t rxFreeUs_ = 0;  // when the receive side of the line is free again
   std::deque<ReceivedFrame> received_;
-  // Sending: outputs in time order; txFreeUs_ is when the send side is free again.
+  // Sending: outputs in time order, and the replies holding the send side, [start, end) in time
+  // order, until they are over.
   std::deque<LineOutput> out_;
-  int64_t txFreeUs_ = 0;
+  std::deque<std::pair<int64_t, int64_t>> sending_;
   // A streaming scale: its next byte's time, and the position in its endless text.
   std::optional<char> streamer_;
   int64_t streamNextUs_ = 0;

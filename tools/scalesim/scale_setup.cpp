@@ -31,6 +31,7 @@ bool parseScaleSetup(std::string_view option, std::string_view value, NetworkOpt
       {"--skip-corner", "ADDR=N, N one digit 1 to 9, e.g. B=2"},
       {"--cal-error", "ADDR=90 or ADDR=91, e.g. B=90"},
       {"--rate", "ADDR=BAUD or ADDR=BAUD/FORMAT, e.g. K=19200 or K=19200/8N1"},
+      {"--reply-delay", "ADDR=MS, MS from 0 to 60000, e.g. C=80"},
   };
   std::string name(option);
   auto form = kForms.find(option);
@@ -127,6 +128,17 @@ bool parseScaleSetup(std::string_view option, std::string_view value, NetworkOpt
     }
     options->setups[address].baud = static_cast<int>(rate);
     options->setups[address].format = format;
+    return true;
+  }
+  if (option == "--reply-delay") {
+    char* end = nullptr;
+    const double ms = std::strtod(rest.c_str(), &end);
+    if (rest.empty() || *end != '\0' || !(ms >= 0 && ms <= 60000)) {
+      *error = "--reply-delay: the delay of scale " + scale +
+               " must be milliseconds from 0 to 60000, not \"" + rest + "\"";
+      return false;
+    }
+    options->setups[address].replyDelayUs = static_cast<int64_t>(ms * 1000);
     return true;
   }
   if (option == "--text") {
