@@ -1,8 +1,8 @@
 // The simulated scales, where a wrong simulator would mislead the program's tests: the frames and
 // flags they answer, echo, framing of what they receive, the endless stream, the options that set
-// scales up, the line's timing the link tests and benchmark rely on (jitter, late replies). What
-// the calibration and parameter tests drive through the model anyway (working texts, corners
-// asked for, locks, errors) is left to them.
+// scales up, the line's timing the link tests and benchmark rely on (jitter, late replies,
+// bursts). What the calibration and parameter tests drive through the model anyway (working
+// texts, corners asked for, locks, errors) is left to them.
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -213,13 +213,14 @@ TEST(ScaleModel, JitterSpreadsDelaysOverTheirRangeRepeatsPerSeedAndDrawsNothingW
   }
 }
 
-TEST(ScaleModel, ALateReplyKeepsItsTimeAndOthersAnswerBeforeItOrWaitForTheLine) {
+TEST(ScaleModel, ALateReplyKeepsItsTimeOthersFitAroundItAndBurstsComeOnlyWhenComplete) {
   // B answers 80 ms after its request at 0; A, asked at 50 ms, answers before it; C, asked at
   // 75 ms, would overlap it and follows it. With the echo: 7, 7, 13, 7, 13 and 13 characters.
-  auto run = [] {
+  auto run = [](size_t burst) {
     NetworkOptions o = quiet(true);
     o.addresses = {'A', 'B', 'C'};
     o.baud = 9600;  // a character every 1042 us
+    o.burst = static_cast<int>(burst);
     o.setups['B'].replyDelayUs = 80 * kMs;
     ScaleNetwork net(o);
     for (auto [address, atUs] : {std::pair{'B', int64_t{0}}, {'A', 50 * kMs}, {'C', 75 * kMs}})
@@ -227,7 +228,7 @@ TEST(ScaleModel, ALateReplyKeepsItsTimeAndOthersAnswerBeforeItOrWaitForTheLine) 
     return net.takeOutput(1000 * kMs);
   };
   const int64_t kChar = 1042;
-  const std::vector<LineOutput> line = run();
+  const std::vector<LineOutput> line = run(0);
   const std::string idle = "?" + status(kStableBit | kMarkBit, "000.00");
   auto request = [](char s) { return makeFrame(s, "?0"); };
   ASSERT_EQ(line.size(), 60u);
@@ -236,6 +237,26 @@ TEST(ScaleModel, ALateReplyKeepsItsTimeAndOthersAnswerBeforeItOrWaitForTheLine) 
   // The replies' first characters: A 2 ms after its request, B 80 ms after, C right after B.
   EXPECT_EQ(std::tuple(line[14].atUs, line[34].atUs, line[47].atUs),
             std::tuple(52 * kMs + 8 * kChar, 80 * kMs + 8 * kChar, 80 * kMs + 21 * kChar));
+  // In bursts the same characters, at most n of one output at a time, each group at its last
+  // character's own time: at 16 every reply in one piece.
+  for (auto [n, groups] : {std::pair{4u, 18u}, {16u, 6u}}) {
+    const std::vector<LineOutput> out = run(n);
+    EXPECT_EQ(std::pair(out.size(), text(out)), std::pair(size_t{groups}, text(line)));
+    size_t done = 0;
+    for (const LineOutput& o : out) {
+      done += o.bytes.size();
+      ASSERT_LE(done, line.size());
+      EXPECT_LE(o.bytes.size(), n);
+      EXPECT_EQ(o.atUs, line[done - 1].atUs) << n;
+    }
+  }
+  // An endless stream in full groups, one every 16 character times.
+  NetworkOptions o = quiet(false, "stream:B");
+  o.baud = 9600;
+  o.burst = 16;
+  const std::vector<LineOutput> s = ScaleNetwork(o).takeOutput(100 * kMs);
+  ASSERT_EQ(s.size(), 5u);
+  EXPECT_EQ(std::pair(s.back().atUs, s.back().bytes.size()), std::pair(5 * 16 * kChar, size_t{16}));
 }
 
 }  // namespace

@@ -47,6 +47,10 @@ const char kUsage[] =
     "  --baud N          the scales listen at this bit rate only (in any frame format), and\n"
     "                    every character takes its time on the line (default: they hear any)\n"
     "  --format F        frame format for the bit rate, e.g. 7E1, 8N1 (default 7E1)\n"
+    "  --burst N         with --baud, the characters reach the terminal in groups of up to N, as\n"
+    "                    from a receive FIFO or a USB adapter: a group when N are complete or\n"
+    "                    the line falls quiet, never before its last character is complete\n"
+    "                    (default 0: one by one, the hardest case for a reader)\n"
     "  --rate ADDR=BAUD[/FORMAT]\n"
     "                    scale ADDR listens at this rate (and format) only, e.g. K=19200/8N1\n"
     "  --fault FAULT     KIND[:LIST][@RATE], KIND one of silence, noise, cut, double, stream,\n"
@@ -177,6 +181,13 @@ int main(int argc, char** argv) {
         return 2;
       }
       options.baud = static_cast<int>(number);
+    } else if (a == "--burst") {
+      if (!parseNumber(value("--burst"), &number) || number != std::floor(number) ||
+          number > 4096) {
+        std::fprintf(stderr, "trv4-scalesim: --burst takes a whole number from 0 to 4096\n");
+        return 2;
+      }
+      options.burst = static_cast<int>(number);
     } else if (a == "--format") {
       format = value("--format");
       if (trv4::scalesim::bitsPerCharacter(format) == 0) {

@@ -219,7 +219,13 @@ ScaleNetwork::ScaleNetwork(NetworkOptions options)
   for (const Fault& f : options_.faults) {
     if (f.kind != FaultKind::kStream) continue;
     streamer_ = f.addresses.empty() ? 'A' : *f.addresses.begin();
-    streamNextUs_ = std::max(charUs_, kStreamMinGapUs);
+    // At a bit rate one character per character time, at least a millisecond apart; without one
+    // the line takes whatever comes, so the scale pours out a block every millisecond. Characters
+    // with no pause between them are handed over in groups.
+    const int64_t gap = std::max(charUs_, kStreamMinGapUs);
+    streamChars_ = charUs_ == 0 ? kStreamBlock : gap == charUs_ ? groupSize() : 1;
+    streamStepUs_ = charUs_ == 0 ? gap : gap * static_cast<int64_t>(streamChars_);
+    streamNextUs_ = streamStepUs_;
   }
 }
 
@@ -271,18 +277,21 @@ bool ScaleNetwork::hears(const ScaleState& s) const {
 void ScaleNetwork::receive(std::string_view bytes, int64_t nowUs) {
   if (options_.echo && charUs_ == 0 && !bytes.empty() && out_.size() <= kMaxScheduled) {
     // Without a bit rate the echo of one write comes back as one piece, ahead of any reply.
-    int64_t at = std::max(nowUs, rxFreeUs_);
-    auto pos = std::upper_bound(out_.begin(), out_.end(), at,
-                                [](int64_t t, const LineOutput& o) { return t < o.atUs; });
-    out_.insert(pos, LineOutput{at, std::string(bytes)});
+    put({std::max(nowUs, rxFreeUs_), std::string(bytes)});
   }
-  for (char c : bytes) {
+  std::string echo;  // echoed characters not yet handed over
+  for (size_t i = 0; i < bytes.size(); ++i) {
+    const char c = bytes[i];
     int64_t doneUs = std::max(nowUs, rxFreeUs_) + charUs_;
     rxFreeUs_ = doneUs;
-    if (options_.echo && charUs_ > 0 && out_.size() <= kMaxScheduled) {
-      auto pos = std::upper_bound(out_.begin(), out_.end(), doneUs,
-                                  [](int64_t t, const LineOutput& o) { return t < o.atUs; });
-      out_.insert(pos, LineOutput{doneUs, std::string(1, c)});
+    if (options_.echo && charUs_ > 0) {
+      // The characters of one write follow each other without a pause: a group ends when it
+      // is full or with the write.
+      echo += c;
+      if (echo.size() == groupSize() || i + 1 == bytes.size()) {
+        if (out_.size() <= kMaxScheduled) put({doneUs, echo});
+        echo.clear();
+      }
     }
     if (c == kStx) {
       frame_.assign(1, c);
@@ -359,11 +368,6 @@ void ScaleNetwork::schedule(int64_t atUs, int64_t dueUs, const std::string& byte
   // A PC that writes faster than the line can carry, and never reads, must not make the
   // schedule grow without bound: such replies are lost, as on a real line.
   if (out_.size() > kMaxScheduled) return;
-  auto insert = [this](LineOutput o) {
-    auto pos = std::upper_bound(out_.begin(), out_.end(), o.atUs,
-                                [](int64_t t, const LineOutput& x) { return t < x.atUs; });
-    out_.insert(pos, std::move(o));
-  };
   // No later reply is due before atUs, so replies over by then hold up none.
   while (!sending_.empty() && sending_.front().second <= atUs) sending_.pop_front();
   // The first time from dueUs on when the line is free for the whole reply. Replies scheduled
@@ -376,14 +380,22 @@ void ScaleNetwork::schedule(int64_t atUs, int64_t dueUs, const std::string& byte
                                    [](int64_t t, const auto& x) { return t < x.first; }),
                   {startUs, startUs + lengthUs});
   if (charUs_ == 0) {
-    insert({startUs, bytes});
+    put({startUs, bytes});
     return;
   }
-  int64_t t = startUs;
-  for (char c : bytes) {
-    t += charUs_;
-    insert({t, std::string(1, c)});
+  // Character i is complete i + 1 character times after the start; a group is handed over
+  // when its last one is.
+  const size_t group = groupSize();
+  for (size_t i = 0; i < bytes.size(); i += group) {
+    const size_t n = std::min(group, bytes.size() - i);
+    put({startUs + static_cast<int64_t>(i + n) * charUs_, bytes.substr(i, n)});
   }
+}
+
+void ScaleNetwork::put(LineOutput o) {
+  auto pos = std::upper_bound(out_.begin(), out_.end(), o.atUs,
+                              [](int64_t t, const LineOutput& x) { return t < x.atUs; });
+  out_.insert(pos, std::move(o));
 }
 
 // ---- sending -----------------------------------------------------------------------------
@@ -398,17 +410,11 @@ std::optional<int64_t> ScaleNetwork::nextOutputTime() const {
 void ScaleNetwork::fillStream(int64_t untilUs) {
   if (!streamer_) return;
   static const std::string kChatter = "0123456789 -+.kgNET";
-  int64_t gap = std::max(charUs_, kStreamMinGapUs);
   while (streamNextUs_ <= untilUs) {
-    // At a bit rate one character per character time; without one the line takes whatever
-    // comes, so the scale pours out a block every millisecond.
     LineOutput o{streamNextUs_, {}};
-    size_t n = charUs_ > 0 ? 1 : kStreamBlock;
-    for (size_t k = 0; k < n; ++k) o.bytes += kChatter[streamPos_++ % kChatter.size()];
-    auto pos = std::upper_bound(out_.begin(), out_.end(), o.atUs,
-                                [](int64_t t, const LineOutput& x) { return t < x.atUs; });
-    out_.insert(pos, std::move(o));
-    streamNextUs_ += gap;
+    for (size_t k = 0; k < streamChars_; ++k) o.bytes += kChatter[streamPos_++ % kChatter.size()];
+    put(std::move(o));
+    streamNextUs_ += streamStepUs_;
   }
 }
 

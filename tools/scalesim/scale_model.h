@@ -119,6 +119,10 @@ struct NetworkOptions {
   std::map<char, ScaleSetup> setups;  // by address
   // The frame format the scales listen in when a bit rate is set ("7E1"); "": any.
   std::string format = {};
+  // With a bit rate, the line's characters are handed over in groups of up to this many, as a
+  // receive FIFO or a USB adapter does: a group when it is full or its output ends, at the time
+  // its last character is complete. 0 or 1: character by character. No effect without a rate.
+  int burst = 0;
 };
 
 // Bytes that are complete on the line at time atUs.
@@ -199,7 +203,8 @@ class ScaleNetwork {
   // When the next output byte is complete on the line, if any is scheduled.
   std::optional<int64_t> nextOutputTime() const;
   // All output complete by nowUs, in order, removed from the schedule. With a bit rate every
-  // byte is its own entry at its own time.
+  // byte is its own entry at the time it is complete, or with a burst size a group of them at
+  // the time its last one is.
   std::vector<LineOutput> takeOutput(int64_t nowUs);
 
   // Time one character takes on the line (0 without a bit rate).
@@ -245,6 +250,10 @@ class ScaleNetwork {
   // Puts a reply for a request that ended at atUs on the line from dueUs, or once the line is
   // free for all of it.
   void schedule(int64_t atUs, int64_t dueUs, const std::string& bytes);
+  // Adds an output in time order, after those at the same time.
+  void put(LineOutput o);
+  // Characters handed over at once at most.
+  size_t groupSize() const { return options_.burst > 1 ? static_cast<size_t>(options_.burst) : 1; }
   const Fault* faultFor(FaultKind kind, char address);
   bool roll(double rate);
   uint64_t nextRandom();
@@ -268,9 +277,12 @@ class ScaleNetwork {
   // order, until they are over.
   std::deque<LineOutput> out_;
   std::deque<std::pair<int64_t, int64_t>> sending_;
-  // A streaming scale: its next byte's time, and the position in its endless text.
+  // A streaming scale: its next output's time, the characters in each and the time between
+  // them, and the position in its endless text.
   std::optional<char> streamer_;
   int64_t streamNextUs_ = 0;
+  size_t streamChars_ = 1;
+  int64_t streamStepUs_ = 0;
   uint64_t streamPos_ = 0;
 };
 
