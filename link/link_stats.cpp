@@ -71,6 +71,9 @@ void LinkStats::received(int scale, RxKind kind, std::string_view bytes) {
     case RxKind::Dropped:
       ++c->cut;
       return;
+    case RxKind::WrongAddress:
+      ++c->wrongAddress;
+      return;
     case RxKind::StatusReply:
     case RxKind::Reply:
       break;
@@ -83,7 +86,6 @@ void LinkStats::received(int scale, RxKind kind, std::string_view bytes) {
   c->maxReplyMs = std::max(c->maxReplyMs, took);
   c->lastReplyAt = now;
   if (!blockCheckHolds(bytes)) ++c->badCheck;
-  if (bytes.size() > 1 && bytes[1] != scaleAddress(scale)) ++c->wrongAddress;
   if (bytes.size() > 2 && bytes[2] == kNak) ++c->naks;
 }
 

@@ -20,7 +20,7 @@ struct ScaleCounters {
   uint32_t timeouts = 0;      // exchanges that ended unanswered
   uint32_t badCheck = 0;      // frames whose block check is wrong
   uint32_t cut = 0;           // frames cut short: a part left at the time-out, or too short to file
-  uint32_t wrongAddress = 0;  // answers carrying another scale's address
+  uint32_t wrongAddress = 0;  // frames from another scale while this one was asked: not filed
   uint32_t noise = 0;         // text without a frame
   uint32_t naks = 0;          // negative acknowledges
   int64_t lastReplyMs = -1;   // reply time of the last answer, -1 before the first

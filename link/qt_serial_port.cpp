@@ -1,14 +1,11 @@
 #include "link/qt_serial_port.h"
 
 #include <grp.h>
-#include <sys/eventfd.h>
 #include <sys/stat.h>
 #include <termios.h>
 #include <unistd.h>
 
 #include <QFileInfo>
-#include <QSocketNotifier>
-#include <algorithm>
 #include <cerrno>
 
 #include "link/port_device.h"
@@ -54,9 +51,7 @@ QtSerialPort::QtSerialPort(DeviceFolders folders) : folders_(std::move(folders))
   connect(&serial_, &QSerialPort::errorOccurred, this, &QtSerialPort::onError);
 }
 
-QtSerialPort::~QtSerialPort() {
-  stopReader();
-}
+QtSerialPort::~QtSerialPort() = default;
 
 PortError QtSerialPort::setCommPort(int port) {
   if (serial_.isOpen()) return "The port is open: close it before choosing another";
@@ -99,7 +94,6 @@ PortError QtSerialPort::openDevice(const std::string& device, bool again) {
   serial_.setPortName(QFileInfo(QString::fromStdString(device)).absoluteFilePath());
   if (!serial_.open(QIODevice::ReadWrite)) return name + " (" + device + "): " + errorText(serial_);
   name_ = device;
-  startReader();
   // The settings text was checked when it was set; a device that still refuses part of it is
   // reported when the settings or the handshaking are set again, not as a failed open.
   const bool settingsRefused = applySettings().has_value();
@@ -141,9 +135,6 @@ PortError QtSerialPort::applySettings() {
       serial_.setParity(toQtParity(line->parity)) &&
       serial_.setStopBits(line->stopBits == 2 ? QSerialPort::TwoStop : QSerialPort::OneStop);
   if (!ok) return "Settings \"" + settings_ + "\": " + errorText(serial_);
-  if (reader_) reader_->setHold(hold());  // the quiet gap is counted in characters
-  vminSet_ = 0;                           // QSerialPort wrote its own terminal settings back
-  if (reader_) reader_->setMinimum(1);
   return std::nullopt;
 }
 
@@ -166,8 +157,6 @@ PortError QtSerialPort::applyHandshaking() {
                                     : QSerialPort::NoFlowControl)) {
     return "Handshaking: " + errorText(serial_);
   }
-  vminSet_ = 0;
-  if (reader_) reader_->setMinimum(1);
   if (rts && xon) {
     // QSerialPort takes one kind of flow control; "both" adds XON/XOFF on the descriptor.
     termios tio{};
@@ -182,7 +171,6 @@ PortError QtSerialPort::applyHandshaking() {
 
 void QtSerialPort::output(const std::string& bytes) {
   if (!serial_.isOpen()) return;
-  if (reader_) setMinimum(reader_->expectAnswerTo(bytes));
   // Straight to the descriptor while the device takes it: a frame handed to QSerialPort also
   // wakes its write watcher for one more pass of the event loop after every request. What the
   // device does not take at once (its output buffer full) goes through QSerialPort, in order.
@@ -206,7 +194,6 @@ void QtSerialPort::output(const std::string& bytes) {
 }
 
 std::string QtSerialPort::input() {
-  if (reader_) return reader_->take();
   // Read straight into the text handed on: at 9600 baud a read holds a character or two, and a
   // QByteArray per read would cost an allocation each time.
   std::string data(static_cast<size_t>(serial_.bytesAvailable()), '\0');
@@ -216,7 +203,6 @@ std::string QtSerialPort::input() {
 }
 
 int QtSerialPort::inBufferCount() const {
-  if (reader_) return static_cast<int>(reader_->held());
   return static_cast<int>(serial_.bytesAvailable());
 }
 
@@ -238,109 +224,7 @@ void QtSerialPort::onError(QSerialPort::SerialPortError error) {
 }
 
 void QtSerialPort::closeDevice() {
-  stopReader();
   if (serial_.isOpen()) serial_.close();
-}
-
-void QtSerialPort::setEventHold(int maxWaitMs, char endByte) {
-  holdMs_ = std::max(maxWaitMs, 0);
-  endByte_ = endByte;
-  if (reader_) reader_->setHold(hold());
-}
-
-PortReader::Hold QtSerialPort::hold() const {
-  using std::chrono::microseconds;
-  PortReader::Hold h;
-  if (holdMs_ == 0) return h;
-  h.maxWait = microseconds(holdMs_ * 1000);
-  h.endByte = static_cast<unsigned char>(endByte_);
-  // Quiet after three characters' time (at least 2 ms, at most the whole hold): a frame's
-  // characters follow each other closely, so a gap that long means nothing more is coming now.
-  std::string error;
-  const std::optional<LineSettings> line = parseLineSettings(settings_, &error);
-  const long bits = line ? 1 + line->dataBits + (line->parity == 'N' ? 0 : 1) + line->stopBits : 10;
-  const long baud = line && line->baud > 0 ? line->baud : 9600;
-  const microseconds threeChars(3 * bits * 1'000'000 / baud);
-  h.quiet = std::min(std::max(threeChars, microseconds(2000)), h.maxWait);
-  h.charTime = microseconds(bits * 1'000'000 / baud);
-  return h;
-}
-
-void QtSerialPort::startReader() {
-  // QSerialPort's own read watcher must stay quiet, or it and the reader would take turns at
-  // the same bytes. Where it cannot be found, QSerialPort reads as before.
-  QSocketNotifier* watcher = nullptr;
-  int found = 0;
-  for (QSocketNotifier* n : serial_.findChildren<QSocketNotifier*>()) {
-    if (n->type() == QSocketNotifier::Read && n->socket() == serial_.handle()) {
-      watcher = n;
-      ++found;
-    }
-  }
-  if (found != 1 || serial_.bytesAvailable() > 0) return;
-  // The reader tells of a burst through an eventfd watched here: nothing is allocated on its
-  // thread for it, as a queued call would be (memory freed on one thread and allocated on
-  // another can pile up in per-thread caches while a line babbles).
-  burstFd_ = ::eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC);
-  if (burstFd_ < 0) return;
-  burstWatcher_ = std::make_unique<QSocketNotifier>(burstFd_, QSocketNotifier::Read);
-  connect(burstWatcher_.get(), &QSocketNotifier::activated, this, [this] {
-    uint64_t count = 0;
-    [[maybe_unused]] const ssize_t n = ::read(burstFd_, &count, sizeof count);
-    onBurst();
-  });
-  watcher->setEnabled(false);
-  const int generation = ++readerGeneration_;
-  reader_ = std::make_unique<PortReader>(
-      static_cast<int>(serial_.handle()),
-      [fd = burstFd_] {
-        const uint64_t one = 1;
-        [[maybe_unused]] const ssize_t n = ::write(fd, &one, sizeof one);
-      },
-      [this, generation] {
-        QMetaObject::invokeMethod(
-            this, [this, generation] { onReaderLost(generation); }, Qt::QueuedConnection);
-      });
-  reader_->setHold(hold());
-}
-
-void QtSerialPort::stopReader() {
-  reader_.reset();  // its thread ends before the eventfd it writes to is closed
-  burstWatcher_.reset();
-  if (burstFd_ >= 0) ::close(burstFd_);
-  burstFd_ = -1;
-  vminSet_ = 0;
-}
-
-void QtSerialPort::setMinimum(std::size_t expected) {
-  // The kernel reports the device readable once this many bytes are there (VTIME 0): one
-  // wake-up of the reader for a whole answer of the length expected.
-  const std::size_t vmin = std::clamp<std::size_t>(expected, 1, 255);
-  if (vmin != vminSet_) {
-    termios tio{};
-    const int fd = static_cast<int>(serial_.handle());
-    if (tcgetattr(fd, &tio) == 0) {
-      tio.c_cc[VMIN] = static_cast<cc_t>(vmin);
-      tio.c_cc[VTIME] = 0;
-      vminSet_ = tcsetattr(fd, TCSANOW, &tio) == 0 ? vmin : 0;
-    }
-  }
-  reader_->setMinimum(vminSet_ == 0 ? 1 : vminSet_);
-}
-
-void QtSerialPort::onBurst() {
-  if (!reader_) return;
-  reader_->acknowledge();
-  if (rThreshold_ < 1 || !onComm_ || reader_->held() == 0) return;
-  commEvent_ = kCommEventReceive;
-  onComm_();
-}
-
-void QtSerialPort::onReaderLost(int generation) {
-  // A loss told by a reader stopped meanwhile (the port closed or opened again) is old news.
-  if (!reader_ || generation != readerGeneration_ || !serial_.isOpen()) return;
-  closeDevice();
-  if (onLost_) onLost_();
 }
 
 std::string QtSerialPort::deviceText(int port) const {

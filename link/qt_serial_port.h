@@ -5,11 +5,8 @@
 
 #include <QObject>
 #include <QSerialPort>
-#include <QSocketNotifier>
-#include <memory>
 
 #include "link/port_device.h"
-#include "link/port_reader.h"
 #include "link/serial_port.h"
 
 namespace trv4 {
@@ -36,7 +33,6 @@ class QtSerialPort : public QObject, public SerialPort {
   int inBufferCount() const override;
   void setRThreshold(int threshold) override { rThreshold_ = threshold; }
   int rThreshold() const override { return rThreshold_; }
-  void setEventHold(int maxWaitMs, char endByte) override;
   void setOnComm(std::function<void()> handler) override { onComm_ = std::move(handler); }
   int commEvent() const override { return commEvent_; }
   std::string deviceText(int port) const override;
@@ -48,26 +44,10 @@ class QtSerialPort : public QObject, public SerialPort {
   PortError applySettings();
   PortError applyHandshaking();
   void onReadyRead();
-  // Reading on a thread of its own (PortReader) once the port is open; QSerialPort reads
-  // instead where its read watcher cannot be found.
-  void startReader();
-  void stopReader();
-  // Sets the terminal's VMIN for an answer of `expected` bytes and tells the reader.
-  void setMinimum(std::size_t expected);
-  void onBurst();
-  void onReaderLost(int generation);
-  PortReader::Hold hold() const;
   void closeDevice();
   void onError(QSerialPort::SerialPortError error);
 
   QSerialPort serial_;
-  std::unique_ptr<PortReader> reader_;
-  int burstFd_ = -1;  // the reader's news of a burst
-  std::unique_ptr<QSocketNotifier> burstWatcher_;
-  int readerGeneration_ = 0;  // tells a loss of a reader stopped since from the current one
-  std::size_t vminSet_ = 0;   // the VMIN this port set, 0 when QSerialPort's own is in force
-  int holdMs_ = 0;
-  char endByte_ = 0;
   int port_ = 1;
   DeviceFolders folders_;
   // The name the port was last opened under: its ./COMn link (followed afresh at every open) or

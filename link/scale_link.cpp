@@ -20,7 +20,7 @@ int timerInterval(int ms) {
 
 ScaleLink::ScaleLink(LinkState& state, SerialPort& port, Toolkit& toolkit, ScanDisplay& display,
                      SingleScaleSource single)
-    : state_(state), port_(port), display_(display), single_(std::move(single)) {
+    : state_(state), port_(port), toolkit_(toolkit), display_(display), single_(std::move(single)) {
   blockTimer_ = toolkit.createTimer([this] { BlockTimer_Timer(); });
   blockTimer_->setInterval(100);
   blockTimer_->setEnabled(true);
@@ -47,52 +47,61 @@ void ScaleLink::ComX_OnComm() {
   if (port_.commEvent() != kCommEventReceive) return;
   if (port_.inBufferCount() == 0) return;
 
-  charTimer_->restart(timerInterval(state_.CharTimeout));
-  state_.RxBuffer += port_.input();
-
   std::string& rx = state_.RxBuffer;
-  // One frame per receive event, except that a dropped echo does not use up the event: the
-  // port may hand over the echo and the scale's reply in one read, and the reply must not wait
-  // for an event that never comes.
-  bool echo = true;
-  for (std::size_t etx = rx.find(ETX); echo && etx != std::string::npos; etx = rx.find(ETX)) {
-    echo = false;
+  // The time-out in force before this text began, for a frame that turns out to be another
+  // scale's: the exchange then goes on as if it had not come.
+  if (rx.empty()) dueBeforeText_ = charTimer_->enabled() ? charDueAt_ : kNotDue;
+  armCharTimer(state_.CharTimeout);
+  rx += port_.input();
+
+  // One frame per receive event, except that a dropped echo or a frame from another address
+  // does not use up the event: the port may hand over several frames in one read, and the reply
+  // must not wait for an event that never comes.
+  bool more = true;
+  for (std::size_t etx = rx.find(ETX); more && etx != std::string::npos; etx = rx.find(ETX)) {
+    more = false;
     // Positions counted from 1: p the first ETX, s the first STX (0 when there is none).
     const long p = static_cast<long>(etx) + 1;
     const std::size_t stx = rx.find(STX);
     const long s = stx == std::string::npos ? 0 : static_cast<long>(stx) + 1;
 
-    const int scale = state_.ScanIndex;
+    int scale = state_.ScanIndex;
     RxKind kind = RxKind::Dropped;
     bool accepted = false;  // filed: the next scan step follows at once
     if (s > 0 && p - s > 4 && scale >= 0 && scale < kMaxScales) {
       const std::string frame = rx.substr(s - 1, p - s + 1);
-      echo = frame == state_.LastSentFrame;  // the line's echo of our own request
-      if (echo) {
-        kind = RxKind::Echo;
+      const int slot = replySlot(frame[1]);
+      if (frame == state_.LastSentFrame) {
+        kind = RxKind::Echo;  // the line's echo of our own request
+        more = true;
+      } else if (slot < 0) {
+        kind = RxKind::WrongAddress;  // a late answer, or a scale that took another's address
+        more = true;
       } else if (rx[2] == '?') {
+        scale = slot;
         // The reply's kind is told by the third character of the whole buffer, even when text
         // stands before the STX.
         if (p - s > 7) {
           const std::string payload = rx.substr(s + 2, p - s - 5);
-          state_.StatusReply[scale] = payload;
+          state_.StatusReply[slot] = payload;
           charTimer_->setEnabled(false);
           blockTimer_->setEnabled(false);
-          display_.DispWeight(static_cast<int16_t>(scale), payload);
+          display_.DispWeight(static_cast<int16_t>(slot), payload);
           port_.setRThreshold(0);
           kind = RxKind::StatusReply;
           accepted = true;
         }
         // A shorter status frame is dropped; the exchange ends by time-out.
       } else {
-        state_.CommandReply[scale] = rx;
+        scale = slot;
+        state_.CommandReply[slot] = rx;
         charTimer_->setEnabled(false);
         port_.setRThreshold(0);
         kind = RxKind::Reply;
         accepted = true;
       }
     }
-    if (!observers_.empty()) reportPiece(std::string_view(rx).substr(0, p), s, p, kind);
+    if (!observers_.empty()) reportPiece(scale, std::string_view(rx).substr(0, p), s, p, kind);
     if (accepted) BlockTimer_Timer();
 
     // Keep only what follows the first ETX. When the scan step above has sent a new request
@@ -102,6 +111,7 @@ void ScaleLink::ComX_OnComm() {
     } else {
       rx.erase(0, p);
     }
+    if (kind == RxKind::WrongAddress && rx.empty()) restoreTimeout();
   }
 
   // A line that streams characters without a usable frame would re-arm CharTimer forever and
@@ -112,8 +122,31 @@ void ScaleLink::ComX_OnComm() {
   }
 }
 
-void ScaleLink::reportPiece(std::string_view piece, long s, long p, RxKind frameKind) {
-  const int scale = state_.ScanIndex;
+int ScaleLink::replySlot(char address) const {
+  const int carried = scaleIndex(std::string(1, address));
+  // After a broadcast every scale speaks for itself.
+  if (answeredBy_.empty())
+    return carried < std::clamp(state_.ScaleCount, 1, kMaxScales) ? carried : -1;
+  return answeredBy_.find(address) != std::string::npos ? state_.ScanIndex : -1;
+}
+
+void ScaleLink::armCharTimer(int ms) {
+  const int interval = timerInterval(ms);
+  charTimer_->restart(interval);
+  charDueAt_ = toolkit_.steadyMs() + interval;
+}
+
+void ScaleLink::restoreTimeout() {
+  if (dueBeforeText_ == kNotDue) {
+    charTimer_->setEnabled(false);
+    return;
+  }
+  const int64_t left = dueBeforeText_ - toolkit_.steadyMs();
+  charTimer_->restart(timerInterval(static_cast<int>(std::min<int64_t>(left, 1 << 30))));
+  charDueAt_ = dueBeforeText_;
+}
+
+void ScaleLink::reportPiece(int scale, std::string_view piece, long s, long p, RxKind frameKind) {
   for (LineObserver* o : observers_) {
     if (s == 0 || s > p) {
       o->received(scale, RxKind::Noise, piece);
@@ -221,16 +254,20 @@ void ScaleLink::BlockTimer_Timer() {
       // Broadcast text goes out as typed; the chosen scale's own command waits.
       head = std::string(1, STX) + "@" + broadcast;
       broadcast.clear();
+      answeredBy_.clear();
       exchangeScale_ = -1;
       st.ReplyTimeout = st.CommandReplyTimeout;
       st.ScanDelay = st.CommandScanDelay;
     } else if (own.empty()) {
       head = TransliterateGreek(std::string(1, STX) + address + "?0");
+      answeredBy_ = address;
       status = true;
       st.ReplyTimeout = st.StatusReplyTimeout;
       st.ScanDelay = st.StatusScanDelay;
     } else {
       head = TransliterateGreek(std::string(1, STX) + address + own);
+      // A scale given a new address ("S2" and the address) may answer under it already.
+      answeredBy_ = own.size() > 2 && own.compare(0, 2, "S2") == 0 ? address + own[2] : address;
       own.clear();
       st.ReplyTimeout = st.CommandReplyTimeout;
       st.ScanDelay = st.CommandScanDelay;
@@ -247,10 +284,7 @@ void ScaleLink::send(const std::string& frame, bool status) {
   port_.input();  // whatever is still waiting belongs to an earlier exchange
   state_.RxBuffer.clear();
   port_.setRThreshold(1);
-  // The reply may reach the link in one piece at its ETX, but any characters must reach it well
-  // within the time-out in force, so that they restart it as they would one by one.
-  port_.setEventHold(std::min(state_.CharTimeout, state_.ReplyTimeout) / 2, ETX);
-  charTimer_->restart(timerInterval(state_.ReplyTimeout));
+  armCharTimer(state_.ReplyTimeout);
   port_.output(frame);
   state_.LastSentFrame = frame;
   for (LineObserver* o : observers_) o->sent(exchangeScale_, status, frame);

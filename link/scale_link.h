@@ -66,16 +66,30 @@ class ScaleLink {
   // Sends one request frame and arms the exchange time-out.
   void send(const std::string& frame, bool status);
   // Reports one ETX-terminated piece of the receive buffer, positions as ComX_OnComm counts them.
-  void reportPiece(std::string_view piece, long s, long p, RxKind frameKind);
+  void reportPiece(int scale, std::string_view piece, long s, long p, RxKind frameKind);
+  // The mailbox slot a reply carrying `address` is filed under, -1 when it answers no request
+  // of the open exchange: the scale asked (or, after "S2", the address it was just given), or
+  // after a broadcast the scale whose address it carries.
+  int replySlot(char address) const;
+  // Arms CharTimer and remembers when it is due.
+  void armCharTimer(int ms);
+  // Puts back the time-out that was in force before another scale's frame came.
+  void restoreTimeout();
+
+  static constexpr int64_t kNotDue = -1;
 
   LinkState& state_;
   SerialPort& port_;
+  Toolkit& toolkit_;
   ScanDisplay& display_;
   SingleScaleSource single_;
   std::unique_ptr<Timer> blockTimer_;
   std::unique_ptr<Timer> charTimer_;
   std::vector<LineObserver*> observers_;
-  int exchangeScale_ = -1;  // the scale of the request sent last, -1 for a broadcast
+  int exchangeScale_ = -1;       // the scale of the request sent last, -1 for a broadcast
+  std::string answeredBy_;       // addresses that answer the open exchange; "" after a broadcast
+  int64_t charDueAt_ = kNotDue;  // steady ms at which CharTimer is due while it runs
+  int64_t dueBeforeText_ = kNotDue;  // when it was due before the text in RxBuffer began
   bool suspended_ = false;
   std::function<void()> suspendedReceive_;
 };

@@ -48,14 +48,6 @@ class SerialPort {
   virtual void setRThreshold(int threshold) = 0;
   virtual int rThreshold() const = 0;
 
-  // The port may hold received bytes up to maxWaitMs before it raises the receive event, and
-  // raises it as soon as endByte arrives or the line goes quiet: one event a frame rather than
-  // one a character. 0 raises it whenever bytes arrive, as a port that cannot hold does.
-  virtual void setEventHold(int maxWaitMs, char endByte) {
-    (void)maxWaitMs;
-    (void)endByte;
-  }
-
   // Handler for port events, run on the UI thread; commEvent() tells which event it is.
   virtual void setOnComm(std::function<void()> handler) = 0;
   virtual int commEvent() const = 0;

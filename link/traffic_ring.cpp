@@ -64,6 +64,9 @@ void TrafficRing::received(int scale, RxKind kind, std::string_view bytes) {
     case RxKind::Dropped:
       k = TrafficKind::Fragment;
       break;
+    case RxKind::WrongAddress:
+      k = TrafficKind::WrongAddress;
+      break;
     case RxKind::Noise:
       k = TrafficKind::Noise;
       break;

@@ -27,7 +27,8 @@ enum class TrafficKind : unsigned char {
   Echo,
   Acknowledge,  // an answer that is only ACK or NAK
   TimeOut,
-  Fragment,  // part of a frame: too short to file, or left at a time-out
+  Fragment,      // part of a frame: too short to file, or left at a time-out
+  WrongAddress,  // a frame from a scale that was not asked, not filed
   Noise,
 };
 

@@ -132,6 +132,8 @@ const char* trafficKindName(TrafficKind kind) {
       return "time-out";
     case TrafficKind::Fragment:
       return "fragment";
+    case TrafficKind::WrongAddress:
+      return "wrong address";
     case TrafficKind::Noise:
       return "noise";
   }

@@ -6,6 +6,7 @@
 #include <algorithm>
 #include <tuple>
 
+#include "link/link_stats.h"
 #include "link/transliterate.h"
 #include "tests/support/link_fixture.h"
 
@@ -172,6 +173,9 @@ TEST(Reception, EdgeCases) {
       {"echo and reply in one read",    {echo + reply},                "0 12.50", "",              true,  ""},
       {"noise, NUL and 8-bit bytes",    {noise},                       "",        noise,           true,  ""},
       {"noise without ETX",             {noEtx},                       "",        "",              false, noEtx},
+      {"another scale's frame alone",   {makeFrame('B', "?0 99.99")},  "",        "",              false, ""},
+      {"another scale's, then A's",     {makeFrame('B', "?0 99.99") + reply}, "0 12.50", "",       true,  ""},
+      {"another scale's in pieces",     {makeFrame('B', "\x06"), reply}, "0 12.50", "",             true,  ""},
       // clang-format on
   };
   for (const auto& c : table) {
@@ -249,7 +253,7 @@ struct Watcher : LineObserver {
     add(status ? "poll" : "cmd", scale, frame);
   }
   void received(int scale, RxKind kind, std::string_view bytes) override {
-    const char* names[] = {"status", "reply", "echo", "dropped", "noise"};
+    const char* names[] = {"status", "reply", "echo", "wrong", "dropped", "noise"};
     add(names[static_cast<int>(kind)], scale, bytes);
   }
   void timedOut(int scale, std::string_view leftover) override { add("timeout", scale, leftover); }
@@ -294,6 +298,65 @@ TEST_F(LinkTest, AWatcherIsToldEveryFrameAndTimeOutAndALentLineSendsNothing) {
   link.resume();
   tk.advance(500);
   EXPECT_GT(port.writes.size(), writes);
+}
+
+// A frame that carries another address than the one asked is filed nowhere and counted as
+// such; the scale asked keeps the reply time-out it had, as if the frame had not come. After a
+// broadcast a scale's answer is filed under its own address; after "S2" the scale may already
+// answer under the address it was just given.
+TEST_F(LinkTest, RepliesAreFiledOnlyUnderTheAddressTheyCarry) {
+  enableOnly("AB");
+  LinkStats stats(tk);
+  link.addObserver(stats);
+  // A answers 105 ms late, into B's exchange; B answers 30 ms after its request, 25 ms after
+  // A's frame: past the character time-out, within its own reply time-out.
+  port.onWrite = [this](const std::string& frame) {
+    if (frame[1] == 'A') port.deliver(makeFrame('A', "?0 11.11"), 105);
+    if (frame[1] == 'B') port.deliver(makeFrame('B', "?0 22.22"), 30);
+  };
+  tk.advance(100 + 100 + 30);  // A asked at 100, B at 200, B's reply at 230
+  EXPECT_EQ(state.StatusReply[0], "");
+  EXPECT_EQ(state.StatusReply[1], "0 22.22");
+  EXPECT_EQ(weights, (std::vector<std::pair<int, std::string>>{{1, "0 22.22"}}));
+  EXPECT_EQ(stats.scale(1).wrongAddress, 1u);
+  EXPECT_EQ(stats.scale(1).replies, 1u);
+  EXPECT_EQ(port.writes.back().at, 230) << "B's reply was taken at once";
+
+  // B silent: the exchange ends at B's own time-out, 50 ms after its request.
+  port.onWrite = [this](const std::string& frame) {
+    if (frame[1] == 'A') port.deliver(makeFrame('A', "?0 11.11"), 105);
+  };
+  weights.clear();
+  const std::size_t sent = port.writes.size();
+  tk.advance(480);
+  EXPECT_TRUE(weights.empty());
+  std::size_t at = sent;
+  while (at < port.writes.size() && port.writes[at].bytes != makeFrame('B', "?0")) ++at;
+  ASSERT_LT(at + 1, port.writes.size());
+  EXPECT_EQ(port.writes[at + 1].at, port.writes[at].at + 100) << "the next tick after B's time-out";
+  EXPECT_EQ(stats.scale(1).timeouts, stats.scale(1).requests - 1) << "answered once";
+
+  // Broadcast: C answers under its own address.
+  LinkRig b("AB");
+  QueueCommand(b.state, "@", kResetCommand);
+  b.port.onWrite = [&b](const std::string& frame) {
+    if (frame[1] == '@') b.port.deliver(makeFrame('C', "\x06"), 5);
+  };
+  b.tk.advance(105);
+  EXPECT_EQ(b.state.CommandReply[2], makeFrame('C', "\x06"));
+  EXPECT_EQ(b.state.CommandReply[0], "");
+
+  // "S2" giving A the address K: an answer from K is A's; one from C is not.
+  for (char from : {'K', 'C'}) {
+    LinkRig r("A");
+    QueueCommand(r.state, "A", "S2K9608");
+    r.port.onWrite = [&r, from](const std::string& frame) {
+      if (frame.substr(2, 2) == "S2") r.port.deliver(makeFrame(from, "\x06"), 5);
+    };
+    r.tk.advance(105);
+    EXPECT_EQ(r.state.CommandReply[0], from == 'K' ? makeFrame('K', "\x06") : "") << from;
+    EXPECT_EQ(r.state.CommandReply[from - 'A'], "");
+  }
 }
 
 }  // namespace
