@@ -78,11 +78,15 @@ inline constexpr const char* kClickTimedOut = "the click did not return within i
 std::vector<ModalBox> click(QAction& entry, std::vector<QString> inputs = {});
 
 // The simulator with `simArgs` on ./COM1 in a fresh folder, TRV4.INI there from iniText(scan)
-// with reply time-outs of 1 s (status) and 3 s (command), and the program started in this process
-// with that folder as the current one.
+// with reply time-outs of 1 s (status) and 3 s (command) unless told otherwise, and the program
+// started in this process with that folder as the current one.
 class InProcessSession {
  public:
-  InProcessSession(const std::vector<std::string>& simArgs, const std::string& scan);
+  // kDefault: the configuration file's usual time-outs (50 and 300 ms); `settings` the line's.
+  enum class ReplyTimeouts { kSlow, kDefault };
+  InProcessSession(const std::vector<std::string>& simArgs, const std::string& scan,
+                   ReplyTimeouts timeouts = ReplyTimeouts::kSlow,
+                   const std::string& settings = "9600,N,8,1");
   // Empty when the simulator and the program started without a message; else what went wrong.
   const std::string& failure() const { return failure_; }
 

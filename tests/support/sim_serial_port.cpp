@@ -44,6 +44,7 @@ PortError SimSerialPort::setHandshaking(int mode) {
 void SimSerialPort::output(const std::string& bytes) {
   if (!open_) return;
   writes.push_back({toolkit_.now(), bytes});
+  if (recordLine) line.push_back({static_cast<double>(toolkit_.now()), true, bytes});
   if (onWrite) onWrite(bytes);
 }
 
@@ -61,6 +62,7 @@ void SimSerialPort::deliver(const std::string& bytes, int64_t delayMs) {
   toolkit_.schedule(toolkit_.now() + delayMs, [this, bytes] {
     if (!open_) return;
     inBuffer_ += bytes;
+    if (recordLine) line.push_back({static_cast<double>(toolkit_.now()), false, bytes});
     if (rThreshold_ >= 1 && onComm_) {
       commEvent_ = kCommEventReceive;
       onComm_();

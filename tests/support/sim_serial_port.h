@@ -11,6 +11,7 @@
 
 #include "link/serial_port.h"
 #include "tests/support/virtual_toolkit.h"
+#include "tools/scalesim/reply_tally.h"
 
 namespace trv4::test {
 
@@ -58,6 +59,11 @@ class SimSerialPort : public SerialPort {
   };
   std::vector<Write> writes;  // everything the program wrote, with its virtual time
   std::function<void(const std::string&)> onWrite;  // the peer sees each write
+
+  // With recordLine set, every write and every arrival in the order they happened, for
+  // scalesim::tallyReplies().
+  bool recordLine = false;
+  std::vector<scalesim::LineEvent> line;
 
   int closes = 0;                         // closes of an open port
   int openTries = 0;                      // calls that asked to open the port

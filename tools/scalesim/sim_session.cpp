@@ -160,6 +160,13 @@ std::vector<LogEntry> readSimLog(const std::string& path) {
   return out;
 }
 
+std::vector<LineEvent> lineEvents(const std::vector<LogEntry>& log) {
+  std::vector<LineEvent> line;
+  line.reserve(log.size());
+  for (const LogEntry& e : log) line.push_back({e.at * 1000, e.kind == LogEntry::kRx, e.bytes});
+  return line;
+}
+
 std::vector<LogEntry> received(const std::vector<LogEntry>& log) {
   std::vector<LogEntry> out;
   for (const auto& e : log)
@@ -182,9 +189,10 @@ std::string gatewayPath() {
   return env && *env ? env : TRV4_GATEWAY_PATH;
 }
 
-std::string iniText(std::string scan) {
+std::string iniText(std::string scan, const std::string& settings) {
   scan.resize(30, '0');
-  return "\"1 ' port nr 1,2,3,4\"\r\n\"9600,N,8,1\"\r\n"
+  return "\"1 ' port nr 1,2,3,4\"\r\n\"" + settings +
+         "\"\r\n"
          "\"0050  ' wait status responce STX\"\r\n\"0300  ' wait Command responce stx\"\r\n"
          "\"0100  ' wait for next scan if this scan is a status\"\r\n"
          "\"0100  ' wait for next scan if this scan is a command\"\r\n"

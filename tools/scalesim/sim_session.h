@@ -10,6 +10,8 @@
 #include <utility>
 #include <vector>
 
+#include "tools/scalesim/reply_tally.h"
+
 namespace trv4::scalesim {
 
 // Monotonic clock, in seconds (the clock the simulator's log uses).
@@ -77,6 +79,8 @@ struct LogEntry {
   bool valid = true;  // block check of a received frame
 };
 std::vector<LogEntry> readSimLog(const std::string& path);
+// The log as the line's events, for tallyReplies().
+std::vector<LineEvent> lineEvents(const std::vector<LogEntry>& log);
 // Only the frames received, in order.
 std::vector<LogEntry> received(const std::vector<LogEntry>& log);
 // Requests the scales received between two monotonic times, read line by line from the
@@ -92,7 +96,8 @@ std::string gatewayPath();
 // The program's TRV4.INI: port 1 at 9600,N,8,1, status and command time-outs 50 and 300 ms, 100 ms
 // between scans, 20 ms between characters, and line 8 from `scan` (one digit per scale, padded
 // with 0 to thirty).
-std::string iniText(std::string scan);
+// `settings` replaces the line settings.
+std::string iniText(std::string scan, const std::string& settings = "9600,N,8,1");
 
 // The simulator running in a folder with its log, its link ./COM1 there ready to open.
 class Simulator {

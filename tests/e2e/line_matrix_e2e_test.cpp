@@ -1,0 +1,89 @@
+// The line matrix end to end: the program in this process against trv4-scalesim on a
+// pseudo-terminal with real character times, at the configuration file's usual time-outs. Every
+// whole, timely reply must be taken at once (the next request follows its end byte within a few
+// milliseconds) and no weight may show under a scale that did not send it.
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "tests/support/program_driver.h"
+#include "tools/scalesim/reply_tally.h"
+
+namespace trv4::e2e {
+namespace {
+
+using scalesim::LogEntry;
+
+struct LineCase {
+  const char* name;
+  int baud;                       // 0: no character times
+  std::vector<std::string> args;  // more simulator options
+  const char* scales = "A-D";     // on the line; A to D are polled (B missing: A,C,D)
+  int exchanges = 120;            // requests to wait for
+};
+
+TEST(LineMatrixE2E, EveryTimelyReplyIsTakenAtOnceAndFiledUnderItsSender) {
+  const LineCase cases[] = {
+      {"no character times", 0, {}, "A-D", 400},
+      {"1200 baud", 1200, {}, "A-D", 25},
+      {"2400 baud", 2400, {}, "A-D", 40},
+      {"9600 baud, turnaround 2 to 40 ms", 9600, {"--jitter", "38"}},
+      {"9600 baud, echo, NAKs and noise",
+       9600,
+       {"--echo", "--fault", "nak@0.3", "--fault", "noise@0.2"}},
+      {"19200 baud, cut and double frames, C silent",
+       19200,
+       {"--fault", "cut@0.2", "--fault", "double@0.2", "--fault", "silence:C"}},
+      {"9600 baud, A late, B missing", 9600, {"--reply-delay", "A=130"}, "A,C,D", 60},
+      {"9600 baud in bursts of 16", 9600, {"--burst", "16"}},
+  };
+  for (const LineCase& c : cases) {
+    SCOPED_TRACE(c.name);
+    std::vector<std::string> args = {"--scales", c.scales, "--static", "--load", "A=1",
+                                     "--load",   "C=3",    "--load",   "D=4"};
+    const bool missingB = std::string(c.scales) == "A,C,D";
+    if (!missingB) args.insert(args.end(), {"--load", "B=2"});
+    if (c.baud) args.insert(args.end(), {"--baud", std::to_string(c.baud), "--format", "8N1"});
+    args.insert(args.end(), c.args.begin(), c.args.end());
+    const std::string settings = std::to_string(c.baud ? c.baud : 9600) + ",N,8,1";
+    InProcessSession s(args, "1111", InProcessSession::ReplyTimeouts::kDefault, settings);
+    ASSERT_EQ(s.failure(), "");
+
+    auto requests = [&] { return scalesim::received(s.sim.log()).size(); };
+    EXPECT_TRUE(runEventsUntil([&] { return requests() >= std::size_t(c.exchanges); }, 30000));
+    // Counted from the third round of polls: the first ones share the windows' thread with their
+    // first painting.
+    std::vector<scalesim::LineEvent> line = scalesim::lineEvents(s.sim.log());
+    for (std::size_t i = 0, polls = 0; i < line.size(); ++i) {
+      if (line[i].request && ++polls == 9) {
+        line.erase(line.begin(), line.begin() + static_cast<long>(i));
+        break;
+      }
+    }
+    const scalesim::ReplyTally tally = scalesim::tallyReplies(line);
+    EXPECT_GT(tally.timely, c.exchanges / 3) << tally.exchanges << " exchanges";
+    EXPECT_EQ(tally.lost(), 0) << "of " << tally.timely << " timely replies";
+    for (double end : tally.lostEndsMs) {
+      for (const scalesim::LineEvent& e : line) {
+        if (e.atMs > end - 60 && e.atMs < end + 120)
+          std::printf("%.3f %s %s\n", e.atMs - end, e.request ? "RX" : "TX", ::testing::PrintToString(e.bytes).c_str());
+      }
+    }
+
+    Application& app = s.program.app();
+    for (int i = 0; i < 4; ++i) {
+      const std::string shown = app.monitor().panel(i).view.text;
+      if (shown.empty()) continue;
+      EXPECT_DOUBLE_EQ(std::stod(shown), i + 1) << "scale " << char('A' + i) << " shows " << shown;
+    }
+    if (missingB) {
+      EXPECT_EQ(app.monitor().panel(1).view.text, "");
+      EXPECT_EQ(app.linkStats().scale(1).replies, 0u);
+      EXPECT_GT(app.linkStats().scale(1).wrongAddress, 0u) << "A's late replies while B is asked";
+    }
+  }
+}
+
+}  // namespace
+}  // namespace trv4::e2e
