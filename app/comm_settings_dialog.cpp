@@ -1,5 +1,6 @@
 #include "app/comm_settings_dialog.h"
 
+#include <QButtonGroup>
 #include <QGroupBox>
 #include <QPushButton>
 #include <QRadioButton>
@@ -91,11 +92,16 @@ CommSettingsDialog::CommSettingsDialog(SerialPort& port, Toolkit& toolkit,
     frame->setGeometry(twips(f.left), twips(f.top), twips(f.width), twips(f.height));
     frames.push_back(frame);
   }
+  // One of a group is chosen, as assistive technology reads option buttons; render() still
+  // shows exactly what the model marks, a group with none marked included.
+  for (QButtonGroup*& group : groups_) {
+    group = new QButtonGroup(this);
+    group->setExclusive(true);
+  }
   for (const OptionLayout& o : kOptions) {
     auto* button = new QRadioButton(QString::fromLatin1(o.caption), frames[o.frame]);
     button->setObjectName(QString::fromLatin1(o.name));
-    // Which option is marked is the model's to say, so Qt's own exclusivity is off.
-    button->setAutoExclusive(false);
+    groups_[o.group]->addButton(button, o.index);
     button->setEnabled(o.enabled);
     button->adjustSize();
     const int room = frames[o.frame]->width() - twips(o.left);
@@ -107,14 +113,13 @@ CommSettingsDialog::CommSettingsDialog(SerialPort& port, Toolkit& toolkit,
       button->setToolTip(QString::fromLatin1(o.caption) + ": " + device);
       button->setAccessibleDescription(device);
     }
-    options_.push_back({o.group, o.index, button});
     // The choice follows the checked state, however the option was marked: mouse, keyboard or
-    // assistive technology (whose toggle action raises no click). An option cannot be unmarked:
-    // the render marks it again.
+    // assistive technology (whose toggle action raises no click). The group unmarks the option
+    // chosen before, and refuses to unmark the one chosen.
     connect(button, &QRadioButton::toggled, this,
             [this, group = o.group, index = o.index](bool checked) {
-              if (rendering_) return;
-              if (checked) model_.click(group, index);
+              if (rendering_ || !checked) return;
+              model_.click(group, index);
               render();
             });
   }
@@ -134,8 +139,17 @@ CommSettingsDialog::CommSettingsDialog(SerialPort& port, Toolkit& toolkit,
 
 void CommSettingsDialog::render() {
   rendering_ = true;
-  for (const Option& option : options_) {
-    option.button->setChecked(model_.marked(option.group) == option.index);
+  for (int g = 0; g < CommSettingsModel::kGroupCount; ++g) {
+    QButtonGroup* group = groups_[g];
+    const int marked = model_.marked(static_cast<CommSettingsModel::Group>(g));
+    if (QAbstractButton* button = group->button(marked)) {
+      button->setChecked(true);
+      continue;
+    }
+    // An exclusive group keeps its checked option: it lets go only while not exclusive.
+    group->setExclusive(false);
+    for (QAbstractButton* button : group->buttons()) button->setChecked(false);
+    group->setExclusive(true);
   }
   rendering_ = false;
 }

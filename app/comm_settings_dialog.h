@@ -4,12 +4,12 @@
 #pragma once
 
 #include <QDialog>
+#include <array>
 #include <functional>
-#include <vector>
 
 #include "app/comm_settings_model.h"
 
-class QRadioButton;
+class QButtonGroup;
 
 namespace trv4 {
 
@@ -24,17 +24,12 @@ class CommSettingsDialog : public QDialog {
   const CommSettingsModel& model() const { return model_; }
 
  private:
-  struct Option {
-    CommSettingsModel::Group group;
-    int index;
-    QRadioButton* button;
-  };
-
   void render();
   void okClicked();
 
   CommSettingsModel model_;
-  std::vector<Option> options_;
+  // The option buttons of each group, by their index in it.
+  std::array<QButtonGroup*, CommSettingsModel::kGroupCount> groups_{};
   bool rendering_ = false;  // options marked by render() choose nothing
 };
 

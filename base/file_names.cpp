@@ -142,7 +142,11 @@ std::FILE* openFile(const std::string& name, const char* mode) {
 std::FILE* createOrEmptyFile(const std::string& name) {
   const int fd = ::open(name.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_NONBLOCK | O_CLOEXEC, 0666);
   if (fd < 0) return nullptr;
-  ::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) & ~O_NONBLOCK);
+  // A pipe or device stays non-blocking: a write it cannot take now (a reader that stopped
+  // reading) fails instead of stopping the program.
+  struct stat st {};
+  if (::fstat(fd, &st) == 0 && S_ISREG(st.st_mode))
+    ::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) & ~O_NONBLOCK);
   std::FILE* file = ::fdopen(fd, "wb");
   if (file == nullptr) ::close(fd);
   return file;

@@ -12,7 +12,8 @@ namespace trv4 {
 // std::fopen with a UTF-8 name; null (errno set) when it cannot be opened.
 std::FILE* openFile(const std::string& name, const char* mode);
 // Opens name for writing, created or emptied; null when it cannot. A named pipe nobody reads is
-// refused at once instead of blocking the program.
+// refused at once instead of blocking the program, and a write that a pipe or device cannot
+// take at once fails (EAGAIN) instead of waiting for it.
 std::FILE* createOrEmptyFile(const std::string& name);
 // Creates a new file for writing with the permission bits mode (where the system has them);
 // fails when the name already exists. Null (errno set) when it cannot be created.

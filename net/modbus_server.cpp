@@ -1,8 +1,10 @@
 #include "net/modbus_server.h"
 
 #include <QModbusTcpServer>
+#include <QTcpServer>
 #include <QVariant>
 
+#include "net/bind_address.h"
 #include "net/modbus_map.h"
 
 namespace trv4 {
@@ -33,45 +35,88 @@ class ReadOnlyServer : public QModbusTcpServer {
   }
 };
 
+// An address as the server's connection parameter takes it: IPv6 in brackets.
+QString urlHost(const QHostAddress& address) {
+  const QString text = address.toString();
+  return address.protocol() == QAbstractSocket::IPv6Protocol ? "[" + text + "]" : text;
+}
+
 }  // namespace
 
 ModbusServer::ModbusServer(const ModbusSettings& settings, const MonitorModel& monitor,
                            const LinkState& state, const LinkStats& stats, Toolkit& toolkit,
                            QObject* parent)
-    : QObject(parent), settings_(settings), monitor_(monitor), state_(state), stats_(stats) {
+    : QObject(parent),
+      settings_(settings),
+      monitor_(monitor),
+      state_(state),
+      stats_(stats),
+      toolkit_(toolkit) {
   timer_ = toolkit.createTimer([this] { refresh(); });
   timer_->setInterval(kRefreshMs);
 }
 
 ModbusServer::~ModbusServer() {
-  if (server_) server_->disconnectDevice();
+  for (QModbusTcpServer* server : servers_) server->disconnectDevice();
 }
 
 std::string ModbusServer::start() {
-  auto* server = new ReadOnlyServer(this);
+  const std::string& bind = settings_.bind;
+  if (bind.empty())
+    return "TRV4NET.INI: \"bind\" in [modbus] is empty; the Modbus server stays off.";
+  if (const std::optional<QHostAddress> address = bindLiteral(bind)) return listen({*address});
+  lookUpBind(bind, this, [this, bind](const BindAddresses& found) {
+    const std::string why =
+        found.addresses.isEmpty()
+            ? "TRV4NET.INI: \"bind\" in [modbus] is " + bind +
+                  ", which is no address and no host name this PC can look up (" + found.why +
+                  "); the Modbus server stays off."
+            : listen(found.addresses);
+    if (!why.empty()) toolkit_.messageBox(why);
+  });
+  return {};
+}
+
+std::string ModbusServer::listen(const QList<QHostAddress>& addresses) {
   QModbusDataUnitMap map;
   map.insert(QModbusDataUnit::InputRegisters,
              QModbusDataUnit(QModbusDataUnit::InputRegisters, 0, kMaxScales * kRegistersPerScale));
-  server->setMap(map);
-  server->setServerAddress(1);
-  server->setConnectionParameter(QModbusDevice::NetworkAddressParameter,
-                                 QString::fromStdString(settings_.bind));
-  server->setConnectionParameter(QModbusDevice::NetworkPortParameter, settings_.port);
-  if (!server->connectDevice()) {
-    const std::string why = "The Modbus server can not listen on " + settings_.bind + " port " +
-                            std::to_string(settings_.port) + ": " +
-                            server->errorString().toStdString();
-    delete server;
-    return why;
+  for (const QHostAddress& address : addresses) {
+    auto* server = new ReadOnlyServer(this);
+    server->setMap(map);
+    server->setServerAddress(1);
+    server->setConnectionParameter(QModbusDevice::NetworkAddressParameter, urlHost(address));
+    server->setConnectionParameter(QModbusDevice::NetworkPortParameter, settings_.port);
+    const bool listens = server->connectDevice();
+    // The server reads its address through a URL: it must not have taken another one.
+    const auto* socket = server->findChild<QTcpServer*>();
+    const bool there = socket == nullptr || socket->serverAddress().isEqual(
+                                                address, QHostAddress::ConvertV4MappedToIPv4);
+    if (!listens || !there) {
+      std::string why = "The Modbus server can not listen on " + address.toString().toStdString() +
+                        " port " + std::to_string(settings_.port);
+      if (address.toString().toStdString() != settings_.bind)
+        why += " (bind=" + settings_.bind + ")";
+      why += ": " +
+             (listens ? "it would listen on " + socket->serverAddress().toString().toStdString()
+                      : server->errorString().toStdString()) +
+             "; it stays off.";
+      delete server;
+      for (QModbusTcpServer* s : servers_) delete s;
+      servers_.clear();
+      listening_.clear();
+      return why;
+    }
+    servers_.push_back(server);
+    listening_.append(address);
   }
-  server_ = server;
   refresh();
   timer_->setEnabled(true);
   return {};
 }
 
 void ModbusServer::refresh() {
-  if (!server_) return;
+  if (servers_.empty()) return;
   const int64_t now = stats_.now();
   for (int i = 0; i < kMaxScales; ++i) {
     const ScaleCounters& c = stats_.scale(i);
@@ -81,9 +126,10 @@ void ModbusServer::refresh() {
     r.unitFlag = state_.UnitFlag;
     r.sinceReplyMs = c.lastReplyAt < 0 ? -1 : now - c.lastReplyAt;
     const auto regs = scaleRegisters(r);
-    for (int k = 0; k < kRegistersPerScale; ++k)
-      server_->setData(QModbusDataUnit::InputRegisters,
-                       static_cast<quint16>(i * kRegistersPerScale + k), regs[k]);
+    for (QModbusTcpServer* server : servers_)
+      for (int k = 0; k < kRegistersPerScale; ++k)
+        server->setData(QModbusDataUnit::InputRegisters,
+                        static_cast<quint16>(i * kRegistersPerScale + k), regs[k]);
   }
 }
 

@@ -147,7 +147,7 @@ NetSettings parseNetSettings(std::string_view text) {
     const auto& keys = section == "mqtt" ? mKeys : bKeys;
     bool& bad = section == "mqtt" ? mqttBad : modbusBad;
     if (section != "mqtt" && section != "modbus") continue;
-    const std::string service = section == "mqtt" ? "MQTT publishing" : "The Modbus server";
+    const std::string service = section == "mqtt" ? "MQTT publishing" : "the Modbus server";
     if (eq == std::string::npos) {
       s.problems.push_back(where + " in [" + section + "] has no \"=\"; " + service +
                            " stays off.");

@@ -13,6 +13,8 @@
 #include <QSpinBox>
 #include <QVBoxLayout>
 
+#include "net/bind_address.h"
+
 namespace trv4 {
 
 namespace {
@@ -71,14 +73,19 @@ PublishingDialog::PublishingDialog(std::string path, Toolkit& toolkit,
   buttons->setObjectName(QStringLiteral("buttons"));
   QPushButton* ok = buttons->button(QDialogButtonBox::Ok);
   named(ok, "ok", tr("OK"));
+  ok_ = ok;
   named(buttons->button(QDialogButtonBox::Cancel), "cancel", tr("Cancel"));
   ok->setDefault(true);
   connect(buttons, &QDialogButtonBox::accepted, this, &PublishingDialog::accept);
   connect(buttons, &QDialogButtonBox::rejected, this, &PublishingDialog::reject);
 
+  lookingUp_ = named(new QLabel, "lookingUp", tr("Looking up"));
+  lookingUp_->hide();
+
   auto* layout = new QVBoxLayout(this);
   layout->addWidget(mqtt);
   layout->addWidget(modbus);
+  layout->addWidget(lookingUp_);
   layout->addWidget(buttons);
 
   load(readNetSettings(path_));
@@ -228,6 +235,7 @@ QString PublishingDialog::refusal(QWidget** input) const {
 }
 
 void PublishingDialog::accept() {
+  if (!ok_->isEnabled()) return;  // a look-up runs
   QWidget* input = nullptr;
   const QString refused = refusal(&input);
   if (!refused.isEmpty()) {
@@ -235,8 +243,35 @@ void PublishingDialog::accept() {
     input->setFocus();
     return;
   }
+  const NetSettings wanted = entered();
+  // A bind address the server would refuse at start is refused here: a host name is looked up
+  // as the server looks it up, while the dialog stays live.
+  if (!wanted.modbus.enabled || bindLiteral(wanted.modbus.bind)) {
+    write(wanted);
+    return;
+  }
+  const QString name = QString::fromStdString(wanted.modbus.bind);
+  ok_->setEnabled(false);
+  lookingUp_->setText(tr("Looking up %1 …").arg(name));
+  lookingUp_->show();
+  lookUpBind(wanted.modbus.bind, this, [this, wanted, name](const BindAddresses& found) {
+    ok_->setEnabled(true);
+    lookingUp_->hide();
+    if (!found.addresses.isEmpty()) {
+      write(wanted);
+      return;
+    }
+    toolkit_.messageBox(tr("Bind address: %1 is no address and no host name this PC can look "
+                           "up (%2). Nothing was written.")
+                            .arg(name, QString::fromStdString(found.why))
+                            .toStdString());
+    bind_->setFocus();
+  });
+}
+
+void PublishingDialog::write(const NetSettings& settings) {
   std::string error;
-  if (!writeNetSettings(path_, entered(), &error)) {
+  if (!writeNetSettings(path_, settings, &error)) {
     toolkit_.messageBox(error);
     return;
   }

@@ -1,6 +1,7 @@
 // "Publishing": the dialog that edits TRV4NET.INI. It opens with what the file holds (the
-// defaults when there is none); OK checks the values as the file's reader does, writes the file
-// and restarts publishing with it; Cancel changes nothing. It deletes itself when closed.
+// defaults when there is none); OK checks the values as the file's reader does (and a Modbus bind
+// address as the server does), writes the file and restarts publishing with it; Cancel changes
+// nothing. It deletes itself when closed.
 #pragma once
 
 #include <QDialog>
@@ -14,7 +15,9 @@
 class QCheckBox;
 class QComboBox;
 class QFormLayout;
+class QLabel;
 class QLineEdit;
+class QPushButton;
 class QSpinBox;
 
 namespace trv4 {
@@ -46,6 +49,8 @@ class PublishingDialog : public QDialog {
   void load(const NetSettings& s);
   // The message for the first value the file cannot hold or its reader refuses; empty if none.
   QString refusal(QWidget** input) const;
+  // Writes the file and restarts publishing; the dialog closes unless the write failed.
+  void write(const NetSettings& settings);
   void browseCaFile();
 
   std::string path_;
@@ -66,6 +71,8 @@ class PublishingDialog : public QDialog {
   QCheckBox* modbusEnabled_ = nullptr;
   QLineEdit* bind_ = nullptr;
   QSpinBox* modbusPort_ = nullptr;
+  QPushButton* ok_ = nullptr;    // off while the bind address is looked up
+  QLabel* lookingUp_ = nullptr;  // says so meanwhile
 };
 
 }  // namespace trv4

@@ -32,10 +32,16 @@ bool saved(const ParamField& f) {
   return f.kind != FieldKind::Pin;
 }
 
-// The fields a load sets: what the operator may edit and a download writes, but the address.
-bool applied(const ParamField& f) {
+// What the operator may edit and a download writes, but the address: what a compare shows.
+bool editable(const ParamField& f) {
   return saved(f) && f.enabled && f.kind != FieldKind::Label && f.name != "vScaleAddr" &&
          f.name != "vATCounter";
+}
+
+// How the scale talks on the line: a file from a line at another rate, written to this scale,
+// would leave it deaf to this line.
+bool lineSetting(const std::string& name) {
+  return name == "vBaud" || name == "vDataBits";
 }
 
 std::string fileValue(const ParamField& f, const std::string& value) {
@@ -181,7 +187,7 @@ std::optional<ParamFile> parseParamFile(std::string_view text, std::string* erro
       *error = where + why + " for " + key + ".";
       return std::nullopt;
     }
-    if (applied(*field)) file.settings.emplace_back(field->name, *v);
+    if (editable(*field)) file.settings.emplace_back(field->name, *v);
   }
   if (!headed) {
     *error = "The file is empty.";
@@ -213,7 +219,8 @@ std::optional<ParamFile> readParamFile(const std::string& path, std::string* err
 }
 
 void loadParamFile(Param& param, const ParamFile& file) {
-  for (const auto& [name, value] : file.settings) param.setValue(name, value);
+  for (const auto& [name, value] : file.settings)
+    if (!lineSetting(name)) param.setValue(name, value);
 }
 
 std::vector<ParamDifference> compareParamFile(const Param& param, const ParamFile& file) {
@@ -222,7 +229,8 @@ std::vector<ParamDifference> compareParamFile(const Param& param, const ParamFil
     const auto it = std::find_if(file.settings.begin(), file.settings.end(),
                                  [&](const auto& s) { return s.first == f.name; });
     if (it == file.settings.end() || it->second == param.value(f.name)) continue;
-    out.push_back({keyOf(f), fileValue(f, param.value(f.name)), fileValue(f, it->second)});
+    out.push_back({keyOf(f), fileValue(f, param.value(f.name)), fileValue(f, it->second),
+                   !lineSetting(f.name)});
   }
   return out;
 }

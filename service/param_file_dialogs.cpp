@@ -57,10 +57,18 @@ void loadParamsDialog(QWidget* parent, Param& param) {
   }
   const std::optional<ParamFile> file = chooseFile(parent, caption);
   if (!file || param.busy()) return;
+  QString kept;
+  for (const ParamDifference& d : compareParamFile(param, *file))
+    if (!d.loaded) kept += QString::fromStdString(d.caption) + QStringLiteral(", ");
   loadParamFile(param, *file);
-  QMessageBox::information(parent, caption,
-                           QObject::tr("The window holds the file's settings now. Nothing was "
-                                       "sent: the download buttons write them to the scale."));
+  QString told = QObject::tr(
+      "The window holds the file's settings now. Nothing was sent: the "
+      "download buttons write them to the scale.");
+  if (!kept.isEmpty())
+    told +=
+        "\n" + QObject::tr("Kept as they were, as they set how the scale talks on this line: %1.")
+                   .arg(kept.chopped(2));
+  QMessageBox::information(parent, caption, told);
 }
 
 void compareParamsDialog(QWidget* parent, const Param& param) {
@@ -91,7 +99,9 @@ void compareParamsDialog(QWidget* parent, const Param& param) {
   table->horizontalHeader()->setStretchLastSection(true);
   for (int r = 0; r < static_cast<int>(differences.size()); ++r) {
     const ParamDifference& d = differences[static_cast<std::size_t>(r)];
-    table->setItem(r, 0, new QTableWidgetItem(QString::fromStdString(d.caption)));
+    QString caption = QString::fromStdString(d.caption);
+    if (!d.loaded) caption += QObject::tr(" (the line's: Load keeps it)");
+    table->setItem(r, 0, new QTableWidgetItem(caption));
     table->setItem(r, 1, new QTableWidgetItem(QString::fromStdString(d.window)));
     table->setItem(r, 2, new QTableWidgetItem(QString::fromStdString(d.file)));
   }

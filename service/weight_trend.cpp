@@ -2,6 +2,8 @@
 
 #include <cstdlib>
 
+#include "display/weight_format.h"
+
 namespace trv4 {
 
 double shownNumber(const std::string& text) {
@@ -15,11 +17,18 @@ double shownNumber(const std::string& text) {
   return end == number.c_str() + number.size() && std::isfinite(v) ? v : NAN;
 }
 
+bool shownInPounds(const std::string& text) {
+  return !std::isnan(shownNumber(text)) && text.ends_with(" lb");
+}
+
 void WeightTrend::record(int scale, const std::string& panelText) {
   if (scale < 0 || scale >= kMaxScales) return;
   Ring& r = rings_[scale];
   if (r.held.empty()) r.held.resize(kTrendPoints);
-  const TrendPoint p{toolkit_.steadyMs(), shownNumber(panelText)};
+  const bool pounds = shownInPounds(panelText);
+  const double shown = shownNumber(panelText);
+  if (!std::isnan(shown)) unit_ = pounds ? 1 : 0;
+  const TrendPoint p{toolkit_.steadyMs(), pounds ? shown / kPoundFactor : shown};
   r.news = true;
   // Within a step of the last point, of the same kind: the newer replaces it.
   if (r.size > 0) {
@@ -34,7 +43,7 @@ void WeightTrend::record(int scale, const std::string& panelText) {
   if (r.size < r.held.size()) ++r.size;
 }
 
-std::vector<TrendPoint> WeightTrend::points(int scale, int64_t spanMs) const {
+std::vector<TrendPoint> WeightTrend::points(int scale, int64_t spanMs, int unitFlag) const {
   std::vector<TrendPoint> out;
   if (scale < 0 || scale >= kMaxScales) return out;
   const Ring& r = rings_[scale];
@@ -42,7 +51,9 @@ std::vector<TrendPoint> WeightTrend::points(int scale, int64_t spanMs) const {
   std::size_t first = r.size;
   while (first > 0 && r.at(first - 1).atMs >= from) --first;
   out.reserve(r.size - first);
-  for (std::size_t i = first; i < r.size; ++i) out.push_back(r.at(i));
+  const double factor = unitFlag == 0 ? 1.0 : kPoundFactor;
+  for (std::size_t i = first; i < r.size; ++i)
+    out.push_back({r.at(i).atMs, r.at(i).value * factor});
   return out;
 }
 

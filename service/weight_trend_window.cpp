@@ -156,12 +156,15 @@ void WeightTrendWindow::redraw() {
   const int64_t span = int64_t{kRangeMinutes[std::max(range_->currentIndex(), 0)]} * 60'000;
   const int64_t steadyNow = trend_.now();
   const qint64 wallNow = QDateTime::currentMSecsSinceEpoch();
+  // Every line in the unit the panels show now, whatever unit a point was shown in.
+  const int unit = trend_.unit();
+  const QString unitText = unit == 0 ? QStringLiteral("kg") : QStringLiteral("lb");
   double low = INFINITY, high = -INFINITY;
   QString summary;
   for (int s = 0; s < kMaxScales; ++s) {
     std::size_t used = 0;
     if (scales_->item(s)->checkState() == Qt::Checked) {
-      const std::vector<TrendPoint> points = trend_.points(s, span);
+      const std::vector<TrendPoint> points = trend_.points(s, span, unit);
       const std::size_t stride =
           std::max<std::size_t>(1, (points.size() + kMaxDrawn - 1) / kMaxDrawn);
       QList<QPointF> line;
@@ -188,7 +191,7 @@ void WeightTrendWindow::redraw() {
         const TrendPoint& p = points.back();
         summary += QStringLiteral("%1: %2; ")
                        .arg(QChar(scaleAddress(s)))
-                       .arg(p.gap() ? tr("no weight") : QString::number(p.value));
+                       .arg(p.gap() ? tr("no weight") : QString::number(p.value) + ' ' + unitText);
       }
     }
     // Pieces not used now are emptied and left out of the legend.
@@ -206,6 +209,7 @@ void WeightTrendWindow::redraw() {
   }
   const double pad = high > low ? (high - low) * 0.05 : std::max(1.0, std::abs(high) * 0.05);
   weightAxis_->setRange(low - pad, high + pad);
+  weightAxis_->setTitleText(tr("Weight (%1)").arg(unitText));
   view_->setAccessibleDescription(summary.isEmpty() ? tr("No weights yet") : summary);
 }
 

@@ -288,9 +288,11 @@ TEST_F(WeighingTest, BadAnswersAndUnwritableFilesNeverStartALog) {
   EXPECT_EQ(read(file), "an older log");
 }
 
-// A write that fails for any reason stops the log and says so once. Each case runs in a child
-// started as a fresh process is, with every signal at its default: no write may kill it.
-TEST_F(WeighingTest, AWriteThatFailsStopsTheLogAndSaysSo) {
+// A write that fails for any reason stops the log and says so once, and so does a write that
+// would wait for a reader who stopped reading: the program never waits on the log. Each case runs
+// in a child started as a fresh process is, with every signal at its default: no write may kill
+// it, and one that blocks is ended by the alarm.
+TEST_F(WeighingTest, AWriteThatFailsOrWouldBlockStopsTheLogAndSaysSo) {
 #ifdef _WIN32
   GTEST_SKIP()
       << "needs fork, /dev/full, a named pipe and a file size limit, which Windows has not";
@@ -298,13 +300,22 @@ TEST_F(WeighingTest, AWriteThatFailsStopsTheLogAndSaysSo) {
   const std::string fifo = path("fifo");
   ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
   int reader = -1;
-  const struct {
+  struct Case {
     const char* what;
     std::string file;
     std::function<void()> afterFirstLine;
-  } cases[] = {
+    std::function<bool()> linesWhole = [] { return true; };
+  };
+  const Case cases[] = {
       {"a full disk", "/dev/full", [] {}},
       {"a pipe whose reader goes away", fifo, [&] { close(reader); }},
+      {"a pipe whose reader stops reading", fifo,
+       [&] { fcntl(reader, F_SETPIPE_SZ, 4096); },  // full within a few dozen lines
+       [&] {
+         std::string held(8192, '\0');
+         const ssize_t n = ::read(reader, held.data(), held.size());
+         return n > 0 && held.substr(0, static_cast<std::size_t>(n)).ends_with("\r\n");
+       }},
       {"a file at the size limit", path("big.log"),
        [&] {
          const rlimit limit{static_cast<rlim_t>(lines(path("big.log")) * kFullLine.size()),
@@ -312,13 +323,15 @@ TEST_F(WeighingTest, AWriteThatFailsStopsTheLogAndSaysSo) {
          setrlimit(RLIMIT_FSIZE, &limit);
        }},
   };
-  for (const auto& c : cases) {
+  for (const Case& c : cases) {
     SCOPED_TRACE(c.what);
     const pid_t child = fork();
     ASSERT_GE(child, 0);
     if (child == 0) {
       std::signal(SIGPIPE, SIG_DFL);
       std::signal(SIGXFSZ, SIG_DFL);
+      std::signal(SIGALRM, SIG_DFL);
+      alarm(30);
       start();
       reader = open(fifo.c_str(), O_RDONLY | O_NONBLOCK);
       bool checked = false;
@@ -327,9 +340,11 @@ TEST_F(WeighingTest, AWriteThatFailsStopsTheLogAndSaysSo) {
       const bool started = checked;
       ticks(1);
       c.afterFirstLine();
+      for (int i = 0; i < 1000 && log().LogActive(); ++i) ticks(1);
       ticks(5);
       _exit(started && !checked && !log().LogActive() &&
-                    tk.messages == Texts{"CAN NOT WRITE LOG FILE - Weight Log Stopped"}
+                    tk.messages == Texts{"CAN NOT WRITE LOG FILE - Weight Log Stopped"} &&
+                    c.linesWhole()
                 ? 0
                 : 1);
     }

@@ -9,6 +9,7 @@
 #include <QApplication>
 #include <QCheckBox>
 #include <QComboBox>
+#include <QElapsedTimer>
 #include <QInputDialog>
 #include <QKeyEvent>
 #include <QLabel>
@@ -232,6 +233,38 @@ TEST(CommSettingsDialog, OptionsTakeTheirChoiceHoweverMarkedAndEscapeChangesNoth
   dialog->findChild<QPushButton*>("OKButton")->click();
   EXPECT_EQ(port.commPort(), 1);
   EXPECT_EQ(saved, std::vector<std::string>{"19200,E,7,1"});  // as the port holds it at the save
+}
+
+// A screen reader announces the options as radio buttons, one of several; a choice made through
+// either of their actions counts, and toggling the marked one leaves it marked.
+TEST(CommSettingsDialog, OptionsReadAsRadioButtonsAndTheirActionsChoose) {
+  test::VirtualToolkit toolkit;
+  test::SimSerialPort port{toolkit};
+  port.setSettings("9600,N,8,1");
+  QPointer<CommSettingsDialog> dialog = new CommSettingsDialog(port, toolkit, [] {});
+  dialog->show();
+  auto option = [&](const char* name) { return dialog->findChild<QRadioButton*>(name); };
+  auto read = [](QWidget* w) { return QAccessible::queryAccessibleInterface(w); };
+  const QList<QRadioButton*> options = dialog->findChildren<QRadioButton*>();
+  ASSERT_EQ(options.size(), 24);
+  for (QRadioButton* o : options)
+    EXPECT_EQ(read(o)->role(), QAccessible::RadioButton) << o->objectName().toStdString();
+
+  toggle(option("Baud19"));
+  EXPECT_TRUE(read(option("Baud19"))->state().checked);
+  EXPECT_FALSE(read(option("Baud96"))->state().checked);
+  toggle(option("Baud19"));
+  EXPECT_TRUE(read(option("Baud19"))->state().checked);
+  // The press action clicks a moment later, as a pressed key would.
+  read(option("OddParity"))->actionInterface()->doAction(QAccessibleActionInterface::pressAction());
+  QElapsedTimer waited;
+  waited.start();
+  while (!option("OddParity")->isChecked() && waited.elapsed() < 2000)
+    QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
+  EXPECT_TRUE(read(option("OddParity"))->state().checked);
+  EXPECT_FALSE(read(option("NoParity"))->state().checked);
+  dialog->findChild<QPushButton*>("OKButton")->click();
+  EXPECT_EQ(port.settings(), "19200,O,8,1");
 }
 
 TEST(OneUnitWindow, ForwardsTheOperatorsChoicesAndStaysOpen) {

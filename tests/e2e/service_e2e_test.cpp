@@ -7,6 +7,8 @@
 #include <QPlainTextEdit>
 #include <QPushButton>
 #include <QTableWidget>
+#include <QtCharts/QAbstractAxis>
+#include <QtCharts/QChartView>
 
 #include "service/weight_trend_window.h"
 #include "tests/support/program_driver.h"
@@ -47,6 +49,9 @@ TEST(ServiceE2E, StatisticsTrafficAndFindScalesOnALiveLine) {
   ASSERT_TRUE(trend);
   EXPECT_FALSE(trend->trend().points(0, 60000).empty());
   EXPECT_FALSE(trend->trend().points(0, 60000).back().gap());
+  const auto axes = trend->findChild<QChartView*>("TrendChart")->chart()->axes(Qt::Vertical);
+  ASSERT_EQ(axes.size(), 1);
+  EXPECT_EQ(axes[0]->titleText(), "Weight (kg)");
 
   click(*menuEntry(s.program, "mFindScales"));
   QWidget* find = topLevel("FindScales");

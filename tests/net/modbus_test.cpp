@@ -1,12 +1,14 @@
 // The Modbus server over real TCP on 127.0.0.1, read by Qt's Modbus client, while the link polls
 // simulated scales in virtual time: weights (one negative, then in pounds), a text, a silent
-// scale, and a refused write.
+// scale, and a refused write; and where it listens for each kind of bind address.
 #include <gtest/gtest.h>
 
 #include <QCoreApplication>
 #include <QElapsedTimer>
+#include <QHostInfo>
 #include <QModbusTcpClient>
 #include <QModbusTcpServer>
+#include <QNetworkInterface>
 #include <QTcpServer>
 #include <QTcpSocket>
 #include <QVariant>
@@ -33,6 +35,26 @@ int freePort() {
   QTcpServer probe;
   probe.listen(QHostAddress::LocalHost, 0);
   return probe.serverPort();
+}
+
+// Whether a TCP connection to address:port is taken.
+bool accepts(const QHostAddress& address, int port) {
+  QTcpSocket socket;
+  socket.connectToHost(address, static_cast<quint16>(port));
+  return socket.waitForConnected(3000);
+}
+
+std::vector<std::string> texts(const QList<QHostAddress>& addresses) {
+  std::vector<std::string> out;
+  for (const QHostAddress& a : addresses) out.push_back(a.toString().toStdString());
+  return out;
+}
+
+// An address of this PC that is not a loopback one, or a null one when it has none.
+QHostAddress outsideAddress() {
+  for (const QHostAddress& a : QNetworkInterface::allAddresses())
+    if (a.protocol() == QAbstractSocket::IPv4Protocol && !a.isLoopback()) return a;
+  return {};
 }
 
 scalesim::NetworkOptions scales() {
@@ -118,6 +140,77 @@ TEST_F(ModbusTest, APlcReadsEveryScaleAndItsWritesAreRefused) {
                    &QModbusTcpServer::modbusClientDisconnected, [&] { gone = true; });
   client.disconnectDevice();
   EXPECT_TRUE(waitFor([&] { return gone; }));
+}
+
+// bind as written: an address, a name looked up at start, or nothing; never every network when
+// it says otherwise. What the sockets themselves are bound to is read back from them.
+TEST_F(ModbusTest, ListensExactlyWhereBindSaysOrNowhere) {
+  const QHostAddress outside = outsideAddress();
+  QList<QHostAddress> loopbacks;
+  for (const QHostAddress& a : QHostInfo::fromName(QStringLiteral("localhost")).addresses())
+    if (!loopbacks.contains(a)) loopbacks.append(a);
+  ASSERT_FALSE(loopbacks.isEmpty());
+  const bool ipv6 = QTcpServer().listen(QHostAddress::LocalHostIPv6, 0);
+
+  struct Case {
+    std::string bind;
+    QList<QHostAddress> where;  // empty: refused
+  };
+  std::vector<Case> cases = {{"127.0.0.1", {QHostAddress::LocalHost}},
+                             {"localhost", loopbacks},
+                             {"no-such-host.invalid", {}},
+                             {"", {}}};
+  if (ipv6) cases.push_back({"::1", {QHostAddress::LocalHostIPv6}});
+  for (const Case& c : cases) {
+    SCOPED_TRACE("bind=" + c.bind);
+    tk.messages.clear();
+    ModbusSettings settings;
+    settings.enabled = true;
+    settings.bind = c.bind;
+    settings.port = freePort();
+    auto server = std::make_unique<ModbusServer>(settings, app->monitor(), app->state(),
+                                                 app->linkStats(), tk);
+    if (const std::string refused = server->start(); !refused.empty())
+      tk.messages.push_back(refused);
+    waitFor([&] { return !server->listening().isEmpty() || !tk.messages.empty(); });
+
+    QList<QHostAddress> bound;
+    for (const QTcpServer* socket : server->findChildren<QTcpServer*>())
+      if (socket->isListening()) bound.append(socket->serverAddress());
+    EXPECT_EQ(texts(bound), texts(c.where));
+    EXPECT_EQ(texts(server->listening()), texts(c.where));
+    for (const QHostAddress& a : c.where)
+      EXPECT_TRUE(accepts(a, settings.port)) << a.toString().toStdString();
+    if (!outside.isNull()) {
+      EXPECT_FALSE(accepts(outside, settings.port));
+    }
+    if (c.where.isEmpty()) {
+      EXPECT_FALSE(accepts(QHostAddress::LocalHost, settings.port));
+      ASSERT_EQ(tk.messages.size(), 1u);
+      EXPECT_NE(tk.messages[0].find("\"bind\" in [modbus]"), std::string::npos) << tk.messages[0];
+      EXPECT_NE(tk.messages[0].find("stays off"), std::string::npos) << tk.messages[0];
+    } else {
+      EXPECT_TRUE(tk.messages.empty()) << tk.messages[0];
+    }
+  }
+
+  // A name whose address is taken: said once the look-up is done, and nothing listens.
+  QTcpServer holder;
+  ASSERT_TRUE(holder.listen(QHostAddress::LocalHost, 0));
+  tk.messages.clear();
+  ModbusSettings taken;
+  taken.enabled = true;
+  taken.bind = "localhost";
+  taken.port = holder.serverPort();
+  ModbusServer server(taken, app->monitor(), app->state(), app->linkStats(), tk);
+  EXPECT_EQ(server.start(), "");
+  ASSERT_TRUE(waitFor([&] { return !tk.messages.empty(); }));
+  EXPECT_NE(tk.messages[0].find("can not listen on 127.0.0.1 port " + std::to_string(taken.port) +
+                                " (bind=localhost)"),
+            std::string::npos)
+      << tk.messages[0];
+  EXPECT_TRUE(server.listening().isEmpty());
+  EXPECT_TRUE(server.findChildren<QTcpServer*>().isEmpty());
 }
 
 TEST(ModbusMapTest, RegistersFollowWhatThePanelShows) {

@@ -47,6 +47,15 @@ TEST(NetSettingsTest, ReadsBothServicesAndKeepsAServiceOffForAnyValueItCannotUse
     EXPECT_FALSE(s.mqtt.enabled) << text;
     EXPECT_TRUE(s.modbus.enabled) << text;  // the other service is not touched
   }
+  // An empty bind is no default: the Modbus server says so and stays off.
+  const NetSettings unbound = parseNetSettings("[modbus]\nenabled=true\nbind=\n");
+  ASSERT_EQ(unbound.problems.size(), 1u);
+  EXPECT_NE(unbound.problems[0].find("\"bind\" in [modbus] may not be empty; the Modbus server "
+                                     "stays off."),
+            std::string::npos)
+      << unbound.problems[0];
+  EXPECT_FALSE(unbound.modbus.enabled);
+
   // The password is never repeated, even when its line is wrong.
   const NetSettings secret = parseNetSettings("[mqtt]\nport=topsecret\npasword=topsecret\n");
   for (const std::string& p : secret.problems) EXPECT_EQ(p.find("topsecret"), std::string::npos);

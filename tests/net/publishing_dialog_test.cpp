@@ -8,6 +8,7 @@
 #include <QApplication>
 #include <QCheckBox>
 #include <QComboBox>
+#include <QElapsedTimer>
 #include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
@@ -16,6 +17,7 @@
 #include <QSpinBox>
 #include <filesystem>
 #include <fstream>
+#include <functional>
 #include <map>
 #include <sstream>
 
@@ -23,6 +25,13 @@
 
 namespace trv4::test {
 namespace {
+
+bool waitFor(const std::function<bool()>& done) {
+  QElapsedTimer t;
+  t.start();
+  while (!done() && t.elapsed() < 5000) QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
+  return done();
+}
 
 struct DialogRig {
   DialogRig() {
@@ -140,6 +149,32 @@ TEST(PublishingDialog, ARefusedValueNamesItsFieldAndEscapeWritesNothing) {
   EXPECT_TRUE(rig.dialog.isNull() || !rig.dialog->isVisible());
   EXPECT_FALSE(std::filesystem::exists(rig.path));
   EXPECT_EQ(rig.restarts, 0);
+}
+
+// A bind address is taken as the Modbus server takes it: a host name that names nothing is
+// refused with the field named, while the dialog stays live; a name that resolves is written.
+TEST(PublishingDialog, AModbusBindNameIsLookedUpBeforeItIsWritten) {
+  DialogRig rig;
+  rig.open();
+  rig.find<QCheckBox>("modbusEnabled")->setChecked(true);
+  auto* bind = rig.find<QLineEdit>("modbusBind");
+  bind->setText("no-such-host.invalid");
+  rig.find<QPushButton>("ok")->click();
+  ASSERT_TRUE(waitFor([&] { return !rig.tk.messages.empty(); }));
+  EXPECT_NE(rig.tk.messages[0].find("Bind address: no-such-host.invalid is no address"),
+            std::string::npos)
+      << rig.tk.messages[0];
+  EXPECT_TRUE(rig.dialog->isVisible());
+  EXPECT_TRUE(rig.find<QPushButton>("ok")->isEnabled());
+  EXPECT_FALSE(std::filesystem::exists(rig.path));
+
+  rig.tk.messages.clear();
+  bind->setText("localhost");
+  rig.find<QPushButton>("ok")->click();
+  ASSERT_TRUE(waitFor([&] { return rig.dialog.isNull() || !rig.dialog->isVisible(); }));
+  EXPECT_TRUE(rig.tk.messages.empty());
+  EXPECT_EQ(rig.restarts, 1);
+  EXPECT_NE(rig.file().find("\nbind=localhost\n"), std::string::npos);
 }
 
 }  // namespace

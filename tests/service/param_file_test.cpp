@@ -1,5 +1,6 @@
 // Parameter files against simulated scales in virtual time: a round trip from one scale to
-// another, and files that must be refused with the line named.
+// another, a file from a line at another rate, and files that must be refused with the line
+// named.
 #include "service/param_file.h"
 
 #include <gtest/gtest.h>
@@ -57,6 +58,42 @@ TEST_F(ParamFileTest, SettingsOfOneScaleGoToAnotherAndReadBackTheSame) {
   for (const char* p : {"p1", "p3", "q1", "q2", "s1"})
     EXPECT_EQ(b.params.at(p), a.params.at(p)) << p;
   EXPECT_EQ(b.params.at("s2")[0], 'B');
+  EXPECT_TRUE(tk.messages.empty()) << tk.messages.front();
+}
+
+// A file saved on a 19200 7E1 line, loaded into the window of a scale on this 9600 8N1 line: a
+// download must not move the scale to the file's line, where this line would never hear it.
+TEST_F(ParamFileTest, ALoadKeepsHowTheScaleTalksOnTheLine) {
+  upload("A");
+  ASSERT_EQ(param->value("vBaud"), "9600");
+  ASSERT_EQ(param->value("vDataBits"), "N8");
+  std::string text = paramFileText(*param, "2026-12-06 14:03:59");
+  for (const auto& [from, to] :
+       {std::pair<std::string, std::string>{"Baud Rate = 9600", "Baud Rate = 19200"},
+        {"Parity/Data Bits = N8", "Parity/Data Bits = E7"},
+        {"Setpoint1 = " + param->value("vSetp1"), "Setpoint1 = 00321"}}) {
+    ASSERT_NE(text.find(from), std::string::npos) << from;
+    text.replace(text.find(from), from.size(), to);
+  }
+  std::string error;
+  const std::optional<ParamFile> file = parseParamFile(text, &error);
+  ASSERT_TRUE(file) << error;
+
+  std::vector<std::string> differences;
+  for (const ParamDifference& d : compareParamFile(*param, *file))
+    differences.push_back(d.caption + (d.loaded ? "" : " (kept)") + ": " + d.window + " / " +
+                          d.file);
+  EXPECT_EQ(differences, (std::vector<std::string>{
+                             "Baud Rate (kept): 9600 / 19200", "Parity/Data Bits (kept): N8 / E7",
+                             "Setpoint1: " + param->value("vSetp1") + " / 00321"}));
+  loadParamFile(*param, *file);
+  EXPECT_EQ(param->value("vSetp1"), "00321");
+  EXPECT_EQ(param->value("vBaud"), "9600");
+  EXPECT_EQ(param->value("vDataBits"), "N8");
+
+  param->Command4_Click();  // writes the setpoints and the scale's line settings
+  EXPECT_EQ(sim.scale('A')->params.at("q1"), "00321");
+  EXPECT_EQ(sim.scale('A')->params.at("s2"), "A9608");  // address A, 9600, N8: this line
   EXPECT_TRUE(tk.messages.empty()) << tk.messages.front();
 }
 

@@ -1,8 +1,9 @@
-// The weight trend's record over simulated hours.
+// The weight trend's record over simulated hours, and across a switch between kg and lb.
 #include "service/weight_trend.h"
 
 #include <gtest/gtest.h>
 
+#include "display/weight_format.h"
 #include "tests/support/virtual_toolkit.h"
 
 namespace trv4::test {
@@ -37,6 +38,33 @@ TEST(WeightTrendTest, TextsAndBlanksAreGapsAndAnHourOfPollingStaysBounded) {
   EXPECT_TRUE(trend.points(4, kTrendSpanMs).empty());
   EXPECT_TRUE(trend.takeNews(3));
   EXPECT_FALSE(trend.takeNews(3));
+}
+
+// 10 kg shown as kg, then as lb (22.05 lb), then as kg again: one level line in either unit.
+TEST(WeightTrendTest, AUnitSwitchKeepsTheLineWhereItWas) {
+  VirtualToolkit tk;
+  WeightTrend trend(tk);
+  EXPECT_EQ(trend.unit(), 0);
+  for (const char* text : {"10.00 kg", "10.00 kg", "22.05 lb", "ERR 90", "22.05 lb"}) {
+    tk.advance(kTrendStepMs);
+    trend.record(0, text);
+  }
+  EXPECT_EQ(trend.unit(), 1);
+  for (const auto& [unit, level] : {std::pair{0, 10.0}, std::pair{1, 10.0 * kPoundFactor}}) {
+    const std::vector<TrendPoint> points = trend.points(0, 60'000, unit);
+    ASSERT_EQ(points.size(), 5u);
+    EXPECT_TRUE(points[3].gap());
+    for (const TrendPoint& p : points) {
+      if (!p.gap()) {
+        EXPECT_NEAR(p.value, level, 0.01) << "unit " << unit;
+      }
+    }
+  }
+  tk.advance(kTrendStepMs);
+  trend.record(0, "10.00 kg");
+  EXPECT_EQ(trend.unit(), 0);
+  trend.record(0, "Off Range");  // a text leaves the unit as the last weight showed it
+  EXPECT_EQ(trend.unit(), 0);
 }
 
 }  // namespace
