@@ -64,6 +64,7 @@ void Gateway::tryOpenPort() {
 void Gateway::stop() {
   publishing_.stop();
   app_.weightLog().stop();
+  publishing_.awaitGoodbyes();  // "offline" reaches the broker before the gateway ends
 }
 
 }  // namespace trv4

@@ -55,6 +55,7 @@ struct MosquittoTransport::Shared {
   std::mutex waitMutex;
   std::condition_variable wake;
   std::promise<void> done;
+  std::vector<std::shared_future<void>> earlier;  // connections whose end the first try awaits
 
   void post(std::function<void(MosquittoTransport&)> event) {
     std::lock_guard<std::mutex> lock(postMutex);
@@ -94,6 +95,16 @@ struct MosquittoTransport::Shared {
     std::unique_lock<std::mutex> lock(waitMutex);
     wake.wait_for(lock, std::chrono::milliseconds(ms), [this] { return stopping.load(); });
   }
+  // Waits for the earlier connections to end, at most kMqttGoodbyeLimit in all.
+  void awaitEarlier() {
+    const auto until = std::chrono::steady_clock::now() + kMqttGoodbyeLimit;
+    for (const std::shared_future<void>& e : earlier) {
+      while (!stopping && std::chrono::steady_clock::now() < until &&
+             e.wait_for(std::chrono::milliseconds(20)) != std::future_status::ready) {
+      }
+    }
+    earlier.clear();
+  }
 
   void run();
 };
@@ -107,6 +118,7 @@ MosquittoTransport::Shared& sharedOf(void* obj) {
 }  // namespace
 
 void MosquittoTransport::Shared::run() {
+  awaitEarlier();
   int backOff = kFirstBackOffMs;
   bool first = true;
   while (!stopping) {
@@ -149,6 +161,7 @@ MosquittoTransport::MosquittoTransport(const MqttSettings& settings, std::string
                                        std::string willPayload)
     : shared_(std::make_shared<Shared>()), context_(std::make_unique<QObject>()) {
   initLibrary();
+  end_ = shared_->done.get_future().share();
   shared_->settings = settings;
   shared_->willTopic = std::move(willTopic);
   shared_->willPayload = std::move(willPayload);
@@ -157,7 +170,21 @@ MosquittoTransport::MosquittoTransport(const MqttSettings& settings, std::string
 }
 
 MosquittoTransport::~MosquittoTransport() {
-  if (worker_.joinable()) finish({}, {}, 0, false);
+  if (!worker_.joinable()) return;
+  finish({}, {}, 0, false);
+  // Still busy with its goodbye or stuck on the network: it ends alone and frees what it holds.
+  if (!ended(std::chrono::milliseconds(0))) worker_.detach();
+}
+
+void MosquittoTransport::follow(std::vector<std::shared_future<void>> earlier) {
+  shared_->earlier = std::move(earlier);
+}
+
+bool MosquittoTransport::ended(std::chrono::milliseconds wait) {
+  if (!worker_.joinable()) return true;
+  if (end_.wait_for(wait) != std::future_status::ready) return false;
+  worker_.join();
+  return true;
 }
 
 std::string MosquittoTransport::clientId(const MqttSettings& settings) {
@@ -279,12 +306,11 @@ void MosquittoTransport::finish(const std::string& topic, const std::string& pay
     s.stopping = true;
   }
   s.wake.notify_all();
-  if (!worker_.joinable()) return;
-  if (s.done.get_future().wait_for(kGoodbyeWait + std::chrono::milliseconds(500)) ==
-      std::future_status::ready)
-    worker_.join();
-  else
-    worker_.detach();  // stuck on the network: it ends alone and frees what it holds
+  // The thread sends the goodbye and ends on its own time; the caller never waits for it.
+  if (!worker_.joinable() && !endSet_) {
+    endSet_ = true;
+    s.done.set_value();  // no thread: nothing to wait for
+  }
 }
 
 }  // namespace trv4

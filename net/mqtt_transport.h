@@ -29,8 +29,8 @@ class MqttTransport {
   virtual bool publish(const std::string& topic, const std::string& payload, int qos,
                        bool retain) = 0;
   virtual void subscribe(const std::string& pattern, int qos) = 0;
-  // A clean end: publishes the last message if connected, then disconnects. Waits a bounded
-  // time for both to leave; no handler runs afterwards.
+  // A clean end: publishes the last message if connected, then disconnects. Returns at once:
+  // both leave on the transport's own time. No handler runs afterwards.
   virtual void finish(const std::string& topic, const std::string& payload, int qos,
                       bool retain) = 0;
 };

@@ -5,6 +5,7 @@
 
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "base/toolkit.h"
 #include "display/monitor_model.h"
@@ -15,20 +16,26 @@
 namespace trv4 {
 
 class ModbusServer;
+class MosquittoTransport;
 class MqttPublisher;
-class MqttTransport;
 
 class Publishing {
  public:
   Publishing(MonitorModel& monitor, LinkState& state, const LinkStats& stats, Toolkit& toolkit);
+  // Stops, then waits for the goodbyes as awaitGoodbyes does.
   ~Publishing();
 
   // Reads the settings file at path and starts the services it enables. What the file cannot
   // give or a service cannot start with is told once through the toolkit's message box; the
-  // rest runs on.
+  // rest runs on. After a stop, the new connection to the broker is made once the old one has
+  // said goodbye, without the caller waiting.
   void start(const std::string& path);
-  // A clean end: the services stop, the broker is told the program is offline.
+  // A clean end: the services stop, the broker is told the program is offline. Returns at once;
+  // the goodbye leaves on the connection's own thread.
   void stop();
+  // Waits, at most kMqttGoodbyeLimit, for the goodbyes of the connections stopped to leave: at
+  // the program's end, once its windows are gone, so that "offline" reaches the broker.
+  void awaitGoodbyes();
 
   const NetSettings& settings() const { return settings_; }
   // Null while the settings leave the service off or it could not start.
@@ -42,7 +49,9 @@ class Publishing {
   Toolkit& toolkit_;
   NetSettings settings_;
   std::unique_ptr<ModbusServer> modbus_;
-  std::unique_ptr<MqttTransport> transport_;
+  // Connections stopped whose thread may still be saying goodbye.
+  std::vector<std::unique_ptr<MosquittoTransport>> ending_;
+  std::unique_ptr<MosquittoTransport> transport_;
   std::unique_ptr<MqttPublisher> mqtt_;  // after the transport it uses
 };
 

@@ -136,6 +136,31 @@ TEST_F(MqttTest, CommandsAreTakenOnlyWhenSwitchedOnAndOnlyInTheirOwnShape) {
   EXPECT_EQ(publisher->ignoredCommands(), 0);
 }
 
+TEST_F(MqttTest, ARestartSaysGoodbyeBeforeTheNewConnectionSaysOnline) {
+  scalesim::writeFile(path("TRV4NET.INI"), "[mqtt]\nenabled=true\nport=" +
+                                               std::to_string(broker.port()) + "\nprefix=p\n");
+  MqttSubscriber plant(broker.port(), "p/status");
+  auto statuses = [&] {
+    std::vector<std::string> out;
+    for (const auto& m : plant.messages()) out.push_back(m.payload);
+    return out;
+  };
+  using Texts = std::vector<std::string>;
+  {
+    Publishing publishing(app->monitor(), app->state(), app->linkStats(), tk);
+    publishing.start(path("TRV4NET.INI"));
+    ASSERT_TRUE(pumpUntil([&] { return statuses() == Texts{"online"}; }));
+    // As OK in the Publishing dialog does it: the same client id, at once.
+    publishing.stop();
+    publishing.start(path("TRV4NET.INI"));
+    EXPECT_TRUE(pumpUntil([&] { return statuses().size() == 3; }));
+    EXPECT_EQ(statuses(), (Texts{"online", "offline", "online"}));
+  }  // the program's end
+  EXPECT_TRUE(pumpUntil([&] { return statuses().size() == 4; }));
+  EXPECT_EQ(statuses().back(), "offline");
+  EXPECT_TRUE(tk.messages.empty()) << tk.messages.front();
+}
+
 TEST_F(MqttTest, ABrokerAwayHoldsNothingUpAndEveryWeightIsCurrentWhenItIsBack) {
   publish(settings());
   ASSERT_TRUE(connected());
