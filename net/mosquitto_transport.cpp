@@ -51,7 +51,10 @@ struct MosquittoTransport::Shared {
   std::atomic<bool> connected{false};
   std::atomic<bool> stopping{false};
   std::atomic<bool> goodbye{false};  // "offline" and the disconnect are queued
-  bool refused = false;              // the broker refused this try (thread only)
+  // The goodbye's message id while the disconnect waits for the broker to acknowledge it
+  // (guarded by handleMutex).
+  int goodbyeMid = -1;
+  bool refused = false;  // the broker refused this try (thread only)
   std::mutex waitMutex;
   std::condition_variable wake;
   std::promise<void> done;
@@ -249,8 +252,16 @@ void MosquittoTransport::start(Handlers handlers) {
                 std::to_string(sh.settings.port) + " refused the connection: " +
                 mosquitto_connack_string(rc) + ". Check username and password in TRV4NET.INI.");
   });
-  mosquitto_publish_callback_set(s.mosq, [](mosquitto*, void* obj, int) {
-    sharedOf(obj).post([](MosquittoTransport& t) {
+  mosquitto_publish_callback_set(s.mosq, [](mosquitto* mosq, void* obj, int mid) {
+    Shared& sh = sharedOf(obj);
+    {
+      // The broker has the goodbye: only now is the connection closed. Closed at once, the
+      // acknowledge could meet a closed socket, the broker see the connection reset before it
+      // read the disconnect, and send the will as well.
+      std::lock_guard<std::mutex> lock(sh.handleMutex);
+      if (sh.goodbye && mid == sh.goodbyeMid) mosquitto_disconnect(mosq);
+    }
+    sh.post([](MosquittoTransport& t) {
       if (t.handlers_.delivered) t.handlers_.delivered();
     });
   });
@@ -295,9 +306,14 @@ void MosquittoTransport::finish(const std::string& topic, const std::string& pay
   {
     std::lock_guard<std::mutex> lock(s.handleMutex);
     if (s.mosq && s.connected && !topic.empty()) {
-      mosquitto_publish(s.mosq, nullptr, topic.c_str(), static_cast<int>(payload.size()),
-                        payload.data(), qos, retain);
-      mosquitto_disconnect(s.mosq);
+      int mid = 0;
+      if (mosquitto_publish(s.mosq, &mid, topic.c_str(), static_cast<int>(payload.size()),
+                            payload.data(), qos, retain) == MOSQ_ERR_SUCCESS &&
+          qos > 0) {
+        s.goodbyeMid = mid;  // the disconnect follows its acknowledge
+      } else {
+        mosquitto_disconnect(s.mosq);
+      }
       s.goodbye = true;
     }
   }
