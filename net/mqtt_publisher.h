@@ -1,6 +1,7 @@
 // Publishes what the monitor shows to an MQTT broker:
 //   <prefix>/<address>/weight  retained JSON (net/weight_message.h), when the panel of a polled
-//                              scale changes and at least every heartbeat
+//                              scale changes and at least every heartbeat, from the panel's
+//                              first answer or blanking on
 //   <prefix>/status            retained "online" while connected; "offline" as the will and at
 //                              a clean end
 //   <prefix>/<address>/command with commands on: "Z", "T" or "G" queued for that scale ("@":
@@ -72,6 +73,9 @@ class MqttPublisher {
   std::array<bool, kMaxScales> pending_{};
   std::array<PanelView, kMaxScales> sent_{};
   std::array<bool, kMaxScales> everSent_{};
+  // The panel has shown an answer or been blanked since start: until then it is not published,
+  // so a restart never puts an empty panel over the weight the broker keeps.
+  std::array<bool, kMaxScales> spoken_{};
   std::array<int64_t, kMaxScales> shownAt_{};
   std::set<std::string> told_;  // causes of a lost connection already told
   int64_t ignoredCommands_ = 0;

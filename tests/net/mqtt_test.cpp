@@ -69,7 +69,7 @@ struct MqttTest : ::testing::Test, AppOnSim {
 TEST_F(MqttTest, RetainedWeightsFollowThePanelsAndTheHeartbeatKeepsThemFresh) {
   publish(settings());
   ASSERT_TRUE(connected());
-  tk.advance(3000);  // polled; the silent scale's display hold has run out
+  tk.advance(6000);  // polled; the silent scale's display hold has run out
   MqttSubscriber early(broker.port(), "plant/line1/#");
   ASSERT_TRUE(pumpUntil([&] { return early.count("plant/line1/D/weight") > 0; }));
 
@@ -273,7 +273,7 @@ TEST_F(MqttTest, OverTlsOnlyTheBrokersOwnCaLetsTheWeightsThrough) {
   publish(s);
   EXPECT_TRUE(connected());
   tk.advance(1000);
-  EXPECT_TRUE(pumpUntil([&] { return publisher->weightsPublished() >= 4; }));
+  EXPECT_TRUE(pumpUntil([&] { return publisher->weightsPublished() >= 3; }));  // A, B and C
   EXPECT_TRUE(tk.messages.empty()) << tk.messages.front();
 }
 
