@@ -268,12 +268,13 @@ void MosquittoTransport::start(Handlers handlers) {
   mosquitto_message_callback_set(s.mosq, [](mosquitto*, void* obj, const mosquitto_message* m) {
     const std::size_t length = m->payloadlen > 0 ? static_cast<std::size_t>(m->payloadlen) : 0;
     const bool tooLong = length > kMqttCommandMax;
+    const bool retained = m->retain;
     std::string topic = m->topic ? m->topic : "";
     std::string payload(static_cast<const char*>(m->payload), tooLong ? kMqttCommandMax : length);
-    sharedOf(obj).post(
-        [topic = std::move(topic), payload = std::move(payload), tooLong](MosquittoTransport& t) {
-          if (t.handlers_.message) t.handlers_.message(topic, payload, tooLong);
-        });
+    sharedOf(obj).post([topic = std::move(topic), payload = std::move(payload), tooLong,
+                        retained](MosquittoTransport& t) {
+      if (t.handlers_.message) t.handlers_.message(topic, payload, tooLong, retained);
+    });
   });
   std::shared_ptr<Shared> keep = shared_;
   worker_ = std::thread([keep] { keep->run(); });

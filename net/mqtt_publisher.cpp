@@ -33,9 +33,8 @@ void MqttPublisher::start() {
     if (inFlight_ > 0) --inFlight_;
     flush();
   };
-  h.message = [this](const std::string& topic, const std::string& payload, bool tooLong) {
-    onMessage(topic, payload, tooLong);
-  };
+  h.message = [this](const std::string& topic, const std::string& payload, bool tooLong,
+                     bool retained) { onMessage(topic, payload, tooLong, retained); };
   transport_.start(std::move(h));
 }
 
@@ -95,10 +94,23 @@ void MqttPublisher::onConnected() {
 void MqttPublisher::onLost(const std::string& why) {
   connected_ = false;
   ++failures_;
-  if (!why.empty() && told_.insert(why).second) toolkit_.messageBox(utf8ToCodePage(why));
+  if (!why.empty()) tellOnce(why, why);
 }
 
-void MqttPublisher::onMessage(const std::string& topic, const std::string& payload, bool tooLong) {
+void MqttPublisher::tellOnce(const std::string& key, const std::string& text) {
+  if (told_.insert(key).second) toolkit_.messageBox(utf8ToCodePage(text));
+}
+
+void MqttPublisher::onMessage(const std::string& topic, const std::string& payload, bool tooLong,
+                              bool retained) {
+  // A retained command was left on the broker some time ago, by anyone: taking it would repeat
+  // it at every start and reconnect.
+  if (retained) {
+    ++ignoredCommands_;
+    tellOnce("retained", "Retained command on " + topic +
+                             " ignored: the program takes a command only as it is sent.");
+    return;
+  }
   const std::string head = settings_.prefix + "/";
   const std::string tail = "/command";
   const bool shaped = settings_.commands && !tooLong &&

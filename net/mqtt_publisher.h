@@ -5,7 +5,8 @@
 //   <prefix>/status            retained "online" while connected; "offline" as the will and at
 //                              a clean end
 //   <prefix>/<address>/command with commands on: "Z", "T" or "G" queued for that scale ("@":
-//                              all scales), as the single-scale window's buttons queue them
+//                              all scales), as the single-scale window's buttons queue them;
+//                              a retained command is never taken
 // While the broker is away only one pending mark per scale is kept, and at most a few
 // publications are in flight at a time, so memory stays bounded however long it is away.
 #pragma once
@@ -40,7 +41,7 @@ class MqttPublisher {
   void finish();
 
   bool connected() const { return connected_; }
-  // Messages on the command topics that were not taken as a command.
+  // Messages on the command topics that were not taken as a command: malformed, or retained.
   int64_t ignoredCommands() const { return ignoredCommands_; }
   // Tries to connect that failed and connections that ended, since start.
   int64_t failures() const { return failures_; }
@@ -56,7 +57,9 @@ class MqttPublisher {
   void flush();
   void onConnected();
   void onLost(const std::string& why);
-  void onMessage(const std::string& topic, const std::string& payload, bool tooLong);
+  void onMessage(const std::string& topic, const std::string& payload, bool tooLong, bool retained);
+  // Tells text once for each key.
+  void tellOnce(const std::string& key, const std::string& text);
   bool polled(int scale) const { return state_.ScanList[scale] == 1; }
 
   MqttSettings settings_;
@@ -77,7 +80,7 @@ class MqttPublisher {
   // so a restart never puts an empty panel over the weight the broker keeps.
   std::array<bool, kMaxScales> spoken_{};
   std::array<int64_t, kMaxScales> shownAt_{};
-  std::set<std::string> told_;  // causes of a lost connection already told
+  std::set<std::string> told_;  // causes already told
   int64_t ignoredCommands_ = 0;
   int64_t weightsPublished_ = 0;
   int64_t failures_ = 0;

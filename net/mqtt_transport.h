@@ -17,8 +17,11 @@ class MqttTransport {
     // A publication was handed to the broker (acknowledged at quality 1 and 2).
     std::function<void()> delivered;
     // A message arrived on a subscribed topic. A payload longer than the transport keeps is
-    // passed cut, with tooLong set.
-    std::function<void(const std::string& topic, const std::string& payload, bool tooLong)> message;
+    // passed cut, with tooLong set; retained is set for a message the broker kept from earlier
+    // and hands over because of the subscription.
+    std::function<void(const std::string& topic, const std::string& payload, bool tooLong,
+                       bool retained)>
+        message;
   };
 
   virtual ~MqttTransport() = default;

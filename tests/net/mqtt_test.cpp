@@ -136,6 +136,40 @@ TEST_F(MqttTest, CommandsAreTakenOnlyWhenSwitchedOnAndOnlyInTheirOwnShape) {
   EXPECT_EQ(publisher->ignoredCommands(), 0);
 }
 
+TEST_F(MqttTest, ARetainedCommandIsNeverTakenAtStartNorAtAReconnect) {
+  // A tare somebody left on the broker long ago.
+  MqttSubscriber plant(broker.port(), "plant/line1/A/command");
+  ASSERT_TRUE(plant.publish("plant/line1/A/command", "T", true));
+  ASSERT_TRUE(pumpUntil([&] { return plant.count("plant/line1/A/command") == 1; }));
+
+  MqttSettings s = settings();
+  s.commands = true;
+  s.clientId = "line1-test";
+  publish(s);
+  ASSERT_TRUE(connected());
+  ASSERT_TRUE(pumpUntil([&] { return publisher->ignoredCommands() == 1; }));
+  // A live command still works.
+  plant.publish("plant/line1/A/command", "Z");
+  ASSERT_TRUE(pumpUntil([&] { return app->state().CommandQueue[0] == "Z"; }));
+  tk.advance(1000);
+  EXPECT_EQ(framesTo('A', "Z"), 1);
+
+  // Another client under the same id takes the connection for a moment: the program connects
+  // again and subscribes afresh, and the broker hands over the retained tare once more.
+  {
+    MqttSubscriber intruder(broker.port(), "elsewhere/#", s.clientId);
+    ASSERT_TRUE(pumpUntil([&] { return !publisher->connected(); }));
+  }
+  ASSERT_TRUE(pumpUntil([&] { return publisher->connected(); }, 20000));
+  ASSERT_TRUE(pumpUntil([&] { return publisher->ignoredCommands() == 2; }));
+  tk.advance(1000);
+  EXPECT_EQ(framesTo('A', "T"), 0);
+  const auto told = std::ranges::count_if(tk.messages, [](const std::string& m) {
+    return has(m, "Retained command on plant/line1/A/command ignored");
+  });
+  EXPECT_EQ(told, 1) << "told once";
+}
+
 TEST_F(MqttTest, ARestartSaysGoodbyeBeforeTheNewConnectionSaysOnline) {
   scalesim::writeFile(path("TRV4NET.INI"), "[mqtt]\nenabled=true\nport=" +
                                                std::to_string(broker.port()) + "\nprefix=p\n");
