@@ -5,7 +5,9 @@ namespace trv4 {
 Program::Program()
     : toolkit_(QStringLiteral("TRV4")),
       app_(port_, toolkit_),
-      publishing_(app_.monitor(), app_.state(), app_.linkStats(), toolkit_) {}
+      publishing_(
+          app_.monitor(), app_.state(), app_.linkStats(), toolkit_,
+          [this](const std::string& address) { return app_.remoteCommandRefusal(address); }) {}
 
 Program::~Program() {
   // The windows go at once; "offline" may still be on its way to the broker meanwhile.

@@ -7,12 +7,13 @@
 namespace trv4 {
 
 MqttPublisher::MqttPublisher(const MqttSettings& settings, MonitorModel& monitor, LinkState& state,
-                             Toolkit& toolkit, MqttTransport& transport)
+                             Toolkit& toolkit, MqttTransport& transport, CommandBlocker blocker)
     : settings_(settings),
       monitor_(monitor),
       state_(state),
       toolkit_(toolkit),
-      transport_(transport) {}
+      transport_(transport),
+      blocker_(std::move(blocker)) {}
 
 MqttPublisher::~MqttPublisher() {
   if (listener_ >= 0) monitor_.removeShownListener(listener_);
@@ -121,6 +122,15 @@ void MqttPublisher::onMessage(const std::string& topic, const std::string& paylo
   const bool known = address == "@" || scaleIndex(address) >= 0;
   if (!shaped || !known || (payload != "Z" && payload != "T" && payload != "G")) {
     ++ignoredCommands_;
+    return;
+  }
+  // Only into an empty mailbox of a scale served at the next steps: a command never takes the
+  // place of the operator's, nor waits for a scale nobody polls.
+  const std::string why = blocker_ ? blocker_(address) : "nothing checks that the scale is free";
+  if (!why.empty()) {
+    ++refusedCommands_;
+    tellOnce("refused: " + why, "The command on " + topic + " was refused: " + why +
+                                    ". A refused command is not sent later.");
     return;
   }
   QueueCommand(state_, address, payload);

@@ -12,8 +12,12 @@
 namespace trv4 {
 
 Publishing::Publishing(MonitorModel& monitor, LinkState& state, const LinkStats& stats,
-                       Toolkit& toolkit)
-    : monitor_(monitor), state_(state), stats_(stats), toolkit_(toolkit) {}
+                       Toolkit& toolkit, CommandBlocker blocker)
+    : monitor_(monitor),
+      state_(state),
+      stats_(stats),
+      toolkit_(toolkit),
+      blocker_(std::move(blocker)) {}
 
 Publishing::~Publishing() {
   stop();
@@ -32,8 +36,8 @@ void Publishing::start(const std::string& path) {
       std::vector<std::shared_future<void>> earlier;
       for (const auto& t : ending_) earlier.push_back(t->end());
       transport_->follow(std::move(earlier));
-      mqtt_ =
-          std::make_unique<MqttPublisher>(settings_.mqtt, monitor_, state_, toolkit_, *transport_);
+      mqtt_ = std::make_unique<MqttPublisher>(settings_.mqtt, monitor_, state_, toolkit_,
+                                              *transport_, blocker_);
       mqtt_->start();
     }
   }

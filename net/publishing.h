@@ -11,17 +11,19 @@
 #include "display/monitor_model.h"
 #include "link/link_state.h"
 #include "link/link_stats.h"
+#include "net/mqtt_publisher.h"
 #include "net/net_settings.h"
 
 namespace trv4 {
 
 class ModbusServer;
 class MosquittoTransport;
-class MqttPublisher;
 
 class Publishing {
  public:
-  Publishing(MonitorModel& monitor, LinkState& state, const LinkStats& stats, Toolkit& toolkit);
+  // Commands from the plant are queued only where blocker lets them.
+  Publishing(MonitorModel& monitor, LinkState& state, const LinkStats& stats, Toolkit& toolkit,
+             CommandBlocker blocker);
   // Stops, then waits for the goodbyes as awaitGoodbyes does.
   ~Publishing();
 
@@ -47,6 +49,7 @@ class Publishing {
   LinkState& state_;
   const LinkStats& stats_;
   Toolkit& toolkit_;
+  CommandBlocker blocker_;
   NetSettings settings_;
   std::unique_ptr<ModbusServer> modbus_;
   // Connections stopped whose thread may still be saying goodbye.

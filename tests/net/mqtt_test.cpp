@@ -50,8 +50,12 @@ struct MqttTest : ::testing::Test, AppOnSim {
   // A publisher on the program's monitor, started.
   void publish(const MqttSettings& s) {
     transport = std::make_unique<MosquittoTransport>(s, s.prefix + "/status", "offline");
-    publisher = std::make_unique<MqttPublisher>(s, app->monitor(), app->state(), tk, *transport);
+    publisher =
+        std::make_unique<MqttPublisher>(s, app->monitor(), app->state(), tk, *transport, blocker());
     publisher->start();
+  }
+  CommandBlocker blocker() {
+    return [this](const std::string& a) { return app->remoteCommandRefusal(a); };
   }
   bool connected() {
     return pumpUntil([&] { return publisher->connected(); });
@@ -112,8 +116,10 @@ TEST_F(MqttTest, CommandsAreTakenOnlyWhenSwitchedOnAndOnlyInTheirOwnShape) {
   MqttSubscriber plant(broker.port(), "plant/line1/status");
   ASSERT_TRUE(pumpUntil([&] { return plant.last("plant/line1/status") == "online"; }));
   plant.publish("plant/line1/A/command", "Z");
+  ASSERT_TRUE(pumpUntil([&] { return app->state().CommandQueue[0] == "Z"; }));
+  tk.advance(500);  // gone: the next command finds every mailbox empty
   plant.publish("plant/line1/@/command", "T");
-  // Messages arrive in order, so once these three are counted the two above have been taken.
+  // Messages arrive in order, so once these three are counted the one above has been taken.
   plant.publish("plant/line1/A/command", "X");                        // no command
   plant.publish("plant/line1/AB/command", "Z");                       // no address
   plant.publish("plant/line1/B/command", std::string(2 << 20, 'Z'));  // megabytes
@@ -164,6 +170,7 @@ TEST_F(MqttTest, ARetainedCommandIsNeverTakenAtStartNorAtAReconnect) {
   ASSERT_TRUE(pumpUntil([&] { return publisher->ignoredCommands() == 2; }));
   tk.advance(1000);
   EXPECT_EQ(framesTo('A', "T"), 0);
+  EXPECT_EQ(publisher->refusedCommands(), 0);
   const auto told = std::ranges::count_if(tk.messages, [](const std::string& m) {
     return has(m, "Retained command on plant/line1/A/command ignored");
   });
@@ -181,7 +188,7 @@ TEST_F(MqttTest, ARestartSaysGoodbyeBeforeTheNewConnectionSaysOnline) {
   };
   using Texts = std::vector<std::string>;
   {
-    Publishing publishing(app->monitor(), app->state(), app->linkStats(), tk);
+    Publishing publishing(app->monitor(), app->state(), app->linkStats(), tk, blocker());
     publishing.start(path("TRV4NET.INI"));
     ASSERT_TRUE(pumpUntil([&] { return statuses() == Texts{"online"}; }));
     // As OK in the Publishing dialog does it: the same client id, at once.
@@ -266,7 +273,7 @@ TEST_F(MqttTest, RefusedOrAbsentBrokersAreToldOnceAndThePasswordNever) {
                                                std::to_string(broker.port()) + "\nprefix=p\n");
   {
     MqttSubscriber plant(broker.port(), "p/status");
-    Publishing publishing(app->monitor(), app->state(), app->linkStats(), tk);
+    Publishing publishing(app->monitor(), app->state(), app->linkStats(), tk, blocker());
     publishing.start(path("TRV4NET.INI"));
     ASSERT_NE(publishing.mqtt(), nullptr);
     EXPECT_TRUE(pumpUntil([&] { return plant.last("p/status") == "online"; }));
@@ -279,7 +286,7 @@ TEST_F(MqttTest, RefusedOrAbsentBrokersAreToldOnceAndThePasswordNever) {
   for (const std::string& ca : {path("missing.pem"), path("not-a-ca.pem"), dir.string()}) {
     scalesim::writeFile(path("TRV4NET.INI"), "[mqtt]\nenabled=true\nca_file=" + ca + "\n");
     tk.messages.clear();
-    Publishing publishing(app->monitor(), app->state(), app->linkStats(), tk);
+    Publishing publishing(app->monitor(), app->state(), app->linkStats(), tk, blocker());
     publishing.start(path("TRV4NET.INI"));
     EXPECT_EQ(publishing.mqtt(), nullptr);
     ASSERT_EQ(tk.messages.size(), 1u);
