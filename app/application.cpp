@@ -1,5 +1,6 @@
 #include "app/application.h"
 
+#include <algorithm>
 #include <filesystem>
 
 #include "base/file_names.h"
@@ -44,26 +45,53 @@ bool Application::MDIForm_Load() {
   state_.setDefaultTimings();
   if (!config_.LoadSettings()) return false;
   oneUnit_.load();
-  const auto calibrating = [this] {
-    return calibrationTarget_ >= 0 && calibrationTarget_ < kMaxScales;
-  };
   link_ = std::make_unique<ScaleLink>(
       state_, port_, toolkit_, monitor_,
-      SingleScaleSource{[this, calibrating] {
-                          return singleScaleChecked_ ||
-                                 (calibrating() && state_.ScanList[calibrationTarget_] != 1);
-                        },
-                        [this, calibrating] {
-                          if (calibrating())
-                            return std::string(1, scaleAddress(calibrationTarget_));
-                          // A parameter operation keeps its scale served to its end.
-                          if (param_ && param_->exchange().held())
-                            return param_->exchange().target();
-                          return display_.SingleScale;
-                        }});
+      SingleScaleSource{[this] { return servedAlone(); }, [this] { return servedSelection(); }});
   link_->addObserver(linkStats_);
   link_->addObserver(traffic_);
   return true;
+}
+
+bool Application::servedAlone() const {
+  return singleScaleChecked_ || (calibrating() && state_.ScanList[calibrationTarget_] != 1);
+}
+
+std::string Application::servedSelection() const {
+  if (calibrating()) return std::string(1, scaleAddress(calibrationTarget_));
+  // A parameter operation keeps its scale served to its end.
+  if (param_ && param_->exchange().held()) return param_->exchange().target();
+  return display_.SingleScale;
+}
+
+std::string Application::remoteCommandRefusal(const std::string& address) const {
+  const int scale = scaleIndex(address);  // -1: every scale
+  if (!link_ || !port_.portOpen()) return "the serial port is closed";
+  if (link_->suspended()) return "Find Scales has the line";
+  if (param_ && param_->busy()) return "the parameter window is exchanging data with a scale";
+  if (calibrating() && (scale < 0 || scale == calibrationTarget_))
+    return "a calibration is running on the scale";
+  if (scale < 0) {
+    for (const std::string& queued : state_.CommandQueue)
+      if (!queued.empty()) return "a command is waiting to be sent";
+  } else if (!state_.CommandQueue[scale].empty() || !state_.CommandQueue[kBroadcastSlot].empty()) {
+    return "the scale has a command waiting to be sent";
+  }
+  const int served = scaleIndex(servedSelection());
+  if (servedAlone() && served >= 0) {
+    if (scale < 0 || scale == served) return {};
+    return calibrating()
+               ? "a calibration has the line"
+               : "single-scale mode (\"Single Scale\" in \"Commands\") serves another scale";
+  }
+  const int count = std::clamp(state_.ScaleCount, 1, kMaxScales);
+  if (scale >= 0)
+    return scale < count && state_.ScanList[scale] == 1
+               ? std::string()
+               : "the scale is not polled (its weight is switched off in the monitor)";
+  for (int i = 0; i < count; ++i)
+    if (state_.ScanList[i] == 1) return {};
+  return "no scale is polled";
 }
 
 Param& Application::openParam() {

@@ -84,7 +84,20 @@ class Application {
   // next pass, sending nothing more.
   void quitting() { calib_->programEnding(); }
 
+  // Why a command from outside the program (the plant's MQTT) for address ("A".."^", or "@" for
+  // every scale) may not be queued now, as a clause in plain words; empty when it may. It may
+  // only when it leaves at the next scan steps and disturbs nothing the operator waits on: the
+  // port is open, no tool holds the line, no parameter exchange runs, no calibration runs on the
+  // scale, its mailbox is empty and the cycle serves it.
+  std::string remoteCommandRefusal(const std::string& address) const;
+
  private:
+  // What the scan cycle reads from the single-scale window, as calibrations and parameter
+  // operations change it: single-scale mode is on, and the address it serves.
+  bool servedAlone() const;
+  std::string servedSelection() const;
+  bool calibrating() const { return calibrationTarget_ >= 0 && calibrationTarget_ < kMaxScales; }
+
   SerialPort& port_;
   Toolkit& toolkit_;
   LinkState state_;

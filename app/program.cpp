@@ -5,9 +5,16 @@ namespace trv4 {
 Program::Program()
     : toolkit_(QStringLiteral("TRV4")),
       app_(port_, toolkit_),
-      publishing_(app_.monitor(), app_.state(), app_.linkStats(), toolkit_) {}
+      publishing_(
+          app_.monitor(), app_.state(), app_.linkStats(), toolkit_,
+          [this](const std::string& address) { return app_.remoteCommandRefusal(address); }) {}
 
-Program::~Program() = default;
+Program::~Program() {
+  // The windows go at once; "offline" may still be on its way to the broker meanwhile.
+  publishing_.stop();
+  window_.reset();
+  publishing_.awaitGoodbyes();
+}
 
 bool Program::start() {
   if (!app_.MDIForm_Load()) return false;

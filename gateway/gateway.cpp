@@ -12,7 +12,9 @@ Gateway::Gateway(const GatewayOptions& options, std::FILE* messages)
       toolkit_(messages),
       port_(DeviceFolders{options.dir, "/dev"}),
       app_(port_, toolkit_, fileNameText(filePath(options.dir) / kConfigFileName)),
-      publishing_(app_.monitor(), app_.state(), app_.linkStats(), toolkit_) {}
+      publishing_(
+          app_.monitor(), app_.state(), app_.linkStats(), toolkit_,
+          [this](const std::string& address) { return app_.remoteCommandRefusal(address); }) {}
 
 Gateway::~Gateway() {
   stop();
@@ -64,6 +66,7 @@ void Gateway::tryOpenPort() {
 void Gateway::stop() {
   publishing_.stop();
   app_.weightLog().stop();
+  publishing_.awaitGoodbyes();  // "offline" reaches the broker before the gateway ends
 }
 
 }  // namespace trv4

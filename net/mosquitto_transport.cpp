@@ -51,10 +51,14 @@ struct MosquittoTransport::Shared {
   std::atomic<bool> connected{false};
   std::atomic<bool> stopping{false};
   std::atomic<bool> goodbye{false};  // "offline" and the disconnect are queued
-  bool refused = false;              // the broker refused this try (thread only)
+  // The goodbye's message id while the disconnect waits for the broker to acknowledge it
+  // (guarded by handleMutex).
+  int goodbyeMid = -1;
+  bool refused = false;  // the broker refused this try (thread only)
   std::mutex waitMutex;
   std::condition_variable wake;
   std::promise<void> done;
+  std::vector<std::shared_future<void>> earlier;  // connections whose end the first try awaits
 
   void post(std::function<void(MosquittoTransport&)> event) {
     std::lock_guard<std::mutex> lock(postMutex);
@@ -94,6 +98,16 @@ struct MosquittoTransport::Shared {
     std::unique_lock<std::mutex> lock(waitMutex);
     wake.wait_for(lock, std::chrono::milliseconds(ms), [this] { return stopping.load(); });
   }
+  // Waits for the earlier connections to end, at most kMqttGoodbyeLimit in all.
+  void awaitEarlier() {
+    const auto until = std::chrono::steady_clock::now() + kMqttGoodbyeLimit;
+    for (const std::shared_future<void>& e : earlier) {
+      while (!stopping && std::chrono::steady_clock::now() < until &&
+             e.wait_for(std::chrono::milliseconds(20)) != std::future_status::ready) {
+      }
+    }
+    earlier.clear();
+  }
 
   void run();
 };
@@ -107,6 +121,7 @@ MosquittoTransport::Shared& sharedOf(void* obj) {
 }  // namespace
 
 void MosquittoTransport::Shared::run() {
+  awaitEarlier();
   int backOff = kFirstBackOffMs;
   bool first = true;
   while (!stopping) {
@@ -149,6 +164,7 @@ MosquittoTransport::MosquittoTransport(const MqttSettings& settings, std::string
                                        std::string willPayload)
     : shared_(std::make_shared<Shared>()), context_(std::make_unique<QObject>()) {
   initLibrary();
+  end_ = shared_->done.get_future().share();
   shared_->settings = settings;
   shared_->willTopic = std::move(willTopic);
   shared_->willPayload = std::move(willPayload);
@@ -157,7 +173,21 @@ MosquittoTransport::MosquittoTransport(const MqttSettings& settings, std::string
 }
 
 MosquittoTransport::~MosquittoTransport() {
-  if (worker_.joinable()) finish({}, {}, 0, false);
+  if (!worker_.joinable()) return;
+  finish({}, {}, 0, false);
+  // Still busy with its goodbye or stuck on the network: it ends alone and frees what it holds.
+  if (!ended(std::chrono::milliseconds(0))) worker_.detach();
+}
+
+void MosquittoTransport::follow(std::vector<std::shared_future<void>> earlier) {
+  shared_->earlier = std::move(earlier);
+}
+
+bool MosquittoTransport::ended(std::chrono::milliseconds wait) {
+  if (!worker_.joinable()) return true;
+  if (end_.wait_for(wait) != std::future_status::ready) return false;
+  worker_.join();
+  return true;
 }
 
 std::string MosquittoTransport::clientId(const MqttSettings& settings) {
@@ -222,20 +252,29 @@ void MosquittoTransport::start(Handlers handlers) {
                 std::to_string(sh.settings.port) + " refused the connection: " +
                 mosquitto_connack_string(rc) + ". Check username and password in TRV4NET.INI.");
   });
-  mosquitto_publish_callback_set(s.mosq, [](mosquitto*, void* obj, int) {
-    sharedOf(obj).post([](MosquittoTransport& t) {
+  mosquitto_publish_callback_set(s.mosq, [](mosquitto* mosq, void* obj, int mid) {
+    Shared& sh = sharedOf(obj);
+    {
+      // The broker has the goodbye: only now is the connection closed. Closed at once, the
+      // acknowledge could meet a closed socket, the broker see the connection reset before it
+      // read the disconnect, and send the will as well.
+      std::lock_guard<std::mutex> lock(sh.handleMutex);
+      if (sh.goodbye && mid == sh.goodbyeMid) mosquitto_disconnect(mosq);
+    }
+    sh.post([](MosquittoTransport& t) {
       if (t.handlers_.delivered) t.handlers_.delivered();
     });
   });
   mosquitto_message_callback_set(s.mosq, [](mosquitto*, void* obj, const mosquitto_message* m) {
     const std::size_t length = m->payloadlen > 0 ? static_cast<std::size_t>(m->payloadlen) : 0;
     const bool tooLong = length > kMqttCommandMax;
+    const bool retained = m->retain;
     std::string topic = m->topic ? m->topic : "";
     std::string payload(static_cast<const char*>(m->payload), tooLong ? kMqttCommandMax : length);
-    sharedOf(obj).post(
-        [topic = std::move(topic), payload = std::move(payload), tooLong](MosquittoTransport& t) {
-          if (t.handlers_.message) t.handlers_.message(topic, payload, tooLong);
-        });
+    sharedOf(obj).post([topic = std::move(topic), payload = std::move(payload), tooLong,
+                        retained](MosquittoTransport& t) {
+      if (t.handlers_.message) t.handlers_.message(topic, payload, tooLong, retained);
+    });
   });
   std::shared_ptr<Shared> keep = shared_;
   worker_ = std::thread([keep] { keep->run(); });
@@ -268,9 +307,14 @@ void MosquittoTransport::finish(const std::string& topic, const std::string& pay
   {
     std::lock_guard<std::mutex> lock(s.handleMutex);
     if (s.mosq && s.connected && !topic.empty()) {
-      mosquitto_publish(s.mosq, nullptr, topic.c_str(), static_cast<int>(payload.size()),
-                        payload.data(), qos, retain);
-      mosquitto_disconnect(s.mosq);
+      int mid = 0;
+      if (mosquitto_publish(s.mosq, &mid, topic.c_str(), static_cast<int>(payload.size()),
+                            payload.data(), qos, retain) == MOSQ_ERR_SUCCESS &&
+          qos > 0) {
+        s.goodbyeMid = mid;  // the disconnect follows its acknowledge
+      } else {
+        mosquitto_disconnect(s.mosq);
+      }
       s.goodbye = true;
     }
   }
@@ -279,12 +323,11 @@ void MosquittoTransport::finish(const std::string& topic, const std::string& pay
     s.stopping = true;
   }
   s.wake.notify_all();
-  if (!worker_.joinable()) return;
-  if (s.done.get_future().wait_for(kGoodbyeWait + std::chrono::milliseconds(500)) ==
-      std::future_status::ready)
-    worker_.join();
-  else
-    worker_.detach();  // stuck on the network: it ends alone and frees what it holds
+  // The thread sends the goodbye and ends on its own time; the caller never waits for it.
+  if (!worker_.joinable() && !endSet_) {
+    endSet_ = true;
+    s.done.set_value();  // no thread: nothing to wait for
+  }
 }
 
 }  // namespace trv4

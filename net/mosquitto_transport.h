@@ -1,18 +1,25 @@
 // The MQTT connection on libmosquitto. A thread of its own connects, reconnects with back-off
-// (1 s doubling to 30 s), sends and receives; the user-interface thread only queues
-// publications, and hears of events through the Qt event loop. A broker that is away, slow or
-// refusing never holds up the caller.
+// (1 s doubling to 30 s), sends and receives, and sends the goodbye at the end; the
+// user-interface thread only queues publications, and hears of events through the Qt event
+// loop. A broker that is away, slow or refusing never holds up the caller, not even at the end.
 #pragma once
 
 #include <QObject>
+#include <chrono>
+#include <future>
 #include <memory>
 #include <string>
 #include <thread>
+#include <vector>
 
 #include "net/mqtt_transport.h"
 #include "net/net_settings.h"
 
 namespace trv4 {
+
+// The longest a finished transport's thread takes to send its goodbye and end, unless it is stuck
+// on the network (a host name being looked up).
+inline constexpr std::chrono::milliseconds kMqttGoodbyeLimit{2500};
 
 class MosquittoTransport : public MqttTransport {
  public:
@@ -32,12 +39,23 @@ class MosquittoTransport : public MqttTransport {
   void subscribe(const std::string& pattern, int qos) override;
   void finish(const std::string& topic, const std::string& payload, int qos, bool retain) override;
 
+  // Before start: the first try to connect waits (on the transport's thread, at most
+  // kMqttGoodbyeLimit) until these earlier connections have ended, so that their goodbye reaches
+  // the broker before this one's "online".
+  void follow(std::vector<std::shared_future<void>> earlier);
+  // Ready when the thread has ended (at once when it never started).
+  std::shared_future<void> end() const { return end_; }
+  // Waits up to wait for the thread to end; true when it has.
+  bool ended(std::chrono::milliseconds wait);
+
   struct Shared;
 
  private:
   std::shared_ptr<Shared> shared_;
   std::unique_ptr<QObject> context_;  // queued events die with it
   std::thread worker_;
+  std::shared_future<void> end_;
+  bool endSet_ = false;  // set by finish when no thread ever ran
   Handlers handlers_;
 };
 

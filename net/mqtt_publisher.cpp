@@ -7,12 +7,13 @@
 namespace trv4 {
 
 MqttPublisher::MqttPublisher(const MqttSettings& settings, MonitorModel& monitor, LinkState& state,
-                             Toolkit& toolkit, MqttTransport& transport)
+                             Toolkit& toolkit, MqttTransport& transport, CommandBlocker blocker)
     : settings_(settings),
       monitor_(monitor),
       state_(state),
       toolkit_(toolkit),
-      transport_(transport) {}
+      transport_(transport),
+      blocker_(std::move(blocker)) {}
 
 MqttPublisher::~MqttPublisher() {
   if (listener_ >= 0) monitor_.removeShownListener(listener_);
@@ -33,9 +34,8 @@ void MqttPublisher::start() {
     if (inFlight_ > 0) --inFlight_;
     flush();
   };
-  h.message = [this](const std::string& topic, const std::string& payload, bool tooLong) {
-    onMessage(topic, payload, tooLong);
-  };
+  h.message = [this](const std::string& topic, const std::string& payload, bool tooLong,
+                     bool retained) { onMessage(topic, payload, tooLong, retained); };
   transport_.start(std::move(h));
 }
 
@@ -49,6 +49,7 @@ void MqttPublisher::finish() {
 
 void MqttPublisher::onShown(int scale) {
   shownAt_[scale] = toolkit_.wallMs();
+  spoken_[scale] = true;
   if (!polled(scale)) return;
   if (everSent_[scale] && sent_[scale] == monitor_.panel(scale).view) return;
   pending_[scale] = true;
@@ -57,7 +58,7 @@ void MqttPublisher::onShown(int scale) {
 
 void MqttPublisher::heartbeat() {
   for (int i = 0; i < kMaxScales; ++i)
-    if (polled(i)) pending_[i] = true;
+    if (polled(i) && spoken_[i]) pending_[i] = true;
   flush();
 }
 
@@ -94,10 +95,23 @@ void MqttPublisher::onConnected() {
 void MqttPublisher::onLost(const std::string& why) {
   connected_ = false;
   ++failures_;
-  if (!why.empty() && told_.insert(why).second) toolkit_.messageBox(utf8ToCodePage(why));
+  if (!why.empty()) tellOnce(why, why);
 }
 
-void MqttPublisher::onMessage(const std::string& topic, const std::string& payload, bool tooLong) {
+void MqttPublisher::tellOnce(const std::string& key, const std::string& text) {
+  if (told_.insert(key).second) toolkit_.messageBox(utf8ToCodePage(text));
+}
+
+void MqttPublisher::onMessage(const std::string& topic, const std::string& payload, bool tooLong,
+                              bool retained) {
+  // A retained command was left on the broker some time ago, by anyone: taking it would repeat
+  // it at every start and reconnect.
+  if (retained) {
+    ++ignoredCommands_;
+    tellOnce("retained", "Retained command on " + topic +
+                             " ignored: the program takes a command only as it is sent.");
+    return;
+  }
   const std::string head = settings_.prefix + "/";
   const std::string tail = "/command";
   const bool shaped = settings_.commands && !tooLong &&
@@ -108,6 +122,15 @@ void MqttPublisher::onMessage(const std::string& topic, const std::string& paylo
   const bool known = address == "@" || scaleIndex(address) >= 0;
   if (!shaped || !known || (payload != "Z" && payload != "T" && payload != "G")) {
     ++ignoredCommands_;
+    return;
+  }
+  // Only into an empty mailbox of a scale served at the next steps: a command never takes the
+  // place of the operator's, nor waits for a scale nobody polls.
+  const std::string why = blocker_ ? blocker_(address) : "nothing checks that the scale is free";
+  if (!why.empty()) {
+    ++refusedCommands_;
+    tellOnce("refused: " + why, "The command on " + topic + " was refused: " + why +
+                                    ". A refused command is not sent later.");
     return;
   }
   QueueCommand(state_, address, payload);

@@ -17,8 +17,11 @@ class MqttTransport {
     // A publication was handed to the broker (acknowledged at quality 1 and 2).
     std::function<void()> delivered;
     // A message arrived on a subscribed topic. A payload longer than the transport keeps is
-    // passed cut, with tooLong set.
-    std::function<void(const std::string& topic, const std::string& payload, bool tooLong)> message;
+    // passed cut, with tooLong set; retained is set for a message the broker kept from earlier
+    // and hands over because of the subscription.
+    std::function<void(const std::string& topic, const std::string& payload, bool tooLong,
+                       bool retained)>
+        message;
   };
 
   virtual ~MqttTransport() = default;
@@ -29,8 +32,8 @@ class MqttTransport {
   virtual bool publish(const std::string& topic, const std::string& payload, int qos,
                        bool retain) = 0;
   virtual void subscribe(const std::string& pattern, int qos) = 0;
-  // A clean end: publishes the last message if connected, then disconnects. Waits a bounded
-  // time for both to leave; no handler runs afterwards.
+  // A clean end: publishes the last message if connected, then disconnects. Returns at once:
+  // both leave on the transport's own time. No handler runs afterwards.
   virtual void finish(const std::string& topic, const std::string& payload, int qos,
                       bool retain) = 0;
 };

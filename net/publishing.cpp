@@ -1,5 +1,7 @@
 #include "net/publishing.h"
 
+#include <algorithm>
+#include <chrono>
 #include <filesystem>
 
 #include "base/file_names.h"
@@ -10,11 +12,16 @@
 namespace trv4 {
 
 Publishing::Publishing(MonitorModel& monitor, LinkState& state, const LinkStats& stats,
-                       Toolkit& toolkit)
-    : monitor_(monitor), state_(state), stats_(stats), toolkit_(toolkit) {}
+                       Toolkit& toolkit, CommandBlocker blocker)
+    : monitor_(monitor),
+      state_(state),
+      stats_(stats),
+      toolkit_(toolkit),
+      blocker_(std::move(blocker)) {}
 
 Publishing::~Publishing() {
   stop();
+  awaitGoodbyes();
 }
 
 void Publishing::start(const std::string& path) {
@@ -26,8 +33,11 @@ void Publishing::start(const std::string& path) {
     } else {
       transport_ = std::make_unique<MosquittoTransport>(
           settings_.mqtt, settings_.mqtt.prefix + "/status", "offline");
-      mqtt_ =
-          std::make_unique<MqttPublisher>(settings_.mqtt, monitor_, state_, toolkit_, *transport_);
+      std::vector<std::shared_future<void>> earlier;
+      for (const auto& t : ending_) earlier.push_back(t->end());
+      transport_->follow(std::move(earlier));
+      mqtt_ = std::make_unique<MqttPublisher>(settings_.mqtt, monitor_, state_, toolkit_,
+                                              *transport_, blocker_);
       mqtt_->start();
     }
   }
@@ -43,8 +53,19 @@ void Publishing::start(const std::string& path) {
 void Publishing::stop() {
   if (mqtt_) mqtt_->finish();
   mqtt_.reset();
-  transport_.reset();
+  if (transport_) ending_.push_back(std::move(transport_));
+  std::erase_if(ending_, [](const auto& t) { return t->ended(std::chrono::milliseconds(0)); });
   modbus_.reset();
+}
+
+void Publishing::awaitGoodbyes() {
+  const auto until = std::chrono::steady_clock::now() + kMqttGoodbyeLimit;
+  for (const auto& t : ending_) {
+    const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
+        until - std::chrono::steady_clock::now());
+    t->ended(std::max(left, std::chrono::milliseconds(0)));
+  }
+  ending_.clear();  // one still stuck on the network ends alone
 }
 
 std::string netSettingsPathBeside(const std::string& configPath) {

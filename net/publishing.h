@@ -5,30 +5,39 @@
 
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "base/toolkit.h"
 #include "display/monitor_model.h"
 #include "link/link_state.h"
 #include "link/link_stats.h"
+#include "net/mqtt_publisher.h"
 #include "net/net_settings.h"
 
 namespace trv4 {
 
 class ModbusServer;
-class MqttPublisher;
-class MqttTransport;
+class MosquittoTransport;
 
 class Publishing {
  public:
-  Publishing(MonitorModel& monitor, LinkState& state, const LinkStats& stats, Toolkit& toolkit);
+  // Commands from the plant are queued only where blocker lets them.
+  Publishing(MonitorModel& monitor, LinkState& state, const LinkStats& stats, Toolkit& toolkit,
+             CommandBlocker blocker);
+  // Stops, then waits for the goodbyes as awaitGoodbyes does.
   ~Publishing();
 
   // Reads the settings file at path and starts the services it enables. What the file cannot
   // give or a service cannot start with is told once through the toolkit's message box; the
-  // rest runs on.
+  // rest runs on. After a stop, the new connection to the broker is made once the old one has
+  // said goodbye, without the caller waiting.
   void start(const std::string& path);
-  // A clean end: the services stop, the broker is told the program is offline.
+  // A clean end: the services stop, the broker is told the program is offline. Returns at once;
+  // the goodbye leaves on the connection's own thread.
   void stop();
+  // Waits, at most kMqttGoodbyeLimit, for the goodbyes of the connections stopped to leave: at
+  // the program's end, once its windows are gone, so that "offline" reaches the broker.
+  void awaitGoodbyes();
 
   const NetSettings& settings() const { return settings_; }
   // Null while the settings leave the service off or it could not start.
@@ -40,9 +49,12 @@ class Publishing {
   LinkState& state_;
   const LinkStats& stats_;
   Toolkit& toolkit_;
+  CommandBlocker blocker_;
   NetSettings settings_;
   std::unique_ptr<ModbusServer> modbus_;
-  std::unique_ptr<MqttTransport> transport_;
+  // Connections stopped whose thread may still be saying goodbye.
+  std::vector<std::unique_ptr<MosquittoTransport>> ending_;
+  std::unique_ptr<MosquittoTransport> transport_;
   std::unique_ptr<MqttPublisher> mqtt_;  // after the transport it uses
 };
 

@@ -50,8 +50,12 @@ struct MqttTest : ::testing::Test, AppOnSim {
   // A publisher on the program's monitor, started.
   void publish(const MqttSettings& s) {
     transport = std::make_unique<MosquittoTransport>(s, s.prefix + "/status", "offline");
-    publisher = std::make_unique<MqttPublisher>(s, app->monitor(), app->state(), tk, *transport);
+    publisher =
+        std::make_unique<MqttPublisher>(s, app->monitor(), app->state(), tk, *transport, blocker());
     publisher->start();
+  }
+  CommandBlocker blocker() {
+    return [this](const std::string& a) { return app->remoteCommandRefusal(a); };
   }
   bool connected() {
     return pumpUntil([&] { return publisher->connected(); });
@@ -69,7 +73,7 @@ struct MqttTest : ::testing::Test, AppOnSim {
 TEST_F(MqttTest, RetainedWeightsFollowThePanelsAndTheHeartbeatKeepsThemFresh) {
   publish(settings());
   ASSERT_TRUE(connected());
-  tk.advance(3000);  // polled; the silent scale's display hold has run out
+  tk.advance(6000);  // polled; the silent scale's display hold has run out
   MqttSubscriber early(broker.port(), "plant/line1/#");
   ASSERT_TRUE(pumpUntil([&] { return early.count("plant/line1/D/weight") > 0; }));
 
@@ -112,8 +116,10 @@ TEST_F(MqttTest, CommandsAreTakenOnlyWhenSwitchedOnAndOnlyInTheirOwnShape) {
   MqttSubscriber plant(broker.port(), "plant/line1/status");
   ASSERT_TRUE(pumpUntil([&] { return plant.last("plant/line1/status") == "online"; }));
   plant.publish("plant/line1/A/command", "Z");
+  ASSERT_TRUE(pumpUntil([&] { return app->state().CommandQueue[0] == "Z"; }));
+  tk.advance(500);  // gone: the next command finds every mailbox empty
   plant.publish("plant/line1/@/command", "T");
-  // Messages arrive in order, so once these three are counted the two above have been taken.
+  // Messages arrive in order, so once these three are counted the one above has been taken.
   plant.publish("plant/line1/A/command", "X");                        // no command
   plant.publish("plant/line1/AB/command", "Z");                       // no address
   plant.publish("plant/line1/B/command", std::string(2 << 20, 'Z'));  // megabytes
@@ -134,6 +140,66 @@ TEST_F(MqttTest, CommandsAreTakenOnlyWhenSwitchedOnAndOnlyInTheirOwnShape) {
   tk.advance(1000);
   EXPECT_EQ(framesTo('A', "G"), 0);
   EXPECT_EQ(publisher->ignoredCommands(), 0);
+}
+
+TEST_F(MqttTest, ARetainedCommandIsNeverTakenAtStartNorAtAReconnect) {
+  // A tare somebody left on the broker long ago.
+  MqttSubscriber plant(broker.port(), "plant/line1/A/command");
+  ASSERT_TRUE(plant.publish("plant/line1/A/command", "T", true));
+  ASSERT_TRUE(pumpUntil([&] { return plant.count("plant/line1/A/command") == 1; }));
+
+  MqttSettings s = settings();
+  s.commands = true;
+  s.clientId = "line1-test";
+  publish(s);
+  ASSERT_TRUE(connected());
+  ASSERT_TRUE(pumpUntil([&] { return publisher->ignoredCommands() == 1; }));
+  // A live command still works.
+  plant.publish("plant/line1/A/command", "Z");
+  ASSERT_TRUE(pumpUntil([&] { return app->state().CommandQueue[0] == "Z"; }));
+  tk.advance(1000);
+  EXPECT_EQ(framesTo('A', "Z"), 1);
+
+  // Another client under the same id takes the connection for a moment: the program connects
+  // again and subscribes afresh, and the broker hands over the retained tare once more.
+  {
+    MqttSubscriber intruder(broker.port(), "elsewhere/#", s.clientId);
+    ASSERT_TRUE(pumpUntil([&] { return !publisher->connected(); }));
+  }
+  ASSERT_TRUE(pumpUntil([&] { return publisher->connected(); }, 20000));
+  ASSERT_TRUE(pumpUntil([&] { return publisher->ignoredCommands() == 2; }));
+  tk.advance(1000);
+  EXPECT_EQ(framesTo('A', "T"), 0);
+  EXPECT_EQ(publisher->refusedCommands(), 0);
+  const auto told = std::ranges::count_if(tk.messages, [](const std::string& m) {
+    return has(m, "Retained command on plant/line1/A/command ignored");
+  });
+  EXPECT_EQ(told, 1) << "told once";
+}
+
+TEST_F(MqttTest, ARestartSaysGoodbyeBeforeTheNewConnectionSaysOnline) {
+  scalesim::writeFile(path("TRV4NET.INI"), "[mqtt]\nenabled=true\nport=" +
+                                               std::to_string(broker.port()) + "\nprefix=p\n");
+  MqttSubscriber plant(broker.port(), "p/status");
+  auto statuses = [&] {
+    std::vector<std::string> out;
+    for (const auto& m : plant.messages()) out.push_back(m.payload);
+    return out;
+  };
+  using Texts = std::vector<std::string>;
+  {
+    Publishing publishing(app->monitor(), app->state(), app->linkStats(), tk, blocker());
+    publishing.start(path("TRV4NET.INI"));
+    ASSERT_TRUE(pumpUntil([&] { return statuses() == Texts{"online"}; }));
+    // As OK in the Publishing dialog does it: the same client id, at once.
+    publishing.stop();
+    publishing.start(path("TRV4NET.INI"));
+    EXPECT_TRUE(pumpUntil([&] { return statuses().size() == 3; }));
+    EXPECT_EQ(statuses(), (Texts{"online", "offline", "online"}));
+  }  // the program's end
+  EXPECT_TRUE(pumpUntil([&] { return statuses().size() == 4; }));
+  EXPECT_EQ(statuses().back(), "offline");
+  EXPECT_TRUE(tk.messages.empty()) << tk.messages.front();
 }
 
 TEST_F(MqttTest, ABrokerAwayHoldsNothingUpAndEveryWeightIsCurrentWhenItIsBack) {
@@ -207,7 +273,7 @@ TEST_F(MqttTest, RefusedOrAbsentBrokersAreToldOnceAndThePasswordNever) {
                                                std::to_string(broker.port()) + "\nprefix=p\n");
   {
     MqttSubscriber plant(broker.port(), "p/status");
-    Publishing publishing(app->monitor(), app->state(), app->linkStats(), tk);
+    Publishing publishing(app->monitor(), app->state(), app->linkStats(), tk, blocker());
     publishing.start(path("TRV4NET.INI"));
     ASSERT_NE(publishing.mqtt(), nullptr);
     EXPECT_TRUE(pumpUntil([&] { return plant.last("p/status") == "online"; }));
@@ -220,7 +286,7 @@ TEST_F(MqttTest, RefusedOrAbsentBrokersAreToldOnceAndThePasswordNever) {
   for (const std::string& ca : {path("missing.pem"), path("not-a-ca.pem"), dir.string()}) {
     scalesim::writeFile(path("TRV4NET.INI"), "[mqtt]\nenabled=true\nca_file=" + ca + "\n");
     tk.messages.clear();
-    Publishing publishing(app->monitor(), app->state(), app->linkStats(), tk);
+    Publishing publishing(app->monitor(), app->state(), app->linkStats(), tk, blocker());
     publishing.start(path("TRV4NET.INI"));
     EXPECT_EQ(publishing.mqtt(), nullptr);
     ASSERT_EQ(tk.messages.size(), 1u);
@@ -248,7 +314,7 @@ TEST_F(MqttTest, OverTlsOnlyTheBrokersOwnCaLetsTheWeightsThrough) {
   publish(s);
   EXPECT_TRUE(connected());
   tk.advance(1000);
-  EXPECT_TRUE(pumpUntil([&] { return publisher->weightsPublished() >= 4; }));
+  EXPECT_TRUE(pumpUntil([&] { return publisher->weightsPublished() >= 3; }));  // A, B and C
   EXPECT_TRUE(tk.messages.empty()) << tk.messages.front();
 }
 

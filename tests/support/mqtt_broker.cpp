@@ -110,9 +110,9 @@ void MqttBroker::stop() {
   process_.reset();
 }
 
-MqttSubscriber::MqttSubscriber(int port, const std::string& pattern) {
+MqttSubscriber::MqttSubscriber(int port, const std::string& pattern, const std::string& clientId) {
   mosquitto_lib_init();
-  mosq_ = mosquitto_new(nullptr, true, this);
+  mosq_ = mosquitto_new(clientId.empty() ? nullptr : clientId.c_str(), true, this);
   mosquitto_connect_callback_set(mosq_, [](mosquitto*, void* obj, int rc) {
     auto* self = static_cast<MqttSubscriber*>(obj);
     std::lock_guard<std::mutex> lock(self->mutex_);

@@ -47,8 +47,9 @@ class MqttSubscriber {
     std::chrono::steady_clock::time_point at;
   };
 
-  // Connects to the broker at port and subscribes to pattern.
-  MqttSubscriber(int port, const std::string& pattern);
+  // Connects to the broker at port and subscribes to pattern; with a client id, as that client
+  // (the broker then ends another client's connection under that id).
+  MqttSubscriber(int port, const std::string& pattern, const std::string& clientId = {});
   ~MqttSubscriber();
 
   bool connected() const;
