@@ -201,10 +201,10 @@ void row(const char* name, const Result& r, const char* extra = "") {
   if (!b.ok) {
     std::printf("  bare poller failed: %s", b.why.c_str());
   } else if (b.exchanges == 0 || b.cpu <= 0) {
-    std::printf(" %10.1f %11s %7s", b.exchanges / b.seconds, "-", "-");
+    std::printf(" %10.1f %11s %7s %9.2f", b.exchanges / b.seconds, "-", "-", b.turnMs(50));
   } else {
-    std::printf(" %10.1f %11.1f %7.1f", b.exchanges / b.seconds, b.usPerRequest(),
-                f.usPerRequest() / b.usPerRequest());
+    std::printf(" %10.1f %11.1f %7.1f %9.2f", b.exchanges / b.seconds, b.usPerRequest(),
+                f.usPerRequest() / b.usPerRequest(), b.turnMs(50));
   }
   std::printf("  %s\n", extra);
 }
@@ -294,9 +294,9 @@ int main(int argc, char** argv) {
       "program:     %s\nsimulator:   %s\nbare poller: %s\n"
       "%.1f s per scenario and round, %d rounds, timings 50/300/100/100/20 ms\n\n",
       programPath().c_str(), simulatorPath().c_str(), TRV4_BARE_POLLER_PATH, seconds, rounds);
-  std::printf("%-34s %9s %11s %10s %12s %12s %9s %10s %11s %7s\n", "scenario", "req/s",
+  std::printf("%-34s %9s %11s %10s %12s %12s %9s %10s %11s %7s %9s\n", "scenario", "req/s",
               "CPU us/req", "CPU %", "turn med ms", "turn p90 ms", "RSS kB", "bare req/s",
-              "bare us/req", "ratio");
+              "bare us/req", "ratio", "bare turn");
 
   Result instant =
       measureSetup({"--scales", "A-H", "--delay", "0", "--static"}, seconds, rounds, {}, true);
@@ -353,7 +353,8 @@ int main(int argc, char** argv) {
       "turn: from the simulator writing a reply's last byte to it reading the next request,\n"
       "both ends of the pseudo-terminal included. bare: trv4-bare-poller, the same status cycle\n"
       "doing nothing with the replies, against a simulator set up alike. ratio: the program's\n"
-      "CPU per request over the bare poller's. Every figure pools the rounds.\n");
+      "CPU per request over the bare poller's; bare turn its median turnaround in ms. Every\n"
+      "figure pools the rounds.\n");
   matrix(seconds);
   return 0;
 }
