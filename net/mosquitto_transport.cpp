@@ -21,8 +21,6 @@ namespace trv4 {
 namespace {
 
 constexpr int kKeepAliveS = 30;
-constexpr int kFirstBackOffMs = 1000;
-constexpr int kLastBackOffMs = 30000;
 // How long a clean end waits for "offline" to leave before it lets the thread finish alone.
 constexpr auto kGoodbyeWait = std::chrono::milliseconds(2000);
 // A CA file larger than this is no CA file.
@@ -37,6 +35,7 @@ void initLibrary() {
 
 struct MosquittoTransport::Shared {
   MqttSettings settings;
+  MqttBackOff backOffRule;
   std::string willTopic, willPayload;
 
   // The caller's use of the handle; null once the thread has destroyed it.
@@ -122,7 +121,7 @@ MosquittoTransport::Shared& sharedOf(void* obj) {
 
 void MosquittoTransport::Shared::run() {
   awaitEarlier();
-  int backOff = kFirstBackOffMs;
+  int backOff = backOffRule.firstMs;
   bool first = true;
   while (!stopping) {
     refused = false;
@@ -139,7 +138,7 @@ void MosquittoTransport::Shared::run() {
         savedErrno = errno;
         if (connected) {
           wasConnected = true;
-          backOff = kFirstBackOffMs;
+          backOff = backOffRule.firstMs;
         }
         if (goodbye && goodbyeSince == std::chrono::steady_clock::time_point{})
           goodbyeSince = std::chrono::steady_clock::now();
@@ -150,7 +149,7 @@ void MosquittoTransport::Shared::run() {
     if (stopping) break;
     if (!refused) postLost(failure(rc, savedErrno, wasConnected));
     pause(backOff);
-    backOff = std::min(backOff * 2, kLastBackOffMs);
+    backOff = std::min(backOff * 2, backOffRule.lastMs);
   }
   {
     std::lock_guard<std::mutex> lock(handleMutex);
@@ -161,11 +160,12 @@ void MosquittoTransport::Shared::run() {
 }
 
 MosquittoTransport::MosquittoTransport(const MqttSettings& settings, std::string willTopic,
-                                       std::string willPayload)
+                                       std::string willPayload, MqttBackOff backOff)
     : shared_(std::make_shared<Shared>()), context_(std::make_unique<QObject>()) {
   initLibrary();
   end_ = shared_->done.get_future().share();
   shared_->settings = settings;
+  shared_->backOffRule = backOff;
   shared_->willTopic = std::move(willTopic);
   shared_->willPayload = std::move(willPayload);
   shared_->context = context_.get();

@@ -21,11 +21,19 @@ namespace trv4 {
 // on the network (a host name being looked up).
 inline constexpr std::chrono::milliseconds kMqttGoodbyeLimit{2500};
 
+// After a lost or failed connection the next try waits firstMs, then twice as long each time,
+// at most lastMs.
+struct MqttBackOff {
+  int firstMs = 1000;
+  int lastMs = 30000;
+};
+
 class MosquittoTransport : public MqttTransport {
  public:
   // The will (the broker sends it when the connection dies without a goodbye): payload on
   // willTopic, retained.
-  MosquittoTransport(const MqttSettings& settings, std::string willTopic, std::string willPayload);
+  MosquittoTransport(const MqttSettings& settings, std::string willTopic, std::string willPayload,
+                     MqttBackOff backOff = {});
   ~MosquittoTransport() override;
 
   // What keeps these settings from connecting before any try, in plain words; "" when nothing
