@@ -20,15 +20,12 @@ void advanceLoad(ScaleState& s, int64_t nowUs, int64_t settleUs, Random& random)
   while (nowUs >= s.nextLoadChangeUs) {
     int64_t t = s.nextLoadChangeUs;
     s.motionFrom = s.load;
-    double pick = random.uniform(0, 1);
-    if (pick < 0.25)
+    // The platform is emptied now and then, or loaded with up to 80 % of the capacity: never
+    // beyond it, so a scale goes off range only with a load set so on purpose (--load D=180).
+    if (random.uniform(0, 1) < 0.25)
       s.load = 0;
-    else if (pick < 0.85)
-      s.load = std::round(random.uniform(0, 0.8 * s.capacity) * 20) / 20;
-    else if (pick < 0.93)
-      s.load = s.capacity * 1.2;  // overload: off range
     else
-      s.load = -std::round(random.uniform(0.1, 2) * 20) / 20;  // platform lifted: negative
+      s.load = std::round(random.uniform(0, 0.8 * s.capacity) * 20) / 20;
     s.motionStartUs = t;
     s.motionUntilUs = t + settleUs;
     s.nextLoadChangeUs = t + static_cast<int64_t>(random.uniform(2e6, 6e6));
@@ -48,8 +45,11 @@ double displayedGross(const ScaleState& s, int64_t nowUs) {
              static_cast<double>(std::max<int64_t>(1, s.motionUntilUs - s.motionStartUs));
   f = std::clamp(f, 0.0, 1.0);
   double swing = (s.load - s.motionFrom) * (1 - f);
-  // A damped wobble around the way from the old load to the new one.
-  return s.load - swing * std::cos(f * 9.0);
+  // A damped wobble around the way from the old load to the new one. It overshoots, but not
+  // past an empty platform or the capacity unless one of the two loads lies there.
+  const double lowest = std::min({0.0, s.motionFrom, s.load});
+  const double highest = std::max({s.capacity, s.motionFrom, s.load});
+  return std::clamp(s.load - swing * std::cos(f * 9.0), lowest, highest);
 }
 
 double reportedGross(const ScaleState& s, int64_t nowUs) {
