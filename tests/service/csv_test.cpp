@@ -49,6 +49,7 @@ TEST(CsvLine, SplitsHandWrittenLinesAsSpreadsheetsDo) {
       {"\"a,b\",c", {"a,b", "c"}},
       {"\"x\"\"y\",\"\"\"\"", {"x\"y", "\""}},
       {"\"open, never closed", {"open, never closed"}},
+      {"a,\"cut after a quote\"\"", {"a", "cut after a quote\""}},
       {"1,\"2\r\n3\",4", {"1", "2\r\n3", "4"}},
   };
   for (const auto& [line, fields] : lines) EXPECT_EQ(csvFields(line), fields) << line;
