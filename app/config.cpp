@@ -103,6 +103,9 @@ bool Configuration::LoadSettings() {
   std::array<Line, kConfigLines> lines;
   const int count = readLines(file, lines);
   std::fclose(file);
+  // Editors that save UTF-8 may put a byte-order mark in front of the first line; read by
+  // position it would hide the port number.
+  if (count >= 1 && lines[0].text.starts_with("\xEF\xBB\xBF")) lines[0].text.erase(0, 3);
 
   // Each value comes from its own line; a missing line or a value the port refuses is skipped
   // and reading goes on with the next.

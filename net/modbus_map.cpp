@@ -16,8 +16,8 @@ std::array<uint16_t, kRegistersPerScale> scaleRegisters(const ScaleReading& r) {
   if (r.answered) bits |= 1;
   if (r.view.netVisible) bits |= 2;
   if (r.view.motionVisible && r.view.motionText == "M") bits |= 4;
-  if (r.view.text == kOffRangeText) bits |= 8;
-  if (!r.view.text.empty() && !number && r.view.text != kOffRangeText) bits |= 16;
+  if (showsOffRange(r.view.text)) bits |= 8;
+  if (!r.view.text.empty() && !number && !showsOffRange(r.view.text)) bits |= 16;
   if (r.view.motionVisible && r.view.motionText == "o") bits |= 32;
   regs[0] = bits;
   const auto u = static_cast<uint32_t>(value);

@@ -128,6 +128,8 @@ NetSettings parseNetSettings(std::string_view text) {
   const auto bKeys = modbusKeys(modbus);
   std::string section;
   int number = 0;
+  // Editors that save UTF-8 may put a byte-order mark in front of the first line.
+  if (text.starts_with("\xEF\xBB\xBF")) text.remove_prefix(3);
   for (std::size_t from = 0; from <= text.size();) {
     std::size_t end = text.find('\n', from);
     if (end == std::string_view::npos) end = text.size();
@@ -146,6 +148,13 @@ NetSettings parseNetSettings(std::string_view text) {
     const std::string key = trimBlanks(std::string_view(line).substr(0, eq));
     const auto& keys = section == "mqtt" ? mKeys : bKeys;
     bool& bad = section == "mqtt" ? mqttBad : modbusBad;
+    if (section.empty()) {
+      // Nothing says which service it is for. A line without "=" is not repeated: it may be a
+      // password.
+      s.problems.push_back(where + (eq == std::string::npos ? "" : ": \"" + key + "\"") +
+                           " is in no section ([mqtt] or [modbus]); it is left out.");
+      continue;
+    }
     if (section != "mqtt" && section != "modbus") continue;
     const std::string service = section == "mqtt" ? "MQTT publishing" : "the Modbus server";
     if (eq == std::string::npos) {

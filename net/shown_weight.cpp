@@ -3,6 +3,8 @@
 #include <cctype>
 #include <cstdlib>
 
+#include "display/weight_format.h"
+
 namespace trv4 {
 
 std::optional<ShownWeight> readShownWeight(const std::string& text) {
@@ -34,6 +36,10 @@ std::optional<ShownWeight> readShownWeight(const std::string& text) {
   w.decimals = places < 0 ? 0 : places;
   w.unit = unit;
   return w;
+}
+
+bool showsOffRange(const std::string& text) {
+  return text == kOffRangeText || text == std::string("-") + kOffRangeText;
 }
 
 std::string decimalText(const ShownWeight& w) {

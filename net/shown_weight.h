@@ -16,6 +16,10 @@ struct ShownWeight {
 
 std::optional<ShownWeight> readShownWeight(const std::string& text);
 
+// Whether the text is "Off Range": a weight the scale or the panel cannot show, "-Off Range"
+// below zero.
+bool showsOffRange(const std::string& text);
+
 // digits and decimals as a decimal number: -1234 and 2 give "-12.34".
 std::string decimalText(const ShownWeight& w);
 

@@ -57,7 +57,7 @@ std::string weightMessage(char address, const PanelView& view, int unitFlag, int
   json += ",\"unit\":\"" + unit + '"';
   json += std::string(",\"net\":") + flag(view.netVisible);
   json += std::string(",\"motion\":") + flag(view.motionVisible && view.motionText == "M");
-  json += std::string(",\"offRange\":") + flag(view.text == kOffRangeText);
+  json += std::string(",\"offRange\":") + flag(showsOffRange(view.text));
   json += ",\"time\":\"" + isoTime(shownAtMs) + "\"}";
   return json;
 }

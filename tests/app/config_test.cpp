@@ -126,6 +126,52 @@ TEST_F(ConfigTest, ReadsAnyFileByPosition) {
   EXPECT_TRUE(toolkit.messages.empty());
 }
 
+// Line ends of every kind, a byte-order mark, signs, fractions and the ends of each field's range.
+TEST_F(ConfigTest, ReadsLineEndsSignsAndFractionsAsWrittenByHand) {
+  const Texts lines = {"2 ' port",
+                       "9600,E,7,1",
+                       "+050",
+                       "0.4",
+                       "0.5",
+                       "9999",
+                       "1e4",
+                       "1-1+1 1\xCE\xB1"
+                       "1"};
+  auto joined = [&](const std::string& end) {
+    std::string text;
+    for (const std::string& line : lines) text += "\"" + line + "\"" + end;
+    return text;
+  };
+  // clang-format off
+  const struct { std::string file; int port; const char* settings; Ints timings; std::string flags; }
+  cases[] = {
+      {joined("\r\n"), 2, "9600,E,7,1", {50, 0, 1, 9999, 20}, "1010101001"},
+      {joined("\n"), 2, "9600,E,7,1", {50, 0, 1, 9999, 20}, "1010101001"},
+      {joined("\r"), 2, "9600,E,7,1", {50, 0, 1, 9999, 20}, "1010101001"},
+      {"\xEF\xBB\xBF" + joined("\r\n"), 2, "9600,E,7,1", {50, 0, 1, 9999, 20}, "1010101001"},
+      // A blank line is a line: everything after it moves up one.
+      {"\r\n" + joined("\r\n"), 0, "4800,O,8,1", {9600, 50, 0, 1, 9999}, "104"},
+      // Ports and scale digits are one character: a sign or a blank there is 0. A timing below
+      // 0 keeps its value; -0 is 0.
+      {quoted({"- ' port", "9600,N,8,1", "0050", "0300", "0100", "0100", "0020", "-+ 1"}), 0,
+       "9600,N,8,1", kDefaultTimings, "0001"},
+      {quoted({"0", "9600,N,8,1 ", "-0", "-0.4", "-0.6", "  ", "\xCE\xB1"}), 0, "4800,O,8,1",
+       {0, 300, 100, 0, 0}, "11111111"},
+  };
+  // clang-format on
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.file.substr(0, 30));
+    state = LinkState();
+    port.setPortOpen(false);
+    port.setCommPort(3);
+    port.setSettings("4800,O,8,1");
+    std::ofstream(path, std::ios::binary) << c.file;
+    EXPECT_TRUE(config.LoadSettings());
+    EXPECT_EQ(std::tuple(port.commPort(), port.settings(), timings(), flags()),
+              std::tuple(c.port, c.settings, c.timings, c.flags));
+  }
+}
+
 // Ports 1 to 5 are tried; none working ends the program, and no file is written.
 TEST_F(ConfigTest, MissingFileProbesForTheLowestWorkingPort) {
   port.existingPorts = {1, 2, 4, 5};

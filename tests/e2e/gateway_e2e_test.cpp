@@ -6,6 +6,9 @@
 
 #include <algorithm>
 #include <filesystem>
+#include <string>
+#include <utility>
+#include <vector>
 
 #include "tests/support/mqtt_broker.h"
 #include "tools/scalesim/sim_session.h"
@@ -100,6 +103,55 @@ TEST(GatewayE2E, ALogThatCannotBeWrittenEndsItWithAReason) {
   ASSERT_TRUE(waitFor([&] { return !gateway.running(); }, 10000));
   EXPECT_EQ(gateway.exitCode(), 1);
   EXPECT_TRUE(has(readFile(dir.file("gateway.out")), "CAN NOT WRITE LOG FILE"));
+}
+
+// What a unit file or a shell sees of the gateway's end: 0 for --help, --version and a stop by
+// SIGTERM or SIGINT, 2 for a mistyped command line (the reason and the usage on standard error),
+// 1 when it cannot start.
+TEST(GatewayE2E, ExitCodesTellAMistypedCommandLineFromAGatewayThatCannotStart) {
+  TempDir dir;
+  auto run = [&](const std::vector<std::string>& args, const std::string& output) {
+    Process gateway(gatewayPath(), args, dir.path(), {}, output);
+    EXPECT_TRUE(waitFor([&] { return !gateway.running(); }, 10000)) << args.front();
+    return gateway.exitCode();
+  };
+  EXPECT_EQ(run({"--help"}, "help.out"), 0);
+  EXPECT_TRUE(readFile(dir.file("help.out")).starts_with("Usage: trv4-gateway"));
+  EXPECT_EQ(run({"--version"}, "version.out"), 0);
+  EXPECT_TRUE(readFile(dir.file("version.out")).starts_with("trv4-gateway 1."));
+
+  const std::pair<std::vector<std::string>, std::string> mistyped[] = {
+      {{"--verbose"}, "unknown option: --verbose"},
+      {{"--help", "now"}, "unknown option: now"},
+      {{"--log"}, "--log needs a value"},
+      {{"--interval", "60"}, "--interval needs --log"},
+      {{"--log", "w.log", "--interval=-1"}, "--interval: not a whole number"},
+      {{"--dir", dir.file("missing")}, "--dir: no such folder"},
+  };
+  for (const auto& [args, reason] : mistyped) {
+    EXPECT_EQ(run(args, "mistyped.out"), 2) << reason;
+    const std::string out = readFile(dir.file("mistyped.out"));
+    EXPECT_TRUE(out.starts_with("trv4-gateway: " + reason)) << out;
+    EXPECT_TRUE(has(out, "Usage: trv4-gateway")) << out;
+  }
+
+  // No TRV4.INI, and ports 1 to 5 are links to devices that are gone: nothing to poll.
+  for (int port = 1; port <= 5; ++port)
+    std::filesystem::create_symlink(dir.file("gone"), dir.file("COM" + std::to_string(port)));
+  EXPECT_EQ(run({"--dir", dir.path()}, "start.out"), 1);
+  const std::string out = readFile(dir.file("start.out"));
+  EXPECT_TRUE(has(out, "INI FILE MISSING") && has(out, "No Serial Port Available")) << out;
+
+  // Ctrl+C ends a running gateway as cleanly as SIGTERM.
+  std::string ini = iniText("1");
+  ini.replace(ini.find("\"1 '"), 3, "\"9 '");
+  writeFile(dir.file("TRV4.INI"), ini);
+  Process gateway(gatewayPath(), {"--dir", dir.path()}, dir.path(), {}, "sigint.out");
+  ASSERT_TRUE(
+      waitFor([&] { return has(readFile(dir.file("sigint.out")), "keeps trying"); }, 10000));
+  ASSERT_TRUE(gateway.stop(SIGINT, 10000));
+  EXPECT_EQ(gateway.exitCode(), 0);
+  EXPECT_TRUE(has(readFile(dir.file("sigint.out")), "stopped by signal 2"));
 }
 
 }  // namespace

@@ -229,6 +229,8 @@ TEST(ModbusMapTest, RegistersFollowWhatThePanelShows) {
   EXPECT_EQ(regs[5], 65535);
   r.view = PanelView{kOffRangeText};
   EXPECT_EQ(scaleRegisters(r)[0], 1 | 8);
+  r.view = PanelView{"-Off Range"};  // below zero: off range too, no text
+  EXPECT_EQ(scaleRegisters(r)[0], 1 | 8);
   r.view = PanelView{"0.00 kg", false, true, "o"};
   EXPECT_EQ(scaleRegisters(r)[0], 1 | 32);
 }

@@ -9,6 +9,8 @@
 #include <filesystem>
 #include <fstream>
 #include <sstream>
+#include <tuple>
+#include <utility>
 
 #include "base/file_names.h"
 
@@ -65,6 +67,95 @@ TEST(NetSettingsTest, ReadsBothServicesAndKeepsAServiceOffForAnyValueItCannotUse
   ASSERT_EQ(folder.problems.size(), 1u);
   EXPECT_NE(folder.problems[0].find("is not a file"), std::string::npos);
   EXPECT_FALSE(folder.mqtt.enabled || folder.modbus.enabled);
+}
+
+// What a plant's hand-edited file gets wrong: each value a service cannot use turns that service
+// off with one sentence naming the line and key; the other service runs on.
+TEST(NetSettingsTest, RefusesNumbersOutOfRangeAndAnyBooleanButTrueOrFalse) {
+  const std::pair<const char*, const char*> refused[] = {
+      {"port", "0"},          {"port", "65536"},
+      {"port", "-1"},         {"port", "+1883"},
+      {"port", "18 83"},      {"port", "0x50"},
+      {"port", "1e3"},        {"port", ""},
+      {"port", "1883.0"},     {"port", "99999999999999999999"},
+      {"qos", "-1"},          {"qos", "3"},
+      {"heartbeat_s", "0"},   {"heartbeat_s", "3601"},
+      {"enabled", "TRUE"},    {"enabled", "True"},
+      {"enabled", "1"},       {"enabled", "yes"},
+      {"enabled", ""},        {"enabled", "true false"},
+      {"enabled", "true;x"},  {"commands", "on"},
+      {"prefix", "+"},        {"prefix", "a/#"},
+      {"prefix", ""},         {"host", "   "},
+      {"host", " ; nothing"},
+  };
+  for (const auto& [key, value] : refused) {
+    const std::string line = std::string(key) + "=" + value;
+    const NetSettings s =
+        parseNetSettings("[mqtt]\r\nenabled=true\r\n" + line + "\r\n[modbus]\r\nenabled=true\r\n");
+    ASSERT_EQ(s.problems.size(), 1u) << line;
+    EXPECT_EQ(s.problems[0].rfind("TRV4NET.INI line 3: \"" + std::string(key) + "\" in [mqtt] ", 0),
+              0u)
+        << s.problems[0];
+    EXPECT_FALSE(s.mqtt.enabled) << line;
+    EXPECT_TRUE(s.modbus.enabled) << line;
+  }
+  for (const char* value : {"0", "65536", "-5", "x"}) {
+    const NetSettings s = parseNetSettings(std::string("[modbus]\nenabled=true\nport=") + value);
+    ASSERT_EQ(s.problems.size(), 1u) << value;
+    EXPECT_NE(s.problems[0].find("\"port\" in [modbus] must be a whole number from 1 to 65535"),
+              std::string::npos);
+    EXPECT_FALSE(s.modbus.enabled) << value;
+  }
+
+  // The ends of each range, blanks and comments around a value, a ";" inside one.
+  const NetSettings edges = parseNetSettings(
+      "[mqtt]\nenabled = true\t; on\nport=65535\nqos=0\nheartbeat_s=3600\nhost=a;b\n"
+      "prefix=Ζυγός/γραμμή 2\nusername= me \ncommands=false ;\n[modbus]\nport=1\n");
+  EXPECT_TRUE(edges.problems.empty()) << edges.problems.front();
+  EXPECT_EQ(std::tuple(edges.mqtt.enabled, edges.mqtt.port, edges.mqtt.qos, edges.mqtt.heartbeatS,
+                       edges.mqtt.host, edges.mqtt.prefix, edges.mqtt.username, edges.modbus.port),
+            std::tuple(true, 65535, 0, 3600, "a;b", "Ζυγός/γραμμή 2", "me", 1));
+  const NetSettings low = parseNetSettings("[mqtt]\nport=1\nheartbeat_s=1\nqos=2\n");
+  EXPECT_EQ(std::tuple(low.mqtt.port, low.mqtt.heartbeatS, low.mqtt.qos), std::tuple(1, 1, 2));
+}
+
+TEST(NetSettingsTest, MissingKeysKeepTheirDefaultsAndStrayLinesAreTold) {
+  // Keys left out keep the defaults; an empty or blank file is no file.
+  const NetSettings defaults;
+  for (const char* text : {"", "\n\n", "   \r\n", "; comment\n# another\n", "[mqtt]\n[modbus]\n"}) {
+    const NetSettings s = parseNetSettings(text);
+    EXPECT_TRUE(s.problems.empty()) << text;
+    EXPECT_EQ(formatNetSettings(s), formatNetSettings(defaults)) << text;
+  }
+  const NetSettings on = parseNetSettings("[mqtt]\nenabled=true\n[modbus]\nenabled=true\n");
+  EXPECT_TRUE(on.problems.empty());
+  EXPECT_EQ(std::tuple(on.mqtt.host, on.mqtt.port, on.mqtt.prefix, on.mqtt.qos, on.mqtt.heartbeatS,
+                       on.mqtt.commands, on.modbus.bind, on.modbus.port),
+            std::tuple("127.0.0.1", 1883, "trv4", 1, 10, false, "127.0.0.1", 1502));
+
+  // A file saved with a byte-order mark reads as without one.
+  const NetSettings marked = parseNetSettings("\xEF\xBB\xBF[mqtt]\r\nenabled=true\r\n");
+  EXPECT_TRUE(marked.problems.empty()) << marked.problems.front();
+  EXPECT_TRUE(marked.mqtt.enabled);
+
+  // Lines the program cannot place are told, each once, and change nothing.
+  const std::pair<const char*, const char*> stray[] = {
+      {"enabled=true\n[mqtt]\n", "line 1: \"enabled\" is in no section"},
+      {"[web]\nenabled=true\n", "line 1: there is no section \"web\""},
+      {"[ mqtt ]\nenabled=true\n", "line 1: there is no section \" mqtt \""},
+      {"[mqtt\nenabled=true\n", "line 1: there is no section \"[mqtt\""},
+  };
+  for (const auto& [text, told] : stray) {
+    const NetSettings s = parseNetSettings(text);
+    ASSERT_EQ(s.problems.size(), 1u) << text;
+    EXPECT_NE(s.problems[0].find(told), std::string::npos) << s.problems[0];
+    EXPECT_FALSE(s.mqtt.enabled || s.modbus.enabled) << text;
+  }
+  // Keys are spelled as the file shows them.
+  for (const char* text : {"[mqtt]\nPort=1883\n", "[mqtt]\n=1883\n", "[mqtt]\nport 1883\n"}) {
+    const NetSettings s = parseNetSettings(text);
+    EXPECT_EQ(s.problems.size(), 1u) << text;
+  }
 }
 
 std::string contents(const std::string& path) {

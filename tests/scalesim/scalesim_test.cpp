@@ -6,6 +6,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <map>
 #include <string>
 #include <tuple>
 #include <vector>
@@ -95,6 +96,39 @@ TEST(ScaleModel, AStreamingScaleFillsTheLineAndNeverSendsAnEtx) {
   std::string out = ask(net, 'Z', "?0", 1000 * kMs);  // all the line carried in 1.1 s
   EXPECT_GE(out.size(), 200'000u);
   EXPECT_EQ(out.find(kEtx), std::string::npos);
+}
+
+// The demo shows every state it promises for as long as it runs: moving loads change but stay
+// within the capacity, wobble included, so only a scale loaded beyond it on purpose is off range.
+TEST(ScaleModel, MovingLoadsStayWithinTheCapacityAndOnlyAnOverloadSetOnPurposeIsOffRange) {
+  NetworkOptions o;
+  o.setups['C'].tare = 2.5;
+  o.setups['D'].load = 180;
+  o.setups['F'].load = -1.25;
+  ScaleNetwork net(o);
+  std::map<char, int> offRange, negative, moving;
+  std::map<char, double> heaviest;
+  for (int64_t t = 0; t < 10 * 60'000 * kMs; t += 15 * kMs) {
+    for (char a = 'A'; a <= 'H'; ++a) {
+      const std::string p = net.statusPayload(a, t);
+      const int bits = p[0] & 0x3F;
+      offRange[a] += (bits & kOffRangeBit) != 0;
+      negative[a] += (bits & kNegativeBit) != 0;
+      moving[a] += (bits & kStableBit) == 0;
+      if (!(bits & kOffRangeBit)) heaviest[a] = std::max(heaviest[a], std::stod(p.substr(1)));
+    }
+  }
+  const int samples = 10 * 60'000 / 15;
+  for (char a = 'A'; a <= 'H'; ++a) {
+    EXPECT_EQ(offRange[a], a == 'D' ? samples : 0) << a;
+    // Only the net scale (below its tare) and the lifted platform read below zero.
+    EXPECT_EQ(negative[a] > 0, a == 'C' || a == 'F') << a;
+    if (a == 'D' || a == 'F') continue;
+    EXPECT_GT(moving[a], samples / 20) << a << ": loads move";
+    EXPECT_LT(moving[a], samples / 2) << a << ": and settle";
+    EXPECT_GT(heaviest[a], 100) << a;
+    EXPECT_LE(heaviest[a], net.scale(a)->capacity) << a;
+  }
 }
 
 // --reply is read by the reply test below as well.

@@ -6,9 +6,12 @@
 // and a six-character weight field, zero/gross/tare and the one-shot commands, parameter reads and
 // writes with ACK/NAK, store, PIN lock, and the calibration sequences with their display texts.
 // Everything random (weights, injected faults, reply jitter) comes from one seed, so runs repeat.
+//
+// ScaleNetwork hands each request to the scale it names; the jobs live in files of their own:
+// line_timing (the line in time), line_faults (--fault), weighing, parameter_store and
+// calibration.
 #pragma once
 
-#include <array>
 #include <cstdint>
 #include <deque>
 #include <functional>
@@ -17,8 +20,11 @@
 #include <set>
 #include <string>
 #include <string_view>
-#include <utility>
 #include <vector>
+
+#include "tools/scalesim/line_faults.h"
+#include "tools/scalesim/line_timing.h"
+#include "tools/scalesim/random.h"
 
 namespace trv4::scalesim {
 
@@ -46,30 +52,8 @@ std::string blockCheck(std::string_view stxToBody);
 // STX, address, body, block check, ETX.
 std::string makeFrame(char address, std::string_view body);
 
-enum class FaultKind {
-  kSilence,   // the scale does not answer
-  kNoise,     // random bytes on the line in front of the reply
-  kCut,       // the reply stops part-way: no ETX
-  kDouble,    // the reply and a second frame go out in one write
-  kStream,    // the scale sends characters without end, ignoring the protocol
-  kBadCheck,  // the reply's block check is wrong
-  kNak,       // a status request is answered with NAK
-};
-
-struct Fault {
-  FaultKind kind = FaultKind::kSilence;
-  std::set<char> addresses;  // empty: every scale
-  double rate = 1.0;         // share of replies affected, 0..1 (ignored by kStream)
-};
-
-// Parses "silence", "noise:A", "cut:B-D@0.5", "stream:H": kind, optional addresses, optional
-// rate. nullopt with *error set when the text is malformed.
-std::optional<Fault> parseFault(std::string_view text, std::string* error);
 // Parses an address list "A-H", "A,C,E", "A-C,K", "^". Empty set with *error set when malformed.
 std::set<char> parseAddresses(std::string_view text, std::string* error);
-// Bits per character for a frame format like "7E1", "8N1", "8E2": start + data + parity + stop.
-// 0 when malformed.
-int bitsPerCharacter(std::string_view format);
 
 // How a scale spoils its answer to one request (option --reply).
 enum class ReplyFault {
@@ -123,19 +107,6 @@ struct NetworkOptions {
   // receive FIFO or a USB adapter does: a group when it is full or its output ends, at the time
   // its last character is complete. 0 or 1: character by character. No effect without a rate.
   int burst = 0;
-};
-
-// Bytes that are complete on the line at time atUs.
-struct LineOutput {
-  int64_t atUs = 0;
-  std::string bytes;
-};
-
-// A request frame as the scales received it.
-struct ReceivedFrame {
-  int64_t atUs = 0;    // when its ETX was complete
-  std::string bytes;   // STX .. ETX
-  bool valid = false;  // block check right
 };
 
 // Everything one scale keeps: its load and display state, its parameters and its locks.
@@ -208,7 +179,7 @@ class ScaleNetwork {
   std::vector<LineOutput> takeOutput(int64_t nowUs);
 
   // Time one character takes on the line (0 without a bit rate).
-  int64_t characterTimeUs() const { return charUs_; }
+  int64_t characterTimeUs() const { return line_.characterTimeUs(); }
 
   // The scale at an address, nullptr when it is not on the network.
   ScaleState* scale(char address);
@@ -240,50 +211,16 @@ class ScaleNetwork {
   // or drop the answer).
   std::optional<std::string> reply(ScaleState& s, const std::string& body, int64_t atUs);
   std::string answer(ScaleState& s, const std::string& body, int64_t atUs);
-  std::string parameterWrite(ScaleState& s, const std::string& body, int64_t atUs);
-  std::string calibration(ScaleState& s, const std::string& body, int64_t atUs);
-  void advanceLoad(ScaleState& s, int64_t nowUs);
-  void updateText(ScaleState& s, int64_t nowUs);
-  double displayedGross(ScaleState& s, int64_t nowUs);
-  // The gross weight the scale reports: the load after its zero, through its span.
-  double reportedGross(ScaleState& s, int64_t nowUs);
-  // Puts a reply for a request that ended at atUs on the line from dueUs, or once the line is
-  // free for all of it.
-  void schedule(int64_t atUs, int64_t dueUs, const std::string& bytes);
-  // Adds an output in time order, after those at the same time.
-  void put(LineOutput o);
-  // Characters handed over at once at most.
-  size_t groupSize() const { return options_.burst > 1 ? static_cast<size_t>(options_.burst) : 1; }
-  const Fault* faultFor(FaultKind kind, char address);
-  bool roll(double rate);
-  uint64_t nextRandom();
-  double uniform(double lo, double hi);
-  void fillStream(int64_t untilUs);
-
+  // The scale's load brought up to nowUs.
+  void advance(ScaleState& s, int64_t nowUs);
   bool hears(const ScaleState& s) const;
 
   NetworkOptions options_;
-  int lineBaud_ = 0;
-  std::string lineFormat_;
-  int64_t charUs_ = 0;
-  uint64_t rng_;
+  Random random_;
+  LineTiming line_;
+  LineFaults faults_;
   std::map<char, ScaleState> scales_;
-  // Receiving.
-  std::string frame_;
-  bool inFrame_ = false;
-  int64_t rxFreeUs_ = 0;  // when the receive side of the line is free again
   std::deque<ReceivedFrame> received_;
-  // Sending: outputs in time order, and the replies holding the send side, [start, end) in time
-  // order, until they are over.
-  std::deque<LineOutput> out_;
-  std::deque<std::pair<int64_t, int64_t>> sending_;
-  // A streaming scale: its next output's time, the characters in each and the time between
-  // them, and the position in its endless text.
-  std::optional<char> streamer_;
-  int64_t streamNextUs_ = 0;
-  size_t streamChars_ = 1;
-  int64_t streamStepUs_ = 0;
-  uint64_t streamPos_ = 0;
 };
 
 }  // namespace trv4::scalesim
