@@ -6,6 +6,7 @@
 
 #include <QObject>
 #include <memory>
+#include <set>
 #include <string>
 #include <thread>
 
@@ -31,6 +32,10 @@ class MosquittoTransport : public MqttTransport {
   bool publish(const std::string& topic, const std::string& payload, int qos, bool retain) override;
   void subscribe(const std::string& pattern, int qos) override;
   void finish(const std::string& topic, const std::string& payload, int qos, bool retain) override;
+  // Captures' publications and their acknowledgements (capture/capture_delivery).
+  void setAckHandlers(AckHandlers handlers) override { ackHandlers_ = std::move(handlers); }
+  std::optional<int> publishWithId(const std::string& topic, const std::string& payload,
+                                   int qos) override;
 
   struct Shared;
 
@@ -39,6 +44,11 @@ class MosquittoTransport : public MqttTransport {
   std::unique_ptr<QObject> context_;  // queued events die with it
   std::thread worker_;
   Handlers handlers_;
+  // Captures: their handlers, and the ids of their publications not yet acknowledged, so that
+  // an acknowledgement reaches the one who published (user-interface thread only).
+  AckHandlers ackHandlers_;
+  std::set<int> ackIds_;
+  void acknowledged(int id);
 };
 
 }  // namespace trv4

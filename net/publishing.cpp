@@ -29,6 +29,7 @@ void Publishing::start(const std::string& path) {
       mqtt_ =
           std::make_unique<MqttPublisher>(settings_.mqtt, monitor_, state_, toolkit_, *transport_);
       mqtt_->start();
+      if (onMqttStarted) onMqttStarted(*transport_, settings_.mqtt);
     }
   }
   if (settings_.modbus.enabled) {
@@ -41,6 +42,7 @@ void Publishing::start(const std::string& path) {
 }
 
 void Publishing::stop() {
+  if (mqtt_ && onMqttStopping) onMqttStopping();
   if (mqtt_) mqtt_->finish();
   mqtt_.reset();
   transport_.reset();
