@@ -238,8 +238,6 @@ TEST_F(CaptureRulesTest, CapturesWaitSideBySideAndEachGetsTheNextNumber) {
   EXPECT_EQ(outcomes[1].capture->sequence, 2u);
   EXPECT_EQ(outcomes[2].capture->utcMs, tk.wallBaseMs + 500);
   EXPECT_EQ(outcomes[2].capture->sequence, 3u);
-  EXPECT_EQ(desk.newest(2)[0].sequence, 3u);
-  EXPECT_EQ(desk.after(1, 10).size(), 2u);
 }
 
 TEST_F(CaptureRulesTest, AJournalThatCannotStoreItRefusesTheCaptureAndTellsNoListener) {
