@@ -16,6 +16,7 @@
 #include "app/qt_toolkit.h"
 #include "base/value_label.h"
 #include "calib/calib_window.h"
+#include "capture/captures_window.h"
 #include "display/monitor_window.h"
 #include "display/single_scale_window.h"
 #include "net/publishing.h"
@@ -226,6 +227,13 @@ void MainWindow::buildServiceMenu(QMenuBar* bar) {
             calibRecord_->raise();
             calibRecord_->activateWindow();
           });
+  connect(addEntry(service, "mCaptures", tr("Captures")), &QAction::triggered, this, [this] {
+    if (captureDesk_ == nullptr) return;
+    showTool(captures_, [this] {
+      return new CapturesWindow(
+          *captureDesk_, [this] { return app_.displaySettings().SingleScale; }, this);
+    });
+  });
   service->addSeparator();
   // The parameter files work on the parameter window that is open.
   QAction* saveParams = addEntry(service, "mSaveParams", tr("Save Parameters…"));
@@ -253,6 +261,10 @@ void MainWindow::buildServiceMenu(QMenuBar* bar) {
   service->addSeparator();
   connect(addEntry(service, "mPublishing", tr("Publishing…")), &QAction::triggered, this,
           &MainWindow::openPublishing);
+}
+
+void MainWindow::setCaptures(CaptureDesk* desk) {
+  captureDesk_ = desk;
 }
 
 void MainWindow::setPublishing(Publishing* publishing, std::string path) {

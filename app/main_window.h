@@ -17,6 +17,7 @@ class QMenuBar;
 namespace trv4 {
 
 class CalibRecordWindow;
+class CaptureDesk;
 class Publishing;
 class QtToolkit;
 
@@ -29,6 +30,8 @@ class MainWindow : public QMainWindow {
 
   // "Service" → "Publishing…" edits the settings file at path and restarts publishing with it.
   void setPublishing(Publishing* publishing, std::string path);
+  // "Service" → "Captures" shows the journal and captures through this desk.
+  void setCaptures(CaptureDesk* desk);
 
  protected:
   void showEvent(QShowEvent* event) override;
@@ -61,6 +64,8 @@ class MainWindow : public QMainWindow {
   QPointer<QWidget> traffic_;
   QPointer<QWidget> weightTrend_;
   QPointer<QWidget> publishingDialog_;
+  QPointer<QWidget> captures_;
+  CaptureDesk* captureDesk_ = nullptr;
   Publishing* publishing_ = nullptr;
   std::string publishingPath_;
   QAction* singleScale_ = nullptr;

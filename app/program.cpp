@@ -18,7 +18,12 @@ Program::~Program() {
 
 bool Program::start() {
   if (!app_.MDIForm_Load()) return false;
+  weighings_ = std::make_unique<Weighings>(
+      app_.monitor(), toolkit_, [this](int i) { return app_.link() && app_.link()->serves(i); },
+      captureJournalPathBeside(app_.config().path()));
+  weighings_->deliverThrough(publishing_);
   window_ = std::make_unique<MainWindow>(app_, toolkit_);
+  window_->setCaptures(&weighings_->desk());
   const std::string netSettings = netSettingsPathBeside(app_.config().path());
   window_->setPublishing(&publishing_, netSettings);
   window_->show();

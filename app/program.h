@@ -7,6 +7,7 @@
 #include "app/application.h"
 #include "app/main_window.h"
 #include "app/qt_toolkit.h"
+#include "capture/weighings.h"
 #include "link/qt_serial_port.h"
 #include "net/publishing.h"
 
@@ -27,13 +28,16 @@ class Program {
   MainWindow* window() { return window_.get(); }
   // What TRV4NET.INI publishes.
   Publishing& publishing() { return publishing_; }
+  // The capture desk, its journal and delivery; null until start() succeeded.
+  Weighings* weighings() { return weighings_.get(); }
 
  private:
   QtToolkit toolkit_;
   QtSerialPort port_;
   Application app_;
+  std::unique_ptr<Weighings> weighings_;  // before the window that shows it
   std::unique_ptr<MainWindow> window_;
-  Publishing publishing_;
+  Publishing publishing_;  // last: it stops the delivery of captures as it goes
 };
 
 }  // namespace trv4

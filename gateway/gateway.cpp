@@ -44,6 +44,10 @@ bool Gateway::start() {
     openTimer_->setInterval(kReconnectInterval);
     tryOpenPort();
   }
+  weighings_ = std::make_unique<Weighings>(
+      app_.monitor(), toolkit_, [this](int i) { return app_.link() && app_.link()->serves(i); },
+      captureJournalPathBeside(app_.config().path()));
+  weighings_->deliverThrough(publishing_);
   publishing_.start(netSettingsPathBeside(app_.config().path()));
   return true;
 }

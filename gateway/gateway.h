@@ -6,6 +6,7 @@
 #include <memory>
 
 #include "app/application.h"
+#include "capture/weighings.h"
 #include "gateway/console_toolkit.h"
 #include "gateway/gateway_options.h"
 #include "link/qt_serial_port.h"
@@ -27,6 +28,8 @@ class Gateway {
   void stop();
 
   Application& app() { return app_; }
+  // The capture desk, its journal and delivery; null until start() succeeded.
+  Weighings* weighings() { return weighings_.get(); }
 
  private:
   void tryOpenPort();
@@ -35,7 +38,8 @@ class Gateway {
   ConsoleToolkit toolkit_;
   QtSerialPort port_;
   Application app_;
-  Publishing publishing_;
+  std::unique_ptr<Weighings> weighings_;
+  Publishing publishing_;             // after the weighings: it stops their delivery as it goes
   std::unique_ptr<Timer> openTimer_;  // tries the port until it opens
   bool openFailureTold_ = false;
 };

@@ -181,6 +181,14 @@ void ScaleLink::resume() {
   blockTimer_->restart(timerInterval(state_.StatusScanDelay));
 }
 
+bool ScaleLink::serves(int scale) const {
+  const int count = std::clamp(state_.ScaleCount, 1, kMaxScales);
+  if (scale < 0 || scale >= count) return false;
+  const int selected = scaleIndex(single_.selection ? single_.selection() : std::string());
+  if (single_.checked && single_.checked() && selected >= 0) return scale == selected;
+  return state_.ScanList[scale] == 1;
+}
+
 void ScaleLink::BlockTimer_Timer() {
   if (suspended_) return;
   LinkState& st = state_;

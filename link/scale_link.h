@@ -60,6 +60,10 @@ class ScaleLink {
   void resume();
   bool suspended() const { return suspended_; }
 
+  // Whether the cycle polls scale i (0..29) as things stand: in single-scale mode with an
+  // address selected only that scale, otherwise the scales marked 1 in ScanList.
+  bool serves(int scale) const;
+
  private:
   // Ends the open exchange as a time-out does, and stops receive events until the next request.
   void abandonExchange();

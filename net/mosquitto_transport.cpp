@@ -69,6 +69,7 @@ struct MosquittoTransport::Shared {
   void postLost(const std::string& why) {
     post([why](MosquittoTransport& t) {
       if (t.handlers_.lost) t.handlers_.lost(why);
+      if (t.ackHandlers_.lost) t.ackHandlers_.lost();
     });
   }
   std::string where() const {
@@ -244,6 +245,7 @@ void MosquittoTransport::start(Handlers handlers) {
       sh.connected = true;
       sh.post([](MosquittoTransport& t) {
         if (t.handlers_.connected) t.handlers_.connected();
+        if (t.ackHandlers_.connected) t.ackHandlers_.connected();
       });
       return;
     }
@@ -252,18 +254,16 @@ void MosquittoTransport::start(Handlers handlers) {
                 std::to_string(sh.settings.port) + " refused the connection: " +
                 mosquitto_connack_string(rc) + ". Check username and password in TRV4NET.INI.");
   });
-  mosquitto_publish_callback_set(s.mosq, [](mosquitto* mosq, void* obj, int mid) {
+  mosquitto_publish_callback_set(s.mosq, [](mosquitto* mosq, void* obj, int id) {
     Shared& sh = sharedOf(obj);
     {
       // The broker has the goodbye: only now is the connection closed. Closed at once, the
       // acknowledge could meet a closed socket, the broker see the connection reset before it
       // read the disconnect, and send the will as well.
       std::lock_guard<std::mutex> lock(sh.handleMutex);
-      if (sh.goodbye && mid == sh.goodbyeMid) mosquitto_disconnect(mosq);
+      if (sh.goodbye && id == sh.goodbyeMid) mosquitto_disconnect(mosq);
     }
-    sh.post([](MosquittoTransport& t) {
-      if (t.handlers_.delivered) t.handlers_.delivered();
-    });
+    sh.post([id](MosquittoTransport& t) { t.acknowledged(id); });
   });
   mosquitto_message_callback_set(s.mosq, [](mosquitto*, void* obj, const mosquitto_message* m) {
     const std::size_t length = m->payloadlen > 0 ? static_cast<std::size_t>(m->payloadlen) : 0;
@@ -288,6 +288,30 @@ bool MosquittoTransport::publish(const std::string& topic, const std::string& pa
   return s.mosq &&
          mosquitto_publish(s.mosq, nullptr, topic.c_str(), static_cast<int>(payload.size()),
                            payload.data(), qos, retain) == MOSQ_ERR_SUCCESS;
+}
+
+std::optional<int> MosquittoTransport::publishWithId(const std::string& topic,
+                                                     const std::string& payload, int qos) {
+  Shared& s = *shared_;
+  if (!s.connected || s.goodbye) return std::nullopt;
+  int id = 0;
+  {
+    std::lock_guard<std::mutex> lock(s.handleMutex);
+    if (!s.mosq || mosquitto_publish(s.mosq, &id, topic.c_str(), static_cast<int>(payload.size()),
+                                     payload.data(), qos, false) != MOSQ_ERR_SUCCESS)
+      return std::nullopt;
+  }
+  // Its acknowledgement comes as a queued event, so always after this.
+  ackIds_.insert(id);
+  return id;
+}
+
+void MosquittoTransport::acknowledged(int id) {
+  if (ackIds_.erase(id) == 0) {
+    if (handlers_.delivered) handlers_.delivered();
+  } else if (ackHandlers_.acknowledged) {
+    ackHandlers_.acknowledged(id);
+  }
 }
 
 void MosquittoTransport::subscribe(const std::string& pattern, int qos) {

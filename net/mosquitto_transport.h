@@ -8,6 +8,7 @@
 #include <chrono>
 #include <future>
 #include <memory>
+#include <set>
 #include <string>
 #include <thread>
 #include <vector>
@@ -46,6 +47,10 @@ class MosquittoTransport : public MqttTransport {
   bool publish(const std::string& topic, const std::string& payload, int qos, bool retain) override;
   void subscribe(const std::string& pattern, int qos) override;
   void finish(const std::string& topic, const std::string& payload, int qos, bool retain) override;
+  // Captures' publications and their acknowledgements (capture/capture_delivery).
+  void setAckHandlers(AckHandlers handlers) override { ackHandlers_ = std::move(handlers); }
+  std::optional<int> publishWithId(const std::string& topic, const std::string& payload,
+                                   int qos) override;
 
   // Before start: the first try to connect waits (on the transport's thread, at most
   // kMqttGoodbyeLimit) until these earlier connections have ended, so that their goodbye reaches
@@ -65,6 +70,11 @@ class MosquittoTransport : public MqttTransport {
   std::shared_future<void> end_;
   bool endSet_ = false;  // set by finish when no thread ever ran
   Handlers handlers_;
+  // Captures: their handlers, and the ids of their publications not yet acknowledged, so that
+  // an acknowledgement reaches the one who published (user-interface thread only).
+  AckHandlers ackHandlers_;
+  std::set<int> ackIds_;
+  void acknowledged(int id);
 };
 
 }  // namespace trv4

@@ -4,6 +4,7 @@
 #pragma once
 
 #include <functional>
+#include <optional>
 #include <string>
 
 namespace trv4 {
@@ -36,6 +37,24 @@ class MqttTransport {
   // both leave on the transport's own time. No handler runs afterwards.
   virtual void finish(const std::string& topic, const std::string& payload, int qos,
                       bool retain) = 0;
+
+  // Captures (capture/capture_delivery) share the connection: a second set of handlers, told of
+  // the connection and of each of their own publications the broker acknowledged, by its id.
+  // Their acknowledgements do not reach Handlers::delivered.
+  struct AckHandlers {
+    std::function<void()> connected;
+    std::function<void()> lost;
+    std::function<void(int id)> acknowledged;
+  };
+  // Replaces the second set; an empty one ends it.
+  virtual void setAckHandlers(AckHandlers handlers) { (void)handlers; }
+  // Queues a publication whose acknowledgement AckHandlers::acknowledged tells; its message id,
+  // or nothing when it cannot be queued (no connection).
+  virtual std::optional<int> publishWithId(const std::string& topic, const std::string& payload,
+                                           int qos) {
+    (void)topic, (void)payload, (void)qos;
+    return std::nullopt;
+  }
 };
 
 }  // namespace trv4

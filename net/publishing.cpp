@@ -39,6 +39,7 @@ void Publishing::start(const std::string& path) {
       mqtt_ = std::make_unique<MqttPublisher>(settings_.mqtt, monitor_, state_, toolkit_,
                                               *transport_, blocker_);
       mqtt_->start();
+      if (onMqttStarted) onMqttStarted(*transport_, settings_.mqtt);
     }
   }
   if (settings_.modbus.enabled) {
@@ -51,6 +52,7 @@ void Publishing::start(const std::string& path) {
 }
 
 void Publishing::stop() {
+  if (mqtt_ && onMqttStopping) onMqttStopping();
   if (mqtt_) mqtt_->finish();
   mqtt_.reset();
   if (transport_) ending_.push_back(std::move(transport_));

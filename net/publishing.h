@@ -3,6 +3,7 @@
 // link runs.
 #pragma once
 
+#include <functional>
 #include <memory>
 #include <string>
 #include <vector>
@@ -43,6 +44,11 @@ class Publishing {
   // Null while the settings leave the service off or it could not start.
   ModbusServer* modbus() { return modbus_.get(); }
   MqttPublisher* mqtt() { return mqtt_.get(); }
+
+  // Captures share the MQTT connection (capture/capture_delivery): told once it has started,
+  // with its transport and settings, and before it stops.
+  std::function<void(MqttTransport& transport, const MqttSettings& settings)> onMqttStarted;
+  std::function<void()> onMqttStopping;
 
  private:
   MonitorModel& monitor_;

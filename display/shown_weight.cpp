@@ -1,4 +1,4 @@
-#include "net/shown_weight.h"
+#include "display/shown_weight.h"
 
 #include <cctype>
 #include <cstdlib>

@@ -1,0 +1,52 @@
+// Export CSV: every capture, oldest first, page after page, fields quoted as spreadsheets read
+// them.
+#include <gtest/gtest.h>
+
+#include <string>
+
+#include "capture/capture_csv.h"
+#include "capture/weighing_desk.h"
+#include "service/csv_line.h"
+#include "tests/capture/memory_journal.h"
+#include "tests/support/virtual_toolkit.h"
+
+namespace trv4::test {
+namespace {
+
+TEST(CaptureCsvTest, EveryCaptureOldestFirstWithItsFieldsQuotedWhereNeeded) {
+  VirtualToolkit tk;
+  LinkState state;
+  DisplaySettings settings;
+  MonitorModel monitor(state, settings, {});
+  MemoryJournal journal;
+  WeighingDesk desk(
+      monitor, tk, [](int) { return true; }, journal);
+  for (uint64_t s = 1; s <= 2500; ++s) {
+    Capture c;
+    c.sequence = s;
+    c.scale = static_cast<int>(s % kMaxScales);
+    c.text = "-0.05 kg";
+    c.digits = -5;
+    c.decimals = 2;
+    c.unit = "kg";
+    c.net = s == 2;
+    c.utcMs = 1796565839123;
+    c.requestedBy = s == 2 ? "line 2, \"west\"" : "operator";
+    c.delivered = s == 1;
+    journal.rows.push_back(c);
+  }
+
+  const std::string csv = capturesCsv(desk);
+  std::vector<std::string> lines;
+  for (std::size_t at = 0, end; (end = csv.find("\r\n", at)) != std::string::npos; at = end + 2)
+    lines.push_back(csv.substr(at, end - at));
+  ASSERT_EQ(lines.size(), 2501u) << "a head line and every capture, each ended by CR LF";
+  EXPECT_EQ(lines[0], "sequence,time (UTC),scale,text,weight,unit,net,requested by,delivered");
+  EXPECT_EQ(lines[1], "1,2026-12-06T14:03:59.123Z,B,-0.05 kg,-0.05,kg,gross,operator,yes");
+  EXPECT_EQ(lines[2],
+            "2,2026-12-06T14:03:59.123Z,C,-0.05 kg,-0.05,kg,net,\"line 2, \"\"west\"\"\",no");
+  EXPECT_EQ(csvFields(lines[2500])[0], "2500");
+}
+
+}  // namespace
+}  // namespace trv4::test

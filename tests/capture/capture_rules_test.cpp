@@ -1,0 +1,298 @@
+// The capture rules in virtual time: the desk on a monitor fed status replies as the link feeds
+// it, and a journal in memory. Settling, motion, off range, texts, silence, the time limit, units
+// and net weights, scales that are not polled, and the order of commit and telling.
+#include <gtest/gtest.h>
+
+#include <array>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "capture/weighing_desk.h"
+#include "display/monitor_model.h"
+#include "tests/capture/memory_journal.h"
+#include "tests/support/app_on_sim.h"
+#include "tests/support/virtual_toolkit.h"
+
+namespace trv4::test {
+namespace {
+
+// A status reply: the flags character, then the six-character weight field.
+std::string status(int bits, const std::string& field) {
+  return static_cast<char>(0x40 | bits) + field;
+}
+const std::string kSettled = status(StableBit, "012.34");
+const std::string kMoving = status(0, "012.34");
+const std::string kOffRange = status(StableBit | OffRangeBit, "999999");
+const std::string kText = status(StableBit | TextBit, " CORN.");
+
+struct CaptureRulesTest : ::testing::Test {
+  CaptureRulesTest() {
+    served.fill(true);
+    monitor.load();
+  }
+
+  // Scale i answers st at virtual time atMs.
+  void reply(int64_t atMs, int scale, const std::string& st) {
+    tk.schedule(atMs, [this, scale, st] { monitor.DispWeight(static_cast<int16_t>(scale), st); });
+  }
+  // Replies of scale i, one every 100 ms from fromMs on.
+  void replies(int64_t fromMs, int scale, const std::vector<std::string>& sts) {
+    for (std::size_t n = 0; n < sts.size(); ++n)
+      reply(fromMs + 100 * static_cast<int64_t>(n), scale, sts[n]);
+  }
+  // Asks for a capture now; its outcome and when it came land in `outcomes`.
+  void ask(int scale, int answers = 3, int timeoutMs = 5000) {
+    CaptureRequest r;
+    r.scale = scale;
+    r.stableAnswers = answers;
+    r.timeoutMs = timeoutMs;
+    r.requestedBy = "test";
+    inCall = true;
+    desk.capture(r, [this](const CaptureOutcome& o) {
+      EXPECT_FALSE(inCall) << "told within the call";
+      outcomes.push_back(o);
+      toldAt.push_back(tk.now());
+    });
+    inCall = false;
+  }
+  // The one outcome, once the virtual clock has run far enough.
+  CaptureOutcome only() {
+    tk.advance(10000);
+    EXPECT_EQ(outcomes.size(), 1u);
+    return outcomes.empty() ? CaptureOutcome{} : outcomes.front();
+  }
+
+  VirtualToolkit tk;
+  LinkState state;
+  DisplaySettings settings;
+  MonitorModel monitor{state, settings, {}};
+  std::array<bool, kMaxScales> served{};
+  MemoryJournal journal;
+  WeighingDesk desk{monitor, tk, [this](int i) { return served[static_cast<std::size_t>(i)]; },
+                    journal};
+  std::vector<CaptureOutcome> outcomes;
+  std::vector<int64_t> toldAt;
+  bool inCall = false;
+};
+
+TEST_F(CaptureRulesTest, TakesThePanelAfterThreeSettledRepliesCommitsThenTellsListenersAndAsker) {
+  reply(50, 0, kSettled);  // before the request: does not count
+  tk.advance(100);
+  std::vector<std::size_t> committedWhenTold;
+  desk.addListener([&](const Capture& c) {
+    committedWhenTold.push_back(journal.rows.size());
+    EXPECT_EQ(c.sequence, 1u);
+    EXPECT_TRUE(outcomes.empty()) << "the asker is told after the listeners";
+  });
+  ask(0);
+  replies(200, 0, {kMoving, kSettled, kSettled, kSettled, kSettled});
+  const CaptureOutcome o = only();
+
+  ASSERT_TRUE(o.capture);
+  const Capture& c = *o.capture;
+  EXPECT_EQ(c.sequence, 1u);
+  EXPECT_EQ(c.scale, 0);
+  EXPECT_EQ(c.text, "12.34 kg");
+  EXPECT_EQ(c.digits, 1234);
+  EXPECT_EQ(c.decimals, 2);
+  EXPECT_EQ(c.unit, "kg");
+  EXPECT_FALSE(c.net);
+  EXPECT_EQ(c.utcMs, tk.wallBaseMs + 500);  // the third settled reply, at 500 ms
+  EXPECT_EQ(c.requestedBy, "test");
+  EXPECT_EQ(o.message, "Capture 1: scale A, 12.34 kg gross.");
+  EXPECT_EQ(committedWhenTold, std::vector<std::size_t>{1});
+  EXPECT_EQ(toldAt.front(), 501);  // from a tick of its own, just after the reply
+  ASSERT_EQ(journal.rows.size(), 1u);
+  EXPECT_EQ(journal.rows[0].text, "12.34 kg");
+  EXPECT_EQ(desk.waiting(), 0u);
+}
+
+TEST_F(CaptureRulesTest, MotionOffRangeATextOrABlankPanelStartTheCountAgain) {
+  for (const std::string& interruption : {kMoving, kOffRange, kText, std::string()}) {
+    SCOPED_TRACE("interrupted by \"" + interruption + "\"");
+    outcomes.clear();
+    const int64_t t0 = tk.now();
+    ask(1);
+    replies(t0 + 100, 1, {kSettled, kSettled});
+    if (interruption.empty())
+      tk.schedule(t0 + 300, [this] { monitor.blankPanel(1); });
+    else
+      reply(t0 + 300, 1, interruption);
+    replies(t0 + 400, 1, {kSettled, kSettled});
+    tk.advance(700);
+    EXPECT_TRUE(outcomes.empty()) << "two settled replies after the interruption are not three";
+    reply(tk.now(), 1, kSettled);
+    tk.advance(10);
+    ASSERT_EQ(outcomes.size(), 1u);
+    EXPECT_TRUE(outcomes[0].capture);
+  }
+  // The centre-of-zero mark "o" is no motion.
+  outcomes.clear();
+  ask(2, 1);
+  replies(tk.now() + 100, 2, {status(StableBit | MarkBit, "000.00")});
+  const CaptureOutcome o = CaptureRulesTest::only();
+  ASSERT_TRUE(o.capture) << o.message;
+  EXPECT_EQ(o.capture->text, "0.00 kg");
+}
+
+TEST_F(CaptureRulesTest, AtTheTimeLimitTheLastStateShownGivesTheReason) {
+  struct Case {
+    const char* what;
+    std::vector<std::string> replies;  // "" blanks the panel
+    CaptureFailure failure;
+    const char* message;
+  };
+  const Case cases[] = {
+      {"always moving",
+       {kMoving, kMoving, kMoving, kSettled, kSettled, kMoving},
+       CaptureFailure::kMoving,
+       "Scale D did not settle within 2.5 s."},
+      {"settled once too few",
+       {kMoving, kSettled, kSettled},
+       CaptureFailure::kMoving,
+       "Scale D did not settle within 2.5 s."},
+      {"off range",
+       {kSettled, kSettled, kOffRange},
+       CaptureFailure::kOffRange,
+       "Scale D shows Off Range."},
+      {"a text",
+       {kMoving, kText},
+       CaptureFailure::kNotAWeight,
+       "Scale D shows a text, not a weight."},
+      {"silent", {}, CaptureFailure::kNoAnswer, "Scale D did not answer."},
+      {"blanked", {kMoving, ""}, CaptureFailure::kNoAnswer, "Scale D did not answer."},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    outcomes.clear();
+    toldAt.clear();
+    const int64_t t0 = tk.now();
+    ask(3, 3, 2500);
+    for (std::size_t n = 0; n < c.replies.size(); ++n) {
+      const int64_t at = t0 + 100 + 100 * static_cast<int64_t>(n);
+      if (c.replies[n].empty())
+        tk.schedule(at, [this] { monitor.blankPanel(3); });
+      else
+        reply(at, 3, c.replies[n]);
+    }
+    tk.advance(2499);
+    EXPECT_TRUE(outcomes.empty()) << "told before the time limit";
+    tk.advance(100);
+    ASSERT_EQ(outcomes.size(), 1u);
+    EXPECT_FALSE(outcomes[0].capture);
+    EXPECT_EQ(outcomes[0].failure, c.failure);
+    EXPECT_EQ(outcomes[0].message, c.message);
+    EXPECT_LE(toldAt[0], t0 + 2502);
+  }
+  EXPECT_TRUE(journal.rows.empty());
+}
+
+TEST_F(CaptureRulesTest, PoundsNegativeAndNetWeightsAreTakenAsShown) {
+  state.UnitFlag = 1;
+  ask(4, 1);
+  reply(100, 4, status(StableBit | NetBit | NegativeBit, "001.25"));
+  const CaptureOutcome o = only();
+  ASSERT_TRUE(o.capture);
+  EXPECT_EQ(o.capture->text, "-2.76 lb");  // 1.25 kg as the panel shows it in pounds
+  EXPECT_EQ(o.capture->digits, -276);
+  EXPECT_EQ(o.capture->decimals, 2);
+  EXPECT_EQ(o.capture->unit, "lb");
+  EXPECT_TRUE(o.capture->net);
+  EXPECT_EQ(o.message, "Capture 1: scale E, -2.76 lb net.");
+}
+
+TEST_F(CaptureRulesTest, AScaleThatIsNotPolledFailsAtOnceOrAtTheLimitWhenItStopsBeingPolled) {
+  served[5] = false;
+  ask(5);
+  ask(-1);
+  ask(kMaxScales);
+  tk.advance(2);  // from a tick of its own
+  ASSERT_EQ(outcomes.size(), 3u);
+  EXPECT_EQ(outcomes[0].failure, CaptureFailure::kNotPolled);
+  EXPECT_EQ(outcomes[0].message, "Scale F is not polled.");
+  EXPECT_EQ(outcomes[1].failure, CaptureFailure::kNotPolled);
+  EXPECT_EQ(outcomes[2].message, "There is no scale 30.");
+
+  // Polled when asked, switched off while it waits: its replies stop, so the reason is this.
+  outcomes.clear();
+  ask(6);
+  replies(tk.now() + 100, 6, {kSettled});
+  tk.schedule(tk.now() + 200, [this] { served[6] = false; });
+  tk.advance(6000);
+  ASSERT_EQ(outcomes.size(), 1u);
+  EXPECT_EQ(outcomes[0].failure, CaptureFailure::kNotPolled);
+}
+
+TEST_F(CaptureRulesTest, CapturesWaitSideBySideAndEachGetsTheNextNumber) {
+  ask(0);
+  ask(0, 5);
+  ask(1, 1);
+  replies(100, 0, {kSettled, kSettled, kSettled, kSettled, kSettled});
+  reply(150, 1, status(StableBit, "007.00"));
+  tk.advance(1000);
+  ASSERT_EQ(outcomes.size(), 3u);
+  EXPECT_EQ(outcomes[0].capture->text, "7.00 kg");
+  EXPECT_EQ(outcomes[0].capture->sequence, 1u);
+  EXPECT_EQ(outcomes[1].capture->scale, 0);
+  EXPECT_EQ(outcomes[1].capture->sequence, 2u);
+  EXPECT_EQ(outcomes[2].capture->utcMs, tk.wallBaseMs + 500);
+  EXPECT_EQ(outcomes[2].capture->sequence, 3u);
+}
+
+TEST_F(CaptureRulesTest, AJournalThatCannotStoreItRefusesTheCaptureAndTellsNoListener) {
+  journal.failWith = "The capture journal TRV4CAP.DB can not be written (disk full).";
+  int told = 0;
+  desk.addListener([&](const Capture&) { ++told; });
+  ask(0, 1);
+  reply(100, 0, kSettled);
+  const CaptureOutcome o = only();
+  EXPECT_FALSE(o.capture);
+  EXPECT_EQ(o.failure, CaptureFailure::kJournal);
+  EXPECT_EQ(o.message, journal.failWith);
+  EXPECT_EQ(told, 0);
+}
+
+// The program's own scan cycle decides what is polled: in single-scale mode only the scale
+// chosen in the single-scale window, also one switched off in the monitor.
+struct CaptureOnSimTest : ::testing::Test, AppOnSim {
+  CaptureOnSimTest() : AppOnSim(options(), "1100") {}
+  static scalesim::NetworkOptions options() {
+    scalesim::NetworkOptions o;
+    o.addresses = {'A', 'B', 'C', 'D'};
+    o.movingWeights = false;
+    o.setups['A'].load = 1.5;
+    o.setups['C'].load = 3.25;
+    return o;
+  }
+  CaptureOutcome take(char address) {
+    CaptureRequest r;
+    r.scale = address - 'A';
+    std::optional<CaptureOutcome> got;
+    desk.capture(r, [&](const CaptureOutcome& o) { got = o; });
+    tk.runUntil([&] { return got.has_value(); }, 10000);
+    return got.value_or(CaptureOutcome{});
+  }
+
+  MemoryJournal journal;
+  WeighingDesk desk{app->monitor(), tk, [this](int i) { return app->link()->serves(i); }, journal};
+};
+
+TEST_F(CaptureOnSimTest, InSingleScaleModeOnlyTheSelectedScaleIsPolled) {
+  EXPECT_EQ(take('A').capture->text, "1.50 kg");
+  EXPECT_EQ(take('C').failure, CaptureFailure::kNotPolled);
+
+  ASSERT_TRUE(app->oneUnit().selectScale("C"));
+  app->mSingleScale_Click();
+  const CaptureOutcome c = take('C');
+  ASSERT_TRUE(c.capture) << c.message;
+  EXPECT_EQ(c.capture->text, "3.25 kg");
+  EXPECT_EQ(take('A').failure, CaptureFailure::kNotPolled);
+
+  // "@" selected: single-scale mode polls the normal cycle.
+  ASSERT_TRUE(app->oneUnit().selectScale("@"));
+  EXPECT_TRUE(take('B').capture);
+}
+
+}  // namespace
+}  // namespace trv4::test

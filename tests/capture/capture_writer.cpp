@@ -1,0 +1,59 @@
+// capture_writer FOLDER [COUNT] [BY]: takes captures of scales A to ^ in turn into the journal in
+// FOLDER, on a monitor fed settled replies in virtual time, and prints each capture's number on
+// its own line once it is committed. Runs until killed, or until it has taken COUNT. BY is what
+// asked for them ("writer" by default). Exit status 1 when a capture fails.
+#include <unistd.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <optional>
+#include <string>
+
+#include "capture/sqlite_journal.h"
+#include "capture/weighing_desk.h"
+#include "display/monitor_model.h"
+#include "tests/support/virtual_toolkit.h"
+
+int main(int argc, char** argv) {
+  using namespace trv4;
+  if (argc < 2) {
+    std::fputs("usage: capture_writer FOLDER [COUNT] [BY]\n", stderr);
+    return 2;
+  }
+  const std::string folder = argv[1];
+  const long count = argc > 2 ? std::atol(argv[2]) : -1;
+  const std::string by = argc > 3 ? argv[3] : "writer";
+
+  test::VirtualToolkit tk;
+  tk.wallBaseMs = 1796565839000;
+  LinkState state;
+  DisplaySettings settings;
+  MonitorModel monitor(state, settings, {});
+  SqliteJournal journal(tk, folder + "/" + kCaptureJournalFileName);
+  WeighingDesk desk(
+      monitor, tk, [](int) { return true; }, journal);
+  for (const std::string& m : tk.messages) std::fprintf(stderr, "%s\n", m.c_str());
+
+  for (long n = 0; count < 0 || n < count; ++n) {
+    const int scale = static_cast<int>(n % kMaxScales);
+    CaptureRequest r;
+    r.scale = scale;
+    r.stableAnswers = 1;
+    r.requestedBy = by;
+    std::optional<CaptureOutcome> outcome;
+    desk.capture(r, [&](const CaptureOutcome& o) { outcome = o; });
+    char field[16];
+    std::snprintf(field, sizeof field, "%06.2f", static_cast<double>(n % 1000) + 0.25);
+    monitor.DispWeight(static_cast<int16_t>(scale), std::string(1, 0x40 | StableBit) + field);
+    tk.runUntil([&] { return outcome.has_value(); }, 1000);
+    if (!outcome || !outcome->capture) {
+      std::fprintf(stderr, "%s\n", outcome ? outcome->message.c_str() : "no outcome");
+      return 1;
+    }
+    // Told only after the commit: whatever is printed must be in the journal.
+    const std::string line = std::to_string(outcome->capture->sequence) + "\n";
+    if (write(STDOUT_FILENO, line.data(), line.size()) != static_cast<ssize_t>(line.size()))
+      return 1;
+  }
+  return 0;
+}

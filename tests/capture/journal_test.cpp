@@ -1,0 +1,264 @@
+// The capture journal on SQLite in a scratch folder: numbers and marks across a restart, the
+// high-water mark, damaged and foreign files set aside with a message, a journal that cannot be
+// opened or written, and one deleted while open.
+#include <sqlite3.h>
+#include <sys/resource.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <gtest/gtest.h>
+
+#include <csignal>
+#include <filesystem>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "capture/sequence_mark.h"
+#include "capture/sqlite_journal.h"
+#include "tests/support/virtual_toolkit.h"
+#include "tools/scalesim/sim_session.h"
+
+namespace trv4::test {
+namespace {
+
+namespace fs = std::filesystem;
+using scalesim::readFile;
+using scalesim::writeFile;
+
+Capture reading(int scale, const std::string& text, int32_t digits) {
+  Capture c;
+  c.scale = scale;
+  c.text = text;
+  c.digits = digits;
+  c.decimals = 2;
+  c.unit = "kg";
+  c.net = scale % 2 == 1;
+  c.utcMs = 1796565839123 + scale;
+  c.requestedBy = "test, \"quoted\"";
+  return c;
+}
+
+std::vector<uint64_t> numbers(const std::vector<Capture>& captures) {
+  std::vector<uint64_t> out;
+  for (const Capture& c : captures) out.push_back(c.sequence);
+  return out;
+}
+
+struct JournalTest : ::testing::Test {
+  std::string file(const std::string& name) const { return dir.file(name); }
+  std::string path() const { return file(kCaptureJournalFileName); }
+  // A fresh journal object on the folder, as after a restart.
+  SqliteJournal& open() {
+    journal.reset();
+    journal = std::make_unique<SqliteJournal>(tk, path());
+    return *journal;
+  }
+  uint64_t commit(int scale = 0) {
+    Capture c = reading(scale, "12.34 kg", 1234);
+    const std::string why = journal->commit(c);
+    EXPECT_EQ(why, "");
+    return c.sequence;
+  }
+  // The files in the folder but the journal's own.
+  std::vector<std::string> asideFiles() const {
+    std::vector<std::string> out;
+    for (const auto& e : fs::directory_iterator(dir.path()))
+      if (e.path().filename().string().find(".damaged-") != std::string::npos)
+        out.push_back(e.path().filename().string());
+    std::sort(out.begin(), out.end());
+    return out;
+  }
+
+  scalesim::TempDir dir;
+  VirtualToolkit tk;
+  std::unique_ptr<SqliteJournal> journal;
+};
+
+TEST_F(JournalTest, NumbersMarksAndFieldsOutliveARestartAndTheFileComesWithTheFirstCapture) {
+  open();
+  EXPECT_FALSE(journal->isOpen());
+  EXPECT_FALSE(fs::exists(path())) << "nothing is written before the first capture";
+  EXPECT_TRUE(journal->newest(10).empty());
+
+  EXPECT_EQ(commit(0), 1u);
+  EXPECT_EQ(commit(1), 2u);
+  EXPECT_EQ(commit(2), 3u);
+  EXPECT_TRUE(journal->markDelivered(2));
+  EXPECT_EQ(readSequenceMark(file(kSequenceMarkFileName)), kSequenceBlock);
+
+  open();
+  EXPECT_TRUE(journal->isOpen());
+  EXPECT_EQ(numbers(journal->after(0, 10)), (std::vector<uint64_t>{1, 2, 3}));
+  EXPECT_EQ(numbers(journal->after(1, 1)), std::vector<uint64_t>{2});
+  EXPECT_EQ(numbers(journal->newest(2)), (std::vector<uint64_t>{3, 2}));
+  EXPECT_EQ(numbers(journal->undelivered(0, 10)), (std::vector<uint64_t>{1, 3}));
+  EXPECT_EQ(numbers(journal->undelivered(1, 10)), std::vector<uint64_t>{3});
+  EXPECT_EQ(journal->undeliveredCount(), 2u);
+  const Capture c = journal->after(1, 1).front();
+  EXPECT_EQ(c.scale, 1);
+  EXPECT_EQ(c.text, "12.34 kg");
+  EXPECT_EQ(c.digits, 1234);
+  EXPECT_EQ(c.decimals, 2);
+  EXPECT_EQ(c.unit, "kg");
+  EXPECT_TRUE(c.net);
+  EXPECT_EQ(c.utcMs, 1796565839124);
+  EXPECT_EQ(c.requestedBy, "test, \"quoted\"");
+  EXPECT_TRUE(c.delivered);
+
+  EXPECT_EQ(commit(), 4u);
+  EXPECT_TRUE(tk.messages.empty());
+}
+
+TEST_F(JournalTest, TheMarkIsSetABlockAheadAndAJournalLostOrDeletedContinuesAboveIt) {
+  ASSERT_TRUE(writeSequenceMark(file(kSequenceMarkFileName), 41));
+  open();
+  EXPECT_EQ(commit(), 42u) << "a mark without a journal: numbers go on above it";
+  EXPECT_EQ(readSequenceMark(file(kSequenceMarkFileName)), 42 + kSequenceBlock - 1);
+
+  // Deleted while open: the next capture goes to a new file, not to the deleted one.
+  fs::remove(path());
+  fs::remove(path() + "-wal");
+  fs::remove(path() + "-shm");
+  EXPECT_EQ(commit(), 42 + kSequenceBlock);
+  ASSERT_TRUE(fs::exists(path()));
+  open();
+  EXPECT_EQ(numbers(journal->after(0, 10)), std::vector<uint64_t>{42 + kSequenceBlock});
+}
+
+TEST_F(JournalTest, GarbageIsKeptAsideWithAMessageAndANewJournalContinuesAboveTheMark) {
+  open();
+  for (int i = 0; i < 5; ++i) commit(i);
+  journal.reset();
+  const std::string garbage = "these bytes are no database at all\n" + std::string(5000, '\x5a');
+  writeFile(path(), garbage);
+
+  open();
+  ASSERT_EQ(tk.messages.size(), 1u);
+  const std::vector<std::string> aside = asideFiles();
+  ASSERT_EQ(aside, std::vector<std::string>{"TRV4CAP.damaged-20261206-140359.DB"});
+  EXPECT_EQ(tk.messages[0],
+            "The capture journal TRV4CAP.DB is damaged (file is not a database). It was kept as "
+            "TRV4CAP.damaged-20261206-140359.DB and a new journal started; its captures are "
+            "numbered from 1001 on.");
+  EXPECT_EQ(readFile(file(aside[0])), garbage);
+  EXPECT_EQ(commit(), 1001u);
+  open();
+  EXPECT_EQ(numbers(journal->after(0, 10)), std::vector<uint64_t>{1001});
+
+  // Damaged again the same second: a name of its own, the first one kept.
+  journal.reset();
+  writeFile(path(), garbage);
+  open();
+  EXPECT_EQ(asideFiles().size(), 2u);
+  EXPECT_EQ(commit(), 2001u) << "above the mark the last journal set";
+}
+
+TEST_F(JournalTest, WithoutMarkOrReadableNumbersTheNewJournalNumbersFromTheClock) {
+  writeFile(path(), std::string(4096, '\0') + "garbage");
+  open();
+  ASSERT_EQ(tk.messages.size(), 1u);
+  EXPECT_NE(tk.messages[0].find("numbered from 1796565839000 on, a number taken from the clock"),
+            std::string::npos)
+      << tk.messages[0];
+  EXPECT_EQ(commit(), 1796565839000u);
+}
+
+TEST_F(JournalTest, ADamagedJournalWhoseNumbersCanBeReadContinuesAboveItsHighest) {
+  open();
+  commit();
+  journal.reset();
+  fs::remove(file(kSequenceMarkFileName));
+  // Thousands more, in one go rather than a commit each.
+  sqlite3* db = nullptr;
+  ASSERT_EQ(sqlite3_open(path().c_str(), &db), SQLITE_OK);
+  ASSERT_EQ(sqlite3_exec(db,
+                         "WITH RECURSIVE n(s) AS (SELECT 2 UNION ALL SELECT s + 1 FROM n "
+                         "WHERE s < 3000) INSERT INTO capture SELECT s, s % 30, '12.34 kg', 1234, "
+                         "2, 'kg', 0, 1796565839123, 'test', 0 FROM n",
+                         nullptr, nullptr, nullptr),
+            SQLITE_OK);
+  sqlite3_close(db);
+  // Spoil a page in the middle of the table: the integrity check fails, its last page still
+  // tells the highest number.
+  {
+    std::string bytes = readFile(path());
+    ASSERT_GT(bytes.size(), 40u * 4096);
+    for (std::size_t i = 20 * 4096 + 100; i < 20 * 4096 + 3000; ++i) bytes[i] = '\x7f';
+    writeFile(path(), bytes);
+  }
+  open();
+  ASSERT_EQ(tk.messages.size(), 1u);
+  EXPECT_NE(tk.messages[0].find("is damaged (it fails its integrity check"), std::string::npos)
+      << tk.messages[0];
+  EXPECT_NE(tk.messages[0].find("numbered from 3001 on."), std::string::npos) << tk.messages[0];
+  EXPECT_EQ(commit(), 3001u);
+}
+
+TEST_F(JournalTest, AnotherProgramsDatabaseIsSetAsideUntouched) {
+  sqlite3* db = nullptr;
+  ASSERT_EQ(sqlite3_open(path().c_str(), &db), SQLITE_OK);
+  ASSERT_EQ(
+      sqlite3_exec(db, "CREATE TABLE t (x); INSERT INTO t VALUES (7);", nullptr, nullptr, nullptr),
+      SQLITE_OK);
+  sqlite3_close(db);
+  const std::string before = readFile(path());
+
+  open();
+  ASSERT_EQ(tk.messages.size(), 1u);
+  EXPECT_NE(tk.messages[0].find("(it is not a capture journal)"), std::string::npos);
+  ASSERT_EQ(asideFiles().size(), 1u);
+  EXPECT_EQ(readFile(file(asideFiles()[0])), before);
+  EXPECT_EQ(commit(), 1796565839000u);
+}
+
+TEST_F(JournalTest, AJournalThatCannotBeOpenedRefusesEachCaptureWithTheReason) {
+  journal = std::make_unique<SqliteJournal>(tk, file("no/such/folder/TRV4CAP.DB"));
+  Capture c = reading(0, "1.00 kg", 100);
+  const std::string why = journal->commit(c);
+  EXPECT_EQ(why.rfind("The capture journal TRV4CAP.DB can not be opened (", 0), 0u) << why;
+  EXPECT_NE(why.find("nothing was captured"), std::string::npos) << why;
+  EXPECT_EQ(c.sequence, 0u);
+  EXPECT_TRUE(journal->newest(1).empty());
+
+  // A folder where the journal should be: told at start, nothing renamed.
+  fs::create_directory(path());
+  open();
+  ASSERT_EQ(tk.messages.size(), 1u);
+  EXPECT_NE(tk.messages[0].find("can not be opened"), std::string::npos) << tk.messages[0];
+  EXPECT_TRUE(fs::is_directory(path()));
+  EXPECT_TRUE(asideFiles().empty());
+}
+
+// A write the disk refuses (here the file size limit) refuses the capture with the reason and
+// leaves the journal as it was. Run in a child, which the limit binds alone.
+TEST_F(JournalTest, AWriteThatFailsRefusesTheCaptureAndLosesNothingCommitted) {
+  open();
+  for (int i = 0; i < 3; ++i) commit(i);
+  journal.reset();
+
+  const pid_t child = fork();
+  ASSERT_GE(child, 0);
+  if (child == 0) {
+    std::signal(SIGXFSZ, SIG_IGN);
+    VirtualToolkit childTk;
+    SqliteJournal j(childTk, path());
+    const rlimit limit{16, RLIM_INFINITY};
+    setrlimit(RLIMIT_FSIZE, &limit);
+    Capture c = reading(0, "9.99 kg", 999);
+    const std::string why = j.commit(c);
+    const bool refused = why.find("can not be written") != std::string::npos && c.sequence == 0;
+    _exit(refused && childTk.messages.empty() ? 0 : 1);
+  }
+  int status = 0;
+  ASSERT_EQ(waitpid(child, &status, 0), child);
+  EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << "the capture was not refused";
+
+  open();
+  EXPECT_TRUE(tk.messages.empty());
+  EXPECT_EQ(numbers(journal->after(0, 10)), (std::vector<uint64_t>{1, 2, 3}));
+  EXPECT_EQ(commit(), 4u);
+}
+
+}  // namespace
+}  // namespace trv4::test
