@@ -7,6 +7,7 @@
 #include "app/application.h"
 #include "app/main_window.h"
 #include "app/qt_toolkit.h"
+#include "http/http_service.h"
 #include "link/qt_serial_port.h"
 #include "net/publishing.h"
 
@@ -27,6 +28,8 @@ class Program {
   MainWindow* window() { return window_.get(); }
   // What TRV4NET.INI publishes.
   Publishing& publishing() { return publishing_; }
+  // The HTTP server TRV4NET.INI turns on; null until start() succeeded.
+  HttpService* http() { return http_.get(); }
 
  private:
   QtToolkit toolkit_;
@@ -34,6 +37,7 @@ class Program {
   Application app_;
   std::unique_ptr<MainWindow> window_;
   Publishing publishing_;
+  std::unique_ptr<HttpService> http_;  // after publishing_, which it hooks into
 };
 
 }  // namespace trv4

@@ -42,6 +42,10 @@ bool Gateway::start() {
     openTimer_->setInterval(kReconnectInterval);
     tryOpenPort();
   }
+  HttpSources sources(app_.monitor(), app_.state(), app_.linkStats(), port_, toolkit_);
+  sources.link = app_.link();
+  // No capture desk or command gate is given yet: captures and commands by HTTP answer 503.
+  http_ = std::make_unique<HttpService>(publishing_, sources);
   publishing_.start(netSettingsPathBeside(app_.config().path()));
   return true;
 }

@@ -8,6 +8,7 @@
 #include "app/application.h"
 #include "gateway/console_toolkit.h"
 #include "gateway/gateway_options.h"
+#include "http/http_service.h"
 #include "link/qt_serial_port.h"
 #include "net/publishing.h"
 
@@ -36,7 +37,8 @@ class Gateway {
   QtSerialPort port_;
   Application app_;
   Publishing publishing_;
-  std::unique_ptr<Timer> openTimer_;  // tries the port until it opens
+  std::unique_ptr<HttpService> http_;  // after publishing_, which it hooks into
+  std::unique_ptr<Timer> openTimer_;   // tries the port until it opens
   bool openFailureTold_ = false;
 };
 

@@ -38,9 +38,11 @@ void Publishing::start(const std::string& path) {
       toolkit_.messageBox(why);
     }
   }
+  if (onStarted) onStarted(settings_);  // HTTP hook
 }
 
 void Publishing::stop() {
+  if (onStopping) onStopping();  // HTTP hook
   if (mqtt_) mqtt_->finish();
   mqtt_.reset();
   transport_.reset();

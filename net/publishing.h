@@ -3,6 +3,7 @@
 // link runs.
 #pragma once
 
+#include <functional>
 #include <memory>
 #include <string>
 
@@ -34,6 +35,11 @@ class Publishing {
   // Null while the settings leave the service off or it could not start.
   ModbusServer* modbus() { return modbus_.get(); }
   MqttPublisher* mqtt() { return mqtt_.get(); }
+
+  // HTTP hook (http/http_service): told the settings at the end of each start, and before each
+  // stop, so the HTTP server starts and stops with publishing.
+  std::function<void(const NetSettings&)> onStarted;
+  std::function<void()> onStopping;
 
  private:
   MonitorModel& monitor_;
