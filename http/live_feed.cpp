@@ -107,6 +107,7 @@ QByteArray LiveFeed::snapshot() {
   o["capturesOn"] = sources_.captures != nullptr;
   o["writes"] = options_.writes;
   o["commands"] = options_.commands;
+  addProgram(o);
   return message(o);
 }
 
@@ -127,6 +128,14 @@ void LiveFeed::sendWeights() {
   sendToAll(message(o));
 }
 
+void LiveFeed::addProgram(QJsonObject& o) {
+  o["port"] = sources_.port.portOpen();
+  o["health"] = options_.health ? QString::fromStdString(options_.health()) : QString();
+  const std::optional<bool> mqtt =
+      sources_.mqttConnected ? sources_.mqttConnected() : std::optional<bool>();
+  o["mqtt"] = mqtt ? QJsonValue(*mqtt) : QJsonValue();
+}
+
 void LiveFeed::sendLink() {
   for (int i = 0; i < kMaxScales; ++i) {
     if (sources_.state.ScanList[i] != polledSent_[i]) {
@@ -142,11 +151,7 @@ void LiveFeed::sendLink() {
   QJsonObject o;
   o["type"] = "link";
   o["link"] = link;
-  o["port"] = sources_.port.portOpen();
-  o["health"] = options_.health ? QString::fromStdString(options_.health()) : QString();
-  const std::optional<bool> mqtt =
-      sources_.mqttConnected ? sources_.mqttConnected() : std::optional<bool>();
-  o["mqtt"] = mqtt ? QJsonValue(*mqtt) : QJsonValue();
+  addProgram(o);
   sendToAll(message(o));
 }
 

@@ -1,8 +1,8 @@
 // The dashboard's live feed over WebSockets (GET /api/v1/live, upgraded on the HTTP port). Each
 // client gets, as JSON text messages:
 //   {"type":"snapshot", "scales":[panel...], "link":[health...], "captures":[newest...],
-//    "capturesOn":bool, "writes":bool, "commands":bool}  at once, and again when the polled
-//                                                          set changes
+//    "capturesOn":bool, "writes":bool, "commands":bool, and the program's state as in "link"}
+//                                             at once, and again when the polled set changes
 //   {"type":"weights", "scales":[panel...]}   the panels that changed, at most every 100 ms
 //   {"type":"link", "link":[health...], "port":bool, "health":"", "mqtt":bool|null}  every second
 //   {"type":"capture", "capture":{...}}       each committed capture
@@ -11,6 +11,7 @@
 // client the feed only notes which panels changed.
 #pragma once
 
+#include <QJsonObject>
 #include <QObject>
 #include <QTimer>
 #include <QWebSocket>
@@ -53,6 +54,8 @@ class LiveFeed : public QObject {
   void send(QWebSocket* client, const QByteArray& message);
   void drop(QWebSocket* client);
   QByteArray snapshot();
+  // The port, /healthz's reason and MQTT: "port", "health", "mqtt".
+  void addProgram(QJsonObject& o);
   bool polled(int scale) const { return sources_.state.ScanList[scale] == 1; }
 
   HttpSources sources_;

@@ -191,14 +191,14 @@ void PublishingDialog::buildHttp(QFormLayout* form) {
       {"http", "bind", httpBind_, tr("HTTP bind address"),
        [](const NetSettings& a, const NetSettings& b) { return a.http.bind == b.http.bind; }});
   httpPort_ = named(spin(1, 65535), "httpPort", tr("HTTP port"));
-  addRow(form, tr("Po&rt:"), "httpPortLabel", httpPort_);
+  addRow(form, tr("Port:"), "httpPortLabel", httpPort_);  // every letter of it has a field
   keys_.push_back(
       {"http", "port", httpPort_, tr("HTTP port"),
        [](const NetSettings& a, const NetSettings& b) { return a.http.port == b.http.port; }});
 
   token_ = named(new QLineEdit, "httpToken", tr("Token"));
   token_->setEchoMode(QLineEdit::Password);
-  token_->setPlaceholderText(tr("empty: no captures or commands by HTTP"));
+  token_->setPlaceholderText(tr("empty: no writes"));
   auto* generate = named(new QPushButton(tr("&New token")), "httpNewToken", tr("New token"));
   connect(generate, &QPushButton::clicked, this, [this] {
     // 24 random bytes from the system's source, as 48 hexadecimal digits.

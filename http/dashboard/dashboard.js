@@ -132,6 +132,7 @@
     showCaptures(m.captures, m.capturesOn);
     page.writes = m.writes;
     showButtons();
+    showProgram(m);
   }
 
   function showProgram(m) {
