@@ -18,7 +18,7 @@ QString address(int scale) {
 
 }  // namespace
 
-QJsonObject captureJson(const Capture& c) {
+QJsonObject apiCaptureJson(const Capture& c) {
   QJsonObject o;
   o["sequence"] = static_cast<qint64>(c.sequence);
   o["address"] = address(c.scale);

@@ -16,7 +16,7 @@ namespace trv4 {
 // {"sequence":17,"address":"A","text":"12.34 kg","weight":12.34,"digits":1234,"decimals":2,
 //  "unit":"kg","net":false,"time":"2026-12-06T14:03:59.123Z","requestedBy":"http",
 //  "delivered":false}
-QJsonObject captureJson(const Capture& capture);
+QJsonObject apiCaptureJson(const Capture& capture);
 
 // A panel as the monitor shows it, for the dashboard: {"address":"A","text":"12.34 kg",
 // "net":false,"mark":"M","offRange":false} (mark: "M" moving, "o" centre of zero, "" none).

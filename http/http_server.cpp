@@ -338,7 +338,7 @@ void HttpServer::captureDone(uint64_t id, const CaptureOutcome& outcome) {
   if (socket == nullptr || socket->state() != QAbstractSocket::ConnectedState) return;
   if (auto* guarded = qobject_cast<GuardedSocket*>(socket)) guarded->setAwaiting(false);
   if (outcome.capture) {
-    send(*pending->out, 201, kJson, compact(captureJson(*outcome.capture)));
+    send(*pending->out, 201, kJson, compact(apiCaptureJson(*outcome.capture)));
     return;
   }
   const FailureReply reply = failureReply(outcome.failure);
@@ -359,7 +359,7 @@ void HttpServer::captures(const QHttpServerRequest& request, Responder& out) {
   QJsonArray list;
   uint64_t last = page->after;
   for (const Capture& c : sources_.captures->after(page->after, page->limit)) {
-    list.append(captureJson(c));
+    list.append(apiCaptureJson(c));
     last = c.sequence;
   }
   QJsonObject o;

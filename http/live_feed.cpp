@@ -35,7 +35,7 @@ LiveFeed::LiveFeed(const HttpSources& sources, FeedOptions options, QObject* par
       if (clients_.empty()) return;
       QJsonObject o;
       o["type"] = "capture";
-      o["capture"] = captureJson(c);
+      o["capture"] = apiCaptureJson(c);
       sendToAll(message(o));
     });
 }
@@ -98,7 +98,7 @@ QByteArray LiveFeed::snapshot() {
   QJsonArray captures;
   if (sources_.captures != nullptr)
     for (const Capture& c : sources_.captures->newest(kCapturesShown))
-      captures.append(captureJson(c));
+      captures.append(apiCaptureJson(c));
   QJsonObject o;
   o["type"] = "snapshot";
   o["scales"] = scales;
