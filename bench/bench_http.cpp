@@ -6,14 +6,18 @@
 // Their CPU is read from /proc over the same rounds, so the machine's noise falls on all three.
 // Then GET /api/v1/scales is asked of each HTTP line at 50 requests a second, every answer timed
 // from the request leaving this process to the whole answer being in (Qt's network access
-// manager on 127.0.0.1, its own time included); then the resident memory of the lines with a
+// manager on 127.0.0.1, its own time included), beside a bare Qt HTTP server that answers the same
+// bytes as the yardstick of what the machine takes; then the resident memory of the lines with a
 // dashboard open is read every few seconds for a while.
+#include <unistd.h>
 #include <QCoreApplication>
 #include <QElapsedTimer>
+#include <QHttpServer>
 #include <QNetworkAccessManager>
 #include <QNetworkReply>
 #include <QTimer>
 #include <QWebSocket>
+
 #include <algorithm>
 #include <cstdio>
 #include <cstdlib>
@@ -61,6 +65,45 @@ struct Line {
   std::vector<long> rssKb;
 };
 
+// A server asked at 50 requests a second: a line's program, or the yardstick.
+struct Target {
+  Target(std::string name, int port, Process* process, Line* line)
+      : name(std::move(name)), port(port), process(process), line(line) {}
+  std::string name;
+  int port;
+  Process* process;
+  Line* line;  // null for the yardstick
+  double cpu0 = 0;
+  int failed = 0;
+  std::vector<double> latencyMs;
+};
+
+// GET /api/v1/scales of the server at port, waiting for it; empty when none came.
+QByteArray readAnswer(int port) {
+  QNetworkAccessManager nam;
+  QNetworkReply* reply =
+      nam.get(QNetworkRequest(QUrl(QStringLiteral("http://127.0.0.1:%1/api/v1/scales").arg(port))));
+  QElapsedTimer clock;
+  clock.start();
+  while (!reply->isFinished() && clock.elapsed() < 5000)
+    QCoreApplication::processEvents(QEventLoop::AllEvents | QEventLoop::WaitForMoreEvents, 50);
+  const QByteArray body = reply->isFinished() ? reply->readAll() : QByteArray();
+  delete reply;
+  return body;
+}
+
+// The yardstick: a bare Qt HTTP server that answers GET /api/v1/scales with answer.json of its
+// folder, as fast as Qt can, and does nothing else.
+int yardstick(int argc, char** argv, quint16 port) {
+  QCoreApplication app(argc, argv);
+  const QByteArray answer = QByteArray::fromStdString(readFile("answer.json"));
+  QHttpServer server;
+  server.route("/api/v1/scales",
+               [&answer] { return QHttpServerResponse("application/json", answer); });
+  if (server.listen(QHostAddress::LocalHost, port) == 0) return 1;
+  return QCoreApplication::exec();
+}
+
 double quantile(std::vector<double> v, double q) {
   if (v.empty()) return -1;
   std::sort(v.begin(), v.end());
@@ -77,6 +120,8 @@ void runFor(double s) {
 }  // namespace
 
 int main(int argc, char** argv) {
+  if (argc == 3 && std::strcmp(argv[1], "--yardstick") == 0)
+    return yardstick(argc, argv, static_cast<quint16>(std::atoi(argv[2])));
   double seconds = 30, requestSeconds = 20, memorySeconds = 60;
   for (int i = 1; i < argc; ++i) {
     const auto number = [&](double* out) {
@@ -153,46 +198,73 @@ int main(int argc, char** argv) {
   std::printf("\nHTTP on with a dashboard, program: %+.2f percentage points of one core\n",
               percent(*lines[1]) - percent(*lines[0]));
 
-  // GET /api/v1/scales at 50 requests a second on each HTTP line, one after the other.
+  // GET /api/v1/scales at 50 requests a second on each HTTP line and, as the yardstick of what the
+  // machine itself takes, on a bare Qt HTTP server in a process of its own that answers the same
+  // bytes and does nothing else; all at the same ticks, so they share the machine's state.
+  const int yardstickPort = trv4::test::freeTcpPort();
+  char self[4096] = {};
+  const ssize_t selfSize = readlink("/proc/self/exe", self, sizeof self - 1);
+  const std::string program = selfSize > 0 ? std::string(self, selfSize) : std::string(argv[0]);
+  TempDir yardstickDir;
+  writeFile(yardstickDir.file("answer.json"), readAnswer(lines[1]->httpPort).toStdString());
+  Process yardstickProcess(program, {"--yardstick", std::to_string(yardstickPort)},
+                           yardstickDir.path(), {}, "yardstick.out");
+  std::vector<Target> targets;
+  for (auto& l : lines)
+    if (l->httpPort != 0) targets.emplace_back(l->name, l->httpPort, l->proc.get(), l.get());
+  targets.emplace_back("bare Qt HTTP server, same answer", yardstickPort, &yardstickProcess,
+                       nullptr);
+  if (!waitFor([&] { return !readAnswer(yardstickPort).isEmpty(); }, 10000)) {
+    std::fprintf(stderr, "trv4-bench-http: the yardstick server does not answer\n");
+    return 1;
+  }
   QNetworkAccessManager nam;
-  for (auto& l : lines) {
-    if (l->httpPort == 0) continue;
-    const QUrl url(QStringLiteral("http://127.0.0.1:%1/api/v1/scales").arg(l->httpPort));
-    const int total = static_cast<int>(requestSeconds * 50);
-    int sent = 0, failed = 0;
-    const double cpu0 = cpuSecondsFine(l->proc->pid()), t0 = monotonicSeconds();
-    QTimer pace;
-    pace.setTimerType(Qt::PreciseTimer);
-    pace.setInterval(20);
-    Line* line = l.get();
-    QObject::connect(&pace, &QTimer::timeout, [&] {
-      if (sent == total) return;
-      ++sent;
+  const int total = static_cast<int>(requestSeconds * 50);
+  int sent = 0;
+  for (Target& t : targets) t.cpu0 = cpuSecondsFine(t.process->pid());
+  const double t0 = monotonicSeconds();
+  QTimer pace;
+  pace.setTimerType(Qt::PreciseTimer);
+  pace.setInterval(20);
+  QObject::connect(&pace, &QTimer::timeout, [&] {
+    if (sent == total) return;
+    ++sent;
+    for (Target& t : targets) {
       auto clock = std::make_shared<QElapsedTimer>();
       clock->start();
-      QNetworkReply* reply = nam.get(QNetworkRequest(url));
-      QObject::connect(reply, &QNetworkReply::finished, [reply, clock, line, &failed] {
-        line->latencyMs.push_back(static_cast<double>(clock->nsecsElapsed()) / 1e6);
-        if (reply->error() != QNetworkReply::NoError || reply->readAll().size() < 100) ++failed;
+      QNetworkReply* reply = nam.get(
+          QNetworkRequest(QUrl(QStringLiteral("http://127.0.0.1:%1/api/v1/scales").arg(t.port))));
+      Target* target = &t;
+      QObject::connect(reply, &QNetworkReply::finished, [reply, clock, target] {
+        target->latencyMs.push_back(static_cast<double>(clock->nsecsElapsed()) / 1e6);
+        if (reply->error() != QNetworkReply::NoError || reply->readAll().size() < 100)
+          ++target->failed;
         reply->deleteLater();
       });
+    }
+  });
+  pace.start();
+  const auto done = [&] {
+    return std::all_of(targets.begin(), targets.end(), [&](const Target& t) {
+      return static_cast<int>(t.latencyMs.size()) == total;
     });
-    pace.start();
-    const auto done = [&] { return static_cast<int>(l->latencyMs.size()) == total; };
-    QElapsedTimer limit;
-    limit.start();
-    while (!done() && limit.elapsed() < (requestSeconds + 10) * 1000)
-      QCoreApplication::processEvents(QEventLoop::AllEvents | QEventLoop::WaitForMoreEvents, 50);
-    pace.stop();
-    const double used = cpuSecondsFine(l->proc->pid()) - cpu0, span = monotonicSeconds() - t0;
+  };
+  QElapsedTimer limit;
+  limit.start();
+  while (!done() && limit.elapsed() < (requestSeconds + 10) * 1000)
+    QCoreApplication::processEvents(QEventLoop::AllEvents | QEventLoop::WaitForMoreEvents, 50);
+  pace.stop();
+  const double span = monotonicSeconds() - t0;
+  std::printf("\nGET /api/v1/scales at 50 a second on each, %d requests each, in ms:\n\n", total);
+  std::printf("%-36s %7s %7s %7s %7s %7s %10s %12s\n", "", "failed", "median", "p90", "p99", "max",
+              "CPU %", "CPU ms/req");
+  for (Target& t : targets) {
+    const double used = cpuSecondsFine(t.process->pid()) - t.cpu0;
     // The CPU the answers cost: what the line used beyond its rate without them.
-    const double perRequest = (used - l->cpu / l->seconds * span) / total * 1000;
-    std::printf(
-        "\n%s: GET /api/v1/scales at 50/s, %zu answers (%d failed): median %.2f, p90 %.2f, "
-        "p99 %.2f, max %.2f ms; CPU meanwhile %.2f %%, about %.2f ms of CPU an answer\n",
-        l->name.c_str(), l->latencyMs.size(), failed, quantile(l->latencyMs, 0.5),
-        quantile(l->latencyMs, 0.9), quantile(l->latencyMs, 0.99), quantile(l->latencyMs, 1.0),
-        used / span * 100, perRequest);
+    const double base = t.line != nullptr ? t.line->cpu / t.line->seconds * span : 0;
+    std::printf("%-36s %7d %7.2f %7.2f %7.2f %7.2f %10.2f %12.3f\n", t.name.c_str(), t.failed,
+                quantile(t.latencyMs, 0.5), quantile(t.latencyMs, 0.9), quantile(t.latencyMs, 0.99),
+                quantile(t.latencyMs, 1.0), used / span * 100, (used - base) / total * 1000);
   }
 
   // Resident memory with the dashboards open.

@@ -120,6 +120,7 @@ HttpServer::HttpServer(const HttpSettings& settings, const HttpSources& sources,
   }
   FeedOptions options;
   options.maxClients = limits_.maxDashboards;
+  options.batchMs = limits_.feedBatchMs;
   options.writes = !settings_.token.empty() && sources_.captures != nullptr;
   options.commands = !settings_.token.empty() && settings_.commands && sources_.commands;
   options.health = [this] { return healthProblem(); };

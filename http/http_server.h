@@ -38,6 +38,7 @@ class LiveFeed;
 struct HttpLimits {
   GuardLimits guard;
   int maxDashboards = 16;
+  int feedBatchMs = 100;        // the dashboards get the panels that changed at most this often
   int maxPendingCaptures = 32;  // captures waiting for their outcome, over every client
 };
 

@@ -63,7 +63,9 @@ void LiveFeed::add(std::unique_ptr<QWebSocket> socket) {
     changed_.fill(false);
     linkTimer_.start();
   }
-  send(client, snapshot());
+  // The first client sets what every client has; a later one gets the panels as they are now,
+  // and the changes still to go out to the others come to it too.
+  send(client, snapshot(clients() == 1));
 }
 
 void LiveFeed::drop(QWebSocket* client) {
@@ -84,14 +86,14 @@ void LiveFeed::onShown(int scale) {
   if (!batch_.isActive()) batch_.start();
 }
 
-QByteArray LiveFeed::snapshot() {
+QByteArray LiveFeed::snapshot(bool everyone) {
   QJsonArray scales, link;
   const int64_t now = sources_.stats.now();
   for (int i = 0; i < kMaxScales; ++i) {
-    polledSent_[i] = sources_.state.ScanList[i];
+    if (everyone) polledSent_[i] = sources_.state.ScanList[i];
     if (!polled(i)) continue;
     const PanelView& view = sources_.monitor.panel(i).view;
-    sent_[i] = view;
+    if (everyone) sent_[i] = view;
     scales.append(panelJson(i, view));
     link.append(linkJson(i, sources_.stats.scale(i), answering(sources_, i), now));
   }
@@ -139,7 +141,7 @@ void LiveFeed::addProgram(QJsonObject& o) {
 void LiveFeed::sendLink() {
   for (int i = 0; i < kMaxScales; ++i) {
     if (sources_.state.ScanList[i] != polledSent_[i]) {
-      sendToAll(snapshot());  // a scale was switched on or off
+      sendToAll(snapshot(true));  // a scale was switched on or off
       break;
     }
   }

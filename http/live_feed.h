@@ -53,7 +53,8 @@ class LiveFeed : public QObject {
   void sendToAll(const QByteArray& message);
   void send(QWebSocket* client, const QByteArray& message);
   void drop(QWebSocket* client);
-  QByteArray snapshot();
+  // everyone: it goes to every client, and becomes what they all have.
+  QByteArray snapshot(bool everyone);
   // The port, /healthz's reason and MQTT: "port", "health", "mqtt".
   void addProgram(QJsonObject& o);
   bool polled(int scale) const { return sources_.state.ScanList[scale] == 1; }
@@ -66,8 +67,8 @@ class LiveFeed : public QObject {
   int shownListener_ = -1;
   int captureListener_ = -1;
   std::array<bool, kMaxScales> changed_{};
-  std::array<PanelView, kMaxScales> sent_{};
-  std::array<int, kMaxScales> polledSent_{};  // ScanList as the last snapshot had it
+  std::array<PanelView, kMaxScales> sent_{};  // what every client has been sent
+  std::array<int, kMaxScales> polledSent_{};  // ScanList as the last snapshot to all had it
 };
 
 }  // namespace trv4

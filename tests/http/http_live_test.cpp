@@ -80,6 +80,24 @@ TEST_F(HttpFixture, TheLiveFeedSendsASnapshotThenOnlyWhatChanges) {
   EXPECT_TRUE(runUntil([&] { return server->dashboards() == 0; }));
 }
 
+// A dashboard that joins while changes wait for the next batch does not take them from the others.
+TEST_F(HttpFixture, ADashboardJoiningMeanwhileLeavesTheOthersTheirChanges) {
+  HttpLimits limits;
+  limits.feedBatchMs = 1500;
+  auto server = serve({}, limits);
+  Dashboard first(server->port());
+  std::size_t at = 0, late = 0;
+  ASSERT_FALSE(first.next("snapshot", &at).isEmpty());
+  sim.scale('A')->load = 30;
+  tk.advance(1000);
+  Dashboard second(server->port());
+  const QJsonObject joined = second.next("snapshot", &late);
+  EXPECT_EQ(joined["scales"].toArray()[0].toObject()["text"], "30.00 kg");
+  const QJsonObject change = first.next("weights", &at);
+  ASSERT_FALSE(change.isEmpty());
+  EXPECT_EQ(change["scales"].toArray()[0].toObject()["text"], "30.00 kg");
+}
+
 TEST_F(HttpFixture, DashboardsAreBoundedAndAFullFeedSaysSo) {
   HttpLimits limits;
   limits.maxDashboards = 2;
