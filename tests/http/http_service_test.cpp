@@ -16,7 +16,8 @@ int freePort() {
 }
 
 TEST_F(HttpFixture, TheServerStartsAndStopsWithPublishingWithTheSettingsOfTheFile) {
-  Publishing publishing(app->monitor(), app->state(), app->linkStats(), tk);
+  Publishing publishing(app->monitor(), app->state(), app->linkStats(), tk,
+                        [this](const std::string& a) { return app->remoteCommandRefusal(a); });
   HttpService service(publishing, sources());
   const std::string file = path(kNetSettingsFileName);
   const auto write = [&](const std::string& text) { std::ofstream(file) << text; };
