@@ -27,6 +27,12 @@ bool Program::start() {
   const std::string netSettings = netSettingsPathBeside(app_.config().path());
   window_->setPublishing(&publishing_, netSettings);
   window_->show();
+  HttpSources sources(app_.monitor(), app_.state(), app_.linkStats(), app_.port(), toolkit_);
+  sources.link = app_.link();
+  sources.captures = &weighings_->desk();
+  commands_ = std::make_unique<RemoteCommandGate>(app_);
+  sources.commands = commands_.get();
+  http_ = std::make_unique<HttpService>(publishing_, sources);
   publishing_.start(netSettings);
   return true;
 }

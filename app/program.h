@@ -7,7 +7,9 @@
 #include "app/application.h"
 #include "app/main_window.h"
 #include "app/qt_toolkit.h"
+#include "app/remote_command_gate.h"
 #include "capture/weighings.h"
+#include "http/http_service.h"
 #include "link/qt_serial_port.h"
 #include "net/publishing.h"
 
@@ -30,6 +32,8 @@ class Program {
   Publishing& publishing() { return publishing_; }
   // The capture desk, its journal and delivery; null until start() succeeded.
   Weighings* weighings() { return weighings_.get(); }
+  // The HTTP server TRV4NET.INI turns on; null until start() succeeded.
+  HttpService* http() { return http_.get(); }
 
  private:
   QtToolkit toolkit_;
@@ -37,7 +41,9 @@ class Program {
   Application app_;
   std::unique_ptr<Weighings> weighings_;  // before the window that shows it
   std::unique_ptr<MainWindow> window_;
-  Publishing publishing_;  // last: it stops the delivery of captures as it goes
+  Publishing publishing_;  // it stops the delivery of captures as it goes
+  std::unique_ptr<RemoteCommandGate> commands_;  // what HTTP's commands go through
+  std::unique_ptr<HttpService> http_;            // after publishing_, which it hooks into
 };
 
 }  // namespace trv4

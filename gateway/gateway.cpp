@@ -48,6 +48,12 @@ bool Gateway::start() {
       app_.monitor(), toolkit_, [this](int i) { return app_.link() && app_.link()->serves(i); },
       captureJournalPathBeside(app_.config().path()));
   weighings_->deliverThrough(publishing_);
+  HttpSources sources(app_.monitor(), app_.state(), app_.linkStats(), port_, toolkit_);
+  sources.link = app_.link();
+  sources.captures = &weighings_->desk();
+  commands_ = std::make_unique<RemoteCommandGate>(app_);
+  sources.commands = commands_.get();
+  http_ = std::make_unique<HttpService>(publishing_, sources);
   publishing_.start(netSettingsPathBeside(app_.config().path()));
   return true;
 }

@@ -6,9 +6,11 @@
 #include <memory>
 
 #include "app/application.h"
+#include "app/remote_command_gate.h"
 #include "capture/weighings.h"
 #include "gateway/console_toolkit.h"
 #include "gateway/gateway_options.h"
+#include "http/http_service.h"
 #include "link/qt_serial_port.h"
 #include "net/publishing.h"
 
@@ -39,7 +41,9 @@ class Gateway {
   QtSerialPort port_;
   Application app_;
   std::unique_ptr<Weighings> weighings_;
-  Publishing publishing_;             // after the weighings: it stops their delivery as it goes
+  Publishing publishing_;  // after the weighings: it stops their delivery as it goes
+  std::unique_ptr<RemoteCommandGate> commands_;  // what HTTP's commands go through
+  std::unique_ptr<HttpService> http_;            // after publishing_, which it hooks into
   std::unique_ptr<Timer> openTimer_;  // tries the port until it opens
   bool openFailureTold_ = false;
 };

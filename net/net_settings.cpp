@@ -95,26 +95,59 @@ std::map<std::string, Reader> mqttKeys(MqttSettings& m) {
   };
 }
 
-std::map<std::string, Reader> modbusKeys(ModbusSettings& m) {
+// enabled, bind and port of a server that listens (Modbus, HTTP).
+std::map<std::string, Reader> serverKeys(bool* enabled, std::string* bind, int* port) {
   return {
       {"enabled",
-       [&m](const std::string& v, std::string* why) {
+       [=](const std::string& v, std::string* why) {
          *why = "must be true or false";
-         return parseBool(v, &m.enabled);
+         return parseBool(v, enabled);
        }},
       {"bind",
-       [&m](const std::string& v, std::string* why) {
+       [=](const std::string& v, std::string* why) {
          *why = "may not be empty";
          if (v.empty()) return false;
-         m.bind = v;
+         *bind = v;
          return true;
        }},
       {"port",
-       [&m](const std::string& v, std::string* why) {
+       [=](const std::string& v, std::string* why) {
          *why = "must be a whole number from 1 to 65535";
-         return parseInt(v, 1, 65535, &m.port);
+         return parseInt(v, 1, 65535, port);
        }},
   };
+}
+
+std::map<std::string, Reader> modbusKeys(ModbusSettings& m) {
+  return serverKeys(&m.enabled, &m.bind, &m.port);
+}
+
+// A token goes in an HTTP header as it is written: visible ASCII, no blanks, long enough not to
+// be guessed.
+bool tokenText(const std::string& v) {
+  if (v.empty()) return true;
+  if (v.size() < kHttpTokenMin || v.size() > kHttpTokenMax) return false;
+  for (const char c : v) {
+    const auto u = static_cast<unsigned char>(c);
+    if (u <= ' ' || u > '~') return false;
+  }
+  return true;
+}
+
+std::map<std::string, Reader> httpKeys(HttpSettings& h) {
+  auto keys = serverKeys(&h.enabled, &h.bind, &h.port);
+  keys["token"] = [&h](const std::string& v, std::string* why) {
+    *why = "must be empty or " + std::to_string(kHttpTokenMin) + " to " +
+           std::to_string(kHttpTokenMax) + " visible characters without blanks";
+    if (!tokenText(v)) return false;
+    h.token = v;
+    return true;
+  };
+  keys["commands"] = [&h](const std::string& v, std::string* why) {
+    *why = "must be true or false";
+    return parseBool(v, &h.commands);
+  };
+  return keys;
 }
 
 }  // namespace
@@ -123,10 +156,17 @@ NetSettings parseNetSettings(std::string_view text) {
   NetSettings s;
   MqttSettings mqtt;
   ModbusSettings modbus;
-  bool mqttBad = false, modbusBad = false;
-  const auto mKeys = mqttKeys(mqtt);
-  const auto bKeys = modbusKeys(modbus);
-  std::string section;
+  HttpSettings http;
+  struct Section {
+    std::map<std::string, Reader> keys;
+    const char* service;
+    bool bad = false;
+  };
+  std::map<std::string, Section> sections;
+  sections["mqtt"] = {mqttKeys(mqtt), "MQTT publishing"};
+  sections["modbus"] = {modbusKeys(modbus), "the Modbus server"};
+  sections["http"] = {httpKeys(http), "the HTTP server"};
+  std::string name;
   int number = 0;
   // Editors that save UTF-8 may put a byte-order mark in front of the first line.
   if (text.starts_with("\xEF\xBB\xBF")) text.remove_prefix(3);
@@ -139,49 +179,50 @@ NetSettings parseNetSettings(std::string_view text) {
     const std::string where = "TRV4NET.INI line " + std::to_string(number);
     if (line.empty() || line[0] == ';' || line[0] == '#') continue;
     if (line.front() == '[') {
-      section = line.back() == ']' ? line.substr(1, line.size() - 2) : line;
-      if (section != "mqtt" && section != "modbus")
-        s.problems.push_back(where + ": there is no section \"" + section + "\"; it is left out.");
+      name = line.back() == ']' ? line.substr(1, line.size() - 2) : line;
+      if (!sections.contains(name))
+        s.problems.push_back(where + ": there is no section \"" + name + "\"; it is left out.");
       continue;
     }
     const std::size_t eq = line.find('=');
     const std::string key = trimBlanks(std::string_view(line).substr(0, eq));
-    const auto& keys = section == "mqtt" ? mKeys : bKeys;
-    bool& bad = section == "mqtt" ? mqttBad : modbusBad;
-    if (section.empty()) {
+    if (name.empty()) {
       // Nothing says which service it is for. A line without "=" is not repeated: it may be a
       // password.
       s.problems.push_back(where + (eq == std::string::npos ? "" : ": \"" + key + "\"") +
-                           " is in no section ([mqtt] or [modbus]); it is left out.");
+                           " is in no section ([mqtt], [modbus] or [http]); it is left out.");
       continue;
     }
-    if (section != "mqtt" && section != "modbus") continue;
-    const std::string service = section == "mqtt" ? "MQTT publishing" : "the Modbus server";
+    const auto section = sections.find(name);
+    if (section == sections.end()) continue;
+    const std::string service = section->second.service;
+    bool& bad = section->second.bad;
     if (eq == std::string::npos) {
-      s.problems.push_back(where + " in [" + section + "] has no \"=\"; " + service +
-                           " stays off.");
+      s.problems.push_back(where + " in [" + name + "] has no \"=\"; " + service + " stays off.");
       bad = true;
       continue;
     }
-    const auto reader = keys.find(key);
-    if (reader == keys.end()) {
-      s.problems.push_back(where + ": [" + section + "] has no key \"" + key + "\"; " + service +
+    const auto reader = section->second.keys.find(key);
+    if (reader == section->second.keys.end()) {
+      s.problems.push_back(where + ": [" + name + "] has no key \"" + key + "\"; " + service +
                            " stays off.");
       bad = true;
       continue;
     }
     std::string why;
     if (!reader->second(valueOf(std::string_view(line).substr(eq + 1)), &why)) {
-      // The value itself is not repeated: it may be a password.
-      s.problems.push_back(where + ": \"" + key + "\" in [" + section + "] " + why + "; " +
-                           service + " stays off.");
+      // The value itself is not repeated: it may be a password or a token.
+      s.problems.push_back(where + ": \"" + key + "\" in [" + name + "] " + why + "; " + service +
+                           " stays off.");
       bad = true;
     }
   }
-  if (mqttBad) mqtt.enabled = false;
-  if (modbusBad) modbus.enabled = false;
+  if (sections["mqtt"].bad) mqtt.enabled = false;
+  if (sections["modbus"].bad) modbus.enabled = false;
+  if (sections["http"].bad) http.enabled = false;
   s.mqtt = mqtt;
   s.modbus = modbus;
+  s.http = http;
   return s;
 }
 
@@ -235,17 +276,24 @@ std::string formatNetSettings(const NetSettings& s) {
       << "[modbus]\n"
       << "enabled=" << flag(s.modbus.enabled) << "\n"
       << "bind=" << s.modbus.bind << "\n"
-      << "port=" << s.modbus.port << "\n";
+      << "port=" << s.modbus.port << "\n"
+      << "[http]\n"
+      << "enabled=" << flag(s.http.enabled) << "\n"
+      << "bind=" << s.http.bind << "\n"
+      << "port=" << s.http.port << "\n"
+      << "token=" << s.http.token
+      << "                ; set: writes need \"Authorization: Bearer <token>\"; the file is 0600\n"
+      << "commands=" << flag(s.http.commands) << "\n";
   return out.str();
 }
 
 bool writeNetSettings(const std::string& path, const NetSettings& settings, std::string* error) {
-  // A password is for the owner's eyes only; otherwise an existing file keeps its mode.
+  // A password or a token is for the owner's eyes only; otherwise an existing file keeps its mode.
   namespace fs = std::filesystem;
   unsigned mode = 0644;
   std::error_code ec;
   const fs::file_status old = fs::status(filePath(path), ec);
-  if (!settings.mqtt.password.empty())
+  if (!settings.mqtt.password.empty() || !settings.http.token.empty())
     mode = 0600;
   else if (!ec && fs::is_regular_file(old))
     mode = static_cast<unsigned>(old.permissions() & fs::perms::mask) & 0777;

@@ -3,6 +3,7 @@
 // plain words naming its key, and the service it belongs to stays off; the program runs on.
 #pragma once
 
+#include <cstddef>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -31,9 +32,24 @@ struct ModbusSettings {
   int port = 1502;
 };
 
+// The HTTP server for the plant's IT (http/): off by default. Writes (captures, commands) need
+// the token; without one they are off.
+inline constexpr int kHttpDefaultPort = 8480;
+inline constexpr std::size_t kHttpTokenMin = 16;
+inline constexpr std::size_t kHttpTokenMax = 256;
+
+struct HttpSettings {
+  bool enabled = false;
+  std::string bind = "127.0.0.1";
+  int port = kHttpDefaultPort;
+  std::string token;      // empty: no writes; else 16 to 256 visible ASCII characters
+  bool commands = false;  // zero, tare and gross by HTTP, with the token
+};
+
 struct NetSettings {
   MqttSettings mqtt;
   ModbusSettings modbus;
+  HttpSettings http;
   // What could not be used, one plain sentence each; never a password.
   std::vector<std::string> problems;
 };
@@ -46,9 +62,9 @@ NetSettings readNetSettings(const std::string& path);
 // The file's text for the settings: every key, in the file's order, with its comment.
 std::string formatNetSettings(const NetSettings& settings);
 // Writes the settings to path whole: a new file beside it, synced, then renamed over it, so a
-// failed write leaves the old file as it was. With a password the file is readable by its owner
-// only from the moment it exists. False and *error (naming the file, never the password) on
-// failure.
+// failed write leaves the old file as it was. With a password or a token the file is readable by
+// its owner only from the moment it exists. False and *error (naming the file, never a password
+// or token) on failure.
 bool writeNetSettings(const std::string& path, const NetSettings& settings, std::string* error);
 
 }  // namespace trv4

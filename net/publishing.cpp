@@ -49,10 +49,12 @@ void Publishing::start(const std::string& path) {
       toolkit_.messageBox(why);
     }
   }
+  if (onStarted) onStarted(settings_);  // HTTP hook
 }
 
 void Publishing::stop() {
   if (mqtt_ && onMqttStopping) onMqttStopping();
+  if (onStopping) onStopping();  // HTTP hook
   if (mqtt_) mqtt_->finish();
   mqtt_.reset();
   if (transport_) ending_.push_back(std::move(transport_));

@@ -49,6 +49,10 @@ class Publishing {
   // with its transport and settings, and before it stops.
   std::function<void(MqttTransport& transport, const MqttSettings& settings)> onMqttStarted;
   std::function<void()> onMqttStopping;
+  // HTTP hook (http/http_service): told the settings at the end of each start, and before each
+  // stop, so the HTTP server starts and stops with publishing.
+  std::function<void(const NetSettings&)> onStarted;
+  std::function<void()> onStopping;
 
  private:
   MonitorModel& monitor_;

@@ -10,8 +10,10 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
+#include <QRandomGenerator>
 #include <QSpinBox>
 #include <QVBoxLayout>
+#include <array>
 
 #include "net/bind_address.h"
 
@@ -68,6 +70,9 @@ PublishingDialog::PublishingDialog(std::string path, Toolkit& toolkit,
   auto* modbus = named(new QGroupBox(tr("Modbus TCP")), "modbusGroup", tr("Modbus TCP"));
   auto* modbusForm = new QFormLayout(modbus);
   buildModbus(modbusForm);
+  auto* http = named(new QGroupBox(tr("HTTP")), "httpGroup", tr("HTTP"));
+  auto* httpForm = new QFormLayout(http);
+  buildHttp(httpForm);
 
   auto* buttons = new QDialogButtonBox(QDialogButtonBox::Ok | QDialogButtonBox::Cancel);
   buttons->setObjectName(QStringLiteral("buttons"));
@@ -85,6 +90,7 @@ PublishingDialog::PublishingDialog(std::string path, Toolkit& toolkit,
   auto* layout = new QVBoxLayout(this);
   layout->addWidget(mqtt);
   layout->addWidget(modbus);
+  layout->addWidget(http);
   layout->addWidget(lookingUp_);
   layout->addWidget(buttons);
 
@@ -175,6 +181,48 @@ void PublishingDialog::buildModbus(QFormLayout* form) {
        [](const NetSettings& a, const NetSettings& b) { return a.modbus.port == b.modbus.port; }});
 }
 
+void PublishingDialog::buildHttp(QFormLayout* form) {
+  httpEnabled_ = named(new QCheckBox(tr("Serve by HTTP (API, metrics, dashboard)")), "httpEnabled",
+                       tr("Serve by HTTP"));
+  form->addRow(httpEnabled_);
+  httpBind_ = named(new QLineEdit, "httpBind", tr("HTTP bind address"));
+  addRow(form, tr("Bind &address:"), "httpBindLabel", httpBind_);
+  keys_.push_back(
+      {"http", "bind", httpBind_, tr("HTTP bind address"),
+       [](const NetSettings& a, const NetSettings& b) { return a.http.bind == b.http.bind; }});
+  httpPort_ = named(spin(1, 65535), "httpPort", tr("HTTP port"));
+  addRow(form, tr("Port:"), "httpPortLabel", httpPort_);  // every letter of it has a field
+  keys_.push_back(
+      {"http", "port", httpPort_, tr("HTTP port"),
+       [](const NetSettings& a, const NetSettings& b) { return a.http.port == b.http.port; }});
+
+  token_ = named(new QLineEdit, "httpToken", tr("Token"));
+  token_->setEchoMode(QLineEdit::Password);
+  token_->setPlaceholderText(tr("empty: no writes"));
+  auto* generate = named(new QPushButton(tr("&New token")), "httpNewToken", tr("New token"));
+  connect(generate, &QPushButton::clicked, this, [this] {
+    // 24 random bytes from the system's source, as 48 hexadecimal digits.
+    std::array<quint32, 6> words;
+    QRandomGenerator::system()->fillRange(words.data(), words.size());
+    const QByteArray bytes(reinterpret_cast<const char*>(words.data()), sizeof words);
+    token_->setText(QString::fromLatin1(bytes.toHex()));
+    token_->setEchoMode(QLineEdit::Normal);  // shown once, to be copied to the client
+  });
+  auto* tokenField = new QWidget;
+  auto* tokenRow = new QHBoxLayout(tokenField);
+  tokenRow->setContentsMargins(0, 0, 0, 0);
+  tokenRow->addWidget(token_, 1);
+  tokenRow->addWidget(generate);
+  addRow(form, tr("To&ken:"), "httpTokenLabel", token_, tokenField);
+  keys_.push_back(
+      {"http", "token", token_, tr("Token"),
+       [](const NetSettings& a, const NetSettings& b) { return a.http.token == b.http.token; }});
+
+  httpCommands_ = named(new QCheckBox(tr("Accept commands by HTTP (tare, zero)")), "httpCommands",
+                        tr("Accept commands by HTTP"));
+  form->addRow(httpCommands_);
+}
+
 void PublishingDialog::load(const NetSettings& s) {
   mqttEnabled_->setChecked(s.mqtt.enabled);
   host_->setText(QString::fromStdString(s.mqtt.host));
@@ -190,6 +238,11 @@ void PublishingDialog::load(const NetSettings& s) {
   modbusEnabled_->setChecked(s.modbus.enabled);
   bind_->setText(QString::fromStdString(s.modbus.bind));
   modbusPort_->setValue(s.modbus.port);
+  httpEnabled_->setChecked(s.http.enabled);
+  httpBind_->setText(QString::fromStdString(s.http.bind));
+  httpPort_->setValue(s.http.port);
+  token_->setText(QString::fromStdString(s.http.token));
+  httpCommands_->setChecked(s.http.commands);
 }
 
 NetSettings PublishingDialog::entered() const {
@@ -208,6 +261,11 @@ NetSettings PublishingDialog::entered() const {
   s.modbus.enabled = modbusEnabled_->isChecked();
   s.modbus.bind = text(bind_);
   s.modbus.port = modbusPort_->value();
+  s.http.enabled = httpEnabled_->isChecked();
+  s.http.bind = text(httpBind_);
+  s.http.port = httpPort_->value();
+  s.http.token = text(token_);
+  s.http.commands = httpCommands_->isChecked();
   return s;
 }
 
@@ -244,29 +302,42 @@ void PublishingDialog::accept() {
     return;
   }
   const NetSettings wanted = entered();
-  // A bind address the server would refuse at start is refused here: a host name is looked up
-  // as the server looks it up, while the dialog stays live.
-  if (!wanted.modbus.enabled || bindLiteral(wanted.modbus.bind)) {
+  // A bind address a server would refuse at start is refused here: a host name is looked up as
+  // the server looks it up, while the dialog stays live.
+  std::vector<BindName> names;
+  if (wanted.modbus.enabled && !bindLiteral(wanted.modbus.bind))
+    names.push_back({tr("Bind address"), wanted.modbus.bind, bind_});
+  if (wanted.http.enabled && !bindLiteral(wanted.http.bind))
+    names.push_back({tr("HTTP bind address"), wanted.http.bind, httpBind_});
+  lookUpThenWrite(wanted, std::move(names));
+}
+
+void PublishingDialog::lookUpThenWrite(const NetSettings& wanted, std::vector<BindName> names) {
+  if (names.empty()) {
     write(wanted);
     return;
   }
-  const QString name = QString::fromStdString(wanted.modbus.bind);
+  const BindName first = names.front();
+  names.erase(names.begin());
+  const QString name = QString::fromStdString(first.name);
   ok_->setEnabled(false);
   lookingUp_->setText(tr("Looking up %1 …").arg(name));
   lookingUp_->show();
-  lookUpBind(wanted.modbus.bind, this, [this, wanted, name](const BindAddresses& found) {
-    ok_->setEnabled(true);
-    lookingUp_->hide();
-    if (!found.addresses.isEmpty()) {
-      write(wanted);
-      return;
-    }
-    toolkit_.messageBox(tr("Bind address: %1 is no address and no host name this PC can look "
-                           "up (%2). Nothing was written.")
-                            .arg(name, QString::fromStdString(found.why))
-                            .toStdString());
-    bind_->setFocus();
-  });
+  lookUpBind(
+      first.name, this,
+      [this, wanted, first, name, rest = std::move(names)](const BindAddresses& found) mutable {
+        ok_->setEnabled(true);
+        lookingUp_->hide();
+        if (!found.addresses.isEmpty()) {
+          lookUpThenWrite(wanted, std::move(rest));
+          return;
+        }
+        toolkit_.messageBox(tr("%1: %2 is no address and no host name this PC can look "
+                               "up (%3). Nothing was written.")
+                                .arg(first.caption, name, QString::fromStdString(found.why))
+                                .toStdString());
+        first.input->setFocus();
+      });
 }
 
 void PublishingDialog::write(const NetSettings& settings) {

@@ -1,7 +1,7 @@
 // "Publishing": the dialog that edits TRV4NET.INI. It opens with what the file holds (the
-// defaults when there is none); OK checks the values as the file's reader does (and a Modbus bind
-// address as the server does), writes the file and restarts publishing with it; Cancel changes
-// nothing. It deletes itself when closed.
+// defaults when there is none); OK checks the values as the file's reader does (and a Modbus or
+// HTTP bind address as the server does), writes the file and restarts publishing with it; Cancel
+// changes nothing. It deletes itself when closed.
 #pragma once
 
 #include <QDialog>
@@ -46,9 +46,18 @@ class PublishingDialog : public QDialog {
 
   void buildMqtt(QFormLayout* form);
   void buildModbus(QFormLayout* form);
+  void buildHttp(QFormLayout* form);
   void load(const NetSettings& s);
   // The message for the first value the file cannot hold or its reader refuses; empty if none.
   QString refusal(QWidget** input) const;
+  // Looks up the bind names of the servers ticked, from the first in names on, then writes;
+  // a name that names nothing is refused and nothing is written.
+  struct BindName {
+    QString caption;
+    std::string name;
+    QLineEdit* input;
+  };
+  void lookUpThenWrite(const NetSettings& wanted, std::vector<BindName> names);
   // Writes the file and restarts publishing; the dialog closes unless the write failed.
   void write(const NetSettings& settings);
   void browseCaFile();
@@ -71,6 +80,11 @@ class PublishingDialog : public QDialog {
   QCheckBox* modbusEnabled_ = nullptr;
   QLineEdit* bind_ = nullptr;
   QSpinBox* modbusPort_ = nullptr;
+  QCheckBox* httpEnabled_ = nullptr;
+  QLineEdit* httpBind_ = nullptr;
+  QSpinBox* httpPort_ = nullptr;
+  QLineEdit* token_ = nullptr;
+  QCheckBox* httpCommands_ = nullptr;
   QPushButton* ok_ = nullptr;    // off while the bind address is looked up
   QLabel* lookingUp_ = nullptr;  // says so meanwhile
 };

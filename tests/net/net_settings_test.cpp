@@ -241,5 +241,63 @@ TEST(NetSettingsTest, PasswordFilesAreForTheOwnerOnly) {
 #endif
 }
 
+// [http]: off unless enabled; the token is kept like the password: never repeated, and the file
+// that holds it is the owner's alone.
+TEST(NetSettingsTest, HttpIsOffByDefaultAndItsTokenIsKeptLikeThePassword) {
+  const NetSettings none = parseNetSettings("");
+  EXPECT_FALSE(none.http.enabled);
+  EXPECT_EQ(none.http.bind, "127.0.0.1");
+  EXPECT_EQ(none.http.port, kHttpDefaultPort);
+  EXPECT_EQ(none.http.token, "");
+  EXPECT_FALSE(none.http.commands);
+
+  const std::string token = "k3y-0f_th3.pl4nt~IT+/=";
+  const NetSettings on =
+      parseNetSettings("[http]\nenabled=true\nbind=::1\nport=8081\ntoken=" + token +
+                       "   ; comment\ncommands=true\n");
+  EXPECT_TRUE(on.problems.empty()) << on.problems.front();
+  EXPECT_TRUE(on.http.enabled);
+  EXPECT_EQ(on.http.bind, "::1");
+  EXPECT_EQ(on.http.port, 8081);
+  EXPECT_EQ(on.http.token, token);
+  EXPECT_TRUE(on.http.commands);
+
+  const std::pair<std::string, const char*> bad[] = {
+      {"token=short-secret", "\"token\" in [http] must be empty or 16 to 256 visible"},
+      {"token=a secret with blanks", "\"token\" in [http]"},
+      {"token=" + std::string(257, 'x'), "\"token\" in [http]"},
+      {"token=geheimes\xc3\xa4-passwort", "\"token\" in [http]"},
+      {"bind=", "\"bind\" in [http] may not be empty"},
+      {"port=0", "\"port\" in [http] must be a whole number"},
+      {"commands=on", "\"commands\" in [http] must be true or false"},
+      {"tokn=x", "[http] has no key \"tokn\""},
+  };
+  for (const auto& [line, expected] : bad) {
+    const NetSettings s = parseNetSettings("[modbus]\nenabled=true\n[http]\nenabled=true\n" + line +
+                                           "\n[mqtt]\nenabled=true\n");
+    ASSERT_EQ(s.problems.size(), 1u) << line;
+    EXPECT_NE(s.problems[0].find(expected), std::string::npos) << s.problems[0];
+    EXPECT_NE(s.problems[0].find("the HTTP server stays off"), std::string::npos);
+    const std::string value = line.substr(line.find('=') + 1);
+    if (!value.empty()) {
+      EXPECT_EQ(s.problems[0].find(value), std::string::npos) << s.problems[0];
+    }
+    EXPECT_FALSE(s.http.enabled) << line;
+    EXPECT_TRUE(s.mqtt.enabled && s.modbus.enabled) << line;  // the others run on
+  }
+
+#ifndef _WIN32
+  const SettingsFolder scratch("trv4-net-settings-http-");
+  NetSettings s;
+  s.http = {true, "plant-it.local", 9000, token, true};
+  std::string error;
+  ASSERT_TRUE(writeNetSettings(scratch.path, s, &error)) << error;
+  EXPECT_EQ(modeOf(scratch.path), 0600u);  // a token and no password
+  EXPECT_EQ(formatNetSettings(readNetSettings(scratch.path)), formatNetSettings(s));
+  EXPECT_NE(contents(scratch.path).find("[http]\nenabled=true\nbind=plant-it.local\nport=9000\n"),
+            std::string::npos);
+#endif
+}
+
 }  // namespace
 }  // namespace trv4::test

@@ -177,5 +177,57 @@ TEST(PublishingDialog, AModbusBindNameIsLookedUpBeforeItIsWritten) {
   EXPECT_NE(rig.file().find("\nbind=localhost\n"), std::string::npos);
 }
 
+// The HTTP group: a token the server would refuse is refused here without being repeated; a new
+// token is drawn at random; a bind name is looked up as for Modbus; the file keeps the token for
+// its owner alone.
+TEST(PublishingDialog, HttpSettingsAreCheckedAsTheServerReadsThem) {
+  DialogRig rig;
+  rig.open();
+  EXPECT_FALSE(rig.find<QCheckBox>("httpEnabled")->isChecked());
+  EXPECT_EQ(rig.find<QLineEdit>("httpBind")->text(), "127.0.0.1");
+  EXPECT_EQ(rig.find<QSpinBox>("httpPort")->value(), kHttpDefaultPort);
+  auto* token = rig.find<QLineEdit>("httpToken");
+  EXPECT_EQ(token->echoMode(), QLineEdit::Password);
+
+  rig.find<QCheckBox>("httpEnabled")->setChecked(true);
+  token->setText("tooshort");
+  rig.find<QPushButton>("ok")->click();
+  ASSERT_EQ(rig.tk.messages.size(), 1u);
+  EXPECT_NE(rig.tk.messages[0].find("Token: the value must be empty or 16 to 256"),
+            std::string::npos)
+      << rig.tk.messages[0];
+  EXPECT_EQ(rig.tk.messages[0].find("tooshort"), std::string::npos);
+  EXPECT_FALSE(std::filesystem::exists(rig.path));
+
+  rig.find<QPushButton>("httpNewToken")->click();
+  const QString drawn = token->text();
+  EXPECT_EQ(drawn.size(), 48);
+  rig.find<QPushButton>("httpNewToken")->click();
+  EXPECT_NE(token->text(), drawn);
+
+  rig.tk.messages.clear();
+  rig.find<QLineEdit>("httpBind")->setText("no-such-host.invalid");
+  rig.find<QPushButton>("ok")->click();
+  ASSERT_TRUE(waitFor([&] { return !rig.tk.messages.empty(); }));
+  EXPECT_NE(rig.tk.messages[0].find("HTTP bind address: no-such-host.invalid is no address"),
+            std::string::npos)
+      << rig.tk.messages[0];
+  EXPECT_FALSE(std::filesystem::exists(rig.path));
+
+  rig.tk.messages.clear();
+  rig.find<QLineEdit>("httpBind")->setText("localhost");
+  rig.find<QCheckBox>("httpCommands")->setChecked(true);
+  const std::string entered = token->text().toStdString();
+  rig.find<QPushButton>("ok")->click();
+  ASSERT_TRUE(waitFor([&] { return rig.dialog.isNull() || !rig.dialog->isVisible(); }));
+  EXPECT_TRUE(rig.tk.messages.empty());
+  const NetSettings written = readNetSettings(rig.path.string());
+  EXPECT_TRUE(written.http.enabled && written.http.commands);
+  EXPECT_EQ(written.http.bind, "localhost");
+  EXPECT_EQ(written.http.token, entered);
+  EXPECT_EQ(std::filesystem::status(rig.path).permissions() & std::filesystem::perms::all,
+            std::filesystem::perms::owner_read | std::filesystem::perms::owner_write);
+}
+
 }  // namespace
 }  // namespace trv4::test

@@ -1,0 +1,176 @@
+#include "http/live_feed.h"
+
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <algorithm>
+
+#include "http/api_json.h"
+
+namespace trv4 {
+
+namespace {
+
+// The dashboard shows this many of the newest captures.
+constexpr std::size_t kCapturesShown = 10;
+// A client has nothing to say; what it sends is read and dropped, a message at most this long.
+constexpr quint64 kIncomingMax = 1024;
+
+QByteArray message(const QJsonObject& object) {
+  return QJsonDocument(object).toJson(QJsonDocument::Compact);
+}
+
+}  // namespace
+
+LiveFeed::LiveFeed(const HttpSources& sources, FeedOptions options, QObject* parent)
+    : QObject(parent), sources_(sources), options_(std::move(options)) {
+  batch_.setSingleShot(true);
+  batch_.setInterval(options_.batchMs);
+  connect(&batch_, &QTimer::timeout, this, &LiveFeed::sendWeights);
+  linkTimer_.setInterval(options_.linkMs);
+  connect(&linkTimer_, &QTimer::timeout, this, &LiveFeed::sendLink);
+  shownListener_ = sources_.monitor.addShownListener([this](int i) { onShown(i); });
+  if (sources_.captures != nullptr)
+    captureListener_ = sources_.captures->addListener([this](const Capture& c) {
+      if (clients_.empty()) return;
+      QJsonObject o;
+      o["type"] = "capture";
+      o["capture"] = apiCaptureJson(c);
+      sendToAll(message(o));
+    });
+}
+
+LiveFeed::~LiveFeed() {
+  sources_.monitor.removeShownListener(shownListener_);
+  if (captureListener_ >= 0) sources_.captures->removeListener(captureListener_);
+  for (QWebSocket* client : clients_) client->disconnect(this);
+}
+
+void LiveFeed::add(std::unique_ptr<QWebSocket> socket) {
+  QWebSocket* client = socket.release();
+  client->setParent(this);
+  client->setMaxAllowedIncomingFrameSize(kIncomingMax);
+  client->setMaxAllowedIncomingMessageSize(kIncomingMax);
+  if (clients() >= options_.maxClients) {
+    connect(client, &QWebSocket::disconnected, client, &QObject::deleteLater);
+    client->close(QWebSocketProtocol::CloseCodePolicyViolated,
+                  QStringLiteral("too many dashboards; try again later"));
+    return;
+  }
+  clients_.push_back(client);
+  connect(client, &QWebSocket::disconnected, this, [this, client] { drop(client); });
+  if (clients() == 1) {
+    changed_.fill(false);
+    linkTimer_.start();
+  }
+  // The first client sets what every client has; a later one gets the panels as they are now,
+  // and the changes still to go out to the others come to it too.
+  send(client, snapshot(clients() == 1));
+}
+
+void LiveFeed::drop(QWebSocket* client) {
+  const auto it = std::find(clients_.begin(), clients_.end(), client);
+  if (it == clients_.end()) return;
+  clients_.erase(it);
+  client->disconnect(this);
+  client->deleteLater();
+  if (clients_.empty()) {
+    batch_.stop();
+    linkTimer_.stop();
+  }
+}
+
+void LiveFeed::onShown(int scale) {
+  if (clients_.empty()) return;
+  changed_[scale] = true;
+  if (!batch_.isActive()) batch_.start();
+}
+
+QByteArray LiveFeed::snapshot(bool everyone) {
+  QJsonArray scales, link;
+  const int64_t now = sources_.stats.now();
+  for (int i = 0; i < kMaxScales; ++i) {
+    if (everyone) polledSent_[i] = sources_.state.ScanList[i];
+    if (!polled(i)) continue;
+    const PanelView& view = sources_.monitor.panel(i).view;
+    if (everyone) sent_[i] = view;
+    scales.append(panelJson(i, view));
+    link.append(linkJson(i, sources_.stats.scale(i), answering(sources_, i), now));
+  }
+  QJsonArray captures;
+  if (sources_.captures != nullptr)
+    for (const Capture& c : sources_.captures->newest(kCapturesShown))
+      captures.append(apiCaptureJson(c));
+  QJsonObject o;
+  o["type"] = "snapshot";
+  o["scales"] = scales;
+  o["link"] = link;
+  o["captures"] = captures;
+  o["capturesOn"] = sources_.captures != nullptr;
+  o["writes"] = options_.writes;
+  o["commands"] = options_.commands;
+  addProgram(o);
+  return message(o);
+}
+
+void LiveFeed::sendWeights() {
+  QJsonArray scales;
+  for (int i = 0; i < kMaxScales; ++i) {
+    if (!changed_[i]) continue;
+    changed_[i] = false;
+    const PanelView& view = sources_.monitor.panel(i).view;
+    if (!polled(i) || view == sent_[i]) continue;
+    sent_[i] = view;
+    scales.append(panelJson(i, view));
+  }
+  if (scales.isEmpty()) return;
+  QJsonObject o;
+  o["type"] = "weights";
+  o["scales"] = scales;
+  sendToAll(message(o));
+}
+
+void LiveFeed::addProgram(QJsonObject& o) {
+  o["port"] = sources_.port.portOpen();
+  o["health"] = options_.health ? QString::fromStdString(options_.health()) : QString();
+  const std::optional<bool> mqtt =
+      sources_.mqttConnected ? sources_.mqttConnected() : std::optional<bool>();
+  o["mqtt"] = mqtt ? QJsonValue(*mqtt) : QJsonValue();
+}
+
+void LiveFeed::sendLink() {
+  for (int i = 0; i < kMaxScales; ++i) {
+    if (sources_.state.ScanList[i] != polledSent_[i]) {
+      sendToAll(snapshot(true));  // a scale was switched on or off
+      break;
+    }
+  }
+  QJsonArray link;
+  const int64_t now = sources_.stats.now();
+  for (int i = 0; i < kMaxScales; ++i) {
+    if (polled(i)) link.append(linkJson(i, sources_.stats.scale(i), answering(sources_, i), now));
+  }
+  QJsonObject o;
+  o["type"] = "link";
+  o["link"] = link;
+  addProgram(o);
+  sendToAll(message(o));
+}
+
+void LiveFeed::sendToAll(const QByteArray& text) {
+  // send() may drop a client: a copy of the list is walked.
+  const std::vector<QWebSocket*> clients = clients_;
+  for (QWebSocket* client : clients) send(client, text);
+}
+
+void LiveFeed::send(QWebSocket* client, const QByteArray& text) {
+  if (client->bytesToWrite() > options_.maxBacklog) {
+    // It does not read: dropped rather than queued for; a page that reconnects gets a snapshot.
+    client->abort();
+    drop(client);
+    return;
+  }
+  client->sendTextMessage(QString::fromUtf8(text));
+}
+
+}  // namespace trv4

@@ -1,0 +1,80 @@
+// The HTTP server over real TCP on 127.0.0.1, in front of the program's logic polling simulated
+// scales in virtual time: A 12.50 kg, B -1.25 kg, C showing a text, D silent; A to D polled.
+#pragma once
+
+#include <gtest/gtest.h>
+
+#include <memory>
+#include <optional>
+#include <string>
+
+#include "http/http_server.h"
+#include "tests/support/app_on_sim.h"
+#include "tests/support/fake_capture_desk.h"
+#include "tests/support/http_client.h"
+
+namespace trv4::test {
+
+inline const QByteArray kToken = "0123456789abcdef-plant-IT";
+inline const QByteArray kBearer = "Bearer " + kToken;
+
+inline scalesim::NetworkOptions fourScales() {
+  scalesim::NetworkOptions o;
+  o.addresses = {'A', 'B', 'C', 'D'};
+  o.movingWeights = false;
+  o.faults = {scalesim::Fault{scalesim::FaultKind::kSilence, {'D'}, 1.0}};
+  o.setups['A'].load = 12.5;
+  o.setups['B'].load = -1.25;
+  o.setups['C'].text = "ZYGOS";
+  return o;
+}
+
+// Records the commands queued; refuses them all with `refusal` when it is set.
+struct FakeCommands : RemoteCommands {
+  std::optional<std::string> queue(int scale, char command) override {
+    if (refusal) return refusal;
+    queued.emplace_back(scale, command);
+    return std::nullopt;
+  }
+  std::vector<std::pair<int, char>> queued;
+  std::optional<std::string> refusal;
+};
+
+struct HttpFixture : ::testing::Test, AppOnSim {
+  HttpFixture() : AppOnSim(fourScales(), "1111") {
+    tk.advance(3000);  // every scale polled; the silent one's display hold has run out
+  }
+
+  HttpSources sources() {
+    HttpSources s(app->monitor(), app->state(), app->linkStats(), port, tk);
+    s.link = app->link();
+    s.captures = withDesk ? &desk : nullptr;
+    s.commands = withCommands ? &commands : nullptr;
+    s.mqttConnected = [this] { return mqtt; };
+    return s;
+  }
+  // A server on a free port of 127.0.0.1 with settings (enabled, bind and port set here).
+  std::unique_ptr<HttpServer> serve(HttpSettings settings = {}, HttpLimits limits = {}) {
+    settings.enabled = true;
+    settings.bind = "127.0.0.1";
+    settings.port = 0;
+    auto server = std::make_unique<HttpServer>(settings, sources(), limits);
+    EXPECT_EQ(server->start(), "");
+    EXPECT_NE(server->port(), 0);
+    return server;
+  }
+  static HttpSettings withToken(bool commands = false) {
+    HttpSettings s;
+    s.token = kToken.toStdString();
+    s.commands = commands;
+    return s;
+  }
+
+  FakeCaptureDesk desk;
+  FakeCommands commands;
+  bool withDesk = true;
+  bool withCommands = true;
+  std::optional<bool> mqtt;
+};
+
+}  // namespace trv4::test

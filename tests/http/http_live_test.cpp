@@ -1,0 +1,116 @@
+// The dashboard's live feed through a real WebSocket client: a snapshot first, then only what
+// changed, the link health every second, each capture, and a bounded number of dashboards.
+#include <QJsonArray>
+#include <QJsonObject>
+#include <QWebSocket>
+
+#include "tests/http/http_fixture.h"
+
+namespace trv4::test {
+namespace {
+
+struct Dashboard {
+  explicit Dashboard(quint16 port) {
+    QObject::connect(&socket, &QWebSocket::textMessageReceived, [this](const QString& text) {
+      messages.push_back(QJsonDocument::fromJson(text.toUtf8()).object());
+    });
+    QObject::connect(&socket, &QWebSocket::disconnected, [this] { closed = true; });
+    socket.open(QUrl(QStringLiteral("ws://127.0.0.1:%1/api/v1/live").arg(port)));
+  }
+  // The first message of type after `from`, waiting for it; empty when none came.
+  QJsonObject next(const QString& type, std::size_t* from) {
+    QJsonObject found;
+    runUntil([&] {
+      for (; *from < messages.size(); ++*from)
+        if (messages[*from]["type"] == type) {
+          found = messages[(*from)++];
+          return true;
+        }
+      return false;
+    });
+    return found;
+  }
+  QWebSocket socket;
+  std::vector<QJsonObject> messages;
+  bool closed = false;
+};
+
+QStringList field(const QJsonArray& list, const char* name) {
+  QStringList out;
+  for (const QJsonValue& v : list) out << v.toObject()[name].toString();
+  return out;
+}
+
+TEST_F(HttpFixture, TheLiveFeedSendsASnapshotThenOnlyWhatChanges) {
+  desk.commitOther(2, "1.00 kg", 100, 2);
+  auto server = serve(withToken());
+  Dashboard page(server->port());
+  std::size_t at = 0;
+  const QJsonObject first = page.next("snapshot", &at);
+  ASSERT_FALSE(first.isEmpty());
+  EXPECT_EQ(field(first["scales"].toArray(), "address"), QStringList({"A", "B", "C", "D"}));
+  EXPECT_EQ(field(first["scales"].toArray(), "text"),
+            QStringList({"12.50 kg", "-1.25 kg", "ZYGOS", ""}));
+  EXPECT_EQ(first["link"].toArray()[0].toObject()["answering"], true);
+  EXPECT_EQ(first["link"].toArray()[3].toObject()["answering"], false);
+  EXPECT_EQ(first["captures"].toArray().size(), 1);
+  EXPECT_EQ(first["writes"], true);
+  EXPECT_EQ(server->dashboards(), 1);
+
+  sim.scale('A')->load = 20;
+  tk.advance(1000);
+  const QJsonObject weights = page.next("weights", &at);
+  EXPECT_EQ(field(weights["scales"].toArray(), "address"), QStringList({"A"}));
+  EXPECT_EQ(weights["scales"].toArray()[0].toObject()["text"], "20.00 kg");
+
+  const QJsonObject link = page.next("link", &at);
+  EXPECT_EQ(field(link["link"].toArray(), "address"), QStringList({"A", "B", "C", "D"}));
+  EXPECT_EQ(link["port"], true);
+  EXPECT_EQ(link["health"], "");
+
+  desk.commitOther(0, "20.00 kg", 2000, 2);
+  EXPECT_EQ(page.next("capture", &at)["capture"].toObject()["sequence"].toInteger(), 2);
+
+  // A scale switched off: a new snapshot without it.
+  app->monitor().toggleScan(1);
+  const QJsonObject without = page.next("snapshot", &at);
+  EXPECT_EQ(field(without["scales"].toArray(), "address"), QStringList({"A", "C", "D"}));
+
+  page.socket.close();
+  EXPECT_TRUE(runUntil([&] { return server->dashboards() == 0; }));
+}
+
+// A dashboard that joins while changes wait for the next batch does not take them from the others.
+TEST_F(HttpFixture, ADashboardJoiningMeanwhileLeavesTheOthersTheirChanges) {
+  HttpLimits limits;
+  limits.feedBatchMs = 1500;
+  auto server = serve({}, limits);
+  Dashboard first(server->port());
+  std::size_t at = 0, late = 0;
+  ASSERT_FALSE(first.next("snapshot", &at).isEmpty());
+  sim.scale('A')->load = 30;
+  tk.advance(1000);
+  Dashboard second(server->port());
+  const QJsonObject joined = second.next("snapshot", &late);
+  EXPECT_EQ(joined["scales"].toArray()[0].toObject()["text"], "30.00 kg");
+  const QJsonObject change = first.next("weights", &at);
+  ASSERT_FALSE(change.isEmpty());
+  EXPECT_EQ(change["scales"].toArray()[0].toObject()["text"], "30.00 kg");
+}
+
+TEST_F(HttpFixture, DashboardsAreBoundedAndAFullFeedSaysSo) {
+  HttpLimits limits;
+  limits.maxDashboards = 2;
+  auto server = serve({}, limits);
+  Dashboard one(server->port()), two(server->port());
+  ASSERT_TRUE(runUntil([&] { return !one.messages.empty() && !two.messages.empty(); }));
+  Dashboard three(server->port());
+  ASSERT_TRUE(runUntil([&] { return three.closed; }));
+  EXPECT_EQ(three.socket.closeCode(), QWebSocketProtocol::CloseCodePolicyViolated);
+  EXPECT_TRUE(three.messages.empty());
+  EXPECT_EQ(server->dashboards(), 2);
+  EXPECT_EQ(one.messages[0]["writes"], false);  // no token: the page offers no capture
+}
+
+}  // namespace
+}  // namespace trv4::test
