@@ -11,20 +11,20 @@ namespace {
 
 constexpr long kReadLimit = 4L << 20;
 
-std::string printable(std::string text) {
-  for (char& c : text) {
-    const auto u = static_cast<unsigned char>(c);
-    if (u < 0x20 || u == 0x7F) c = '?';
-  }
-  return text;
-}
-
 }  // namespace
 
 std::string calibRecordLine(const CalibRecordEntry& e) {
-  return csvLine({printable(e.date), printable(e.time), printable(std::string(1, e.address)),
-                  printable(e.procedure), printable(e.keyed), printable(e.outcome),
-                  printable(e.weightBefore), printable(e.weightAfter)});
+  std::vector<std::string> fields = {e.date,         e.time,       std::string(1, e.address),
+                                     e.procedure,    e.keyed,      e.outcome,
+                                     e.weightBefore, e.weightAfter};
+  // A control character would break the line: it is written as "?".
+  for (std::string& field : fields) {
+    for (char& c : field) {
+      const auto u = static_cast<unsigned char>(c);
+      if (u < 0x20 || u == 0x7F) c = '?';
+    }
+  }
+  return csvLine(fields);
 }
 
 CalibRecord::CalibRecord(Toolkit& toolkit, std::string path)

@@ -18,7 +18,7 @@ namespace trv4 {
 namespace {
 
 // Twice a second: each look scrolls the whole view, the costliest thing the window does.
-constexpr int kRefreshMs = 500;
+constexpr int kTrafficRefreshMs = 500;
 // Widths of the view's columns but the last: time, direction, scale, kind, text, hex.
 constexpr int kWidths[] = {13, 9, 6, 15, 30, 48};
 
@@ -139,7 +139,7 @@ TrafficWindow::TrafficWindow(TrafficRing& ring, QWidget* parent)
   layout->addWidget(view_, 1);
 
   timer_ = new QTimer(this);
-  timer_->setInterval(kRefreshMs);
+  timer_->setInterval(kTrafficRefreshMs);
   connect(timer_, &QTimer::timeout, this, &TrafficWindow::refresh);
   resize(1000, 560);
   log_.setFilter(TrafficLog::kAll);

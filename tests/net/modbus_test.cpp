@@ -57,7 +57,7 @@ QHostAddress outsideAddress() {
   return {};
 }
 
-scalesim::NetworkOptions scales() {
+scalesim::NetworkOptions modbusScales() {
   scalesim::NetworkOptions o;
   o.addresses = {'A', 'B', 'C', 'D'};
   o.movingWeights = false;
@@ -69,7 +69,7 @@ scalesim::NetworkOptions scales() {
 }
 
 struct ModbusTest : ::testing::Test, AppOnSim {
-  ModbusTest() : AppOnSim(scales(), "1111") {}
+  ModbusTest() : AppOnSim(modbusScales(), "1111") {}
 
   // The registers of scale i as the client reads them.
   std::vector<quint16> read(QModbusTcpClient& client, int scale) {

@@ -3,12 +3,12 @@
 #include <algorithm>
 #include <cctype>
 
+#include "tools/scalesim/scale_model.h"
+
 namespace trv4::scalesim {
 
 namespace {
 
-constexpr char kStx = '\x02';
-constexpr char kEtx = '\x03';
 constexpr size_t kMaxFrame = 256;         // longer "frames" are line garbage
 constexpr size_t kMaxScheduled = 100000;  // output entries waiting
 constexpr int64_t kStreamMinGapUs = 1000;

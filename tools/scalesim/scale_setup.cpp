@@ -7,16 +7,9 @@
 #include <optional>
 
 #include "base/codepage.h"
+#include "tools/scalesim/data_fields.h"
 
 namespace trv4::scalesim {
-
-namespace {
-
-bool allDigits(std::string_view s) {
-  return std::all_of(s.begin(), s.end(), [](char c) { return c >= '0' && c <= '9'; });
-}
-
-}  // namespace
 
 bool parseScaleSetup(std::string_view option, std::string_view value, NetworkOptions* options,
                      std::string* error) {
