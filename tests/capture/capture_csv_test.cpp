@@ -7,7 +7,7 @@
 #include "capture/capture_csv.h"
 #include "capture/weighing_desk.h"
 #include "service/csv_line.h"
-#include "tests/capture/memory_journal.h"
+#include "tests/support/memory_journal.h"
 #include "tests/support/virtual_toolkit.h"
 
 namespace trv4::test {

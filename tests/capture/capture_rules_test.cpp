@@ -10,8 +10,8 @@
 
 #include "capture/weighing_desk.h"
 #include "display/monitor_model.h"
-#include "tests/capture/memory_journal.h"
 #include "tests/support/app_on_sim.h"
+#include "tests/support/memory_journal.h"
 #include "tests/support/virtual_toolkit.h"
 
 namespace trv4::test {

@@ -11,7 +11,7 @@
 
 #include "capture/captures_window.h"
 #include "capture/weighing_desk.h"
-#include "tests/capture/memory_journal.h"
+#include "tests/support/memory_journal.h"
 #include "tests/support/mqtt_broker.h"
 #include "tests/support/virtual_toolkit.h"
 

@@ -14,7 +14,7 @@
 #include "capture/sqlite_journal.h"
 #include "capture/weighing_desk.h"
 #include "net/mosquitto_transport.h"
-#include "tests/capture/memory_journal.h"
+#include "tests/support/memory_journal.h"
 #include "tests/support/mqtt_broker.h"
 #include "tests/support/virtual_toolkit.h"
 #include "tools/scalesim/sim_session.h"
