@@ -9,13 +9,10 @@
 #include <array>
 
 #include "tests/support/app_on_sim.h"
+#include "tests/support/mqtt_broker.h"
 
 namespace trv4::test {
 namespace {
-
-bool has(const std::string& text, const std::string& part) {
-  return text.find(part) != std::string::npos;
-}
 
 // A broker that takes every publication and acknowledges it a millisecond later.
 class BrokerStandIn : public MqttTransport {
@@ -56,18 +53,9 @@ class BrokerStandIn : public MqttTransport {
   Handlers handlers_;
 };
 
-scalesim::NetworkOptions scales() {
-  scalesim::NetworkOptions o;
-  o.addresses = {'A', 'B', 'C', 'D', 'E'};
-  o.movingWeights = false;
-  o.faults = {scalesim::Fault{scalesim::FaultKind::kSilence, {'D'}, 1.0}};
-  o.setups['A'].load = 12.5;
-  return o;
-}
-
 // A to D polled (D silent), E on the line but not polled; a publisher with commands on.
 struct MqttPublisherTest : ::testing::Test, AppOnSim {
-  MqttPublisherTest() : AppOnSim(scales(), "11110") {}
+  MqttPublisherTest() : AppOnSim(fiveScales(), "11110") {}
 
   std::unique_ptr<MqttPublisher> startPublisher(BrokerStandIn& broker) {
     MqttSettings s;

@@ -15,6 +15,24 @@
 
 namespace trv4::test {
 
+// Scales A to D with fixed weights: A 12.50 kg, B -1.25 kg, C showing the text "ZYGOS", D silent.
+inline scalesim::NetworkOptions fourScales() {
+  scalesim::NetworkOptions o;
+  o.addresses = {'A', 'B', 'C', 'D'};
+  o.movingWeights = false;
+  o.faults = {scalesim::Fault{scalesim::FaultKind::kSilence, {'D'}, 1.0}};
+  o.setups['A'].load = 12.5;
+  o.setups['B'].load = -1.25;
+  o.setups['C'].text = "ZYGOS";
+  return o;
+}
+// The same and E on the line.
+inline scalesim::NetworkOptions fiveScales() {
+  scalesim::NetworkOptions o = fourScales();
+  o.addresses.push_back('E');
+  return o;
+}
+
 struct AppOnSim {
   // Writes TRV4.INI (port 1, 9600,N,8,1, default timings, `line8` as the scales to poll) and
   // starts the program on it.
