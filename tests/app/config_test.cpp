@@ -4,12 +4,12 @@
 #include <unistd.h>
 #include <filesystem>
 #include <fstream>
-#include <iterator>
 #include <tuple>
 #include <vector>
 
 #include "app/comm_settings_model.h"
 #include "app/config.h"
+#include "tests/support/file_text.h"
 #include "tests/support/sim_serial_port.h"
 #include "tests/support/virtual_toolkit.h"
 
@@ -42,10 +42,6 @@ class ConfigTest : public ::testing::Test {
   }
   ~ConfigTest() override { std::filesystem::remove(path); }
 
-  std::string read() const {
-    std::ifstream in(path, std::ios::binary);
-    return {std::istreambuf_iterator<char>(in), {}};
-  }
   Ints timings() const {
     return {state.StatusReplyTimeout, state.CommandReplyTimeout, state.StatusScanDelay,
             state.CommandScanDelay, state.CharTimeout};
@@ -67,7 +63,7 @@ class ConfigTest : public ::testing::Test {
 
 TEST_F(ConfigTest, WritesTheDefaultFileReadsBackWhatItWroteAndAFailedSaveKeepsTheOldFile) {
   config.SaveSettings();
-  EXPECT_EQ(read(), kDefaultFile);
+  EXPECT_EQ(test::fileText(path), kDefaultFile);
   // A two-digit port and a five-digit time are written in full but read by position.
   ASSERT_FALSE(port.setCommPort(12));
   ASSERT_FALSE(port.setSettings("115200,O,8,2"));
@@ -82,11 +78,11 @@ TEST_F(ConfigTest, WritesTheDefaultFileReadsBackWhatItWroteAndAFailedSaveKeepsTh
             std::tuple(1, "115200,O,8,2", Ints{1234, 300, 100, 100, 20},
                        "001000000000000000000000000001"));
 
-  const std::string before = read();
+  const std::string before = test::fileText(path);
   config.replaceFile = [](const std::string&, const std::string&) { return false; };
   state.CommandReplyTimeout = 400;
   config.SaveSettings();
-  EXPECT_EQ(read(), before);
+  EXPECT_EQ(test::fileText(path), before);
   EXPECT_EQ(toolkit.messages, Texts{"CAN NOT WRITE INI FILE"});
   EXPECT_FALSE(std::filesystem::exists(path + ".tmp"));
 }
@@ -187,7 +183,8 @@ TEST_F(ConfigTest, SettingsDialogOkAppliesTheChoiceReportsFailuresAndRunsTheRest
   ASSERT_EQ(toolkit.messages.size(), 2u);  // and the baud rate left unmarked
   EXPECT_NE(toolkit.messages[0].find("Port 4 does not exist"), std::string::npos);
   EXPECT_EQ(std::tuple(port.closes, port.portOpen(), port.handshaking()), std::tuple(1, false, 2));
-  EXPECT_THAT(read(), ::testing::StartsWith("\"4 ' port nr 1,2,3,4\"\r\n\"300,N,8,1\"\r\n"));
+  EXPECT_THAT(test::fileText(path),
+              ::testing::StartsWith("\"4 ' port nr 1,2,3,4\"\r\n\"300,N,8,1\"\r\n"));
 
   toolkit.messages.clear();
   model.click(Model::ComPortGroup, 1);  // Com2

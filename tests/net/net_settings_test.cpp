@@ -7,12 +7,11 @@
 #include <unistd.h>
 
 #include <filesystem>
-#include <fstream>
-#include <sstream>
 #include <tuple>
 #include <utility>
 
 #include "base/file_names.h"
+#include "tests/support/file_text.h"
 
 namespace trv4::test {
 namespace {
@@ -158,13 +157,6 @@ TEST(NetSettingsTest, MissingKeysKeepTheirDefaultsAndStrayLinesAreTold) {
   }
 }
 
-std::string contents(const std::string& path) {
-  std::ifstream in(filePath(path));
-  std::stringstream text;
-  text << in.rdbuf();
-  return text.str();
-}
-
 #ifndef _WIN32
 unsigned modeOf(const std::string& path) {
   struct stat st {};
@@ -200,10 +192,10 @@ TEST(NetSettingsTest, WritesWhatItReadsBackAndKeepsTheOldOnFailure) {
   NetSettings s;
   std::string error;
   ASSERT_TRUE(writeNetSettings(path, s, &error)) << error;
-  EXPECT_EQ(contents(path), formatNetSettings(s));
-  EXPECT_NE(contents(path).find("[mqtt]\nenabled=false\nhost=127.0.0.1\nport=1883\n"),
+  EXPECT_EQ(fileText(path), formatNetSettings(s));
+  EXPECT_NE(fileText(path).find("[mqtt]\nenabled=false\nhost=127.0.0.1\nport=1883\n"),
             std::string::npos);
-  EXPECT_NE(contents(path).find("[modbus]\nenabled=false\nbind=127.0.0.1\nport=1502\n"),
+  EXPECT_NE(fileText(path).find("[modbus]\nenabled=false\nbind=127.0.0.1\nport=1502\n"),
             std::string::npos);
 
   s = withPassword();
@@ -223,7 +215,7 @@ TEST(NetSettingsTest, WritesWhatItReadsBackAndKeepsTheOldOnFailure) {
   EXPECT_FALSE(writeNetSettings(path, other, &error));
   EXPECT_NE(error.find(path), std::string::npos) << error;
   EXPECT_EQ(error.find("se;cr et"), std::string::npos);
-  EXPECT_EQ(contents(path), formatNetSettings(s));
+  EXPECT_EQ(fileText(path), formatNetSettings(s));
 }
 
 TEST(NetSettingsTest, PasswordFilesAreForTheOwnerOnly) {
@@ -294,7 +286,7 @@ TEST(NetSettingsTest, HttpIsOffByDefaultAndItsTokenIsKeptLikeThePassword) {
   ASSERT_TRUE(writeNetSettings(scratch.path, s, &error)) << error;
   EXPECT_EQ(modeOf(scratch.path), 0600u);  // a token and no password
   EXPECT_EQ(formatNetSettings(readNetSettings(scratch.path)), formatNetSettings(s));
-  EXPECT_NE(contents(scratch.path).find("[http]\nenabled=true\nbind=plant-it.local\nport=9000\n"),
+  EXPECT_NE(fileText(scratch.path).find("[http]\nenabled=true\nbind=plant-it.local\nport=9000\n"),
             std::string::npos);
 #endif
 }

@@ -16,11 +16,10 @@
 #include <QPushButton>
 #include <QSpinBox>
 #include <filesystem>
-#include <fstream>
 #include <functional>
 #include <map>
-#include <sstream>
 
+#include "tests/support/file_text.h"
 #include "tests/support/virtual_toolkit.h"
 
 namespace trv4::test {
@@ -53,12 +52,7 @@ struct DialogRig {
     EXPECT_NE(w, nullptr) << name;
     return w;
   }
-  std::string file() const {
-    std::ifstream in(path);
-    std::stringstream text;
-    text << in.rdbuf();
-    return text.str();
-  }
+  std::string file() const { return fileText(path.string()); }
 
   const std::filesystem::path dir =
       std::filesystem::temp_directory_path() / ("trv4-pubdialog-" + std::to_string(getpid()));
