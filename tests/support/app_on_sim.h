@@ -29,7 +29,7 @@ inline scalesim::NetworkOptions fourScales() {
 // The same and E on the line.
 inline scalesim::NetworkOptions fiveScales() {
   scalesim::NetworkOptions o = fourScales();
-  o.addresses.push_back('E');
+  o.addresses.insert('E');
   return o;
 }
 
