@@ -4,7 +4,6 @@
 #include <gtest/gtest.h>
 
 #include <sys/stat.h>
-#include <unistd.h>
 
 #include <filesystem>
 #include <tuple>
@@ -165,18 +164,6 @@ unsigned modeOf(const std::string& path) {
 }
 #endif
 
-// A scratch folder for the file, removed at the end.
-struct SettingsFolder {
-  explicit SettingsFolder(const std::string& name)
-      : folder(std::filesystem::temp_directory_path() / (name + std::to_string(getpid()))) {
-    std::filesystem::remove_all(folder);
-    std::filesystem::create_directories(folder);
-  }
-  ~SettingsFolder() { std::filesystem::remove_all(folder); }
-  const std::filesystem::path folder;
-  const std::string path = fileNameText(folder / kNetSettingsFileName);
-};
-
 NetSettings withPassword() {
   NetSettings s;
   s.mqtt = {true,       "broker.plant", 8883, "line7/a", "me", "user x",
@@ -186,8 +173,8 @@ NetSettings withPassword() {
 }
 
 TEST(NetSettingsTest, WritesWhatItReadsBackAndKeepsTheOldOnFailure) {
-  const SettingsFolder scratch("trv4-net-settings-write-");
-  const std::string& path = scratch.path;
+  const ScratchFolder scratch("trv4-net-settings-write-");
+  const std::string path = scratch.file(kNetSettingsFileName);
 
   NetSettings s;
   std::string error;
@@ -222,8 +209,8 @@ TEST(NetSettingsTest, PasswordFilesAreForTheOwnerOnly) {
 #ifdef _WIN32
   GTEST_SKIP() << "Windows files have no permission bits for the owner alone";
 #else
-  const SettingsFolder scratch("trv4-net-settings-mode-");
-  const std::string& path = scratch.path;
+  const ScratchFolder scratch("trv4-net-settings-mode-");
+  const std::string path = scratch.file(kNetSettingsFileName);
   std::string error;
   ASSERT_TRUE(writeNetSettings(path, NetSettings{}, &error)) << error;
   EXPECT_EQ(modeOf(path) & 0600, 0600u);
@@ -279,14 +266,15 @@ TEST(NetSettingsTest, HttpIsOffByDefaultAndItsTokenIsKeptLikeThePassword) {
   }
 
 #ifndef _WIN32
-  const SettingsFolder scratch("trv4-net-settings-http-");
+  const ScratchFolder scratch("trv4-net-settings-http-");
+  const std::string path = scratch.file(kNetSettingsFileName);
   NetSettings s;
   s.http = {true, "plant-it.local", 9000, token, true};
   std::string error;
-  ASSERT_TRUE(writeNetSettings(scratch.path, s, &error)) << error;
-  EXPECT_EQ(modeOf(scratch.path), 0600u);  // a token and no password
-  EXPECT_EQ(formatNetSettings(readNetSettings(scratch.path)), formatNetSettings(s));
-  EXPECT_NE(fileText(scratch.path).find("[http]\nenabled=true\nbind=plant-it.local\nport=9000\n"),
+  ASSERT_TRUE(writeNetSettings(path, s, &error)) << error;
+  EXPECT_EQ(modeOf(path), 0600u);  // a token and no password
+  EXPECT_EQ(formatNetSettings(readNetSettings(path)), formatNetSettings(s));
+  EXPECT_NE(fileText(path).find("[http]\nenabled=true\nbind=plant-it.local\nport=9000\n"),
             std::string::npos);
 #endif
 }

@@ -3,7 +3,6 @@
 #include "net/publishing_dialog.h"
 
 #include <gtest/gtest.h>
-#include <unistd.h>
 
 #include <QApplication>
 #include <QCheckBox>
@@ -33,14 +32,7 @@ bool waitFor(const std::function<bool()>& done) {
 }
 
 struct DialogRig {
-  DialogRig() {
-    std::filesystem::remove_all(dir);
-    std::filesystem::create_directories(dir);
-  }
-  ~DialogRig() {
-    delete dialog;
-    std::filesystem::remove_all(dir);
-  }
+  ~DialogRig() { delete dialog; }
   PublishingDialog* open() {
     dialog = new PublishingDialog(path.string(), tk, [this] { ++restarts; });
     dialog->show();
@@ -54,9 +46,8 @@ struct DialogRig {
   }
   std::string file() const { return fileText(path.string()); }
 
-  const std::filesystem::path dir =
-      std::filesystem::temp_directory_path() / ("trv4-pubdialog-" + std::to_string(getpid()));
-  const std::filesystem::path path = dir / kNetSettingsFileName;
+  const ScratchFolder scratch{"trv4-pubdialog-"};
+  const std::filesystem::path path = scratch.folder / kNetSettingsFileName;
   VirtualToolkit tk;
   QPointer<PublishingDialog> dialog;
   int restarts = 0;
