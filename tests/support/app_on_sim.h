@@ -9,6 +9,7 @@
 #include <fstream>
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "app/application.h"
 #include "tests/support/sim_scales.h"
@@ -63,6 +64,17 @@ struct AppOnSim {
     if (!app->MDIForm_Load()) ADD_FAILURE() << "the program did not start";
   }
   std::string path(const std::string& name) const { return (dir / name).string(); }
+  // The bodies (address and text) of the frames the scales received from the from-th on, status
+  // requests left out.
+  std::vector<std::string> commandsSent(std::size_t from = 0) const {
+    std::vector<std::string> out;
+    const auto& rx = sim.received();
+    for (std::size_t i = from; i < rx.size(); ++i) {
+      const std::string body = rx[i].bytes.substr(1, rx[i].bytes.size() - 4);
+      if (body.substr(1) != "?0") out.push_back(body);
+    }
+    return out;
+  }
 
   const std::filesystem::path dir =
       std::filesystem::temp_directory_path() / ("trv4-app-" + std::to_string(getpid()));
