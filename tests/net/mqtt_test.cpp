@@ -260,19 +260,6 @@ TEST_F(MqttTest, RefusedOrAbsentBrokersAreToldOnceAndThePasswordNever) {
   EXPECT_TRUE(connected());
   EXPECT_TRUE(tk.messages.empty());
 
-  // The program's own start and clean end, as the settings file gives them.
-  scalesim::writeFile(path("TRV4NET.INI"), "[mqtt]\nenabled=true\nport=" +
-                                               std::to_string(broker.port()) + "\nprefix=p\n");
-  {
-    MqttSubscriber plant(broker.port(), "p/status");
-    Publishing publishing(app->monitor(), app->state(), app->linkStats(), tk, blocker());
-    publishing.start(path("TRV4NET.INI"));
-    ASSERT_NE(publishing.mqtt(), nullptr);
-    EXPECT_TRUE(pumpUntil([&] { return plant.last("p/status") == "online"; }));
-    publishing.stop();
-    EXPECT_TRUE(pumpUntil([&] { return plant.last("p/status") == "offline"; }));
-  }
-
   // A CA file that is missing or holds no certificate keeps MQTT off, said at start-up.
   scalesim::writeFile(path("not-a-ca.pem"), "hello");
   for (const std::string& ca : {path("missing.pem"), path("not-a-ca.pem"), dir.string()}) {
