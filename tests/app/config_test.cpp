@@ -4,12 +4,12 @@
 #include <unistd.h>
 #include <filesystem>
 #include <fstream>
-#include <iterator>
 #include <tuple>
 #include <vector>
 
 #include "app/comm_settings_model.h"
 #include "app/config.h"
+#include "tests/support/file_text.h"
 #include "tests/support/sim_serial_port.h"
 #include "tests/support/virtual_toolkit.h"
 
@@ -42,10 +42,6 @@ class ConfigTest : public ::testing::Test {
   }
   ~ConfigTest() override { std::filesystem::remove(path); }
 
-  std::string read() const {
-    std::ifstream in(path, std::ios::binary);
-    return {std::istreambuf_iterator<char>(in), {}};
-  }
   Ints timings() const {
     return {state.StatusReplyTimeout, state.CommandReplyTimeout, state.StatusScanDelay,
             state.CommandScanDelay, state.CharTimeout};
@@ -67,7 +63,7 @@ class ConfigTest : public ::testing::Test {
 
 TEST_F(ConfigTest, WritesTheDefaultFileReadsBackWhatItWroteAndAFailedSaveKeepsTheOldFile) {
   config.SaveSettings();
-  EXPECT_EQ(read(), kDefaultFile);
+  EXPECT_EQ(test::fileText(path), kDefaultFile);
   // A two-digit port and a five-digit time are written in full but read by position.
   ASSERT_FALSE(port.setCommPort(12));
   ASSERT_FALSE(port.setSettings("115200,O,8,2"));
@@ -82,18 +78,35 @@ TEST_F(ConfigTest, WritesTheDefaultFileReadsBackWhatItWroteAndAFailedSaveKeepsTh
             std::tuple(1, "115200,O,8,2", Ints{1234, 300, 100, 100, 20},
                        "001000000000000000000000000001"));
 
-  const std::string before = read();
+  const std::string before = test::fileText(path);
   config.replaceFile = [](const std::string&, const std::string&) { return false; };
   state.CommandReplyTimeout = 400;
   config.SaveSettings();
-  EXPECT_EQ(read(), before);
+  EXPECT_EQ(test::fileText(path), before);
   EXPECT_EQ(toolkit.messages, Texts{"CAN NOT WRITE INI FILE"});
   EXPECT_FALSE(std::filesystem::exists(path + ".tmp"));
 }
 
-// Hand-edited, cut-short and garbage files: what each line gives when read by position. The port
-// was 3 with 4800,O,8,1; a missing port stays closed without a message; line 2 can be too long.
+// Hand-edited, cut-short and garbage files, line ends of every kind, a byte-order mark, signs,
+// fractions and the ends of each field's range: what each line gives when read by position. The
+// port was 3 with 4800,O,8,1; a missing port stays closed without a message; line 2 can be too
+// long.
 TEST_F(ConfigTest, ReadsAnyFileByPosition) {
+  const Texts lines = {"2 ' port",
+                       "9600,E,7,1",
+                       "+050",
+                       "0.4",
+                       "0.5",
+                       "9999",
+                       "1e4",
+                       "1-1+1 1\xCE\xB1"
+                       "1"};
+  auto joined = [&](const std::string& end) {
+    std::string text;
+    for (const std::string& line : lines) text += "\"" + line + "\"" + end;
+    return text;
+  };
+  const Ints handTimings{50, 0, 1, 9999, 20};
   // clang-format off
   const struct { std::string file; int port; const char* settings; Ints timings; std::string flags; }
   cases[] = {
@@ -110,45 +123,10 @@ TEST_F(ConfigTest, ReadsAnyFileByPosition) {
       {std::string(1 << 22, '7'), 7, "4800,O,8,1", kDefaultTimings, "11111111"},
       {quoted(Texts(8, "2" + std::string(5000, '1'))), 2, "4800,O,8,1", Ints(5, 2111),
        "211111111111111111111111111111"},
-  };
-  // clang-format on
-  for (const auto& c : cases) {
-    SCOPED_TRACE(c.file.substr(0, 30));
-    state = LinkState();
-    port.setPortOpen(false);
-    port.setCommPort(3);
-    port.setSettings("4800,O,8,1");
-    std::ofstream(path, std::ios::binary) << c.file;
-    EXPECT_TRUE(config.LoadSettings());
-    EXPECT_EQ(std::tuple(port.commPort(), port.portOpen(), port.settings(), timings(), flags()),
-              std::tuple(c.port, c.port >= 1 && c.port <= 3, c.settings, c.timings, c.flags));
-  }
-  EXPECT_TRUE(toolkit.messages.empty());
-}
-
-// Line ends of every kind, a byte-order mark, signs, fractions and the ends of each field's range.
-TEST_F(ConfigTest, ReadsLineEndsSignsAndFractionsAsWrittenByHand) {
-  const Texts lines = {"2 ' port",
-                       "9600,E,7,1",
-                       "+050",
-                       "0.4",
-                       "0.5",
-                       "9999",
-                       "1e4",
-                       "1-1+1 1\xCE\xB1"
-                       "1"};
-  auto joined = [&](const std::string& end) {
-    std::string text;
-    for (const std::string& line : lines) text += "\"" + line + "\"" + end;
-    return text;
-  };
-  // clang-format off
-  const struct { std::string file; int port; const char* settings; Ints timings; std::string flags; }
-  cases[] = {
-      {joined("\r\n"), 2, "9600,E,7,1", {50, 0, 1, 9999, 20}, "1010101001"},
-      {joined("\n"), 2, "9600,E,7,1", {50, 0, 1, 9999, 20}, "1010101001"},
-      {joined("\r"), 2, "9600,E,7,1", {50, 0, 1, 9999, 20}, "1010101001"},
-      {"\xEF\xBB\xBF" + joined("\r\n"), 2, "9600,E,7,1", {50, 0, 1, 9999, 20}, "1010101001"},
+      {joined("\r\n"), 2, "9600,E,7,1", handTimings, "1010101001"},
+      {joined("\n"), 2, "9600,E,7,1", handTimings, "1010101001"},
+      {joined("\r"), 2, "9600,E,7,1", handTimings, "1010101001"},
+      {"\xEF\xBB\xBF" + joined("\r\n"), 2, "9600,E,7,1", handTimings, "1010101001"},
       // A blank line is a line: everything after it moves up one.
       {"\r\n" + joined("\r\n"), 0, "4800,O,8,1", {9600, 50, 0, 1, 9999}, "104"},
       // Ports and scale digits are one character: a sign or a blank there is 0. A timing below
@@ -167,9 +145,10 @@ TEST_F(ConfigTest, ReadsLineEndsSignsAndFractionsAsWrittenByHand) {
     port.setSettings("4800,O,8,1");
     std::ofstream(path, std::ios::binary) << c.file;
     EXPECT_TRUE(config.LoadSettings());
-    EXPECT_EQ(std::tuple(port.commPort(), port.settings(), timings(), flags()),
-              std::tuple(c.port, c.settings, c.timings, c.flags));
+    EXPECT_EQ(std::tuple(port.commPort(), port.portOpen(), port.settings(), timings(), flags()),
+              std::tuple(c.port, c.port >= 1 && c.port <= 3, c.settings, c.timings, c.flags));
   }
+  EXPECT_TRUE(toolkit.messages.empty());
 }
 
 // Ports 1 to 5 are tried; none working ends the program, and no file is written.
@@ -204,7 +183,8 @@ TEST_F(ConfigTest, SettingsDialogOkAppliesTheChoiceReportsFailuresAndRunsTheRest
   ASSERT_EQ(toolkit.messages.size(), 2u);  // and the baud rate left unmarked
   EXPECT_NE(toolkit.messages[0].find("Port 4 does not exist"), std::string::npos);
   EXPECT_EQ(std::tuple(port.closes, port.portOpen(), port.handshaking()), std::tuple(1, false, 2));
-  EXPECT_THAT(read(), ::testing::StartsWith("\"4 ' port nr 1,2,3,4\"\r\n\"300,N,8,1\"\r\n"));
+  EXPECT_THAT(test::fileText(path),
+              ::testing::StartsWith("\"4 ' port nr 1,2,3,4\"\r\n\"300,N,8,1\"\r\n"));
 
   toolkit.messages.clear();
   model.click(Model::ComPortGroup, 1);  // Com2

@@ -1,14 +1,8 @@
 // Start-up of the program without its windows: the configuration file, the first scan step and
 // the Commands menu.
 #include <gtest/gtest.h>
-#include <unistd.h>
 
-#include <filesystem>
-#include <fstream>
-
-#include "app/application.h"
-#include "tests/support/sim_serial_port.h"
-#include "tests/support/virtual_toolkit.h"
+#include "tests/support/app_on_sim.h"
 
 namespace trv4::test {
 namespace {
@@ -16,22 +10,15 @@ namespace {
 // With the usual timings and scales A..H polled, the first request goes out 100 ms after loading;
 // the Commands menu queues for the selected address, or all.
 TEST(StartupTest, FirstRequestGoesToScaleAOneHundredMillisecondsAfterLoadAndCommandsQueue) {
-  const std::string ini = ::testing::TempDir() + "trv4-startup-" + std::to_string(getpid());
-  std::ofstream(ini, std::ios::binary) << "\"1\"\r\n\"9600,N,8,1\"\r\n\"0050\"\r\n\"0300\"\r\n"
-                                          "\"0100\"\r\n\"0100\"\r\n\"0020\"\r\n\"11111111\"\r\n";
-  VirtualToolkit tk;
-  SimSerialPort port{tk};
-  Application app(port, tk, ini);
-  const bool loaded = app.MDIForm_Load();
-  std::filesystem::remove(ini);
-  ASSERT_TRUE(loaded);
+  AppOnSim on({.addresses = {}, .movingWeights = false, .faults = {}, .setups = {}}, "11111111");
+  Application& app = *on.app;
   const LinkState& s = app.state();
-  tk.advance(99);
-  EXPECT_TRUE(port.writes.empty());
-  tk.advance(1);
-  ASSERT_EQ(port.writes.size(), 1u);
-  EXPECT_EQ(port.writes[0].bytes, "\x02\x41\x3F\x30\x34\x3C\x03");
-  EXPECT_TRUE(tk.messages.empty());
+  on.tk.advance(99);
+  EXPECT_TRUE(on.port.writes.empty());
+  on.tk.advance(1);
+  ASSERT_EQ(on.port.writes.size(), 1u);
+  EXPECT_EQ(on.port.writes[0].bytes, "\x02\x41\x3F\x30\x34\x3C\x03");
+  EXPECT_TRUE(on.tk.messages.empty());
 
   app.displaySettings().SingleScale = "B";
   app.mReset_Click();

@@ -17,12 +17,12 @@
 #include <filesystem>
 #include <fstream>
 #include <functional>
-#include <iterator>
 #include <set>
 
 #include "base/file_names.h"
 #include "base/platform.h"
 #include "tests/support/app_on_sim.h"
+#include "tests/support/file_text.h"
 
 namespace trv4::test {
 namespace {
@@ -64,12 +64,8 @@ class WeighingTest : public ::testing::Test, public AppOnSim {
     tk.inputAnswers = {file, interval};
     app->mWLog_Click();
   }
-  std::string read(const std::string& file) const {
-    std::ifstream in(filePath(file), std::ios::binary);
-    return {std::istreambuf_iterator<char>(in), {}};
-  }
   int lines(const std::string& file) const {
-    return static_cast<int>(std::ranges::count(read(file), '\n'));
+    return static_cast<int>(std::ranges::count(fileText(file), '\n'));
   }
 
   const std::string file = path("weights.log");
@@ -128,12 +124,7 @@ TEST_F(WeighingTest, ButtonsQueueForTheSelectionAndUnitAndStepChangeOnlyLaterRep
   EXPECT_EQ(panel(0).text, "12.50 kg");
   tk.advance(1000);
   EXPECT_EQ(panel(0).text, "27.60 lb");
-  Texts commands;
-  for (const auto& frame : sim.received()) {
-    const std::string body = frame.bytes.substr(1, frame.bytes.size() - 4);
-    if (body.find("?0") == std::string::npos) commands.push_back(body);
-  }
-  EXPECT_EQ(commands, Texts{"@G"});
+  EXPECT_EQ(commandsSent(), Texts{"@G"});
 }
 
 TEST_F(WeighingTest, ClosedMonitorComesBackEmptyAtItsNextUseAndOnlyA1IsPolled) {
@@ -158,7 +149,7 @@ TEST_F(WeighingTest, LogLinesHoldEveryPolledScaleAndFollowPollingAndTheSelection
   startLog(file, "0");
   EXPECT_TRUE(log().LogActive());
   ticks(1);
-  EXPECT_EQ(read(file), kFullLine);
+  EXPECT_EQ(fileText(file), kFullLine);
 
   // B switched off during the log: its fields leave the line. "@" pauses the lines; "Logging
   // ..." hides 500 ms after the last one.
@@ -176,7 +167,7 @@ TEST_F(WeighingTest, LogLinesHoldEveryPolledScaleAndFollowPollingAndTheSelection
   ticks(1);
   const std::string withoutB =
       "2026-12-06;12:00:00;12.50 kg;G;;" + kGreek + ";G;;Off Range;G;;;G;;0.00 kg;G;o;\r\n";
-  EXPECT_EQ(read(file), kFullLine + withoutB + kFullLine);
+  EXPECT_EQ(fileText(file), kFullLine + withoutB + kFullLine);
 
   app->mWLog_Click();
   EXPECT_FALSE(log().LogActive());
@@ -209,7 +200,7 @@ TEST_F(WeighingTest, TheLogFileIsNamedAsTheSystemSpellsItAndWrittenInTheCodePage
     for (const auto& entry : std::filesystem::directory_iterator(filePath(here)))
       names.insert(fileNameText(entry.path().filename()));
     EXPECT_EQ(names, (std::set<std::string>{"TRV4W.Log", "w\u00e4gung.log"}));
-    EXPECT_EQ(read(offered), kFullLine);
+    EXPECT_EQ(fileText(offered), kFullLine);
   }
   std::filesystem::current_path(before);
 }
@@ -285,7 +276,7 @@ TEST_F(WeighingTest, BadAnswersAndUnwritableFilesNeverStartALog) {
 #ifdef _WIN32
   _close(holder);
 #endif
-  EXPECT_EQ(read(file), "an older log");
+  EXPECT_EQ(fileText(file), "an older log");
 }
 
 // A write that fails for any reason stops the log and says so once, and so does a write that
@@ -363,7 +354,7 @@ TEST_F(WeighingTest, DisplayTextsWithControlCharactersKeepTheLineWhole) {
   app->monitor().DispWeight(0, std::string("\x41") + "\r\n;\x01\xFF" + "A");
   startLog(file, "0");
   ticks(1);
-  EXPECT_EQ(read(file),
+  EXPECT_EQ(fileText(file),
             "2026-12-06;12:00:00;??;?\xFF"
             "A;G;;\r\n");
 }

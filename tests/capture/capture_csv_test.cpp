@@ -5,22 +5,14 @@
 #include <string>
 
 #include "capture/capture_csv.h"
-#include "capture/weighing_desk.h"
 #include "service/csv_line.h"
-#include "tests/capture/memory_journal.h"
-#include "tests/support/virtual_toolkit.h"
+#include "tests/support/desk_on_monitor.h"
 
 namespace trv4::test {
 namespace {
 
 TEST(CaptureCsvTest, EveryCaptureOldestFirstWithItsFieldsQuotedWhereNeeded) {
-  VirtualToolkit tk;
-  LinkState state;
-  DisplaySettings settings;
-  MonitorModel monitor(state, settings, {});
-  MemoryJournal journal;
-  WeighingDesk desk(
-      monitor, tk, [](int) { return true; }, journal);
+  DeskOnMonitor rig;
   for (uint64_t s = 1; s <= 2500; ++s) {
     Capture c;
     c.sequence = s;
@@ -33,10 +25,10 @@ TEST(CaptureCsvTest, EveryCaptureOldestFirstWithItsFieldsQuotedWhereNeeded) {
     c.utcMs = 1796565839123;
     c.requestedBy = s == 2 ? "line 2, \"west\"" : "operator";
     c.delivered = s == 1;
-    journal.rows.push_back(c);
+    rig.journal.rows.push_back(c);
   }
 
-  const std::string csv = capturesCsv(desk);
+  const std::string csv = capturesCsv(rig.desk);
   std::vector<std::string> lines;
   for (std::size_t at = 0, end; (end = csv.find("\r\n", at)) != std::string::npos; at = end + 2)
     lines.push_back(csv.substr(at, end - at));

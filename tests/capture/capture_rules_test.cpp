@@ -8,28 +8,21 @@
 #include <string>
 #include <vector>
 
-#include "capture/weighing_desk.h"
-#include "display/monitor_model.h"
-#include "tests/capture/memory_journal.h"
 #include "tests/support/app_on_sim.h"
-#include "tests/support/virtual_toolkit.h"
+#include "tests/support/desk_on_monitor.h"
 
 namespace trv4::test {
 namespace {
 
-// A status reply: the flags character, then the six-character weight field.
-std::string status(int bits, const std::string& field) {
-  return static_cast<char>(0x40 | bits) + field;
-}
-const std::string kSettled = status(StableBit, "012.34");
-const std::string kMoving = status(0, "012.34");
-const std::string kOffRange = status(StableBit | OffRangeBit, "999999");
-const std::string kText = status(StableBit | TextBit, " CORN.");
+const std::string kSettled = statusReply(StableBit, "012.34");
+const std::string kMoving = statusReply(0, "012.34");
+const std::string kOffRange = statusReply(StableBit | OffRangeBit, "999999");
+const std::string kText = statusReply(StableBit | TextBit, " CORN.");
 
-struct CaptureRulesTest : ::testing::Test {
-  CaptureRulesTest() {
+struct CaptureRulesTest : ::testing::Test, DeskOnMonitor {
+  CaptureRulesTest()
+      : DeskOnMonitor([this](int i) { return served[static_cast<std::size_t>(i)]; }) {
     served.fill(true);
-    monitor.load();
   }
 
   // Scale i answers st at virtual time atMs.
@@ -63,14 +56,7 @@ struct CaptureRulesTest : ::testing::Test {
     return outcomes.empty() ? CaptureOutcome{} : outcomes.front();
   }
 
-  VirtualToolkit tk;
-  LinkState state;
-  DisplaySettings settings;
-  MonitorModel monitor{state, settings, {}};
   std::array<bool, kMaxScales> served{};
-  MemoryJournal journal;
-  WeighingDesk desk{monitor, tk, [this](int i) { return served[static_cast<std::size_t>(i)]; },
-                    journal};
   std::vector<CaptureOutcome> outcomes;
   std::vector<int64_t> toldAt;
   bool inCall = false;
@@ -130,7 +116,7 @@ TEST_F(CaptureRulesTest, MotionOffRangeATextOrABlankPanelStartTheCountAgain) {
   // The centre-of-zero mark "o" is no motion.
   outcomes.clear();
   ask(2, 1);
-  replies(tk.now() + 100, 2, {status(StableBit | MarkBit, "000.00")});
+  replies(tk.now() + 100, 2, {statusReply(StableBit | MarkBit, "000.00")});
   const CaptureOutcome o = CaptureRulesTest::only();
   ASSERT_TRUE(o.capture) << o.message;
   EXPECT_EQ(o.capture->text, "0.00 kg");
@@ -191,7 +177,7 @@ TEST_F(CaptureRulesTest, AtTheTimeLimitTheLastStateShownGivesTheReason) {
 TEST_F(CaptureRulesTest, PoundsNegativeAndNetWeightsAreTakenAsShown) {
   state.UnitFlag = 1;
   ask(4, 1);
-  reply(100, 4, status(StableBit | NetBit | NegativeBit, "001.25"));
+  reply(100, 4, statusReply(StableBit | NetBit | NegativeBit, "001.25"));
   const CaptureOutcome o = only();
   ASSERT_TRUE(o.capture);
   EXPECT_EQ(o.capture->text, "-2.76 lb");  // 1.25 kg as the panel shows it in pounds
@@ -229,7 +215,7 @@ TEST_F(CaptureRulesTest, CapturesWaitSideBySideAndEachGetsTheNextNumber) {
   ask(0, 5);
   ask(1, 1);
   replies(100, 0, {kSettled, kSettled, kSettled, kSettled, kSettled});
-  reply(150, 1, status(StableBit, "007.00"));
+  reply(150, 1, statusReply(StableBit, "007.00"));
   tk.advance(1000);
   ASSERT_EQ(outcomes.size(), 3u);
   EXPECT_EQ(outcomes[0].capture->text, "7.00 kg");

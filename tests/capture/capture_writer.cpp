@@ -10,9 +10,7 @@
 #include <string>
 
 #include "capture/sqlite_journal.h"
-#include "capture/weighing_desk.h"
-#include "display/monitor_model.h"
-#include "tests/support/virtual_toolkit.h"
+#include "tests/support/desk_on_monitor.h"
 
 int main(int argc, char** argv) {
   using namespace trv4;
@@ -24,15 +22,10 @@ int main(int argc, char** argv) {
   const long count = argc > 2 ? std::atol(argv[2]) : -1;
   const std::string by = argc > 3 ? argv[3] : "writer";
 
-  test::VirtualToolkit tk;
-  tk.wallBaseMs = 1796565839000;
-  LinkState state;
-  DisplaySettings settings;
-  MonitorModel monitor(state, settings, {});
-  SqliteJournal journal(tk, folder + "/" + kCaptureJournalFileName);
-  WeighingDesk desk(
-      monitor, tk, [](int) { return true; }, journal);
-  for (const std::string& m : tk.messages) std::fprintf(stderr, "%s\n", m.c_str());
+  test::VirtualToolkit journalTk;
+  SqliteJournal journal(journalTk, folder + "/" + kCaptureJournalFileName);
+  test::DeskOnMonitor rig(journal);
+  for (const std::string& m : journalTk.messages) std::fprintf(stderr, "%s\n", m.c_str());
 
   for (long n = 0; count < 0 || n < count; ++n) {
     const int scale = static_cast<int>(n % kMaxScales);
@@ -41,11 +34,11 @@ int main(int argc, char** argv) {
     r.stableAnswers = 1;
     r.requestedBy = by;
     std::optional<CaptureOutcome> outcome;
-    desk.capture(r, [&](const CaptureOutcome& o) { outcome = o; });
+    rig.desk.capture(r, [&](const CaptureOutcome& o) { outcome = o; });
     char field[16];
     std::snprintf(field, sizeof field, "%06.2f", static_cast<double>(n % 1000) + 0.25);
-    monitor.DispWeight(static_cast<int16_t>(scale), std::string(1, 0x40 | StableBit) + field);
-    tk.runUntil([&] { return outcome.has_value(); }, 1000);
+    rig.settled(scale, field);
+    rig.tk.runUntil([&] { return outcome.has_value(); }, 1000);
     if (!outcome || !outcome->capture) {
       std::fprintf(stderr, "%s\n", outcome ? outcome->message.c_str() : "no outcome");
       return 1;

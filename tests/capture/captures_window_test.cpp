@@ -10,17 +10,14 @@
 #include <string>
 
 #include "capture/captures_window.h"
-#include "capture/weighing_desk.h"
-#include "tests/capture/memory_journal.h"
+#include "tests/support/desk_on_monitor.h"
 #include "tests/support/mqtt_broker.h"
-#include "tests/support/virtual_toolkit.h"
 
 namespace trv4::test {
 namespace {
 
-struct CapturesWindowTest : ::testing::Test {
-  CapturesWindowTest() {
-    monitor.load();
+struct CapturesWindowTest : ::testing::Test, DeskOnMonitor {
+  CapturesWindowTest() : DeskOnMonitor([this](int i) { return polled || i == 0; }) {
     window = std::make_unique<CapturesWindow>(
         desk, [this] { return selection; }, nullptr);
   }
@@ -31,9 +28,7 @@ struct CapturesWindowTest : ::testing::Test {
     const QTableWidgetItem* item = table()->item(row, col);
     return item ? item->text() : QString();
   }
-  void settledReply(int scale) {
-    monitor.DispWeight(static_cast<int16_t>(scale), std::string(1, 0x40 | StableBit) + "012.34");
-  }
+  void settledReply(int scale) { settled(scale, "012.34"); }
   // Clicks Capture and lets scale i answer three times.
   void captureWith(const std::string& address) {
     selection = address;
@@ -42,13 +37,7 @@ struct CapturesWindowTest : ::testing::Test {
     tk.advance(5);
   }
 
-  VirtualToolkit tk;
-  LinkState state;
-  DisplaySettings settings;
-  MonitorModel monitor{state, settings, {}};
-  MemoryJournal journal;
   bool polled = true;
-  WeighingDesk desk{monitor, tk, [this](int i) { return polled || i == 0; }, journal};
   std::string selection = "@";
   std::unique_ptr<CapturesWindow> window;
 };

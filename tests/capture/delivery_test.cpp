@@ -12,11 +12,9 @@
 
 #include "capture/capture_delivery.h"
 #include "capture/sqlite_journal.h"
-#include "capture/weighing_desk.h"
 #include "net/mosquitto_transport.h"
-#include "tests/capture/memory_journal.h"
+#include "tests/support/desk_on_monitor.h"
 #include "tests/support/mqtt_broker.h"
-#include "tests/support/virtual_toolkit.h"
 #include "tools/scalesim/sim_session.h"
 
 namespace trv4::test {
@@ -73,40 +71,11 @@ std::vector<uint64_t> range(uint64_t from, uint64_t to) {
   return out;
 }
 
-// The desk on a monitor in virtual time; captures are taken by feeding one settled reply.
-struct DeskRig {
-  explicit DeskRig(CaptureJournal& journal)
-      : desk(
-            monitor, tk, [](int) { return true; }, journal) {}
-
-  // Takes n captures, of scales A, B, C ... in turn.
-  void take(int n) {
-    for (int i = 0; i < n; ++i) {
-      CaptureRequest r;
-      r.scale = i % 3;
-      r.stableAnswers = 1;
-      r.requestedBy = "operator";
-      std::optional<CaptureOutcome> got;
-      desk.capture(r, [&](const CaptureOutcome& o) { got = o; });
-      monitor.DispWeight(static_cast<int16_t>(r.scale),
-                         std::string(1, 0x40 | StableBit) + "012.50");
-      tk.runUntil([&] { return got.has_value(); }, 1000);
-      ASSERT_TRUE(got && got->capture) << (got ? got->message : "no outcome");
-    }
-  }
-
-  VirtualToolkit tk;
-  LinkState state;
-  DisplaySettings settings;
-  MonitorModel monitor{state, settings, {}};
-  WeighingDesk desk;
-};
-
 struct DeliveryTest : ::testing::Test {
   DeliveryTest() { delivery.start(); }
 
-  MemoryJournal journal;
-  DeskRig rig{journal};
+  DeskOnMonitor rig;
+  MemoryJournal& journal = rig.journal;
   ScriptedTransport transport;
   CaptureDelivery delivery{rig.desk, transport, "plant/line1"};
 };
@@ -182,7 +151,7 @@ TEST(CaptureDeliveryOnBrokerTest, TwentyCapturesTakenWhileTheBrokerIsAwayAllArri
   scalesim::TempDir dir;
   VirtualToolkit journalTk;
   SqliteJournal journal(journalTk, dir.file(kCaptureJournalFileName));
-  DeskRig rig(journal);
+  DeskOnMonitor rig(journal);
   MqttSettings s;
   s.enabled = true;
   s.port = broker.port();

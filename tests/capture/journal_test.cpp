@@ -154,14 +154,39 @@ TEST_F(JournalTest, GarbageIsKeptAsideWithAMessageAndANewJournalContinuesAboveTh
   EXPECT_EQ(commit(), 2001u) << "above the mark the last journal set";
 }
 
+// Garbage, or another program's database: set aside untouched, with the reason; without a mark
+// or numbers to read the new journal numbers from the clock.
 TEST_F(JournalTest, WithoutMarkOrReadableNumbersTheNewJournalNumbersFromTheClock) {
-  writeFile(path(), std::string(4096, '\0') + "garbage");
-  open();
-  ASSERT_EQ(tk.messages.size(), 1u);
-  EXPECT_NE(tk.messages[0].find("numbered from 1796565839000 on, a number taken from the clock"),
-            std::string::npos)
-      << tk.messages[0];
-  EXPECT_EQ(commit(), 1796565839000u);
+  const std::pair<const char*, const char*> cases[] = {
+      {"", "is damaged (file is not a database)"},
+      {"CREATE TABLE t (x); INSERT INTO t VALUES (7);", "(it is not a capture journal)"},
+  };
+  for (const auto& [sql, reason] : cases) {
+    SCOPED_TRACE(reason);
+    journal.reset();
+    fs::remove_all(dir.path());
+    fs::create_directories(dir.path());
+    tk.messages.clear();
+    if (*sql) {
+      sqlite3* db = nullptr;
+      ASSERT_EQ(sqlite3_open(path().c_str(), &db), SQLITE_OK);
+      ASSERT_EQ(sqlite3_exec(db, sql, nullptr, nullptr, nullptr), SQLITE_OK);
+      sqlite3_close(db);
+    } else {
+      writeFile(path(), std::string(4096, '\0') + "garbage");
+    }
+    const std::string before = readFile(path());
+
+    open();
+    ASSERT_EQ(tk.messages.size(), 1u);
+    EXPECT_NE(tk.messages[0].find(reason), std::string::npos) << tk.messages[0];
+    EXPECT_NE(tk.messages[0].find("numbered from 1796565839000 on, a number taken from the clock"),
+              std::string::npos)
+        << tk.messages[0];
+    ASSERT_EQ(asideFiles().size(), 1u);
+    EXPECT_EQ(readFile(file(asideFiles()[0])), before);
+    EXPECT_EQ(commit(), 1796565839000u);
+  }
 }
 
 TEST_F(JournalTest, ADamagedJournalWhoseNumbersCanBeReadContinuesAboveItsHighest) {
@@ -193,23 +218,6 @@ TEST_F(JournalTest, ADamagedJournalWhoseNumbersCanBeReadContinuesAboveItsHighest
       << tk.messages[0];
   EXPECT_NE(tk.messages[0].find("numbered from 3001 on."), std::string::npos) << tk.messages[0];
   EXPECT_EQ(commit(), 3001u);
-}
-
-TEST_F(JournalTest, AnotherProgramsDatabaseIsSetAsideUntouched) {
-  sqlite3* db = nullptr;
-  ASSERT_EQ(sqlite3_open(path().c_str(), &db), SQLITE_OK);
-  ASSERT_EQ(
-      sqlite3_exec(db, "CREATE TABLE t (x); INSERT INTO t VALUES (7);", nullptr, nullptr, nullptr),
-      SQLITE_OK);
-  sqlite3_close(db);
-  const std::string before = readFile(path());
-
-  open();
-  ASSERT_EQ(tk.messages.size(), 1u);
-  EXPECT_NE(tk.messages[0].find("(it is not a capture journal)"), std::string::npos);
-  ASSERT_EQ(asideFiles().size(), 1u);
-  EXPECT_EQ(readFile(file(asideFiles()[0])), before);
-  EXPECT_EQ(commit(), 1796565839000u);
 }
 
 TEST_F(JournalTest, AJournalThatCannotBeOpenedRefusesEachCaptureWithTheReason) {

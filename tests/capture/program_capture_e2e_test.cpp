@@ -3,7 +3,6 @@
 // and the table.
 #include <gtest/gtest.h>
 
-#include <QApplication>
 #include <QLabel>
 #include <QPushButton>
 #include <QTableWidget>
@@ -15,12 +14,6 @@
 namespace trv4::e2e {
 namespace {
 
-QWidget* topLevel(const char* name) {
-  for (QWidget* w : QApplication::topLevelWidgets())
-    if (w->objectName() == name && w->isVisible()) return w;
-  return nullptr;
-}
-
 TEST(CapturesE2E, TheOperatorCapturesTheChosenScaleFromTheServiceMenu) {
   InProcessSession s({"--scales", "A-B", "--static", "--load", "A=12.5", "--load", "B=3"}, "11");
   ASSERT_EQ(s.failure(), "");
@@ -30,7 +23,7 @@ TEST(CapturesE2E, TheOperatorCapturesTheChosenScaleFromTheServiceMenu) {
   EXPECT_FALSE(std::filesystem::exists(journal)) << "made before the first capture";
 
   click(*menuEntry(s.program, "mCaptures"));
-  QWidget* window = topLevel("Captures");
+  QWidget* window = topLevelWindow("Captures");
   ASSERT_TRUE(window);
   auto* status = window->findChild<QLabel*>("StatusLbl");
   ASSERT_TRUE(s.program.app().oneUnit().selectScale("B"));

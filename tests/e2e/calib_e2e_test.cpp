@@ -17,13 +17,6 @@
 namespace trv4::e2e {
 namespace {
 
-QWidget* calibWindow() {
-  for (QWidget* w : QApplication::topLevelWidgets()) {
-    if (w->objectName() == "Calib") return w;
-  }
-  return nullptr;
-}
-
 // Acts on the calibration window every 20 ms: when Start shows, types the answer key by key into
 // the box and clicks Start, once. The act is queued, not done in the timer's own pass: a timer
 // that fires in the pass in which a message box is closed would click Start before the procedure
@@ -43,7 +36,7 @@ class Operator {
  private:
   void act() {
     queued_ = false;
-    QWidget* w = calibWindow();
+    QWidget* w = topLevelWindow("Calib", false);
     if (!w || !w->isVisible() || done_ || QApplication::activeModalWidget()) return;
     auto* start = w->findChild<QToolButton*>("StartCmd");
     if (!start->isVisible()) return;
@@ -85,7 +78,7 @@ TEST(CalibE2E, SpanCalibrationChangesTheWeightTheScaleReportsAndExitEndsAnOperat
     EXPECT_TRUE(click(*menuEntry(s.program, "mWSpan")).empty());
   }
   EXPECT_EQ(calibrationFrames(s.sim), std::vector<std::string>{"b02500"});
-  EXPECT_FALSE(calibWindow()->isVisible());
+  EXPECT_FALSE(topLevelWindow("Calib", false)->isVisible());
   // The 20 kg load now reads as the 2500 keyed in, as the display shows it. Waited for as such:
   // the scale's working text, or a reply filed before the step, shows meanwhile.
   EXPECT_TRUE(runEventsUntil([&] { return weightB() == "25.00 kg"; }, 20000))

@@ -16,12 +16,9 @@
 namespace trv4::scalesim {
 namespace {
 
+using test::has;
 using test::MqttBroker;
 using test::MqttSubscriber;
-
-bool has(const std::string& text, const std::string& part) {
-  return text.find(part) != std::string::npos;
-}
 
 TEST(GatewayE2E, PollsPublishesLogsAndEndsCleanlyOnSigterm) {
   MqttBroker broker;

@@ -4,7 +4,6 @@
 #include <gtest/gtest.h>
 
 #include <QAction>
-#include <QApplication>
 #include <QComboBox>
 #include <QDateTime>
 #include <QLineEdit>
@@ -96,10 +95,7 @@ TEST(ParamsE2E, UploadDownloadAndUploadAgainReadBackWhatWasWritten) {
 
   ASSERT_TRUE(click(*menuEntry(s.program, "mParam")).empty()) << "a message during the upload";
   ASSERT_TRUE(runEventsUntil([&] { return app.param() && !app.param()->busy(); }, 30000));
-  QWidget* window = nullptr;
-  for (QWidget* w : QApplication::topLevelWidgets()) {
-    if (w->objectName() == "Param") window = w;
-  }
+  QWidget* window = topLevelWindow("Param");
   ASSERT_NE(window, nullptr);
   auto button = [&](const char* name) { return window->findChild<QPushButton*>(name); };
 

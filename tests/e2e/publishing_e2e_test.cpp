@@ -13,12 +13,9 @@
 namespace trv4::scalesim {
 namespace {
 
+using test::has;
 using test::MqttBroker;
 using test::MqttSubscriber;
-
-bool has(const std::string& text, const std::string& part) {
-  return text.find(part) != std::string::npos;
-}
 
 TEST(PublishingE2E, WeightsReachThePlantACommandReachesTheScaleAndAKilledProgramIsOffline) {
   MqttBroker broker;

@@ -2,7 +2,6 @@
 // statistics and the traffic of a live line, and Find Scales at two line settings.
 #include <gtest/gtest.h>
 
-#include <QApplication>
 #include <QCheckBox>
 #include <QPlainTextEdit>
 #include <QPushButton>
@@ -15,12 +14,6 @@
 
 namespace trv4::e2e {
 namespace {
-
-QWidget* topLevel(const char* name) {
-  for (QWidget* w : QApplication::topLevelWidgets())
-    if (w->objectName() == name && w->isVisible()) return w;
-  return nullptr;
-}
 
 TEST(ServiceE2E, StatisticsTrafficAndFindScalesOnALiveLine) {
   // A and C at 9600 8N1, C NAKing half its status requests; K listens at 19200 only.
@@ -35,8 +28,8 @@ TEST(ServiceE2E, StatisticsTrafficAndFindScalesOnALiveLine) {
   click(*menuEntry(s.program, "mTraffic"));
   click(*menuEntry(s.program, "mWeightTrend"));
   runEvents(1.2);
-  QWidget* stats = topLevel("LinkStats");
-  QWidget* traffic = topLevel("Traffic");
+  QWidget* stats = topLevelWindow("LinkStats");
+  QWidget* traffic = topLevelWindow("Traffic");
   ASSERT_TRUE(stats && traffic);
   auto* table = stats->findChild<QTableWidget*>("StatsTable");
   EXPECT_NE(table->item(0, 3)->text(), "0");  // A's replies
@@ -45,7 +38,7 @@ TEST(ServiceE2E, StatisticsTrafficAndFindScalesOnALiveLine) {
   EXPECT_NE(table->item(1, 4)->text(), "0");  // so its requests time out
   EXPECT_GT(traffic->findChild<QPlainTextEdit*>("TrafficView")->blockCount(), 10);
   // The trend draws A (a weight) and C (answering with NAK half the time, its weight kept).
-  auto* trend = qobject_cast<WeightTrendWindow*>(topLevel("WeightTrend"));
+  auto* trend = qobject_cast<WeightTrendWindow*>(topLevelWindow("WeightTrend"));
   ASSERT_TRUE(trend);
   EXPECT_FALSE(trend->trend().points(0, 60000).empty());
   EXPECT_FALSE(trend->trend().points(0, 60000).back().gap());
@@ -54,7 +47,7 @@ TEST(ServiceE2E, StatisticsTrafficAndFindScalesOnALiveLine) {
   EXPECT_EQ(axes[0]->titleText(), "Weight (kg)");
 
   click(*menuEntry(s.program, "mFindScales"));
-  QWidget* find = topLevel("FindScales");
+  QWidget* find = topLevelWindow("FindScales");
   ASSERT_TRUE(find);
   auto* found = find->findChild<QTableWidget*>("FoundTable");
   auto answered = [&] {

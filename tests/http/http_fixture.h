@@ -18,17 +18,6 @@ namespace trv4::test {
 inline const QByteArray kToken = "0123456789abcdef-plant-IT";
 inline const QByteArray kBearer = "Bearer " + kToken;
 
-inline scalesim::NetworkOptions fourScales() {
-  scalesim::NetworkOptions o;
-  o.addresses = {'A', 'B', 'C', 'D'};
-  o.movingWeights = false;
-  o.faults = {scalesim::Fault{scalesim::FaultKind::kSilence, {'D'}, 1.0}};
-  o.setups['A'].load = 12.5;
-  o.setups['B'].load = -1.25;
-  o.setups['C'].text = "ZYGOS";
-  return o;
-}
-
 // Records the commands queued; refuses them all with `refusal` when it is set.
 struct FakeCommands : RemoteCommands {
   std::optional<std::string> queue(int scale, char command) override {

@@ -3,8 +3,6 @@
 // scale, and a refused write; and where it listens for each kind of bind address.
 #include <gtest/gtest.h>
 
-#include <QCoreApplication>
-#include <QElapsedTimer>
 #include <QHostInfo>
 #include <QModbusTcpClient>
 #include <QModbusTcpServer>
@@ -17,25 +15,10 @@
 #include "net/modbus_map.h"
 #include "net/modbus_server.h"
 #include "tests/support/app_on_sim.h"
+#include "tests/support/mqtt_broker.h"
 
 namespace trv4::test {
 namespace {
-
-using scalesim::Fault;
-using scalesim::FaultKind;
-
-bool waitFor(const std::function<bool()>& done) {
-  QElapsedTimer t;
-  t.start();
-  while (!done() && t.elapsed() < 5000) QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
-  return done();
-}
-
-int freePort() {
-  QTcpServer probe;
-  probe.listen(QHostAddress::LocalHost, 0);
-  return probe.serverPort();
-}
 
 // Whether a TCP connection to address:port is taken.
 bool accepts(const QHostAddress& address, int port) {
@@ -57,19 +40,8 @@ QHostAddress outsideAddress() {
   return {};
 }
 
-scalesim::NetworkOptions modbusScales() {
-  scalesim::NetworkOptions o;
-  o.addresses = {'A', 'B', 'C', 'D'};
-  o.movingWeights = false;
-  o.faults = {Fault{FaultKind::kSilence, {'D'}, 1.0}};
-  o.setups['A'].load = 12.5;
-  o.setups['B'].load = -1.25;
-  o.setups['C'].text = "ZYGOS";
-  return o;
-}
-
 struct ModbusTest : ::testing::Test, AppOnSim {
-  ModbusTest() : AppOnSim(modbusScales(), "1111") {}
+  ModbusTest() : AppOnSim(fourScales(), "1111") {}
 
   // The registers of scale i as the client reads them.
   std::vector<quint16> read(QModbusTcpClient& client, int scale) {
@@ -77,7 +49,7 @@ struct ModbusTest : ::testing::Test, AppOnSim {
         client.sendReadRequest(QModbusDataUnit(QModbusDataUnit::InputRegisters,
                                                scale * kRegistersPerScale, kRegistersPerScale),
                                1));
-    if (!reply || !waitFor([&] { return reply->isFinished(); }) ||
+    if (!reply || !pumpUntil([&] { return reply->isFinished(); }) ||
         reply->error() != QModbusDevice::NoError)
       return {};
     const QList<quint16> v = reply->result().values();
@@ -93,7 +65,7 @@ TEST_F(ModbusTest, APlcReadsEveryScaleAndItsWritesAreRefused) {
   tk.advance(3000);  // polled; the silent scale's display hold has run out
   ModbusSettings settings;
   settings.enabled = true;
-  settings.port = freePort();
+  settings.port = freeTcpPort();
   ModbusServer server(settings, app->monitor(), app->state(), app->linkStats(), tk);
   ASSERT_EQ(server.start(), "");
   QModbusTcpClient client;
@@ -101,7 +73,7 @@ TEST_F(ModbusTest, APlcReadsEveryScaleAndItsWritesAreRefused) {
                                 QStringLiteral("127.0.0.1"));
   client.setConnectionParameter(QModbusDevice::NetworkPortParameter, settings.port);
   ASSERT_TRUE(client.connectDevice());
-  ASSERT_TRUE(waitFor([&] { return client.state() == QModbusDevice::ConnectedState; }));
+  ASSERT_TRUE(pumpUntil([&] { return client.state() == QModbusDevice::ConnectedState; }));
 
   const std::vector<quint16> a = read(client, 0), b = read(client, 1), c = read(client, 2),
                              d = read(client, 3);
@@ -127,7 +99,7 @@ TEST_F(ModbusTest, APlcReadsEveryScaleAndItsWritesAreRefused) {
   QModbusDataUnit write(QModbusDataUnit::HoldingRegisters, 0, 1);
   write.setValue(0, 7);
   std::unique_ptr<QModbusReply> refused(client.sendWriteRequest(write, 1));
-  ASSERT_TRUE(refused && waitFor([&] { return refused->isFinished(); }));
+  ASSERT_TRUE(refused && pumpUntil([&] { return refused->isFinished(); }));
   EXPECT_EQ(refused->error(), QModbusDevice::ProtocolError);
   // The exception's code byte; the PDU's own accessors load the flagged function code into its
   // enum, which the undefined-behaviour checks refuse.
@@ -139,7 +111,7 @@ TEST_F(ModbusTest, APlcReadsEveryScaleAndItsWritesAreRefused) {
   QObject::connect(server.findChild<QModbusTcpServer*>(),
                    &QModbusTcpServer::modbusClientDisconnected, [&] { gone = true; });
   client.disconnectDevice();
-  EXPECT_TRUE(waitFor([&] { return gone; }));
+  EXPECT_TRUE(pumpUntil([&] { return gone; }));
 }
 
 // bind as written: an address, a name looked up at start, or nothing; never every network when
@@ -167,12 +139,12 @@ TEST_F(ModbusTest, ListensExactlyWhereBindSaysOrNowhere) {
     ModbusSettings settings;
     settings.enabled = true;
     settings.bind = c.bind;
-    settings.port = freePort();
+    settings.port = freeTcpPort();
     auto server = std::make_unique<ModbusServer>(settings, app->monitor(), app->state(),
                                                  app->linkStats(), tk);
     if (const std::string refused = server->start(); !refused.empty())
       tk.messages.push_back(refused);
-    waitFor([&] { return !server->listening().isEmpty() || !tk.messages.empty(); });
+    pumpUntil([&] { return !server->listening().isEmpty() || !tk.messages.empty(); });
 
     QList<QHostAddress> bound;
     for (const QTcpServer* socket : server->findChildren<QTcpServer*>())
@@ -204,7 +176,7 @@ TEST_F(ModbusTest, ListensExactlyWhereBindSaysOrNowhere) {
   taken.port = holder.serverPort();
   ModbusServer server(taken, app->monitor(), app->state(), app->linkStats(), tk);
   EXPECT_EQ(server.start(), "");
-  ASSERT_TRUE(waitFor([&] { return !tk.messages.empty(); }));
+  ASSERT_TRUE(pumpUntil([&] { return !tk.messages.empty(); }));
   EXPECT_NE(tk.messages[0].find("can not listen on 127.0.0.1 port " + std::to_string(taken.port) +
                                 " (bind=localhost)"),
             std::string::npos)

@@ -9,13 +9,10 @@
 #include <array>
 
 #include "tests/support/app_on_sim.h"
+#include "tests/support/mqtt_broker.h"
 
 namespace trv4::test {
 namespace {
-
-bool mentions(const std::string& text, const std::string& part) {
-  return text.find(part) != std::string::npos;
-}
 
 // A broker that takes every publication and acknowledges it a millisecond later.
 class BrokerStandIn : public MqttTransport {
@@ -56,18 +53,9 @@ class BrokerStandIn : public MqttTransport {
   Handlers handlers_;
 };
 
-scalesim::NetworkOptions publisherScales() {
-  scalesim::NetworkOptions o;
-  o.addresses = {'A', 'B', 'C', 'D', 'E'};
-  o.movingWeights = false;
-  o.faults = {scalesim::Fault{scalesim::FaultKind::kSilence, {'D'}, 1.0}};
-  o.setups['A'].load = 12.5;
-  return o;
-}
-
 // A to D polled (D silent), E on the line but not polled; a publisher with commands on.
 struct MqttPublisherTest : ::testing::Test, AppOnSim {
-  MqttPublisherTest() : AppOnSim(publisherScales(), "11110") {}
+  MqttPublisherTest() : AppOnSim(fiveScales(), "11110") {}
 
   std::unique_ptr<MqttPublisher> startPublisher(BrokerStandIn& broker) {
     MqttSettings s;
@@ -111,7 +99,7 @@ struct MqttPublisherTest : ::testing::Test, AppOnSim {
   std::vector<std::string> refusals() const {
     std::vector<std::string> out;
     for (const std::string& m : tk.messages)
-      if (mentions(m, "was refused")) out.push_back(m);
+      if (has(m, "was refused")) out.push_back(m);
     return out;
   }
 
@@ -133,7 +121,7 @@ TEST_F(MqttPublisherTest, AScaleIsFirstPublishedWhenItsPanelFirstHasSomethingToS
   const auto a = broker.on("plant/A/weight");
   ASSERT_FALSE(a.empty());
   EXPECT_EQ(a.front().at, firstShown[0]);
-  EXPECT_TRUE(mentions(a.front().payload, "\"weight\":12.50,")) << a.front().payload;
+  EXPECT_TRUE(has(a.front().payload, "\"weight\":12.50,")) << a.front().payload;
   const auto d = broker.on("plant/D/weight");
   ASSERT_FALSE(d.empty());
   EXPECT_GT(firstShown[3], 1000);
@@ -147,7 +135,7 @@ TEST_F(MqttPublisherTest, AScaleIsFirstPublishedWhenItsPanelFirstHasSomethingToS
   tk.advance(1000);
   const auto a2 = again.on("plant/A/weight");
   ASSERT_FALSE(a2.empty());
-  EXPECT_TRUE(mentions(a2.front().payload, "\"weight\":12.50,")) << a2.front().payload;
+  EXPECT_TRUE(has(a2.front().payload, "\"weight\":12.50,")) << a2.front().payload;
 }
 
 TEST_F(MqttPublisherTest, ACommandNeverTakesTheParameterWindowsPlace) {
@@ -237,7 +225,7 @@ TEST_F(MqttPublisherTest, ACommandForAScaleTheCycleDoesNotServeIsRefusedAndNever
     const int64_t before = publisher->refusedCommands();
     command(address, payload);
     EXPECT_EQ(publisher->refusedCommands(), before + 1) << cause;
-    EXPECT_TRUE(mentions(tk.messages.back(), cause)) << tk.messages.back();
+    EXPECT_TRUE(has(tk.messages.back(), cause)) << tk.messages.back();
   };
   refusedWith('E', "T", "the scale is not polled");
   command('E', "T");  // the same cause is told once
@@ -274,7 +262,7 @@ TEST_F(MqttPublisherTest, ACommandForAScaleTheCycleDoesNotServeIsRefusedAndNever
   EXPECT_EQ(framesTo('@', "T") + framesTo('@', "G"), 0);
   EXPECT_EQ(publisher->refusedCommands(), 7);
   EXPECT_EQ(refusals().size(), 5u) << "once per cause";
-  for (const std::string& m : tk.messages) EXPECT_FALSE(mentions(m, "Pa55-word")) << m;
+  for (const std::string& m : tk.messages) EXPECT_FALSE(has(m, "Pa55-word")) << m;
 }
 
 }  // namespace

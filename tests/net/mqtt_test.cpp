@@ -17,27 +17,16 @@
 namespace trv4::test {
 namespace {
 
-using scalesim::Fault;
-using scalesim::FaultKind;
-
-scalesim::NetworkOptions scales() {
-  scalesim::NetworkOptions o;
-  o.addresses = {'A', 'B', 'C', 'D', 'E'};
-  o.movingWeights = false;
-  o.faults = {Fault{FaultKind::kSilence, {'D'}, 1.0}};
-  o.setups['A'].load = 12.5;
-  o.setups['B'].load = -1.25;
-  o.setups['C'].text = "\xC6\xD5\xC3\xCF\xD3";  // Greek capitals in the scale's code page
+// Five scales, E not polled; C shows Greek capitals in the scale's code page.
+scalesim::NetworkOptions greekC() {
+  scalesim::NetworkOptions o = fiveScales();
+  o.setups['C'].text = "\xC6\xD5\xC3\xCF\xD3";
   return o;
-}
-
-bool has(const std::string& text, const std::string& part) {
-  return text.find(part) != std::string::npos;
 }
 
 // The program's logic on simulated scales A..E (E not polled) and a broker of its own.
 struct MqttTest : ::testing::Test, AppOnSim {
-  MqttTest() : AppOnSim(scales(), "11110") { EXPECT_TRUE(broker.start()); }
+  MqttTest() : AppOnSim(greekC(), "11110") { EXPECT_TRUE(broker.start()); }
 
   MqttSettings settings() const {
     MqttSettings s;
@@ -270,19 +259,6 @@ TEST_F(MqttTest, RefusedOrAbsentBrokersAreToldOnceAndThePasswordNever) {
   publish(s);
   EXPECT_TRUE(connected());
   EXPECT_TRUE(tk.messages.empty());
-
-  // The program's own start and clean end, as the settings file gives them.
-  scalesim::writeFile(path("TRV4NET.INI"), "[mqtt]\nenabled=true\nport=" +
-                                               std::to_string(broker.port()) + "\nprefix=p\n");
-  {
-    MqttSubscriber plant(broker.port(), "p/status");
-    Publishing publishing(app->monitor(), app->state(), app->linkStats(), tk, blocker());
-    publishing.start(path("TRV4NET.INI"));
-    ASSERT_NE(publishing.mqtt(), nullptr);
-    EXPECT_TRUE(pumpUntil([&] { return plant.last("p/status") == "online"; }));
-    publishing.stop();
-    EXPECT_TRUE(pumpUntil([&] { return plant.last("p/status") == "offline"; }));
-  }
 
   // A CA file that is missing or holds no certificate keeps MQTT off, said at start-up.
   scalesim::writeFile(path("not-a-ca.pem"), "hello");

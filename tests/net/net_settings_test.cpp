@@ -4,15 +4,13 @@
 #include <gtest/gtest.h>
 
 #include <sys/stat.h>
-#include <unistd.h>
 
 #include <filesystem>
-#include <fstream>
-#include <sstream>
 #include <tuple>
 #include <utility>
 
 #include "base/file_names.h"
+#include "tests/support/file_text.h"
 
 namespace trv4::test {
 namespace {
@@ -158,13 +156,6 @@ TEST(NetSettingsTest, MissingKeysKeepTheirDefaultsAndStrayLinesAreTold) {
   }
 }
 
-std::string contents(const std::string& path) {
-  std::ifstream in(filePath(path));
-  std::stringstream text;
-  text << in.rdbuf();
-  return text.str();
-}
-
 #ifndef _WIN32
 unsigned modeOf(const std::string& path) {
   struct stat st {};
@@ -172,18 +163,6 @@ unsigned modeOf(const std::string& path) {
   return st.st_mode & 0777;
 }
 #endif
-
-// A scratch folder for the file, removed at the end.
-struct SettingsFolder {
-  explicit SettingsFolder(const std::string& name)
-      : folder(std::filesystem::temp_directory_path() / (name + std::to_string(getpid()))) {
-    std::filesystem::remove_all(folder);
-    std::filesystem::create_directories(folder);
-  }
-  ~SettingsFolder() { std::filesystem::remove_all(folder); }
-  const std::filesystem::path folder;
-  const std::string path = fileNameText(folder / kNetSettingsFileName);
-};
 
 NetSettings withPassword() {
   NetSettings s;
@@ -194,16 +173,16 @@ NetSettings withPassword() {
 }
 
 TEST(NetSettingsTest, WritesWhatItReadsBackAndKeepsTheOldOnFailure) {
-  const SettingsFolder scratch("trv4-net-settings-write-");
-  const std::string& path = scratch.path;
+  const ScratchFolder scratch("trv4-net-settings-write-");
+  const std::string path = scratch.file(kNetSettingsFileName);
 
   NetSettings s;
   std::string error;
   ASSERT_TRUE(writeNetSettings(path, s, &error)) << error;
-  EXPECT_EQ(contents(path), formatNetSettings(s));
-  EXPECT_NE(contents(path).find("[mqtt]\nenabled=false\nhost=127.0.0.1\nport=1883\n"),
+  EXPECT_EQ(fileText(path), formatNetSettings(s));
+  EXPECT_NE(fileText(path).find("[mqtt]\nenabled=false\nhost=127.0.0.1\nport=1883\n"),
             std::string::npos);
-  EXPECT_NE(contents(path).find("[modbus]\nenabled=false\nbind=127.0.0.1\nport=1502\n"),
+  EXPECT_NE(fileText(path).find("[modbus]\nenabled=false\nbind=127.0.0.1\nport=1502\n"),
             std::string::npos);
 
   s = withPassword();
@@ -223,15 +202,15 @@ TEST(NetSettingsTest, WritesWhatItReadsBackAndKeepsTheOldOnFailure) {
   EXPECT_FALSE(writeNetSettings(path, other, &error));
   EXPECT_NE(error.find(path), std::string::npos) << error;
   EXPECT_EQ(error.find("se;cr et"), std::string::npos);
-  EXPECT_EQ(contents(path), formatNetSettings(s));
+  EXPECT_EQ(fileText(path), formatNetSettings(s));
 }
 
 TEST(NetSettingsTest, PasswordFilesAreForTheOwnerOnly) {
 #ifdef _WIN32
   GTEST_SKIP() << "Windows files have no permission bits for the owner alone";
 #else
-  const SettingsFolder scratch("trv4-net-settings-mode-");
-  const std::string& path = scratch.path;
+  const ScratchFolder scratch("trv4-net-settings-mode-");
+  const std::string path = scratch.file(kNetSettingsFileName);
   std::string error;
   ASSERT_TRUE(writeNetSettings(path, NetSettings{}, &error)) << error;
   EXPECT_EQ(modeOf(path) & 0600, 0600u);
@@ -287,14 +266,15 @@ TEST(NetSettingsTest, HttpIsOffByDefaultAndItsTokenIsKeptLikeThePassword) {
   }
 
 #ifndef _WIN32
-  const SettingsFolder scratch("trv4-net-settings-http-");
+  const ScratchFolder scratch("trv4-net-settings-http-");
+  const std::string path = scratch.file(kNetSettingsFileName);
   NetSettings s;
   s.http = {true, "plant-it.local", 9000, token, true};
   std::string error;
-  ASSERT_TRUE(writeNetSettings(scratch.path, s, &error)) << error;
-  EXPECT_EQ(modeOf(scratch.path), 0600u);  // a token and no password
-  EXPECT_EQ(formatNetSettings(readNetSettings(scratch.path)), formatNetSettings(s));
-  EXPECT_NE(contents(scratch.path).find("[http]\nenabled=true\nbind=plant-it.local\nport=9000\n"),
+  ASSERT_TRUE(writeNetSettings(path, s, &error)) << error;
+  EXPECT_EQ(modeOf(path), 0600u);  // a token and no password
+  EXPECT_EQ(formatNetSettings(readNetSettings(path)), formatNetSettings(s));
+  EXPECT_NE(fileText(path).find("[http]\nenabled=true\nbind=plant-it.local\nport=9000\n"),
             std::string::npos);
 #endif
 }

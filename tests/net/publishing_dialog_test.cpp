@@ -3,7 +3,6 @@
 #include "net/publishing_dialog.h"
 
 #include <gtest/gtest.h>
-#include <unistd.h>
 
 #include <QApplication>
 #include <QCheckBox>
@@ -16,11 +15,10 @@
 #include <QPushButton>
 #include <QSpinBox>
 #include <filesystem>
-#include <fstream>
 #include <functional>
 #include <map>
-#include <sstream>
 
+#include "tests/support/file_text.h"
 #include "tests/support/virtual_toolkit.h"
 
 namespace trv4::test {
@@ -34,14 +32,7 @@ bool waitFor(const std::function<bool()>& done) {
 }
 
 struct DialogRig {
-  DialogRig() {
-    std::filesystem::remove_all(dir);
-    std::filesystem::create_directories(dir);
-  }
-  ~DialogRig() {
-    delete dialog;
-    std::filesystem::remove_all(dir);
-  }
+  ~DialogRig() { delete dialog; }
   PublishingDialog* open() {
     dialog = new PublishingDialog(path.string(), tk, [this] { ++restarts; });
     dialog->show();
@@ -53,16 +44,10 @@ struct DialogRig {
     EXPECT_NE(w, nullptr) << name;
     return w;
   }
-  std::string file() const {
-    std::ifstream in(path);
-    std::stringstream text;
-    text << in.rdbuf();
-    return text.str();
-  }
+  std::string file() const { return fileText(path.string()); }
 
-  const std::filesystem::path dir =
-      std::filesystem::temp_directory_path() / ("trv4-pubdialog-" + std::to_string(getpid()));
-  const std::filesystem::path path = dir / kNetSettingsFileName;
+  const ScratchFolder scratch{"trv4-pubdialog-"};
+  const std::filesystem::path path = scratch.folder / kNetSettingsFileName;
   VirtualToolkit tk;
   QPointer<PublishingDialog> dialog;
   int restarts = 0;

@@ -43,20 +43,10 @@ class ParamTest : public ::testing::Test, public AppOnSim {
     return *param;
   }
   scalesim::ScaleState& scaleB() { return *sim.scale('B'); }
-  // Bodies of the frames the scales received since `from`, status requests left out.
-  Texts commands(size_t from = 0) const {
-    Texts out;
-    const auto& rx = sim.received();
-    for (size_t i = from; i < rx.size(); ++i) {
-      const std::string body = rx[i].bytes.substr(1, rx[i].bytes.size() - 4);
-      if (body.substr(1) != "?0") out.push_back(body);
-    }
-    return out;
-  }
   // Chooses `next` in the single-scale window once a command has reached a scale since `from`.
   void chooseOnceSent(size_t from, std::string next, int triesLeft = 5000) {
     tk.schedule(tk.now() + 1, [this, from, next, triesLeft] {
-      if (!commands(from).empty()) {
+      if (!commandsSent(from).empty()) {
         app->oneUnit().selectScale(next);
       } else if (triesLeft > 0) {
         chooseOnceSent(from, next, triesLeft - 1);
@@ -98,7 +88,7 @@ TEST_F(ParamTest, UploadFillsEveryControlFromTheScale) {
             "vDataBits=N8 vSetp1=00123 vSetp2=45678 vAZero=1 vPowerUpZero=0 vDualFilter=1 "
             "vLZero=0 vTiltMode=NO vTiltDelay=7 vPin= vCalLock=1 vPinLock=0");
   EXPECT_EQ(p.Corner(1), "099876");
-  EXPECT_EQ(commands(),
+  EXPECT_EQ(commandsSent(),
             (Texts{"Bd", "Bs1", "Bp1", "Bp2", "Bp3", "Bq1", "Bq2", "Bf1", "Bf2", "Bf3", "Bf4"}));
   p.Command1_Click();
   EXPECT_EQ(p.vInternal(3), "123456");
@@ -114,8 +104,8 @@ TEST_F(ParamTest, DownloadsWriteFieldByFieldAndReadBackAsWritten) {
   p.Command3_Click();
   p.Command4_Click();
   EXPECT_TRUE(tk.messages.empty()) << tk.messages.front();
-  EXPECT_EQ(commands(from), (Texts{"BS113000", "BP2050512", "BP3110010", "BP1214022", "BQ100123",
-                                   "BQ299999", "BS2B1108"}));
+  EXPECT_EQ(commandsSent(from), (Texts{"BS113000", "BP2050512", "BP3110010", "BP1214022",
+                                       "BQ100123", "BQ299999", "BS2B1108"}));
   // What was written reads back (the port's own settings fill baud and data bits).
   open();
   EXPECT_EQ(values("vTiltMode vTiltDelay vResolution vRange vInterval vDecimalPoint vAZero vLZero "
@@ -141,7 +131,7 @@ TEST_F(ParamTest, MalformedFieldsAreRefusedByNameAndNothingIsSent) {
   tk.messages.clear();
   p.Command6_Click();  // no PIN typed
   EXPECT_EQ(tk.messages, Texts{"Pin must be a whole number of 1 to 6 digits"});
-  EXPECT_TRUE(commands(from).empty());
+  EXPECT_TRUE(commandsSent(from).empty());
   // Typed text is held to the field's length; choice lists take only their entries.
   ASSERT_TRUE(p.setValue("vSetp2", "1234567"));
   EXPECT_EQ(p.value("vSetp2"), "12345");
@@ -158,7 +148,7 @@ TEST_F(ParamTest, LockSendsThePinAndRereadsTheLockStateInEveryCase) {
   const size_t from = sim.received().size();
   p.Command6_Click();
   EXPECT_EQ(tk.messages, Texts{"Command not accepted"});
-  EXPECT_EQ(commands(from), (Texts{"BJ0000041", "Bd"}));
+  EXPECT_EQ(commandsSent(from), (Texts{"BJ0000041", "Bd"}));
   EXPECT_EQ(p.value("vPinLock"), "1");
   scaleB().calLock = true;
   set("vPin=000042");
@@ -177,7 +167,7 @@ TEST_F(ParamTest, BroadcastSendsEverythingWithoutAMessageAndStoreAsks) {
   p.Command2_Click();  // the upload does nothing for all scales
   EXPECT_TRUE(tk.messages.empty());
   Texts broadcast;
-  for (const std::string& c : commands(from))
+  for (const std::string& c : commandsSent(from))
     if (c[0] == '@') broadcast.push_back(c.substr(1, 2));
   EXPECT_EQ(broadcast, (Texts{"S1", "P2", "P3", "P1", "Q1", "Q2", "S2"}));
 
@@ -241,7 +231,7 @@ TEST_F(ParamTest, AnOperationStaysWithTheScaleChosenWhenItStarted) {
       chooseOnceSent(from, next);
       (p.*operation)();
       EXPECT_EQ(app->displaySettings().SingleScale, next);
-      const Texts sent = commands(from);
+      const Texts sent = commandsSent(from);
       EXPECT_GE(sent.size(), 2u);
       for (const std::string& c : sent) EXPECT_EQ(c[0], 'B') << c;
     }
@@ -251,7 +241,7 @@ TEST_F(ParamTest, AnOperationStaysWithTheScaleChosenWhenItStarted) {
   app->oneUnit().selectScale("C");
   const size_t from = sim.received().size();
   p.Command2_Click();
-  EXPECT_EQ(commands(from).front(), "Cd");
+  EXPECT_EQ(commandsSent(from).front(), "Cd");
   EXPECT_EQ(p.value("vScaleAddr"), "C");
 
   // Store: the choice changes while the box asks.

@@ -2,7 +2,6 @@
 // calibration record, whose fields hold what scales and operators typed (commas, quotes, line
 // ends, Greek), and the record's reading limits.
 #include <gtest/gtest.h>
-#include <unistd.h>
 
 #include <cstdio>
 #include <filesystem>
@@ -12,6 +11,7 @@
 #include "base/file_names.h"
 #include "service/calib_record.h"
 #include "service/csv_line.h"
+#include "tests/support/file_text.h"
 
 namespace trv4 {
 namespace {
@@ -55,17 +55,6 @@ TEST(CsvLine, SplitsHandWrittenLinesAsSpreadsheetsDo) {
   for (const auto& [line, fields] : lines) EXPECT_EQ(csvFields(line), fields) << line;
 }
 
-// A scratch folder, removed at the end.
-struct Scratch {
-  Scratch()
-      : folder(std::filesystem::temp_directory_path() / ("trv4-csv-" + std::to_string(getpid()))) {
-    std::filesystem::create_directories(folder);
-  }
-  ~Scratch() { std::filesystem::remove_all(folder); }
-  std::string file(const std::string& name) const { return fileNameText(folder / name); }
-  const std::filesystem::path folder;
-};
-
 void write(const std::string& path, const std::string& text) {
   std::FILE* f = openFile(path, "wb");
   ASSERT_NE(f, nullptr);
@@ -93,7 +82,7 @@ TEST(CalibRecord, ALineHoldsEveryFieldWholeWithControlCharactersShownAsQuestionM
 }
 
 TEST(CalibRecord, ReadsTheLastLinesOfAnyFileWithinItsLimits) {
-  const Scratch scratch;
+  const test::ScratchFolder scratch("trv4-csv-");
   const std::string path = scratch.file(kCalibRecordFileName);
   EXPECT_TRUE(readCalibRecord(path).empty());  // no file yet
 

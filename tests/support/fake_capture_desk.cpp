@@ -1,7 +1,5 @@
 #include "tests/support/fake_capture_desk.h"
 
-#include <algorithm>
-
 namespace trv4::test {
 
 void FakeCaptureDesk::capture(const CaptureRequest& request,
@@ -10,37 +8,9 @@ void FakeCaptureDesk::capture(const CaptureRequest& request,
   open.push_back({request, std::move(done)});
 }
 
-std::vector<Capture> FakeCaptureDesk::after(uint64_t sequence, std::size_t limit) const {
-  std::vector<Capture> out;
-  for (const Capture& c : journal)
-    if (c.sequence > sequence && out.size() < limit) out.push_back(c);
-  return out;
-}
-
-std::vector<Capture> FakeCaptureDesk::newest(std::size_t limit) const {
-  std::vector<Capture> out(journal.rbegin(), journal.rend());
-  if (out.size() > limit) out.resize(limit);
-  return out;
-}
-
-std::size_t FakeCaptureDesk::waitingForDelivery() const {
-  return static_cast<std::size_t>(
-      std::count_if(journal.begin(), journal.end(), [](const Capture& c) { return !c.delivered; }));
-}
-
-int FakeCaptureDesk::addListener(std::function<void(const Capture&)> listener) {
-  listeners_[nextListener_] = std::move(listener);
-  return nextListener_++;
-}
-
-void FakeCaptureDesk::removeListener(int id) {
-  listeners_.erase(id);
-}
-
 Capture FakeCaptureDesk::commit(int scale, const std::string& by, const std::string& text,
                                 int32_t digits, int decimals, bool net) {
   Capture c;
-  c.sequence = journal.empty() ? 1 : journal.back().sequence + 1;
   c.scale = scale;
   c.text = text;
   c.digits = digits;
@@ -49,7 +19,7 @@ Capture FakeCaptureDesk::commit(int scale, const std::string& by, const std::str
   c.net = net;
   c.utcMs = 1796565839123;  // 2026-12-06T14:03:59.123Z
   c.requestedBy = by;
-  journal.push_back(c);
+  journal.commit(c);
   for (const auto& [id, listener] : listeners_) listener(c);
   return c;
 }

@@ -1,15 +1,15 @@
 // A capture desk for the tests of what uses one: it keeps every capture asked for open until the
-// test finishes it, commits with the next sequence number, and holds its journal in memory.
+// test finishes it, and commits to a journal in memory.
 #pragma once
 
 #include <deque>
 #include <functional>
 #include <map>
-#include <optional>
 #include <string>
 #include <vector>
 
 #include "capture/capture_desk.h"
+#include "tests/support/memory_journal.h"
 
 namespace trv4::test {
 
@@ -22,17 +22,22 @@ class FakeCaptureDesk : public CaptureDesk {
 
   void capture(const CaptureRequest& request,
                std::function<void(const CaptureOutcome&)> done) override;
-  std::vector<Capture> after(uint64_t sequence, std::size_t limit) const override;
-  std::vector<Capture> newest(std::size_t limit) const override;
-  std::size_t waitingForDelivery() const override;
-  int addListener(std::function<void(const Capture&)> listener) override;
-  void removeListener(int id) override;
+  std::vector<Capture> after(uint64_t sequence, std::size_t limit) const override {
+    return journal.after(sequence, limit);
+  }
+  std::vector<Capture> newest(std::size_t limit) const override { return journal.newest(limit); }
+  std::size_t waitingForDelivery() const override { return journal.undeliveredCount(); }
+  int addListener(std::function<void(const Capture&)> listener) override {
+    listeners_[nextListener_] = std::move(listener);
+    return nextListener_++;
+  }
+  void removeListener(int id) override { listeners_.erase(id); }
 
   // Captures asked for and not finished yet, oldest first.
   std::deque<Asked> open;
   // Every request asked for, finished or not.
   std::vector<CaptureRequest> asked;
-  std::vector<Capture> journal;
+  MemoryJournal journal;
 
   // Commits the oldest open capture with text (such as "12.34 kg") and tells its asker and the
   // listeners. The capture as committed.

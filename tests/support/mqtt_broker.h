@@ -18,6 +18,11 @@ namespace trv4::test {
 // A TCP port on 127.0.0.1 nothing listens on just now.
 int freeTcpPort();
 
+// Whether a text (a payload, a message shown) holds part.
+inline bool has(const std::string& text, const std::string& part) {
+  return text.find(part) != std::string::npos;
+}
+
 class MqttBroker {
  public:
   // With a user and password, only that user may connect. With tls, it takes TLS connections

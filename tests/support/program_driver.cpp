@@ -90,6 +90,12 @@ void ModalAnswerer::poll() {
   boxes_.push_back(box);
 }
 
+QWidget* topLevelWindow(const char* name, bool shownOnly) {
+  for (QWidget* w : QApplication::topLevelWidgets())
+    if (w->objectName() == name && (w->isVisible() || !shownOnly)) return w;
+  return nullptr;
+}
+
 QAction* menuEntry(Program& program, const char* name) {
   MainWindow* window = program.window();
   return window ? window->findChild<QAction*>(QString::fromLatin1(name)) : nullptr;

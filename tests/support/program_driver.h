@@ -13,6 +13,7 @@
 #include "tools/scalesim/sim_session.h"
 
 class QAction;
+class QWidget;
 
 namespace trv4::e2e {
 
@@ -66,6 +67,10 @@ class ModalAnswerer {
   size_t next_ = 0;
   std::vector<ModalBox> boxes_;
 };
+
+// The top-level window with this object name, by default only one that is shown; null when there
+// is none.
+QWidget* topLevelWindow(const char* name, bool shownOnly = true);
 
 // The main window's menu entry with this object name; null when there is none.
 QAction* menuEntry(Program& program, const char* name);

@@ -1,5 +1,5 @@
-// A journal in memory for the desk's tests: numbers from 1, and a switch that makes every commit
-// fail as a full disk would.
+// A journal in memory for the tests of the desks and what uses them: numbers from 1, and a switch
+// that makes every commit fail as a full disk would.
 #pragma once
 
 #include <algorithm>
