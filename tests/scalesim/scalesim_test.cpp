@@ -105,6 +105,7 @@ TEST(ScaleModel, MovingLoadsStayWithinTheCapacityAndOnlyAnOverloadSetOnPurposeIs
   o.setups['C'].tare = 2.5;
   o.setups['D'].load = 180;
   o.setups['F'].load = -1.25;
+  o.setups['B'].swing = true;
   ScaleNetwork net(o);
   std::map<char, int> offRange, negative, moving;
   std::map<char, double> heaviest;
@@ -125,10 +126,33 @@ TEST(ScaleModel, MovingLoadsStayWithinTheCapacityAndOnlyAnOverloadSetOnPurposeIs
     EXPECT_EQ(negative[a] > 0, a == 'C' || a == 'F') << a;
     if (a == 'D' || a == 'F') continue;
     EXPECT_GT(moving[a], samples / 20) << a << ": loads move";
-    EXPECT_LT(moving[a], samples / 2) << a << ": and settle";
+    if (a == 'B')
+      EXPECT_EQ(moving[a], samples) << "a swinging load never settles";
+    else
+      EXPECT_LT(moving[a], samples / 2) << a << ": and settle";
     EXPECT_GT(heaviest[a], 100) << a;
     EXPECT_LE(heaviest[a], net.scale(a)->capacity) << a;
   }
+}
+
+TEST(ScaleModel, ASwingingLoadNeverSettlesAndSwingsAroundItsLoadNotBelowAnEmptyPlatform) {
+  NetworkOptions o = quiet();
+  o.addresses.insert('C');
+  o.setups['A'].load = 25;
+  o.setups['A'].swing = true;
+  o.setups['B'].swing = true;  // empty
+  ScaleNetwork net(o);
+  double lowest = 1e9, highest = -1e9;
+  for (int64_t t = 0; t < 10'000 * kMs; t += 15 * kMs) {
+    const std::string a = net.statusPayload('A', t), b = net.statusPayload('B', t);
+    ASSERT_EQ(a[0] & (kStableBit | kMarkBit), 0) << t;
+    ASSERT_EQ(b[0] & (kStableBit | kMarkBit | kNegativeBit), 0) << t;
+    lowest = std::min(lowest, std::stod(a.substr(1)));
+    highest = std::max(highest, std::stod(a.substr(1)));
+    // The others are left alone.
+    ASSERT_EQ(net.statusPayload('C', t), status(kStableBit | kMarkBit, "000.00")) << t;
+  }
+  EXPECT_EQ(std::pair(lowest, highest), std::pair(24.6, 25.4));
 }
 
 // --reply is read by the reply test below as well.
@@ -140,7 +164,7 @@ TEST(ScaleSetup, ReadsEveryScaleOptionRefusesMalformedValuesAndKeepsTheSetUpForT
        {"--load", "D=12.5"}, {"--tare", "D=2.5"}, {"--load", "^=-1.5"}, {"--pin", "H=012345"},
        {"--cal-lock", "G"}, {"--corners", "B=9"}, {"--skip-corner", "B=1"},
        {"--cal-error", "G=90"}, {"--cal-error", "H=91"}, {"--rate", "K=19200"},
-       {"--rate", "K=600/8N1"}, {"--reply-delay", "B=80"}})
+       {"--rate", "K=600/8N1"}, {"--reply-delay", "B=80"}, {"--swing", "B"}})
     EXPECT_TRUE(parseScaleSetup(option, value, &o, &error)) << option << " " << value;
   // clang-format on
   auto& s = o.setups;
@@ -149,11 +173,12 @@ TEST(ScaleSetup, ReadsEveryScaleOptionRefusesMalformedValuesAndKeepsTheSetUpForT
             std::tuple(12.5, 2.5, -1.5, 9, 1));
   EXPECT_EQ(std::tuple(s['G'].calError, s['H'].calError, s['G'].calLock, s['B'].replyDelayUs),
             std::tuple(90, 91, true, 80 * kMs));
+  EXPECT_EQ(std::pair(s['B'].swing, s['G'].swing), std::pair(true, false));
   // clang-format off
   const std::pair<const char*, std::vector<const char*>> malformed[] = {
       {"--text", {"E", "EE=X", "@=X", "_=X", "e=X", "E=", "E=a\x03"}}, {"--load", {"D=", "D=1.5kg"}},
       {"--tare", {"D=nan"}}, {"--pin", {"H=12345", "H=1234567", "H=12345a", "H:123456", "h=123456"}},
-      {"--cal-lock", {"", "GG", "G=1", "@"}}, {"--corners", {"B=0", "B=10", "B=x", "B=-1", "b=4"}},
+      {"--cal-lock", {"", "GG", "G=1", "@"}}, {"--swing", {"", "BB", "B=1", "b"}}, {"--corners", {"B=0", "B=10", "B=x", "B=-1", "b=4"}},
       {"--reply", {"B:p1", "B=p1=none", "B:p1=late", "B:p1=", "B:=none", "B:p9=none", "B:?0=none"}},
       {"--skip-corner", {"B=0", "B=12", "B= 2"}}, {"--cal-error", {"B=92", "B=9", "B=900", "B="}},
       {"--rate", {"K=", "K=9600/", "K=9600/8X1", "K=12", "K=99999999", "K=96OO"}},

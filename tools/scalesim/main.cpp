@@ -61,6 +61,8 @@ const char kUsage[] =
     "  --load ADDR=KG    scale ADDR has this load for the whole run, e.g. D=180 (off range)\n"
     "                    or H=-1.5 (negative)\n"
     "  --tare ADDR=KG    scale ADDR starts tared with this tare (net weights), e.g. C=2.5\n"
+    "  --swing ADDR      scale ADDR's load swings for the whole run: its weight goes 0.4 kg up\n"
+    "                    and down and never settles, e.g. B\n"
     "  --text ADDR=TEXT  scale ADDR's display shows TEXT (UTF-8, six characters of\n"
     "                    Windows-1253) for the whole run, e.g. E=ΖΥΓΟΣ\n"
     "  --pin ADDR=PIN    scale ADDR starts PIN-locked with this six-digit PIN, e.g. H=123456:\n"
@@ -85,9 +87,9 @@ const char kUsage[] =
     "                    (--jitter still added), e.g. C=80: a reply after the program's time-out,\n"
     "                    while it asks another scale; a reply that would overlap one scheduled\n"
     "                    before waits for the line\n"
-    "                    --load, --tare, --text, --pin, --cal-lock, --reply, --corners,\n"
-    "                    --skip-corner, --cal-error, --rate and --reply-delay may be given\n"
-    "                    several times\n"
+    "                    --load, --tare, --swing, --text, --pin, --cal-lock, --reply,\n"
+    "                    --corners, --skip-corner, --cal-error, --rate and --reply-delay may be\n"
+    "                    given several times\n"
     "  --work-ms MS      how long a calibration step shows its working text before it ends\n"
     "                    (default 800): time to try Stop by hand\n"
     "  --link PATH       symbolic link to the terminal (default ./COM1)\n"
@@ -208,7 +210,7 @@ int main(int argc, char** argv) {
         return 2;
       }
       options.seed = static_cast<uint64_t>(number);
-    } else if (a == "--load" || a == "--tare" || a == "--text" || a == "--pin" ||
+    } else if (a == "--load" || a == "--tare" || a == "--swing" || a == "--text" || a == "--pin" ||
                a == "--cal-lock" || a == "--reply" || a == "--corners" || a == "--skip-corner" ||
                a == "--cal-error" || a == "--rate" || a == "--reply-delay") {
       if (!trv4::scalesim::parseScaleSetup(a, value(a.c_str()), &options, &error)) {

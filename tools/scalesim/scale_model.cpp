@@ -23,6 +23,7 @@ void applySetup(ScaleState& s, const ScaleSetup& setup) {
     s.tare = *setup.tare;
     s.net = true;
   }
+  s.swing = setup.swing;
   s.standingText = setup.text;
   s.baud = setup.baud;
   s.format = setup.format;

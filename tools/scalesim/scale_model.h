@@ -71,11 +71,12 @@ enum class ReplyFault {
 // any other request.
 std::optional<size_t> shortAnswerLength(std::string_view request);
 
-// How one scale starts the run (options --load, --tare, --text, --pin, --cal-lock, --reply,
-// --corners, --skip-corner, --cal-error, --rate, --reply-delay).
+// How one scale starts the run (options --load, --tare, --swing, --text, --pin, --cal-lock,
+// --reply, --corners, --skip-corner, --cal-error, --rate, --reply-delay).
 struct ScaleSetup {
   std::optional<double> load;      // kg on the platform, kept for the whole run
   std::optional<double> tare;      // kg: the scale starts net
+  bool swing = false;              // the load never comes to rest: the weight is never stable
   std::string text;                // Windows-1253 bytes the display shows for the whole run, or ""
   std::optional<std::string> pin;  // six digits: the scale starts PIN-locked with it
   bool calLock = false;            // the scale starts with its calibration lock set
@@ -124,6 +125,7 @@ struct ScaleState {
   int64_t motionStartUs = 0;
   int64_t nextLoadChangeUs = 0;
   bool keepLoad = false;  // the load stays even with moving weights (a load set by option)
+  bool swing = false;     // the load swings for the whole run: the weight never settles
   // The display: a text (TextBit) per step, each shown for its duration (-1: until acknowledged
   // or replaced); the weight shows when no step is left.
   struct DisplayStep {

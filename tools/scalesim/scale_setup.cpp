@@ -17,6 +17,7 @@ bool parseScaleSetup(std::string_view option, std::string_view value, NetworkOpt
       {"--text", "ADDR=TEXT, e.g. E=ΖΥΓΟΣ"},
       {"--load", "ADDR=KG, e.g. D=180 or H=-1.5"},
       {"--tare", "ADDR=KG, e.g. C=2.5"},
+      {"--swing", "one scale address, e.g. B"},
       {"--pin", "ADDR=PIN, PIN six digits, e.g. H=123456"},
       {"--cal-lock", "one scale address, e.g. G"},
       {"--reply", "ADDR:REQUEST=KIND, e.g. B:p1=short (KIND none, short, wrong or nak)"},
@@ -32,9 +33,10 @@ bool parseScaleSetup(std::string_view option, std::string_view value, NetworkOpt
     *error = "unknown scale option " + name;
     return false;
   }
-  // --cal-lock takes the address alone, --reply the address and ":", the others the address
-  // and "=".
-  const bool shaped = option == "--cal-lock"
+  // --cal-lock and --swing take the address alone, --reply the address and ":", the others the
+  // address and "=".
+  const bool alone = option == "--cal-lock" || option == "--swing";
+  const bool shaped = alone
                           ? value.size() == 1
                           : value.size() >= 2 && value[1] == (option == "--reply" ? ':' : '=');
   if (!shaped) {
@@ -47,8 +49,9 @@ bool parseScaleSetup(std::string_view option, std::string_view value, NetworkOpt
     return false;
   }
   const std::string scale(1, address);
-  if (option == "--cal-lock") {
-    options->setups[address].calLock = true;
+  if (alone) {
+    (option == "--cal-lock" ? options->setups[address].calLock : options->setups[address].swing) =
+        true;
     return true;
   }
   std::string rest(value.substr(2));

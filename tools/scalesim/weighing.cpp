@@ -9,6 +9,15 @@
 
 namespace trv4::scalesim {
 
+namespace {
+
+// A swinging load: the weight goes up and down by this much around the load, once a period.
+constexpr double kSwingKg = 0.4;
+constexpr double kSwingPeriodUs = 1.3e6;
+constexpr double kPi = 3.14159265358979323846;
+
+}  // namespace
+
 void startLoad(ScaleState& s, bool moving, Random& random) {
   s.load = moving ? std::round(random.uniform(0, 50) * 20) / 20 : 0;
   s.motionFrom = s.load;
@@ -40,16 +49,25 @@ void putLoad(ScaleState& s, double kg, int64_t nowUs, int64_t settleUs) {
 }
 
 double displayedGross(const ScaleState& s, int64_t nowUs) {
-  if (nowUs >= s.motionUntilUs) return s.load;
-  double f = static_cast<double>(nowUs - s.motionStartUs) /
-             static_cast<double>(std::max<int64_t>(1, s.motionUntilUs - s.motionStartUs));
-  f = std::clamp(f, 0.0, 1.0);
-  double swing = (s.load - s.motionFrom) * (1 - f);
-  // A damped wobble around the way from the old load to the new one. It overshoots, but not
-  // past an empty platform or the capacity unless one of the two loads lies there.
-  const double lowest = std::min({0.0, s.motionFrom, s.load});
-  const double highest = std::max({s.capacity, s.motionFrom, s.load});
-  return std::clamp(s.load - swing * std::cos(f * 9.0), lowest, highest);
+  double kg = s.load;
+  if (nowUs < s.motionUntilUs) {
+    double f = static_cast<double>(nowUs - s.motionStartUs) /
+               static_cast<double>(std::max<int64_t>(1, s.motionUntilUs - s.motionStartUs));
+    f = std::clamp(f, 0.0, 1.0);
+    double swing = (s.load - s.motionFrom) * (1 - f);
+    // A damped wobble around the way from the old load to the new one. It overshoots, but not
+    // past an empty platform or the capacity unless one of the two loads lies there.
+    const double lowest = std::min({0.0, s.motionFrom, s.load});
+    const double highest = std::max({s.capacity, s.motionFrom, s.load});
+    kg = std::clamp(s.load - swing * std::cos(f * 9.0), lowest, highest);
+  }
+  if (s.swing) {
+    // A load that swings on its platform, within the same bounds.
+    const double phase = std::fmod(static_cast<double>(nowUs), kSwingPeriodUs) / kSwingPeriodUs;
+    kg = std::clamp(kg + kSwingKg * std::sin(2 * kPi * phase), std::min(0.0, s.load),
+                    std::max(s.capacity, s.load));
+  }
+  return kg;
 }
 
 double reportedGross(const ScaleState& s, int64_t nowUs) {
@@ -76,7 +94,7 @@ std::string statusPayload(ScaleState& s, int64_t nowUs) {
   int dp = displayDecimals(s);
   int res = std::max(1, std::atoi(p2.substr(0, 2).c_str()));
   double d = res * std::pow(10.0, -dp);
-  bool stable = nowUs >= s.motionUntilUs;
+  bool stable = nowUs >= s.motionUntilUs && !s.swing;
   int bits = stable ? kStableBit : 0;
   if (!s.display.empty() || !s.standingText.empty()) {
     std::string field = s.display.empty() ? s.standingText : s.display.front().text;
