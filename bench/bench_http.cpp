@@ -8,7 +8,9 @@
 // from the request leaving this process to the whole answer being in (Qt's network access
 // manager on 127.0.0.1, its own time included), beside a bare Qt HTTP server that answers the same
 // bytes as the yardstick of what the machine takes; then the resident memory of the lines with a
-// dashboard open is read every few seconds for a while.
+// dashboard open is read every few seconds for a while. Last, scale A, which keeps its load,
+// is captured through POST /api/v1/scales/A/captures on each HTTP line, each answer timed against
+// that scale's scan cycle as the simulator's log shows it.
 #include <unistd.h>
 #include <QCoreApplication>
 #include <QElapsedTimer>
@@ -26,36 +28,33 @@
 #include <string>
 #include <vector>
 
+#include "bench/program_line.h"
 #include "tests/support/mqtt_broker.h"
 #include "tools/scalesim/sim_session.h"
 
 using namespace trv4::scalesim;
+using trv4::bench::ProgramLine;
+using trv4::bench::quantile;
 
 namespace {
 
-const std::vector<std::string> kLine{"--scales", "A-H",  "--delay",  "5",
-                                     "--baud",   "9600", "--format", "7E1"};
+// Scale A keeps its 25 kg (settled, for the captures); the others' loads move.
+const std::vector<std::string> kLine{"--scales", "A-H",      "--delay", "5",      "--baud",
+                                     "9600",     "--format", "7E1",     "--load", "A=25"};
+const char kToken[] = "bench-token-0123456789abcdef";
 
 // One line: the simulator and a program (or the gateway) in a folder of their own, and, with
 // HTTP on, its dashboard.
-struct Line {
+struct Line : ProgramLine {
   Line(const std::string& name, const std::string& program, int httpPort)
-      : name(name), httpPort(httpPort), sim(dir, kLine) {
-    writeFile(dir.file("TRV4.INI"), iniText("11111111"));
-    if (httpPort > 0)
-      writeFile(dir.file("TRV4NET.INI"),
-                "[http]\nenabled=true\nport=" + std::to_string(httpPort) + "\n");
-    std::vector<std::string> args;
-    if (program == gatewayPath()) args = {"--dir", dir.path()};
-    proc = std::make_unique<Process>(program, args, dir.path(),
-                                     std::vector<std::string>{"QT_QPA_PLATFORM=offscreen"},
-                                     "program.out");
-  }
+      : ProgramLine(program, kLine,
+                    httpPort > 0 ? "[http]\nenabled=true\nport=" + std::to_string(httpPort) +
+                                       "\ntoken=" + kToken + "\n"
+                                 : ""),
+        name(name),
+        httpPort(httpPort) {}
   std::string name;
   int httpPort;
-  TempDir dir;
-  Simulator sim;
-  std::unique_ptr<Process> proc;
   std::unique_ptr<QWebSocket> dashboard;
   long messages = 0;
   long long bytes = 0;
@@ -104,10 +103,16 @@ int yardstick(int argc, char** argv, quint16 port) {
   return QCoreApplication::exec();
 }
 
-double quantile(std::vector<double> v, double q) {
-  if (v.empty()) return -1;
-  std::sort(v.begin(), v.end());
-  return v[std::min(v.size() - 1, static_cast<std::size_t>(q * static_cast<double>(v.size())))];
+// The median time between two requests to scale A, from the simulator's log: its scan cycle.
+double scanCycleMs(const std::string& simLog) {
+  std::vector<double> at;
+  for (const LogEntry& e : received(readSimLog(simLog)))
+    if (e.bytes.size() > 1 && e.bytes[1] == 'A') at.push_back(e.at);
+  std::vector<double> gaps;
+  for (std::size_t i = 1; i < at.size(); ++i) gaps.push_back((at[i] - at[i - 1]) * 1000);
+  if (gaps.empty()) return -1;
+  std::sort(gaps.begin(), gaps.end());
+  return gaps[gaps.size() / 2];
 }
 
 void runFor(double s) {
@@ -279,6 +284,36 @@ int main(int argc, char** argv) {
     std::printf("%-36s", l->name.c_str());
     for (long kb : l->rssKb) std::printf(" %ld", kb);
     std::printf("\n");
+  }
+
+  // Captures of scale A, one after another, each timed from the request leaving this process to
+  // its answer; a capture takes three settled answers in a row by default.
+  constexpr int kCaptures = 20;
+  std::printf("\ncaptures of settled scale A, %d one after another, in ms:\n\n", kCaptures);
+  std::printf("%-36s %7s %7s %7s %7s %12s %16s\n", "", "failed", "median", "p90", "max",
+              "A's cycle", "max in cycles");
+  for (auto& l : lines) {
+    if (l->httpPort == 0) continue;
+    std::vector<double> ms;
+    int failed = 0;
+    for (int i = 0; i < kCaptures; ++i) {
+      QNetworkRequest request(
+          QUrl(QStringLiteral("http://127.0.0.1:%1/api/v1/scales/A/captures").arg(l->httpPort)));
+      request.setRawHeader("Authorization", QByteArray("Bearer ") + kToken);
+      request.setHeader(QNetworkRequest::ContentTypeHeader, "application/json");
+      QElapsedTimer clock;
+      clock.start();
+      QNetworkReply* reply = nam.post(request, QByteArray("{}"));
+      while (!reply->isFinished() && clock.elapsed() < 10000)
+        QCoreApplication::processEvents(QEventLoop::AllEvents | QEventLoop::WaitForMoreEvents, 50);
+      ms.push_back(static_cast<double>(clock.nsecsElapsed()) / 1e6);
+      if (reply->attribute(QNetworkRequest::HttpStatusCodeAttribute).toInt() != 201) ++failed;
+      delete reply;
+    }
+    const double cycle = scanCycleMs(l->sim.logPath());
+    std::printf("%-36s %7d %7.1f %7.1f %7.1f %12.1f %16.2f\n", l->name.c_str(), failed,
+                quantile(ms, 0.5), quantile(ms, 0.9), quantile(ms, 1.0), cycle,
+                cycle > 0 ? quantile(ms, 1.0) / cycle : -1.0);
   }
   return 0;
 }

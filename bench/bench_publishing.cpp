@@ -20,10 +20,13 @@
 #include <string>
 #include <vector>
 
+#include "bench/program_line.h"
 #include "tests/support/mqtt_broker.h"
 #include "tools/scalesim/sim_session.h"
 
 using namespace trv4::scalesim;
+using trv4::bench::ProgramLine;
+using trv4::bench::quantile;
 using trv4::test::MqttBroker;
 using trv4::test::MqttSubscriber;
 
@@ -33,34 +36,15 @@ const std::vector<std::string> kLine{"--scales", "A-H",  "--delay",  "5",
                                      "--baud",   "9600", "--format", "7E1"};
 
 // One line: the simulator and a program (or the gateway) in a folder of their own.
-struct Line {
+struct Line : ProgramLine {
   Line(const std::string& name, const std::string& program, const std::string& net)
-      : name(name), sim(dir, kLine) {
-    writeFile(dir.file("TRV4.INI"), iniText("11111111"));
-    if (!net.empty()) writeFile(dir.file("TRV4NET.INI"), net);
-    std::vector<std::string> args;
-    if (program == gatewayPath()) args = {"--dir", dir.path()};
-    proc = std::make_unique<Process>(program, args, dir.path(),
-                                     std::vector<std::string>{"QT_QPA_PLATFORM=offscreen"},
-                                     "program.out");
-  }
+      : ProgramLine(program, kLine, net), name(name) {}
   std::string name;
-  TempDir dir;
-  Simulator sim;
-  std::unique_ptr<Process> proc;
   std::vector<double> cpuPercent;
   double cpu = 0, seconds = 0;
   long requests = 0;
 };
 
-double quantile(std::vector<double> v, double q) {
-  if (v.empty()) return -1;
-  std::sort(v.begin(), v.end());
-  return v[std::min(v.size() - 1, static_cast<std::size_t>(q * static_cast<double>(v.size())))];
-}
-
-// Milliseconds from each reply's last byte to the weight message it caused, for `prefix`'s line.
-// Messages before `from` (start-up, the first connection's full update) are left out.
 std::vector<double> latencies(const Line& line, const MqttSubscriber& plant,
                               const std::string& prefix, double from) {
   // The simulator's log: the request names the scale, the write holding ETX ends its reply.
