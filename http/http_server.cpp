@@ -20,6 +20,21 @@ namespace trv4 {
 
 namespace {
 
+// Whether a WebSocket comes from a page this server served: a browser names the page's origin,
+// which must be the host and port the socket was opened on. A client that names no origin is no
+// page in a browser and is let in, as for every read.
+bool fromThisServer(const QWebSocket& socket) {
+  if (socket.origin().isEmpty()) return true;
+  const QUrl origin(socket.origin());
+  const QUrl opened = socket.requestUrl();
+  const auto port = [](const QUrl& u) {
+    return u.port(u.scheme() == QLatin1String("https") || u.scheme() == QLatin1String("wss") ? 443
+                                                                                             : 80);
+  };
+  return origin.host().compare(opened.host(), Qt::CaseInsensitive) == 0 &&
+         !origin.host().isEmpty() && port(origin) == port(opened);
+}
+
 using Method = QHttpServerRequest::Method;
 using StatusCode = QHttpServerResponder::StatusCode;
 using Header = std::pair<QByteArray, QByteArray>;
@@ -129,11 +144,16 @@ HttpServer::HttpServer(const HttpSettings& settings, const HttpSources& sources,
     while (server_->hasPendingWebSocketConnections()) {
       std::unique_ptr<QWebSocket> socket = server_->nextPendingWebSocketConnection();
       if (socket == nullptr) break;
-      if (socket->requestUrl().path() == QLatin1String("/api/v1/live")) {
-        feed_->add(std::move(socket));
-      } else {
+      if (socket->requestUrl().path() != QLatin1String("/api/v1/live")) {
         socket->abort();  // an upgrade asked of another resource
         socket.release()->deleteLater();
+      } else if (!fromThisServer(*socket)) {
+        // A page of another site in the operator's browser: it reads nothing.
+        socket->close(QWebSocketProtocol::CloseCodePolicyViolated,
+                      QStringLiteral("the live feed is for pages of this server"));
+        socket.release()->deleteLater();
+      } else {
+        feed_->add(std::move(socket));
       }
     }
   });

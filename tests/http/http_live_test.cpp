@@ -10,7 +10,8 @@ namespace trv4::test {
 namespace {
 
 struct Dashboard {
-  explicit Dashboard(quint16 port) {
+  // origin: the page's origin a browser names; empty for a client that is no page.
+  explicit Dashboard(quint16 port, const QString& origin = {}) : socket(origin) {
     QObject::connect(&socket, &QWebSocket::textMessageReceived, [this](const QString& text) {
       messages.push_back(QJsonDocument::fromJson(text.toUtf8()).object());
     });
@@ -110,6 +111,21 @@ TEST_F(HttpFixture, DashboardsAreBoundedAndAFullFeedSaysSo) {
   EXPECT_TRUE(three.messages.empty());
   EXPECT_EQ(server->dashboards(), 2);
   EXPECT_EQ(one.messages[0]["writes"], false);  // no token: the page offers no capture
+}
+
+TEST_F(HttpFixture, APageOfAnotherSiteGetsNoFeed) {
+  auto server = serve();
+  const QString self = QStringLiteral("http://127.0.0.1:%1").arg(server->port());
+  Dashboard ours(server->port(), self), other(server->port(), "http://weights.example.com");
+  Dashboard otherPort(server->port(),
+                      QStringLiteral("http://127.0.0.1:%1").arg(server->port() + 1));
+  ASSERT_TRUE(runUntil([&] { return !ours.messages.empty() && other.closed && otherPort.closed; }));
+  EXPECT_EQ(ours.messages[0]["type"], "snapshot");
+  for (Dashboard* refused : {&other, &otherPort}) {
+    EXPECT_EQ(refused->socket.closeCode(), QWebSocketProtocol::CloseCodePolicyViolated);
+    EXPECT_TRUE(refused->messages.empty());
+  }
+  EXPECT_EQ(server->dashboards(), 1);
 }
 
 }  // namespace
