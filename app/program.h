@@ -8,10 +8,8 @@
 #include "app/main_window.h"
 #include "app/qt_toolkit.h"
 #include "app/remote_command_gate.h"
-#include "capture/weighings.h"
-#include "http/http_service.h"
 #include "link/qt_serial_port.h"
-#include "net/publishing.h"
+#include "plant/plant_services.h"
 
 namespace trv4 {
 
@@ -28,22 +26,16 @@ class Program {
   QtToolkit& toolkit() { return toolkit_; }
   // Null until start() succeeded.
   MainWindow* window() { return window_.get(); }
-  // What TRV4NET.INI publishes.
-  Publishing& publishing() { return publishing_; }
-  // The capture desk, its journal and delivery; null until start() succeeded.
-  Weighings* weighings() { return weighings_.get(); }
-  // The HTTP server TRV4NET.INI turns on; null until start() succeeded.
-  HttpService* http() { return http_.get(); }
+  // Publishing, weighings, HTTP and Modbus TCP; null until start() succeeded.
+  PlantServices* plant() { return plant_.get(); }
 
  private:
   QtToolkit toolkit_;
   QtSerialPort port_;
   Application app_;
-  std::unique_ptr<Weighings> weighings_;  // before the window that shows it
-  std::unique_ptr<MainWindow> window_;
-  Publishing publishing_;  // it stops the delivery of captures as it goes
   std::unique_ptr<RemoteCommandGate> commands_;  // what HTTP's commands go through
-  std::unique_ptr<HttpService> http_;            // after publishing_, which it hooks into
+  std::unique_ptr<PlantServices> plant_;         // before the window that shows its parts
+  std::unique_ptr<MainWindow> window_;
 };
 
 }  // namespace trv4

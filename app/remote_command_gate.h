@@ -15,12 +15,12 @@ class RemoteCommandGate : public RemoteCommands {
  public:
   explicit RemoteCommandGate(Application& app) : app_(app) {}
 
-  std::optional<std::string> queue(int scale, char command) override {
+  void queue(int scale, char command, Done done) override {
     const std::string address = scale < 0 ? "@" : std::string(1, scaleAddress(scale));
     const std::string why = app_.remoteCommandRefusal(address);
-    if (!why.empty()) return why;
+    if (!why.empty()) return done(why);
     QueueCommand(app_.state(), address, std::string(1, command));
-    return std::nullopt;
+    done(std::nullopt);
   }
 
  private:

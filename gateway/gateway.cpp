@@ -11,10 +11,7 @@ Gateway::Gateway(const GatewayOptions& options, std::FILE* messages)
     : options_(options),
       toolkit_(messages),
       port_(DeviceFolders{options.dir, "/dev"}),
-      app_(port_, toolkit_, fileNameText(filePath(options.dir) / kConfigFileName)),
-      publishing_(
-          app_.monitor(), app_.state(), app_.linkStats(), toolkit_,
-          [this](const std::string& address) { return app_.remoteCommandRefusal(address); }) {}
+      app_(port_, toolkit_, fileNameText(filePath(options.dir) / kConfigFileName)) {}
 
 Gateway::~Gateway() {
   stop();
@@ -44,17 +41,12 @@ bool Gateway::start() {
     openTimer_->setInterval(kReconnectInterval);
     tryOpenPort();
   }
-  weighings_ = std::make_unique<Weighings>(
-      app_.monitor(), toolkit_, [this](int i) { return app_.link() && app_.link()->serves(i); },
-      captureJournalPathBeside(app_.config().path()));
-  weighings_->deliverThrough(publishing_);
-  HttpSources sources(app_.monitor(), app_.state(), app_.linkStats(), port_, toolkit_);
-  sources.link = app_.link();
-  sources.captures = &weighings_->desk();
   commands_ = std::make_unique<RemoteCommandGate>(app_);
-  sources.commands = commands_.get();
-  http_ = std::make_unique<HttpService>(publishing_, sources);
-  publishing_.start(netSettingsPathBeside(app_.config().path()));
+  plant_ = std::make_unique<PlantServices>(
+      PlantParts{app_.monitor(), app_.state(), app_.linkStats(), port_, *app_.link(), toolkit_,
+                 [this](const std::string& address) { return app_.remoteCommandRefusal(address); },
+                 *commands_, app_.config().path()});
+  plant_->start();
   return true;
 }
 
@@ -74,9 +66,9 @@ void Gateway::tryOpenPort() {
 }
 
 void Gateway::stop() {
-  publishing_.stop();
+  if (plant_) plant_->stop();
   app_.weightLog().stop();
-  publishing_.awaitGoodbyes();  // "offline" reaches the broker before the gateway ends
+  plant_.reset();  // "offline" reaches the broker before the gateway ends
 }
 
 }  // namespace trv4

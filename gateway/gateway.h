@@ -7,12 +7,10 @@
 
 #include "app/application.h"
 #include "app/remote_command_gate.h"
-#include "capture/weighings.h"
 #include "gateway/console_toolkit.h"
 #include "gateway/gateway_options.h"
-#include "http/http_service.h"
 #include "link/qt_serial_port.h"
-#include "net/publishing.h"
+#include "plant/plant_services.h"
 
 namespace trv4 {
 
@@ -30,8 +28,8 @@ class Gateway {
   void stop();
 
   Application& app() { return app_; }
-  // The capture desk, its journal and delivery; null until start() succeeded.
-  Weighings* weighings() { return weighings_.get(); }
+  // Publishing, weighings, HTTP and Modbus TCP; null until start() succeeded.
+  PlantServices* plant() { return plant_.get(); }
 
  private:
   void tryOpenPort();
@@ -40,10 +38,8 @@ class Gateway {
   ConsoleToolkit toolkit_;
   QtSerialPort port_;
   Application app_;
-  std::unique_ptr<Weighings> weighings_;
-  Publishing publishing_;  // after the weighings: it stops their delivery as it goes
   std::unique_ptr<RemoteCommandGate> commands_;  // what HTTP's commands go through
-  std::unique_ptr<HttpService> http_;            // after publishing_, which it hooks into
+  std::unique_ptr<PlantServices> plant_;
   std::unique_ptr<Timer> openTimer_;  // tries the port until it opens
   bool openFailureTold_ = false;
 };

@@ -113,7 +113,7 @@ const QByteArray kPagePolicy =
 
 }  // namespace
 
-struct HttpServer::PendingCapture {
+struct HttpServer::PendingReply {
   std::unique_ptr<QHttpServerResponder> out;
   QPointer<QTcpSocket> socket;  // gone when the client went meanwhile
 };
@@ -124,11 +124,7 @@ HttpServer::HttpServer(const HttpSettings& settings, const HttpSources& sources,
       settings_(settings),
       sources_(sources),
       limits_(limits),
-      server_(std::make_unique<QHttpServer>()),
-      sentClock_(sources.toolkit) {
-  if (sources_.link != nullptr) sources_.link->addObserver(sentClock_);
-  shownListener_ =
-      sources_.monitor.addShownListener([this](int i) { shownAt_[i] = sources_.toolkit.wallMs(); });
+      server_(std::make_unique<QHttpServer>()) {
   for (const Page& page : kPages) {
     QFile file(QString::fromLatin1(page.resource));
     if (file.open(QIODevice::ReadOnly)) pages_[QString::fromLatin1(page.path)] = file.readAll();
@@ -165,8 +161,6 @@ HttpServer::~HttpServer() {
   feed_.reset();
   pending_.clear();
   server_.reset();
-  sources_.monitor.removeShownListener(shownListener_);
-  if (sources_.link != nullptr) sources_.link->removeObserver(sentClock_);
 }
 
 int HttpServer::connections() const {
@@ -233,7 +227,7 @@ void HttpServer::addRoutes() {
     if (isMethod(r, Method::Post, out)) capture(a, r, std::move(out));
   });
   s.route("/api/v1/scales/<arg>/commands", [this](const QString& a, Request r, Responder&& out) {
-    if (isMethod(r, Method::Post, out)) command(a, r, out);
+    if (isMethod(r, Method::Post, out)) command(a, r, std::move(out));
   });
   s.route("/api/v1/captures", [this](Request r, Responder&& out) {
     if (isMethod(r, Method::Get, out)) captures(r, out);
@@ -266,17 +260,18 @@ void HttpServer::addRoutes() {
   });
 }
 
-int64_t HttpServer::shownAt(int scale) {
-  return shownAt_[scale] != 0 ? shownAt_[scale] : sources_.toolkit.wallMs();
+int64_t HttpServer::shownAt(const ScaleSnapshot& scale) {
+  return scale.shownAtMs != 0 ? scale.shownAtMs : sources_.toolkit.wallMs();
 }
 
 void HttpServer::scales(const QHttpServerRequest&, Responder& out) {
+  const PlantSnapshot s = sources_.board.read();
   QByteArray body = "[";
   for (int i = 0; i < kMaxScales; ++i) {
-    if (sources_.state.ScanList[i] != 1) continue;
+    const ScaleSnapshot& scale = s.scales[i];
+    if (!scale.polled) continue;
     if (body.size() > 1) body += ',';
-    body += weightMessage(scaleAddress(i), sources_.monitor.panel(i).view, sources_.state.UnitFlag,
-                          shownAt(i));
+    body += weightMessage(scaleAddress(i), scale.view, s.unitFlag, shownAt(scale));
   }
   send(out, 200, kJson, body + "]");
 }
@@ -287,13 +282,15 @@ void HttpServer::scale(const QString& address, const QHttpServerRequest&, Respon
     sendError(out, 404, "not found", "no scale has the address " + addressText(address));
     return;
   }
-  if (sources_.state.ScanList[i] != 1) {
+  const PlantSnapshot s = sources_.board.read();
+  const ScaleSnapshot& scale = s.scales[i];
+  if (!scale.polled) {
     sendError(out, 404, "not found", "scale " + addressText(address) + " is not polled");
     return;
   }
   send(out, 200, kJson,
-       QByteArray::fromStdString(weightMessage(scaleAddress(i), sources_.monitor.panel(i).view,
-                                               sources_.state.UnitFlag, shownAt(i))));
+       QByteArray::fromStdString(
+           weightMessage(scaleAddress(i), scale.view, s.unitFlag, shownAt(scale))));
 }
 
 bool HttpServer::mayWrite(const QHttpServerRequest& request, Responder& out) {
@@ -334,11 +331,7 @@ void HttpServer::capture(const QString& address, const QHttpServerRequest& reque
     sendError(out, 503, "busy", "too many captures are waiting; try again", {{"Retry-After", "1"}});
     return;
   }
-  QTcpSocket* socket = out.socket();
-  if (auto* guarded = qobject_cast<GuardedSocket*>(socket)) guarded->setAwaiting(true);
-  const uint64_t id = ++nextCapture_;
-  pending_.emplace(id, std::make_unique<PendingCapture>(PendingCapture{
-                           std::make_unique<QHttpServerResponder>(std::move(out)), socket}));
+  const uint64_t id = hold(std::move(out));
   CaptureRequest asked;
   asked.scale = i;
   asked.stableAnswers = params->stableAnswers;
@@ -350,14 +343,29 @@ void HttpServer::capture(const QString& address, const QHttpServerRequest& reque
                              });
 }
 
-void HttpServer::captureDone(uint64_t id, const CaptureOutcome& outcome) {
+uint64_t HttpServer::hold(Responder&& out) {
+  QTcpSocket* socket = out.socket();
+  if (auto* guarded = qobject_cast<GuardedSocket*>(socket)) guarded->setAwaiting(true);
+  const uint64_t id = ++nextPending_;
+  pending_.emplace(id, std::make_unique<PendingReply>(PendingReply{
+                           std::make_unique<QHttpServerResponder>(std::move(out)), socket}));
+  return id;
+}
+
+std::unique_ptr<HttpServer::PendingReply> HttpServer::release(uint64_t id) {
   const auto it = pending_.find(id);
-  if (it == pending_.end()) return;
-  const std::unique_ptr<PendingCapture> pending = std::move(it->second);
+  if (it == pending_.end()) return nullptr;
+  std::unique_ptr<PendingReply> pending = std::move(it->second);
   pending_.erase(it);
   QTcpSocket* socket = pending->socket;
-  if (socket == nullptr || socket->state() != QAbstractSocket::ConnectedState) return;
+  if (socket == nullptr || socket->state() != QAbstractSocket::ConnectedState) return nullptr;
   if (auto* guarded = qobject_cast<GuardedSocket*>(socket)) guarded->setAwaiting(false);
+  return pending;
+}
+
+void HttpServer::captureDone(uint64_t id, const CaptureOutcome& outcome) {
+  const std::unique_ptr<PendingReply> pending = release(id);
+  if (pending == nullptr) return;
   if (outcome.capture) {
     send(*pending->out, 201, kJson, compact(apiCaptureJson(*outcome.capture)));
     return;
@@ -390,7 +398,7 @@ void HttpServer::captures(const QHttpServerRequest& request, Responder& out) {
 }
 
 void HttpServer::command(const QString& address, const QHttpServerRequest& request,
-                         Responder& out) {
+                         Responder&& out) {
   if (settings_.token.empty()) {
     sendError(out, 503, "commands off", "commands are off: TRV4NET.INI sets no token in [http]");
     return;
@@ -414,37 +422,47 @@ void HttpServer::command(const QString& address, const QHttpServerRequest& reque
     sendError(out, 400, "bad request", why);
     return;
   }
-  if (const std::optional<std::string> refused = sources_.commands->queue(i, *c)) {
-    sendError(out, 409, "refused", *refused);
+  const uint64_t id = hold(std::move(out));
+  const char command = *c;
+  sources_.commands->queue(i, command,
+                           [self = QPointer<HttpServer>(this), id, a,
+                            command](const std::optional<std::string>& refused) {
+                             if (self) self->commandDone(id, a, command, refused);
+                           });
+}
+
+void HttpServer::commandDone(uint64_t id, const std::string& address, char command,
+                             const std::optional<std::string>& refused) {
+  const std::unique_ptr<PendingReply> pending = release(id);
+  if (pending == nullptr) return;
+  if (refused) {
+    sendError(*pending->out, 409, "refused", *refused);
     return;
   }
   QJsonObject o;
-  o["address"] = QString::fromStdString(a);
-  o["command"] = QString(QChar::fromLatin1(*c));
+  o["address"] = QString::fromStdString(address);
+  o["command"] = QString(QChar::fromLatin1(command));
   o["queued"] = true;
-  send(out, 202, kJson, compact(o));
+  send(*pending->out, 202, kJson, compact(o));
 }
 
 void HttpServer::metrics(Responder& out) {
   MetricsExtras extras;
-  extras.portOpen = sources_.port.portOpen();
-  if (sources_.mqttConnected) extras.mqttConnected = sources_.mqttConnected();
   if (sources_.captures != nullptr)
     extras.capturesWaiting = sources_.captures->waitingForDelivery();
   extras.httpConnections = connections();
   extras.dashboards = dashboards();
   send(out, 200, "text/plain; version=0.0.4; charset=utf-8",
-       QByteArray::fromStdString(
-           metricsText(sources_.monitor, sources_.state, sources_.stats, extras)));
+       QByteArray::fromStdString(metricsText(sources_.board.read(), extras)));
 }
 
 std::string HttpServer::healthProblem() const {
+  const PlantSnapshot s = sources_.board.read();
   PollingView v;
-  v.portOpen = sources_.port.portOpen();
-  v.suspended = sources_.link != nullptr && sources_.link->suspended();
-  v.anyPolled = sources_.state.SingleScaleMode != 0;
-  for (int i = 0; i < kMaxScales; ++i) v.anyPolled = v.anyPolled || sources_.state.ScanList[i] == 1;
-  v.sinceSentMs = sentClock_.sinceSentMs();
+  v.portOpen = s.portOpen;
+  v.suspended = s.suspended;
+  v.anyPolled = s.anyPolled();
+  v.sinceSentMs = s.linkNowMs() - s.lastSentAtMs;
   return pollingProblem(v);
 }
 

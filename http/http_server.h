@@ -8,8 +8,9 @@
 //   GET  /healthz                            200 while polling runs, 503 and why otherwise
 //   GET  /                                   the dashboard; GET /api/v1/live its WebSocket feed
 // Writes need "Authorization: Bearer <token>" and are off without a token. Everything runs on
-// the event loop of the user-interface thread and never waits: a capture's answer goes out when
-// the desk tells its outcome. It listens exactly where bind says, as the Modbus server does.
+// the event loop of the thread the server was made on and never waits: it reads the link's side
+// from the plant board, and a capture's or command's answer goes out when the desk or the gate
+// tells its outcome. It listens exactly where bind says, as the Modbus server does.
 #pragma once
 
 #include <QHostAddress>
@@ -64,7 +65,7 @@ class HttpServer : public QObject {
   std::string healthProblem() const;
 
  private:
-  struct PendingCapture;
+  struct PendingReply;
   using Responder = QHttpServerResponder;
 
   std::string listen(const QList<QHostAddress>& addresses);
@@ -74,14 +75,21 @@ class HttpServer : public QObject {
   void capture(const QString& address, const QHttpServerRequest& request, Responder&& out);
   void captureDone(uint64_t id, const CaptureOutcome& outcome);
   void captures(const QHttpServerRequest& request, Responder& out);
-  void command(const QString& address, const QHttpServerRequest& request, Responder& out);
+  void command(const QString& address, const QHttpServerRequest& request, Responder&& out);
+  void commandDone(uint64_t id, const std::string& address, char command,
+                   const std::optional<std::string>& refused);
+  // Keeps an answer that comes later (a capture's, a command's); its connection reads nothing
+  // more meanwhile. release gives it back, null when the client went.
+  uint64_t hold(Responder&& out);
+  std::unique_ptr<PendingReply> release(uint64_t id);
   void metrics(Responder& out);
   void healthz(Responder& out);
   void live(const QHttpServerRequest& request, Responder& out);
   // False (and the answer sent) when the request may not write: 503 without a token, 401
   // without the right one.
   bool mayWrite(const QHttpServerRequest& request, Responder& out);
-  int64_t shownAt(int scale);
+  // When the scale's panel last showed something new, ms since 1970; now before the first.
+  int64_t shownAt(const ScaleSnapshot& scale);
 
   HttpSettings settings_;
   HttpSources sources_;
@@ -89,11 +97,8 @@ class HttpServer : public QObject {
   std::unique_ptr<QHttpServer> server_;
   std::unique_ptr<LiveFeed> feed_;  // after server_: its sockets go before the guards do
   std::vector<QPointer<ConnectionGuard>> guards_;
-  std::map<uint64_t, std::unique_ptr<PendingCapture>> pending_;
-  uint64_t nextCapture_ = 0;
-  SentClock sentClock_;
-  int shownListener_ = -1;
-  std::array<int64_t, kMaxScales> shownAt_{};
+  std::map<uint64_t, std::unique_ptr<PendingReply>> pending_;
+  uint64_t nextPending_ = 0;
   std::map<QString, QByteArray> pages_;  // the dashboard's files
   QList<QHostAddress> listening_;
   quint16 port_ = 0;

@@ -24,12 +24,10 @@ QByteArray message(const QJsonObject& object) {
 
 LiveFeed::LiveFeed(const HttpSources& sources, FeedOptions options, QObject* parent)
     : QObject(parent), sources_(sources), options_(std::move(options)) {
-  batch_.setSingleShot(true);
   batch_.setInterval(options_.batchMs);
   connect(&batch_, &QTimer::timeout, this, &LiveFeed::sendWeights);
   linkTimer_.setInterval(options_.linkMs);
   connect(&linkTimer_, &QTimer::timeout, this, &LiveFeed::sendLink);
-  shownListener_ = sources_.monitor.addShownListener([this](int i) { onShown(i); });
   if (sources_.captures != nullptr)
     captureListener_ = sources_.captures->addListener([this](const Capture& c) {
       if (clients_.empty()) return;
@@ -41,7 +39,6 @@ LiveFeed::LiveFeed(const HttpSources& sources, FeedOptions options, QObject* par
 }
 
 LiveFeed::~LiveFeed() {
-  sources_.monitor.removeShownListener(shownListener_);
   if (captureListener_ >= 0) sources_.captures->removeListener(captureListener_);
   for (QWebSocket* client : clients_) client->disconnect(this);
 }
@@ -60,7 +57,7 @@ void LiveFeed::add(std::unique_ptr<QWebSocket> socket) {
   clients_.push_back(client);
   connect(client, &QWebSocket::disconnected, this, [this, client] { drop(client); });
   if (clients() == 1) {
-    changed_.fill(false);
+    batch_.start();
     linkTimer_.start();
   }
   // The first client sets what every client has; a later one gets the panels as they are now,
@@ -80,22 +77,17 @@ void LiveFeed::drop(QWebSocket* client) {
   }
 }
 
-void LiveFeed::onShown(int scale) {
-  if (clients_.empty()) return;
-  changed_[scale] = true;
-  if (!batch_.isActive()) batch_.start();
-}
-
 QByteArray LiveFeed::snapshot(bool everyone) {
   QJsonArray scales, link;
-  const int64_t now = sources_.stats.now();
+  const PlantSnapshot s = sources_.board.read();
+  const int64_t now = s.linkNowMs();
   for (int i = 0; i < kMaxScales; ++i) {
-    if (everyone) polledSent_[i] = sources_.state.ScanList[i];
-    if (!polled(i)) continue;
-    const PanelView& view = sources_.monitor.panel(i).view;
-    if (everyone) sent_[i] = view;
-    scales.append(panelJson(i, view));
-    link.append(linkJson(i, sources_.stats.scale(i), answering(sources_, i), now));
+    const ScaleSnapshot& scale = s.scales[i];
+    if (everyone) polledSent_[i] = scale.polled;
+    if (!scale.polled) continue;
+    if (everyone) sent_[i] = scale.view;
+    scales.append(panelJson(i, scale.view));
+    link.append(linkJson(i, scale.counters, scale.answering, now));
   }
   QJsonArray captures;
   if (sources_.captures != nullptr)
@@ -109,19 +101,18 @@ QByteArray LiveFeed::snapshot(bool everyone) {
   o["capturesOn"] = sources_.captures != nullptr;
   o["writes"] = options_.writes;
   o["commands"] = options_.commands;
-  addProgram(o);
+  addProgram(o, s);
   return message(o);
 }
 
 void LiveFeed::sendWeights() {
   QJsonArray scales;
+  const PlantSnapshot s = sources_.board.read();
   for (int i = 0; i < kMaxScales; ++i) {
-    if (!changed_[i]) continue;
-    changed_[i] = false;
-    const PanelView& view = sources_.monitor.panel(i).view;
-    if (!polled(i) || view == sent_[i]) continue;
-    sent_[i] = view;
-    scales.append(panelJson(i, view));
+    const ScaleSnapshot& scale = s.scales[i];
+    if (!scale.polled || scale.view == sent_[i]) continue;
+    sent_[i] = scale.view;
+    scales.append(panelJson(i, scale.view));
   }
   if (scales.isEmpty()) return;
   QJsonObject o;
@@ -130,30 +121,30 @@ void LiveFeed::sendWeights() {
   sendToAll(message(o));
 }
 
-void LiveFeed::addProgram(QJsonObject& o) {
-  o["port"] = sources_.port.portOpen();
+void LiveFeed::addProgram(QJsonObject& o, const PlantSnapshot& s) {
+  o["port"] = s.portOpen;
   o["health"] = options_.health ? QString::fromStdString(options_.health()) : QString();
-  const std::optional<bool> mqtt =
-      sources_.mqttConnected ? sources_.mqttConnected() : std::optional<bool>();
-  o["mqtt"] = mqtt ? QJsonValue(*mqtt) : QJsonValue();
+  o["mqtt"] = s.mqttConnected ? QJsonValue(*s.mqttConnected) : QJsonValue();
 }
 
 void LiveFeed::sendLink() {
+  const PlantSnapshot s = sources_.board.read();
   for (int i = 0; i < kMaxScales; ++i) {
-    if (sources_.state.ScanList[i] != polledSent_[i]) {
+    if (s.scales[i].polled != polledSent_[i]) {
       sendToAll(snapshot(true));  // a scale was switched on or off
       break;
     }
   }
   QJsonArray link;
-  const int64_t now = sources_.stats.now();
+  const int64_t now = s.linkNowMs();
   for (int i = 0; i < kMaxScales; ++i) {
-    if (polled(i)) link.append(linkJson(i, sources_.stats.scale(i), answering(sources_, i), now));
+    const ScaleSnapshot& scale = s.scales[i];
+    if (scale.polled) link.append(linkJson(i, scale.counters, scale.answering, now));
   }
   QJsonObject o;
   o["type"] = "link";
   o["link"] = link;
-  addProgram(o);
+  addProgram(o, s);
   sendToAll(message(o));
 }
 

@@ -7,8 +7,9 @@
 //   {"type":"link", "link":[health...], "port":bool, "health":"", "mqtt":bool|null}  every second
 //   {"type":"capture", "capture":{...}}       each committed capture
 // (panel, health and capture as http/api_json.h builds them). Clients are few and bounded; one
-// that does not keep up with its messages is dropped, so nothing queues without bound. With no
-// client the feed only notes which panels changed.
+// that does not keep up with its messages is dropped, so nothing queues without bound. While a
+// client is there, the feed compares the board's panels with what it sent every batch; with no
+// client it does nothing.
 #pragma once
 
 #include <QJsonObject>
@@ -47,7 +48,6 @@ class LiveFeed : public QObject {
   int clients() const { return static_cast<int>(clients_.size()); }
 
  private:
-  void onShown(int scale);
   void sendWeights();
   void sendLink();
   void sendToAll(const QByteArray& message);
@@ -56,19 +56,16 @@ class LiveFeed : public QObject {
   // everyone: it goes to every client, and becomes what they all have.
   QByteArray snapshot(bool everyone);
   // The port, /healthz's reason and MQTT: "port", "health", "mqtt".
-  void addProgram(QJsonObject& o);
-  bool polled(int scale) const { return sources_.state.ScanList[scale] == 1; }
+  void addProgram(QJsonObject& o, const PlantSnapshot& s);
 
   HttpSources sources_;
   FeedOptions options_;
   std::vector<QWebSocket*> clients_;  // children of the feed
   QTimer batch_;
   QTimer linkTimer_;
-  int shownListener_ = -1;
   int captureListener_ = -1;
-  std::array<bool, kMaxScales> changed_{};
-  std::array<PanelView, kMaxScales> sent_{};  // what every client has been sent
-  std::array<int, kMaxScales> polledSent_{};  // ScanList as the last snapshot to all had it
+  std::array<PanelView, kMaxScales> sent_{};   // what every client has been sent
+  std::array<bool, kMaxScales> polledSent_{};  // the polled set as the last snapshot to all had it
 };
 
 }  // namespace trv4

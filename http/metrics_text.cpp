@@ -40,12 +40,15 @@ class Exposition {
 
 }  // namespace
 
-std::string metricsText(const MonitorModel& monitor, const LinkState& state, const LinkStats& stats,
-                        const MetricsExtras& extras) {
+std::string metricsText(const PlantSnapshot& snapshot, const MetricsExtras& extras) {
   std::vector<int> polled;
   for (int i = 0; i < kMaxScales; ++i)
-    if (state.ScanList[i] == 1) polled.push_back(i);
-  const int64_t now = stats.now();
+    if (snapshot.scales[i].polled) polled.push_back(i);
+  const int64_t now = snapshot.linkNowMs();
+  const auto counters = [&snapshot](int i) -> const ScaleCounters& {
+    return snapshot.scales[i].counters;
+  };
+  const auto view = [&snapshot](int i) -> const PanelView& { return snapshot.scales[i].view; };
   Exposition out;
   const auto perScale = [&](const char* name, const char* type, const char* help,
                             const std::function<std::optional<std::string>(int)>& value) {
@@ -55,8 +58,8 @@ std::string metricsText(const MonitorModel& monitor, const LinkState& state, con
         out.sample(name, "scale=\"" + labelValue(scaleAddress(i)) + "\"", *v);
   };
   const auto count = [&](uint32_t ScaleCounters::*field) {
-    return [&stats, field](int i) -> std::optional<std::string> {
-      return std::to_string(stats.scale(i).*field);
+    return [&counters, field](int i) -> std::optional<std::string> {
+      return std::to_string(counters(i).*field);
     };
   };
   const auto flag = [](bool b) -> std::optional<std::string> { return b ? "1" : "0"; };
@@ -75,7 +78,7 @@ std::string metricsText(const MonitorModel& monitor, const LinkState& state, con
   const char* badName = "trv4_scale_bad_frames_total";
   out.family(badName, "counter", "Frames that could not be filed while the scale was asked.");
   for (const int i : polled) {
-    const ScaleCounters& c = stats.scale(i);
+    const ScaleCounters& c = counters(i);
     const std::string scale = "scale=\"" + labelValue(scaleAddress(i)) + "\"";
     out.sample(badName, scale + ",kind=\"bad_check\"", std::to_string(c.badCheck));
     out.sample(badName, scale + ",kind=\"cut\"", std::to_string(c.cut));
@@ -86,50 +89,49 @@ std::string metricsText(const MonitorModel& monitor, const LinkState& state, con
   perScale("trv4_scale_reply_time_seconds", "gauge",
            "Time from the request leaving to the last answer's end.",
            [&](int i) -> std::optional<std::string> {
-             const int64_t ms = stats.scale(i).lastReplyMs;
+             const int64_t ms = counters(i).lastReplyMs;
              if (ms < 0) return std::nullopt;
              return seconds(ms);
            });
   perScale("trv4_scale_reply_time_max_seconds", "gauge", "Longest reply time since start-up.",
            [&](int i) -> std::optional<std::string> {
-             if (stats.scale(i).replies == 0) return std::nullopt;
-             return seconds(stats.scale(i).maxReplyMs);
+             if (counters(i).replies == 0) return std::nullopt;
+             return seconds(counters(i).maxReplyMs);
            });
   perScale("trv4_scale_last_reply_age_seconds", "gauge", "Time since the scale last answered.",
            [&](int i) -> std::optional<std::string> {
-             const int64_t at = stats.scale(i).lastReplyAt;
+             const int64_t at = counters(i).lastReplyAt;
              if (at < 0) return std::nullopt;
              return seconds(now - at);
            });
   perScale("trv4_scale_answering", "gauge",
-           "1 while the scale's panel shows an answer within its display hold.", [&](int i) {
-             return flag(state.DisplayHold[i] > 0 && !monitor.panel(i).view.text.empty());
-           });
+           "1 while the scale's panel shows an answer within its display hold.",
+           [&](int i) { return flag(snapshot.scales[i].answering); });
 
   const char* weightName = "trv4_scale_weight";
   out.family(weightName, "gauge", "The weight the scale's monitor panel shows, in its unit.");
   for (const int i : polled) {
-    if (const auto w = readShownWeight(monitor.panel(i).view.text))
+    if (const auto w = readShownWeight(view(i).text))
       out.sample(weightName,
                  "scale=\"" + labelValue(scaleAddress(i)) + "\",unit=\"" + w->unit + "\"",
                  decimalText(*w));
   }
   perScale("trv4_scale_net", "gauge", "1 while the panel shows a net weight.",
-           [&](int i) { return flag(monitor.panel(i).view.netVisible); });
+           [&](int i) { return flag(view(i).netVisible); });
   perScale("trv4_scale_motion", "gauge", "1 while the panel shows the motion mark.", [&](int i) {
-    const PanelView& v = monitor.panel(i).view;
+    const PanelView& v = view(i);
     return flag(v.motionVisible && v.motionText == "M");
   });
   perScale("trv4_scale_off_range", "gauge", "1 while the panel shows Off Range.",
-           [&](int i) { return flag(monitor.panel(i).view.text == kOffRangeText); });
+           [&](int i) { return flag(view(i).text == kOffRangeText); });
 
   out.family("trv4_serial_port_open", "gauge", "1 while the serial port is open.");
-  out.sample("trv4_serial_port_open", "", extras.portOpen ? "1" : "0");
+  out.sample("trv4_serial_port_open", "", snapshot.portOpen ? "1" : "0");
   out.family("trv4_mqtt_enabled", "gauge", "1 when TRV4NET.INI turns MQTT publishing on.");
-  out.sample("trv4_mqtt_enabled", "", extras.mqttConnected ? "1" : "0");
-  if (extras.mqttConnected) {
+  out.sample("trv4_mqtt_enabled", "", snapshot.mqttConnected ? "1" : "0");
+  if (snapshot.mqttConnected) {
     out.family("trv4_mqtt_connected", "gauge", "1 while the MQTT broker is connected.");
-    out.sample("trv4_mqtt_connected", "", *extras.mqttConnected ? "1" : "0");
+    out.sample("trv4_mqtt_connected", "", *snapshot.mqttConnected ? "1" : "0");
   }
   if (extras.capturesWaiting) {
     out.family("trv4_captures_waiting_for_delivery", "gauge",

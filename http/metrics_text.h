@@ -8,15 +8,11 @@
 #include <optional>
 #include <string>
 
-#include "display/monitor_model.h"
-#include "link/link_state.h"
-#include "link/link_stats.h"
+#include "net/plant_board.h"
 
 namespace trv4 {
 
 struct MetricsExtras {
-  bool portOpen = false;
-  std::optional<bool> mqttConnected;           // nullopt while MQTT is off
   std::optional<std::size_t> capturesWaiting;  // nullopt without captures
   int httpConnections = 0;
   int dashboards = 0;
@@ -24,7 +20,6 @@ struct MetricsExtras {
 
 // A scale's weight is left out while its panel shows no number; its reply age before its first
 // reply.
-std::string metricsText(const MonitorModel& monitor, const LinkState& state, const LinkStats& stats,
-                        const MetricsExtras& extras);
+std::string metricsText(const PlantSnapshot& snapshot, const MetricsExtras& extras);
 
 }  // namespace trv4

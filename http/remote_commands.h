@@ -3,6 +3,7 @@
 // commands by HTTP answer 503 "commands are off".
 #pragma once
 
+#include <functional>
 #include <optional>
 #include <string>
 
@@ -12,8 +13,10 @@ class RemoteCommands {
  public:
   virtual ~RemoteCommands() = default;
   // Queues command ('Z', 'T' or 'G') for scale (0..29; -1: every scale, address "@") as the
-  // single-scale window's buttons queue it. nullopt when queued, else why not in plain words.
-  virtual std::optional<std::string> queue(int scale, char command) = 0;
+  // single-scale window's buttons queue it. done runs once, on the caller's thread, within the
+  // call or later: nullopt when queued, else why not in plain words.
+  using Done = std::function<void(const std::optional<std::string>& refused)>;
+  virtual void queue(int scale, char command, Done done) = 0;
 };
 
 }  // namespace trv4

@@ -43,15 +43,9 @@ QString urlHost(const QHostAddress& address) {
 
 }  // namespace
 
-ModbusServer::ModbusServer(const ModbusSettings& settings, const MonitorModel& monitor,
-                           const LinkState& state, const LinkStats& stats, Toolkit& toolkit,
-                           QObject* parent)
-    : QObject(parent),
-      settings_(settings),
-      monitor_(monitor),
-      state_(state),
-      stats_(stats),
-      toolkit_(toolkit) {
+ModbusServer::ModbusServer(const ModbusSettings& settings, const PlantBoard& board,
+                           Toolkit& toolkit, QObject* parent)
+    : QObject(parent), settings_(settings), board_(board), toolkit_(toolkit) {
   timer_ = toolkit.createTimer([this] { refresh(); });
   timer_->setInterval(kRefreshMs);
 }
@@ -117,14 +111,15 @@ std::string ModbusServer::listen(const QList<QHostAddress>& addresses) {
 
 void ModbusServer::refresh() {
   if (servers_.empty()) return;
-  const int64_t now = stats_.now();
+  const PlantSnapshot s = board_.read();
+  const int64_t now = s.linkNowMs();
   for (int i = 0; i < kMaxScales; ++i) {
-    const ScaleCounters& c = stats_.scale(i);
+    const ScaleSnapshot& scale = s.scales[i];
     ScaleReading r;
-    r.view = monitor_.panel(i).view;
-    r.answered = state_.DisplayHold[i] > 0 && !r.view.text.empty();
-    r.unitFlag = state_.UnitFlag;
-    r.sinceReplyMs = c.lastReplyAt < 0 ? -1 : now - c.lastReplyAt;
+    r.view = scale.view;
+    r.answered = scale.answering;
+    r.unitFlag = s.unitFlag;
+    r.sinceReplyMs = scale.counters.lastReplyAt < 0 ? -1 : now - scale.counters.lastReplyAt;
     const auto regs = scaleRegisters(r);
     for (QModbusTcpServer* server : servers_)
       for (int k = 0; k < kRegistersPerScale; ++k)

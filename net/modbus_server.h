@@ -1,7 +1,7 @@
 // The read-only Modbus TCP server: every scale's weight in eight input registers (see
-// net/modbus_map.h), refreshed every 100 ms from what the monitor shows. Writes are refused with
-// the exception for an illegal function. It listens exactly where `bind` says: on the address
-// written, or on every address a host name has, and nowhere else.
+// net/modbus_map.h), refreshed every 100 ms from the plant board (what the monitor shows). Writes
+// are refused with the exception for an illegal function. It listens exactly where `bind` says: on
+// the address written, or on every address a host name has, and nowhere else.
 #pragma once
 
 #include <QHostAddress>
@@ -12,10 +12,8 @@
 #include <vector>
 
 #include "base/toolkit.h"
-#include "display/monitor_model.h"
-#include "link/link_state.h"
-#include "link/link_stats.h"
 #include "net/net_settings.h"
+#include "net/plant_board.h"
 
 class QModbusTcpServer;
 
@@ -25,8 +23,9 @@ class ModbusServer : public QObject {
   Q_OBJECT
 
  public:
-  ModbusServer(const ModbusSettings& settings, const MonitorModel& monitor, const LinkState& state,
-               const LinkStats& stats, Toolkit& toolkit, QObject* parent = nullptr);
+  // toolkit: timers, clock and messages of the thread the server runs on.
+  ModbusServer(const ModbusSettings& settings, const PlantBoard& board, Toolkit& toolkit,
+               QObject* parent = nullptr);
   ~ModbusServer() override;
 
   // Starts listening; "" when it does, else why not, in plain words. A host name is looked up
@@ -43,9 +42,7 @@ class ModbusServer : public QObject {
   std::string listen(const QList<QHostAddress>& addresses);
 
   ModbusSettings settings_;
-  const MonitorModel& monitor_;
-  const LinkState& state_;
-  const LinkStats& stats_;
+  const PlantBoard& board_;
   Toolkit& toolkit_;
   std::unique_ptr<Timer> timer_;
   std::vector<QModbusTcpServer*> servers_;  // one per address

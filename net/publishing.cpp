@@ -5,19 +5,14 @@
 #include <filesystem>
 
 #include "base/file_names.h"
-#include "net/modbus_server.h"
 #include "net/mosquitto_transport.h"
 #include "net/mqtt_publisher.h"
 
 namespace trv4 {
 
-Publishing::Publishing(MonitorModel& monitor, LinkState& state, const LinkStats& stats,
-                       Toolkit& toolkit, CommandBlocker blocker)
-    : monitor_(monitor),
-      state_(state),
-      stats_(stats),
-      toolkit_(toolkit),
-      blocker_(std::move(blocker)) {}
+Publishing::Publishing(MonitorModel& monitor, LinkState& state, Toolkit& toolkit,
+                       CommandBlocker blocker)
+    : monitor_(monitor), state_(state), toolkit_(toolkit), blocker_(std::move(blocker)) {}
 
 Publishing::~Publishing() {
   stop();
@@ -42,24 +37,16 @@ void Publishing::start(const std::string& path) {
       if (onMqttStarted) onMqttStarted(*transport_, settings_.mqtt);
     }
   }
-  if (settings_.modbus.enabled) {
-    modbus_ = std::make_unique<ModbusServer>(settings_.modbus, monitor_, state_, stats_, toolkit_);
-    if (const std::string why = modbus_->start(); !why.empty()) {
-      modbus_.reset();
-      toolkit_.messageBox(why);
-    }
-  }
-  if (onStarted) onStarted(settings_);  // HTTP hook
+  if (onStarted) onStarted(settings_);  // HTTP and Modbus
 }
 
 void Publishing::stop() {
   if (mqtt_ && onMqttStopping) onMqttStopping();
-  if (onStopping) onStopping();  // HTTP hook
+  if (onStopping) onStopping();  // HTTP and Modbus
   if (mqtt_) mqtt_->finish();
   mqtt_.reset();
   if (transport_) ending_.push_back(std::move(transport_));
   std::erase_if(ending_, [](const auto& t) { return t->ended(std::chrono::milliseconds(0)); });
-  modbus_.reset();
 }
 
 void Publishing::awaitGoodbyes() {

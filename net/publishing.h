@@ -1,6 +1,6 @@
-// The weights published to the plant as TRV4NET.INI says: the read-only Modbus TCP server and
-// the MQTT client. The program and the headless gateway start it the same way, once the scale
-// link runs.
+// The weights published to the plant by MQTT as TRV4NET.INI says, and the hooks that start and
+// stop the other plant services (HTTP, Modbus TCP) with it, so that the Publishing dialog's OK
+// restarts them all with the settings just written (plant/plant_services wires them).
 #pragma once
 
 #include <functional>
@@ -11,20 +11,17 @@
 #include "base/toolkit.h"
 #include "display/monitor_model.h"
 #include "link/link_state.h"
-#include "link/link_stats.h"
 #include "net/mqtt_publisher.h"
 #include "net/net_settings.h"
 
 namespace trv4 {
 
-class ModbusServer;
 class MosquittoTransport;
 
 class Publishing {
  public:
   // Commands from the plant are queued only where blocker lets them.
-  Publishing(MonitorModel& monitor, LinkState& state, const LinkStats& stats, Toolkit& toolkit,
-             CommandBlocker blocker);
+  Publishing(MonitorModel& monitor, LinkState& state, Toolkit& toolkit, CommandBlocker blocker);
   // Stops, then waits for the goodbyes as awaitGoodbyes does.
   ~Publishing();
 
@@ -41,27 +38,24 @@ class Publishing {
   void awaitGoodbyes();
 
   const NetSettings& settings() const { return settings_; }
-  // Null while the settings leave the service off or it could not start.
-  ModbusServer* modbus() { return modbus_.get(); }
+  // Null while the settings leave MQTT off or it could not start.
   MqttPublisher* mqtt() { return mqtt_.get(); }
 
   // Captures share the MQTT connection (capture/capture_delivery): told once it has started,
   // with its transport and settings, and before it stops.
   std::function<void(MqttTransport& transport, const MqttSettings& settings)> onMqttStarted;
   std::function<void()> onMqttStopping;
-  // HTTP hook (http/http_service): told the settings at the end of each start, and before each
-  // stop, so the HTTP server starts and stops with publishing.
+  // Told the settings at the end of each start, and before each stop, so HTTP and Modbus TCP
+  // start and stop with publishing.
   std::function<void(const NetSettings&)> onStarted;
   std::function<void()> onStopping;
 
  private:
   MonitorModel& monitor_;
   LinkState& state_;
-  const LinkStats& stats_;
   Toolkit& toolkit_;
   CommandBlocker blocker_;
   NetSettings settings_;
-  std::unique_ptr<ModbusServer> modbus_;
   // Connections stopped whose thread may still be saying goodbye.
   std::vector<std::unique_ptr<MosquittoTransport>> ending_;
   std::unique_ptr<MosquittoTransport> transport_;

@@ -453,7 +453,7 @@ TEST(MainWindow, PublishingEntryComesLastInServiceAndTheDialogRestartsPublishing
   EXPECT_TRUE(entries[entries.size() - 2]->isSeparator());
   EXPECT_EQ(entries[entries.size() - 3]->objectName(), "mCompareParams");
 
-  Publishing publishing(rig.app.monitor(), rig.app.state(), rig.app.linkStats(), rig.tk,
+  Publishing publishing(rig.app.monitor(), rig.app.state(), rig.tk,
                         [&rig](const std::string& a) { return rig.app.remoteCommandRefusal(a); });
   const std::string path = (rig.dir / kNetSettingsFileName).string();
   rig.window.setPublishing(&publishing, path);

@@ -264,6 +264,7 @@ TEST_F(HttpFixture, MetricsAreValidPrometheusTextWithEveryPolledScale) {
   mqtt.reset();
   withDesk = false;
   app->state().ScanList.fill(0);
+  publisher.publishAll();  // as its heartbeat does
   auto bare = serve();
   const HttpReply empty = HttpClient(bare->port()).get("/metrics");
   EXPECT_EQ(empty.body.indexOf("trv4_mqtt_connected"), -1);
@@ -289,15 +290,19 @@ TEST_F(HttpFixture, HealthzIsOkWhilePollingRunsAndSaysWhyNot) {
   EXPECT_EQ(ok.status, 200);
   EXPECT_EQ(ok.json().object()["status"], "ok");
 
+  // Each change reaches the server with the board's heartbeat.
   app->state().ScanList.fill(0);
+  publisher.publishAll();
   EXPECT_EQ(client.get("/healthz").json().object()["reason"], "no scale is polled");
   app->state().ScanList[0] = 1;
   port.setPortOpen(false);
+  publisher.publishAll();
   const HttpReply closed = client.get("/healthz");
   EXPECT_EQ(closed.status, 503);
   EXPECT_EQ(closed.json().object()["reason"], "the serial port is closed");
   port.setPortOpen(true);
   app->link()->suspend([] {});  // Find Scales has the line
+  publisher.publishAll();
   EXPECT_EQ(client.get("/healthz").json().object()["reason"],
             "polling is paused while Find Scales searches the line");
   app->link()->resume();

@@ -9,6 +9,7 @@
 #include <string>
 
 #include "http/http_server.h"
+#include "net/board_publisher.h"
 #include "tests/support/app_on_sim.h"
 #include "tests/support/fake_capture_desk.h"
 #include "tests/support/http_client.h"
@@ -20,26 +21,27 @@ inline const QByteArray kBearer = "Bearer " + kToken;
 
 // Records the commands queued; refuses them all with `refusal` when it is set.
 struct FakeCommands : RemoteCommands {
-  std::optional<std::string> queue(int scale, char command) override {
-    if (refusal) return refusal;
+  void queue(int scale, char command, Done done) override {
+    if (refusal) return done(refusal);
     queued.emplace_back(scale, command);
-    return std::nullopt;
+    done(std::nullopt);
   }
   std::vector<std::pair<int, char>> queued;
   std::optional<std::string> refusal;
 };
 
 struct HttpFixture : ::testing::Test, AppOnSim {
-  HttpFixture() : AppOnSim(fourScales(), "1111") {
+  HttpFixture()
+      : AppOnSim(fourScales(), "1111"),
+        publisher(board, app->monitor(), app->state(), app->linkStats(), port, app->link(), tk) {
+    publisher.mqttConnected = [this] { return mqtt; };
     tk.advance(3000);  // every scale polled; the silent one's display hold has run out
   }
 
   HttpSources sources() {
-    HttpSources s(app->monitor(), app->state(), app->linkStats(), port, tk);
-    s.link = app->link();
+    HttpSources s(board, tk);
     s.captures = withDesk ? &desk : nullptr;
     s.commands = withCommands ? &commands : nullptr;
-    s.mqttConnected = [this] { return mqtt; };
     return s;
   }
   // A server on a free port of 127.0.0.1 with settings (enabled, bind and port set here).
@@ -59,6 +61,10 @@ struct HttpFixture : ::testing::Test, AppOnSim {
     return s;
   }
 
+  // What the server reads of the program, kept current as in the program (the heartbeat runs in
+  // virtual time: a test that changes the port or MQTT advances the clock or publishes).
+  PlantBoard board;
+  BoardPublisher publisher;
   FakeCaptureDesk desk;
   FakeCommands commands;
   bool withDesk = true;

@@ -74,6 +74,7 @@ TEST_F(HttpFixture, TheLiveFeedSendsASnapshotThenOnlyWhatChanges) {
 
   // A scale switched off: a new snapshot without it.
   app->monitor().toggleScan(1);
+  publisher.publishAll();  // as its heartbeat does
   const QJsonObject without = page.next("snapshot", &at);
   EXPECT_EQ(field(without["scales"].toArray(), "address"), QStringList({"A", "C", "D"}));
 

@@ -12,6 +12,7 @@
 #include <QVariant>
 #include <cmath>
 
+#include "net/board_publisher.h"
 #include "net/modbus_map.h"
 #include "net/modbus_server.h"
 #include "tests/support/app_on_sim.h"
@@ -41,7 +42,12 @@ QHostAddress outsideAddress() {
 }
 
 struct ModbusTest : ::testing::Test, AppOnSim {
-  ModbusTest() : AppOnSim(fourScales(), "1111") {}
+  ModbusTest()
+      : AppOnSim(fourScales(), "1111"),
+        publisher(board, app->monitor(), app->state(), app->linkStats(), port, app->link(), tk) {}
+
+  PlantBoard board;  // what the server reads, kept current as in the program
+  BoardPublisher publisher;
 
   // The registers of scale i as the client reads them.
   std::vector<quint16> read(QModbusTcpClient& client, int scale) {
@@ -66,7 +72,7 @@ TEST_F(ModbusTest, APlcReadsEveryScaleAndItsWritesAreRefused) {
   ModbusSettings settings;
   settings.enabled = true;
   settings.port = freeTcpPort();
-  ModbusServer server(settings, app->monitor(), app->state(), app->linkStats(), tk);
+  ModbusServer server(settings, board, tk);
   ASSERT_EQ(server.start(), "");
   QModbusTcpClient client;
   client.setConnectionParameter(QModbusDevice::NetworkAddressParameter,
@@ -140,8 +146,7 @@ TEST_F(ModbusTest, ListensExactlyWhereBindSaysOrNowhere) {
     settings.enabled = true;
     settings.bind = c.bind;
     settings.port = freeTcpPort();
-    auto server = std::make_unique<ModbusServer>(settings, app->monitor(), app->state(),
-                                                 app->linkStats(), tk);
+    auto server = std::make_unique<ModbusServer>(settings, board, tk);
     if (const std::string refused = server->start(); !refused.empty())
       tk.messages.push_back(refused);
     pumpUntil([&] { return !server->listening().isEmpty() || !tk.messages.empty(); });
@@ -174,7 +179,7 @@ TEST_F(ModbusTest, ListensExactlyWhereBindSaysOrNowhere) {
   taken.enabled = true;
   taken.bind = "localhost";
   taken.port = holder.serverPort();
-  ModbusServer server(taken, app->monitor(), app->state(), app->linkStats(), tk);
+  ModbusServer server(taken, board, tk);
   EXPECT_EQ(server.start(), "");
   ASSERT_TRUE(pumpUntil([&] { return !tk.messages.empty(); }));
   EXPECT_NE(tk.messages[0].find("can not listen on 127.0.0.1 port " + std::to_string(taken.port) +

@@ -180,7 +180,7 @@ TEST_F(MqttTest, ARestartSaysGoodbyeBeforeTheNewConnectionSaysOnline) {
   };
   using Texts = std::vector<std::string>;
   {
-    Publishing publishing(app->monitor(), app->state(), app->linkStats(), tk, blocker());
+    Publishing publishing(app->monitor(), app->state(), tk, blocker());
     publishing.start(path("TRV4NET.INI"));
     ASSERT_TRUE(pumpUntil([&] { return statuses() == Texts{"online"}; }));
     // As OK in the Publishing dialog does it: the same client id, at once.
@@ -265,7 +265,7 @@ TEST_F(MqttTest, RefusedOrAbsentBrokersAreToldOnceAndThePasswordNever) {
   for (const std::string& ca : {path("missing.pem"), path("not-a-ca.pem"), dir.string()}) {
     scalesim::writeFile(path("TRV4NET.INI"), "[mqtt]\nenabled=true\nca_file=" + ca + "\n");
     tk.messages.clear();
-    Publishing publishing(app->monitor(), app->state(), app->linkStats(), tk, blocker());
+    Publishing publishing(app->monitor(), app->state(), tk, blocker());
     publishing.start(path("TRV4NET.INI"));
     EXPECT_EQ(publishing.mqtt(), nullptr);
     ASSERT_EQ(tk.messages.size(), 1u);

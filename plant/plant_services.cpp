@@ -1,0 +1,72 @@
+#include "plant/plant_services.h"
+
+#include "http/http_server.h"
+#include "net/modbus_server.h"
+
+namespace trv4 {
+
+PlantServices::PlantServices(PlantParts parts)
+    : parts_(std::move(parts)),
+      netSettingsPath_(netSettingsPathBeside(parts_.configPath)),
+      weighings_(
+          parts_.monitor, parts_.toolkit, [this](int i) { return parts_.link.serves(i); },
+          captureJournalPathBeside(parts_.configPath)),
+      publishing_(parts_.monitor, parts_.state, parts_.toolkit, parts_.blocker),
+      publisher_(board_, parts_.monitor, parts_.state, parts_.stats, parts_.port, &parts_.link,
+                 parts_.toolkit),
+      thread_(std::make_unique<ServicesThread>(parts_.toolkit)),
+      desk_(std::make_unique<DeskAcrossThreads>(weighings_.desk(), *thread_)),
+      commands_(std::make_unique<CommandsAcrossThreads>(parts_.commands, *thread_)) {
+  weighings_.deliverThrough(publishing_);
+  publisher_.mqttConnected = [this]() -> std::optional<bool> {
+    if (MqttPublisher* mqtt = publishing_.mqtt()) return mqtt->connected();
+    return std::nullopt;
+  };
+  publishing_.onStarted = [this](const NetSettings& settings) { startServices(settings); };
+  publishing_.onStopping = [this] { stopServices(); };
+}
+
+PlantServices::~PlantServices() {
+  stop();
+  thread_.reset();  // runs the services' ends posted by stop()
+  commands_.reset();
+  desk_.reset();
+  publishing_.onStarted = nullptr;
+  publishing_.onStopping = nullptr;
+  awaitGoodbyes();
+}
+
+void PlantServices::start() {
+  publishing_.start(netSettingsPath_);
+  publisher_.publishAll();
+}
+
+void PlantServices::stop() {
+  publishing_.stop();
+}
+
+void PlantServices::startServices(const NetSettings& settings) {
+  thread_->post([this, settings] {
+    Toolkit& toolkit = thread_->toolkit();
+    HttpSources sources(board_, toolkit);
+    sources.captures = desk_.get();
+    sources.commands = commands_.get();
+    http_ = startHttpServer(settings.http, sources);
+    if (settings.modbus.enabled) {
+      modbus_ = std::make_unique<ModbusServer>(settings.modbus, board_, toolkit);
+      if (const std::string why = modbus_->start(); !why.empty()) {
+        modbus_.reset();
+        toolkit.messageBox(why);
+      }
+    }
+  });
+}
+
+void PlantServices::stopServices() {
+  thread_->post([this] {
+    http_.reset();
+    modbus_.reset();
+  });
+}
+
+}  // namespace trv4
