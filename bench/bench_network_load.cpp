@@ -38,11 +38,13 @@
 #include <vector>
 
 #include "bench/load_clients.h"
+#include "bench/program_line.h"
 #include "tests/support/mqtt_broker.h"
 #include "tools/scalesim/sim_session.h"
 
 using namespace trv4::scalesim;
 using trv4::bench::LoadTarget;
+using trv4::bench::quantile;
 
 namespace {
 
@@ -353,6 +355,12 @@ void printResults(const std::string& line, const std::vector<CaseResult>& result
     seconds += r.quietSeconds;
     requests += r.quiet.requests;
   }
+  std::vector<double> quietA;
+  for (const CaseResult& r : results)
+    if (r.quietSeconds > 0) quietA.push_back(r.quiet.aPerSecond);
+  if (!quietA.empty())
+    std::printf("\nscale A in the quiet windows: median %.1f, %.1f to %.1f requests a second\n",
+                quantile(quietA, 0.5), quantile(quietA, 0), quantile(quietA, 1));
   if (seconds > 0)
     std::printf(
         "\nquiet windows together: %.1f exchanges a second, %.1f %% of one core, %.0f us CPU per "
