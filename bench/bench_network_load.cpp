@@ -314,6 +314,9 @@ CaseResult runCase(Line& line, const std::string& name, const Options& o, const 
   std::istringstream out(readFile(line.dir.file("load-" + name + ".out")));
   for (std::string said; std::getline(out, said);)
     if (!said.empty()) r.clients = said;
+  if (const int status = load.exitCode(); status != 0)
+    r.clients += status < 0 ? " (the clients overran and were killed)"
+                            : " (the clients ended with status " + std::to_string(status) + ")";
   return r;
 }
 
