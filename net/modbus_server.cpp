@@ -7,6 +7,7 @@
 #include <QTimerEvent>
 #include <QVariant>
 
+#include "net/accept_backoff.h"
 #include "net/bind_address.h"
 #include "net/modbus_map.h"
 
@@ -178,6 +179,7 @@ std::string ModbusServer::listen(const QList<QHostAddress>& addresses) {
       listening_.clear();
       return why;
     }
+    if (socket != nullptr) new AcceptBackoff(socket);
     servers_.push_back(server);
     listening_.append(address);
   }
