@@ -79,6 +79,7 @@ class ClientWatch : public QObject {
     socket_->abort();
   }
   void release() {
+    idle_.stop();
     if (counted_) --*clients_;
     counted_ = false;
   }
