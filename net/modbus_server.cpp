@@ -129,7 +129,14 @@ ModbusServer::ModbusServer(const ModbusSettings& settings, const MonitorModel& m
 }
 
 ModbusServer::~ModbusServer() {
-  for (QModbusTcpServer* server : servers_) server->disconnectDevice();
+  for (QModbusTcpServer* server : servers_) {
+    // Qt frees what it keeps for a client when the client's socket goes before the server does.
+    for (QTcpSocket* client : server->findChildren<QTcpSocket*>()) {
+      client->abort();
+      delete client;
+    }
+    server->disconnectDevice();
+  }
 }
 
 std::string ModbusServer::start() {
