@@ -3,6 +3,7 @@
 #include <QTimerEvent>
 
 #include "http/api_json.h"
+#include "net/accept_backoff.h"
 
 namespace trv4 {
 
@@ -139,7 +140,9 @@ void GuardedSocket::timerEvent(QTimerEvent* event) {
 }
 
 ConnectionGuard::ConnectionGuard(const GuardLimits& limits, QObject* parent)
-    : QTcpServer(parent), limits_(limits) {}
+    : QTcpServer(parent), limits_(limits) {
+  new AcceptBackoff(this);  // accepts again once descriptors are free
+}
 
 void ConnectionGuard::incomingConnection(qintptr descriptor) {
   const bool full = *open_ >= limits_.maxConnections;

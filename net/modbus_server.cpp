@@ -1,9 +1,13 @@
 #include "net/modbus_server.h"
 
+#include <QBasicTimer>
 #include <QModbusTcpServer>
 #include <QTcpServer>
+#include <QTcpSocket>
+#include <QTimerEvent>
 #include <QVariant>
 
+#include "net/accept_backoff.h"
 #include "net/bind_address.h"
 #include "net/modbus_map.h"
 
@@ -35,6 +39,74 @@ class ReadOnlyServer : public QModbusTcpServer {
   }
 };
 
+// One client held to the limits, as a child of its socket. Qt's server reads all the socket holds
+// at each readyRead and answers every whole request in it at once; the socket's read buffer
+// bounds that. It is connected before the server's reader, so it sees the unsent answers of the
+// turns before.
+class ClientWatch : public QObject {
+ public:
+  ClientWatch(QTcpSocket* socket, const ModbusLimits& limits, std::shared_ptr<int> clients)
+      : QObject(socket), socket_(socket), limits_(limits), clients_(std::move(clients)) {
+    ++*clients_;
+    socket->setReadBufferSize(limits.readBytesPerTurn);
+    connect(socket, &QTcpSocket::readyRead, this, [this] {
+      if (socket_->bytesToWrite() > limits_.maxUnsentBytes) cut();
+    });
+    // An answer went out: the client has idleMs again.
+    connect(socket, &QTcpSocket::bytesWritten, this, [this] { idle_.start(limits_.idleMs, this); });
+    connect(socket, &QAbstractSocket::disconnected, this, &ClientWatch::release);
+    idle_.start(limits.idleMs, this);
+  }
+  ~ClientWatch() override { release(); }
+
+ protected:
+  void timerEvent(QTimerEvent* event) override {
+    if (event->timerId() != idle_.timerId()) {
+      QObject::timerEvent(event);
+      return;
+    }
+    idle_.stop();
+    if (socket_->bytesToWrite() == 0)
+      socket_->disconnectFromHost();
+    else
+      cut();
+  }
+
+ private:
+  // Closes at once, answers unsent; the server reads nothing more from it.
+  void cut() {
+    disconnect(socket_, &QTcpSocket::readyRead, nullptr, nullptr);
+    socket_->abort();
+  }
+  void release() {
+    idle_.stop();
+    if (counted_) --*clients_;
+    counted_ = false;
+  }
+
+  QTcpSocket* socket_;
+  ModbusLimits limits_;
+  std::shared_ptr<int> clients_;
+  QBasicTimer idle_;
+  bool counted_ = true;
+};
+
+// Takes a new client while fewer than maxClients are connected; the server closes the others.
+class ClientLimit : public QModbusTcpConnectionObserver {
+ public:
+  ClientLimit(const ModbusLimits& limits, std::shared_ptr<int> clients)
+      : limits_(limits), clients_(std::move(clients)) {}
+  bool acceptNewConnection(QTcpSocket* client) override {
+    if (*clients_ >= limits_.maxClients) return false;
+    new ClientWatch(client, limits_, clients_);
+    return true;
+  }
+
+ private:
+  ModbusLimits limits_;
+  std::shared_ptr<int> clients_;
+};
+
 // An address as the server's connection parameter takes it: IPv6 in brackets.
 QString urlHost(const QHostAddress& address) {
   const QString text = address.toString();
@@ -51,7 +123,14 @@ ModbusServer::ModbusServer(const ModbusSettings& settings, const PlantBoard& boa
 }
 
 ModbusServer::~ModbusServer() {
-  for (QModbusTcpServer* server : servers_) server->disconnectDevice();
+  for (QModbusTcpServer* server : servers_) {
+    // Qt frees what it keeps for a client when the client's socket goes before the server does.
+    for (QTcpSocket* client : server->findChildren<QTcpSocket*>()) {
+      client->abort();
+      delete client;
+    }
+    server->disconnectDevice();
+  }
 }
 
 std::string ModbusServer::start() {
@@ -81,9 +160,10 @@ std::string ModbusServer::listen(const QList<QHostAddress>& addresses) {
     server->setServerAddress(1);
     server->setConnectionParameter(QModbusDevice::NetworkAddressParameter, urlHost(address));
     server->setConnectionParameter(QModbusDevice::NetworkPortParameter, settings_.port);
+    server->installConnectionObserver(new ClientLimit(limits_, clients_));  // the server owns it
     const bool listens = server->connectDevice();
     // The server reads its address through a URL: it must not have taken another one.
-    const auto* socket = server->findChild<QTcpServer*>();
+    auto* socket = server->findChild<QTcpServer*>();
     const bool there = socket == nullptr || socket->serverAddress().isEqual(
                                                 address, QHostAddress::ConvertV4MappedToIPv4);
     if (!listens || !there) {
@@ -101,6 +181,7 @@ std::string ModbusServer::listen(const QList<QHostAddress>& addresses) {
       listening_.clear();
       return why;
     }
+    if (socket != nullptr) new AcceptBackoff(socket);
     servers_.push_back(server);
     listening_.append(address);
   }

@@ -1,15 +1,24 @@
 // The Modbus server over real TCP on 127.0.0.1, read by Qt's Modbus client, while the link polls
 // simulated scales in virtual time: weights (one negative, then in pounds), a text, a silent
-// scale, and a refused write; and where it listens for each kind of bind address.
+// scale, and a refused write; where it listens for each kind of bind address; and clients that
+// connect too often, say nothing or read nothing.
+#include <errno.h>
 #include <gtest/gtest.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
 
+#include <QCoreApplication>
+#include <QElapsedTimer>
 #include <QHostInfo>
 #include <QModbusTcpClient>
 #include <QModbusTcpServer>
 #include <QNetworkInterface>
 #include <QTcpServer>
 #include <QTcpSocket>
+#include <QTimer>
 #include <QVariant>
+#include <algorithm>
 #include <cmath>
 
 #include "net/board_publisher.h"
@@ -41,6 +50,40 @@ QHostAddress outsideAddress() {
   return {};
 }
 
+// A plain socket connected to 127.0.0.1:port that never reads; the kernel takes at most
+// receiveBytes for it.
+int connectUnreading(int port, int receiveBytes) {
+  const int fd = socket(AF_INET, SOCK_STREAM, 0);
+  setsockopt(fd, SOL_SOCKET, SO_RCVBUF, &receiveBytes, sizeof receiveBytes);
+  sockaddr_in a{};
+  a.sin_family = AF_INET;
+  a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  a.sin_port = htons(static_cast<uint16_t>(port));
+  if (connect(fd, reinterpret_cast<sockaddr*>(&a), sizeof a) != 0) ADD_FAILURE() << "no connection";
+  return fd;
+}
+
+// A PLC that asks for scale A's registers again as soon as its last answer is in.
+struct Plc {
+  void ask() {
+    if (reply && !reply->isFinished()) return;
+    if (reply) (reply->error() == QModbusDevice::NoError ? answers : failures)++;
+    reply.reset(client.sendReadRequest(
+        QModbusDataUnit(QModbusDataUnit::InputRegisters, 0, kRegistersPerScale), 1));
+  }
+  QModbusTcpClient client;
+  std::unique_ptr<QModbusReply> reply;
+  int answers = 0, failures = 0;
+};
+
+// The server's clients connected now.
+int clients(const ModbusServer& server) {
+  const QList<QTcpSocket*> sockets = server.findChildren<QTcpSocket*>();
+  return static_cast<int>(std::count_if(sockets.begin(), sockets.end(), [](const QTcpSocket* s) {
+    return s->state() == QAbstractSocket::ConnectedState;
+  }));
+}
+
 struct ModbusTest : ::testing::Test, AppOnSim {
   ModbusTest()
       : AppOnSim(fourScales(), "1111"),
@@ -48,6 +91,26 @@ struct ModbusTest : ::testing::Test, AppOnSim {
 
   PlantBoard board;  // what the server reads, kept current as in the program
   BoardPublisher publisher;
+
+  // A server on 127.0.0.1 at a free port, with limits.
+  std::unique_ptr<ModbusServer> serve(const ModbusLimits& limits) {
+    ModbusSettings settings;
+    settings.enabled = true;
+    settings.port = freeTcpPort();
+    auto server = std::make_unique<ModbusServer>(settings, board, tk);
+    server->setLimits(limits);
+    EXPECT_EQ(server->start(), "");
+    tcpPort = settings.port;
+    return server;
+  }
+  static void connectClient(QModbusTcpClient& client, int port) {
+    client.setConnectionParameter(QModbusDevice::NetworkAddressParameter,
+                                  QStringLiteral("127.0.0.1"));
+    client.setConnectionParameter(QModbusDevice::NetworkPortParameter, port);
+    ASSERT_TRUE(client.connectDevice());
+    ASSERT_TRUE(pumpUntil([&] { return client.state() == QModbusDevice::ConnectedState; }));
+  }
+  int tcpPort = 0;  // of the server serve() started
 
   // The registers of scale i as the client reads them.
   std::vector<quint16> read(QModbusTcpClient& client, int scale) {
@@ -188,6 +251,92 @@ TEST_F(ModbusTest, ListensExactlyWhereBindSaysOrNowhere) {
       << tk.messages[0];
   EXPECT_TRUE(server.listening().isEmpty());
   EXPECT_TRUE(server.findChildren<QTcpServer*>().isEmpty());
+}
+
+// At most maxClients at once, over every address: one more is closed at once, and a place that
+// frees is taken again. A client that asks nothing for idleMs is closed; one that asks every
+// 100 ms is served for as long as it asks.
+TEST_F(ModbusTest, ClientsBeyondTheLimitOrSilentAreClosedAndAskingOnesAreServed) {
+  ModbusLimits limits;
+  limits.idleMs = 500;
+  auto server = serve(limits);
+
+  // One client asks every 100 ms from the start, for three idle times.
+  Plc asking;
+  connectClient(asking.client, tcpPort);
+  QTimer ask;
+  QObject::connect(&ask, &QTimer::timeout, [&] { asking.ask(); });
+  ask.start(100);
+  QElapsedTimer clock;
+  clock.start();
+
+  // The others connect and say nothing; one more than the limit is closed at once.
+  std::vector<std::unique_ptr<QTcpSocket>> silent;
+  std::vector<bool> closed(limits.maxClients - 1, false);
+  for (int i = 0; i + 1 < limits.maxClients; ++i) {
+    silent.push_back(std::make_unique<QTcpSocket>());
+    QObject::connect(silent.back().get(), &QTcpSocket::disconnected,
+                     [&closed, i] { closed[i] = true; });
+    silent.back()->connectToHost(QHostAddress::LocalHost, static_cast<quint16>(tcpPort));
+  }
+  ASSERT_TRUE(pumpUntil([&] { return clients(*server) == limits.maxClients; }, 3000));
+  QTcpSocket extra;
+  bool extraClosed = false;
+  QObject::connect(&extra, &QTcpSocket::disconnected, [&] { extraClosed = true; });
+  extra.connectToHost(QHostAddress::LocalHost, static_cast<quint16>(tcpPort));
+  EXPECT_TRUE(pumpUntil([&] { return extraClosed; }, 3000));
+  EXPECT_EQ(std::count(closed.begin(), closed.end(), true), 0);
+
+  pumpUntil([&] { return clock.elapsed() > 3 * limits.idleMs; });
+  ask.stop();
+  EXPECT_GE(asking.answers, 10);
+  EXPECT_EQ(asking.failures, 0);
+  EXPECT_EQ(asking.client.state(), QModbusDevice::ConnectedState);
+  EXPECT_EQ(std::count(closed.begin(), closed.end(), true), limits.maxClients - 1);
+  EXPECT_TRUE(pumpUntil([&] { return clients(*server) == 1; }, 1000));
+
+  // The places are free again.
+  QModbusTcpClient late;
+  connectClient(late, tcpPort);
+  EXPECT_EQ(read(late, 0).size(), 8u);
+}
+
+// A client that sends 4 MB of "read 125 input registers" as fast as it can and reads none of the
+// answers (21 times its requests) is closed while its unsent answers are still small; a PLC
+// asking meanwhile gets every answer.
+TEST_F(ModbusTest, AFloodOfRequestsWhoseAnswersAreNotReadIsCutOffEarly) {
+  const ModbusLimits limits;
+  auto server = serve(limits);
+  Plc plc;
+  connectClient(plc.client, tcpPort);
+
+  QByteArray chunk;  // transaction 1, protocol 0, length 6, unit 1, function 4, from 0, 125
+  for (int i = 0; i < 341; ++i) chunk += QByteArray::fromHex("00010000000601040000007d");
+  const int flood = connectUnreading(tcpPort, 16 * 1024);
+  ASSERT_TRUE(pumpUntil([&] { return clients(*server) == 2; }, 3000));
+
+  qint64 sent = 0, mostUnsent = 0;
+  bool cut = false;
+  QElapsedTimer clock;
+  clock.start();
+  while (!cut && sent < 4 * 1024 * 1024 && clock.elapsed() < 60000) {
+    const ssize_t n =
+        send(flood, chunk.constData() + sent % chunk.size(),
+             static_cast<size_t>(chunk.size() - sent % chunk.size()), MSG_DONTWAIT | MSG_NOSIGNAL);
+    if (n > 0) sent += n;
+    cut = n < 0 && errno != EAGAIN && errno != EWOULDBLOCK;
+    QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
+    for (const QTcpSocket* s : server->findChildren<QTcpSocket*>())
+      mostUnsent = std::max(mostUnsent, s->bytesToWrite());
+    plc.ask();
+  }
+  close(flood);
+  EXPECT_TRUE(cut) << sent << " bytes of requests sent";
+  EXPECT_LT(mostUnsent, 2 * limits.maxUnsentBytes);
+  EXPECT_GE(plc.answers, 1);
+  EXPECT_EQ(plc.failures, 0);
+  EXPECT_TRUE(pumpUntil([&] { return clients(*server) == 1; }, 3000));
+  EXPECT_EQ(read(plc.client, 1).size(), 8u);
 }
 
 TEST(ModbusMapTest, RegistersFollowWhatThePanelShows) {
