@@ -12,14 +12,17 @@ BoardPublisher::BoardPublisher(PlantBoard& board, MonitorModel& monitor, const L
       port_(port),
       link_(link),
       toolkit_(toolkit) {
-  const int64_t now = toolkit_.steadyMs();
-  board_.write(now, [now](PlantSnapshot& s) { s.lastSentAtMs = now; });
-  publishAll();
-  shownListener_ = monitor_.addShownListener([this](int i) { publishScale(i, true); });
+  lastSentAtMs_ = toolkit_.steadyMs();
+  shownListener_ = monitor_.addShownListener([this](int i) {
+    if (i < 0 || i >= kMaxScales) return;
+    shownAtMs_[i] = toolkit_.wallMs();
+    owe(i);
+  });
   if (link_ != nullptr) link_->addObserver(*this);
   heartbeat_ = toolkit_.createTimer([this] { publishAll(); });
   heartbeat_->setInterval(kBoardHeartbeatMs);
   heartbeat_->setEnabled(true);
+  publishAll();
 }
 
 BoardPublisher::~BoardPublisher() {
@@ -27,55 +30,52 @@ BoardPublisher::~BoardPublisher() {
   monitor_.removeShownListener(shownListener_);
 }
 
-void BoardPublisher::scaleInto(PlantSnapshot& s, int i) const {
-  ScaleSnapshot& scale = s.scales[i];
-  scale.view = monitor_.panel(i).view;
-  scale.polled = state_.ScanList[i] == 1;
-  scale.answering = state_.DisplayHold[i] > 0 && !scale.view.text.empty();
-  scale.counters = stats_.scale(i);
-}
-
-void BoardPublisher::lineInto(PlantSnapshot& s) const {
-  s.unitFlag = state_.UnitFlag;
-  s.singleScaleMode = state_.SingleScaleMode != 0;
-  s.portOpen = port_.portOpen();
-  s.suspended = link_ != nullptr && link_->suspended();
-}
-
 void BoardPublisher::publishAll() {
-  const std::optional<bool> mqtt = mqttConnected ? mqttConnected() : std::nullopt;
-  board_.write(toolkit_.steadyMs(), [&](PlantSnapshot& s) {
-    for (int i = 0; i < kMaxScales; ++i) scaleInto(s, i);
-    lineInto(s);
+  owed_.set();
+  flush();
+}
+
+void BoardPublisher::owe(int scale) {
+  if (scale >= 0 && scale < kMaxScales) owed_.set(static_cast<std::size_t>(scale));
+  flush();
+}
+
+void BoardPublisher::flush() {
+  const bool all = owed_.all();
+  const std::optional<bool> mqtt =
+      all && mqttConnected ? mqttConnected() : std::optional<bool>(mqtt_);
+  const bool written = board_.tryWrite(toolkit_.steadyMs(), [&](PlantSnapshot& s) {
+    for (int i = 0; i < kMaxScales; ++i) {
+      if (!owed_.test(static_cast<std::size_t>(i))) continue;
+      ScaleSnapshot& scale = s.scales[i];
+      scale.view = monitor_.panel(i).view;
+      scale.polled = state_.ScanList[i] == 1;
+      scale.answering = state_.DisplayHold[i] > 0 && !scale.view.text.empty();
+      scale.counters = stats_.scale(i);
+      scale.shownAtMs = shownAtMs_[i];
+    }
+    s.unitFlag = state_.UnitFlag;
+    s.singleScaleMode = state_.SingleScaleMode != 0;
+    s.portOpen = port_.portOpen();
+    s.suspended = link_ != nullptr && link_->suspended();
+    s.lastSentAtMs = lastSentAtMs_;
     s.mqttConnected = mqtt;
   });
-}
-
-void BoardPublisher::publishScale(int i, bool shown) {
-  if (i < 0 || i >= kMaxScales) return;
-  const int64_t at = shown ? toolkit_.wallMs() : 0;
-  board_.write(toolkit_.steadyMs(), [&](PlantSnapshot& s) {
-    scaleInto(s, i);
-    if (shown) s.scales[i].shownAtMs = at;
-    lineInto(s);
-  });
+  mqtt_ = mqtt;
+  if (written) owed_.reset();
 }
 
 void BoardPublisher::sent(int scale, bool, std::string_view) {
-  const int64_t now = toolkit_.steadyMs();
-  board_.write(now, [&](PlantSnapshot& s) {
-    s.lastSentAtMs = now;
-    if (scale >= 0 && scale < kMaxScales) scaleInto(s, scale);
-    lineInto(s);
-  });
+  lastSentAtMs_ = toolkit_.steadyMs();
+  owe(scale);
 }
 
 void BoardPublisher::received(int scale, RxKind, std::string_view) {
-  publishScale(scale, false);
+  owe(scale);
 }
 
 void BoardPublisher::timedOut(int scale, std::string_view) {
-  publishScale(scale, false);
+  owe(scale);
 }
 
 }  // namespace trv4

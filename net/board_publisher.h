@@ -1,9 +1,11 @@
 // Keeps the plant board current from the windows' thread: a scale's panel, counters and polling
 // at each of its frames and each panel shown, the rest (the port, Find Scales, MQTT, the polled
-// set) at a heartbeat too. Each update is a few copies under the board's mutex, so the polling
-// pays next to nothing for what the plant services read.
+// set) at a heartbeat too. Each update is a few copies under the board's mutex, which it never
+// waits for: what a reader holding it kept from being written goes with the next update.
 #pragma once
 
+#include <array>
+#include <bitset>
 #include <functional>
 #include <memory>
 #include <optional>
@@ -43,9 +45,10 @@ class BoardPublisher : public LineObserver {
   void timedOut(int scale, std::string_view leftover) override;
 
  private:
-  void scaleInto(PlantSnapshot& s, int i) const;
-  void lineInto(PlantSnapshot& s) const;
-  void publishScale(int i, bool shown);
+  // Scale i's part is to be written (outside 0..29: only the line's part).
+  void owe(int scale);
+  // Writes what is owed, unless a reader holds the board: then at the next frame or heartbeat.
+  void flush();
 
   PlantBoard& board_;
   MonitorModel& monitor_;
@@ -56,6 +59,10 @@ class BoardPublisher : public LineObserver {
   Toolkit& toolkit_;
   std::unique_ptr<Timer> heartbeat_;
   int shownListener_ = -1;
+  std::bitset<kMaxScales> owed_;
+  std::array<int64_t, kMaxScales> shownAtMs_{};
+  int64_t lastSentAtMs_ = 0;
+  std::optional<bool> mqtt_;
 };
 
 }  // namespace trv4

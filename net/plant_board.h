@@ -44,7 +44,8 @@ struct PlantSnapshot {
 };
 
 // The snapshot behind a mutex held only to copy: the windows' thread writes a scale's part at
-// each of its frames, the services copy what they read.
+// each of its frames, the services copy what they read. A write that finds a reader there is
+// left to the writer to make again (net/board_publisher keeps what it still owes).
 class PlantBoard {
  public:
   PlantSnapshot read() const {
@@ -55,13 +56,17 @@ class PlantBoard {
                        .count();
     return copy;
   }
-  // change(snapshot) under the lock; clockMs: the writer's steady clock now.
+  // change(snapshot) under the lock, unless a reader holds it now: then false, and nothing is
+  // changed. The writer (the link's thread) never waits for a reader, which may be scheduled
+  // below it. clockMs: the writer's steady clock now.
   template <typename Change>
-  void write(int64_t clockMs, Change&& change) {
-    std::lock_guard lock(mutex_);
+  bool tryWrite(int64_t clockMs, Change&& change) {
+    std::unique_lock lock(mutex_, std::try_to_lock);
+    if (!lock.owns_lock()) return false;
     change(snapshot_);
     snapshot_.clockMs = clockMs;
     writtenAt_ = std::chrono::steady_clock::now();
+    return true;
   }
 
  private:

@@ -2,6 +2,12 @@
 
 #include <QMetaObject>
 
+#ifdef Q_OS_LINUX
+#include <sys/resource.h>
+#include <sys/syscall.h>
+#include <unistd.h>
+#endif
+
 namespace trv4 {
 
 class ServicesThread::ServiceToolkit : public QtEventToolkit {
@@ -26,11 +32,29 @@ class ServicesThread::ServiceToolkit : public QtEventToolkit {
   Toolkit& messages_;
 };
 
+namespace {
+
+// How much lower than the link's thread the services' thread is scheduled on Linux (a nice
+// value): when both want the processor, the link gets it, and the services still get every
+// cycle the link leaves.
+constexpr int kServicesNice = 10;
+
+void yieldToTheLink() {
+#ifdef Q_OS_LINUX
+  // Linux keeps a nice value per thread; QThread's priorities do nothing under its default
+  // scheduling policy.
+  setpriority(PRIO_PROCESS, static_cast<id_t>(syscall(SYS_gettid)), kServicesNice);
+#endif
+}
+
+}  // namespace
+
 ServicesThread::ServicesThread(Toolkit& messages)
     : toolkit_(std::make_unique<ServiceToolkit>(*this, messages)), context_(new QObject) {
   thread_.setObjectName(QStringLiteral("plant services"));
   context_->moveToThread(&thread_);
-  thread_.start();
+  thread_.start(QThread::LowPriority);
+  post(yieldToTheLink);
 }
 
 ServicesThread::~ServicesThread() {
