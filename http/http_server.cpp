@@ -164,6 +164,7 @@ HttpServer::~HttpServer() {
   // The feed's WebSockets hold sockets of the guards: they go first.
   feed_.reset();
   pending_.clear();
+  reads_.clear();
   server_.reset();
   sources_.monitor.removeShownListener(shownListener_);
   if (sources_.link != nullptr) sources_.link->removeObserver(sentClock_);
@@ -377,16 +378,37 @@ void HttpServer::captures(const QHttpServerRequest& request, Responder& out) {
     sendError(out, 400, "bad request", why);
     return;
   }
+  // The journal is read on its own side; the answer is sent when the rows come.
+  const uint64_t id = ++nextCapture_;
+  QTcpSocket* socket = out.socket();
+  if (auto* guarded = qobject_cast<GuardedSocket*>(socket)) guarded->setAwaiting(true);
+  reads_.emplace(id, std::make_unique<PendingCapture>(PendingCapture{
+                         std::make_unique<QHttpServerResponder>(std::move(out)), socket}));
+  sources_.captures->readAfter(
+      page->after, page->limit,
+      [self = QPointer<HttpServer>(this), id, after = page->after](std::vector<Capture> rows) {
+        if (self) self->capturesRead(id, after, rows);
+      });
+}
+
+void HttpServer::capturesRead(uint64_t id, uint64_t after, const std::vector<Capture>& rows) {
+  const auto it = reads_.find(id);
+  if (it == reads_.end()) return;
+  const std::unique_ptr<PendingCapture> pending = std::move(it->second);
+  reads_.erase(it);
+  QTcpSocket* socket = pending->socket;
+  if (socket == nullptr || socket->state() != QAbstractSocket::ConnectedState) return;
+  if (auto* guarded = qobject_cast<GuardedSocket*>(socket)) guarded->setAwaiting(false);
   QJsonArray list;
-  uint64_t last = page->after;
-  for (const Capture& c : sources_.captures->after(page->after, page->limit)) {
+  uint64_t last = after;
+  for (const Capture& c : rows) {
     list.append(apiCaptureJson(c));
     last = c.sequence;
   }
   QJsonObject o;
   o["captures"] = list;
   o["last"] = static_cast<qint64>(last);
-  send(out, 200, kJson, compact(o));
+  send(*pending->out, 200, kJson, compact(o));
 }
 
 void HttpServer::command(const QString& address, const QHttpServerRequest& request,

@@ -74,6 +74,7 @@ class HttpServer : public QObject {
   void capture(const QString& address, const QHttpServerRequest& request, Responder&& out);
   void captureDone(uint64_t id, const CaptureOutcome& outcome);
   void captures(const QHttpServerRequest& request, Responder& out);
+  void capturesRead(uint64_t id, uint64_t after, const std::vector<Capture>& rows);
   void command(const QString& address, const QHttpServerRequest& request, Responder& out);
   void metrics(Responder& out);
   void healthz(Responder& out);
@@ -90,6 +91,7 @@ class HttpServer : public QObject {
   std::unique_ptr<LiveFeed> feed_;  // after server_: its sockets go before the guards do
   std::vector<QPointer<ConnectionGuard>> guards_;
   std::map<uint64_t, std::unique_ptr<PendingCapture>> pending_;
+  std::map<uint64_t, std::unique_ptr<PendingCapture>> reads_;  // GET captures awaiting the journal
   uint64_t nextCapture_ = 0;
   SentClock sentClock_;
   int shownListener_ = -1;
