@@ -20,7 +20,10 @@ bool Program::start() {
   if (!app_.MDIForm_Load()) return false;
   weighings_ = std::make_unique<Weighings>(
       app_.monitor(), toolkit_, [this](int i) { return app_.link() && app_.link()->serves(i); },
-      captureJournalPathBeside(app_.config().path()));
+      captureJournalPathBeside(app_.config().path()),
+      JournalOptions{
+          .keepDays =
+              readNetSettings(netSettingsPathBeside(app_.config().path())).captures.keepDays});
   weighings_->deliverThrough(publishing_);
   window_ = std::make_unique<MainWindow>(app_, toolkit_);
   window_->setCaptures(&weighings_->desk());

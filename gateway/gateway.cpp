@@ -46,7 +46,10 @@ bool Gateway::start() {
   }
   weighings_ = std::make_unique<Weighings>(
       app_.monitor(), toolkit_, [this](int i) { return app_.link() && app_.link()->serves(i); },
-      captureJournalPathBeside(app_.config().path()));
+      captureJournalPathBeside(app_.config().path()),
+      JournalOptions{
+          .keepDays =
+              readNetSettings(netSettingsPathBeside(app_.config().path())).captures.keepDays});
   weighings_->deliverThrough(publishing_);
   HttpSources sources(app_.monitor(), app_.state(), app_.linkStats(), port_, toolkit_);
   sources.link = app_.link();
