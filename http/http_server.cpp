@@ -40,6 +40,8 @@ using StatusCode = QHttpServerResponder::StatusCode;
 using Header = std::pair<QByteArray, QByteArray>;
 
 const QByteArray kJson = "application/json";
+// GET /api/v1/captures waiting for the journal's rows at once, over every client.
+constexpr std::size_t kCaptureReadsMax = 16;
 
 void send(QHttpServerResponder& out, int status, const QByteArray& type, const QByteArray& body,
           std::initializer_list<Header> headers = {}) {
@@ -379,6 +381,11 @@ void HttpServer::captures(const QHttpServerRequest& request, Responder& out) {
     return;
   }
   // The journal is read on its own side; the answer is sent when the rows come.
+  if (reads_.size() >= kCaptureReadsMax) {
+    sendError(out, 503, "busy", "too many reads of the journal are waiting; try again",
+              {{"Retry-After", "1"}});
+    return;
+  }
   const uint64_t id = ++nextCapture_;
   QTcpSocket* socket = out.socket();
   if (auto* guarded = qobject_cast<GuardedSocket*>(socket)) guarded->setAwaiting(true);
