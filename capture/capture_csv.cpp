@@ -1,5 +1,7 @@
 #include "capture/capture_csv.h"
 
+#include <memory>
+
 #include "display/shown_weight.h"
 #include "link/link_state.h"
 #include "net/weight_message.h"
@@ -33,16 +35,30 @@ std::vector<std::string> captureFields(const Capture& c) {
           c.delivered ? "yes" : "no"};
 }
 
-std::string capturesCsv(const CaptureDesk& desk) {
-  std::string out = csvLine(captureColumns()) + "\r\n";
-  uint64_t last = 0;
-  for (;;) {
-    const std::vector<Capture> page = desk.after(last, kPage);
-    for (const Capture& c : page) out += csvLine(captureFields(c)) + "\r\n";
-    if (page.size() < kPage) break;
-    last = page.back().sequence;
-  }
-  return out;
+namespace {
+
+struct CsvReading {
+  const CaptureDesk& desk;
+  std::function<void(std::string)> done;
+  std::string text;
+};
+
+void readPage(const std::shared_ptr<CsvReading>& reading, uint64_t after) {
+  reading->desk.readAfter(after, kPage, [reading](std::vector<Capture> page) {
+    for (const Capture& c : page) reading->text += csvLine(captureFields(c)) + "\r\n";
+    if (page.size() < kPage)
+      reading->done(std::move(reading->text));
+    else
+      readPage(reading, page.back().sequence);
+  });
+}
+
+}  // namespace
+
+void readCapturesCsv(const CaptureDesk& desk, std::function<void(std::string)> done) {
+  auto reading = std::make_shared<CsvReading>(
+      CsvReading{desk, std::move(done), csvLine(captureColumns()) + "\r\n"});
+  readPage(reading, 0);
 }
 
 }  // namespace trv4

@@ -31,22 +31,39 @@ std::string CaptureDelivery::topic(int scale) const {
 }
 
 void CaptureDelivery::pump() {
-  while (connected_ && inFlight_.size() < kCaptureWindow) {
-    const std::vector<Capture> next =
-        desk_.undelivered(handedUpTo_, kCaptureWindow - inFlight_.size());
-    if (next.empty()) return;
-    for (const Capture& c : next) {
-      const std::optional<int> id =
-          transport_.publishWithId(topic(c.scale), captureMessage(c), kQos);
-      if (!id) return;  // the connection is going: what is left goes on the next one
-      inFlight_[*id] = c.sequence;
-      handedUpTo_ = c.sequence;
-      ++published_;
-    }
+  if (reading_) {
+    readAgain_ = true;  // something new may have come after the read was asked
+    return;
   }
+  if (!connected_ || inFlight_.size() >= kCaptureWindow) return;
+  reading_ = true;
+  readAgain_ = false;
+  desk_.readUndelivered(handedUpTo_, kCaptureWindow - inFlight_.size(),
+                        [this, alive = std::weak_ptr<char>(alive_),
+                         connection = connection_](std::vector<Capture> next) {
+                          if (alive.expired()) return;
+                          reading_ = false;
+                          const bool current = connection == connection_;
+                          const bool handed = current && hand(next);
+                          if (!current || readAgain_ || (handed && !next.empty())) pump();
+                        });
+}
+
+bool CaptureDelivery::hand(const std::vector<Capture>& next) {
+  for (const Capture& c : next) {
+    if (!connected_) return false;
+    if (c.sequence <= handedUpTo_) continue;
+    const std::optional<int> id = transport_.publishWithId(topic(c.scale), captureMessage(c), kQos);
+    if (!id) return false;  // the connection is going: what is left goes on the next one
+    inFlight_[*id] = c.sequence;
+    handedUpTo_ = c.sequence;
+    ++published_;
+  }
+  return true;
 }
 
 void CaptureDelivery::onConnected() {
+  ++connection_;
   connected_ = true;
   inFlight_.clear();
   handedUpTo_ = 0;
@@ -55,6 +72,7 @@ void CaptureDelivery::onConnected() {
 
 void CaptureDelivery::onLost() {
   ++losses_;
+  ++connection_;
   connected_ = false;
   inFlight_.clear();
   handedUpTo_ = 0;

@@ -3,13 +3,16 @@
 // the journal when the broker acknowledges it. While the broker is away the captures wait in the
 // journal; when it is back (also after a restart of the program) they go from the lowest
 // undelivered number on. At most kCaptureWindow are handed to the connection at a time, read from
-// the journal as acknowledgements come, so memory stays the same however many wait. After a lost
+// the journal as acknowledgements come (one read at a time, answered later from the journal's
+// side), so memory stays the same however many wait. After a lost
 // connection the unacknowledged ones go again: a subscriber may see a capture twice.
 #pragma once
 
 #include <cstdint>
 #include <map>
+#include <memory>
 #include <string>
+#include <vector>
 
 #include "capture/weighing_desk.h"
 #include "net/mqtt_transport.h"
@@ -39,6 +42,8 @@ class CaptureDelivery {
 
  private:
   void pump();
+  // Publishes what was read; false when the connection refused one.
+  bool hand(const std::vector<Capture>& next);
   void onConnected();
   void onLost();
   void onAcknowledged(int id);
@@ -52,6 +57,10 @@ class CaptureDelivery {
   std::map<int, uint64_t> inFlight_;  // message id → sequence number
   int64_t published_ = 0;
   int64_t losses_ = 0;
+  bool reading_ = false;    // a read of the journal is on its way
+  bool readAgain_ = false;  // asked to pump while it was
+  int connection_ = 0;      // counts connections: a read for an earlier one is dropped
+  std::shared_ptr<char> alive_ = std::make_shared<char>();
 };
 
 }  // namespace trv4

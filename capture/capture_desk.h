@@ -1,6 +1,8 @@
 // Weighings: a capture takes the settled weight a scale's monitor panel shows, commits it to the
 // journal under the next sequence number and only then tells anyone of it. The desk is what the
-// windows, the gateway, MQTT delivery and HTTP use; everything runs on the user-interface thread.
+// windows, the gateway, MQTT delivery and HTTP use. Captures and listeners belong to the thread
+// that runs the link; the reads (readAfter, newest, waitingForDelivery) may come from any thread
+// and never wait for the journal's work.
 #pragma once
 
 #include <cstddef>
@@ -12,16 +14,19 @@
 
 namespace trv4 {
 
+// The newest captures the desk keeps at hand for newest().
+inline constexpr std::size_t kNewestKept = 1000;
+
 // One committed capture.
 struct Capture {
-  uint64_t sequence = 0;  // from 1, never reused, also not after a restart
-  int scale = 0;          // 0..29
-  std::string text;       // the panel's text as shown, UTF-8 ("12.34 kg")
-  int32_t digits = 0;     // the weight in units of its last shown digit (-1234)
-  int decimals = 0;       // (2: -12.34)
-  std::string unit;       // "kg" or "lb"
-  bool net = false;       // net weight (the net indicator showed)
-  int64_t utcMs = 0;      // when it was taken, ms since 1970, UTC
+  uint64_t sequence = 0;    // from 1, never reused, also not after a restart
+  int scale = 0;            // 0..29
+  std::string text;         // the panel's text as shown, UTF-8 ("12.34 kg")
+  int32_t digits = 0;       // the weight in units of its last shown digit (-1234)
+  int decimals = 0;         // (2: -12.34)
+  std::string unit;         // "kg" or "lb"
+  bool net = false;         // net weight (the net indicator showed)
+  int64_t utcMs = 0;        // when it was taken, ms since 1970, UTC
   std::string requestedBy;  // who asked: "operator", "http", "mqtt", ...
   bool delivered = false;   // the MQTT broker acknowledged it
 };
@@ -40,9 +45,9 @@ enum class CaptureFailure {
 const char* captureFailureName(CaptureFailure failure);
 
 struct CaptureRequest {
-  int scale = 0;           // 0..29
-  int stableAnswers = 3;   // answers in a row without the motion mark
-  int timeoutMs = 5000;    // time limit
+  int scale = 0;          // 0..29
+  int stableAnswers = 3;  // answers in a row without the motion mark
+  int timeoutMs = 5000;   // time limit
   std::string requestedBy;
 };
 
@@ -57,15 +62,19 @@ class CaptureDesk {
   virtual ~CaptureDesk() = default;
 
   // Starts a capture. done runs once, later (never from within this call), with the committed
-  // capture or the reason it failed.
+  // capture or the reason it failed. A capture asked for a scale while one for it waits joins
+  // that one: both get the same outcome, the first one's replies and time limit decide it.
   virtual void capture(const CaptureRequest& request,
                        std::function<void(const CaptureOutcome&)> done) = 0;
 
-  // Committed captures with a sequence number above `sequence`, oldest first, at most limit.
-  virtual std::vector<Capture> after(uint64_t sequence, std::size_t limit) const = 0;
-  // The newest committed captures, newest first, at most limit.
+  // Any thread: committed captures with a sequence number above `sequence`, oldest first, at
+  // most limit. done runs later from the calling thread's event loop, never within this call.
+  virtual void readAfter(uint64_t sequence, std::size_t limit,
+                         std::function<void(std::vector<Capture>)> done) const = 0;
+  // Any thread, at once: the newest committed captures, newest first, at most
+  // min(limit, kNewestKept).
   virtual std::vector<Capture> newest(std::size_t limit) const = 0;
-  // Committed captures the MQTT broker has not acknowledged yet.
+  // Any thread, at once: committed captures the MQTT broker has not acknowledged yet.
   virtual std::size_t waitingForDelivery() const = 0;
 
   // Told of every capture once it is committed; removeListener with the id given ends it.

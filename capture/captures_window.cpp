@@ -133,8 +133,13 @@ void CapturesWindow::takeCapture() {
 }
 
 void CapturesWindow::exportCsv() {
-  saveTextFile(this, tr("Export Captures"), QStringLiteral("captures.csv"),
-               tr("CSV files (*.csv);;All files (*)"), capturesCsv(desk_));
+  // The journal is read on its own side; the file dialog comes once every page is in.
+  QPointer<CapturesWindow> self(this);
+  readCapturesCsv(desk_, [self](std::string csv) {
+    if (!self) return;
+    saveTextFile(self, tr("Export Captures"), QStringLiteral("captures.csv"),
+                 tr("CSV files (*.csv);;All files (*)"), csv);
+  });
 }
 
 }  // namespace trv4

@@ -18,8 +18,6 @@ namespace {
 // "TRV4" in the file's header: a database of another program is no journal.
 constexpr int kApplicationId = 0x54525634;
 constexpr int kSchemaVersion = 1;
-// How long a commit waits for another process holding the journal.
-constexpr int kBusyWaitMs = 5000;
 
 constexpr const char* kColumns =
     "sequence, scale, text, digits, decimals, unit, net, utc_ms, requested_by, delivered";
@@ -132,10 +130,11 @@ std::string baseName(const std::string& path) {
 
 }  // namespace
 
-SqliteJournal::SqliteJournal(Toolkit& toolkit, std::string path)
+SqliteJournal::SqliteJournal(Toolkit& toolkit, std::string path, int busyWaitMs)
     : toolkit_(toolkit),
       path_(std::move(path)),
-      markPath_(fileNameText(filePath(path_).parent_path() / kSequenceMarkFileName)) {
+      markPath_(fileNameText(filePath(path_).parent_path() / kSequenceMarkFileName)),
+      busyWaitMs_(busyWaitMs) {
   std::string why;
   if (!open(false, &why) && !why.empty())
     toolkit_.messageBox("The capture journal " + name() + " can not be opened (" + why +
@@ -162,7 +161,7 @@ SqliteJournal::Opened SqliteJournal::openExisting(std::string* why) {
     close();
     return Opened::kCannot;
   }
-  sqlite3_busy_timeout(db_, kBusyWaitMs);
+  sqlite3_busy_timeout(db_, busyWaitMs_);
   const auto fail = [&](int rc) {
     *why = sqlite3_errmsg(db_);
     close();
@@ -181,7 +180,8 @@ SqliteJournal::Opened SqliteJournal::openExisting(std::string* why) {
     close();
     return Opened::kDamaged;
   }
-  {
+  if (!checked_) {
+    ++checks_;
     Statement check(db_, "PRAGMA quick_check");
     const int rc = check.step();
     if (rc != SQLITE_ROW) return fail(rc);
@@ -202,6 +202,7 @@ SqliteJournal::Opened SqliteJournal::openExisting(std::string* why) {
   if (const int rc = exec(db_, "PRAGMA journal_mode=WAL"); rc != SQLITE_OK) return fail(rc);
   if (const int rc = exec(db_, "PRAGMA synchronous=FULL"); rc != SQLITE_OK) return fail(rc);
   first_ = static_cast<uint64_t>(first.second);
+  checked_ = true;
   return Opened::kJournal;
 }
 
@@ -233,6 +234,7 @@ bool SqliteJournal::makeTables(uint64_t first, std::string* why) {
     return false;
   }
   first_ = first;
+  checked_ = true;
   return true;
 }
 
@@ -249,7 +251,7 @@ bool SqliteJournal::open(bool create, std::string* why) {
       close();
       return false;
     }
-    sqlite3_busy_timeout(db_, kBusyWaitMs);
+    sqlite3_busy_timeout(db_, busyWaitMs_);
     return makeTables(mark ? *mark + 1 : 1, why);
   }
   switch (openExisting(why)) {
@@ -300,7 +302,7 @@ bool SqliteJournal::replaceDamaged(const std::string& damage, std::string* why) 
   std::string madeWhy;
   const bool made = sqlite3_open_v2(path_.c_str(), &db_, SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE,
                                     nullptr) == SQLITE_OK &&
-                    sqlite3_busy_timeout(db_, kBusyWaitMs) == SQLITE_OK &&
+                    sqlite3_busy_timeout(db_, busyWaitMs_) == SQLITE_OK &&
                     makeTables(first, &madeWhy);
   if (!made) {
     if (madeWhy.empty()) madeWhy = db_ ? sqlite3_errmsg(db_) : "out of memory";
@@ -323,17 +325,40 @@ std::string SqliteJournal::failedWrite() {
   const std::string what = db_ ? sqlite3_errmsg(db_) : "closed";
   if (db_) exec(db_, "ROLLBACK");
   close();
-  return "The capture journal " + name() + " can not be written (" + what +
-         "): nothing was captured.";
+  std::string refusal =
+      "The capture journal " + name() + " can not be written (" + what + "): nothing was captured.";
+  backOff(refusal);
+  return refusal;
+}
+
+bool SqliteJournal::reopenIfDue() {
+  if (db_) return true;
+  if (retryAtMs_ > toolkit_.steadyMs()) return false;
+  std::string why;
+  return open(false, &why);
+}
+
+void SqliteJournal::backOff(std::string refusal) {
+  retryMs_ = retryMs_ == 0 ? kJournalRetryFirstMs : std::min(retryMs_ * 2, kJournalRetryMaxMs);
+  retryAtMs_ = toolkit_.steadyMs() + retryMs_;
+  refusal_ = std::move(refusal);
 }
 
 std::string SqliteJournal::commit(Capture& capture) {
   // A journal deleted or moved away meanwhile would take the capture with it.
   if (db_ && !exists(path_)) close();
+  if (!db_ && retryAtMs_ > toolkit_.steadyMs()) {
+    const int64_t left = retryAtMs_ - toolkit_.steadyMs();
+    return refusal_ + " The journal is tried again in " + std::to_string((left + 999) / 1000) +
+           " s.";
+  }
   std::string why;
-  if (!open(true, &why))
-    return "The capture journal " + name() + " can not be opened (" + why +
-           "): nothing was captured.";
+  if (!open(true, &why)) {
+    std::string refusal =
+        "The capture journal " + name() + " can not be opened (" + why + "): nothing was captured.";
+    backOff(refusal);
+    return refusal;
+  }
   if (exec(db_, "BEGIN IMMEDIATE") != SQLITE_OK) return failedWrite();
   const auto top = single(db_, "SELECT max(sequence) FROM capture");
   if (top.first != SQLITE_OK) return failedWrite();
@@ -366,29 +391,32 @@ std::string SqliteJournal::commit(Capture& capture) {
   if (exec(db_, "COMMIT") != SQLITE_OK) return failedWrite();
   capture.sequence = next;
   capture.delivered = false;
+  retryMs_ = 0;
   return {};
 }
 
-bool SqliteJournal::markDelivered(uint64_t sequence) {
-  if (!db_) return false;
+bool SqliteJournal::markDelivered(uint64_t sequence, bool* newly) {
+  if (newly) *newly = false;
+  if (!reopenIfDue()) return false;
   // A mark lost with the power only sends the capture once more, which a subscriber tells by its
   // number: marks are not forced to the disk one by one (the next capture's commit takes them
   // along), so a long backlog does not cost a disk sync per acknowledgement.
   exec(db_, "PRAGMA synchronous=NORMAL");
   bool marked = false;
   {
-    Statement update(db_, "UPDATE capture SET delivered = 1 WHERE sequence = ?");
+    Statement update(db_, "UPDATE capture SET delivered = 1 WHERE sequence = ? AND delivered = 0");
     update.bind(1, static_cast<int64_t>(sequence));
     marked = update.step() == SQLITE_DONE;
+    if (marked && newly) *newly = sqlite3_changes(db_) > 0;
   }
   exec(db_, "PRAGMA synchronous=FULL");
   return marked;
 }
 
 std::vector<Capture> SqliteJournal::rows(const std::string& where,
-                                         const std::vector<int64_t>& params) const {
+                                         const std::vector<int64_t>& params) {
   std::vector<Capture> out;
-  if (!db_) return out;
+  if (!reopenIfDue()) return out;
   Statement st(db_, std::string("SELECT ") + kColumns + " FROM capture " + where);
   for (std::size_t i = 0; i < params.size(); ++i) st.bind(static_cast<int>(i + 1), params[i]);
   while (st.step() == SQLITE_ROW) out.push_back(rowCapture(st));
@@ -401,24 +429,48 @@ int64_t limitOf(std::size_t limit) {
 }
 }  // namespace
 
-std::vector<Capture> SqliteJournal::after(uint64_t sequence, std::size_t limit) const {
+std::vector<Capture> SqliteJournal::after(uint64_t sequence, std::size_t limit) {
   return rows("WHERE sequence > ? ORDER BY sequence LIMIT ?",
               {static_cast<int64_t>(sequence), limitOf(limit)});
 }
 
-std::vector<Capture> SqliteJournal::newest(std::size_t limit) const {
+std::vector<Capture> SqliteJournal::newest(std::size_t limit) {
   return rows("ORDER BY sequence DESC LIMIT ?", {limitOf(limit)});
 }
 
-std::vector<Capture> SqliteJournal::undelivered(uint64_t sequence, std::size_t limit) const {
+std::vector<Capture> SqliteJournal::undelivered(uint64_t sequence, std::size_t limit) {
   return rows("WHERE delivered = 0 AND sequence > ? ORDER BY sequence LIMIT ?",
               {static_cast<int64_t>(sequence), limitOf(limit)});
 }
 
-std::size_t SqliteJournal::undeliveredCount() const {
-  if (!db_) return 0;
+std::size_t SqliteJournal::undeliveredCount() {
+  if (!reopenIfDue()) return 0;
   const auto n = single(db_, "SELECT count(*) FROM capture WHERE delivered = 0");
   return n.first == SQLITE_OK ? static_cast<std::size_t>(n.second) : 0;
+}
+
+int64_t SqliteJournal::removeDelivered(int64_t takenBeforeUtcMs) {
+  if (!reopenIfDue()) return -1;
+  if (exec(db_, "BEGIN IMMEDIATE") != SQLITE_OK) return -1;
+  // The numbering starts above the highest number so far: removing the newest captures never
+  // lets their numbers come again.
+  bool ok = exec(db_,
+                 "UPDATE numbering SET first = max(first,"
+                 " (SELECT coalesce(max(sequence), 0) + 1 FROM capture))") == SQLITE_OK;
+  int64_t removed = 0;
+  if (ok) {
+    Statement remove(db_, "DELETE FROM capture WHERE delivered = 1 AND utc_ms < ?");
+    remove.bind(1, takenBeforeUtcMs);
+    ok = remove.step() == SQLITE_DONE;
+    removed = sqlite3_changes(db_);
+  }
+  const auto first = single(db_, "SELECT first FROM numbering");
+  if (!ok || first.first != SQLITE_OK || exec(db_, "COMMIT") != SQLITE_OK) {
+    exec(db_, "ROLLBACK");
+    return -1;
+  }
+  first_ = static_cast<uint64_t>(std::max<int64_t>(first.second, 1));
+  return removed;
 }
 
 std::string captureJournalPathBeside(const std::string& configPath) {

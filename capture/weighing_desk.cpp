@@ -14,45 +14,62 @@ std::string captureSentence(const Capture& c) {
 }  // namespace
 
 WeighingDesk::WeighingDesk(MonitorModel& monitor, Toolkit& toolkit, std::function<bool(int)> served,
-                           CaptureJournal& journal)
+                           AsyncJournal& journal)
     : taker_(monitor, toolkit, std::move(served)), journal_(journal) {
   poster_ = toolkit.createTimer([this] { runPosted(); });
 }
 
 WeighingDesk::~WeighingDesk() = default;
 
-void WeighingDesk::capture(const CaptureRequest& request,
-                           std::function<void(const CaptureOutcome&)> done) {
-  auto shared = std::make_shared<std::function<void(const CaptureOutcome&)>>(std::move(done));
-  taker_.take(request, [this, shared](const CaptureOutcome& outcome) {
-    post([this, shared, outcome] { commit(outcome, *shared); });
+void WeighingDesk::capture(const CaptureRequest& request, Done done) {
+  const int scale = request.scale;
+  std::vector<Done>& askers = askers_[scale];
+  askers.push_back(std::move(done));
+  if (askers.size() > 1) return;  // joins the capture that waits
+  taker_.take(request, [this, scale](const CaptureOutcome& outcome) {
+    if (outcome.capture)
+      commit(scale, *outcome.capture);
+    else
+      post([this, scale, outcome] { finish(scale, outcome); });
   });
 }
 
-void WeighingDesk::commit(CaptureOutcome outcome,
-                          const std::function<void(const CaptureOutcome&)>& done) {
-  if (outcome.capture) {
-    Capture& c = *outcome.capture;
-    const std::string why = journal_.commit(c);
-    if (!why.empty()) {
-      outcome.capture.reset();
+void WeighingDesk::commit(int scale, const Capture& taken) {
+  journal_.commit(taken, [this, scale, alive = std::weak_ptr<char>(alive_)](
+                             const Capture& c, const std::string& why) {
+    if (alive.expired()) return;
+    CaptureOutcome outcome;
+    if (why.empty()) {
+      outcome.capture = c;
+      outcome.message = captureSentence(c);
+    } else {
       outcome.failure = CaptureFailure::kJournal;
       outcome.message = why;
-    } else {
-      outcome.message = captureSentence(c);
-      // Each listener is looked up again: one may remove another.
-      std::vector<int> ids;
-      for (const auto& l : listeners_) ids.push_back(l.first);
-      for (const int id : ids) {
-        const auto it = std::ranges::find(listeners_, id, &decltype(listeners_)::value_type::first);
-        if (it != listeners_.end()) {
-          const auto listener = it->second;
-          listener(c);
-        }
+    }
+    finish(scale, std::move(outcome));
+  });
+}
+
+void WeighingDesk::finish(int scale, CaptureOutcome outcome) {
+  std::vector<Done> askers;
+  if (const auto it = askers_.find(scale); it != askers_.end()) {
+    askers = std::move(it->second);
+    askers_.erase(it);
+  }
+  if (outcome.capture) {
+    // Each listener is looked up again: one may remove another.
+    std::vector<int> ids;
+    for (const auto& l : listeners_) ids.push_back(l.first);
+    for (const int id : ids) {
+      const auto it = std::ranges::find(listeners_, id, &decltype(listeners_)::value_type::first);
+      if (it != listeners_.end()) {
+        const auto listener = it->second;
+        listener(*outcome.capture);
       }
     }
   }
-  if (done) done(outcome);
+  for (const Done& done : askers)
+    if (done) done(outcome);
 }
 
 void WeighingDesk::post(std::function<void()> fn) {
@@ -69,8 +86,15 @@ void WeighingDesk::runPosted() {
   }
 }
 
-std::vector<Capture> WeighingDesk::after(uint64_t sequence, std::size_t limit) const {
-  return journal_.after(sequence, limit);
+std::size_t WeighingDesk::waiting() const {
+  std::size_t n = 0;
+  for (const auto& [scale, askers] : askers_) n += askers.size();
+  return n;
+}
+
+void WeighingDesk::readAfter(uint64_t sequence, std::size_t limit,
+                             std::function<void(std::vector<Capture>)> done) const {
+  journal_.readAfter(sequence, limit, std::move(done));
 }
 
 std::vector<Capture> WeighingDesk::newest(std::size_t limit) const {
@@ -81,8 +105,9 @@ std::size_t WeighingDesk::waitingForDelivery() const {
   return journal_.undeliveredCount();
 }
 
-std::vector<Capture> WeighingDesk::undelivered(uint64_t sequence, std::size_t limit) const {
-  return journal_.undelivered(sequence, limit);
+void WeighingDesk::readUndelivered(uint64_t sequence, std::size_t limit,
+                                   std::function<void(std::vector<Capture>)> done) const {
+  journal_.readUndelivered(sequence, limit, std::move(done));
 }
 
 void WeighingDesk::markDelivered(uint64_t sequence) {

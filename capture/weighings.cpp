@@ -3,8 +3,9 @@
 namespace trv4 {
 
 Weighings::Weighings(MonitorModel& monitor, Toolkit& toolkit, std::function<bool(int)> served,
-                     const std::string& journalPath)
-    : journal_(toolkit, journalPath), desk_(monitor, toolkit, std::move(served), journal_) {}
+                     const std::string& journalPath, JournalOptions options)
+    : journal_(toolkit, journalPath, options),
+      desk_(monitor, toolkit, std::move(served), journal_) {}
 
 Weighings::~Weighings() = default;
 

@@ -40,6 +40,8 @@ using StatusCode = QHttpServerResponder::StatusCode;
 using Header = std::pair<QByteArray, QByteArray>;
 
 const QByteArray kJson = "application/json";
+// GET /api/v1/captures waiting for the journal's rows at once, over every client.
+constexpr std::size_t kCaptureReadsMax = 16;
 
 void send(QHttpServerResponder& out, int status, const QByteArray& type, const QByteArray& body,
           std::initializer_list<Header> headers = {}) {
@@ -160,6 +162,8 @@ HttpServer::~HttpServer() {
   // The feed's WebSockets hold sockets of the guards: they go first.
   feed_.reset();
   pending_.clear();
+  reads_.clear();
+  commands_.clear();
   server_.reset();
 }
 
@@ -331,7 +335,7 @@ void HttpServer::capture(const QString& address, const QHttpServerRequest& reque
     sendError(out, 503, "busy", "too many captures are waiting; try again", {{"Retry-After", "1"}});
     return;
   }
-  const uint64_t id = hold(std::move(out));
+  const uint64_t id = hold(std::move(out), &pending_);
   CaptureRequest asked;
   asked.scale = i;
   asked.stableAnswers = params->stableAnswers;
@@ -343,20 +347,20 @@ void HttpServer::capture(const QString& address, const QHttpServerRequest& reque
                              });
 }
 
-uint64_t HttpServer::hold(Responder&& out) {
+uint64_t HttpServer::hold(Responder&& out, Pending* pending) {
   QTcpSocket* socket = out.socket();
   if (auto* guarded = qobject_cast<GuardedSocket*>(socket)) guarded->setAwaiting(true);
   const uint64_t id = ++nextPending_;
-  pending_.emplace(id, std::make_unique<PendingReply>(PendingReply{
+  pending->emplace(id, std::make_unique<PendingReply>(PendingReply{
                            std::make_unique<QHttpServerResponder>(std::move(out)), socket}));
   return id;
 }
 
-std::unique_ptr<HttpServer::PendingReply> HttpServer::release(uint64_t id) {
-  const auto it = pending_.find(id);
-  if (it == pending_.end()) return nullptr;
+std::unique_ptr<HttpServer::PendingReply> HttpServer::release(uint64_t id, Pending* from) {
+  const auto it = from->find(id);
+  if (it == from->end()) return nullptr;
   std::unique_ptr<PendingReply> pending = std::move(it->second);
-  pending_.erase(it);
+  from->erase(it);
   QTcpSocket* socket = pending->socket;
   if (socket == nullptr || socket->state() != QAbstractSocket::ConnectedState) return nullptr;
   if (auto* guarded = qobject_cast<GuardedSocket*>(socket)) guarded->setAwaiting(false);
@@ -364,7 +368,7 @@ std::unique_ptr<HttpServer::PendingReply> HttpServer::release(uint64_t id) {
 }
 
 void HttpServer::captureDone(uint64_t id, const CaptureOutcome& outcome) {
-  const std::unique_ptr<PendingReply> pending = release(id);
+  const std::unique_ptr<PendingReply> pending = release(id, &pending_);
   if (pending == nullptr) return;
   if (outcome.capture) {
     send(*pending->out, 201, kJson, compact(apiCaptureJson(*outcome.capture)));
@@ -385,16 +389,33 @@ void HttpServer::captures(const QHttpServerRequest& request, Responder& out) {
     sendError(out, 400, "bad request", why);
     return;
   }
+  // The journal is read on its own side; the answer is sent when the rows come.
+  if (reads_.size() >= kCaptureReadsMax) {
+    sendError(out, 503, "busy", "too many reads of the journal are waiting; try again",
+              {{"Retry-After", "1"}});
+    return;
+  }
+  const uint64_t id = hold(std::move(out), &reads_);
+  sources_.captures->readAfter(
+      page->after, page->limit,
+      [self = QPointer<HttpServer>(this), id, after = page->after](std::vector<Capture> rows) {
+        if (self) self->capturesRead(id, after, rows);
+      });
+}
+
+void HttpServer::capturesRead(uint64_t id, uint64_t after, const std::vector<Capture>& rows) {
+  const std::unique_ptr<PendingReply> pending = release(id, &reads_);
+  if (pending == nullptr) return;
   QJsonArray list;
-  uint64_t last = page->after;
-  for (const Capture& c : sources_.captures->after(page->after, page->limit)) {
+  uint64_t last = after;
+  for (const Capture& c : rows) {
     list.append(apiCaptureJson(c));
     last = c.sequence;
   }
   QJsonObject o;
   o["captures"] = list;
   o["last"] = static_cast<qint64>(last);
-  send(out, 200, kJson, compact(o));
+  send(*pending->out, 200, kJson, compact(o));
 }
 
 void HttpServer::command(const QString& address, const QHttpServerRequest& request,
@@ -422,7 +443,7 @@ void HttpServer::command(const QString& address, const QHttpServerRequest& reque
     sendError(out, 400, "bad request", why);
     return;
   }
-  const uint64_t id = hold(std::move(out));
+  const uint64_t id = hold(std::move(out), &commands_);
   const char command = *c;
   sources_.commands->queue(i, command,
                            [self = QPointer<HttpServer>(this), id, a,
@@ -433,7 +454,7 @@ void HttpServer::command(const QString& address, const QHttpServerRequest& reque
 
 void HttpServer::commandDone(uint64_t id, const std::string& address, char command,
                              const std::optional<std::string>& refused) {
-  const std::unique_ptr<PendingReply> pending = release(id);
+  const std::unique_ptr<PendingReply> pending = release(id, &commands_);
   if (pending == nullptr) return;
   if (refused) {
     sendError(*pending->out, 409, "refused", *refused);

@@ -75,13 +75,16 @@ class HttpServer : public QObject {
   void capture(const QString& address, const QHttpServerRequest& request, Responder&& out);
   void captureDone(uint64_t id, const CaptureOutcome& outcome);
   void captures(const QHttpServerRequest& request, Responder& out);
+  void capturesRead(uint64_t id, uint64_t after, const std::vector<Capture>& rows);
   void command(const QString& address, const QHttpServerRequest& request, Responder&& out);
   void commandDone(uint64_t id, const std::string& address, char command,
                    const std::optional<std::string>& refused);
-  // Keeps an answer that comes later (a capture's, a command's); its connection reads nothing
-  // more meanwhile. release gives it back, null when the client went.
-  uint64_t hold(Responder&& out);
-  std::unique_ptr<PendingReply> release(uint64_t id);
+  // Keeps an answer that comes later (a capture's, a read's, a command's) in one of the maps
+  // below; its connection reads nothing more meanwhile. release gives it back, null when the
+  // client went.
+  using Pending = std::map<uint64_t, std::unique_ptr<PendingReply>>;
+  uint64_t hold(Responder&& out, Pending* pending);
+  std::unique_ptr<PendingReply> release(uint64_t id, Pending* from);
   void metrics(Responder& out);
   void healthz(Responder& out);
   void live(const QHttpServerRequest& request, Responder& out);
@@ -97,7 +100,9 @@ class HttpServer : public QObject {
   std::unique_ptr<QHttpServer> server_;
   std::unique_ptr<LiveFeed> feed_;  // after server_: its sockets go before the guards do
   std::vector<QPointer<ConnectionGuard>> guards_;
-  std::map<uint64_t, std::unique_ptr<PendingReply>> pending_;
+  Pending pending_;   // captures awaiting their outcome
+  Pending reads_;     // GET captures awaiting the journal
+  Pending commands_;  // commands awaiting the gate
   uint64_t nextPending_ = 0;
   std::map<QString, QByteArray> pages_;  // the dashboard's files
   QList<QHostAddress> listening_;

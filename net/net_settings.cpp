@@ -150,6 +150,13 @@ std::map<std::string, Reader> httpKeys(HttpSettings& h) {
   return keys;
 }
 
+std::map<std::string, Reader> captureKeys(CaptureSettings& c) {
+  return {{"keep_days", [&c](const std::string& v, std::string* why) {
+             *why = "must be a whole number from 0 to " + std::to_string(kCaptureKeepDaysMax);
+             return parseInt(v, 0, kCaptureKeepDaysMax, &c.keepDays);
+           }}};
+}
+
 }  // namespace
 
 NetSettings parseNetSettings(std::string_view text) {
@@ -157,6 +164,7 @@ NetSettings parseNetSettings(std::string_view text) {
   MqttSettings mqtt;
   ModbusSettings modbus;
   HttpSettings http;
+  CaptureSettings captures;
   struct Section {
     std::map<std::string, Reader> keys;
     const char* service;
@@ -166,6 +174,7 @@ NetSettings parseNetSettings(std::string_view text) {
   sections["mqtt"] = {mqttKeys(mqtt), "MQTT publishing"};
   sections["modbus"] = {modbusKeys(modbus), "the Modbus server"};
   sections["http"] = {httpKeys(http), "the HTTP server"};
+  sections["captures"] = {captureKeys(captures), "removing old captures"};
   std::string name;
   int number = 0;
   // Editors that save UTF-8 may put a byte-order mark in front of the first line.
@@ -220,9 +229,11 @@ NetSettings parseNetSettings(std::string_view text) {
   if (sections["mqtt"].bad) mqtt.enabled = false;
   if (sections["modbus"].bad) modbus.enabled = false;
   if (sections["http"].bad) http.enabled = false;
+  if (sections["captures"].bad) captures.keepDays = 0;
   s.mqtt = mqtt;
   s.modbus = modbus;
   s.http = http;
+  s.captures = captures;
   return s;
 }
 
@@ -284,6 +295,9 @@ std::string formatNetSettings(const NetSettings& s) {
       << "token=" << s.http.token
       << "                ; set: writes need \"Authorization: Bearer <token>\"; the file is 0600\n"
       << "commands=" << flag(s.http.commands) << "\n";
+  out << "[captures]\n"
+      << "keep_days=" << s.captures.keepDays
+      << "              ; 0: keep every capture; N: delivered ones older than N days go\n";
   return out.str();
 }
 

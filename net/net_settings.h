@@ -46,10 +46,19 @@ struct HttpSettings {
   bool commands = false;  // zero, tare and gross by HTTP, with the token
 };
 
+// The capture journal: keep_days=N removes delivered captures older than N days (1 to 36500);
+// 0, the default, keeps every capture.
+inline constexpr int kCaptureKeepDaysMax = 36500;
+
+struct CaptureSettings {
+  int keepDays = 0;
+};
+
 struct NetSettings {
   MqttSettings mqtt;
   ModbusSettings modbus;
   HttpSettings http;
+  CaptureSettings captures;
   // What could not be used, one plain sentence each; never a password.
   std::vector<std::string> problems;
 };

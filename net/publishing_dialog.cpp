@@ -224,6 +224,7 @@ void PublishingDialog::buildHttp(QFormLayout* form) {
 }
 
 void PublishingDialog::load(const NetSettings& s) {
+  captures_ = s.captures;
   mqttEnabled_->setChecked(s.mqtt.enabled);
   host_->setText(QString::fromStdString(s.mqtt.host));
   mqttPort_->setValue(s.mqtt.port);
@@ -247,6 +248,7 @@ void PublishingDialog::load(const NetSettings& s) {
 
 NetSettings PublishingDialog::entered() const {
   NetSettings s;
+  s.captures = captures_;
   s.mqtt.enabled = mqttEnabled_->isChecked();
   s.mqtt.host = text(host_);
   s.mqtt.port = mqttPort_->value();

@@ -87,6 +87,7 @@ class PublishingDialog : public QDialog {
   QCheckBox* httpCommands_ = nullptr;
   QPushButton* ok_ = nullptr;    // off while the bind address is looked up
   QLabel* lookingUp_ = nullptr;  // says so meanwhile
+  CaptureSettings captures_;     // not in the dialog: written back as read
 };
 
 }  // namespace trv4

@@ -27,8 +27,10 @@ void DeskAcrossThreads::capture(const CaptureRequest& request,
   });
 }
 
-std::vector<Capture> DeskAcrossThreads::after(uint64_t sequence, std::size_t limit) const {
-  return desk_.after(sequence, limit);
+// The desk's reads may be asked from any thread: they are answered there.
+void DeskAcrossThreads::readAfter(uint64_t sequence, std::size_t limit,
+                                  std::function<void(std::vector<Capture>)> done) const {
+  desk_.readAfter(sequence, limit, std::move(done));
 }
 
 std::vector<Capture> DeskAcrossThreads::newest(std::size_t limit) const {

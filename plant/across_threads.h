@@ -21,7 +21,8 @@ class DeskAcrossThreads : public CaptureDesk {
 
   void capture(const CaptureRequest& request,
                std::function<void(const CaptureOutcome&)> done) override;
-  std::vector<Capture> after(uint64_t sequence, std::size_t limit) const override;
+  void readAfter(uint64_t sequence, std::size_t limit,
+                 std::function<void(std::vector<Capture>)> done) const override;
   std::vector<Capture> newest(std::size_t limit) const override;
   std::size_t waitingForDelivery() const override;
   int addListener(std::function<void(const Capture&)> listener) override;

@@ -10,7 +10,8 @@ PlantServices::PlantServices(PlantParts parts)
       netSettingsPath_(netSettingsPathBeside(parts_.configPath)),
       weighings_(
           parts_.monitor, parts_.toolkit, [this](int i) { return parts_.link.serves(i); },
-          captureJournalPathBeside(parts_.configPath)),
+          captureJournalPathBeside(parts_.configPath),
+          JournalOptions{.keepDays = readNetSettings(netSettingsPath_).captures.keepDays}),
       publishing_(parts_.monitor, parts_.state, parts_.toolkit, parts_.blocker),
       publisher_(board_, parts_.monitor, parts_.state, parts_.stats, parts_.port, &parts_.link,
                  parts_.toolkit),

@@ -2,6 +2,7 @@
 // them.
 #include <gtest/gtest.h>
 
+#include <optional>
 #include <string>
 
 #include "capture/capture_csv.h"
@@ -28,7 +29,12 @@ TEST(CaptureCsvTest, EveryCaptureOldestFirstWithItsFieldsQuotedWhereNeeded) {
     rig.journal.rows.push_back(c);
   }
 
-  const std::string csv = capturesCsv(rig.desk);
+  std::optional<std::string> read;
+  readCapturesCsv(rig.desk, [&](std::string text) { read = std::move(text); });
+  EXPECT_FALSE(read) << "read later, never within the call";
+  rig.tk.runUntil([&] { return read.has_value(); }, 1000);
+  ASSERT_TRUE(read);
+  const std::string& csv = *read;
   std::vector<std::string> lines;
   for (std::size_t at = 0, end; (end = csv.find("\r\n", at)) != std::string::npos; at = end + 2)
     lines.push_back(csv.substr(at, end - at));

@@ -210,9 +210,11 @@ TEST_F(CaptureRulesTest, AScaleThatIsNotPolledFailsAtOnceOrAtTheLimitWhenItStops
   EXPECT_EQ(outcomes[0].failure, CaptureFailure::kNotPolled);
 }
 
-TEST_F(CaptureRulesTest, CapturesWaitSideBySideAndEachGetsTheNextNumber) {
+// A capture asked for a scale while one for it waits joins it: one weighing, one number, every
+// asker told the same; other scales wait side by side and each gets the next number.
+TEST_F(CaptureRulesTest, CapturesOfOneScaleJoinTheOneThatWaitsOthersWaitSideBySide) {
   ask(0);
-  ask(0, 5);
+  ask(0, 5);  // joins: the first one's three replies decide
   ask(1, 1);
   replies(100, 0, {kSettled, kSettled, kSettled, kSettled, kSettled});
   reply(150, 1, statusReply(StableBit, "007.00"));
@@ -220,10 +222,44 @@ TEST_F(CaptureRulesTest, CapturesWaitSideBySideAndEachGetsTheNextNumber) {
   ASSERT_EQ(outcomes.size(), 3u);
   EXPECT_EQ(outcomes[0].capture->text, "7.00 kg");
   EXPECT_EQ(outcomes[0].capture->sequence, 1u);
-  EXPECT_EQ(outcomes[1].capture->scale, 0);
-  EXPECT_EQ(outcomes[1].capture->sequence, 2u);
-  EXPECT_EQ(outcomes[2].capture->utcMs, tk.wallBaseMs + 500);
-  EXPECT_EQ(outcomes[2].capture->sequence, 3u);
+  for (const std::size_t i : {1u, 2u}) {
+    ASSERT_TRUE(outcomes[i].capture);
+    EXPECT_EQ(outcomes[i].capture->sequence, 2u);
+    EXPECT_EQ(outcomes[i].capture->utcMs, tk.wallBaseMs + 300);
+    EXPECT_EQ(outcomes[i].message, "Capture 2: scale A, 12.34 kg gross.");
+  }
+  EXPECT_EQ(journal.rows.size(), 2u);
+
+  // Once told, the next one is a weighing of its own.
+  ask(0, 1);
+  reply(tk.now() + 100, 0, kSettled);
+  tk.advance(1000);
+  ASSERT_EQ(outcomes.size(), 4u);
+  EXPECT_EQ(outcomes[3].capture->sequence, 3u);
+}
+
+// A client asking some 900 captures a second of a scale that moves: the work waiting stays one
+// capture, and a failure reaches every asker.
+TEST_F(CaptureRulesTest, AFloodOfCapturesForOneScaleIsOneCaptureAndOneOutcome) {
+  for (int i = 0; i < 900; ++i) {
+    tk.schedule(i + 1, [this] { ask(0, 3, 2000); });
+    if (i % 100 == 0) reply(i + 1, 0, kMoving);
+  }
+  tk.advance(1000);
+  EXPECT_EQ(desk.waiting(), 900u);
+  EXPECT_TRUE(outcomes.empty());
+  tk.advance(2000);
+  ASSERT_EQ(outcomes.size(), 900u);
+  for (const CaptureOutcome& o : outcomes) ASSERT_EQ(o.failure, CaptureFailure::kMoving);
+  EXPECT_TRUE(journal.rows.empty());
+  EXPECT_EQ(desk.waiting(), 0u);
+
+  replies(tk.now(), 0, {kSettled, kSettled, kSettled});
+  for (int i = 0; i < 50; ++i) ask(0);
+  tk.advance(1000);
+  ASSERT_EQ(outcomes.size(), 950u);
+  EXPECT_EQ(journal.rows.size(), 1u) << "fifty askers, one weighing";
+  EXPECT_EQ(outcomes.back().capture->sequence, 1u);
 }
 
 TEST_F(CaptureRulesTest, AJournalThatCannotStoreItRefusesTheCaptureAndTellsNoListener) {
@@ -261,7 +297,9 @@ struct CaptureOnSimTest : ::testing::Test, AppOnSim {
   }
 
   MemoryJournal journal;
-  WeighingDesk desk{app->monitor(), tk, [this](int i) { return app->link()->serves(i); }, journal};
+  InlineJournal inlineJournal{journal, tk};
+  WeighingDesk desk{app->monitor(), tk, [this](int i) { return app->link()->serves(i); },
+                    inlineJournal};
 };
 
 TEST_F(CaptureOnSimTest, InSingleScaleModeOnlyTheSelectedScaleIsPolled) {

@@ -11,7 +11,7 @@
 #include <vector>
 
 #include "capture/capture_delivery.h"
-#include "capture/sqlite_journal.h"
+#include "capture/journal_thread.h"
 #include "net/mosquitto_transport.h"
 #include "tests/support/desk_on_monitor.h"
 #include "tests/support/mqtt_broker.h"
@@ -82,8 +82,10 @@ struct DeliveryTest : ::testing::Test {
 
 TEST_F(DeliveryTest, InOrderAWindowAtATimeEachMarkedWhenItsAcknowledgementComes) {
   rig.take(40);
+  rig.settle();
   EXPECT_TRUE(transport.sent.empty()) << "nothing goes before the connection is up";
   transport.connect();
+  rig.settle();
   ASSERT_EQ(transport.sent.size(), kCaptureWindow);
   EXPECT_EQ(transport.sequences(), range(1, kCaptureWindow));
   EXPECT_EQ(transport.sent[1].topic, "plant/line1/B/capture");
@@ -97,6 +99,7 @@ TEST_F(DeliveryTest, InOrderAWindowAtATimeEachMarkedWhenItsAcknowledgementComes)
 
   // Acknowledgements in any order free a place each; the next in line takes it.
   transport.ack.acknowledged(transport.sent[2].id);
+  rig.settle();
   EXPECT_TRUE(journal.rows[2].delivered);
   EXPECT_FALSE(journal.rows[1].delivered);
   EXPECT_EQ(transport.sent.size(), kCaptureWindow + 1);
@@ -106,41 +109,53 @@ TEST_F(DeliveryTest, InOrderAWindowAtATimeEachMarkedWhenItsAcknowledgementComes)
   for (std::size_t i = 0; i < transport.sent.size(); ++i) {
     EXPECT_LE(delivery.inFlight(), kCaptureWindow);
     transport.ack.acknowledged(transport.sent[i].id);
+    rig.settle();
   }
   EXPECT_EQ(transport.sequences(), range(1, 40));
   EXPECT_EQ(rig.desk.waitingForDelivery(), 0u);
 
   // A new capture goes at once.
   rig.take(1);
+  rig.settle();
   EXPECT_EQ(transport.sequences().back(), 41u);
 }
 
 TEST_F(DeliveryTest, AfterALostConnectionTheUnacknowledgedGoAgainFromTheLowest) {
   rig.take(5);
+  rig.settle();
   transport.connect();
+  rig.settle();
   ASSERT_EQ(transport.sequences(), range(1, 5));
   transport.ack.acknowledged(transport.sent[0].id);
+  rig.settle();
   transport.ack.acknowledged(transport.sent[3].id);
+  rig.settle();
   const int stale = transport.sent[1].id;
   transport.lose();
-  rig.take(1);                        // waits in the journal
+  rig.take(1);  // waits in the journal
+  rig.settle();
   transport.ack.acknowledged(stale);  // from the connection before: no longer counted
+  rig.settle();
   EXPECT_FALSE(journal.rows[1].delivered);
   EXPECT_EQ(transport.sent.size(), 5u);
 
   transport.connect();
+  rig.settle();
   EXPECT_EQ(transport.sequences(), (std::vector<uint64_t>{1, 2, 3, 4, 5, 2, 3, 5, 6}));
   for (std::size_t i = 5; i < transport.sent.size(); ++i)
     transport.ack.acknowledged(transport.sent[i].id);
+  rig.settle();
   EXPECT_EQ(rig.desk.waitingForDelivery(), 0u);
   EXPECT_EQ(delivery.losses(), 1);
 
   // A publication the connection refuses (it is going) leaves the capture for the next one.
   transport.up = false;
   rig.take(1);
+  rig.settle();
   EXPECT_EQ(transport.sent.size(), 9u);
   transport.lose();
   transport.connect();
+  rig.settle();
   EXPECT_EQ(transport.sequences().back(), 7u);
 }
 
@@ -149,8 +164,8 @@ TEST_F(DeliveryTest, AfterALostConnectionTheUnacknowledgedGoAgainFromTheLowest) 
 TEST(CaptureDeliveryOnBrokerTest, TwentyCapturesTakenWhileTheBrokerIsAwayAllArriveInOrder) {
   MqttBroker broker;  // not started yet
   scalesim::TempDir dir;
-  VirtualToolkit journalTk;
-  SqliteJournal journal(journalTk, dir.file(kCaptureJournalFileName));
+  VirtualToolkit messages;
+  JournalThread journal(messages, dir.file(kCaptureJournalFileName));
   DeskOnMonitor rig(journal);
   MqttSettings s;
   s.enabled = true;
@@ -162,7 +177,16 @@ TEST(CaptureDeliveryOnBrokerTest, TwentyCapturesTakenWhileTheBrokerIsAwayAllArri
   CaptureDelivery delivery(rig.desk, transport, s.prefix);
   delivery.start();
 
-  rig.take(20);
+  for (int i = 0; i < 20; ++i) {
+    CaptureRequest r;
+    r.scale = i % 3;
+    r.stableAnswers = 1;
+    std::optional<CaptureOutcome> got;
+    rig.desk.capture(r, [&](const CaptureOutcome& o) { got = o; });
+    rig.settled(r.scale, "012.50");
+    ASSERT_TRUE(pumpUntil([&] { return got.has_value(); }, 5000));
+    ASSERT_TRUE(got->capture) << got->message;
+  }
   // Failed tries space out (1 s, 2 s, 4 s ...): after the third the next is 4 s away, time
   // enough for the subscriber to be there before the captures go.
   ASSERT_TRUE(pumpUntil([&] { return delivery.losses() >= 3; }, 20000));

@@ -279,5 +279,26 @@ TEST(NetSettingsTest, HttpIsOffByDefaultAndItsTokenIsKeptLikeThePassword) {
 #endif
 }
 
+// [captures] keep_days: off unless set; a value out of range is told and removes nothing, and the
+// other services run on. What the Publishing dialog writes keeps it.
+TEST(NetSettingsTest, KeepDaysForCapturesIsReadToldWhenWrongAndWrittenBack) {
+  EXPECT_EQ(parseNetSettings("").captures.keepDays, 0);
+  EXPECT_EQ(parseNetSettings("[captures]\nkeep_days=90\n").captures.keepDays, 90);
+  for (const char* value : {"-1", "36501", "ninety", ""}) {
+    const NetSettings s =
+        parseNetSettings(std::string("[mqtt]\nenabled=true\n[captures]\nkeep_days=") + value);
+    ASSERT_EQ(s.problems.size(), 1u) << value;
+    EXPECT_NE(s.problems[0].find("\"keep_days\" in [captures] must be a whole number from 0 to "
+                                 "36500"),
+              std::string::npos)
+        << s.problems[0];
+    EXPECT_EQ(s.captures.keepDays, 0) << value;
+    EXPECT_TRUE(s.mqtt.enabled) << value;
+  }
+  NetSettings s;
+  s.captures.keepDays = 365;
+  EXPECT_EQ(parseNetSettings(formatNetSettings(s)).captures.keepDays, 365);
+}
+
 }  // namespace
 }  // namespace trv4::test

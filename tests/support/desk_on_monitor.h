@@ -22,18 +22,28 @@ inline std::string statusReply(int bits, const std::string& field) {
   return static_cast<char>(0x40 | bits) + field;
 }
 
-// The desk commits to the journal in memory here unless it is given another.
+// The desk commits to the journal in memory here unless it is given another, through
+// InlineJournal.
 struct DeskOnMonitor {
   // served(i): whether scale i is polled; every scale unless told.
   explicit DeskOnMonitor(std::function<bool(int)> served = [](int) { return true; })
-      : desk(monitor, tk, std::move(served), journal) {
+      : desk(monitor, tk, std::move(served), inlineJournal) {
     monitor.load();
   }
   explicit DeskOnMonitor(CaptureJournal& other)
+      : inlineJournal(other, tk),
+        desk(
+            monitor, tk, [](int) { return true; }, inlineJournal) {
+    monitor.load();
+  }
+  // On a journal answering from the Qt event loop: take() is then the test's own to do.
+  explicit DeskOnMonitor(AsyncJournal& other)
       : desk(
             monitor, tk, [](int) { return true; }, other) {
     monitor.load();
   }
+  // The journal's side ran as the desk asked (marks, reads): its answers are in.
+  void settle() { tk.advance(2); }
 
   // Scale i shows a settled weight field.
   void settled(int scale, const std::string& field) {
@@ -59,6 +69,7 @@ struct DeskOnMonitor {
   DisplaySettings settings;
   MonitorModel monitor{state, settings, {}};
   MemoryJournal journal;
+  InlineJournal inlineJournal{journal, tk};
   WeighingDesk desk;
 };
 

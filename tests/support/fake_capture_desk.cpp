@@ -1,6 +1,14 @@
 #include "tests/support/fake_capture_desk.h"
 
+#include <QTimer>
+
 namespace trv4::test {
+
+void FakeCaptureDesk::readAfter(uint64_t sequence, std::size_t limit,
+                                std::function<void(std::vector<Capture>)> done) const {
+  QTimer::singleShot(
+      0, [rows = journal.after(sequence, limit), done = std::move(done)] { done(rows); });
+}
 
 void FakeCaptureDesk::capture(const CaptureRequest& request,
                               std::function<void(const CaptureOutcome&)> done) {

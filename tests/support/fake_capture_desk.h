@@ -22,9 +22,9 @@ class FakeCaptureDesk : public CaptureDesk {
 
   void capture(const CaptureRequest& request,
                std::function<void(const CaptureOutcome&)> done) override;
-  std::vector<Capture> after(uint64_t sequence, std::size_t limit) const override {
-    return journal.after(sequence, limit);
-  }
+  // Answers from the calling thread's event loop, as the program's desk does.
+  void readAfter(uint64_t sequence, std::size_t limit,
+                 std::function<void(std::vector<Capture>)> done) const override;
   std::vector<Capture> newest(std::size_t limit) const override { return journal.newest(limit); }
   std::size_t waitingForDelivery() const override { return journal.undeliveredCount(); }
   int addListener(std::function<void(const Capture&)> listener) override {
@@ -37,7 +37,7 @@ class FakeCaptureDesk : public CaptureDesk {
   std::deque<Asked> open;
   // Every request asked for, finished or not.
   std::vector<CaptureRequest> asked;
-  MemoryJournal journal;
+  mutable MemoryJournal journal;
 
   // Commits the oldest open capture with text (such as "12.34 kg") and tells its asker and the
   // listeners. The capture as committed.

@@ -1,0 +1,208 @@
+// The journal on its own thread, on real files in a scratch folder: a journal another connection
+// holds while captures are asked (the desk's thread keeps turning; the capture succeeds once the
+// lock goes, or fails with the journal's reason and is retried after a pause without a new
+// integrity check), old delivered captures removed without their numbers coming again, and reads
+// answered on the thread that asked.
+#include <sqlite3.h>
+
+#include <gtest/gtest.h>
+
+#include <QDateTime>
+#include <QElapsedTimer>
+#include <QThread>
+#include <QTimer>
+#include <algorithm>
+#include <atomic>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "capture/journal_thread.h"
+#include "tests/support/desk_on_monitor.h"
+#include "tests/support/mqtt_broker.h"
+#include "tools/scalesim/sim_session.h"
+
+namespace trv4::test {
+namespace {
+
+constexpr int64_t kDayMs = 24LL * 3600 * 1000;
+
+// The longest time between two ticks of a 10 ms timer on this thread while it runs.
+struct TickGaps {
+  TickGaps() {
+    timer.setInterval(10);
+    QObject::connect(&timer, &QTimer::timeout,
+                     [this] { longest = std::max(longest, clock.restart()); });
+    clock.start();
+    timer.start();
+  }
+  QTimer timer;
+  QElapsedTimer clock;
+  qint64 longest = 0;
+};
+
+// Another program's connection to the journal, holding it for writing until released.
+struct Holder {
+  explicit Holder(const std::string& path) {
+    sqlite3_open(path.c_str(), &db);
+    held = sqlite3_exec(db, "BEGIN EXCLUSIVE", nullptr, nullptr, nullptr) == SQLITE_OK;
+  }
+  ~Holder() { release(); }
+  void release() {
+    if (db) sqlite3_exec(db, "COMMIT", nullptr, nullptr, nullptr);
+    sqlite3_close(db);
+    db = nullptr;
+  }
+  sqlite3* db = nullptr;
+  bool held = false;
+};
+
+struct JournalThreadTest : ::testing::Test {
+  std::string path() const { return dir.file(kCaptureJournalFileName); }
+  // A capture of scale A through the desk, waited for on the Qt event loop.
+  CaptureOutcome take(DeskOnMonitor& rig, int limitMs = 10000) {
+    CaptureRequest r;
+    r.stableAnswers = 1;
+    std::optional<CaptureOutcome> got;
+    rig.desk.capture(r, [&](const CaptureOutcome& o) { got = o; });
+    rig.settled(0, "012.50");
+    rig.settle();
+    EXPECT_TRUE(pumpUntil([&] { return got.has_value(); }, limitMs));
+    return got.value_or(CaptureOutcome{});
+  }
+  int checks(const JournalThread& journal) {
+    int n = -1;
+    bool done = false;
+    journal.inspect([&n](SqliteJournal& j) { n = j.checks(); }, [&done] { done = true; });
+    EXPECT_TRUE(pumpUntil([&] { return done; }));
+    return n;
+  }
+
+  scalesim::TempDir dir;
+  VirtualToolkit messages;
+};
+
+TEST_F(JournalThreadTest, AJournalHeldElsewhereNeverStopsTheDesksThreadAndIsRetriedAfterAPause) {
+  {
+    JournalThread first(messages, path());
+    DeskOnMonitor rig(first);
+    ASSERT_TRUE(take(rig).capture);  // the file is made
+  }
+  const JournalOptions options{.busyWaitMs = 1500};
+  JournalThread journal(messages, path(), options);
+  DeskOnMonitor rig(journal);
+  EXPECT_EQ(checks(journal), 1) << "checked once, at opening";
+
+  struct Case {
+    const char* name;
+    bool releasedInTime;
+  };
+  for (const Case c :
+       {Case{"released within the busy wait", true}, Case{"held past the busy wait", false}}) {
+    SCOPED_TRACE(c.name);
+    Holder holder(path());
+    ASSERT_TRUE(holder.held);
+    if (c.releasedInTime) QTimer::singleShot(300, [&holder] { holder.release(); });
+    TickGaps gaps;
+    const CaptureOutcome o = take(rig);
+    EXPECT_LT(gaps.longest, 500) << "the desk's thread waited for the journal";
+    if (c.releasedInTime) {
+      ASSERT_TRUE(o.capture) << o.message;
+      EXPECT_EQ(o.capture->sequence, 2u);
+      continue;
+    }
+    EXPECT_EQ(o.failure, CaptureFailure::kJournal);
+    EXPECT_EQ(o.message,
+              "The capture journal TRV4CAP.DB can not be written (database is locked): nothing "
+              "was captured.");
+    holder.release();
+    // Within the pause a capture is refused at once, without trying the file.
+    QElapsedTimer asked;
+    asked.start();
+    const CaptureOutcome paused = take(rig);
+    EXPECT_LT(asked.elapsed(), 500);
+    EXPECT_EQ(paused.message, o.message + " The journal is tried again in 1 s.");
+    bool paused1s = false;
+    QTimer::singleShot(kJournalRetryFirstMs, [&] { paused1s = true; });
+    ASSERT_TRUE(pumpUntil([&] { return paused1s; }));
+    const CaptureOutcome again = take(rig);
+    ASSERT_TRUE(again.capture) << again.message;
+    EXPECT_EQ(again.capture->sequence, 3u);
+  }
+  EXPECT_EQ(checks(journal), 1) << "reopened without a full check";
+  EXPECT_TRUE(messages.messages.empty());
+}
+
+// keep_days: delivered captures older than that go at opening and at every round after; those
+// waiting for delivery stay, and numbers go on above the highest ever used.
+TEST_F(JournalThreadTest, OldDeliveredCapturesAreRemovedAndTheirNumbersNeverComeAgain) {
+  {
+    VirtualToolkit tk;
+    SqliteJournal j(tk, path());
+    struct Row {
+      int64_t ageDays;
+      bool delivered;
+    };
+    // 1 and 4 old and delivered, 2 old and waiting, 3 recent and delivered.
+    for (const Row r : {Row{40, true}, Row{40, false}, Row{1, true}, Row{31, true}}) {
+      Capture c;
+      c.text = "1.00 kg";
+      c.unit = "kg";
+      c.utcMs = QDateTime::currentMSecsSinceEpoch() - r.ageDays * kDayMs;
+      ASSERT_EQ(j.commit(c), "");
+      if (r.delivered) j.markDelivered(c.sequence);
+    }
+  }
+  const JournalOptions options{.keepDays = 30, .pruneMs = 50};
+  JournalThread journal(messages, path(), options);
+  DeskOnMonitor rig(journal);
+  const auto numbers = [&] {
+    std::vector<uint64_t> out;
+    for (const Capture& c : journal.newest(10)) out.push_back(c.sequence);
+    return out;
+  };
+  ASSERT_TRUE(pumpUntil([&] { return !numbers().empty(); }, 5000));
+  EXPECT_EQ(numbers(), (std::vector<uint64_t>{3, 2}));
+  EXPECT_EQ(journal.undeliveredCount(), 1u);
+
+  // Delivered now: the next round removes it.
+  rig.desk.markDelivered(2);
+  ASSERT_TRUE(pumpUntil([&] { return numbers() == std::vector<uint64_t>{3}; }, 5000));
+  EXPECT_EQ(journal.undeliveredCount(), 0u);
+  const CaptureOutcome o = take(rig);
+  ASSERT_TRUE(o.capture) << o.message;
+  EXPECT_EQ(o.capture->sequence, 5u) << "4 was used before it was removed";
+}
+
+// HTTP reads from a thread of its own: the answer comes on that thread, never within the call.
+TEST_F(JournalThreadTest, AReadFromAnotherThreadIsAnsweredOnThatThread) {
+  JournalThread journal(messages, path());
+  DeskOnMonitor rig(journal);
+  ASSERT_TRUE(take(rig).capture);
+  ASSERT_TRUE(take(rig).capture);
+
+  QThread services;
+  QObject asker;
+  asker.moveToThread(&services);
+  services.start();
+  std::atomic<bool> inCall = false, answeredThere = false, done = false;
+  std::vector<uint64_t> read;
+  QMetaObject::invokeMethod(&asker, [&] {
+    inCall = true;
+    rig.desk.readAfter(1, 10, [&](std::vector<Capture> rows) {
+      answeredThere = !inCall && QThread::currentThread() == &services;
+      for (const Capture& c : rows) read.push_back(c.sequence);
+      done = true;
+    });
+    inCall = false;
+  });
+  ASSERT_TRUE(pumpUntil([&] { return done.load(); }, 5000));
+  services.quit();
+  services.wait();
+  EXPECT_TRUE(answeredThere);
+  EXPECT_EQ(read, std::vector<uint64_t>{2});
+  EXPECT_EQ(rig.desk.waitingForDelivery(), 2u);
+}
+
+}  // namespace
+}  // namespace trv4::test
