@@ -54,8 +54,11 @@ bool ServedNames::servedHost(QString host) const {
   };
   if (std::any_of(addresses_.begin(), addresses_.end(), same)) return true;
   if (!any_) return false;
-  const QList<QHostAddress> own = QNetworkInterface::allAddresses();
-  return std::any_of(own.begin(), own.end(), same);
+  if (std::any_of(own_.begin(), own_.end(), same)) return true;
+  if (ownRead_.isValid() && ownRead_.elapsed() < 1000) return false;
+  own_ = QNetworkInterface::allAddresses();
+  ownRead_.start();
+  return std::any_of(own_.begin(), own_.end(), same);
 }
 
 bool ServedNames::acceptsHost(const QByteArray& host) const {

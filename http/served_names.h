@@ -5,6 +5,7 @@
 #pragma once
 
 #include <QByteArray>
+#include <QElapsedTimer>
 #include <QHostAddress>
 #include <QList>
 #include <QString>
@@ -30,6 +31,9 @@ class ServedNames {
   QList<QHostAddress> addresses_;
   QStringList names_;  // lower case, without a trailing dot
   bool any_ = false;   // listening on an address for any: every address of this PC is served
+  // This PC's addresses, read again at most once a second when a request names one not among them.
+  mutable QList<QHostAddress> own_;
+  mutable QElapsedTimer ownRead_;
   quint16 port_ = 0;
 };
 

@@ -96,6 +96,17 @@ TEST_F(HttpFixture, OnlyTheServersOwnNamesAreServedAndEveryOtherGets421) {
   EXPECT_TRUE(rebound.closed);
   EXPECT_EQ(server->dashboards(), 0);
   EXPECT_EQ(answerTo(port, handshake("127.0.0.1:" + p)).status, 101);
+
+  // Listening on every address: each address of this PC is a name of the server, no other is.
+  HttpSettings everywhere;
+  everywhere.enabled = true;
+  everywhere.bind = "0.0.0.0";
+  everywhere.port = 0;
+  HttpServer wide(everywhere, sources());
+  ASSERT_EQ(wide.start(), "");
+  const QByteArray w = QByteArray::number(wide.port());
+  EXPECT_EQ(answerTo(wide.port(), get("/healthz", "Host: 127.0.0.1:" + w + "\r\n")).status, 200);
+  EXPECT_EQ(answerTo(wide.port(), get("/healthz", "Host: 192.0.2.7:" + w + "\r\n")).status, 421);
 }
 
 TEST_F(HttpFixture, OnlyTheLiveFeedIsUpgradedAndARefusedUpgradeRunsNothing) {
