@@ -182,8 +182,8 @@ HttpServer::HttpServer(const HttpSettings& settings, const HttpSources& sources,
         socket->abort();  // an upgrade asked of another resource
         socket.release()->deleteLater();
       } else if (!socket->origin().isEmpty() && !names_.acceptsOrigin(socket->origin())) {
-        // A client that names no origin is no page in a browser and is let in, as for every read.
-        // A page of another site in the operator's browser: it reads nothing.
+        // A page of another site in the operator's browser reads nothing. A client that names no
+        // origin is no page in a browser and is let in, as for every read.
         socket->close(QWebSocketProtocol::CloseCodePolicyViolated,
                       QStringLiteral("the live feed is for pages of this server"));
         socket.release()->deleteLater();
@@ -209,7 +209,7 @@ QTcpSocket* HttpServer::connectionOf(const QWebSocket& socket) const {
   // Qt keeps the connection to itself: it is the guard's socket between the same two ends.
   for (const QPointer<ConnectionGuard>& guard : guards_) {
     if (!guard) continue;
-    for (GuardedSocket* c : guard->findChildren<GuardedSocket*>(Qt::FindDirectChildrenOnly))
+    for (GuardedSocket* c : guard->findChildren<GuardedSocket*>())
       if (c->peerPort() == socket.peerPort() && c->localPort() == socket.localPort() &&
           c->peerAddress() == socket.peerAddress())
         return c;

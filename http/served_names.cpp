@@ -2,6 +2,8 @@
 
 #include <QNetworkInterface>
 #include <QUrl>
+#include <algorithm>
+#include <cctype>
 
 namespace trv4 {
 
