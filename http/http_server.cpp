@@ -4,6 +4,7 @@
 #include <QHttpServer>
 #include <QHttpServerRequest>
 #include <QHttpServerResponder>
+#include <QHttpServerRouterRule>
 #include <QJsonArray>
 #include <QJsonObject>
 #include <QWebSocket>
@@ -12,6 +13,7 @@
 #include "http/bearer_token.h"
 #include "http/live_feed.h"
 #include "http/metrics_text.h"
+#include "http/quiet_qt_logging.h"
 #include "http/request_params.h"
 #include "net/bind_address.h"
 #include "net/weight_message.h"
@@ -20,24 +22,54 @@ namespace trv4 {
 
 namespace {
 
-// Whether a WebSocket comes from a page this server served: a browser names the page's origin,
-// which must be the host and port the socket was opened on. A client that names no origin is no
-// page in a browser and is let in, as for every read.
-bool fromThisServer(const QWebSocket& socket) {
-  if (socket.origin().isEmpty()) return true;
-  const QUrl origin(socket.origin());
-  const QUrl opened = socket.requestUrl();
-  const auto port = [](const QUrl& u) {
-    return u.port(u.scheme() == QLatin1String("https") || u.scheme() == QLatin1String("wss") ? 443
-                                                                                             : 80);
-  };
-  return origin.host().compare(opened.host(), Qt::CaseInsensitive) == 0 &&
-         !origin.host().isEmpty() && port(origin) == port(opened);
-}
-
 using Method = QHttpServerRequest::Method;
 using StatusCode = QHttpServerResponder::StatusCode;
 using Header = std::pair<QByteArray, QByteArray>;
+
+const QString kLivePath = QStringLiteral("/api/v1/live");
+
+// Why the server takes no part of a request, before any route runs.
+struct Refusal {
+  int status;
+  const char* error;
+  const char* message;
+};
+
+// A request without Host (HTTP/1.0) is served: no browser sends one without it, so it comes from
+// no page of another site.
+std::optional<Refusal> refusalOf(const ServedNames& names, const QHttpServerRequest& request) {
+  int hosts = 0;
+  QByteArray host;
+  for (const auto& [name, value] : request.headers()) {
+    if (name.compare("host", Qt::CaseInsensitive) != 0) continue;
+    ++hosts;
+    host = value.trimmed();
+  }
+  if (hosts > 1) return Refusal{400, "bad request", "a request names one host"};
+  if (hosts == 1 && !names.acceptsHost(host))
+    return Refusal{421, "misdirected request",
+                   "this server does not answer to the host the request names"};
+  if (!request.value("upgrade").isEmpty() && request.url().path() != kLivePath)
+    return Refusal{400, "bad request", "only /api/v1/live is upgraded, to a WebSocket"};
+  return std::nullopt;
+}
+
+// Every route of the server: it takes a request only when the server takes it at all. A refused
+// request is then the missing handler's, which tells why; one Qt would upgrade, Qt closes through
+// the guard, which answers 400.
+class ServedRule : public QHttpServerRouterRule {
+ public:
+  ServedRule(const QString& path, const ServedNames* names, RouterHandler handler)
+      : QHttpServerRouterRule(path, std::move(handler)), names_(names) {}
+
+ protected:
+  bool matches(const QHttpServerRequest& request, QRegularExpressionMatch* match) const override {
+    return QHttpServerRouterRule::matches(request, match) && !refusalOf(*names_, request);
+  }
+
+ private:
+  const ServedNames* names_;
+};
 
 const QByteArray kJson = "application/json";
 // GET /api/v1/captures waiting for the journal's rows at once, over every client.
@@ -127,6 +159,7 @@ HttpServer::HttpServer(const HttpSettings& settings, const HttpSources& sources,
       sources_(sources),
       limits_(limits),
       server_(std::make_unique<QHttpServer>()) {
+  keepQtServerDebugOff();  // Qt's debug output would show the token
   for (const Page& page : kPages) {
     QFile file(QString::fromLatin1(page.resource));
     if (file.open(QIODevice::ReadOnly)) pages_[QString::fromLatin1(page.path)] = file.readAll();
@@ -134,6 +167,7 @@ HttpServer::HttpServer(const HttpSettings& settings, const HttpSources& sources,
   FeedOptions options;
   options.maxClients = limits_.maxDashboards;
   options.batchMs = limits_.feedBatchMs;
+  options.linkMs = limits_.feedLinkMs;
   options.writes = !settings_.token.empty() && sources_.captures != nullptr;
   options.commands = !settings_.token.empty() && settings_.commands && sources_.commands;
   options.health = [this] { return healthProblem(); };
@@ -142,16 +176,18 @@ HttpServer::HttpServer(const HttpSettings& settings, const HttpSources& sources,
     while (server_->hasPendingWebSocketConnections()) {
       std::unique_ptr<QWebSocket> socket = server_->nextPendingWebSocketConnection();
       if (socket == nullptr) break;
-      if (socket->requestUrl().path() != QLatin1String("/api/v1/live")) {
+      if (socket->requestUrl().path() != kLivePath) {
         socket->abort();  // an upgrade asked of another resource
         socket.release()->deleteLater();
-      } else if (!fromThisServer(*socket)) {
-        // A page of another site in the operator's browser: it reads nothing.
+      } else if (!socket->origin().isEmpty() && !names_.acceptsOrigin(socket->origin())) {
+        // A page of another site in the operator's browser reads nothing. A client that names no
+        // origin is no page in a browser and is let in, as for every read.
         socket->close(QWebSocketProtocol::CloseCodePolicyViolated,
                       QStringLiteral("the live feed is for pages of this server"));
         socket.release()->deleteLater();
       } else {
-        feed_->add(std::move(socket));
+        QTcpSocket* connection = connectionOf(*socket);
+        feed_->add(std::move(socket), connection);
       }
     }
   });
@@ -165,6 +201,18 @@ HttpServer::~HttpServer() {
   reads_.clear();
   commands_.clear();
   server_.reset();
+}
+
+QTcpSocket* HttpServer::connectionOf(const QWebSocket& socket) const {
+  // Qt keeps the connection to itself: it is the guard's socket between the same two ends.
+  for (const QPointer<ConnectionGuard>& guard : guards_) {
+    if (!guard) continue;
+    for (GuardedSocket* c : guard->findChildren<GuardedSocket*>())
+      if (c->peerPort() == socket.peerPort() && c->localPort() == socket.localPort() &&
+          c->peerAddress() == socket.peerAddress())
+        return c;
+  }
+  return nullptr;
 }
 
 int HttpServer::connections() const {
@@ -215,40 +263,47 @@ std::string HttpServer::listen(const QList<QHostAddress>& addresses) {
   }
   listening_ = addresses;
   port_ = port;
+  std::vector<std::string> names = settings_.hosts;
+  if (!bindLiteral(settings_.bind)) names.push_back(settings_.bind);
+  names_ = ServedNames(addresses, names, port);
   return {};
 }
 
 void HttpServer::addRoutes() {
   using Request = const QHttpServerRequest&;
   QHttpServer& s = *server_;
-  s.route("/api/v1/scales", [this](Request r, Responder&& out) {
+  const ServedNames* names = &names_;
+  s.route<ServedRule>("/api/v1/scales", names, [this](Request r, Responder&& out) {
     if (isMethod(r, Method::Get, out)) scales(r, out);
   });
-  s.route("/api/v1/scales/<arg>", [this](const QString& a, Request r, Responder&& out) {
-    if (isMethod(r, Method::Get, out)) scale(a, r, out);
-  });
-  s.route("/api/v1/scales/<arg>/captures", [this](const QString& a, Request r, Responder&& out) {
-    if (isMethod(r, Method::Post, out)) capture(a, r, std::move(out));
-  });
-  s.route("/api/v1/scales/<arg>/commands", [this](const QString& a, Request r, Responder&& out) {
-    if (isMethod(r, Method::Post, out)) command(a, r, std::move(out));
-  });
-  s.route("/api/v1/captures", [this](Request r, Responder&& out) {
+  s.route<ServedRule>("/api/v1/scales/<arg>", names,
+                      [this](const QString& a, Request r, Responder&& out) {
+                        if (isMethod(r, Method::Get, out)) scale(a, r, out);
+                      });
+  s.route<ServedRule>("/api/v1/scales/<arg>/captures", names,
+                      [this](const QString& a, Request r, Responder&& out) {
+                        if (isMethod(r, Method::Post, out)) capture(a, r, std::move(out));
+                      });
+  s.route<ServedRule>("/api/v1/scales/<arg>/commands", names,
+                      [this](const QString& a, Request r, Responder&& out) {
+                        if (isMethod(r, Method::Post, out)) command(a, r, std::move(out));
+                      });
+  s.route<ServedRule>("/api/v1/captures", names, [this](Request r, Responder&& out) {
     if (isMethod(r, Method::Get, out)) captures(r, out);
   });
-  s.route("/api/v1/live", [this](Request r, Responder&& out) {
+  s.route<ServedRule>("/api/v1/live", names, [this](Request r, Responder&& out) {
     if (isMethod(r, Method::Get, out)) live(r, out);
   });
-  s.route("/metrics", [this](Request r, Responder&& out) {
+  s.route<ServedRule>("/metrics", names, [this](Request r, Responder&& out) {
     if (isMethod(r, Method::Get, out)) metrics(out);
   });
-  s.route("/healthz", [this](Request r, Responder&& out) {
+  s.route<ServedRule>("/healthz", names, [this](Request r, Responder&& out) {
     if (isMethod(r, Method::Get, out)) healthz(out);
   });
   for (const Page& page : kPages) {
     const QString path = QString::fromLatin1(page.path);
     const QByteArray type = page.type;
-    s.route(path, [this, path, type](Request r, Responder&& out) {
+    s.route<ServedRule>(path, names, [this, path, type](Request r, Responder&& out) {
       if (!isMethod(r, Method::Get, out)) return;
       const auto it = pages_.find(path);
       if (it == pages_.end()) {
@@ -259,8 +314,11 @@ void HttpServer::addRoutes() {
            {{"Content-Security-Policy", kPagePolicy}, {"Referrer-Policy", "no-referrer"}});
     });
   }
-  s.setMissingHandler([](Request, Responder&& out) {
-    sendError(out, 404, "not found", "there is no such resource");
+  s.setMissingHandler([this](Request r, Responder&& out) {
+    if (const std::optional<Refusal> refused = refusalOf(names_, r))
+      sendError(out, refused->status, refused->error, refused->message);
+    else
+      sendError(out, 404, "not found", "there is no such resource");
   });
 }
 

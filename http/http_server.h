@@ -7,6 +7,8 @@
 //   GET  /metrics                            Prometheus text
 //   GET  /healthz                            200 while polling runs, 503 and why otherwise
 //   GET  /                                   the dashboard; GET /api/v1/live its WebSocket feed
+// Every request is first checked: its Host must name this server (http/served_names.h), else
+// 421, and only /api/v1/live may ask for an upgrade, else 400; a refused request reaches no route.
 // Writes need "Authorization: Bearer <token>" and are off without a token. Everything runs on
 // the event loop of the thread the server was made on and never waits: it reads the link's side
 // from the plant board, and a capture's or command's answer goes out when the desk or the gate
@@ -26,11 +28,14 @@
 #include "http/connection_guard.h"
 #include "http/http_sources.h"
 #include "http/polling_health.h"
+#include "http/served_names.h"
 #include "net/net_settings.h"
 
 class QHttpServer;
 class QHttpServerRequest;
 class QHttpServerResponder;
+class QTcpSocket;
+class QWebSocket;
 
 namespace trv4 {
 
@@ -40,6 +45,7 @@ struct HttpLimits {
   GuardLimits guard;
   int maxDashboards = 16;
   int feedBatchMs = 100;        // the dashboards get the panels that changed at most this often
+  int feedLinkMs = 1000;        // and the link's health this often
   int maxPendingCaptures = 32;  // captures waiting for their outcome, over every client
 };
 
@@ -93,6 +99,7 @@ class HttpServer : public QObject {
   bool mayWrite(const QHttpServerRequest& request, Responder& out);
   // When the scale's panel last showed something new, ms since 1970; now before the first.
   int64_t shownAt(const ScaleSnapshot& scale);
+  QTcpSocket* connectionOf(const QWebSocket& socket) const;
 
   HttpSettings settings_;
   HttpSources sources_;
@@ -107,6 +114,7 @@ class HttpServer : public QObject {
   std::map<QString, QByteArray> pages_;  // the dashboard's files
   QList<QHostAddress> listening_;
   quint16 port_ = 0;
+  ServedNames names_;  // set once it listens
 };
 
 // The server TRV4NET.INI enables, listening; null when it leaves HTTP off or the server could

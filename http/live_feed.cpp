@@ -15,6 +15,9 @@ namespace {
 constexpr std::size_t kCapturesShown = 10;
 // A client has nothing to say; what it sends is read and dropped, a message at most this long.
 constexpr quint64 kIncomingMax = 1024;
+// What a client sends is taken from the network this much at a time, so one turn of the event
+// loop answers at most this much of its pings.
+constexpr qint64 kReadPiece = 4096;
 
 QByteArray message(const QJsonObject& object) {
   return QJsonDocument(object).toJson(QJsonDocument::Compact);
@@ -43,11 +46,12 @@ LiveFeed::~LiveFeed() {
   for (QWebSocket* client : clients_) client->disconnect(this);
 }
 
-void LiveFeed::add(std::unique_ptr<QWebSocket> socket) {
+void LiveFeed::add(std::unique_ptr<QWebSocket> socket, QTcpSocket* connection) {
   QWebSocket* client = socket.release();
   client->setParent(this);
   client->setMaxAllowedIncomingFrameSize(kIncomingMax);
   client->setMaxAllowedIncomingMessageSize(kIncomingMax);
+  client->setReadBufferSize(kReadPiece);
   if (clients() >= options_.maxClients) {
     connect(client, &QWebSocket::disconnected, client, &QObject::deleteLater);
     client->close(QWebSocketProtocol::CloseCodePolicyViolated,
@@ -56,6 +60,12 @@ void LiveFeed::add(std::unique_ptr<QWebSocket> socket) {
   }
   clients_.push_back(client);
   connect(client, &QWebSocket::disconnected, this, [this, client] { drop(client); });
+  // After the WebSocket has read a piece of its connection, the answers that piece asked for
+  // are counted.
+  if (connection != nullptr)
+    connect(connection, &QIODevice::readyRead, client, [this, client] {
+      if (std::find(clients_.begin(), clients_.end(), client) != clients_.end()) keepsUp(client);
+    });
   if (clients() == 1) {
     batch_.start();
     linkTimer_.start();
@@ -154,14 +164,16 @@ void LiveFeed::sendToAll(const QByteArray& text) {
   for (QWebSocket* client : clients) send(client, text);
 }
 
+bool LiveFeed::keepsUp(QWebSocket* client) {
+  if (client->bytesToWrite() <= options_.maxBacklog) return true;
+  // It does not read: dropped rather than queued for; a page that reconnects gets a snapshot.
+  client->abort();
+  drop(client);
+  return false;
+}
+
 void LiveFeed::send(QWebSocket* client, const QByteArray& text) {
-  if (client->bytesToWrite() > options_.maxBacklog) {
-    // It does not read: dropped rather than queued for; a page that reconnects gets a snapshot.
-    client->abort();
-    drop(client);
-    return;
-  }
-  client->sendTextMessage(QString::fromUtf8(text));
+  if (keepsUp(client)) client->sendTextMessage(QString::fromUtf8(text));
 }
 
 }  // namespace trv4

@@ -7,13 +7,16 @@
 //   {"type":"link", "link":[health...], "port":bool, "health":"", "mqtt":bool|null}  every second
 //   {"type":"capture", "capture":{...}}       each committed capture
 // (panel, health and capture as http/api_json.h builds them). Clients are few and bounded; one
-// that does not keep up with its messages is dropped, so nothing queues without bound. While a
-// client is there, the feed compares the board's panels with what it sent every batch; with no
-// client it does nothing.
+// that does not keep up with its messages is dropped, so nothing queues without bound. What a
+// client sends is read in small pieces and dropped; Qt answers its pings itself, so after every
+// piece the answers waiting for it count against the same bound. While a client is there, the
+// feed compares the board's panels with what it sent every batch; with no client it does
+// nothing.
 #pragma once
 
 #include <QJsonObject>
 #include <QObject>
+#include <QTcpSocket>
 #include <QTimer>
 #include <QWebSocket>
 #include <array>
@@ -28,7 +31,8 @@ namespace trv4 {
 
 struct FeedOptions {
   int maxClients = 16;
-  qint64 maxBacklog = 256 * 1024;  // bytes a client may leave unread before it is dropped
+  // Bytes a client may leave unread before it is dropped, Qt's answers to its pings included.
+  qint64 maxBacklog = 256 * 1024;
   int batchMs = 100;
   int linkMs = 1000;
   bool writes = false;                  // a token is set: the page offers captures
@@ -44,7 +48,8 @@ class LiveFeed : public QObject {
   ~LiveFeed() override;
 
   // Takes a new client: it gets the snapshot at once, or is closed when the feed is full.
-  void add(std::unique_ptr<QWebSocket> socket);
+  // connection: the TCP connection the WebSocket reads, when known.
+  void add(std::unique_ptr<QWebSocket> socket, QTcpSocket* connection = nullptr);
   int clients() const { return static_cast<int>(clients_.size()); }
 
  private:
@@ -52,6 +57,8 @@ class LiveFeed : public QObject {
   void sendLink();
   void sendToAll(const QByteArray& message);
   void send(QWebSocket* client, const QByteArray& message);
+  // Drops the client when it leaves more than maxBacklog unread; false then.
+  bool keepsUp(QWebSocket* client);
   void drop(QWebSocket* client);
   // everyone: it goes to every client, and becomes what they all have.
   QByteArray snapshot(bool everyone);

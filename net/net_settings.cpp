@@ -1,5 +1,7 @@
 #include "net/net_settings.h"
 
+#include <algorithm>
+#include <cctype>
 #include <cerrno>
 #include <charconv>
 #include <cstdio>
@@ -134,6 +136,29 @@ bool tokenText(const std::string& v) {
   return true;
 }
 
+// hosts=: names separated by commas or blanks; a name is a DNS name or an address (IPv6 with
+// or without brackets).
+bool hostNames(const std::string& v, std::vector<std::string>* out) {
+  std::vector<std::string> names;
+  std::size_t from = 0;
+  while (from < v.size()) {
+    const std::size_t end = std::min(v.find_first_of(", \t", from), v.size());
+    if (end > from) {
+      const std::string name = v.substr(from, end - from);
+      if (name.size() > kHttpHostNameMax || names.size() == kHttpHostsMax) return false;
+      for (const char c : name) {
+        const auto u = static_cast<unsigned char>(c);
+        if (!std::isalnum(u) && c != '-' && c != '.' && c != ':' && c != '[' && c != ']')
+          return false;
+      }
+      names.push_back(name);
+    }
+    from = end + 1;
+  }
+  *out = std::move(names);
+  return true;
+}
+
 std::map<std::string, Reader> httpKeys(HttpSettings& h) {
   auto keys = serverKeys(&h.enabled, &h.bind, &h.port);
   keys["token"] = [&h](const std::string& v, std::string* why) {
@@ -146,6 +171,11 @@ std::map<std::string, Reader> httpKeys(HttpSettings& h) {
   keys["commands"] = [&h](const std::string& v, std::string* why) {
     *why = "must be true or false";
     return parseBool(v, &h.commands);
+  };
+  keys["hosts"] = [&h](const std::string& v, std::string* why) {
+    *why = "must list at most " + std::to_string(kHttpHostsMax) +
+           " host names or addresses, separated by commas or blanks";
+    return hostNames(v, &h.hosts);
   };
   return keys;
 }
@@ -187,18 +217,23 @@ NetSettings parseNetSettings(std::string_view text) {
     ++number;
     const std::string where = "TRV4NET.INI line " + std::to_string(number);
     if (line.empty() || line[0] == ';' || line[0] == '#') continue;
+    // What a message repeats of the file is a key name the program knows, never more: a line
+    // may be part of a password or a token that wrapped.
     if (line.front() == '[') {
       name = line.back() == ']' ? line.substr(1, line.size() - 2) : line;
       if (!sections.contains(name))
-        s.problems.push_back(where + ": there is no section \"" + name + "\"; it is left out.");
+        s.problems.push_back(
+            where + ": the section is none of [mqtt], [modbus] and [http]; it is left out.");
       continue;
     }
     const std::size_t eq = line.find('=');
     const std::string key = trimBlanks(std::string_view(line).substr(0, eq));
     if (name.empty()) {
-      // Nothing says which service it is for. A line without "=" is not repeated: it may be a
-      // password.
-      s.problems.push_back(where + (eq == std::string::npos ? "" : ": \"" + key + "\"") +
+      // Nothing says which service it is for.
+      const bool known = eq != std::string::npos &&
+                         std::any_of(sections.begin(), sections.end(),
+                                     [&](const auto& it) { return it.second.keys.contains(key); });
+      s.problems.push_back(where + (known ? ": \"" + key + "\"" : "") +
                            " is in no section ([mqtt], [modbus] or [http]); it is left out.");
       continue;
     }
@@ -213,8 +248,10 @@ NetSettings parseNetSettings(std::string_view text) {
     }
     const auto reader = section->second.keys.find(key);
     if (reader == section->second.keys.end()) {
-      s.problems.push_back(where + ": [" + name + "] has no key \"" + key + "\"; " + service +
-                           " stays off.");
+      std::string known;
+      for (const auto& [k, r] : section->second.keys) known += (known.empty() ? "" : ", ") + k;
+      s.problems.push_back(where + ": [" + name + "] has no such key (its keys: " + known + "); " +
+                           service + " stays off.");
       bad = true;
       continue;
     }
@@ -266,6 +303,16 @@ NetSettings readNetSettings(const std::string& path) {
 
 namespace trv4 {
 
+namespace {
+
+std::string joined(const std::vector<std::string>& names) {
+  std::string out;
+  for (const std::string& n : names) out += (out.empty() ? "" : ", ") + n;
+  return out;
+}
+
+}  // namespace
+
 std::string formatNetSettings(const NetSettings& s) {
   const auto flag = [](bool b) { return b ? "true" : "false"; };
   const MqttSettings& m = s.mqtt;
@@ -292,6 +339,8 @@ std::string formatNetSettings(const NetSettings& s) {
       << "enabled=" << flag(s.http.enabled) << "\n"
       << "bind=" << s.http.bind << "\n"
       << "port=" << s.http.port << "\n"
+      << "hosts=" << joined(s.http.hosts)
+      << "                ; more names of this PC that requests may give, beside its addresses\n"
       << "token=" << s.http.token
       << "                ; set: writes need \"Authorization: Bearer <token>\"; the file is 0600\n"
       << "commands=" << flag(s.http.commands) << "\n";

@@ -37,13 +37,17 @@ struct ModbusSettings {
 inline constexpr int kHttpDefaultPort = 8480;
 inline constexpr std::size_t kHttpTokenMin = 16;
 inline constexpr std::size_t kHttpTokenMax = 256;
+// hosts=: the names a request may give beside the server's addresses and "localhost".
+inline constexpr std::size_t kHttpHostsMax = 16;
+inline constexpr std::size_t kHttpHostNameMax = 253;
 
 struct HttpSettings {
   bool enabled = false;
   std::string bind = "127.0.0.1";
   int port = kHttpDefaultPort;
-  std::string token;      // empty: no writes; else 16 to 256 visible ASCII characters
-  bool commands = false;  // zero, tare and gross by HTTP, with the token
+  std::string token;               // empty: no writes; else 16 to 256 visible ASCII characters
+  bool commands = false;           // zero, tare and gross by HTTP, with the token
+  std::vector<std::string> hosts;  // more names of this PC (its DNS name), as written
 };
 
 // The capture journal: keep_days=N removes delivered captures older than N days (1 to 36500);

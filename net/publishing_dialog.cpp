@@ -11,6 +11,7 @@
 #include <QLineEdit>
 #include <QPushButton>
 #include <QRandomGenerator>
+#include <QRegularExpression>
 #include <QSpinBox>
 #include <QVBoxLayout>
 #include <array>
@@ -195,6 +196,13 @@ void PublishingDialog::buildHttp(QFormLayout* form) {
   keys_.push_back(
       {"http", "port", httpPort_, tr("HTTP port"),
        [](const NetSettings& a, const NetSettings& b) { return a.http.port == b.http.port; }});
+  // More names of this PC a request may give, beside its addresses and localhost.
+  httpHosts_ = named(new QLineEdit, "httpHosts", tr("HTTP host names"));
+  httpHosts_->setPlaceholderText(tr("names of this PC, separated by commas"));
+  addRow(form, tr("Other nam&es:"), "httpHostsLabel", httpHosts_);
+  keys_.push_back(
+      {"http", "hosts", httpHosts_, tr("HTTP host names"),
+       [](const NetSettings& a, const NetSettings& b) { return a.http.hosts == b.http.hosts; }});
 
   token_ = named(new QLineEdit, "httpToken", tr("Token"));
   token_->setEchoMode(QLineEdit::Password);
@@ -242,6 +250,9 @@ void PublishingDialog::load(const NetSettings& s) {
   httpEnabled_->setChecked(s.http.enabled);
   httpBind_->setText(QString::fromStdString(s.http.bind));
   httpPort_->setValue(s.http.port);
+  QStringList hosts;
+  for (const std::string& h : s.http.hosts) hosts << QString::fromStdString(h);
+  httpHosts_->setText(hosts.join(QStringLiteral(", ")));
   token_->setText(QString::fromStdString(s.http.token));
   httpCommands_->setChecked(s.http.commands);
 }
@@ -266,6 +277,9 @@ NetSettings PublishingDialog::entered() const {
   s.http.enabled = httpEnabled_->isChecked();
   s.http.bind = text(httpBind_);
   s.http.port = httpPort_->value();
+  for (const QString& h :
+       httpHosts_->text().split(QRegularExpression(QStringLiteral("[,\\s]+")), Qt::SkipEmptyParts))
+    s.http.hosts.push_back(h.toStdString());
   s.http.token = text(token_);
   s.http.commands = httpCommands_->isChecked();
   return s;

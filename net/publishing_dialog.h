@@ -83,6 +83,7 @@ class PublishingDialog : public QDialog {
   QCheckBox* httpEnabled_ = nullptr;
   QLineEdit* httpBind_ = nullptr;
   QSpinBox* httpPort_ = nullptr;
+  QLineEdit* httpHosts_ = nullptr;
   QLineEdit* token_ = nullptr;
   QCheckBox* httpCommands_ = nullptr;
   QPushButton* ok_ = nullptr;    // off while the bind address is looked up

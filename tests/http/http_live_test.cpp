@@ -2,6 +2,7 @@
 // changed, the link health every second, each capture, and a bounded number of dashboards.
 #include <QJsonArray>
 #include <QJsonObject>
+#include <QTcpSocket>
 #include <QWebSocket>
 
 #include "tests/http/http_fixture.h"
@@ -127,6 +128,62 @@ TEST_F(HttpFixture, APageOfAnotherSiteGetsNoFeed) {
     EXPECT_TRUE(refused->messages.empty());
   }
   EXPECT_EQ(server->dashboards(), 1);
+}
+
+// A client on a raw connection that opens the feed, then sends pings and never reads: Qt answers
+// each ping itself, and the answers pile up for it.
+struct PingFlood {
+  explicit PingFlood(quint16 port) {
+    QObject::connect(&socket, &QTcpSocket::disconnected, [this] { closed = true; });
+    socket.setReadBufferSize(1024);  // reads next to nothing: the answers stay at the server
+    socket.connectToHost(QHostAddress::LocalHost, port);
+    socket.write(
+        "GET /api/v1/live HTTP/1.1\r\nHost: 127.0.0.1:" + QByteArray::number(port) +
+        "\r\nConnection: Upgrade\r\nUpgrade: websocket\r\n"
+        "Sec-WebSocket-Key: dGhlIHNhbXBsZSBub25jZQ==\r\nSec-WebSocket-Version: 13\r\n\r\n");
+    // A masked ping with 125 bytes of payload, as a client sends it.
+    QByteArray ping("\x89\xfd\x01\x02\x03\x04", 6);
+    for (int i = 0; i < 125; ++i) ping += static_cast<char>('p' ^ (i % 4 + 1));
+    for (int i = 0; i < 512; ++i) pings += ping;
+  }
+  // Keeps the line full; the bytes sent so far.
+  qint64 send() {
+    if (!closed && socket.state() == QAbstractSocket::ConnectedState &&
+        socket.bytesToWrite() < pings.size())
+      sent += socket.write(pings);
+    return sent;
+  }
+  QTcpSocket socket;
+  QByteArray pings;
+  qint64 sent = 0;
+  bool closed = false;
+};
+
+// Dashboards that flood pings and read nothing are dropped once Qt's answers to them pass the
+// feed's bound, with no message of the feed's own to send meanwhile; a dashboard that reads stays.
+TEST_F(HttpFixture, DashboardsFloodingPingsWithoutReadingAreDropped) {
+  HttpLimits limits;
+  limits.feedLinkMs = 600000;  // the feed itself sends nothing after the snapshot
+  auto server = serve({}, limits);
+  Dashboard reader(server->port());
+  std::vector<std::unique_ptr<PingFlood>> floods;
+  for (int i = 0; i < 4; ++i) floods.push_back(std::make_unique<PingFlood>(server->port()));
+  ASSERT_TRUE(runUntil([&] { return server->dashboards() == 5; }));
+  const bool dropped = runUntil(
+      [&] {
+        bool all = true;
+        for (auto& f : floods) {
+          // A flood that went on past 256 MB was never stopped.
+          all = all && (f->closed || f->send() > 256 << 20);
+        }
+        return all;
+      },
+      30000);
+  EXPECT_TRUE(dropped);
+  for (auto& f : floods) EXPECT_TRUE(f->closed) << f->sent;
+  EXPECT_TRUE(runUntil([&] { return server->dashboards() == 1; }));
+  EXPECT_FALSE(reader.closed);
+  EXPECT_FALSE(reader.messages.empty());
 }
 
 }  // namespace

@@ -35,7 +35,7 @@ TEST(NetSettingsTest, ReadsBothServicesAndKeepsAServiceOffForAnyValueItCannotUse
       {"[mqtt]\nenabled=true\nprefix=plant/#\n", "wildcards"},
       {"[mqtt]\nenabled=true\nqos=3\n", "\"qos\""},
       {"[mqtt]\nenabled=yes\n", "must be true or false"},
-      {"[mqtt]\nenabled=true\ncolour=red\n", "no key \"colour\""},
+      {"[mqtt]\nenabled=true\ncolour=red\n", "line 3: [mqtt] has no such key (its keys: ca_file,"},
       {"[mqtt]\nenabled=true\nhost\n", "has no \"=\""},
       {"[mqtt]\nenabled=true\npassword=x\nhost=\n", "\"host\" in [mqtt] may not be empty"},
   };
@@ -139,9 +139,9 @@ TEST(NetSettingsTest, MissingKeysKeepTheirDefaultsAndStrayLinesAreTold) {
   // Lines the program cannot place are told, each once, and change nothing.
   const std::pair<const char*, const char*> stray[] = {
       {"enabled=true\n[mqtt]\n", "line 1: \"enabled\" is in no section"},
-      {"[web]\nenabled=true\n", "line 1: there is no section \"web\""},
-      {"[ mqtt ]\nenabled=true\n", "line 1: there is no section \" mqtt \""},
-      {"[mqtt\nenabled=true\n", "line 1: there is no section \"[mqtt\""},
+      {"[web]\nenabled=true\n", "line 1: the section is none of [mqtt], [modbus] and [http]"},
+      {"[ mqtt ]\nenabled=true\n", "line 1: the section is none of"},
+      {"[mqtt\nenabled=true\n", "line 1: the section is none of"},
   };
   for (const auto& [text, told] : stray) {
     const NetSettings s = parseNetSettings(text);
@@ -249,7 +249,9 @@ TEST(NetSettingsTest, HttpIsOffByDefaultAndItsTokenIsKeptLikeThePassword) {
       {"bind=", "\"bind\" in [http] may not be empty"},
       {"port=0", "\"port\" in [http] must be a whole number"},
       {"commands=on", "\"commands\" in [http] must be true or false"},
-      {"tokn=x", "[http] has no key \"tokn\""},
+      {"tokn=x", "[http] has no such key (its keys: bind, commands, enabled, hosts, port, token)"},
+      {"hosts=plant-pc/weights", "\"hosts\" in [http] must list at most 16 host names"},
+      {"hosts=" + std::string(254, 'h'), "\"hosts\" in [http]"},
   };
   for (const auto& [line, expected] : bad) {
     const NetSettings s = parseNetSettings("[modbus]\nenabled=true\n[http]\nenabled=true\n" + line +
@@ -265,16 +267,29 @@ TEST(NetSettingsTest, HttpIsOffByDefaultAndItsTokenIsKeptLikeThePassword) {
     EXPECT_TRUE(s.mqtt.enabled && s.modbus.enabled) << line;  // the others run on
   }
 
+  // hosts=: names for the PC beside its addresses, separated by commas or blanks, at most 16.
+  const NetSettings named =
+      parseNetSettings("[http]\nhosts=Plant-PC.example.com, weigh-7\t[::1]   ; the PC's names\n");
+  EXPECT_TRUE(named.problems.empty()) << named.problems.front();
+  EXPECT_EQ(named.http.hosts,
+            (std::vector<std::string>{"Plant-PC.example.com", "weigh-7", "[::1]"}));
+  std::string sixteen, seventeen;
+  for (int i = 0; i < 16; ++i) sixteen += "pc" + std::to_string(i) + " ";
+  seventeen = sixteen + "one-more";
+  EXPECT_EQ(parseNetSettings("[http]\nhosts=" + sixteen + "\n").http.hosts.size(), 16u);
+  EXPECT_EQ(parseNetSettings("[http]\nhosts=" + seventeen + "\n").problems.size(), 1u);
+
 #ifndef _WIN32
   const ScratchFolder scratch("trv4-net-settings-http-");
   const std::string path = scratch.file(kNetSettingsFileName);
   NetSettings s;
-  s.http = {true, "plant-it.local", 9000, token, true};
+  s.http = {true, "plant-it.local", 9000, token, true, {"plant-pc.example.com", "[fe80::7]"}};
   std::string error;
   ASSERT_TRUE(writeNetSettings(path, s, &error)) << error;
   EXPECT_EQ(modeOf(path), 0600u);  // a token and no password
   EXPECT_EQ(formatNetSettings(readNetSettings(path)), formatNetSettings(s));
-  EXPECT_NE(fileText(path).find("[http]\nenabled=true\nbind=plant-it.local\nport=9000\n"),
+  EXPECT_NE(fileText(path).find("[http]\nenabled=true\nbind=plant-it.local\nport=9000\n"
+                                "hosts=plant-pc.example.com, [fe80::7] "),
             std::string::npos);
 #endif
 }
@@ -298,6 +313,27 @@ TEST(NetSettingsTest, KeepDaysForCapturesIsReadToldWhenWrongAndWrittenBack) {
   NetSettings s;
   s.captures.keepDays = 365;
   EXPECT_EQ(parseNetSettings(formatNetSettings(s)).captures.keepDays, 365);
+}
+
+// A problem message names the line and at most a key the program knows: a line may be part of
+// a token or a password that wrapped onto a line of its own, or was typed where a key belongs.
+TEST(NetSettingsTest, ProblemsNeverRepeatTheFileBeyondAKnownKey) {
+  const std::string secret = "Zq8vW2xK9pL4mN7r";
+  const std::pair<std::string, const char*> files[] = {
+      {"[http]\ntoken=0123456789abcdef\n" + secret + "==\n", "line 3: [http] has no such key"},
+      {"[http]\ntoken=0123456789abcdef\n" + secret + "\n", "line 3 in [http] has no \"=\""},
+      {"[mqtt]\n" + secret + "=password\n", "line 2: [mqtt] has no such key"},
+      {"[" + secret + "]\nenabled=true\n", "line 1: the section is none of"},
+      {secret + "=x\n[mqtt]\n", "line 1 is in no section"},
+      {"[mqtt]\npassword=\n" + secret + "\n", "line 3 in [mqtt] has no \"=\""},
+      {"[modbus]\nport=" + secret + "\n", "line 2: \"port\" in [modbus] must be"},
+  };
+  for (const auto& [text, told] : files) {
+    const NetSettings s = parseNetSettings(text);
+    ASSERT_EQ(s.problems.size(), 1u) << text;
+    EXPECT_NE(s.problems[0].find(told), std::string::npos) << s.problems[0];
+    EXPECT_EQ(s.problems[0].find(secret.substr(0, 6)), std::string::npos) << s.problems[0];
+  }
 }
 
 }  // namespace

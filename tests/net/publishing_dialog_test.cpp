@@ -199,6 +199,18 @@ TEST(PublishingDialog, HttpSettingsAreCheckedAsTheServerReadsThem) {
       << rig.tk.messages[0];
   EXPECT_FALSE(std::filesystem::exists(rig.path));
 
+  // The PC's further names: what the server reads, or refused by their field.
+  rig.tk.messages.clear();
+  auto* hosts = rig.find<QLineEdit>("httpHosts");
+  hosts->setText("plant-pc/weights");
+  rig.find<QPushButton>("ok")->click();
+  ASSERT_EQ(rig.tk.messages.size(), 1u);
+  EXPECT_NE(rig.tk.messages[0].find("HTTP host names: the value must list at most 16"),
+            std::string::npos)
+      << rig.tk.messages[0];
+  EXPECT_FALSE(std::filesystem::exists(rig.path));
+  hosts->setText("plant-pc.example.com,  weigh-7 ");
+
   rig.tk.messages.clear();
   rig.find<QLineEdit>("httpBind")->setText("localhost");
   rig.find<QCheckBox>("httpCommands")->setChecked(true);
@@ -209,6 +221,7 @@ TEST(PublishingDialog, HttpSettingsAreCheckedAsTheServerReadsThem) {
   const NetSettings written = readNetSettings(rig.path.string());
   EXPECT_TRUE(written.http.enabled && written.http.commands);
   EXPECT_EQ(written.http.bind, "localhost");
+  EXPECT_EQ(written.http.hosts, (std::vector<std::string>{"plant-pc.example.com", "weigh-7"}));
   EXPECT_EQ(written.http.token, entered);
   EXPECT_EQ(std::filesystem::status(rig.path).permissions() & std::filesystem::perms::all,
             std::filesystem::perms::owner_read | std::filesystem::perms::owner_write);
