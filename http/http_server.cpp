@@ -176,6 +176,13 @@ int HttpServer::connections() const {
   return n;
 }
 
+qint64 HttpServer::unsentBytes() const {
+  qint64 n = 0;
+  for (const QPointer<ConnectionGuard>& guard : guards_)
+    if (guard) n += guard->unsentBytes();
+  return n;
+}
+
 int HttpServer::dashboards() const {
   return feed_ ? feed_->clients() : 0;
 }
@@ -224,34 +231,34 @@ void HttpServer::addRoutes() {
   using Request = const QHttpServerRequest&;
   QHttpServer& s = *server_;
   s.route("/api/v1/scales", [this](Request r, Responder&& out) {
-    if (isMethod(r, Method::Get, out)) scales(r, out);
+    if (admitted(r, out) && isMethod(r, Method::Get, out)) scales(r, out);
   });
   s.route("/api/v1/scales/<arg>", [this](const QString& a, Request r, Responder&& out) {
-    if (isMethod(r, Method::Get, out)) scale(a, r, out);
+    if (admitted(r, out) && isMethod(r, Method::Get, out)) scale(a, r, out);
   });
   s.route("/api/v1/scales/<arg>/captures", [this](const QString& a, Request r, Responder&& out) {
-    if (isMethod(r, Method::Post, out)) capture(a, r, std::move(out));
+    if (admitted(r, out) && isMethod(r, Method::Post, out)) capture(a, r, std::move(out));
   });
   s.route("/api/v1/scales/<arg>/commands", [this](const QString& a, Request r, Responder&& out) {
-    if (isMethod(r, Method::Post, out)) command(a, r, out);
+    if (admitted(r, out) && isMethod(r, Method::Post, out)) command(a, r, out);
   });
   s.route("/api/v1/captures", [this](Request r, Responder&& out) {
-    if (isMethod(r, Method::Get, out)) captures(r, out);
+    if (admitted(r, out) && isMethod(r, Method::Get, out)) captures(r, out);
   });
   s.route("/api/v1/live", [this](Request r, Responder&& out) {
-    if (isMethod(r, Method::Get, out)) live(r, out);
+    if (admitted(r, out) && isMethod(r, Method::Get, out)) live(r, out);
   });
   s.route("/metrics", [this](Request r, Responder&& out) {
-    if (isMethod(r, Method::Get, out)) metrics(out);
+    if (admitted(r, out) && isMethod(r, Method::Get, out)) metrics(out);
   });
   s.route("/healthz", [this](Request r, Responder&& out) {
-    if (isMethod(r, Method::Get, out)) healthz(out);
+    if (admitted(r, out) && isMethod(r, Method::Get, out)) healthz(out);
   });
   for (const Page& page : kPages) {
     const QString path = QString::fromLatin1(page.path);
     const QByteArray type = page.type;
     s.route(path, [this, path, type](Request r, Responder&& out) {
-      if (!isMethod(r, Method::Get, out)) return;
+      if (!admitted(r, out) || !isMethod(r, Method::Get, out)) return;
       const auto it = pages_.find(path);
       if (it == pages_.end()) {
         sendError(out, 404, "not found", "the dashboard is not built into this program");
@@ -261,8 +268,8 @@ void HttpServer::addRoutes() {
            {{"Content-Security-Policy", kPagePolicy}, {"Referrer-Policy", "no-referrer"}});
     });
   }
-  s.setMissingHandler([](Request, Responder&& out) {
-    sendError(out, 404, "not found", "there is no such resource");
+  s.setMissingHandler([this](Request r, Responder&& out) {
+    if (admitted(r, out)) sendError(out, 404, "not found", "there is no such resource");
   });
 }
 
@@ -294,6 +301,23 @@ void HttpServer::scale(const QString& address, const QHttpServerRequest&, Respon
   send(out, 200, kJson,
        QByteArray::fromStdString(weightMessage(scaleAddress(i), sources_.monitor.panel(i).view,
                                                sources_.state.UnitFlag, shownAt(i))));
+}
+
+bool HttpServer::admitted(const QHttpServerRequest& request, Responder& out) {
+  auto* guarded = qobject_cast<GuardedSocket*>(out.socket());
+  if (guarded == nullptr || !guarded->onTrial()) return true;
+  const QByteArray authorization = request.value("authorization");
+  if (!settings_.token.empty() &&
+      bearerMatches(std::string_view(authorization.constData(),
+                                     static_cast<std::size_t>(authorization.size())),
+                    settings_.token)) {
+    guarded->trust();
+    return true;
+  }
+  guarded->closeAfterAnswer();
+  sendError(out, 503, "busy", "the server is full; try again",
+            {{"Retry-After", "1"}, {"Connection", "close"}});
+  return false;
 }
 
 bool HttpServer::mayWrite(const QHttpServerRequest& request, Responder& out) {
@@ -357,13 +381,14 @@ void HttpServer::captureDone(uint64_t id, const CaptureOutcome& outcome) {
   pending_.erase(it);
   QTcpSocket* socket = pending->socket;
   if (socket == nullptr || socket->state() != QAbstractSocket::ConnectedState) return;
-  if (auto* guarded = qobject_cast<GuardedSocket*>(socket)) guarded->setAwaiting(false);
   if (outcome.capture) {
     send(*pending->out, 201, kJson, compact(apiCaptureJson(*outcome.capture)));
-    return;
+  } else {
+    const FailureReply reply = failureReply(outcome.failure);
+    sendError(*pending->out, reply.status, reply.error, outcome.message);
   }
-  const FailureReply reply = failureReply(outcome.failure);
-  sendError(*pending->out, reply.status, reply.error, outcome.message);
+  // Written: the guard lets the server read the connection's next request.
+  if (auto* guarded = qobject_cast<GuardedSocket*>(socket)) guarded->setAwaiting(false);
 }
 
 void HttpServer::captures(const QHttpServerRequest& request, Responder& out) {
