@@ -111,7 +111,7 @@ RawConnection::RawConnection(quint16 port, bool reads, const QHostAddress& from)
   QTcpSocket* s = socket_.get();
   QObject::connect(s, &QTcpSocket::readyRead, s, [this, s] { received += s->readAll(); });
   QObject::connect(s, &QTcpSocket::disconnected, s, [this, s] {
-    received += s->readAll();
+    if (s->isOpen()) received += s->readAll();  // closed already when the server reset it
     closed = true;
   });
   s->bind(from, 0);
