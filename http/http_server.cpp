@@ -150,6 +150,13 @@ const QByteArray kPagePolicy =
 struct HttpServer::PendingReply {
   std::unique_ptr<QHttpServerResponder> out;
   QPointer<QTcpSocket> socket;  // gone when the client went meanwhile
+
+  // Once the answer is written (or will never be), the guard lets the server read the
+  // connection's next request.
+  ~PendingReply() {
+    out.reset();
+    if (auto* guarded = qobject_cast<GuardedSocket*>(socket.data())) guarded->setAwaiting(false);
+  }
 };
 
 HttpServer::HttpServer(const HttpSettings& settings, const HttpSources& sources, HttpLimits limits,
@@ -222,6 +229,13 @@ int HttpServer::connections() const {
   return n;
 }
 
+qint64 HttpServer::unsentBytes() const {
+  qint64 n = 0;
+  for (const QPointer<ConnectionGuard>& guard : guards_)
+    if (guard) n += guard->unsentBytes();
+  return n;
+}
+
 int HttpServer::dashboards() const {
   return feed_ ? feed_->clients() : 0;
 }
@@ -274,37 +288,39 @@ void HttpServer::addRoutes() {
   QHttpServer& s = *server_;
   const ServedNames* names = &names_;
   s.route<ServedRule>("/api/v1/scales", names, [this](Request r, Responder&& out) {
-    if (isMethod(r, Method::Get, out)) scales(r, out);
+    if (admitted(r, out) && isMethod(r, Method::Get, out)) scales(r, out);
   });
   s.route<ServedRule>("/api/v1/scales/<arg>", names,
                       [this](const QString& a, Request r, Responder&& out) {
-                        if (isMethod(r, Method::Get, out)) scale(a, r, out);
+                        if (admitted(r, out) && isMethod(r, Method::Get, out)) scale(a, r, out);
                       });
   s.route<ServedRule>("/api/v1/scales/<arg>/captures", names,
                       [this](const QString& a, Request r, Responder&& out) {
-                        if (isMethod(r, Method::Post, out)) capture(a, r, std::move(out));
+                        if (admitted(r, out) && isMethod(r, Method::Post, out))
+                          capture(a, r, std::move(out));
                       });
   s.route<ServedRule>("/api/v1/scales/<arg>/commands", names,
                       [this](const QString& a, Request r, Responder&& out) {
-                        if (isMethod(r, Method::Post, out)) command(a, r, std::move(out));
+                        if (admitted(r, out) && isMethod(r, Method::Post, out))
+                          command(a, r, std::move(out));
                       });
   s.route<ServedRule>("/api/v1/captures", names, [this](Request r, Responder&& out) {
-    if (isMethod(r, Method::Get, out)) captures(r, out);
+    if (admitted(r, out) && isMethod(r, Method::Get, out)) captures(r, out);
   });
   s.route<ServedRule>("/api/v1/live", names, [this](Request r, Responder&& out) {
-    if (isMethod(r, Method::Get, out)) live(r, out);
+    if (admitted(r, out) && isMethod(r, Method::Get, out)) live(r, out);
   });
   s.route<ServedRule>("/metrics", names, [this](Request r, Responder&& out) {
-    if (isMethod(r, Method::Get, out)) metrics(out);
+    if (admitted(r, out) && isMethod(r, Method::Get, out)) metrics(out);
   });
   s.route<ServedRule>("/healthz", names, [this](Request r, Responder&& out) {
-    if (isMethod(r, Method::Get, out)) healthz(out);
+    if (admitted(r, out) && isMethod(r, Method::Get, out)) healthz(out);
   });
   for (const Page& page : kPages) {
     const QString path = QString::fromLatin1(page.path);
     const QByteArray type = page.type;
     s.route<ServedRule>(path, names, [this, path, type](Request r, Responder&& out) {
-      if (!isMethod(r, Method::Get, out)) return;
+      if (!admitted(r, out) || !isMethod(r, Method::Get, out)) return;
       const auto it = pages_.find(path);
       if (it == pages_.end()) {
         sendError(out, 404, "not found", "the dashboard is not built into this program");
@@ -317,7 +333,7 @@ void HttpServer::addRoutes() {
   s.setMissingHandler([this](Request r, Responder&& out) {
     if (const std::optional<Refusal> refused = refusalOf(names_, r))
       sendError(out, refused->status, refused->error, refused->message);
-    else
+    else if (admitted(r, out))
       sendError(out, 404, "not found", "there is no such resource");
   });
 }
@@ -353,6 +369,23 @@ void HttpServer::scale(const QString& address, const QHttpServerRequest&, Respon
   send(out, 200, kJson,
        QByteArray::fromStdString(
            weightMessage(scaleAddress(i), scale.view, s.unitFlag, shownAt(scale))));
+}
+
+bool HttpServer::admitted(const QHttpServerRequest& request, Responder& out) {
+  auto* guarded = qobject_cast<GuardedSocket*>(out.socket());
+  if (guarded == nullptr || !guarded->onTrial()) return true;
+  const QByteArray authorization = request.value("authorization");
+  if (!settings_.token.empty() &&
+      bearerMatches(std::string_view(authorization.constData(),
+                                     static_cast<std::size_t>(authorization.size())),
+                    settings_.token)) {
+    guarded->trust();
+    return true;
+  }
+  guarded->closeAfterAnswer();
+  sendError(out, 503, "busy", "the server is full; try again",
+            {{"Retry-After", "1"}, {"Connection", "close"}});
+  return false;
 }
 
 bool HttpServer::mayWrite(const QHttpServerRequest& request, Responder& out) {
@@ -409,8 +442,10 @@ uint64_t HttpServer::hold(Responder&& out, Pending* pending) {
   QTcpSocket* socket = out.socket();
   if (auto* guarded = qobject_cast<GuardedSocket*>(socket)) guarded->setAwaiting(true);
   const uint64_t id = ++nextPending_;
-  pending->emplace(id, std::make_unique<PendingReply>(PendingReply{
-                           std::make_unique<QHttpServerResponder>(std::move(out)), socket}));
+  auto reply = std::make_unique<PendingReply>();
+  reply->out = std::make_unique<QHttpServerResponder>(std::move(out));
+  reply->socket = socket;
+  pending->emplace(id, std::move(reply));
   return id;
 }
 
@@ -421,7 +456,6 @@ std::unique_ptr<HttpServer::PendingReply> HttpServer::release(uint64_t id, Pendi
   from->erase(it);
   QTcpSocket* socket = pending->socket;
   if (socket == nullptr || socket->state() != QAbstractSocket::ConnectedState) return nullptr;
-  if (auto* guarded = qobject_cast<GuardedSocket*>(socket)) guarded->setAwaiting(false);
   return pending;
 }
 
@@ -430,10 +464,10 @@ void HttpServer::captureDone(uint64_t id, const CaptureOutcome& outcome) {
   if (pending == nullptr) return;
   if (outcome.capture) {
     send(*pending->out, 201, kJson, compact(apiCaptureJson(*outcome.capture)));
-    return;
+  } else {
+    const FailureReply reply = failureReply(outcome.failure);
+    sendError(*pending->out, reply.status, reply.error, outcome.message);
   }
-  const FailureReply reply = failureReply(outcome.failure);
-  sendError(*pending->out, reply.status, reply.error, outcome.message);
 }
 
 void HttpServer::captures(const QHttpServerRequest& request, Responder& out) {

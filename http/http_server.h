@@ -66,6 +66,8 @@ class HttpServer : public QObject {
   const QList<QHostAddress>& listening() const { return listening_; }
   quint16 port() const { return port_; }
   int connections() const;
+  // Bytes of answers written and not yet taken by the clients.
+  qint64 unsentBytes() const;
   int dashboards() const;
   // /healthz's reason: "" while polling runs.
   std::string healthProblem() const;
@@ -94,6 +96,9 @@ class HttpServer : public QObject {
   void metrics(Responder& out);
   void healthz(Responder& out);
   void live(const QHttpServerRequest& request, Responder& out);
+  // False (and 503 sent, the connection closing) when the guard took the connection on trial
+  // above its limits and the request does not show the token.
+  bool admitted(const QHttpServerRequest& request, Responder& out);
   // False (and the answer sent) when the request may not write: 503 without a token, 401
   // without the right one.
   bool mayWrite(const QHttpServerRequest& request, Responder& out);

@@ -106,4 +106,44 @@ RawExchange rawExchange(quint16 port, const QByteArray& request, int limitMs) {
   return out;
 }
 
+RawConnection::RawConnection(quint16 port, bool reads, const QHostAddress& from)
+    : socket_(std::make_unique<QTcpSocket>()) {
+  QTcpSocket* s = socket_.get();
+  QObject::connect(s, &QTcpSocket::readyRead, s, [this, s] { received += s->readAll(); });
+  QObject::connect(s, &QTcpSocket::disconnected, s, [this, s] {
+    if (s->isOpen()) received += s->readAll();  // closed already when the server reset it
+    closed = true;
+  });
+  s->bind(from, 0);
+  if (!reads) s->setReadBufferSize(1);
+  s->connectToHost(QHostAddress::LocalHost, port);
+}
+
+RawConnection::~RawConnection() {
+  socket_->disconnect();
+}
+
+bool RawConnection::waitConnected(int limitMs) {
+  return runUntil([&] { return socket_->state() == QAbstractSocket::ConnectedState || closed; },
+                  limitMs) &&
+         !closed;
+}
+
+void RawConnection::write(const QByteArray& bytes) {
+  if (!closed && !bytes.isEmpty()) socket_->write(bytes);  // sent once connected
+}
+
+void RawConnection::startReading() {
+  socket_->setReadBufferSize(0);
+  received += socket_->readAll();
+}
+
+QList<int> RawConnection::statuses() const {
+  QList<int> out;
+  for (qsizetype at = received.indexOf("HTTP/1.1 "); at != -1;
+       at = received.indexOf("HTTP/1.1 ", at + 1))
+    out.append(received.mid(at + 9, 3).toInt());
+  return out;
+}
+
 }  // namespace trv4::test

@@ -4,11 +4,13 @@
 #pragma once
 
 #include <QByteArray>
+#include <QHostAddress>
 #include <QJsonDocument>
 #include <QList>
 #include <QNetworkAccessManager>
 #include <QPair>
 #include <QString>
+#include <QTcpSocket>
 #include <functional>
 #include <memory>
 
@@ -67,5 +69,28 @@ struct RawExchange {
   int closedAfterMs = -1;
 };
 RawExchange rawExchange(quint16 port, const QByteArray& request, int limitMs = 5000);
+
+// A connection left open: what is written goes as is, what comes back is kept. A client that
+// does not read takes one byte and leaves the rest to the network.
+class RawConnection {
+ public:
+  // from: the local address it connects from (127.0.0.2 is another client on this PC).
+  explicit RawConnection(quint16 port, bool reads = true,
+                         const QHostAddress& from = QHostAddress::LocalHost);
+  ~RawConnection();
+  RawConnection(const RawConnection&) = delete;
+  RawConnection& operator=(const RawConnection&) = delete;
+  bool waitConnected(int limitMs = 5000);
+  void write(const QByteArray& bytes);
+  void startReading();
+  // The status of every answer in received, in order.
+  QList<int> statuses() const;
+
+  QByteArray received;
+  bool closed = false;
+
+ private:
+  std::unique_ptr<QTcpSocket> socket_;
+};
 
 }  // namespace trv4::test
