@@ -101,12 +101,12 @@ void run(FuzzedDataProvider& in) {
         break;
       }
       default:
-        tk.advance(in.ConsumeIntegralInRange(0, 400));
+        tk.advance(in.ConsumeIntegralInRange(0, 200));
         break;
     }
     require(state.RxBuffer.size() <= kRxBufferLimit, "the receive buffer grew past its limit");
   }
-  tk.advance(1000);
+  tk.advance(200);  // every delivery is in
 
   for (int i = kMaxScales; i < kMailboxCount; ++i) {
     require(state.StatusReply[i].empty() && state.CommandReply[i].empty(),
@@ -119,8 +119,11 @@ void run(FuzzedDataProvider& in) {
   bool anyServed = false;
   for (int i = 0; i < kMaxScales; ++i) anyServed = anyServed || link.serves(i);
   if (!anyServed) return;
+  const int exchange = std::max(state.StatusReplyTimeout, state.CommandReplyTimeout) +
+                       std::max(state.StatusScanDelay, state.CommandScanDelay) + state.CharTimeout +
+                       2;
   const std::size_t before = port.writes.size();
-  tk.advance(2000);
+  tk.advance(2 * exchange);
   require(port.writes.size() >= before + 2, "polling stopped after the line went quiet");
 }
 

@@ -54,6 +54,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   if ((flags & TextBit) != 0) {
     require(view.text == shownField && !view.netVisible && !view.motionVisible,
             "a scale's text not shown as it came", view.text);
+  } else if ((flags & NegativeBit) != 0) {
+    // The sign goes in front of what the field shows, which may hold a sign of its own.
+    require(view.text.starts_with("-"), "a negative weight without its sign", view.text);
+    checkShown(view.text.substr(1), unitFlag);
   } else {
     checkShown(view.text, unitFlag);
   }
