@@ -44,7 +44,8 @@ double numericValue(std::string_view text) {
     }
   }
   if (!digits) return 0.0;
-  if (i < s.size() && std::strchr("eEdD", s[i]) != nullptr) {
+  // strchr would also find the terminating NUL: a NUL from the line is no exponent letter.
+  if (i < s.size() && s[i] != '\0' && std::strchr("eEdD", s[i]) != nullptr) {
     size_t j = i + 1;
     std::string exponent = "e";
     if (j < s.size() && (s[j] == '+' || s[j] == '-')) exponent.push_back(s[j++]);

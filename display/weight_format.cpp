@@ -14,6 +14,7 @@ namespace {
 // Largest weight shown as a number: six characters of digits hold at most 999999, which is
 // about 2.2 million in pounds; anything far beyond that is not a weight a scale reports.
 constexpr double kLargestWeight = 1e7;
+constexpr double kLargestDigits = 2147483647.0;
 
 // The step value to divide by: 0 (an empty or non-numeric step text) and values a float cannot
 // hold fall back to 1, the field's own resolution.
@@ -53,6 +54,9 @@ std::optional<std::string> weightNumber(const std::string& field, int unitFlag,
     return std::nullopt;
   }
   const float w = static_cast<float>(product);
+  // The plant's readers (Modbus, MQTT, captures) take the shown weight in units of its last
+  // digit as a 32-bit number: beyond that it reads "Off Range" on the screen and for them alike.
+  if (std::fabs(std::round(static_cast<double>(w))) > kLargestDigits) return std::nullopt;
 
   // w / 10^dp rounded to dp places: the rounding only removes floating-point residue.
   double rounded = std::round(static_cast<double>(w)) / scale;

@@ -28,8 +28,9 @@ inline constexpr const char* kOffRangeText = "Off Range";
 //
 // A step text whose value is 0 (empty or not a number) or beyond float range would divide by
 // zero or overflow; step 1, the field's own resolution, is used instead so the display keeps
-// working. A weight that is not finite or beyond 10,000,000 (far more than six characters of
-// digits can hold, even in pounds) reads "Off Range" instead of a number.
+// working. A weight that is not finite, beyond 10,000,000 (far more than six characters of
+// digits can hold, even in pounds) or beyond 2147483647 units of its last digit reads
+// "Off Range" instead of a number.
 std::string FormatWeight(const std::string& field, int unitFlag, const std::string& stepText);
 
 // What a panel shows for one status text.

@@ -12,6 +12,7 @@ namespace trv4 {
 namespace {
 
 TEST(NumericText, ReadsTheLongestNumberAtTheStartWithBlanksIgnoredAnywhere) {
+  // clang-format off
   const std::pair<std::string, double> cases[] = {
       // Empty and blank texts, and texts that start with no number, are 0.
       {"", 0}, {"   ", 0}, {"\t\r\n", 0}, {"kg", 0}, {"-", 0}, {"+", 0}, {".", 0}, {"-.", 0},
@@ -22,6 +23,8 @@ TEST(NumericText, ReadsTheLongestNumberAtTheStartWithBlanksIgnoredAnywhere) {
       // Reading stops at the first character that cannot go on: a second point or sign, a unit,
       // a comma, a character beyond ASCII.
       {"1.2.3", 1.2}, {"12kg", 12}, {"3-4", 3}, {"1,5", 1}, {"12\xB0", 12}, {"12€", 12},
+      // A NUL from a noisy line ends the number too: it is no exponent letter.
+      {std::string("12\0" "3", 4), 12}, {std::string(".03\0" "7", 5), 0.03},
       // Exponents with e or d, either case; one without digits is no exponent.
       {"1e3", 1000}, {"1E3", 1000}, {"2d2", 200}, {"2D-2", 0.02}, {"1e+2", 100}, {"1e", 1},
       {"1e+", 1}, {"1e-", 1}, {"1ee2", 1}, {"1e 2", 100}, {"1.5e1x", 15},
@@ -30,6 +33,7 @@ TEST(NumericText, ReadsTheLongestNumberAtTheStartWithBlanksIgnoredAnywhere) {
       {"-1e400", -std::numeric_limits<double>::max()},
       {"1e-400", 0}, {"99999999999999999999", 1e20},
   };
+  // clang-format on
   for (const auto& [text, expected] : cases) EXPECT_EQ(numericValue(text), expected) << text;
 }
 

@@ -31,6 +31,10 @@ TEST(FormatWeight, RoundsToTheStepInTheFieldsResolution) {
       {"9e9999", 0, "01", "Off Range"},
       {"999e99", 1, "01", "Off Range"},
       {"012.34", 0, "1e-40", "Off Range"},
+      // Up to 2147483647 units of the field's last digit, what the plant's readers hold.
+      {"2.1e6", 0, "01", "2100000.000 kg"},
+      {"2.2e6", 0, "01", "Off Range"},
+      {".1D07 ", 0, "01", "Off Range"},
   };
   for (const auto& c : cases) {
     EXPECT_EQ(FormatWeight(c.field, c.unitFlag, c.step), c.expected)
