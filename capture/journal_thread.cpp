@@ -4,32 +4,13 @@
 #include <QTimer>
 #include <utility>
 
-#include "base/qt_event_toolkit.h"
+#include "base/unattended_toolkit.h"
 
 namespace trv4 {
 
 namespace {
 
 constexpr int64_t kDayMs = 24LL * 3600 * 1000;
-
-// The journal's toolkit on its thread: timers there, messages handed to the making thread's
-// toolkit, and no question is ever asked.
-class JournalToolkit : public QtEventToolkit {
- public:
-  explicit JournalToolkit(std::function<void(const std::string&)> tell) : tell_(std::move(tell)) {}
-  void messageBox(const std::string& text) override { tell_(text); }
-  bool askYesNo(const std::string&, const std::string&) override { return false; }
-  std::string inputBox(const std::string&, const std::string&, const std::string&) override {
-    return {};
-  }
-  std::string fileNameBox(const std::string&, const std::string&, const std::string&) override {
-    return {};
-  }
-  void setBusy(bool) override {}
-
- private:
-  std::function<void(const std::string&)> tell_;
-};
 
 // Carries an answer back into the event loop of the thread that made it. A path never used
 // goes with its object.
@@ -60,7 +41,7 @@ class ReplyPath {
 }  // namespace
 
 struct JournalThread::Side {
-  std::unique_ptr<JournalToolkit> toolkit;
+  std::unique_ptr<UnattendedToolkit> toolkit;
   std::unique_ptr<SqliteJournal> journal;
   std::unique_ptr<QTimer> pruner;
 };
@@ -72,7 +53,7 @@ JournalThread::JournalThread(Toolkit& toolkit, std::string path, JournalOptions 
   worker_->moveToThread(&thread_);
   thread_.start();
   run([this, path = std::move(path), options](Side& side) {
-    side.toolkit = std::make_unique<JournalToolkit>([this](const std::string& text) {
+    side.toolkit = std::make_unique<UnattendedToolkit>([this](const std::string& text) {
       QMetaObject::invokeMethod(
           &here_, [this, text] { toolkit_.messageBox(text); }, Qt::QueuedConnection);
     });

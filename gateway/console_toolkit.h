@@ -7,25 +7,17 @@
 #include <cstdio>
 #include <string>
 
-#include "base/qt_event_toolkit.h"
+#include "base/unattended_toolkit.h"
 
 namespace trv4 {
 
-class ConsoleToolkit : public QtEventToolkit {
+class ConsoleToolkit : public UnattendedToolkit {
  public:
   // out: where messages go, stderr in the gateway.
   explicit ConsoleToolkit(std::FILE* out = stderr) : out_(out) {}
 
   // Tells one line, "trv4-gateway: " and the text with its line ends turned into blanks.
   void messageBox(const std::string& text) override;
-  bool askYesNo(const std::string&, const std::string&) override { return false; }
-  std::string inputBox(const std::string&, const std::string&, const std::string&) override {
-    return {};
-  }
-  std::string fileNameBox(const std::string&, const std::string&, const std::string&) override {
-    return {};
-  }
-  void setBusy(bool) override {}
 
  private:
   std::FILE* out_;

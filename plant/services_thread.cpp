@@ -10,28 +10,6 @@
 
 namespace trv4 {
 
-class ServicesThread::ServiceToolkit : public QtEventToolkit {
- public:
-  ServiceToolkit(ServicesThread& thread, Toolkit& messages)
-      : thread_(thread), messages_(messages) {}
-
-  void messageBox(const std::string& text) override {
-    thread_.postBack([this, text] { messages_.messageBox(text); });
-  }
-  bool askYesNo(const std::string&, const std::string&) override { return false; }
-  std::string inputBox(const std::string&, const std::string&, const std::string&) override {
-    return {};
-  }
-  std::string fileNameBox(const std::string&, const std::string&, const std::string&) override {
-    return {};
-  }
-  void setBusy(bool) override {}
-
- private:
-  ServicesThread& thread_;
-  Toolkit& messages_;
-};
-
 namespace {
 
 // How much lower than the link's thread the services' thread is scheduled on Linux (a nice
@@ -50,7 +28,10 @@ void yieldToTheLink() {
 }  // namespace
 
 ServicesThread::ServicesThread(Toolkit& messages)
-    : toolkit_(std::make_unique<ServiceToolkit>(*this, messages)), context_(new QObject) {
+    : toolkit_(std::make_unique<UnattendedToolkit>([this, &messages](const std::string& text) {
+        postBack([&messages, text] { messages.messageBox(text); });
+      })),
+      context_(new QObject) {
   thread_.setObjectName(QStringLiteral("plant services"));
   context_->moveToThread(&thread_);
   thread_.start(QThread::LowPriority);
@@ -63,10 +44,6 @@ ServicesThread::~ServicesThread() {
       context_, [this] { thread_.quit(); }, Qt::QueuedConnection);
   thread_.wait();
   delete context_;
-}
-
-Toolkit& ServicesThread::toolkit() {
-  return *toolkit_;
 }
 
 void ServicesThread::post(std::function<void()> fn) {

@@ -9,7 +9,7 @@
 #include <functional>
 #include <memory>
 
-#include "base/qt_event_toolkit.h"
+#include "base/unattended_toolkit.h"
 
 namespace trv4 {
 
@@ -28,11 +28,10 @@ class ServicesThread {
   void postBack(std::function<void()> fn);
   // The services' toolkit: timers made on the services thread tick there, the clock is the
   // program's, messages go to the windows' toolkit, questions are answered No.
-  Toolkit& toolkit();
+  Toolkit& toolkit() { return *toolkit_; }
 
  private:
-  class ServiceToolkit;
-  std::unique_ptr<ServiceToolkit> toolkit_;
+  std::unique_ptr<UnattendedToolkit> toolkit_;
   QObject home_;  // on the making thread: what is posted back runs in its event loop
   QThread thread_;
   QObject* context_;  // on the services thread
