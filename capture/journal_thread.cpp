@@ -4,6 +4,7 @@
 #include <QTimer>
 #include <utility>
 
+#include "base/thread_priority.h"
 #include "base/unattended_toolkit.h"
 
 namespace trv4 {
@@ -51,8 +52,9 @@ JournalThread::JournalThread(Toolkit& toolkit, std::string path, JournalOptions 
   thread_.setObjectName(QStringLiteral("journal"));
   worker_ = new QObject;
   worker_->moveToThread(&thread_);
-  thread_.start();
+  thread_.start(QThread::LowPriority);
   run([this, path = std::move(path), options](Side& side) {
+    scheduleThisThreadBelowTheLink();
     side.toolkit = std::make_unique<UnattendedToolkit>([this](const std::string& text) {
       QMetaObject::invokeMethod(
           &here_, [this, text] { toolkit_.messageBox(text); }, Qt::QueuedConnection);
