@@ -47,8 +47,11 @@ void PlantServices::stop() {
 }
 
 void PlantServices::startServices(const NetSettings& settings) {
-  thread_->post([this, settings] {
-    Toolkit& toolkit = thread_->toolkit();
+  // The thread itself, not thread_: at the end thread_ is already null while its destructor runs
+  // what was posted.
+  ServicesThread* thread = thread_.get();
+  thread->post([this, thread, settings] {
+    Toolkit& toolkit = thread->toolkit();
     HttpSources sources(board_, toolkit);
     sources.captures = desk_.get();
     sources.commands = commands_.get();
