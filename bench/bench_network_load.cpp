@@ -23,6 +23,7 @@
 #include <QElapsedTimer>
 #include <QNetworkAccessManager>
 #include <QNetworkReply>
+#include <QTcpSocket>
 #include <QTimer>
 
 #include <algorithm>
@@ -35,6 +36,7 @@
 #include <memory>
 #include <sstream>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "bench/load_clients.h"
@@ -114,23 +116,40 @@ QUrl url(int port, const char* path) {
   return QUrl(QStringLiteral("http://127.0.0.1:%1%2").arg(port).arg(QLatin1String(path)));
 }
 
-// GET /healthz from a fresh client (a connection of its own); done(true) when answered 200 within
-// 1 s, done(false) otherwise, in at most 1 s.
-void probeHealth(int port, std::function<void(bool)> done) {
-  auto* nam = new QNetworkAccessManager;
-  QNetworkRequest request(url(port, "/healthz"));
-  request.setTransferTimeout(1000);
-  auto* clock = new QElapsedTimer;
-  clock->start();
-  QNetworkReply* reply = nam->get(request);
-  QTimer::singleShot(1000, reply, &QNetworkReply::abort);
-  QObject::connect(reply, &QNetworkReply::finished, [nam, reply, clock, done] {
-    const bool good = reply->attribute(QNetworkRequest::HttpStatusCodeAttribute).toInt() == 200 &&
-                      clock->elapsed() <= 1000;
-    delete clock;
-    nam->deleteLater();
-    done(good);
+// GET /healthz from a fresh client (a connection of its own from `from`); done(true) when
+// answered 200 within 1 s, done(false) otherwise, in at most 1 s.
+void probeHealth(int port, std::function<void(bool)> done,
+                 const QHostAddress& from = QHostAddress::LocalHost) {
+  struct Probe {
+    QTcpSocket* socket = new QTcpSocket;
+    QElapsedTimer clock;
+    QByteArray said;
+    std::function<void(bool)> done;
+    void end(bool good) {
+      if (!done) return;
+      socket->disconnect();
+      socket->deleteLater();
+      std::exchange(done, nullptr)(good);
+    }
+  };
+  auto p = std::make_shared<Probe>();
+  p->done = std::move(done);
+  p->clock.start();
+  QTcpSocket* socket = p->socket;
+  QObject::connect(socket, &QTcpSocket::connected, [socket, port] {
+    socket->write("GET /healthz HTTP/1.1\r\nHost: 127.0.0.1:" + QByteArray::number(port) +
+                  "\r\nConnection: close\r\n\r\n");
   });
+  QObject::connect(socket, &QTcpSocket::readyRead, [p] {
+    p->said.append(p->socket->readAll());
+    if (p->said.contains("\r\n"))
+      p->end(p->said.startsWith("HTTP/1.1 200 ") && p->clock.elapsed() <= 1000);
+  });
+  QObject::connect(socket, &QTcpSocket::disconnected, [p] { p->end(false); });
+  QObject::connect(socket, &QTcpSocket::errorOccurred, [p] { p->end(false); });
+  QTimer::singleShot(1000, socket, [p] { p->end(false); });
+  socket->bind(from);
+  socket->connectToHost(QHostAddress::LocalHost, static_cast<quint16>(port));
 }
 
 // Milliseconds until a fresh client's GET /healthz is answered 200, trying one after another
@@ -228,6 +247,12 @@ struct Options {
   std::vector<std::string> targets{"gateway", "program"};
   double seconds = 7, quietSeconds = 2;
   int tries = 40;
+  // The clients' process's nice value: 0 competes with the program as a client on this PC
+  // would; 19 leaves the processor to the program, as clients on other machines do.
+  int clientsNice = 0;
+  // Where the fresh clients' /healthz come from: by default another address of this PC than the
+  // clients' 127.0.0.1, which the server counts as another client; 127.0.0.1 shares their seats.
+  QHostAddress probeFrom = QHostAddress(QStringLiteral("127.0.0.2"));
 };
 
 // True once the line polls and answers /healthz, and past its start-up.
@@ -258,11 +283,11 @@ CaseResult runCase(Line& line, const std::string& name, const Options& o, const 
   const LinkCounts atStart = readCounts(line.httpPort);
 
   const double l0 = monotonicSeconds(), lCpu0 = cpuSecondsFine(pid);
-  Process load(
-      self,
-      {"--load", name, "--http", std::to_string(line.httpPort), "--modbus",
-       std::to_string(line.modbusPort), "--token", kToken, "--seconds", std::to_string(o.seconds)},
-      line.dir.path(), {}, "load-" + name + ".out");
+  Process load(self,
+               {"--load", name, "--http", std::to_string(line.httpPort), "--modbus",
+                std::to_string(line.modbusPort), "--token", kToken, "--seconds",
+                std::to_string(o.seconds), "--nice", std::to_string(o.clientsNice)},
+               line.dir.path(), {}, "load-" + name + ".out");
   // The probes' tally outlives this call should one still run (each ends within 1 s).
   struct Probes {
     int started = 0, answered = 0, healthy = 0;
@@ -272,10 +297,13 @@ CaseResult runCase(Line& line, const std::string& name, const Options& o, const 
   QObject::connect(&probeTick, &QTimer::timeout, [&] {
     if (probes->started == o.tries) return;
     ++probes->started;
-    probeHealth(line.httpPort, [probes](bool good) {
-      ++probes->answered;
-      probes->healthy += good;
-    });
+    probeHealth(
+        line.httpPort,
+        [probes](bool good) {
+          ++probes->answered;
+          probes->healthy += good;
+        },
+        o.probeFrom);
   });
   probeTick.start(static_cast<int>(o.seconds * 950 / o.tries));  // all within the case
   r.rssPeakKb = residentKb(pid);
@@ -376,14 +404,15 @@ void printResults(const std::string& line, const std::vector<CaseResult>& result
 int usage() {
   std::fprintf(stderr,
                "usage: trv4-bench-network-load [--case NAME]... [--target gateway|program] "
-               "[--seconds N] [--quiet-seconds N] [--tries N]\ncases:");
+               "[--seconds N] [--quiet-seconds N] [--tries N] [--clients-nice 0-19] "
+               "[--probe-from 127.0.0.N]\ncases:");
   for (const std::string& name : trv4::bench::loadCaseNames())
     std::fprintf(stderr, " %s", name.c_str());
   std::fprintf(stderr, "\n");
   return 2;
 }
 
-// The clients' side: --load NAME --http PORT --modbus PORT --token T --seconds N.
+// The clients' side: --load NAME --http PORT --modbus PORT --token T --seconds N --nice N.
 int runClients(int argc, char** argv) {
   QCoreApplication app(argc, argv);
   rlimit most{};
@@ -399,6 +428,8 @@ int runClients(int argc, char** argv) {
     if (key == "--modbus") t.modbusPort = static_cast<quint16>(std::stoi(value));
     if (key == "--token") t.token = QByteArray::fromStdString(value);
     if (key == "--seconds") t.seconds = std::stod(value);
+    // Before any thread starts: Qt's network threads take the same value.
+    if (key == "--nice") setpriority(PRIO_PROCESS, 0, std::stoi(value));
   }
   const std::string said = trv4::bench::runLoadCase(name, t);
   std::printf("%s\n", said.c_str());
@@ -431,6 +462,11 @@ int main(int argc, char** argv) {
       o.quietSeconds = std::atof(value.c_str());
     } else if (key == "--tries" && std::atoi(value.c_str()) >= 1) {
       o.tries = std::atoi(value.c_str());
+    } else if (key == "--clients-nice" && std::atoi(value.c_str()) >= 0 &&
+               std::atoi(value.c_str()) <= 19) {
+      o.clientsNice = std::atoi(value.c_str());
+    } else if (key == "--probe-from" && QHostAddress(QString::fromStdString(value)).isLoopback()) {
+      o.probeFrom = QHostAddress(QString::fromStdString(value));
     } else {
       return usage();
     }

@@ -20,9 +20,25 @@ DeskAcrossThreads::~DeskAcrossThreads() {
 
 void DeskAcrossThreads::capture(const CaptureRequest& request,
                                 std::function<void(const CaptureOutcome&)> done) {
-  thread_.postBack([this, request, done = std::move(done)] {
-    desk_.capture(request, [this, done](const CaptureOutcome& outcome) {
-      thread_.post([done, outcome] { done(outcome); });
+  const bool known = request.scale >= 0 && request.scale < kMaxScales;
+  // Joined only while the windows' side still waits: a capture asked after the scale's outcome
+  // was reached waits for replies of its own, as it would at the desk.
+  if (known && flights_[request.scale] != nullptr &&
+      flights_[request.scale]->waiting.load(std::memory_order_acquire)) {
+    flights_[request.scale]->joined.push_back(std::move(done));
+    return;
+  }
+  auto flight = std::make_shared<Flight>();
+  flight->joined.push_back(std::move(done));
+  if (known) flights_[request.scale] = flight;
+  thread_.postBack([this, request, flight] {
+    desk_.capture(request, [this, scale = request.scale, flight](const CaptureOutcome& outcome) {
+      flight->waiting.store(false, std::memory_order_release);
+      thread_.post([this, scale, flight, outcome] {
+        if (scale >= 0 && scale < kMaxScales && flights_[scale] == flight)
+          flights_[scale] = nullptr;
+        for (const auto& d : flight->joined) d(outcome);
+      });
     });
   });
 }

@@ -3,12 +3,16 @@
 // the link's events, and its outcome comes back to the services thread. Nothing waits.
 #pragma once
 
+#include <array>
+#include <atomic>
 #include <functional>
+#include <memory>
 #include <utility>
 #include <vector>
 
 #include "capture/capture_desk.h"
 #include "http/remote_commands.h"
+#include "link/link_state.h"
 #include "plant/services_thread.h"
 
 namespace trv4 {
@@ -29,9 +33,18 @@ class DeskAcrossThreads : public CaptureDesk {
   void removeListener(int id) override;
 
  private:
+  // A capture handed to the windows' thread for one scale, with the captures asked for that
+  // scale since, which join it here rather than each crossing: the desk would join them there.
+  struct Flight {
+    std::atomic<bool> waiting{true};  // cleared on the windows' thread once it has an outcome
+    std::vector<std::function<void(const CaptureOutcome&)>> joined;  // services thread only
+  };
+
   CaptureDesk& desk_;
   ServicesThread& thread_;
   int deskListener_ = -1;
+  // Touched on the services thread only: each scale's capture still waiting, if any.
+  std::array<std::shared_ptr<Flight>, kMaxScales> flights_;
   // Touched on the services thread only.
   std::vector<std::pair<int, std::function<void(const Capture&)>>> listeners_;
   int nextListener_ = 0;
