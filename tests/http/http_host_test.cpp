@@ -92,7 +92,10 @@ TEST_F(HttpFixture, OnlyTheServersOwnNamesAreServedAndEveryOtherGets421) {
             421);
   EXPECT_TRUE(desk.asked.empty());
   const Answer rebound = answerTo(port, handshake("evil.example:" + p, "http://evil.example:" + p));
-  EXPECT_NE(rebound.status, 101);
+  EXPECT_EQ(rebound.status, 421) << rebound.received.toStdString();
+  QByteArray elsewhere = handshake("evil.example:" + p);
+  elsewhere.replace("/api/v1/live", "/api/v1/scales");
+  EXPECT_EQ(answerTo(port, elsewhere).status, 421);
   EXPECT_TRUE(rebound.closed);
   EXPECT_EQ(server->dashboards(), 0);
   EXPECT_EQ(answerTo(port, handshake("127.0.0.1:" + p)).status, 101);
