@@ -7,7 +7,3 @@ if(NOT EXISTS ${TRV4_GOOGLETEST_SOURCE}/CMakeLists.txt)
 endif()
 set(INSTALL_GTEST OFF CACHE BOOL "" FORCE)
 add_subdirectory(${TRV4_GOOGLETEST_SOURCE} ${CMAKE_BINARY_DIR}/googletest EXCLUDE_FROM_ALL)
-
-# The test executables cannot run on the build machine: list their cases when ctest runs them
-# (through CMAKE_CROSSCOMPILING_EMULATOR), not after each link.
-set(CMAKE_GTEST_DISCOVER_TESTS_DISCOVERY_MODE PRE_TEST)
