@@ -54,7 +54,7 @@ bool Application::MDIForm_Load() {
 }
 
 bool Application::servedAlone() const {
-  return singleScaleChecked_ || (calibrating() && state_.ScanList[calibrationTarget_] != 1);
+  return singleScaleChecked_ || (calibrating() && !scanMarked(state_, calibrationTarget_));
 }
 
 std::string Application::servedSelection() const {
@@ -84,13 +84,12 @@ std::string Application::remoteCommandRefusal(const std::string& address) const 
                ? "a calibration has the line"
                : "single-scale mode (\"Single Scale\" in \"Commands\") serves another scale";
   }
-  const int count = std::clamp(state_.ScaleCount, 1, kMaxScales);
   if (scale >= 0)
-    return scale < count && state_.ScanList[scale] == 1
+    return scanMarked(state_, scale)
                ? std::string()
                : "the scale is not polled (its weight is switched off in the monitor)";
-  for (int i = 0; i < count; ++i)
-    if (state_.ScanList[i] == 1) return {};
+  for (int i = 0; i < kMaxScales; ++i)
+    if (scanMarked(state_, i)) return {};
   return "no scale is polled";
 }
 

@@ -83,7 +83,7 @@ void run(FuzzedDataProvider& in) {
         break;
       }
       case 1: {  // a whole frame, most often from the scale asked last
-        const std::string& last = state.LastSentFrame;
+        const std::string& last = link.exchange().LastSentFrame;
         const char address = in.ConsumeBool() && last.size() > 1
                                  ? last[1]
                                  : static_cast<char>(in.ConsumeIntegralInRange('@', '`'));
@@ -104,7 +104,8 @@ void run(FuzzedDataProvider& in) {
         tk.advance(in.ConsumeIntegralInRange(0, 200));
         break;
     }
-    require(state.RxBuffer.size() <= kRxBufferLimit, "the receive buffer grew past its limit");
+    require(link.exchange().RxBuffer.size() <= kRxBufferLimit,
+            "the receive buffer grew past its limit");
   }
   tk.advance(200);  // every delivery is in
 

@@ -29,7 +29,7 @@ bool Gateway::start() {
 
   std::string polled;
   for (int i = 0; i < kMaxScales; ++i) {
-    if (app_.state().ScanList[i] == 1) polled += scaleAddress(i);
+    if (scanMarked(app_.state(), i)) polled += scaleAddress(i);
   }
   toolkit_.messageBox("Port " + std::to_string(port_.commPort()) + " (" +
                       port_.deviceText(port_.commPort()) + ") at " + port_.settings() +

@@ -2,6 +2,7 @@
 // scan flags, the display countdowns and the link timings. One instance lives for the whole run.
 #pragma once
 
+#include <algorithm>
 #include <array>
 #include <string>
 
@@ -47,12 +48,6 @@ struct LinkState {
 
   int UnitFlag = 0;  // 0 = kilograms, other = pounds
 
-  // Exchange in progress.
-  std::string RxBuffer;
-  std::string LastSentFrame;
-  int ReplyTimeout = 0;
-  int ScanDelay = 0;  // 0 until the first request has been sent
-
   LinkState() { reset(); }
 
   // The start-up initialisation of the main window's load handler.
@@ -76,5 +71,17 @@ struct LinkState {
     CharTimeout = 20;
   }
 };
+
+// Whether scale i is marked for the normal cycle: a 1 in ScanList, within the scale count.
+inline bool scanMarked(const LinkState& state, int i) {
+  return i >= 0 && i < std::clamp(state.ScaleCount, 1, kMaxScales) && state.ScanList[i] == 1;
+}
+
+// Whether the cycle polls scale i now. alone: in single-scale mode with an address selected,
+// that scale's index (only it is polled), else -1 (the marked scales are).
+inline bool servedNow(const LinkState& state, int i, int alone) {
+  if (i < 0 || i >= std::clamp(state.ScaleCount, 1, kMaxScales)) return false;
+  return alone >= 0 ? i == alone : state.ScanList[i] == 1;
+}
 
 }  // namespace trv4

@@ -3,6 +3,7 @@
 #include <algorithm>
 
 #include "link/frame.h"
+#include "link/scan_choice.h"
 #include "link/transliterate.h"
 
 namespace trv4 {
@@ -35,7 +36,7 @@ ScaleLink::~ScaleLink() {
 
 void ScaleLink::abandonExchange() {
   charTimer_->setEnabled(false);
-  state_.RxBuffer.clear();
+  exchange_.RxBuffer.clear();
   port_.setRThreshold(0);
 }
 
@@ -47,71 +48,27 @@ void ScaleLink::ComX_OnComm() {
   if (port_.commEvent() != kCommEventReceive) return;
   if (port_.inBufferCount() == 0) return;
 
-  std::string& rx = state_.RxBuffer;
+  std::string& rx = exchange_.RxBuffer;
   // The time-out in force before this text began, for a frame that turns out to be another
   // scale's: the exchange then goes on as if it had not come.
   if (rx.empty()) dueBeforeText_ = charTimer_->enabled() ? charDueAt_ : kNotDue;
   armCharTimer(state_.CharTimeout);
   rx += port_.input();
 
-  // One frame per receive event, except that a dropped echo or a frame from another address
-  // does not use up the event: the port may hand over several frames in one read, and the reply
-  // must not wait for an event that never comes.
-  bool more = true;
-  for (std::size_t etx = rx.find(ETX); more && etx != std::string::npos; etx = rx.find(ETX)) {
-    more = false;
-    // Positions counted from 1: p the first ETX, s the first STX (0 when there is none).
-    const long p = static_cast<long>(etx) + 1;
-    const std::size_t stx = rx.find(STX);
-    const long s = stx == std::string::npos ? 0 : static_cast<long>(stx) + 1;
-
-    int scale = state_.ScanIndex;
-    RxKind kind = RxKind::Dropped;
-    bool accepted = false;  // filed: the next scan step follows at once
-    if (s > 0 && p - s > 4 && scale >= 0 && scale < kMaxScales) {
-      const std::string frame = rx.substr(s - 1, p - s + 1);
-      const int slot = replySlot(frame[1]);
-      if (frame == state_.LastSentFrame) {
-        kind = RxKind::Echo;  // the line's echo of our own request
-        more = true;
-      } else if (slot < 0) {
-        kind = RxKind::WrongAddress;  // a late answer, or a scale that took another's address
-        more = true;
-      } else if (rx[2] == '?') {
-        scale = slot;
-        // The reply's kind is told by the third character of the whole buffer, even when text
-        // stands before the STX.
-        if (p - s > 7) {
-          const std::string payload = rx.substr(s + 2, p - s - 5);
-          state_.StatusReply[slot] = payload;
-          charTimer_->setEnabled(false);
-          blockTimer_->setEnabled(false);
-          display_.DispWeight(static_cast<int16_t>(slot), payload);
-          port_.setRThreshold(0);
-          kind = RxKind::StatusReply;
-          accepted = true;
-        }
-        // A shorter status frame is dropped; the exchange ends by time-out.
-      } else {
-        scale = slot;
-        state_.CommandReply[slot] = rx;
-        charTimer_->setEnabled(false);
-        port_.setRThreshold(0);
-        kind = RxKind::Reply;
-        accepted = true;
-      }
-    }
-    if (!observers_.empty()) reportPiece(scale, std::string_view(rx).substr(0, p), s, p, kind);
+  const ExchangeView asked{exchange_.LastSentFrame, state_.ScanIndex, answeredBy_,
+                           state_.ScaleCount};
+  for (const RxPiece& piece : splitReceived(rx, asked)) {
+    const bool accepted = file(piece);
+    if (!observers_.empty()) reportPiece(piece);
     if (accepted) BlockTimer_Timer();
-
-    // Keep only what follows the first ETX. When the scan step above has sent a new request
-    // the buffer is already empty.
-    if (static_cast<std::size_t>(p) >= rx.size()) {
+    // Keep only what follows the piece. When the scan step above has sent a new request the
+    // buffer is already empty.
+    if (static_cast<std::size_t>(piece.length) >= rx.size()) {
       rx.clear();
     } else {
-      rx.erase(0, p);
+      rx.erase(0, static_cast<std::size_t>(piece.length));
     }
-    if (kind == RxKind::WrongAddress && rx.empty()) restoreTimeout();
+    if (piece.kind == RxKind::WrongAddress && rx.empty()) restoreTimeout();
   }
 
   // A line that streams characters without a usable frame would re-arm CharTimer forever and
@@ -122,12 +79,22 @@ void ScaleLink::ComX_OnComm() {
   }
 }
 
-int ScaleLink::replySlot(char address) const {
-  const int carried = scaleIndex(std::string(1, address));
-  // After a broadcast every scale speaks for itself.
-  if (answeredBy_.empty())
-    return carried < std::clamp(state_.ScaleCount, 1, kMaxScales) ? carried : -1;
-  return answeredBy_.find(address) != std::string::npos ? state_.ScanIndex : -1;
+bool ScaleLink::file(const RxPiece& piece) {
+  if (piece.kind == RxKind::StatusReply) {
+    state_.StatusReply[piece.scale] = piece.filed;
+    charTimer_->setEnabled(false);
+    blockTimer_->setEnabled(false);
+    display_.DispWeight(static_cast<int16_t>(piece.scale), piece.filed);
+    port_.setRThreshold(0);
+    return true;
+  }
+  if (piece.kind == RxKind::Reply) {
+    state_.CommandReply[piece.scale] = piece.filed;
+    charTimer_->setEnabled(false);
+    port_.setRThreshold(0);
+    return true;
+  }
+  return false;
 }
 
 void ScaleLink::armCharTimer(int ms) {
@@ -146,21 +113,22 @@ void ScaleLink::restoreTimeout() {
   charDueAt_ = dueBeforeText_;
 }
 
-void ScaleLink::reportPiece(int scale, std::string_view piece, long s, long p, RxKind frameKind) {
+void ScaleLink::reportPiece(const RxPiece& piece) {
+  const std::string_view text = std::string_view(exchange_.RxBuffer).substr(0, piece.length);
   for (LineObserver* o : observers_) {
-    if (s == 0 || s > p) {
-      o->received(scale, RxKind::Noise, piece);
+    if (piece.stx == 0 || piece.stx > piece.length) {
+      o->received(piece.scale, RxKind::Noise, text);
       continue;
     }
-    if (s > 1) o->received(scale, RxKind::Noise, piece.substr(0, s - 1));
-    o->received(scale, frameKind, piece.substr(s - 1));
+    if (piece.stx > 1) o->received(piece.scale, RxKind::Noise, text.substr(0, piece.stx - 1));
+    o->received(piece.scale, piece.kind, text.substr(piece.stx - 1));
   }
 }
 
 void ScaleLink::CharTimer_Timer() {
   charTimer_->setEnabled(false);
-  for (LineObserver* o : observers_) o->timedOut(exchangeScale_, state_.RxBuffer);
-  state_.RxBuffer.clear();
+  for (LineObserver* o : observers_) o->timedOut(exchangeScale_, exchange_.RxBuffer);
+  exchange_.RxBuffer.clear();
 }
 
 void ScaleLink::suspend(std::function<void()> onReceive) {
@@ -168,7 +136,7 @@ void ScaleLink::suspend(std::function<void()> onReceive) {
   suspendedReceive_ = std::move(onReceive);
   blockTimer_->setEnabled(false);
   charTimer_->setEnabled(false);
-  state_.RxBuffer.clear();
+  exchange_.RxBuffer.clear();
   port_.setRThreshold(0);
 }
 
@@ -176,17 +144,20 @@ void ScaleLink::resume() {
   if (!suspended_) return;
   suspended_ = false;
   suspendedReceive_ = nullptr;
-  state_.RxBuffer.clear();
+  exchange_.RxBuffer.clear();
   port_.setRThreshold(0);
   blockTimer_->restart(timerInterval(state_.StatusScanDelay));
 }
 
+int ScaleLink::alone() const {
+  // A selection that is no address (for example an empty box) counts as "@": the normal cycle
+  // runs.
+  if (!single_.checked || !single_.checked()) return -1;
+  return scaleIndex(single_.selection ? single_.selection() : std::string());
+}
+
 bool ScaleLink::serves(int scale) const {
-  const int count = std::clamp(state_.ScaleCount, 1, kMaxScales);
-  if (scale < 0 || scale >= count) return false;
-  const int selected = scaleIndex(single_.selection ? single_.selection() : std::string());
-  if (single_.checked && single_.checked() && selected >= 0) return scale == selected;
-  return state_.ScanList[scale] == 1;
+  return servedNow(state_, scale, alone());
 }
 
 void ScaleLink::BlockTimer_Timer() {
@@ -214,42 +185,10 @@ void ScaleLink::BlockTimer_Timer() {
   blockTimer_->setEnabled(false);
   display_.setAddressHighlight(st.ScanIndex, false);
 
-  bool found = false;
-  // A selection that is no address (for example an empty box) counts as "@": the normal cycle
-  // runs.
-  const int selected = scaleIndex(single_.selection ? single_.selection() : std::string());
-  if (st.SingleScaleMode == 1 && selected >= 0) {
-    st.ScanIndex = selected;
-    found = true;
-  } else {
-    auto advance = [&] {
-      ++st.ScanIndex;
-      if (st.ScanIndex > count - 1) st.ScanIndex = 0;
-    };
-    // Commands first. The scale served last comes up at n == count and does not count there.
-    const int start = st.ScanIndex;
-    int n = 0;
-    while (n < count + 1) {
-      ++n;
-      advance();
-      if (st.ScanList[st.ScanIndex] == 1 && !st.CommandQueue[st.ScanIndex].empty()) break;
-    }
-    if (n < count) {
-      found = true;
-    } else {
-      // Then the next enabled scale, the one served last included.
-      st.ScanIndex = start;
-      n = 0;
-      while (n < count + 1) {
-        ++n;
-        advance();
-        if (st.ScanList[st.ScanIndex] == 1) break;
-      }
-      found = n <= count;
-    }
-  }
-
-  if (found) {
+  const ScanChoice next = chooseNextScale(st, st.SingleScaleMode == 1 ? alone() : -1);
+  st.ScanIndex = next.scanIndex;
+  Exchange& x = exchange_;
+  if (next.found) {
     display_.setAddressHighlight(st.ScanIndex, true);
 
     const std::string address(1, scaleAddress(st.ScanIndex));
@@ -264,37 +203,37 @@ void ScaleLink::BlockTimer_Timer() {
       broadcast.clear();
       answeredBy_.clear();
       exchangeScale_ = -1;
-      st.ReplyTimeout = st.CommandReplyTimeout;
-      st.ScanDelay = st.CommandScanDelay;
+      x.ReplyTimeout = st.CommandReplyTimeout;
+      x.ScanDelay = st.CommandScanDelay;
     } else if (own.empty()) {
       head = TransliterateGreek(std::string(1, STX) + address + "?0");
       answeredBy_ = address;
       status = true;
-      st.ReplyTimeout = st.StatusReplyTimeout;
-      st.ScanDelay = st.StatusScanDelay;
+      x.ReplyTimeout = st.StatusReplyTimeout;
+      x.ScanDelay = st.StatusScanDelay;
     } else {
       head = TransliterateGreek(std::string(1, STX) + address + own);
       // A scale given a new address ("S2" and the address) may answer under it already.
       answeredBy_ = own.size() > 2 && own.compare(0, 2, "S2") == 0 ? address + own[2] : address;
       own.clear();
-      st.ReplyTimeout = st.CommandReplyTimeout;
-      st.ScanDelay = st.CommandScanDelay;
+      x.ReplyTimeout = st.CommandReplyTimeout;
+      x.ScanDelay = st.CommandScanDelay;
     }
     send(head + FrameBcc(head) + ETX, status);
   }
 
   // Before any request was ever sent ScanDelay has no value yet: the status scan delay applies.
-  const int delay = st.ScanDelay > 0 ? st.ScanDelay : st.StatusScanDelay;
+  const int delay = x.ScanDelay > 0 ? x.ScanDelay : st.StatusScanDelay;
   blockTimer_->restart(timerInterval(delay));
 }
 
 void ScaleLink::send(const std::string& frame, bool status) {
   port_.input();  // whatever is still waiting belongs to an earlier exchange
-  state_.RxBuffer.clear();
+  exchange_.RxBuffer.clear();
   port_.setRThreshold(1);
-  armCharTimer(state_.ReplyTimeout);
+  armCharTimer(exchange_.ReplyTimeout);
   port_.output(frame);
-  state_.LastSentFrame = frame;
+  exchange_.LastSentFrame = frame;
   for (LineObserver* o : observers_) o->sent(exchangeScale_, status, frame);
 }
 

@@ -12,6 +12,7 @@
 #include "base/toolkit.h"
 #include "link/line_observer.h"
 #include "link/link_state.h"
+#include "link/reception.h"
 #include "link/scan_display.h"
 #include "link/serial_port.h"
 
@@ -64,17 +65,26 @@ class ScaleLink {
   // address selected only that scale, otherwise the scales marked 1 in ScanList.
   bool serves(int scale) const;
 
+  // The exchange in progress, which only the link keeps.
+  struct Exchange {
+    std::string RxBuffer;       // received text not yet taken as a frame
+    std::string LastSentFrame;  // the request written last: its echo is dropped
+    int ReplyTimeout = 0;
+    int ScanDelay = 0;  // 0 until the first request has been sent
+  };
+  const Exchange& exchange() const { return exchange_; }
+
  private:
   // Ends the open exchange as a time-out does, and stops receive events until the next request.
   void abandonExchange();
   // Sends one request frame and arms the exchange time-out.
   void send(const std::string& frame, bool status);
-  // Reports one ETX-terminated piece of the receive buffer, positions as ComX_OnComm counts them.
-  void reportPiece(int scale, std::string_view piece, long s, long p, RxKind frameKind);
-  // The mailbox slot a reply carrying `address` is filed under, -1 when it answers no request
-  // of the open exchange: the scale asked (or, after "S2", the address it was just given), or
-  // after a broadcast the scale whose address it carries.
-  int replySlot(char address) const;
+  // Files one piece of the receive buffer; true when it was a reply taken.
+  bool file(const RxPiece& piece);
+  // Tells the observers of one piece at the front of the receive buffer.
+  void reportPiece(const RxPiece& piece);
+  // In single-scale mode with an address selected, that scale's index; else -1.
+  int alone() const;
   // Arms CharTimer and remembers when it is due.
   void armCharTimer(int ms);
   // Puts back the time-out that was in force before another scale's frame came.
@@ -87,13 +97,14 @@ class ScaleLink {
   Toolkit& toolkit_;
   ScanDisplay& display_;
   SingleScaleSource single_;
+  Exchange exchange_;
   std::unique_ptr<Timer> blockTimer_;
   std::unique_ptr<Timer> charTimer_;
   std::vector<LineObserver*> observers_;
   int exchangeScale_ = -1;       // the scale of the request sent last, -1 for a broadcast
   std::string answeredBy_;       // addresses that answer the open exchange; "" after a broadcast
   int64_t charDueAt_ = kNotDue;  // steady ms at which CharTimer is due while it runs
-  int64_t dueBeforeText_ = kNotDue;  // when it was due before the text in RxBuffer began
+  int64_t dueBeforeText_ = kNotDue;  // when it was due before the received text began
   bool suspended_ = false;
   std::function<void()> suspendedReceive_;
 };

@@ -49,8 +49,9 @@ void BoardPublisher::flush() {
       if (!owed_.test(static_cast<std::size_t>(i))) continue;
       ScaleSnapshot& scale = s.scales[i];
       scale.view = monitor_.panel(i).view;
-      scale.polled = state_.ScanList[i] == 1;
-      scale.answering = state_.DisplayHold[i] > 0 && !scale.view.text.empty();
+      scale.polled = scanMarked(state_, i);
+      // A closed port hears nobody, whatever the panels go on showing.
+      scale.answering = port_.portOpen() && state_.DisplayHold[i] > 0 && !scale.view.text.empty();
       scale.counters = stats_.scale(i);
       scale.shownAtMs = shownAtMs_[i];
     }

@@ -50,7 +50,7 @@ void MqttPublisher::finish() {
 void MqttPublisher::onShown(int scale) {
   shownAt_[scale] = toolkit_.wallMs();
   spoken_[scale] = true;
-  if (!polled(scale)) return;
+  if (!scanMarked(state_, scale)) return;
   if (everSent_[scale] && sent_[scale] == monitor_.panel(scale).view) return;
   pending_[scale] = true;
   flush();
@@ -58,7 +58,7 @@ void MqttPublisher::onShown(int scale) {
 
 void MqttPublisher::heartbeat() {
   for (int i = 0; i < kMaxScales; ++i)
-    if (polled(i) && spoken_[i]) pending_[i] = true;
+    if (scanMarked(state_, i) && spoken_[i]) pending_[i] = true;
   flush();
 }
 

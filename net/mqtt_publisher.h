@@ -69,7 +69,6 @@ class MqttPublisher {
   void onMessage(const std::string& topic, const std::string& payload, bool tooLong, bool retained);
   // Tells text once for each key.
   void tellOnce(const std::string& key, const std::string& text);
-  bool polled(int scale) const { return state_.ScanList[scale] == 1; }
 
   MqttSettings settings_;
   MonitorModel& monitor_;

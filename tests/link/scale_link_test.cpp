@@ -185,7 +185,7 @@ TEST(Reception, EdgeCases) {
     for (size_t i = 0; i < c.reads.size(); ++i) r.port.deliver(c.reads[i], 5 * int64_t(i + 1));
     const int64_t last = 5 * int64_t(c.reads.size());
     r.tk.advance(last);
-    EXPECT_EQ(std::tie(r.state.StatusReply[0], r.state.CommandReply[0], r.state.RxBuffer),
+    EXPECT_EQ(std::tie(r.state.StatusReply[0], r.state.CommandReply[0], r.link.exchange().RxBuffer),
               std::tie(c.status, c.command, c.rxAfter));
     EXPECT_EQ(r.weights.size(), c.status.empty() ? 0u : 1u);
     // Accepted: the next request goes at once. Otherwise the character time-out ends the
@@ -227,14 +227,14 @@ TEST_F(LinkTest, StreamingLineOrOverlongBufferDoesNotStallTheCycle) {
   tk.advance(100);
   port.deliver(std::string(kRxBufferLimit, 'y'), 1);  // at the limit: kept
   tk.advance(1);
-  EXPECT_EQ(state.RxBuffer.size(), kRxBufferLimit);
+  EXPECT_EQ(link.exchange().RxBuffer.size(), kRxBufferLimit);
   port.deliver("y", 0);  // one past it
   tk.advance(0);
-  EXPECT_EQ(state.RxBuffer, "");
+  EXPECT_EQ(link.exchange().RxBuffer, "");
   port.deliver(makeFrame('A', "?0 12.50"), 2);
   for (int64_t t = 101; t <= 4900; t += 2) port.deliver("x", t);
   size_t longest = 0;
-  while (tk.now() < 5000 && tk.step()) longest = std::max(longest, state.RxBuffer.size());
+  while (tk.now() < 5000 && tk.step()) longest = std::max(longest, link.exchange().RxBuffer.size());
   EXPECT_LE(longest, kRxBufferLimit);
   EXPECT_EQ(state.StatusReply[0], "");
   ASSERT_EQ(sent().substr(0, 15), "A?0 B?0 A?0 B?0");

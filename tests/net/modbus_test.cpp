@@ -165,6 +165,14 @@ TEST_F(ModbusTest, APlcReadsEveryScaleAndItsWritesAreRefused) {
   EXPECT_EQ(pounds[4], 1);
   EXPECT_NEAR(weight(pounds), 12.5 * kPoundFactor, 0.01);
 
+  // The port closed: no scale answers, though the panels keep their last weights.
+  port.setPortOpen(false);
+  tk.advance(500);
+  const std::vector<quint16> closed = read(client, 1);
+  ASSERT_EQ(closed.size(), 8u);
+  EXPECT_EQ(closed[0] & 1, 0);
+  port.setPortOpen(true);
+
   QModbusDataUnit write(QModbusDataUnit::HoldingRegisters, 0, 1);
   write.setValue(0, 7);
   std::unique_ptr<QModbusReply> refused(client.sendWriteRequest(write, 1));
