@@ -1,6 +1,7 @@
 // TRV4NET.INI: where the weights are published, beside TRV4.INI (which it never touches). A
 // missing file means every service off. A file or value that cannot be used is told once, in
-// plain words naming its key, and the service it belongs to stays off; the program runs on.
+// plain words naming its key, and the service it belongs to stays off; the program runs on. Its
+// keys are described once, in net_settings_keys.h.
 #pragma once
 
 #include <cstddef>

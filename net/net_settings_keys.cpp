@@ -10,40 +10,34 @@ namespace trv4 {
 
 namespace {
 
-using N = NetSettings;
-using M = MqttSettings;
-using B = ModbusSettings;
-using H = HttpSettings;
-using C = CaptureSettings;
-
 // A row of each kind, so that a key's kind and the type of its field always agree.
 template <auto G, auto F>
-constexpr SettingKey flag(const char* section, const char* key) {
+constexpr SettingKey onOff(const char* section, const char* key) {
   return {section, key, SettingKind::Boolean, &fieldAt<G, F>};
 }
 template <auto G, auto F>
-constexpr SettingKey number(const char* section, const char* key, int min, int max,
-                            const char* comment = "") {
+constexpr SettingKey wholeNumber(const char* section, const char* key, int min, int max,
+                                 const char* comment = "") {
   return {section, key,    SettingKind::Number, &fieldAt<G, F>, min, max, TextRule::Any,
           false,   comment};
 }
 template <auto G, auto F>
-constexpr SettingKey choice(const char* section, const char* key, int min, int max) {
+constexpr SettingKey oneOf(const char* section, const char* key, int min, int max) {
   return {section, key, SettingKind::Choice, &fieldAt<G, F>, min, max};
 }
 template <auto G, auto F>
-constexpr SettingKey text(const char* section, const char* key, TextRule rule,
-                          const char* comment = "") {
+constexpr SettingKey textKey(const char* section, const char* key, TextRule rule,
+                             const char* comment = "") {
   return {section, key, SettingKind::Text, &fieldAt<G, F>, 0, 0, rule, false, comment};
 }
 template <auto G, auto F>
-constexpr SettingKey secret(const char* section, const char* key, TextRule rule,
-                            const char* comment) {
+constexpr SettingKey secretKey(const char* section, const char* key, TextRule rule,
+                               const char* comment) {
   return {section, key, SettingKind::Text, &fieldAt<G, F>, 0, 0, rule, true, comment};
 }
 template <auto G, auto F>
-constexpr SettingKey list(const char* section, const char* key, int most, TextRule rule,
-                          const char* comment) {
+constexpr SettingKey nameList(const char* section, const char* key, int most, TextRule rule,
+                              const char* comment) {
   return {section, key, SettingKind::List, &fieldAt<G, F>, 0, most, rule, false, comment};
 }
 
@@ -52,38 +46,39 @@ constexpr TextRule kNotEmpty = TextRule::NotEmpty;
 
 // The file's keys in its order. A comment begins with the blanks that set it apart.
 constexpr SettingKey kKeys[] = {
-    flag<&N::mqtt, &M::enabled>("mqtt", "enabled"),
-    text<&N::mqtt, &M::host>("mqtt", "host", kNotEmpty),
-    number<&N::mqtt, &M::port>("mqtt", "port", 1, 65535),
-    text<&N::mqtt, &M::prefix>("mqtt", "prefix", TextRule::TopicLevel),
-    text<&N::mqtt, &M::clientId>("mqtt", "client_id", kAny,
-                                 "            ; empty: trv4-<host name>"),
-    text<&N::mqtt, &M::username>("mqtt", "username", kAny),
-    secret<&N::mqtt, &M::password>(
+    onOff<&NetSettings::mqtt, &MqttSettings::enabled>("mqtt", "enabled"),
+    textKey<&NetSettings::mqtt, &MqttSettings::host>("mqtt", "host", kNotEmpty),
+    wholeNumber<&NetSettings::mqtt, &MqttSettings::port>("mqtt", "port", 1, 65535),
+    textKey<&NetSettings::mqtt, &MqttSettings::prefix>("mqtt", "prefix", TextRule::TopicLevel),
+    textKey<&NetSettings::mqtt, &MqttSettings::clientId>("mqtt", "client_id", kAny,
+                                                         "            ; empty: trv4-<host name>"),
+    textKey<&NetSettings::mqtt, &MqttSettings::username>("mqtt", "username", kAny),
+    secretKey<&NetSettings::mqtt, &MqttSettings::password>(
         "mqtt", "password", kAny,
         "             ; the file is created with mode 0600 when a password is set"),
-    text<&N::mqtt, &M::caFile>("mqtt", "ca_file", kAny,
-                               "              ; set: TLS to the broker, verified against this CA"),
-    choice<&N::mqtt, &M::qos>("mqtt", "qos", 0, 2),
-    number<&N::mqtt, &M::heartbeatS>("mqtt", "heartbeat_s", 1, 3600),
-    flag<&N::mqtt, &M::commands>("mqtt", "commands"),
+    textKey<&NetSettings::mqtt, &MqttSettings::caFile>(
+        "mqtt", "ca_file", kAny,
+        "              ; set: TLS to the broker, verified against this CA"),
+    oneOf<&NetSettings::mqtt, &MqttSettings::qos>("mqtt", "qos", 0, 2),
+    wholeNumber<&NetSettings::mqtt, &MqttSettings::heartbeatS>("mqtt", "heartbeat_s", 1, 3600),
+    onOff<&NetSettings::mqtt, &MqttSettings::commands>("mqtt", "commands"),
 
-    flag<&N::modbus, &B::enabled>("modbus", "enabled"),
-    text<&N::modbus, &B::bind>("modbus", "bind", kNotEmpty),
-    number<&N::modbus, &B::port>("modbus", "port", 1, 65535),
+    onOff<&NetSettings::modbus, &ModbusSettings::enabled>("modbus", "enabled"),
+    textKey<&NetSettings::modbus, &ModbusSettings::bind>("modbus", "bind", kNotEmpty),
+    wholeNumber<&NetSettings::modbus, &ModbusSettings::port>("modbus", "port", 1, 65535),
 
-    flag<&N::http, &H::enabled>("http", "enabled"),
-    text<&N::http, &H::bind>("http", "bind", kNotEmpty),
-    number<&N::http, &H::port>("http", "port", 1, 65535),
-    list<&N::http, &H::hosts>(
+    onOff<&NetSettings::http, &HttpSettings::enabled>("http", "enabled"),
+    textKey<&NetSettings::http, &HttpSettings::bind>("http", "bind", kNotEmpty),
+    wholeNumber<&NetSettings::http, &HttpSettings::port>("http", "port", 1, 65535),
+    nameList<&NetSettings::http, &HttpSettings::hosts>(
         "http", "hosts", kHttpHostsMax, TextRule::HostName,
         "                ; more names of this PC that requests may give, beside its addresses"),
-    secret<&N::http, &H::token>(
+    secretKey<&NetSettings::http, &HttpSettings::token>(
         "http", "token", TextRule::Token,
         "                ; set: writes need \"Authorization: Bearer <token>\"; the file is 0600"),
-    flag<&N::http, &H::commands>("http", "commands"),
+    onOff<&NetSettings::http, &HttpSettings::commands>("http", "commands"),
 
-    number<&N::captures, &C::keepDays>(
+    wholeNumber<&NetSettings::captures, &CaptureSettings::keepDays>(
         "captures", "keep_days", 0, kCaptureKeepDaysMax,
         "              ; 0: keep every capture; N: delivered ones older than N days go"),
 };
@@ -171,7 +166,7 @@ std::string mustBe(const SettingKey& key) {
 }
 
 // A list's names: separated by commas or blanks.
-std::vector<std::string> names(const std::string& v) {
+std::vector<std::string> listedNames(const std::string& v) {
   std::vector<std::string> out;
   std::size_t from = 0;
   while (from < v.size()) {
@@ -228,7 +223,7 @@ bool readSetting(const SettingKey& key, const std::string& v, NetSettings* s, st
     case SettingKind::List:
       break;
   }
-  std::vector<std::string> listed = names(v);
+  std::vector<std::string> listed = listedNames(v);
   if (listed.size() > static_cast<std::size_t>(key.max) ||
       !std::all_of(listed.begin(), listed.end(),
                    [&](const std::string& n) { return follows(key.rule, n); }))

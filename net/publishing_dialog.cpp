@@ -37,7 +37,6 @@ struct PublishingDialog::Input {
 };
 
 std::span<const PublishingDialog::Input> PublishingDialog::inputs() {
-  // HTTP's port has no marked letter: every letter of it has a field.
   static const Input table[] = {
       {"mqtt", "enabled", "mqttEnabled", QT_TR_NOOP("&Publish by MQTT")},
       {"mqtt", "host", "mqttHost", QT_TR_NOOP("&Broker host:")},
@@ -60,7 +59,8 @@ std::span<const PublishingDialog::Input> PublishingDialog::inputs() {
       {"http", "enabled", "httpEnabled", QT_TR_NOOP("Serve by HTTP (API, metrics, dashboard)"),
        QT_TR_NOOP("Serve by HTTP")},
       {"http", "bind", "httpBind", QT_TR_NOOP("Bind &address:"), QT_TR_NOOP("HTTP bind address")},
-      {"http", "port", "httpPort", QT_TR_NOOP("Port:"), QT_TR_NOOP("HTTP port")},
+      {"http", "port", "httpPort", QT_TR_NOOP("Port:"),
+       QT_TR_NOOP("HTTP port")},  // every letter of it has a field
       {"http", "hosts", "httpHosts", QT_TR_NOOP("Other nam&es:"), QT_TR_NOOP("HTTP host names"),
        QT_TR_NOOP("names of this PC, separated by commas")},
       {"http", "token", "httpToken", QT_TR_NOOP("To&ken:"), QT_TR_NOOP("Token"),
