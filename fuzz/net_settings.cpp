@@ -1,23 +1,20 @@
 // TRV4NET.INI as a plant engineer may write it. What is taken is within the ranges the services
 // open with, and the file the Publishing dialog writes from it reads back the same, untold.
+#include <algorithm>
 #include <string>
 
 #include "fuzz/require.h"
 #include "net/net_settings.h"
+#include "net/net_settings_keys.h"
 
 namespace trv4 {
 namespace {
 
+// Every key of the file's table holds the same value in a and b.
 bool same(const NetSettings& a, const NetSettings& b) {
-  const MqttSettings &m = a.mqtt, &n = b.mqtt;
-  return m.enabled == n.enabled && m.host == n.host && m.port == n.port && m.prefix == n.prefix &&
-         m.clientId == n.clientId && m.username == n.username && m.password == n.password &&
-         m.caFile == n.caFile && m.qos == n.qos && m.heartbeatS == n.heartbeatS &&
-         m.commands == n.commands && a.modbus.enabled == b.modbus.enabled &&
-         a.modbus.bind == b.modbus.bind && a.modbus.port == b.modbus.port &&
-         a.http.enabled == b.http.enabled && a.http.bind == b.http.bind &&
-         a.http.port == b.http.port && a.http.token == b.http.token &&
-         a.http.commands == b.http.commands;
+  const auto keys = netSettingKeys();
+  return std::all_of(keys.begin(), keys.end(),
+                     [&](const SettingKey& k) { return sameSetting(k, a, b); });
 }
 
 bool portNumber(int port) {

@@ -1,6 +1,7 @@
 // TRV4NET.INI: where the weights are published, beside TRV4.INI (which it never touches). A
 // missing file means every service off. A file or value that cannot be used is told once, in
-// plain words naming its key, and the service it belongs to stays off; the program runs on.
+// plain words naming its key, and the service it belongs to stays off; the program runs on. Its
+// keys are described once, in net_settings_keys.h.
 #pragma once
 
 #include <cstddef>
@@ -67,6 +68,8 @@ struct NetSettings {
   std::vector<std::string> problems;
 };
 
+struct SettingKey;
+
 // The settings a file's text gives.
 NetSettings parseNetSettings(std::string_view text);
 // The file at path; defaults (everything off) when there is none.
@@ -79,5 +82,13 @@ std::string formatNetSettings(const NetSettings& settings);
 // its owner only from the moment it exists. False and *error (naming the file, never a password
 // or token) on failure.
 bool writeNetSettings(const std::string& path, const NetSettings& settings, std::string* error);
+
+// What the file's reader makes of the value settings hold for key once it is written.
+struct WrittenSetting {
+  bool refused = false;  // it refuses the value; why says what the value must be
+  bool changed = false;  // it reads back another value (blanks at its ends, a comment, lines)
+  std::string why;
+};
+WrittenSetting checkWritten(const SettingKey& key, const NetSettings& settings);
 
 }  // namespace trv4

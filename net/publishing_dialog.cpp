@@ -14,34 +14,70 @@
 #include <QRegularExpression>
 #include <QSpinBox>
 #include <QVBoxLayout>
+#include <algorithm>
 #include <array>
+#include <string_view>
 
 #include "net/bind_address.h"
 
 namespace trv4 {
 
+// An input of the dialog: the key it edits, its object name (its label's is the name and
+// "Label"), its caption (a check box's text), the name assistive technology and refusals give it
+// (the caption without its marked letter and colon when empty), a hint (a line's placeholder, a
+// spin box's unit) and a button beside it.
+struct PublishingDialog::Input {
+  const char* section;
+  const char* key;
+  const char* name;
+  const char* caption;
+  const char* spoken = "";
+  const char* hint = "";
+  QPushButton* (PublishingDialog::*button)(QLineEdit*) = nullptr;
+};
+
+std::span<const PublishingDialog::Input> PublishingDialog::inputs() {
+  static const Input table[] = {
+      {"mqtt", "enabled", "mqttEnabled", QT_TR_NOOP("&Publish by MQTT")},
+      {"mqtt", "host", "mqttHost", QT_TR_NOOP("&Broker host:")},
+      {"mqtt", "port", "mqttPort", QT_TR_NOOP("P&ort:")},
+      {"mqtt", "prefix", "mqttPrefix", QT_TR_NOOP("Topic p&refix:")},
+      {"mqtt", "client_id", "mqttClientId", QT_TR_NOOP("C&lient id:"), "",
+       QT_TR_NOOP("empty: trv4-<host name>")},
+      {"mqtt", "username", "mqttUsername", QT_TR_NOOP("&User name:")},
+      {"mqtt", "password", "mqttPassword", QT_TR_NOOP("Pass&word:")},
+      {"mqtt", "ca_file", "mqttCaFile", QT_TR_NOOP("&CA file (TLS):"), "",
+       QT_TR_NOOP("empty: no TLS"), &PublishingDialog::browseButton},
+      {"mqtt", "qos", "mqttQos", QT_TR_NOOP("&QoS:")},
+      {"mqtt", "heartbeat_s", "mqttHeartbeat", QT_TR_NOOP("&Heartbeat every:"), "",
+       QT_TR_NOOP(" s")},
+      {"mqtt", "commands", "mqttCommands", QT_TR_NOOP("Accept co&mmands (tare, zero)"),
+       QT_TR_NOOP("Accept commands")},
+      {"modbus", "enabled", "modbusEnabled", QT_TR_NOOP("Serve by Mo&dbus TCP")},
+      {"modbus", "bind", "modbusBind", QT_TR_NOOP("B&ind address:"), QT_TR_NOOP("Bind address")},
+      {"modbus", "port", "modbusPort", QT_TR_NOOP("Por&t:"), QT_TR_NOOP("Modbus port")},
+      {"http", "enabled", "httpEnabled", QT_TR_NOOP("Serve by HTTP (API, metrics, dashboard)"),
+       QT_TR_NOOP("Serve by HTTP")},
+      {"http", "bind", "httpBind", QT_TR_NOOP("Bind &address:"), QT_TR_NOOP("HTTP bind address")},
+      {"http", "port", "httpPort", QT_TR_NOOP("Port:"),
+       QT_TR_NOOP("HTTP port")},  // every letter of it has a field
+      {"http", "hosts", "httpHosts", QT_TR_NOOP("Other nam&es:"), QT_TR_NOOP("HTTP host names"),
+       QT_TR_NOOP("names of this PC, separated by commas")},
+      {"http", "token", "httpToken", QT_TR_NOOP("To&ken:"), QT_TR_NOOP("Token"),
+       QT_TR_NOOP("empty: no writes"), &PublishingDialog::newTokenButton},
+      {"http", "commands", "httpCommands", QT_TR_NOOP("Accept commands by HTTP (tare, zero)"),
+       QT_TR_NOOP("Accept commands by HTTP")},
+  };
+  return table;
+}
+
 namespace {
 
 template <typename W>
-W* named(W* widget, const char* name, const QString& accessible) {
-  widget->setObjectName(QString::fromLatin1(name));
+W* named(W* widget, const QString& name, const QString& accessible) {
+  widget->setObjectName(name);
   widget->setAccessibleName(accessible);
   return widget;
-}
-
-// An input with its caption: the label is the input's buddy, so Alt and the marked letter reach it.
-void addRow(QFormLayout* form, const QString& caption, const char* labelName, QWidget* input,
-            QWidget* field = nullptr) {
-  auto* label = new QLabel(caption);
-  label->setObjectName(QString::fromLatin1(labelName));
-  label->setBuddy(input);
-  form->addRow(label, field != nullptr ? field : input);
-}
-
-QSpinBox* spin(int lo, int hi) {
-  auto* box = new QSpinBox;
-  box->setRange(lo, hi);
-  return box;
 }
 
 // A caption as a name: without its marked letter and colon.
@@ -51,9 +87,16 @@ QString plain(const QString& caption) {
   return name;
 }
 
-std::string text(const QLineEdit* edit) {
-  return edit->text().toStdString();
-}
+// The dialog's groups: a section of the file each.
+struct Group {
+  const char* section;
+  const char* title;
+};
+constexpr Group kGroups[] = {
+    {"mqtt", QT_TRANSLATE_NOOP("trv4::PublishingDialog", "MQTT")},
+    {"modbus", QT_TRANSLATE_NOOP("trv4::PublishingDialog", "Modbus TCP")},
+    {"http", QT_TRANSLATE_NOOP("trv4::PublishingDialog", "HTTP")},
+};
 
 }  // namespace
 
@@ -65,266 +108,207 @@ PublishingDialog::PublishingDialog(std::string path, Toolkit& toolkit,
   setAccessibleName(tr("Publishing"));
   setAttribute(Qt::WA_DeleteOnClose);
 
-  auto* mqtt = named(new QGroupBox(tr("MQTT")), "mqttGroup", tr("MQTT"));
-  auto* mqttForm = new QFormLayout(mqtt);
-  buildMqtt(mqttForm);
-  auto* modbus = named(new QGroupBox(tr("Modbus TCP")), "modbusGroup", tr("Modbus TCP"));
-  auto* modbusForm = new QFormLayout(modbus);
-  buildModbus(modbusForm);
-  auto* http = named(new QGroupBox(tr("HTTP")), "httpGroup", tr("HTTP"));
-  auto* httpForm = new QFormLayout(http);
-  buildHttp(httpForm);
+  auto* layout = new QVBoxLayout(this);
+  for (const Group& g : kGroups) {
+    auto* group =
+        named(new QGroupBox(tr(g.title)), QString::fromLatin1(g.section) + "Group", tr(g.title));
+    auto* form = new QFormLayout(group);
+    for (const Input& in : inputs())
+      if (std::string_view(in.section) == g.section) build(in, form);
+    if (std::string_view(g.section) == "mqtt")
+      form->addRow(named(new QLabel(tr("Commands reach the scales: the broker's access rules\n"
+                                       "must let only trusted clients write the command topics.")),
+                         QStringLiteral("mqttCommandsWarning"), tr("Commands warning")));
+    layout->addWidget(group);
+  }
 
   auto* buttons = new QDialogButtonBox(QDialogButtonBox::Ok | QDialogButtonBox::Cancel);
   buttons->setObjectName(QStringLiteral("buttons"));
   QPushButton* ok = buttons->button(QDialogButtonBox::Ok);
-  named(ok, "ok", tr("OK"));
+  named(ok, QStringLiteral("ok"), tr("OK"));
   ok_ = ok;
-  named(buttons->button(QDialogButtonBox::Cancel), "cancel", tr("Cancel"));
+  named(buttons->button(QDialogButtonBox::Cancel), QStringLiteral("cancel"), tr("Cancel"));
   ok->setDefault(true);
   connect(buttons, &QDialogButtonBox::accepted, this, &PublishingDialog::accept);
   connect(buttons, &QDialogButtonBox::rejected, this, &PublishingDialog::reject);
 
-  lookingUp_ = named(new QLabel, "lookingUp", tr("Looking up"));
+  lookingUp_ = named(new QLabel, QStringLiteral("lookingUp"), tr("Looking up"));
   lookingUp_->hide();
-
-  auto* layout = new QVBoxLayout(this);
-  layout->addWidget(mqtt);
-  layout->addWidget(modbus);
-  layout->addWidget(http);
   layout->addWidget(lookingUp_);
   layout->addWidget(buttons);
 
   load(readNetSettings(path_));
 }
 
-void PublishingDialog::buildMqtt(QFormLayout* form) {
-  mqttEnabled_ = named(new QCheckBox(tr("&Publish by MQTT")), "mqttEnabled", tr("Publish by MQTT"));
-  form->addRow(mqttEnabled_);
-  const auto row = [&](auto* input, const char* name, const char* label, const QString& caption,
-                       const char* section, const char* key, auto same, QWidget* field = nullptr) {
-    named(input, name, plain(caption));
-    addRow(form, caption, label, input, field);
-    keys_.push_back({section, key, input, plain(caption), same});
-  };
-  row(host_ = new QLineEdit, "mqttHost", "mqttHostLabel", tr("&Broker host:"), "mqtt", "host",
-      [](const NetSettings& a, const NetSettings& b) { return a.mqtt.host == b.mqtt.host; });
-  row(mqttPort_ = spin(1, 65535), "mqttPort", "mqttPortLabel", tr("P&ort:"), "mqtt", "port",
-      [](const NetSettings& a, const NetSettings& b) { return a.mqtt.port == b.mqtt.port; });
-  row(prefix_ = new QLineEdit, "mqttPrefix", "mqttPrefixLabel", tr("Topic p&refix:"), "mqtt",
-      "prefix",
-      [](const NetSettings& a, const NetSettings& b) { return a.mqtt.prefix == b.mqtt.prefix; });
-  clientId_ = new QLineEdit;
-  clientId_->setPlaceholderText(tr("empty: trv4-<host name>"));
-  row(clientId_, "mqttClientId", "mqttClientIdLabel", tr("C&lient id:"), "mqtt", "client_id",
-      [](const NetSettings& a, const NetSettings& b) {
-        return a.mqtt.clientId == b.mqtt.clientId;
-      });
-  row(username_ = new QLineEdit, "mqttUsername", "mqttUsernameLabel", tr("&User name:"), "mqtt",
-      "username", [](const NetSettings& a, const NetSettings& b) {
-        return a.mqtt.username == b.mqtt.username;
-      });
-  password_ = new QLineEdit;
-  password_->setEchoMode(QLineEdit::Password);
-  row(password_, "mqttPassword", "mqttPasswordLabel", tr("Pass&word:"), "mqtt", "password",
-      [](const NetSettings& a, const NetSettings& b) {
-        return a.mqtt.password == b.mqtt.password;
-      });
-
-  caFile_ = new QLineEdit;
-  caFile_->setPlaceholderText(tr("empty: no TLS"));
-  auto* browse =
-      named(new QPushButton(tr("Brow&se…")), "mqttCaBrowse", tr("Browse for the CA file"));
-  connect(browse, &QPushButton::clicked, this, &PublishingDialog::browseCaFile);
-  auto* caField = new QWidget;
-  auto* caRow = new QHBoxLayout(caField);
-  caRow->setContentsMargins(0, 0, 0, 0);
-  caRow->addWidget(caFile_, 1);
-  caRow->addWidget(browse);
-  row(
-      caFile_, "mqttCaFile", "mqttCaFileLabel", tr("&CA file (TLS):"), "mqtt", "ca_file",
-      [](const NetSettings& a, const NetSettings& b) { return a.mqtt.caFile == b.mqtt.caFile; },
-      caField);
-
-  qos_ = new QComboBox;
-  qos_->addItems({QStringLiteral("0"), QStringLiteral("1"), QStringLiteral("2")});
-  row(qos_, "mqttQos", "mqttQosLabel", tr("&QoS:"), "mqtt", "qos",
-      [](const NetSettings& a, const NetSettings& b) { return a.mqtt.qos == b.mqtt.qos; });
-  heartbeat_ = spin(1, 3600);
-  heartbeat_->setSuffix(tr(" s"));
-  row(heartbeat_, "mqttHeartbeat", "mqttHeartbeatLabel", tr("&Heartbeat every:"), "mqtt",
-      "heartbeat_s", [](const NetSettings& a, const NetSettings& b) {
-        return a.mqtt.heartbeatS == b.mqtt.heartbeatS;
-      });
-
-  commands_ = named(new QCheckBox(tr("Accept co&mmands (tare, zero)")), "mqttCommands",
-                    tr("Accept commands"));
-  form->addRow(commands_);
-  auto* warning = named(new QLabel(tr("Commands reach the scales: the broker's access rules\n"
-                                      "must let only trusted clients write the command topics.")),
-                        "mqttCommandsWarning", tr("Commands warning"));
-  form->addRow(warning);
+// The input with its caption: the label is the input's buddy, so Alt and the marked letter reach
+// it. A check box is its own caption.
+void PublishingDialog::build(const Input& in, QFormLayout* form) {
+  const SettingKey* key = netSettingKey(in.section, in.key);
+  Q_ASSERT(key != nullptr);
+  const QString caption = tr(in.caption);
+  const QString spoken = *in.spoken != 0 ? tr(in.spoken) : plain(caption);
+  QWidget* input = named(makeInput(*key, in), QString::fromLatin1(in.name), spoken);
+  fields_.push_back({key, input, spoken});
+  if (key->kind == SettingKind::Boolean) {
+    form->addRow(input);
+    return;
+  }
+  QWidget* field = input;
+  if (in.button != nullptr) {
+    field = new QWidget;
+    auto* row = new QHBoxLayout(field);
+    row->setContentsMargins(0, 0, 0, 0);
+    row->addWidget(input, 1);
+    row->addWidget((this->*in.button)(static_cast<QLineEdit*>(input)));
+  }
+  auto* label = new QLabel(caption);
+  label->setObjectName(QString::fromLatin1(in.name) + "Label");
+  label->setBuddy(input);
+  form->addRow(label, field);
 }
 
-void PublishingDialog::buildModbus(QFormLayout* form) {
-  modbusEnabled_ =
-      named(new QCheckBox(tr("Serve by Mo&dbus TCP")), "modbusEnabled", tr("Serve by Modbus TCP"));
-  form->addRow(modbusEnabled_);
-  bind_ = named(new QLineEdit, "modbusBind", tr("Bind address"));
-  addRow(form, tr("B&ind address:"), "modbusBindLabel", bind_);
-  keys_.push_back(
-      {"modbus", "bind", bind_, tr("Bind address"),
-       [](const NetSettings& a, const NetSettings& b) { return a.modbus.bind == b.modbus.bind; }});
-  modbusPort_ = named(spin(1, 65535), "modbusPort", tr("Modbus port"));
-  addRow(form, tr("Por&t:"), "modbusPortLabel", modbusPort_);
-  keys_.push_back(
-      {"modbus", "port", modbusPort_, tr("Modbus port"),
-       [](const NetSettings& a, const NetSettings& b) { return a.modbus.port == b.modbus.port; }});
+QWidget* PublishingDialog::makeInput(const SettingKey& key, const Input& in) {
+  switch (key.kind) {
+    case SettingKind::Boolean:
+      return new QCheckBox(tr(in.caption));
+    case SettingKind::Number: {
+      auto* box = new QSpinBox;
+      box->setRange(key.min, key.max);
+      box->setSuffix(tr(in.hint));
+      return box;
+    }
+    case SettingKind::Choice: {
+      auto* box = new QComboBox;
+      for (int v = key.min; v <= key.max; ++v) box->addItem(QString::number(v));
+      return box;
+    }
+    case SettingKind::Text:
+    case SettingKind::List:
+      break;
+  }
+  auto* edit = new QLineEdit;
+  edit->setPlaceholderText(tr(in.hint));
+  if (key.secret) edit->setEchoMode(QLineEdit::Password);
+  return edit;
 }
 
-void PublishingDialog::buildHttp(QFormLayout* form) {
-  httpEnabled_ = named(new QCheckBox(tr("Serve by HTTP (API, metrics, dashboard)")), "httpEnabled",
-                       tr("Serve by HTTP"));
-  form->addRow(httpEnabled_);
-  httpBind_ = named(new QLineEdit, "httpBind", tr("HTTP bind address"));
-  addRow(form, tr("Bind &address:"), "httpBindLabel", httpBind_);
-  keys_.push_back(
-      {"http", "bind", httpBind_, tr("HTTP bind address"),
-       [](const NetSettings& a, const NetSettings& b) { return a.http.bind == b.http.bind; }});
-  httpPort_ = named(spin(1, 65535), "httpPort", tr("HTTP port"));
-  addRow(form, tr("Port:"), "httpPortLabel", httpPort_);  // every letter of it has a field
-  keys_.push_back(
-      {"http", "port", httpPort_, tr("HTTP port"),
-       [](const NetSettings& a, const NetSettings& b) { return a.http.port == b.http.port; }});
-  // More names of this PC a request may give, beside its addresses and localhost.
-  httpHosts_ = named(new QLineEdit, "httpHosts", tr("HTTP host names"));
-  httpHosts_->setPlaceholderText(tr("names of this PC, separated by commas"));
-  addRow(form, tr("Other nam&es:"), "httpHostsLabel", httpHosts_);
-  keys_.push_back(
-      {"http", "hosts", httpHosts_, tr("HTTP host names"),
-       [](const NetSettings& a, const NetSettings& b) { return a.http.hosts == b.http.hosts; }});
+const PublishingDialog::Field& PublishingDialog::field(const SettingKey* key) const {
+  return *std::find_if(fields_.begin(), fields_.end(),
+                       [&](const Field& f) { return f.key == key; });
+}
 
-  token_ = named(new QLineEdit, "httpToken", tr("Token"));
-  token_->setEchoMode(QLineEdit::Password);
-  token_->setPlaceholderText(tr("empty: no writes"));
-  auto* generate = named(new QPushButton(tr("&New token")), "httpNewToken", tr("New token"));
-  connect(generate, &QPushButton::clicked, this, [this] {
+QPushButton* PublishingDialog::browseButton(QLineEdit* caFile) {
+  auto* browse = named(new QPushButton(tr("Brow&se…")), QStringLiteral("mqttCaBrowse"),
+                       tr("Browse for the CA file"));
+  connect(browse, &QPushButton::clicked, this, [this, caFile] {
+    const QString file = QFileDialog::getOpenFileName(
+        this, tr("CA File"), caFile->text(), tr("Certificates (*.pem *.crt);;All files (*)"));
+    if (!file.isEmpty()) caFile->setText(file);
+  });
+  return browse;
+}
+
+QPushButton* PublishingDialog::newTokenButton(QLineEdit* token) {
+  auto* generate =
+      named(new QPushButton(tr("&New token")), QStringLiteral("httpNewToken"), tr("New token"));
+  connect(generate, &QPushButton::clicked, this, [token] {
     // 24 random bytes from the system's source, as 48 hexadecimal digits.
     std::array<quint32, 6> words;
     QRandomGenerator::system()->fillRange(words.data(), words.size());
     const QByteArray bytes(reinterpret_cast<const char*>(words.data()), sizeof words);
-    token_->setText(QString::fromLatin1(bytes.toHex()));
-    token_->setEchoMode(QLineEdit::Normal);  // shown once, to be copied to the client
+    token->setText(QString::fromLatin1(bytes.toHex()));
+    token->setEchoMode(QLineEdit::Normal);  // shown once, to be copied to the client
   });
-  auto* tokenField = new QWidget;
-  auto* tokenRow = new QHBoxLayout(tokenField);
-  tokenRow->setContentsMargins(0, 0, 0, 0);
-  tokenRow->addWidget(token_, 1);
-  tokenRow->addWidget(generate);
-  addRow(form, tr("To&ken:"), "httpTokenLabel", token_, tokenField);
-  keys_.push_back(
-      {"http", "token", token_, tr("Token"),
-       [](const NetSettings& a, const NetSettings& b) { return a.http.token == b.http.token; }});
-
-  httpCommands_ = named(new QCheckBox(tr("Accept commands by HTTP (tare, zero)")), "httpCommands",
-                        tr("Accept commands by HTTP"));
-  form->addRow(httpCommands_);
+  return generate;
 }
 
 void PublishingDialog::load(const NetSettings& s) {
-  captures_ = s.captures;
-  mqttEnabled_->setChecked(s.mqtt.enabled);
-  host_->setText(QString::fromStdString(s.mqtt.host));
-  mqttPort_->setValue(s.mqtt.port);
-  prefix_->setText(QString::fromStdString(s.mqtt.prefix));
-  clientId_->setText(QString::fromStdString(s.mqtt.clientId));
-  username_->setText(QString::fromStdString(s.mqtt.username));
-  password_->setText(QString::fromStdString(s.mqtt.password));
-  caFile_->setText(QString::fromStdString(s.mqtt.caFile));
-  qos_->setCurrentIndex(s.mqtt.qos);
-  heartbeat_->setValue(s.mqtt.heartbeatS);
-  commands_->setChecked(s.mqtt.commands);
-  modbusEnabled_->setChecked(s.modbus.enabled);
-  bind_->setText(QString::fromStdString(s.modbus.bind));
-  modbusPort_->setValue(s.modbus.port);
-  httpEnabled_->setChecked(s.http.enabled);
-  httpBind_->setText(QString::fromStdString(s.http.bind));
-  httpPort_->setValue(s.http.port);
-  QStringList hosts;
-  for (const std::string& h : s.http.hosts) hosts << QString::fromStdString(h);
-  httpHosts_->setText(hosts.join(QStringLiteral(", ")));
-  token_->setText(QString::fromStdString(s.http.token));
-  httpCommands_->setChecked(s.http.commands);
+  loaded_ = s;
+  for (const Field& f : fields_) {
+    const SettingKey& key = *f.key;
+    switch (key.kind) {
+      case SettingKind::Boolean:
+        static_cast<QCheckBox*>(f.input)->setChecked(settingValue<bool>(key, s));
+        break;
+      case SettingKind::Number:
+        static_cast<QSpinBox*>(f.input)->setValue(settingValue<int>(key, s));
+        break;
+      case SettingKind::Choice:
+        static_cast<QComboBox*>(f.input)->setCurrentIndex(settingValue<int>(key, s) - key.min);
+        break;
+      case SettingKind::Text:
+      case SettingKind::List:
+        static_cast<QLineEdit*>(f.input)->setText(QString::fromStdString(settingText(key, s)));
+        break;
+    }
+  }
 }
 
 NetSettings PublishingDialog::entered() const {
-  NetSettings s;
-  s.captures = captures_;
-  s.mqtt.enabled = mqttEnabled_->isChecked();
-  s.mqtt.host = text(host_);
-  s.mqtt.port = mqttPort_->value();
-  s.mqtt.prefix = text(prefix_);
-  s.mqtt.clientId = text(clientId_);
-  s.mqtt.username = text(username_);
-  s.mqtt.password = text(password_);
-  s.mqtt.caFile = text(caFile_);
-  s.mqtt.qos = qos_->currentIndex();
-  s.mqtt.heartbeatS = heartbeat_->value();
-  s.mqtt.commands = commands_->isChecked();
-  s.modbus.enabled = modbusEnabled_->isChecked();
-  s.modbus.bind = text(bind_);
-  s.modbus.port = modbusPort_->value();
-  s.http.enabled = httpEnabled_->isChecked();
-  s.http.bind = text(httpBind_);
-  s.http.port = httpPort_->value();
-  for (const QString& h :
-       httpHosts_->text().split(QRegularExpression(QStringLiteral("[,\\s]+")), Qt::SkipEmptyParts))
-    s.http.hosts.push_back(h.toStdString());
-  s.http.token = text(token_);
-  s.http.commands = httpCommands_->isChecked();
+  NetSettings s = loaded_;
+  s.problems.clear();
+  for (const Field& f : fields_) {
+    const SettingKey& key = *f.key;
+    switch (key.kind) {
+      case SettingKind::Boolean:
+        settingValue<bool>(key, s) = static_cast<QCheckBox*>(f.input)->isChecked();
+        break;
+      case SettingKind::Number:
+        settingValue<int>(key, s) = static_cast<QSpinBox*>(f.input)->value();
+        break;
+      case SettingKind::Choice:
+        settingValue<int>(key, s) = static_cast<QComboBox*>(f.input)->currentIndex() + key.min;
+        break;
+      case SettingKind::Text:
+        settingValue<std::string>(key, s) = static_cast<QLineEdit*>(f.input)->text().toStdString();
+        break;
+      case SettingKind::List: {
+        std::vector<std::string> names;
+        for (const QString& n : static_cast<QLineEdit*>(f.input)->text().split(
+                 QRegularExpression(QStringLiteral("[,\\s]+")), Qt::SkipEmptyParts))
+          names.push_back(n.toStdString());
+        settingValue<std::vector<std::string>>(key, s) = std::move(names);
+        break;
+      }
+    }
+  }
   return s;
 }
 
-QString PublishingDialog::refusal(QWidget** input) const {
+PublishingDialog::Refusal PublishingDialog::refusal() const {
   const NetSettings wanted = entered();
-  const NetSettings read = parseNetSettings(formatNetSettings(wanted));
-  for (const Key& k : keys_) {
-    *input = k.input;
-    // The reader's words, after the key it names: "... "host" in [mqtt] may not be empty; ...".
-    const std::string named = "\"" + std::string(k.key) + "\" in [" + k.section + "] ";
-    for (const std::string& problem : read.problems) {
-      const auto at = problem.find(named);
-      if (at == std::string::npos) continue;
-      std::string why = problem.substr(at + named.size());
-      why = why.substr(0, why.rfind("; "));
-      return tr("%1: the value %2. Nothing was written.")
-          .arg(k.caption, QString::fromStdString(why));
-    }
-    if (!k.same(wanted, read))
-      return tr("%1: the file can not hold this value. It may not begin or end with a blank, "
-                "span lines, or have a \";\" after a blank. Nothing was written.")
-          .arg(k.caption);
+  for (const Field& f : fields_) {
+    const WrittenSetting written = checkWritten(*f.key, wanted);
+    if (written.refused)
+      return {f.key, tr("%1: the value %2. Nothing was written.")
+                         .arg(f.spoken, QString::fromStdString(written.why))};
+    if (written.changed)
+      return {f.key,
+              tr("%1: the file can not hold this value. It may not begin or end with a blank, "
+                 "span lines, or have a \";\" after a blank. Nothing was written.")
+                  .arg(f.spoken)};
   }
   return {};
 }
 
 void PublishingDialog::accept() {
   if (!ok_->isEnabled()) return;  // a look-up runs
-  QWidget* input = nullptr;
-  const QString refused = refusal(&input);
-  if (!refused.isEmpty()) {
-    toolkit_.messageBox(refused.toStdString());
-    input->setFocus();
+  const Refusal refused = refusal();
+  if (refused.key != nullptr) {
+    toolkit_.messageBox(refused.message.toStdString());
+    field(refused.key).input->setFocus();
     return;
   }
   const NetSettings wanted = entered();
   // A bind address a server would refuse at start is refused here: a host name is looked up as
   // the server looks it up, while the dialog stays live.
   std::vector<BindName> names;
-  if (wanted.modbus.enabled && !bindLiteral(wanted.modbus.bind))
-    names.push_back({tr("Bind address"), wanted.modbus.bind, bind_});
-  if (wanted.http.enabled && !bindLiteral(wanted.http.bind))
-    names.push_back({tr("HTTP bind address"), wanted.http.bind, httpBind_});
+  for (const char* server : {"modbus", "http"}) {
+    const Field& bind = field(netSettingKey(server, "bind"));
+    const std::string name = settingValue<std::string>(*bind.key, wanted);
+    if (settingValue<bool>(*netSettingKey(server, "enabled"), wanted) && !bindLiteral(name))
+      names.push_back({bind.spoken, name, bind.input});
+  }
   lookUpThenWrite(wanted, std::move(names));
 }
 
@@ -364,12 +348,6 @@ void PublishingDialog::write(const NetSettings& settings) {
   }
   if (restart_) restart_();
   QDialog::accept();
-}
-
-void PublishingDialog::browseCaFile() {
-  const QString file = QFileDialog::getOpenFileName(
-      this, tr("CA File"), caFile_->text(), tr("Certificates (*.pem *.crt);;All files (*)"));
-  if (!file.isEmpty()) caFile_->setText(file);
 }
 
 }  // namespace trv4

@@ -6,19 +6,18 @@
 
 #include <QDialog>
 #include <functional>
+#include <span>
 #include <string>
 #include <vector>
 
 #include "base/toolkit.h"
 #include "net/net_settings.h"
+#include "net/net_settings_keys.h"
 
-class QCheckBox;
-class QComboBox;
 class QFormLayout;
 class QLabel;
 class QLineEdit;
 class QPushButton;
-class QSpinBox;
 
 namespace trv4 {
 
@@ -32,63 +31,51 @@ class PublishingDialog : public QDialog {
 
   // The settings as the inputs hold them.
   NetSettings entered() const;
+  // The first value entered that the file's reader would refuse or read back otherwise: its key
+  // and the message; no key if there is none.
+  struct Refusal {
+    const SettingKey* key = nullptr;
+    QString message;
+  };
+  Refusal refusal() const;
   void accept() override;
 
  private:
-  // A key of the file, the input it comes from and how two settings compare on it.
-  struct Key {
-    const char* section;
-    const char* key;
+  // An input for a key of the file, in the table of the dialog's inputs.
+  struct Input;
+  static std::span<const Input> inputs();
+  // An input as built: the key it edits, its widget (as the key's kind calls for) and the name
+  // it is known by.
+  struct Field {
+    const SettingKey* key;
     QWidget* input;
-    QString caption;
-    std::function<bool(const NetSettings&, const NetSettings&)> same;
+    QString spoken;
   };
 
-  void buildMqtt(QFormLayout* form);
-  void buildModbus(QFormLayout* form);
-  void buildHttp(QFormLayout* form);
+  void build(const Input& in, QFormLayout* form);
+  QWidget* makeInput(const SettingKey& key, const Input& in);
+  const Field& field(const SettingKey* key) const;
+  QPushButton* browseButton(QLineEdit* caFile);
+  QPushButton* newTokenButton(QLineEdit* token);
   void load(const NetSettings& s);
-  // The message for the first value the file cannot hold or its reader refuses; empty if none.
-  QString refusal(QWidget** input) const;
   // Looks up the bind names of the servers ticked, from the first in names on, then writes;
   // a name that names nothing is refused and nothing is written.
   struct BindName {
     QString caption;
     std::string name;
-    QLineEdit* input;
+    QWidget* input;
   };
   void lookUpThenWrite(const NetSettings& wanted, std::vector<BindName> names);
   // Writes the file and restarts publishing; the dialog closes unless the write failed.
   void write(const NetSettings& settings);
-  void browseCaFile();
 
   std::string path_;
   Toolkit& toolkit_;
   std::function<void()> restart_;
-  std::vector<Key> keys_;
-  QCheckBox* mqttEnabled_ = nullptr;
-  QLineEdit* host_ = nullptr;
-  QSpinBox* mqttPort_ = nullptr;
-  QLineEdit* prefix_ = nullptr;
-  QLineEdit* clientId_ = nullptr;
-  QLineEdit* username_ = nullptr;
-  QLineEdit* password_ = nullptr;
-  QLineEdit* caFile_ = nullptr;
-  QComboBox* qos_ = nullptr;
-  QSpinBox* heartbeat_ = nullptr;
-  QCheckBox* commands_ = nullptr;
-  QCheckBox* modbusEnabled_ = nullptr;
-  QLineEdit* bind_ = nullptr;
-  QSpinBox* modbusPort_ = nullptr;
-  QCheckBox* httpEnabled_ = nullptr;
-  QLineEdit* httpBind_ = nullptr;
-  QSpinBox* httpPort_ = nullptr;
-  QLineEdit* httpHosts_ = nullptr;
-  QLineEdit* token_ = nullptr;
-  QCheckBox* httpCommands_ = nullptr;
+  std::vector<Field> fields_;
+  NetSettings loaded_;           // keys not in the dialog are written back as read
   QPushButton* ok_ = nullptr;    // off while the bind address is looked up
   QLabel* lookingUp_ = nullptr;  // says so meanwhile
-  CaptureSettings captures_;     // not in the dialog: written back as read
 };
 
 }  // namespace trv4

@@ -10,6 +10,7 @@
 #include <utility>
 
 #include "base/file_names.h"
+#include "net/net_settings_keys.h"
 #include "tests/support/file_text.h"
 
 namespace trv4::test {
@@ -153,6 +154,50 @@ TEST(NetSettingsTest, MissingKeysKeepTheirDefaultsAndStrayLinesAreTold) {
   for (const char* text : {"[mqtt]\nPort=1883\n", "[mqtt]\n=1883\n", "[mqtt]\nport 1883\n"}) {
     const NetSettings s = parseNetSettings(text);
     EXPECT_EQ(s.problems.size(), 1u) << text;
+  }
+}
+
+// A value of key other than its default, as the file holds it, made from the key's row alone: a
+// key is covered as soon as the table has it.
+std::string otherValue(const SettingKey& key) {
+  const NetSettings defaults;
+  switch (key.kind) {
+    case SettingKind::Boolean:
+      return settingValue<bool>(key, defaults) ? "false" : "true";
+    case SettingKind::Number:
+    case SettingKind::Choice:
+      return std::to_string(settingValue<int>(key, defaults) == key.max ? key.min : key.max);
+    case SettingKind::Text:
+    case SettingKind::List:
+      break;
+  }
+  switch (key.rule) {
+    case TextRule::Any:
+    case TextRule::NotEmpty:
+    case TextRule::TopicLevel:
+      return std::string("other-") + key.key;
+    case TextRule::Token:
+      return std::string("0123456789abcdef-") + key.key;
+    case TextRule::HostName:
+      return key.kind == SettingKind::List ? "pc-1, [fe80::7]" : "pc-1";
+  }
+  return {};
+}
+
+TEST(NetSettingsTest, EveryKeyReadsItsValueAndIsWrittenSoItReadsBackTheSame) {
+  const NetSettings defaults;
+  std::string file;
+  for (const SettingKey& key : netSettingKeys())
+    file += "[" + std::string(key.section) + "]\n" + key.key + "=" + otherValue(key) + "\n";
+  const NetSettings read = parseNetSettings(file);
+  ASSERT_TRUE(read.problems.empty()) << read.problems.front();
+  const NetSettings again = parseNetSettings(formatNetSettings(read));
+  EXPECT_TRUE(again.problems.empty()) << again.problems.front();
+  for (const SettingKey& key : netSettingKeys()) {
+    const std::string named = std::string(key.section) + " " + key.key;
+    EXPECT_EQ(settingText(key, read), otherValue(key)) << named;
+    EXPECT_FALSE(sameSetting(key, read, defaults)) << named;
+    EXPECT_TRUE(sameSetting(key, again, read)) << named;
   }
 }
 

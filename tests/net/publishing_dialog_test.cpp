@@ -136,6 +136,32 @@ TEST(PublishingDialog, ARefusedValueNamesItsFieldAndEscapeWritesNothing) {
   EXPECT_EQ(rig.restarts, 0);
 }
 
+// A refusal names its field by the key it edits: a value the reader refuses, or one the file
+// would give back otherwise.
+TEST(PublishingDialog, ARefusalNamesTheKeyOfItsField) {
+  DialogRig rig;
+  rig.open();
+  EXPECT_EQ(rig.dialog->refusal().key, nullptr);
+  const struct {
+    const char* input;
+    const char* value;
+    const char* section;
+    const char* key;
+  } refused[] = {
+      {"mqttPrefix", "plant/+", "mqtt", "prefix"},
+      {"mqttCaFile", "/etc/ca.pem ", "mqtt", "ca_file"},
+      {"httpBind", "", "http", "bind"},
+      {"httpToken", "tooshort", "http", "token"},
+  };
+  for (const auto& [input, value, section, key] : refused) {
+    auto* edit = rig.find<QLineEdit>(input);
+    const QString before = edit->text();
+    edit->setText(QString::fromUtf8(value));
+    EXPECT_EQ(rig.dialog->refusal().key, netSettingKey(section, key)) << input;
+    edit->setText(before);
+  }
+}
+
 // A bind address is taken as the Modbus server takes it: a host name that names nothing is
 // refused with the field named, while the dialog stays live; a name that resolves is written.
 TEST(PublishingDialog, AModbusBindNameIsLookedUpBeforeItIsWritten) {
