@@ -6,11 +6,14 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <fstream>
+#include <iterator>
 #include <map>
 #include <string>
 #include <tuple>
 #include <vector>
 
+#include "tools/scalesim/line_faults.h"
 #include "tools/scalesim/scale_model.h"
 #include "tools/scalesim/scale_setup.h"
 
@@ -316,6 +319,38 @@ TEST(ScaleModel, ALateReplyKeepsItsTimeOthersFitAroundItAndBurstsComeOnlyWhenCom
   const std::vector<LineOutput> s = ScaleNetwork(o).takeOutput(100 * kMs);
   ASSERT_EQ(s.size(), 5u);
   EXPECT_EQ(std::pair(s.back().atUs, s.back().bytes.size()), std::pair(5 * 16 * kChar, size_t{16}));
+}
+
+}  // namespace
+}  // namespace trv4::scalesim
+
+namespace trv4::scalesim {
+namespace {
+
+std::string fileText(const std::string& path) {
+  std::ifstream in(path);
+  return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+}
+
+// Each kind of the table is taken by its name, and the usage text, the README and the manual
+// page tell of it; a name the table does not have is refused with the kinds it has.
+TEST(FaultKinds, EveryKindIsTakenByItsNameAndTheUsageReadmeAndManualPageListIt) {
+  const std::string readme = fileText(TRV4_SOURCE_DIR "/tools/scalesim/README.md");
+  const std::string manual = fileText(TRV4_SOURCE_DIR "/docs/man/trv4-scalesim.1");
+  ASSERT_FALSE(readme.empty() || manual.empty());
+  for (const FaultKindInfo& k : kFaultKinds) {
+    SCOPED_TRACE(k.name);
+    std::string error;
+    const std::optional<Fault> fault = parseFault(std::string(k.name) + ":B@0.5", &error);
+    ASSERT_TRUE(fault) << error;
+    EXPECT_EQ(fault->kind, k.kind);
+    EXPECT_NE(faultUsage().find(std::string(k.name) + " "), std::string::npos);
+    EXPECT_NE(readme.find("`" + std::string(k.name) + "`"), std::string::npos);
+    EXPECT_NE(manual.find(".B " + std::string(k.name)), std::string::npos);
+  }
+  std::string error;
+  EXPECT_FALSE(parseFault("hum:A", &error));
+  EXPECT_EQ(error, "unknown fault \"hum\" (" + faultKindNames() + ")");
 }
 
 }  // namespace

@@ -1,11 +1,32 @@
 #include "tools/scalesim/line_faults.h"
 
+#include <algorithm>
 #include <cstdlib>
-#include <map>
+#include <iterator>
 
 #include "tools/scalesim/scale_model.h"
 
 namespace trv4::scalesim {
+
+std::string faultKindNames() {
+  std::string names;
+  for (const FaultKindInfo& k : kFaultKinds)
+    names += (names.empty() ? "" : ", ") + std::string(k.name);
+  return names;
+}
+
+std::string faultUsage() {
+  std::string text =
+      "  --fault FAULT     KIND[:LIST][@RATE]: RATE 0..1 the share of replies hit (default 1);\n"
+      "                    may be given several times, e.g. --fault silence:C --fault cut@0.2;\n"
+      "                    KIND one of\n";
+  for (const FaultKindInfo& k : kFaultKinds) {
+    std::string name = k.name;
+    name.resize(10, ' ');
+    text += "                      " + name + k.does + "\n";
+  }
+  return text;
+}
 
 std::optional<Fault> parseFault(std::string_view text, std::string* error) {
   Fault f;
@@ -20,20 +41,13 @@ std::optional<Fault> parseFault(std::string_view text, std::string* error) {
     where = kind.substr(colon + 1);
     kind = kind.substr(0, colon);
   }
-  static const std::map<std::string_view, FaultKind> kKinds = {
-      {"silence", FaultKind::kSilence}, {"noise", FaultKind::kNoise},
-      {"cut", FaultKind::kCut},         {"double", FaultKind::kDouble},
-      {"stream", FaultKind::kStream},   {"badcheck", FaultKind::kBadCheck},
-      {"nak", FaultKind::kNak},
-  };
-  auto it = kKinds.find(kind);
-  if (it == kKinds.end()) {
-    if (error)
-      *error = "unknown fault \"" + std::string(kind) +
-               "\" (silence, noise, cut, double, stream, badcheck, nak)";
+  const auto* it = std::find_if(std::begin(kFaultKinds), std::end(kFaultKinds),
+                                [&](const FaultKindInfo& k) { return kind == k.name; });
+  if (it == std::end(kFaultKinds)) {
+    if (error) *error = "unknown fault \"" + std::string(kind) + "\" (" + faultKindNames() + ")";
     return std::nullopt;
   }
-  f.kind = it->second;
+  f.kind = it->kind;
   if (kind.size() != text.size() && text[kind.size()] == ':') {
     f.addresses = parseAddresses(where, error);
     if (f.addresses.empty()) return std::nullopt;

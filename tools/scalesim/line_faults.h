@@ -14,15 +14,30 @@
 
 namespace trv4::scalesim {
 
-enum class FaultKind {
-  kSilence,   // the scale does not answer
-  kNoise,     // random bytes on the line in front of the reply
-  kCut,       // the reply stops part-way: no ETX
-  kDouble,    // the reply and a second frame go out in one write
-  kStream,    // the scale sends characters without end, ignoring the protocol
-  kBadCheck,  // the reply's block check is wrong
-  kNak,       // a status request is answered with NAK
+// What each does: kFaultKinds.
+enum class FaultKind { kSilence, kNoise, kCut, kDouble, kStream, kBadCheck, kNak };
+
+// Every fault kind once: its name for --fault and what it does, for the usage text and the
+// error that names the kinds.
+struct FaultKindInfo {
+  FaultKind kind;
+  const char* name;
+  const char* does;
 };
+inline constexpr FaultKindInfo kFaultKinds[] = {
+    {FaultKind::kSilence, "silence", "the scale does not answer"},
+    {FaultKind::kNoise, "noise", "random bytes on the line in front of the reply"},
+    {FaultKind::kCut, "cut", "the reply stops part-way: no ETX"},
+    {FaultKind::kDouble, "double", "the reply and a second frame in one write"},
+    {FaultKind::kStream, "stream", "one scale sends characters without end"},
+    {FaultKind::kBadCheck, "badcheck", "the reply's block check is wrong"},
+    {FaultKind::kNak, "nak", "a status request is answered with NAK"},
+};
+
+// "silence, noise, ...": the kinds' names in the table's order.
+std::string faultKindNames();
+// The usage text's lines for --fault, a kind a line.
+std::string faultUsage();
 
 struct Fault {
   FaultKind kind = FaultKind::kSilence;

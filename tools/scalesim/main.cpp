@@ -37,7 +37,7 @@ int64_t monotonicUs() {
   return int64_t{ts.tv_sec} * 1'000'000 + ts.tv_nsec / 1000;
 }
 
-const char kUsage[] =
+const char kUsageBeforeFaults[] =
     "usage: trv4-scalesim [options]\n"
     "  --scales LIST     addresses on the line, e.g. A-H, A,C,E or A-C,K (default A-H)\n"
     "  --echo            the line returns every byte sent to it, ahead of the reply\n"
@@ -52,10 +52,8 @@ const char kUsage[] =
     "                    the line falls quiet, never before its last character is complete\n"
     "                    (default 0: one by one, the hardest case for a reader)\n"
     "  --rate ADDR=BAUD[/FORMAT]\n"
-    "                    scale ADDR listens at this rate (and format) only, e.g. K=19200/8N1\n"
-    "  --fault FAULT     KIND[:LIST][@RATE], KIND one of silence, noise, cut, double, stream,\n"
-    "                    badcheck (wrong block check), nak (NAK for a status request);\n"
-    "                    may be given several times, e.g. --fault silence:C --fault cut@0.2\n"
+    "                    scale ADDR listens at this rate (and format) only, e.g. K=19200/8N1\n";
+const char kUsageAfterFaults[] =
     "  --seed N          seed of weights, faults and jitter (default 1)\n"
     "  --static          weights stay where they are (default: loads change now and then)\n"
     "  --load ADDR=KG    scale ADDR has this load for the whole run, e.g. D=180 (off range)\n"
@@ -94,6 +92,9 @@ const char kUsage[] =
     "                    (default 800): time to try Stop by hand\n"
     "  --link PATH       symbolic link to the terminal (default ./COM1)\n"
     "  --log FILE        record every frame received and every write, with CLOCK_MONOTONIC times\n";
+
+// The usage text, its --fault lines from the table of fault kinds.
+const std::string kUsage = kUsageBeforeFaults + trv4::scalesim::faultUsage() + kUsageAfterFaults;
 
 bool parseNumber(const char* text, double* out) {
   char* end = nullptr;
@@ -145,7 +146,7 @@ int main(int argc, char** argv) {
     std::string a = argv[i];
     auto value = [&](const char* name) -> const char* {
       if (i + 1 >= argc) {
-        std::fprintf(stderr, "trv4-scalesim: %s needs a value\n%s", name, kUsage);
+        std::fprintf(stderr, "trv4-scalesim: %s needs a value\n%s", name, kUsage.c_str());
         std::exit(2);
       }
       return argv[++i];
@@ -153,7 +154,7 @@ int main(int argc, char** argv) {
     std::string error;
     double number = 0;
     if (a == "--help" || a == "-h") {
-      std::fputs(kUsage, stdout);
+      std::fputs(kUsage.c_str(), stdout);
       return 0;
     } else if (a == "--scales") {
       options.addresses = trv4::scalesim::parseAddresses(value("--scales"), &error);
@@ -227,7 +228,7 @@ int main(int argc, char** argv) {
     } else if (a == "--log") {
       logPath = value("--log");
     } else {
-      std::fprintf(stderr, "trv4-scalesim: unknown option %s\n%s", a.c_str(), kUsage);
+      std::fprintf(stderr, "trv4-scalesim: unknown option %s\n%s", a.c_str(), kUsage.c_str());
       return 2;
     }
   }
