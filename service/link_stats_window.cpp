@@ -8,6 +8,7 @@
 #include <QVBoxLayout>
 
 #include "service/line_report.h"
+#include "service/refresh_while_shown.h"
 #include "service/save_text_file.h"
 
 namespace trv4 {
@@ -55,9 +56,7 @@ LinkStatsWindow::LinkStatsWindow(LinkStats& stats, QWidget* parent)
   layout->addWidget(table_, 1);
   layout->addLayout(buttons);
 
-  timer_ = new QTimer(this);
-  timer_->setInterval(kRefreshMs);
-  connect(timer_, &QTimer::timeout, this, &LinkStatsWindow::refresh);
+  new RefreshWhileShown(this, kRefreshMs, [this] { refresh(); });
   refresh();
   table_->resizeColumnsToContents();
   resize(1000, 420);
@@ -80,17 +79,6 @@ void LinkStatsWindow::refresh() {
       if (item->text() != text) item->setText(text);
     }
   }
-}
-
-void LinkStatsWindow::showEvent(QShowEvent* event) {
-  refresh();
-  timer_->start();
-  QWidget::showEvent(event);
-}
-
-void LinkStatsWindow::hideEvent(QHideEvent* event) {
-  timer_->stop();
-  QWidget::hideEvent(event);
 }
 
 }  // namespace trv4

@@ -8,7 +8,6 @@
 #include "link/link_stats.h"
 
 class QTableWidget;
-class QTimer;
 
 namespace trv4 {
 
@@ -20,14 +19,9 @@ class LinkStatsWindow : public QWidget {
 
   void refresh();
 
- protected:
-  void showEvent(QShowEvent* event) override;
-  void hideEvent(QHideEvent* event) override;
-
  private:
   LinkStats& stats_;
   QTableWidget* table_ = nullptr;
-  QTimer* timer_ = nullptr;
 };
 
 }  // namespace trv4

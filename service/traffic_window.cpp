@@ -11,6 +11,7 @@
 #include <QVBoxLayout>
 
 #include "service/line_report.h"
+#include "service/refresh_while_shown.h"
 #include "service/save_text_file.h"
 
 namespace trv4 {
@@ -138,9 +139,7 @@ TrafficWindow::TrafficWindow(TrafficRing& ring, QWidget* parent)
   layout->addWidget(heading);
   layout->addWidget(view_, 1);
 
-  timer_ = new QTimer(this);
-  timer_->setInterval(kTrafficRefreshMs);
-  connect(timer_, &QTimer::timeout, this, &TrafficWindow::refresh);
+  new RefreshWhileShown(this, kTrafficRefreshMs, [this] { refresh(); });
   resize(1000, 560);
   log_.setFilter(TrafficLog::kAll);
   rebuild();
@@ -160,17 +159,6 @@ void TrafficWindow::refresh() {
   QStringList lines;
   for (const TrafficEntry* e : fresh) lines << padded(trafficRow(*e));
   view_->appendPlainText(lines.join('\n'));
-}
-
-void TrafficWindow::showEvent(QShowEvent* event) {
-  refresh();
-  timer_->start();
-  QWidget::showEvent(event);
-}
-
-void TrafficWindow::hideEvent(QHideEvent* event) {
-  timer_->stop();
-  QWidget::hideEvent(event);
 }
 
 }  // namespace trv4

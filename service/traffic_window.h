@@ -14,7 +14,6 @@
 class QCheckBox;
 class QComboBox;
 class QPlainTextEdit;
-class QTimer;
 
 namespace trv4 {
 
@@ -50,10 +49,6 @@ class TrafficWindow : public QWidget {
   void refresh();
   const TrafficLog& log() const { return log_; }
 
- protected:
-  void showEvent(QShowEvent* event) override;
-  void hideEvent(QHideEvent* event) override;
-
  private:
   void rebuild();
 
@@ -61,7 +56,6 @@ class TrafficWindow : public QWidget {
   QPlainTextEdit* view_ = nullptr;
   QCheckBox* pause_ = nullptr;
   QComboBox* filter_ = nullptr;
-  QTimer* timer_ = nullptr;
 };
 
 }  // namespace trv4
