@@ -16,6 +16,7 @@
 #include "http/quiet_qt_logging.h"
 #include "http/request_params.h"
 #include "net/bind_address.h"
+#include "net/bound_listeners.h"
 #include "net/weight_message.h"
 
 namespace trv4 {
@@ -241,46 +242,26 @@ int HttpServer::dashboards() const {
 }
 
 std::string HttpServer::start() {
-  const std::string& bind = settings_.bind;
-  if (bind.empty()) return "TRV4NET.INI: \"bind\" in [http] is empty; the HTTP server stays off.";
-  if (const std::optional<QHostAddress> address = bindLiteral(bind)) return listen({*address});
-  lookUpBind(bind, this, [this, bind](const BindAddresses& found) {
-    const std::string why =
-        found.addresses.isEmpty()
-            ? "TRV4NET.INI: \"bind\" in [http] is " + bind +
-                  ", which is no address and no host name this PC can look up (" + found.why +
-                  "); the HTTP server stays off."
-            : listen(found.addresses);
-    if (!why.empty()) sources_.toolkit.messageBox(why);
-  });
-  return {};
-}
-
-std::string HttpServer::listen(const QList<QHostAddress>& addresses) {
-  auto port = static_cast<quint16>(settings_.port);
-  std::vector<std::unique_ptr<ConnectionGuard>> made;
-  for (const QHostAddress& address : addresses) {
+  const auto open = [this](const QHostAddress& address, quint16 port, std::string* why) {
     auto guard = std::make_unique<ConnectionGuard>(limits_.guard);
-    if (!guard->listen(address, port)) {
-      std::string why = "The HTTP server can not listen on " + address.toString().toStdString() +
-                        " port " + std::to_string(port);
-      if (address.toString().toStdString() != settings_.bind)
-        why += " (bind=" + settings_.bind + ")";
-      return why + ": " + guard->errorString().toStdString() + "; it stays off.";
+    if (guard->listen(address, port)) return guard;
+    *why = guard->errorString().toStdString();
+    return std::unique_ptr<ConnectionGuard>();
+  };
+  const auto listening = [this](std::vector<std::unique_ptr<ConnectionGuard>> guards,
+                                const QList<QHostAddress>& addresses, quint16 port) {
+    for (std::unique_ptr<ConnectionGuard>& guard : guards) {
+      guards_.emplace_back(guard.get());
+      server_->bind(guard.release());  // the HTTP server owns it
     }
-    port = guard->serverPort();  // port 0 takes one; every address then takes the same
-    made.push_back(std::move(guard));
-  }
-  for (std::unique_ptr<ConnectionGuard>& guard : made) {
-    guards_.emplace_back(guard.get());
-    server_->bind(guard.release());  // the HTTP server owns it
-  }
-  listening_ = addresses;
-  port_ = port;
-  std::vector<std::string> names = settings_.hosts;
-  if (!bindLiteral(settings_.bind)) names.push_back(settings_.bind);
-  names_ = ServedNames(addresses, names, port);
-  return {};
+    listening_ = addresses;
+    port_ = port;
+    std::vector<std::string> names = settings_.hosts;
+    if (!bindLiteral(settings_.bind)) names.push_back(settings_.bind);
+    names_ = ServedNames(addresses, names, port);
+  };
+  return listenWhereBound<ConnectionGuard>({"http", "HTTP", settings_.bind, settings_.port}, this,
+                                           sources_.toolkit, open, listening);
 }
 
 void HttpServer::addRoutes() {

@@ -12,7 +12,7 @@
 // Writes need "Authorization: Bearer <token>" and are off without a token. Everything runs on
 // the event loop of the thread the server was made on and never waits: it reads the link's side
 // from the plant board, and a capture's or command's answer goes out when the desk or the gate
-// tells its outcome. It listens exactly where bind says, as the Modbus server does.
+// tells its outcome. It listens exactly where bind says (net/bound_listeners.h).
 #pragma once
 
 #include <QHostAddress>
@@ -76,7 +76,6 @@ class HttpServer : public QObject {
   struct PendingReply;
   using Responder = QHttpServerResponder;
 
-  std::string listen(const QList<QHostAddress>& addresses);
   void addRoutes();
   void scales(const QHttpServerRequest& request, Responder& out);
   void scale(const QString& address, const QHttpServerRequest& request, Responder& out);
