@@ -5,7 +5,6 @@
 #include <algorithm>
 
 #include "http/api_json.h"
-#include "net/accept_backoff.h"
 
 namespace trv4 {
 
@@ -263,9 +262,7 @@ void GuardedSocket::timerEvent(QTimerEvent* event) {
 }
 
 ConnectionGuard::ConnectionGuard(const GuardLimits& limits, QObject* parent)
-    : QTcpServer(parent), limits_(limits) {
-  new AcceptBackoff(this);  // accepts again once descriptors are free
-}
+    : QTcpServer(parent), limits_(limits) {}
 
 int ConnectionGuard::connections() const {
   int n = 0;

@@ -8,6 +8,7 @@
 #include <QJsonArray>
 #include <QJsonObject>
 #include <QWebSocket>
+#include <algorithm>
 
 #include "http/api_json.h"
 #include "http/bearer_token.h"
@@ -16,6 +17,7 @@
 #include "http/quiet_qt_logging.h"
 #include "http/request_params.h"
 #include "net/bind_address.h"
+#include "net/bound_listeners.h"
 #include "net/weight_message.h"
 
 namespace trv4 {
@@ -91,13 +93,16 @@ void sendError(QHttpServerResponder& out, int status, const std::string& error,
   send(out, status, kJson, errorBody(error, message), headers);
 }
 
-// False, and 405 sent, when the request's method is not the one the path takes.
-bool isMethod(const QHttpServerRequest& request, Method method, QHttpServerResponder& out) {
-  if (request.method() == method) return true;
-  const QByteArray allowed = method == Method::Get ? "GET" : "POST";
-  sendError(out, 405, "method not allowed", "this resource takes " + allowed.toStdString(),
-            {{"Allow", allowed}});
-  return false;
+// Methods by name, as Allow lists them: every one the route table uses.
+constexpr std::pair<Method, const char*> kMethodNames[] = {
+    {Method::Get, "GET"},       {Method::Post, "POST"},   {Method::Put, "PUT"},
+    {Method::Delete, "DELETE"}, {Method::Patch, "PATCH"},
+};
+
+QByteArray methodName(Method method) {
+  for (const auto& [m, name] : kMethodNames)
+    if (m == method) return name;
+  return {};
 }
 
 struct FailureReply {
@@ -128,6 +133,13 @@ std::string addressText(const QString& address) {
   return address.toStdString();
 }
 
+// The index of the scale address names; -1, and 404 sent, when no scale has that address.
+int scaleOrNotFound(const std::string& address, QHttpServerResponder& out) {
+  const int i = scaleIndex(address);
+  if (i < 0) sendError(out, 404, "not found", "no scale has the address " + address);
+  return i;
+}
+
 // The dashboard's files, from the program's resources: path, resource, content type.
 struct Page {
   const char* path;
@@ -146,6 +158,47 @@ const QByteArray kPagePolicy =
     "img-src 'self'; base-uri 'none'; form-action 'none'; frame-ancestors 'none'";
 
 }  // namespace
+
+struct HttpServer::Call {
+  const QString& path;     // the route's
+  const QString& address;  // the path's <arg>; empty where it has none
+  const QHttpServerRequest& request;
+  QHttpServerResponder& out;
+};
+
+struct HttpServer::Route {
+  Method method;
+  const char* path;
+  void (*handle)(HttpServer& server, const Call& call);
+};
+
+std::span<const HttpServer::Route> HttpServer::table() {
+  using S = HttpServer;
+  using C = const Call&;
+  static constexpr Route kRoutes[] = {
+      {Method::Get, "/api/v1/scales", [](S& s, C c) { s.scales(c.out); }},
+      {Method::Get, "/api/v1/scales/<arg>", [](S& s, C c) { s.scale(c.address, c.out); }},
+      {Method::Post, "/api/v1/scales/<arg>/captures",
+       [](S& s, C c) { s.capture(c.address, c.request, std::move(c.out)); }},
+      {Method::Post, "/api/v1/scales/<arg>/commands",
+       [](S& s, C c) { s.command(c.address, c.request, std::move(c.out)); }},
+      {Method::Get, "/api/v1/captures", [](S& s, C c) { s.captures(c.request, c.out); }},
+      {Method::Get, "/api/v1/live", [](S& s, C c) { s.live(c.request, c.out); }},
+      {Method::Get, "/metrics", [](S& s, C c) { s.metrics(c.out); }},
+      {Method::Get, "/healthz", [](S& s, C c) { s.healthz(c.out); }},
+      {Method::Get, "/", [](S& s, C c) { s.page(c.path, c.out); }},
+      {Method::Get, "/dashboard.css", [](S& s, C c) { s.page(c.path, c.out); }},
+      {Method::Get, "/dashboard.js", [](S& s, C c) { s.page(c.path, c.out); }},
+  };
+  return kRoutes;
+}
+
+std::vector<HttpServer::RouteName> HttpServer::routes() {
+  std::vector<RouteName> names;
+  for (const Route& route : table())
+    names.push_back({methodName(route.method), QString::fromLatin1(route.path)});
+  return names;
+}
 
 struct HttpServer::PendingReply {
   std::unique_ptr<QHttpServerResponder> out;
@@ -241,94 +294,44 @@ int HttpServer::dashboards() const {
 }
 
 std::string HttpServer::start() {
-  const std::string& bind = settings_.bind;
-  if (bind.empty()) return "TRV4NET.INI: \"bind\" in [http] is empty; the HTTP server stays off.";
-  if (const std::optional<QHostAddress> address = bindLiteral(bind)) return listen({*address});
-  lookUpBind(bind, this, [this, bind](const BindAddresses& found) {
-    const std::string why =
-        found.addresses.isEmpty()
-            ? "TRV4NET.INI: \"bind\" in [http] is " + bind +
-                  ", which is no address and no host name this PC can look up (" + found.why +
-                  "); the HTTP server stays off."
-            : listen(found.addresses);
-    if (!why.empty()) sources_.toolkit.messageBox(why);
-  });
-  return {};
-}
-
-std::string HttpServer::listen(const QList<QHostAddress>& addresses) {
-  auto port = static_cast<quint16>(settings_.port);
-  std::vector<std::unique_ptr<ConnectionGuard>> made;
-  for (const QHostAddress& address : addresses) {
+  const auto open = [this](const QHostAddress& address, quint16 port, std::string* why) {
     auto guard = std::make_unique<ConnectionGuard>(limits_.guard);
-    if (!guard->listen(address, port)) {
-      std::string why = "The HTTP server can not listen on " + address.toString().toStdString() +
-                        " port " + std::to_string(port);
-      if (address.toString().toStdString() != settings_.bind)
-        why += " (bind=" + settings_.bind + ")";
-      return why + ": " + guard->errorString().toStdString() + "; it stays off.";
+    if (guard->listen(address, port)) return guard;
+    *why = guard->errorString().toStdString();
+    return std::unique_ptr<ConnectionGuard>();
+  };
+  const auto listening = [this](std::vector<std::unique_ptr<ConnectionGuard>> guards,
+                                const QList<QHostAddress>& addresses, quint16 port) {
+    for (std::unique_ptr<ConnectionGuard>& guard : guards) {
+      guards_.emplace_back(guard.get());
+      server_->bind(guard.release());  // the HTTP server owns it
     }
-    port = guard->serverPort();  // port 0 takes one; every address then takes the same
-    made.push_back(std::move(guard));
-  }
-  for (std::unique_ptr<ConnectionGuard>& guard : made) {
-    guards_.emplace_back(guard.get());
-    server_->bind(guard.release());  // the HTTP server owns it
-  }
-  listening_ = addresses;
-  port_ = port;
-  std::vector<std::string> names = settings_.hosts;
-  if (!bindLiteral(settings_.bind)) names.push_back(settings_.bind);
-  names_ = ServedNames(addresses, names, port);
-  return {};
+    listening_ = addresses;
+    port_ = port;
+    std::vector<std::string> names = settings_.hosts;
+    if (!bindLiteral(settings_.bind)) names.push_back(settings_.bind);
+    names_ = ServedNames(addresses, names, port);
+  };
+  return listenWhereBound<ConnectionGuard>({"http", "HTTP", settings_.bind, settings_.port}, this,
+                                           sources_.toolkit, open, listening);
 }
 
 void HttpServer::addRoutes() {
   using Request = const QHttpServerRequest&;
   QHttpServer& s = *server_;
   const ServedNames* names = &names_;
-  s.route<ServedRule>("/api/v1/scales", names, [this](Request r, Responder&& out) {
-    if (admitted(r, out) && isMethod(r, Method::Get, out)) scales(r, out);
-  });
-  s.route<ServedRule>("/api/v1/scales/<arg>", names,
-                      [this](const QString& a, Request r, Responder&& out) {
-                        if (admitted(r, out) && isMethod(r, Method::Get, out)) scale(a, r, out);
-                      });
-  s.route<ServedRule>("/api/v1/scales/<arg>/captures", names,
-                      [this](const QString& a, Request r, Responder&& out) {
-                        if (admitted(r, out) && isMethod(r, Method::Post, out))
-                          capture(a, r, std::move(out));
-                      });
-  s.route<ServedRule>("/api/v1/scales/<arg>/commands", names,
-                      [this](const QString& a, Request r, Responder&& out) {
-                        if (admitted(r, out) && isMethod(r, Method::Post, out))
-                          command(a, r, std::move(out));
-                      });
-  s.route<ServedRule>("/api/v1/captures", names, [this](Request r, Responder&& out) {
-    if (admitted(r, out) && isMethod(r, Method::Get, out)) captures(r, out);
-  });
-  s.route<ServedRule>("/api/v1/live", names, [this](Request r, Responder&& out) {
-    if (admitted(r, out) && isMethod(r, Method::Get, out)) live(r, out);
-  });
-  s.route<ServedRule>("/metrics", names, [this](Request r, Responder&& out) {
-    if (admitted(r, out) && isMethod(r, Method::Get, out)) metrics(out);
-  });
-  s.route<ServedRule>("/healthz", names, [this](Request r, Responder&& out) {
-    if (admitted(r, out) && isMethod(r, Method::Get, out)) healthz(out);
-  });
-  for (const Page& page : kPages) {
-    const QString path = QString::fromLatin1(page.path);
-    const QByteArray type = page.type;
-    s.route<ServedRule>(path, names, [this, path, type](Request r, Responder&& out) {
-      if (!admitted(r, out) || !isMethod(r, Method::Get, out)) return;
-      const auto it = pages_.find(path);
-      if (it == pages_.end()) {
-        sendError(out, 404, "not found", "the dashboard is not built into this program");
-        return;
-      }
-      send(out, 200, type, it->second,
-           {{"Content-Security-Policy", kPagePolicy}, {"Referrer-Policy", "no-referrer"}});
-    });
+  std::vector<QString> paths;  // each once, in the table's order (Qt tries them in turn)
+  for (const Route& route : table())
+    if (std::find(paths.begin(), paths.end(), route.path) == paths.end())
+      paths.emplace_back(QString::fromLatin1(route.path));
+  for (const QString& path : paths) {
+    if (path.contains(QStringLiteral("<arg>")))
+      s.route<ServedRule>(path, names, [this, path](const QString& a, Request r, Responder&& out) {
+        serve(path, a, r, out);
+      });
+    else
+      s.route<ServedRule>(path, names,
+                          [this, path](Request r, Responder&& out) { serve(path, {}, r, out); });
   }
   s.setMissingHandler([this](Request r, Responder&& out) {
     if (const std::optional<Refusal> refused = refusalOf(names_, r))
@@ -338,11 +341,36 @@ void HttpServer::addRoutes() {
   });
 }
 
+void HttpServer::serve(const QString& path, const QString& address,
+                       const QHttpServerRequest& request, Responder& out) {
+  if (!admitted(request, out)) return;
+  QByteArray allowed;
+  for (const Route& route : table()) {
+    if (path != QLatin1String(route.path)) continue;
+    if (route.method == request.method()) return route.handle(*this, {path, address, request, out});
+    allowed += (allowed.isEmpty() ? "" : ", ") + methodName(route.method);
+  }
+  sendError(out, 405, "method not allowed", "this resource takes " + allowed.toStdString(),
+            {{"Allow", allowed}});
+}
+
+void HttpServer::page(const QString& path, Responder& out) {
+  const auto it = pages_.find(path);
+  if (it == pages_.end()) {
+    sendError(out, 404, "not found", "the dashboard is not built into this program");
+    return;
+  }
+  for (const Page& page : kPages)
+    if (path == QLatin1String(page.path))
+      send(out, 200, page.type, it->second,
+           {{"Content-Security-Policy", kPagePolicy}, {"Referrer-Policy", "no-referrer"}});
+}
+
 int64_t HttpServer::shownAt(const ScaleSnapshot& scale) {
   return scale.shownAtMs != 0 ? scale.shownAtMs : sources_.toolkit.wallMs();
 }
 
-void HttpServer::scales(const QHttpServerRequest&, Responder& out) {
+void HttpServer::scales(Responder& out) {
   const PlantSnapshot s = sources_.board.read();
   QByteArray body = "[";
   for (int i = 0; i < kMaxScales; ++i) {
@@ -354,12 +382,9 @@ void HttpServer::scales(const QHttpServerRequest&, Responder& out) {
   send(out, 200, kJson, body + "]");
 }
 
-void HttpServer::scale(const QString& address, const QHttpServerRequest&, Responder& out) {
-  const int i = scaleIndex(addressText(address));
-  if (i < 0) {
-    sendError(out, 404, "not found", "no scale has the address " + addressText(address));
-    return;
-  }
+void HttpServer::scale(const QString& address, Responder& out) {
+  const int i = scaleOrNotFound(addressText(address), out);
+  if (i < 0) return;
   const PlantSnapshot s = sources_.board.read();
   const ScaleSnapshot& scale = s.scales[i];
   if (!scale.polled) {
@@ -411,11 +436,8 @@ void HttpServer::capture(const QString& address, const QHttpServerRequest& reque
     sendError(out, 503, "captures off", "this program keeps no captures");
     return;
   }
-  const int i = scaleIndex(addressText(address));
-  if (i < 0) {
-    sendError(out, 404, "not found", "no scale has the address " + addressText(address));
-    return;
-  }
+  const int i = scaleOrNotFound(addressText(address), out);
+  if (i < 0) return;
   std::string why;
   const std::optional<CaptureParams> params = captureParams(request.query(), request.body(), &why);
   if (!params) {
@@ -524,11 +546,8 @@ void HttpServer::command(const QString& address, const QHttpServerRequest& reque
     return;
   }
   const std::string a = addressText(address);
-  const int i = a == "@" ? -1 : scaleIndex(a);
-  if (i < 0 && a != "@") {
-    sendError(out, 404, "not found", "no scale has the address " + a);
-    return;
-  }
+  const int i = a == "@" ? -1 : scaleOrNotFound(a, out);
+  if (i < 0 && a != "@") return;
   std::string why;
   const std::optional<char> c = commandParam(request.query(), request.body(), &why);
   if (!c) {

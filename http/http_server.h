@@ -12,16 +12,19 @@
 // Writes need "Authorization: Bearer <token>" and are off without a token. Everything runs on
 // the event loop of the thread the server was made on and never waits: it reads the link's side
 // from the plant board, and a capture's or command's answer goes out when the desk or the gate
-// tells its outcome. It listens exactly where bind says, as the Modbus server does.
+// tells its outcome. It listens exactly where bind says (net/bound_listeners.h).
 #pragma once
 
+#include <QByteArray>
 #include <QHostAddress>
 #include <QList>
 #include <QObject>
 #include <QPointer>
+#include <QString>
 #include <array>
 #include <map>
 #include <memory>
+#include <span>
 #include <string>
 #include <vector>
 
@@ -72,14 +75,27 @@ class HttpServer : public QObject {
   // /healthz's reason: "" while polling runs.
   std::string healthProblem() const;
 
+  // What the route table takes: a method and a path ("<arg>" a scale's address). Any other path
+  // is 404; any other method on one of these paths 405, its Allow naming the methods listed.
+  struct RouteName {
+    QByteArray method;
+    QString path;
+  };
+  static std::vector<RouteName> routes();
+
  private:
   struct PendingReply;
+  struct Route;
+  struct Call;
   using Responder = QHttpServerResponder;
 
-  std::string listen(const QList<QHostAddress>& addresses);
+  static std::span<const Route> table();
   void addRoutes();
-  void scales(const QHttpServerRequest& request, Responder& out);
-  void scale(const QString& address, const QHttpServerRequest& request, Responder& out);
+  // Runs the table's route for path and the request's method, or answers 405.
+  void serve(const QString& path, const QString& address, const QHttpServerRequest& request,
+             Responder& out);
+  void scales(Responder& out);
+  void scale(const QString& address, Responder& out);
   void capture(const QString& address, const QHttpServerRequest& request, Responder&& out);
   void captureDone(uint64_t id, const CaptureOutcome& outcome);
   void captures(const QHttpServerRequest& request, Responder& out);
@@ -96,6 +112,7 @@ class HttpServer : public QObject {
   void metrics(Responder& out);
   void healthz(Responder& out);
   void live(const QHttpServerRequest& request, Responder& out);
+  void page(const QString& path, Responder& out);
   // False (and 503 sent, the connection closing) when the guard took the connection on trial
   // above its limits and the request does not show the token.
   bool admitted(const QHttpServerRequest& request, Responder& out);

@@ -1,6 +1,6 @@
-// What `bind` of [modbus] in TRV4NET.INI names: an IPv4 or IPv6 address as written, or a host
+// What `bind` of a TRV4NET.INI section names: an IPv4 or IPv6 address as written, or a host
 // name looked up on Qt's resolver thread, so a slow name server never holds up the windows. The
-// Modbus server and the Publishing dialog read it the same way.
+// servers' listeners (net/bound_listeners.h) and the Publishing dialog read it the same way.
 #pragma once
 
 #include <QHostAddress>

@@ -7,8 +7,7 @@
 #include <QTimerEvent>
 #include <QVariant>
 
-#include "net/accept_backoff.h"
-#include "net/bind_address.h"
+#include "net/bound_listeners.h"
 #include "net/modbus_map.h"
 
 namespace trv4 {
@@ -134,60 +133,39 @@ ModbusServer::~ModbusServer() {
 }
 
 std::string ModbusServer::start() {
-  const std::string& bind = settings_.bind;
-  if (bind.empty())
-    return "TRV4NET.INI: \"bind\" in [modbus] is empty; the Modbus server stays off.";
-  if (const std::optional<QHostAddress> address = bindLiteral(bind)) return listen({*address});
-  lookUpBind(bind, this, [this, bind](const BindAddresses& found) {
-    const std::string why =
-        found.addresses.isEmpty()
-            ? "TRV4NET.INI: \"bind\" in [modbus] is " + bind +
-                  ", which is no address and no host name this PC can look up (" + found.why +
-                  "); the Modbus server stays off."
-            : listen(found.addresses);
-    if (!why.empty()) toolkit_.messageBox(why);
-  });
-  return {};
-}
-
-std::string ModbusServer::listen(const QList<QHostAddress>& addresses) {
   QModbusDataUnitMap map;
   map.insert(QModbusDataUnit::InputRegisters,
              QModbusDataUnit(QModbusDataUnit::InputRegisters, 0, kMaxScales * kRegistersPerScale));
-  for (const QHostAddress& address : addresses) {
-    auto* server = new ReadOnlyServer(this);
+  const auto open = [this, map](const QHostAddress& address, quint16 port, std::string* why) {
+    auto server = std::make_unique<ReadOnlyServer>(this);
     server->setMap(map);
     server->setServerAddress(1);
     server->setConnectionParameter(QModbusDevice::NetworkAddressParameter, urlHost(address));
-    server->setConnectionParameter(QModbusDevice::NetworkPortParameter, settings_.port);
+    server->setConnectionParameter(QModbusDevice::NetworkPortParameter, static_cast<int>(port));
     server->installConnectionObserver(new ClientLimit(limits_, clients_));  // the server owns it
-    const bool listens = server->connectDevice();
+    if (!server->connectDevice()) {
+      *why = server->errorString().toStdString();
+      return std::unique_ptr<ReadOnlyServer>();
+    }
     // The server reads its address through a URL: it must not have taken another one.
     auto* socket = server->findChild<QTcpServer*>();
-    const bool there = socket == nullptr || socket->serverAddress().isEqual(
-                                                address, QHostAddress::ConvertV4MappedToIPv4);
-    if (!listens || !there) {
-      std::string why = "The Modbus server can not listen on " + address.toString().toStdString() +
-                        " port " + std::to_string(settings_.port);
-      if (address.toString().toStdString() != settings_.bind)
-        why += " (bind=" + settings_.bind + ")";
-      why += ": " +
-             (listens ? "it would listen on " + socket->serverAddress().toString().toStdString()
-                      : server->errorString().toStdString()) +
-             "; it stays off.";
-      delete server;
-      for (QModbusTcpServer* s : servers_) delete s;
-      servers_.clear();
-      listening_.clear();
-      return why;
+    if (socket != nullptr &&
+        !socket->serverAddress().isEqual(address, QHostAddress::ConvertV4MappedToIPv4)) {
+      *why = "it would listen on " + socket->serverAddress().toString().toStdString();
+      return std::unique_ptr<ReadOnlyServer>();
     }
-    if (socket != nullptr) new AcceptBackoff(socket);
-    servers_.push_back(server);
-    listening_.append(address);
-  }
-  refresh();
-  timer_->setEnabled(true);
-  return {};
+    return server;
+  };
+  const auto listening = [this](std::vector<std::unique_ptr<ReadOnlyServer>> servers,
+                                const QList<QHostAddress>& addresses, quint16) {
+    for (std::unique_ptr<ReadOnlyServer>& server : servers)
+      servers_.push_back(server.release());  // a child of this server
+    listening_ = addresses;
+    refresh();
+    timer_->setEnabled(true);
+  };
+  return listenWhereBound<ReadOnlyServer>({"modbus", "Modbus", settings_.bind, settings_.port},
+                                          this, toolkit_, open, listening);
 }
 
 void ModbusServer::refresh() {

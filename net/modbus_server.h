@@ -50,9 +50,6 @@ class ModbusServer : public QObject {
   const QList<QHostAddress>& listening() const { return listening_; }
 
  private:
-  // Listens on every address or on none; "" when it does, else why not.
-  std::string listen(const QList<QHostAddress>& addresses);
-
   ModbusSettings settings_;
   const PlantBoard& board_;
   Toolkit& toolkit_;

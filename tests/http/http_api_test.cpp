@@ -5,6 +5,7 @@
 #include <QJsonObject>
 #include <QProcess>
 #include <QStandardPaths>
+#include <map>
 
 #include "net/weight_message.h"
 #include "tests/http/http_fixture.h"
@@ -62,6 +63,29 @@ TEST_F(HttpFixture, TheApiAnswersWhatThePanelsShowForPolledScalesOnly) {
   const HttpReply wrongMethod = client.post("/api/v1/scales");
   EXPECT_EQ(wrongMethod.status, 405);
   EXPECT_EQ(wrongMethod.header("Allow"), "GET");
+}
+
+// Walks the route table: below each path is nothing (404), and on each path every method the
+// table does not list for it is 405, its Allow naming the ones it does.
+TEST_F(HttpFixture, TheRouteTableAnswers404OffItsPathsAnd405WithAllowOffItsMethods) {
+  auto server = serve();
+  HttpClient client(server->port());
+  std::map<QString, QList<QByteArray>> allowed;
+  for (const HttpServer::RouteName& route : HttpServer::routes())
+    allowed[QString(route.path).replace("<arg>", "A")].append(route.method);
+  ASSERT_GE(allowed.size(), 8u);
+  for (const auto& [path, methods] : allowed) {
+    SCOPED_TRACE(path.toStdString());
+    const QString below = (path == "/" ? "" : path) + "/no/such";
+    EXPECT_EQ(client.get(below).status, 404);
+    EXPECT_EQ(client.post(below).status, 404);
+    for (const QByteArray method : {"GET", "HEAD", "POST", "PUT", "DELETE", "PATCH", "OPTIONS"}) {
+      if (methods.contains(method)) continue;
+      const HttpReply r = client.send(method, path);
+      EXPECT_EQ(r.status, 405) << method.toStdString();
+      EXPECT_EQ(r.header("Allow"), methods.join(", ")) << method.toStdString();
+    }
+  }
 }
 
 TEST_F(HttpFixture, WritesAreOffWithoutATokenAndAWrongTokenGets401AndNothingElse) {

@@ -19,6 +19,7 @@
 
 #include "http/connection_guard.h"
 #include "net/accept_backoff.h"
+#include "net/bound_listeners.h"
 #include "net/modbus_server.h"
 #include "tests/support/app_on_sim.h"
 #include "tests/support/mqtt_broker.h"
@@ -85,15 +86,26 @@ TEST_F(OutOfDescriptors, ListenersAcceptAgainOnceDescriptorsAreFreeAndNeverSpinM
   PlantBoard board;
   ModbusServer modbusServer(modbus, board, tk);
   ASSERT_EQ(modbusServer.start(), "");
-  ConnectionGuard http(GuardLimits{});
-  ASSERT_TRUE(http.listen(QHostAddress::LocalHost, 0));
+  // The HTTP server's guard, opened as the server opens it.
+  std::unique_ptr<ConnectionGuard> http;
+  QObject context;
+  ASSERT_EQ(listenWhereBound<ConnectionGuard>(
+                {"http", "HTTP", "127.0.0.1", 0}, &context, tk,
+                [](const QHostAddress& address, quint16 port, std::string*) {
+                  auto guard = std::make_unique<ConnectionGuard>(GuardLimits{});
+                  return guard->listen(address, port) ? std::move(guard) : nullptr;
+                },
+                [&](std::vector<std::unique_ptr<ConnectionGuard>> guards,
+                    const QList<QHostAddress>&, quint16) { http = std::move(guards.at(0)); }),
+            "");
+  ASSERT_NE(http, nullptr);
 
   struct Case {
     const char* name;
     QTcpServer* listener;
   };
   for (const Case& c :
-       {Case{"Modbus", modbusServer.findChild<QTcpServer*>()}, Case{"HTTP", &http}}) {
+       {Case{"Modbus", modbusServer.findChild<QTcpServer*>()}, Case{"HTTP", http.get()}}) {
     SCOPED_TRACE(c.name);
     ASSERT_NE(c.listener, nullptr);
     // The sanitizer build checks a type the first time it meets it, and needs a descriptor for

@@ -75,6 +75,12 @@ HttpReply HttpClient::get(const QString& path, const QByteArray& authorization) 
   return p.reply();
 }
 
+HttpReply HttpClient::send(const QByteArray& verb, const QString& path) {
+  Pending p = start(verb, path, {}, {});
+  runUntil([&] { return p.finished(); });
+  return p.reply();
+}
+
 HttpReply HttpClient::post(const QString& path, const QByteArray& body,
                            const QByteArray& authorization) {
   Pending p = start("POST", path, body, authorization);

@@ -34,6 +34,8 @@ class HttpClient {
   HttpReply get(const QString& path, const QByteArray& authorization = {});
   HttpReply post(const QString& path, const QByteArray& body = {},
                  const QByteArray& authorization = {});
+  // Any method (verb), with no body.
+  HttpReply send(const QByteArray& verb, const QString& path);
 
   // A request started and left running; finished() once its answer is in.
   class Pending {
