@@ -17,6 +17,7 @@
 #include <string>
 #include <vector>
 
+#include "bench/simulator_check.h"
 #include "tests/support/program_driver.h"
 
 using namespace trv4::e2e;
@@ -103,11 +104,7 @@ int main(int argc, char** argv) {
       return 2;
     }
   }
-  if (access(simulatorPath().c_str(), X_OK) != 0) {
-    std::fprintf(stderr, "trv4-bench-calib: needs %s (or TRV4_SCALESIM)\n",
-                 simulatorPath().c_str());
-    return 1;
-  }
+  if (!trv4::bench::simulatorThere("trv4-bench-calib")) return 1;
   QApplication qapp(argc, argv);
   std::printf(
       "simulator: %s, platform %s\nweight zero calibration of a scale that never answers, "

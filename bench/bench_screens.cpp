@@ -20,6 +20,7 @@
 #include <string>
 #include <vector>
 
+#include "bench/simulator_check.h"
 #include "tests/support/program_driver.h"
 
 using namespace trv4::e2e;
@@ -226,11 +227,7 @@ int main(int argc, char** argv) {
     }
   }
   if (seconds < 0.5) seconds = 0.5;
-  if (access(simulatorPath().c_str(), X_OK) != 0) {
-    std::fprintf(stderr, "trv4-bench-screens: needs %s (or TRV4_SCALESIM)\n",
-                 simulatorPath().c_str());
-    return 1;
-  }
+  if (!trv4::bench::simulatorThere("trv4-bench-screens")) return 1;
   QApplication qapp(argc, argv);
   std::printf(
       "simulator: %s, platform %s\n8 scales, 9600 baud 7E1 character time, 5 ms replies\n\n",

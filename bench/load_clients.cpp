@@ -77,6 +77,33 @@ std::string statusText(const std::map<int, long>& statuses) {
   return text.empty() ? " none" : text;
 }
 
+// HTTP connections whose answers are tallied by status, each writing `first` (when given) once
+// connected.
+struct HttpConnections {
+  HttpConnections(const LoadTarget& t, int count, const QByteArray& first) : port(t.httpPort) {
+    for (int i = 0; i < count; ++i) {
+      sockets.push_back(std::make_unique<QTcpSocket>());
+      QTcpSocket* s = sockets.back().get();
+      if (!first.isEmpty())
+        QObject::connect(s, &QTcpSocket::connected, [s, first] { s->write(first); });
+      tallyStatuses(s, &statuses);
+      open(s, port);
+    }
+  }
+  // Opens again one the server closed; false when it is not closed.
+  bool reopenIfClosed(QTcpSocket& s) {
+    if (s.state() != QAbstractSocket::UnconnectedState) return false;
+    ++reopened;
+    open(&s, port);
+    return true;
+  }
+
+  quint16 port;
+  Sockets sockets;
+  std::map<int, long> statuses;
+  long reopened = 0;
+};
+
 // Each connection writes 27 kB of GET /api/v1/captures?limit=1000, one request every 10 ms (the
 // server takes one request a read) and never reads an answer.
 std::string pipelined(const LoadTarget& t, int connections) {
@@ -192,94 +219,55 @@ std::string modbusIdle(const LoadTarget& t, int count) {
 // is opened again within a second.
 std::string keepAlive(const LoadTarget& t, int count, int everyMs) {
   const QByteArray request = getRequest("/healthz", t.httpPort);
-  std::map<int, long> statuses;
-  long reopened = 0;
-  Sockets sockets;
-  for (int i = 0; i < count; ++i) {
-    sockets.push_back(std::make_unique<QTcpSocket>());
-    QTcpSocket* s = sockets.back().get();
-    QObject::connect(s, &QTcpSocket::connected, [s, &request] { s->write(request); });
-    tallyStatuses(s, &statuses);
-    open(s, t.httpPort);
-  }
+  HttpConnections c(t, count, request);
   QElapsedTimer sinceAsked;
   sinceAsked.start();
   QTimer tick;
   QObject::connect(&tick, &QTimer::timeout, [&] {
     const bool ask = sinceAsked.elapsed() >= everyMs;
     if (ask) sinceAsked.start();
-    for (auto& s : sockets) {
-      if (s->state() == QAbstractSocket::ConnectedState && ask) {
+    for (auto& s : c.sockets)
+      if (!c.reopenIfClosed(*s) && s->state() == QAbstractSocket::ConnectedState && ask)
         s->write(request);
-      } else if (s->state() == QAbstractSocket::UnconnectedState) {
-        ++reopened;
-        open(s.get(), t.httpPort);
-      }
-    }
   });
   tick.start(1000);
   runWhile(t.seconds);
   return said("%d keep-alive connections, GET /healthz every %d ms; answers:%s; %ld reopened",
-              count, everyMs, statusText(statuses).c_str(), reopened);
+              count, everyMs, statusText(c.statuses).c_str(), c.reopened);
 }
 
 std::string idle(const LoadTarget& t, int count) {
-  std::map<int, long> statuses;
-  long reopened = 0;
-  Sockets sockets;
-  for (int i = 0; i < count; ++i) {
-    sockets.push_back(std::make_unique<QTcpSocket>());
-    tallyStatuses(sockets.back().get(), &statuses);
-    open(sockets.back().get(), t.httpPort);
-  }
+  HttpConnections c(t, count, {});
   QTimer tick;
   QObject::connect(&tick, &QTimer::timeout, [&] {
-    for (auto& s : sockets) {
-      if (s->state() != QAbstractSocket::UnconnectedState) continue;
-      ++reopened;
-      open(s.get(), t.httpPort);
-    }
+    for (auto& s : c.sockets) c.reopenIfClosed(*s);
   });
   tick.start(1000);
   runWhile(t.seconds);
   return said(
       "%d connections that send nothing (closed ones reopened every second): %d connected "
       "at the end, %ld reopened; answers:%s",
-      count, connectedCount(sockets), reopened, statusText(statuses).c_str());
+      count, connectedCount(c.sockets), c.reopened, statusText(c.statuses).c_str());
 }
 
 std::string slowLoris(const LoadTarget& t, int count) {
   const QByteArray head =
       "GET /healthz HTTP/1.1\r\nHost: 127.0.0.1:" + QByteArray::number(t.httpPort) + "\r\n";
-  std::map<int, long> statuses;
-  long reopened = 0;
-  Sockets sockets;
-  for (int i = 0; i < count; ++i) {
-    sockets.push_back(std::make_unique<QTcpSocket>());
-    QTcpSocket* s = sockets.back().get();
-    QObject::connect(s, &QTcpSocket::connected, [s, &head] { s->write(head); });
-    tallyStatuses(s, &statuses);
-    open(s, t.httpPort);
-  }
+  HttpConnections c(t, count, head);
   int line = 0;
   QTimer tick;
   QObject::connect(&tick, &QTimer::timeout, [&] {
     ++line;
-    for (auto& s : sockets) {
-      if (s->state() == QAbstractSocket::ConnectedState) {
+    for (auto& s : c.sockets)
+      if (!c.reopenIfClosed(*s) && s->state() == QAbstractSocket::ConnectedState)
         s->write("X-Slow-" + QByteArray::number(line) + ": 1\r\n");
-      } else if (s->state() == QAbstractSocket::UnconnectedState) {
-        ++reopened;
-        open(s.get(), t.httpPort);
-      }
-    }
   });
   tick.start(2000);
   runWhile(t.seconds);
   return said(
       "%d connections, one header line every 2 s and never the end of the head: %d "
       "connected at the end, %ld reopened; answers:%s",
-      count, connectedCount(sockets), reopened, statusText(statuses).c_str());
+      count, connectedCount(c.sockets), c.reopened, statusText(c.statuses).c_str());
 }
 
 std::string pingFlood(const LoadTarget& t, int count) {
