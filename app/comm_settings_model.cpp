@@ -115,7 +115,7 @@ std::string CommSettingsModel::settingsChoice() const {
 }
 
 void CommSettingsModel::report(const std::string& what, const PortError& error) {
-  if (error) toolkit_.messageBox(what + ": " + *error);
+  if (error) toolkit_.messageBox(what + ": " + portErrorText(*error));
 }
 
 void CommSettingsModel::ok() {

@@ -8,10 +8,12 @@
 #include <cstddef>
 #include <cstdint>
 #include <functional>
+#include <optional>
 #include <string>
 #include <vector>
 
 #include "capture/capture_desk.h"
+#include "capture/journal_failure.h"
 
 namespace trv4 {
 
@@ -19,10 +21,10 @@ class AsyncJournal {
  public:
   virtual ~AsyncJournal() = default;
 
-  // Stores the capture under the next sequence number. done gets it with its number and "", or
-  // as it was and why it was not stored. On the thread that runs the desk.
-  virtual void commit(Capture capture,
-                      std::function<void(const Capture&, const std::string& why)> done) = 0;
+  // Stores the capture under the next sequence number. done gets it with its number and no
+  // failure, or as it was and why it was not stored. On the thread that runs the desk.
+  using Committed = std::function<void(const Capture&, const std::optional<JournalFailure>& why)>;
+  virtual void commit(Capture capture, Committed done) = 0;
   // The broker acknowledged the capture. On the thread that runs the desk.
   virtual void markDelivered(uint64_t sequence) = 0;
 

@@ -12,6 +12,8 @@
 #include <string>
 #include <vector>
 
+#include "capture/journal_failure.h"
+
 namespace trv4 {
 
 // The newest captures the desk keeps at hand for newest().
@@ -54,7 +56,8 @@ struct CaptureRequest {
 struct CaptureOutcome {
   std::optional<Capture> capture;  // set when it was committed
   CaptureFailure failure = CaptureFailure::kMoving;
-  std::string message;  // a plain sentence for the operator or the client
+  std::string message;                           // a plain sentence for the operator or the client
+  std::optional<JournalFailure> journalFailure;  // kJournal: why the journal did not store it
 };
 
 class CaptureDesk {

@@ -6,10 +6,12 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <vector>
 
 #include "capture/capture_desk.h"
+#include "capture/journal_failure.h"
 
 namespace trv4 {
 
@@ -17,9 +19,9 @@ class CaptureJournal {
  public:
   virtual ~CaptureJournal() = default;
 
-  // Stores the capture under the next sequence number and sets capture.sequence. "" once it is
-  // on the disk; otherwise why not, in plain words, and nothing was stored.
-  virtual std::string commit(Capture& capture) = 0;
+  // Stores the capture under the next sequence number and sets capture.sequence. nullopt once it
+  // is on the disk; otherwise why not, and nothing was stored.
+  virtual std::optional<JournalFailure> commit(Capture& capture) = 0;
   // The broker acknowledged the capture; false when the mark could not be stored. *newly (when
   // given) tells whether it was waiting until now.
   virtual bool markDelivered(uint64_t sequence, bool* newly = nullptr) = 0;

@@ -94,12 +94,11 @@ void JournalThread::run(std::function<void(Side&)> work) const {
       worker_, [side = side_.get(), work = std::move(work)] { work(*side); }, Qt::QueuedConnection);
 }
 
-void JournalThread::commit(Capture capture,
-                           std::function<void(const Capture&, const std::string&)> done) {
+void JournalThread::commit(Capture capture, Committed done) {
   auto reply = std::make_shared<ReplyPath>();
   run([this, reply, capture = std::move(capture), done = std::move(done)](Side& side) mutable {
-    std::string why = side.journal->commit(capture);
-    if (why.empty()) copy_.committed(capture);
+    std::optional<JournalFailure> why = side.journal->commit(capture);
+    if (!why) copy_.committed(capture);
     reply->send([capture = std::move(capture), why = std::move(why), done = std::move(done)] {
       done(capture, why);
     });

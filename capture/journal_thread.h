@@ -40,8 +40,7 @@ class JournalThread : public AsyncJournal {
   JournalThread(const JournalThread&) = delete;
   JournalThread& operator=(const JournalThread&) = delete;
 
-  void commit(Capture capture,
-              std::function<void(const Capture&, const std::string& why)> done) override;
+  void commit(Capture capture, Committed done) override;
   void markDelivered(uint64_t sequence) override;
   void readAfter(uint64_t sequence, std::size_t limit,
                  std::function<void(std::vector<Capture>)> done) const override;

@@ -135,10 +135,9 @@ SqliteJournal::SqliteJournal(Toolkit& toolkit, std::string path, int busyWaitMs)
       path_(std::move(path)),
       markPath_(fileNameText(filePath(path_).parent_path() / kSequenceMarkFileName)),
       busyWaitMs_(busyWaitMs) {
-  std::string why;
-  if (!open(false, &why) && !why.empty())
-    toolkit_.messageBox("The capture journal " + name() + " can not be opened (" + why +
-                        "). Captures are refused until it can be.");
+  std::optional<JournalFailure> why;
+  if (!open(false, &why) && why)
+    toolkit_.messageBox(journalFailureText(*why, JournalTelling::kAtStart));
 }
 
 SqliteJournal::~SqliteJournal() {
@@ -238,47 +237,58 @@ bool SqliteJournal::makeTables(uint64_t first, std::string* why) {
   return true;
 }
 
-bool SqliteJournal::open(bool create, std::string* why) {
+JournalFailure SqliteJournal::cannotOpen(std::string detail) const {
+  return {.code = JournalFailureCode::kCannotOpen, .journal = name(), .detail = std::move(detail)};
+}
+
+bool SqliteJournal::open(bool create, std::optional<JournalFailure>* why) {
   if (db_) return true;
-  why->clear();
+  why->reset();
   const std::optional<uint64_t> mark = readSequenceMark(markPath_);
   reserved_ = mark.value_or(0);
-  if (!exists(path_)) {
+  const bool existed = exists(path_);
+  if (!existed) {
     if (!create) return false;
     if (sqlite3_open_v2(path_.c_str(), &db_, SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE, nullptr) !=
         SQLITE_OK) {
-      *why = db_ ? sqlite3_errmsg(db_) : "out of memory";
+      *why = cannotOpen(db_ ? sqlite3_errmsg(db_) : "out of memory");
       close();
       return false;
     }
     sqlite3_busy_timeout(db_, busyWaitMs_);
-    return makeTables(mark ? *mark + 1 : 1, why);
   }
-  switch (openExisting(why)) {
-    case Opened::kJournal:
-      return true;
-    case Opened::kEmpty:
-      // Made and left before its tables were: it never held a capture.
-      return makeTables(mark ? *mark + 1 : 1, why);
-    case Opened::kCannot:
-      return false;
-    case Opened::kDamaged:
-      break;
+  std::string reason;
+  if (existed) {
+    switch (openExisting(&reason)) {
+      case Opened::kJournal:
+        return true;
+      case Opened::kEmpty:
+        // Made and left before its tables were: it never held a capture.
+        break;
+      case Opened::kCannot:
+        *why = cannotOpen(reason);
+        return false;
+      case Opened::kDamaged:
+        return replaceDamaged(reason, why);
+    }
   }
-  return replaceDamaged(*why, why);
+  if (makeTables(mark ? *mark + 1 : 1, &reason)) return true;
+  *why = cannotOpen(reason);
+  return false;
 }
 
-bool SqliteJournal::replaceDamaged(const std::string& damage, std::string* why) {
+bool SqliteJournal::replaceDamaged(const std::string& damage, std::optional<JournalFailure>* why) {
   const std::optional<uint64_t> high = highestIn(path_);
   const std::optional<uint64_t> mark = readSequenceMark(markPath_);
   const std::string aside = asideName(path_, toolkit_.wallMs());
   std::error_code ec;
   std::filesystem::rename(filePath(path_), filePath(aside), ec);
   if (ec) {
-    *why = "it is damaged (" + damage + ") and can not be renamed aside: " + ec.message();
-    toolkit_.messageBox("The capture journal " + name() + " is damaged (" + damage +
-                        ") and can not be renamed aside (" + ec.message() +
-                        "). Captures are refused until it is moved away.");
+    *why = JournalFailure{.code = JournalFailureCode::kDamagedStuck,
+                          .journal = name(),
+                          .detail = ec.message(),
+                          .damage = damage};
+    toolkit_.messageBox(journalFailureText(**why, JournalTelling::kNotice));
     return false;
   }
   // Its write-ahead log and index belong to it: they go along, never to the new journal.
@@ -297,8 +307,12 @@ bool SqliteJournal::replaceDamaged(const std::string& damage, std::string* why) 
   if (fromClock)
     first = static_cast<uint64_t>(std::max<int64_t>(toolkit_.wallMs() / 1000, 1)) * 1000;
 
-  const std::string told = "The capture journal " + name() + " is damaged (" + damage +
-                           "). It was kept as " + baseName(aside) + " and a new journal started";
+  JournalFailure told{.code = JournalFailureCode::kDamagedReplaced,
+                      .journal = name(),
+                      .damage = damage,
+                      .aside = baseName(aside),
+                      .first = first,
+                      .fromClock = fromClock};
   std::string madeWhy;
   const bool made = sqlite3_open_v2(path_.c_str(), &db_, SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE,
                                     nullptr) == SQLITE_OK &&
@@ -307,26 +321,22 @@ bool SqliteJournal::replaceDamaged(const std::string& damage, std::string* why) 
   if (!made) {
     if (madeWhy.empty()) madeWhy = db_ ? sqlite3_errmsg(db_) : "out of memory";
     close();
-    *why = "a new journal can not be made: " + madeWhy;
-    toolkit_.messageBox("The capture journal " + name() + " is damaged (" + damage +
-                        "). It was kept as " + baseName(aside) +
-                        ", but a new journal can not be made (" + madeWhy +
-                        "). Captures are refused.");
+    told.code = JournalFailureCode::kNoNewJournal;
+    told.detail = madeWhy;
+    *why = told;
+    toolkit_.messageBox(journalFailureText(told, JournalTelling::kNotice));
     return false;
   }
-  toolkit_.messageBox(
-      told + (fromClock ? "; as the old numbers can not be read, its captures are numbered from " +
-                              std::to_string(first) + " on, a number taken from the clock."
-                        : "; its captures are numbered from " + std::to_string(first) + " on."));
+  toolkit_.messageBox(journalFailureText(told, JournalTelling::kNotice));
   return true;
 }
 
-std::string SqliteJournal::failedWrite() {
-  const std::string what = db_ ? sqlite3_errmsg(db_) : "closed";
+JournalFailure SqliteJournal::failedWrite() {
+  JournalFailure refusal{.code = JournalFailureCode::kCannotWrite,
+                         .journal = name(),
+                         .detail = db_ ? sqlite3_errmsg(db_) : "closed"};
   if (db_) exec(db_, "ROLLBACK");
   close();
-  std::string refusal =
-      "The capture journal " + name() + " can not be written (" + what + "): nothing was captured.";
   backOff(refusal);
   return refusal;
 }
@@ -334,28 +344,28 @@ std::string SqliteJournal::failedWrite() {
 bool SqliteJournal::reopenIfDue() {
   if (db_) return true;
   if (retryAtMs_ > toolkit_.steadyMs()) return false;
-  std::string why;
+  std::optional<JournalFailure> why;
   return open(false, &why);
 }
 
-void SqliteJournal::backOff(std::string refusal) {
+void SqliteJournal::backOff(JournalFailure refusal) {
   retryMs_ = retryMs_ == 0 ? kJournalRetryFirstMs : std::min(retryMs_ * 2, kJournalRetryMaxMs);
   retryAtMs_ = toolkit_.steadyMs() + retryMs_;
   refusal_ = std::move(refusal);
 }
 
-std::string SqliteJournal::commit(Capture& capture) {
+std::optional<JournalFailure> SqliteJournal::commit(Capture& capture) {
   // A journal deleted or moved away meanwhile would take the capture with it.
   if (db_ && !exists(path_)) close();
   if (!db_ && retryAtMs_ > toolkit_.steadyMs()) {
     const int64_t left = retryAtMs_ - toolkit_.steadyMs();
-    return refusal_ + " The journal is tried again in " + std::to_string((left + 999) / 1000) +
-           " s.";
+    JournalFailure paused = refusal_;
+    paused.retryInS = static_cast<int>((left + 999) / 1000);
+    return paused;
   }
-  std::string why;
+  std::optional<JournalFailure> why;
   if (!open(true, &why)) {
-    std::string refusal =
-        "The capture journal " + name() + " can not be opened (" + why + "): nothing was captured.";
+    const JournalFailure refusal = why.value_or(cannotOpen({}));
     backOff(refusal);
     return refusal;
   }
@@ -370,8 +380,8 @@ std::string SqliteJournal::commit(Capture& capture) {
     if (next > reserved_) {
       if (!writeSequenceMark(markPath_, next + kSequenceBlock - 1)) {
         exec(db_, "ROLLBACK");
-        return "The capture journal's mark " + baseName(markPath_) +
-               " can not be written: nothing was captured.";
+        return JournalFailure{.code = JournalFailureCode::kMarkNotWritten,
+                              .journal = baseName(markPath_)};
       }
       reserved_ = next + kSequenceBlock - 1;
     }
@@ -392,7 +402,7 @@ std::string SqliteJournal::commit(Capture& capture) {
   capture.sequence = next;
   capture.delivered = false;
   retryMs_ = 0;
-  return {};
+  return std::nullopt;
 }
 
 bool SqliteJournal::markDelivered(uint64_t sequence, bool* newly) {

@@ -44,7 +44,7 @@ class SqliteJournal : public CaptureJournal {
   const std::string& path() const { return path_; }
 
   // A journal that is closed (missing, or closed after a failed write) is opened or made first.
-  std::string commit(Capture& capture) override;
+  std::optional<JournalFailure> commit(Capture& capture) override;
   bool markDelivered(uint64_t sequence, bool* newly = nullptr) override;
   std::vector<Capture> after(uint64_t sequence, std::size_t limit) override;
   std::vector<Capture> newest(std::size_t limit) override;
@@ -64,18 +64,19 @@ class SqliteJournal : public CaptureJournal {
   // A journal closed after a failure is opened again once its pause is over; true when open.
   bool reopenIfDue();
   // The next pause after a failure; refusal is what captures in it are told.
-  void backOff(std::string refusal);
+  void backOff(JournalFailure refusal);
   // Makes the tables in the open, empty db_, numbering from first.
   bool makeTables(uint64_t first, std::string* why);
   // Opens the journal, making it when the file is missing and create is set; false with why
-  // when there is none afterwards ("" when it is simply not made yet).
-  bool open(bool create, std::string* why);
+  // when there is none afterwards (none when it is simply not made yet).
+  bool open(bool create, std::optional<JournalFailure>* why);
+  JournalFailure cannotOpen(std::string detail) const;
   // Renames the damaged file aside and makes a new journal; told through the toolkit.
-  bool replaceDamaged(const std::string& damage, std::string* why);
+  bool replaceDamaged(const std::string& damage, std::optional<JournalFailure>* why);
   void close();
   std::string name() const;
   // A write that failed: rolled back, the journal closed for the next commit to open again.
-  std::string failedWrite();
+  JournalFailure failedWrite();
   // The captures a query's WHERE/ORDER/LIMIT part selects, its parameters bound in order.
   std::vector<Capture> rows(const std::string& where, const std::vector<int64_t>& params);
 
@@ -90,7 +91,7 @@ class SqliteJournal : public CaptureJournal {
   int checks_ = 0;
   int retryMs_ = 0;        // the last pause after a failure; 0 after a success
   int64_t retryAtMs_ = 0;  // steady time the pause ends
-  std::string refusal_;    // why the last capture failed
+  JournalFailure refusal_{.code = JournalFailureCode::kCannotWrite};  // why the last one failed
 };
 
 // TRV4CAP.DB in the folder of the configuration file at configPath.

@@ -36,15 +36,16 @@ void WeighingDesk::capture(const CaptureRequest& request, Done done) {
 
 void WeighingDesk::commit(int scale, const Capture& taken) {
   journal_.commit(taken, [this, scale, alive = std::weak_ptr<char>(alive_)](
-                             const Capture& c, const std::string& why) {
+                             const Capture& c, const std::optional<JournalFailure>& why) {
     if (alive.expired()) return;
     CaptureOutcome outcome;
-    if (why.empty()) {
+    if (!why) {
       outcome.capture = c;
       outcome.message = captureSentence(c);
     } else {
       outcome.failure = CaptureFailure::kJournal;
-      outcome.message = why;
+      outcome.message = journalFailureText(*why);
+      outcome.journalFailure = why;
     }
     finish(scale, std::move(outcome));
   });

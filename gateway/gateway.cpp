@@ -61,8 +61,8 @@ void Gateway::tryOpenPort() {
   openTimer_->setEnabled(true);
   if (openFailureTold_) return;
   openFailureTold_ = true;
-  toolkit_.messageBox("Port " + std::to_string(port_.commPort()) + " cannot be opened: " + *error +
-                      ". The gateway keeps trying every second.");
+  toolkit_.messageBox("Port " + std::to_string(port_.commPort()) + " cannot be opened: " +
+                      portErrorText(*error) + ". The gateway keeps trying every second.");
 }
 
 void Gateway::stop() {

@@ -51,38 +51,27 @@ std::string portDeviceText(int port, const DeviceFolders& folders) {
   return "./" + local.filename().string() + " -> " + (ec ? "?" : target.string());
 }
 
-std::string deviceProblem(const std::string& device) {
+std::optional<PortFailure> deviceProblem(int port, const std::string& device) {
   // A Windows port is no file to look at: opening it tells what is wrong.
-  if (kOnWindows) return {};
+  if (kOnWindows) return std::nullopt;
+  const auto failure = [&](PortFailureCode code, std::string detail = {}) {
+    return PortFailure{.code = code, .port = port, .device = device, .detail = std::move(detail)};
+  };
   std::error_code ec;
   const fs::file_status st = fs::status(device, ec);
   if (ec) {
     if (ec == std::errc::no_such_file_or_directory) {
       std::error_code linkError;
       if (fs::is_symlink(fs::symlink_status(device, linkError))) {
-        return "the link points to nothing that exists";
+        return failure(PortFailureCode::kLinkDangling);
       }
-      return "it does not exist";
+      return failure(PortFailureCode::kDeviceMissing);
     }
-    return ec.message();
+    return failure(PortFailureCode::kDeviceUnreadable, ec.message());
   }
-  if (fs::is_directory(st)) return "it is a folder, not a serial device";
-  if (!fs::is_character_file(st)) return "it is not a serial device";
-  return {};
-}
-
-std::string permissionMessage(int port, const std::string& device, const std::string& group) {
-  if (kOnWindows) {
-    return "Port " + std::to_string(port) + " (" + device +
-           "): it is in use by another program, or access to it is denied. Close the program "
-           "that has it open, then try again.";
-  }
-  const std::string owner =
-      group.empty() ? "the group that owns it" : "the group \"" + group + "\"";
-  return "Port " + std::to_string(port) + " (" + device +
-         "): this user may not open it. Add the user to " + owner +
-         " (for example: sudo usermod -aG " + (group.empty() ? "dialout" : group) +
-         " $USER), then log out and in again.";
+  if (fs::is_directory(st)) return failure(PortFailureCode::kDeviceIsFolder);
+  if (!fs::is_character_file(st)) return failure(PortFailureCode::kNotSerialDevice);
+  return std::nullopt;
 }
 
 }  // namespace trv4

@@ -1,7 +1,10 @@
 // Which device a port number names on this system, and why a device cannot serve as a port.
 #pragma once
 
+#include <optional>
 #include <string>
+
+#include "link/port_failure.h"
 
 namespace trv4 {
 
@@ -21,13 +24,9 @@ std::string portDevice(int port, const DeviceFolders& folders = {});
 // (what the link points to), or "no device on this machine".
 std::string portDeviceText(int port, const DeviceFolders& folders = {});
 
-// Why `device` cannot be opened as a serial port without trying: a link that points nowhere, a
-// folder, or anything that is not a character device (a plain file, a named pipe, whose open
-// could block). "" when it may be opened, and always on Windows.
-std::string deviceProblem(const std::string& device);
-
-// The message for a device this user may not open, with the fix: membership of `group`, the
-// group that owns the device ("" when unknown). On Windows: a port another program holds.
-std::string permissionMessage(int port, const std::string& device, const std::string& group);
+// Why `device`, named by port, cannot be opened as a serial port without trying: a link that
+// points nowhere, a folder, or anything that is not a character device (a plain file, a named
+// pipe, whose open could block). nullopt when it may be opened, and always on Windows.
+std::optional<PortFailure> deviceProblem(int port, const std::string& device);
 
 }  // namespace trv4

@@ -46,7 +46,7 @@ void PortReconnect::retry() {
   if (refusalTold_) return;
   refusalTold_ = true;
   tell("Port " + std::to_string(port_.commPort()) + " is back but refuses the settings " +
-       port_.settings() + " (" + *refused + "). The program keeps trying.");
+       port_.settings() + " (" + portErrorText(*refused) + "). The program keeps trying.");
 }
 
 }  // namespace trv4

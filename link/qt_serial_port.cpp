@@ -26,9 +26,10 @@ QSerialPort::Parity toQtParity(char parity) {
   }
 }
 
+// The system's text for the last error, "" when it says nothing.
 std::string errorText(const QSerialPort& serial) {
   const std::string text = serial.errorString().toStdString();
-  return text.empty() || text == "Unknown error" ? "the device does not take them" : text;
+  return text == "Unknown error" ? std::string() : text;
 }
 
 // The name of the group that owns `device`, "" when unknown.
@@ -54,7 +55,7 @@ QtSerialPort::QtSerialPort(DeviceFolders folders) : folders_(std::move(folders))
 QtSerialPort::~QtSerialPort() = default;
 
 PortError QtSerialPort::setCommPort(int port) {
-  if (serial_.isOpen()) return "The port is open: close it before choosing another";
+  if (serial_.isOpen()) return PortFailure{.code = PortFailureCode::kOpenWhileChoosing};
   if (port != port_) name_.clear();
   port_ = port;
   return std::nullopt;
@@ -65,9 +66,9 @@ PortError QtSerialPort::setPortOpen(bool open) {
     closeDevice();
     return std::nullopt;
   }
-  if (serial_.isOpen()) return "Port " + std::to_string(port_) + " is already open";
+  if (serial_.isOpen()) return PortFailure{.code = PortFailureCode::kAlreadyOpen, .port = port_};
   const std::string device = portDevice(port_, folders_);
-  if (device.empty()) return "Port " + std::to_string(port_) + " does not exist";
+  if (device.empty()) return PortFailure{.code = PortFailureCode::kNoDevice, .port = port_};
   return openDevice(device, false);
 }
 
@@ -81,18 +82,23 @@ PortError QtSerialPort::reopen() {
 }
 
 PortError QtSerialPort::openDevice(const std::string& device, bool again) {
-  const std::string name = "Port " + std::to_string(port_);
   // Checked before opening: opening a named pipe would wait for a writer.
-  if (const std::string problem = deviceProblem(device); !problem.empty()) {
-    return name + " (" + device + "): " + problem;
-  }
+  if (PortError problem = deviceProblem(port_, device)) return problem;
   // A device of a group the user is not in: the usual reason on a fresh desktop.
   if (::access(device.c_str(), R_OK | W_OK) != 0 && errno == EACCES) {
-    return permissionMessage(port_, device, owningGroup(device));
+    return PortFailure{.code = PortFailureCode::kPermissionDenied,
+                       .port = port_,
+                       .device = device,
+                       .group = owningGroup(device)};
   }
   // An absolute path keeps QSerialPort from looking for the name under /dev.
   serial_.setPortName(QFileInfo(QString::fromStdString(device)).absoluteFilePath());
-  if (!serial_.open(QIODevice::ReadWrite)) return name + " (" + device + "): " + errorText(serial_);
+  if (!serial_.open(QIODevice::ReadWrite)) {
+    return PortFailure{.code = PortFailureCode::kOpenRefused,
+                       .port = port_,
+                       .device = device,
+                       .detail = errorText(serial_)};
+  }
   name_ = device;
   // The settings text was checked when it was set; a device that still refuses part of it is
   // reported when the settings or the handshaking are set again, not as a failed open.
@@ -107,7 +113,10 @@ PortError QtSerialPort::openDevice(const std::string& device, bool again) {
 
 PortError QtSerialPort::setSettings(const std::string& settings) {
   std::string error;
-  if (!parseLineSettings(settings, &error)) return "Settings \"" + settings + "\": " + error;
+  if (!parseLineSettings(settings, &error)) {
+    return PortFailure{
+        .code = PortFailureCode::kSettingsMalformed, .settings = settings, .detail = error};
+  }
   // A text the device refuses leaves the port on the one it had, and settings() says so.
   const std::string previous = settings_;
   settings_ = settings;
@@ -128,18 +137,27 @@ PortError QtSerialPort::applySettings() {
   if (!serial_.isOpen()) return std::nullopt;
   std::string error;
   std::optional<LineSettings> line = parseLineSettings(settings_, &error);
-  if (!line) return error;
+  if (!line) {
+    return PortFailure{
+        .code = PortFailureCode::kSettingsMalformed, .settings = settings_, .detail = error};
+  }
   const bool ok =
       serial_.setBaudRate(line->baud) &&
       serial_.setDataBits(line->dataBits == 7 ? QSerialPort::Data7 : QSerialPort::Data8) &&
       serial_.setParity(toQtParity(line->parity)) &&
       serial_.setStopBits(line->stopBits == 2 ? QSerialPort::TwoStop : QSerialPort::OneStop);
-  if (!ok) return "Settings \"" + settings_ + "\": " + errorText(serial_);
+  if (!ok) {
+    return PortFailure{.code = PortFailureCode::kSettingsRefused,
+                       .settings = settings_,
+                       .detail = errorText(serial_)};
+  }
   return std::nullopt;
 }
 
 PortError QtSerialPort::setHandshaking(int mode) {
-  if (mode < 0 || mode > 3) return "Handshaking " + std::to_string(mode) + " is not 0 to 3";
+  if (mode < 0 || mode > 3) {
+    return PortFailure{.code = PortFailureCode::kHandshakingOutOfRange, .handshaking = mode};
+  }
   const bool same = mode == handshaking_;
   handshaking_ = mode;
   PortError refused = applyHandshaking();
@@ -155,7 +173,9 @@ PortError QtSerialPort::applyHandshaking() {
   if (!serial_.setFlowControl(rts   ? QSerialPort::HardwareControl
                               : xon ? QSerialPort::SoftwareControl
                                     : QSerialPort::NoFlowControl)) {
-    return "Handshaking: " + errorText(serial_);
+    return PortFailure{.code = PortFailureCode::kHandshakingRefused,
+                       .handshaking = handshaking_,
+                       .detail = errorText(serial_)};
   }
   if (rts && xon) {
     // QSerialPort takes one kind of flow control; "both" adds XON/XOFF on the descriptor.

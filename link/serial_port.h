@@ -1,16 +1,18 @@
 // The serial-port component the link talks through. The Qt program opens a real device; the
 // tests join a simulated port to simulated scales. Nothing here throws: operations that can fail
-// return the error text the caller shows.
+// return why (link/port_failure.h words it for the operator).
 #pragma once
 
 #include <functional>
 #include <optional>
 #include <string>
 
+#include "link/port_failure.h"
+
 namespace trv4 {
 
-// nullopt on success, else the error text to show the operator.
-using PortError = std::optional<std::string>;
+// nullopt on success, else why it failed.
+using PortError = std::optional<PortFailure>;
 
 // Event code reported by commEvent() when characters were received.
 inline constexpr int kCommEventReceive = 2;

@@ -66,31 +66,25 @@ struct MosquittoTransport::Shared {
     QMetaObject::invokeMethod(
         context, [target, event = std::move(event)] { event(*target); }, Qt::QueuedConnection);
   }
-  void postLost(const std::string& why) {
+  void postLost(const MqttFailure& why) {
     post([why](MosquittoTransport& t) {
       if (t.handlers_.lost) t.handlers_.lost(why);
       if (t.ackHandlers_.lost) t.ackHandlers_.lost();
     });
   }
-  std::string where() const {
-    return "the MQTT broker at " + settings.host + " port " + std::to_string(settings.port);
-  }
-  std::string reason(int rc, int savedErrno) const {
-    return rc == MOSQ_ERR_ERRNO ? std::strerror(savedErrno) : mosquitto_strerror(rc);
+  // A failure with this broker.
+  MqttFailure failureOf(MqttFailureCode code, std::string detail = {}) const {
+    return {
+        .code = code, .host = settings.host, .port = settings.port, .detail = std::move(detail)};
   }
   // Why a try to connect failed, or an open connection ended.
-  std::string failure(int rc, int savedErrno, bool wasConnected) const {
-    if (rc == MOSQ_ERR_EAI)
-      return "The MQTT broker's host " + settings.host +
-             " can not be found. Publishing tries again.";
-    if (rc == MOSQ_ERR_TLS)
-      return "The TLS connection to " + where() +
-             " failed; check ca_file in TRV4NET.INI. Publishing tries again.";
-    if (wasConnected)
-      return "The connection to " + where() + " was lost (" + reason(rc, savedErrno) +
-             "). Publishing resumes when it is back.";
-    return "The program can not reach " + where() + " (" + reason(rc, savedErrno) +
-           "). Publishing tries again.";
+  MqttFailure failure(int rc, int savedErrno, bool wasConnected) const {
+    if (rc == MOSQ_ERR_EAI) return failureOf(MqttFailureCode::kHostNotFound);
+    if (rc == MOSQ_ERR_TLS) return failureOf(MqttFailureCode::kTlsFailed);
+    const std::string reason =
+        rc == MOSQ_ERR_ERRNO ? std::strerror(savedErrno) : mosquitto_strerror(rc);
+    return failureOf(
+        wasConnected ? MqttFailureCode::kConnectionLost : MqttFailureCode::kUnreachable, reason);
   }
 
   // Sleeps ms, or less when the transport is finishing.
@@ -198,20 +192,22 @@ std::string MosquittoTransport::clientId(const MqttSettings& settings) {
   return std::string("trv4-") + name;
 }
 
-std::string MosquittoTransport::problem(const MqttSettings& settings) {
-  if (settings.caFile.empty()) return {};
+std::optional<MqttFailure> MosquittoTransport::problem(const MqttSettings& settings) {
+  if (settings.caFile.empty()) return std::nullopt;
   namespace fs = std::filesystem;
+  const auto failure = [&](MqttFailureCode code) {
+    return MqttFailure{.code = code, .caFile = settings.caFile};
+  };
   std::error_code error;
-  const std::string named = "The CA file " + settings.caFile + " in TRV4NET.INI ";
   if (!fs::is_regular_file(settings.caFile, error) ||
       fs::file_size(settings.caFile, error) > kCaFileMax)
-    return named + "is not a file the program can read: MQTT publishing is off.";
+    return failure(MqttFailureCode::kCaFileNotAFile);
   std::ifstream in(settings.caFile, std::ios::binary);
   const std::string text((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-  if (!in.good() && !in.eof()) return named + "can not be read: MQTT publishing is off.";
+  if (!in.good() && !in.eof()) return failure(MqttFailureCode::kCaFileUnreadable);
   if (text.find("-----BEGIN CERTIFICATE-----") == std::string::npos)
-    return named + "holds no certificate: MQTT publishing is off.";
-  return {};
+    return failure(MqttFailureCode::kCaFileNoCertificate);
+  return std::nullopt;
 }
 
 void MosquittoTransport::start(Handlers handlers) {
@@ -219,7 +215,7 @@ void MosquittoTransport::start(Handlers handlers) {
   Shared& s = *shared_;
   s.mosq = mosquitto_new(clientId(s.settings).c_str(), true, &s);
   if (!s.mosq) {
-    if (handlers_.lost) handlers_.lost("The MQTT client can not be set up: publishing is off.");
+    if (handlers_.lost) handlers_.lost(s.failureOf(MqttFailureCode::kClientNotSetUp));
     return;
   }
   mosquitto_threaded_set(s.mosq, true);
@@ -233,8 +229,7 @@ void MosquittoTransport::start(Handlers handlers) {
     mosquitto_destroy(s.mosq);
     s.mosq = nullptr;
     if (handlers_.lost)
-      handlers_.lost("The CA file " + s.settings.caFile +
-                     " in TRV4NET.INI can not be used: MQTT publishing is off.");
+      handlers_.lost({.code = MqttFailureCode::kCaFileUnusable, .caFile = s.settings.caFile});
     return;
   }
   mosquitto_will_set(s.mosq, s.willTopic.c_str(), static_cast<int>(s.willPayload.size()),
@@ -250,9 +245,7 @@ void MosquittoTransport::start(Handlers handlers) {
       return;
     }
     sh.refused = true;
-    sh.postLost("The MQTT broker at " + sh.settings.host + " port " +
-                std::to_string(sh.settings.port) + " refused the connection: " +
-                mosquitto_connack_string(rc) + ". Check username and password in TRV4NET.INI.");
+    sh.postLost(sh.failureOf(MqttFailureCode::kRefused, mosquitto_connack_string(rc)));
   });
   mosquitto_publish_callback_set(s.mosq, [](mosquitto* mosq, void* obj, int id) {
     Shared& sh = sharedOf(obj);

@@ -8,6 +8,7 @@
 #include <chrono>
 #include <future>
 #include <memory>
+#include <optional>
 #include <set>
 #include <string>
 #include <thread>
@@ -37,9 +38,9 @@ class MosquittoTransport : public MqttTransport {
                      MqttBackOff backOff = {});
   ~MosquittoTransport() override;
 
-  // What keeps these settings from connecting before any try, in plain words; "" when nothing
-  // does. Checks the CA file: missing, unreadable or holding no certificate.
-  static std::string problem(const MqttSettings& settings);
+  // What keeps these settings from connecting before any try; nullopt when nothing does. Checks
+  // the CA file: missing, unreadable or holding no certificate.
+  static std::optional<MqttFailure> problem(const MqttSettings& settings);
   // client_id, or trv4-<host name> when it is empty.
   static std::string clientId(const MqttSettings& settings);
 

@@ -29,7 +29,7 @@ void MqttPublisher::start() {
   heartbeat_->restart(settings_.heartbeatS * 1000);
   MqttTransport::Handlers h;
   h.connected = [this] { onConnected(); };
-  h.lost = [this](const std::string& why) { onLost(why); };
+  h.lost = [this](const MqttFailure& why) { onLost(why); };
   h.delivered = [this] {
     if (inFlight_ > 0) --inFlight_;
     flush();
@@ -92,10 +92,11 @@ void MqttPublisher::onConnected() {
   heartbeat();
 }
 
-void MqttPublisher::onLost(const std::string& why) {
+void MqttPublisher::onLost(const MqttFailure& why) {
   connected_ = false;
   ++failures_;
-  if (!why.empty()) tellOnce(why, why);
+  const std::string text = mqttFailureText(why);
+  tellOnce(text, text);
 }
 
 void MqttPublisher::tellOnce(const std::string& key, const std::string& text) {

@@ -65,7 +65,7 @@ class MqttPublisher {
   void heartbeat();
   void flush();
   void onConnected();
-  void onLost(const std::string& why);
+  void onLost(const MqttFailure& why);
   void onMessage(const std::string& topic, const std::string& payload, bool tooLong, bool retained);
   // Tells text once for each key.
   void tellOnce(const std::string& key, const std::string& text);

@@ -7,14 +7,16 @@
 #include <optional>
 #include <string>
 
+#include "net/mqtt_failure.h"
+
 namespace trv4 {
 
 class MqttTransport {
  public:
   struct Handlers {
     std::function<void()> connected;
-    // The connection failed or ended; why in plain words (never a password).
-    std::function<void(const std::string& why)> lost;
+    // The connection failed or ended, and why.
+    std::function<void(const MqttFailure& why)> lost;
     // A publication was handed to the broker (acknowledged at quality 1 and 2).
     std::function<void()> delivered;
     // A message arrived on a subscribed topic. A payload longer than the transport keeps is

@@ -23,8 +23,8 @@ void Publishing::start(const std::string& path) {
   settings_ = readNetSettings(path);
   for (const std::string& problem : settings_.problems) toolkit_.messageBox(problem);
   if (settings_.mqtt.enabled) {
-    if (const std::string why = MosquittoTransport::problem(settings_.mqtt); !why.empty()) {
-      toolkit_.messageBox(why);
+    if (const std::optional<MqttFailure> why = MosquittoTransport::problem(settings_.mqtt)) {
+      toolkit_.messageBox(mqttFailureText(*why));
     } else {
       transport_ = std::make_unique<MosquittoTransport>(
           settings_.mqtt, settings_.mqtt.prefix + "/status", "offline");

@@ -125,9 +125,9 @@ void FindScalesWindow::showFound() {
     QString text = finder_->stepsDone() < finder_->stepsTotal()
                        ? tr("Search cancelled: %n scale(s) found so far.", "", count)
                        : tr("Search done: %n scale(s) answered.", "", count);
-    if (!finder_->restoreError().empty())
+    if (const PortError& error = finder_->restoreError())
       text += " " + tr("The port's settings could not be put back: %1")
-                        .arg(fromCodePage(finder_->restoreError()));
+                        .arg(fromCodePage(portErrorText(*error)));
     message_->setText(text);
   }
   updateButtons();

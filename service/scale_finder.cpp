@@ -66,7 +66,7 @@ std::string ScaleFinder::start(bool everyRate) {
   step_ = 0;
   retried_ = false;
   lastAsked_ = -1;
-  restoreError_.clear();
+  restoreError_.reset();
   running_ = true;
   link_.suspend([this] { onReceive(); });
   next();
@@ -164,8 +164,7 @@ void ScaleFinder::finish() {
   timer_->setEnabled(false);
   rx_.clear();
   if (port_.settings() != ownSettings_) {
-    const PortError error = port_.setSettings(ownSettings_);
-    restoreError_ = error.value_or("");
+    restoreError_ = port_.setSettings(ownSettings_);
   }
   link_.resume();
   if (onProgress) onProgress();

@@ -40,8 +40,9 @@ class ScaleFinder {
   int stepsDone() const { return step_; }
   int stepsTotal() const { return static_cast<int>(settings_.size()) * kMaxScales; }
   const std::array<FoundScale, kMaxScales>& found() const { return found_; }
-  // Why the port's own settings could not be put back after the last search; "" when they were.
-  const std::string& restoreError() const { return restoreError_; }
+  // Why the port's own settings could not be put back after the last search; nullopt when they
+  // were.
+  const PortError& restoreError() const { return restoreError_; }
 
   // "Poll these": exactly the scales that answered become the polled set, written to the
   // configuration file. False when none answered.
@@ -71,7 +72,7 @@ class ScaleFinder {
   std::unique_ptr<Timer> timer_;
   std::vector<std::string> settings_;  // the line settings to search at, own first
   std::string ownSettings_;
-  std::string restoreError_;
+  PortError restoreError_;
   int step_ = 0;  // addresses asked so far, over every setting
   int timeoutMs_ = 0;
   int lastAsked_ = -1;    // the address asked last

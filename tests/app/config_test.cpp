@@ -181,7 +181,9 @@ TEST_F(ConfigTest, SettingsDialogOkAppliesTheChoiceReportsFailuresAndRunsTheRest
   model.click(Model::FlowGroup, 2);
   model.ok();
   ASSERT_EQ(toolkit.messages.size(), 2u);  // and the baud rate left unmarked
-  EXPECT_NE(toolkit.messages[0].find("Port 4 does not exist"), std::string::npos);
+  EXPECT_EQ(
+      toolkit.messages[0],
+      "Can not open port 4: " + portErrorText({.code = PortFailureCode::kNoDevice, .port = 4}));
   EXPECT_EQ(std::tuple(port.closes, port.portOpen(), port.handshaking()), std::tuple(1, false, 2));
   EXPECT_THAT(test::fileText(path),
               ::testing::StartsWith("\"4 ' port nr 1,2,3,4\"\r\n\"300,N,8,1\"\r\n"));

@@ -66,9 +66,10 @@ TEST_F(ReconnectTest, ADeviceBackWithOtherCapabilitiesIsToldOnceAndSettingsOkEnd
   const int tries = port.openTries;
   tk.advance(5000);
   ASSERT_EQ(tk.messages.size(), 2u);
-  EXPECT_EQ(tk.messages[1],
-            "Port 1 is back but refuses the settings 9600,N,8,1 (the device does "
-            "not take them). The program keeps trying.");
+  EXPECT_EQ(tk.messages[1], "Port 1 is back but refuses the settings 9600,N,8,1 (" +
+                                portErrorText({.code = PortFailureCode::kSettingsRefused,
+                                               .settings = "9600,N,8,1"}) +
+                                "). The program keeps trying.");
   EXPECT_LE(port.openTries - tries, 6);  // tried no faster
   EXPECT_FALSE(port.portOpen());
 

@@ -263,7 +263,8 @@ TEST_F(CaptureRulesTest, AFloodOfCapturesForOneScaleIsOneCaptureAndOneOutcome) {
 }
 
 TEST_F(CaptureRulesTest, AJournalThatCannotStoreItRefusesTheCaptureAndTellsNoListener) {
-  journal.failWith = "The capture journal TRV4CAP.DB can not be written (disk full).";
+  journal.failWith = JournalFailure{
+      .code = JournalFailureCode::kCannotWrite, .journal = "TRV4CAP.DB", .detail = "disk full"};
   int told = 0;
   desk.addListener([&](const Capture&) { ++told; });
   ask(0, 1);
@@ -271,7 +272,8 @@ TEST_F(CaptureRulesTest, AJournalThatCannotStoreItRefusesTheCaptureAndTellsNoLis
   const CaptureOutcome o = only();
   EXPECT_FALSE(o.capture);
   EXPECT_EQ(o.failure, CaptureFailure::kJournal);
-  EXPECT_EQ(o.message, journal.failWith);
+  EXPECT_EQ(o.journalFailure, journal.failWith);
+  EXPECT_EQ(o.message, journalFailureText(*journal.failWith));
   EXPECT_EQ(told, 0);
 }
 

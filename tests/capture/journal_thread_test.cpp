@@ -112,16 +112,21 @@ TEST_F(JournalThreadTest, AJournalHeldElsewhereNeverStopsTheDesksThreadAndIsRetr
       continue;
     }
     EXPECT_EQ(o.failure, CaptureFailure::kJournal);
-    EXPECT_EQ(o.message,
-              "The capture journal TRV4CAP.DB can not be written (database is locked): nothing "
-              "was captured.");
+    const JournalFailure locked{.code = JournalFailureCode::kCannotWrite,
+                                .journal = "TRV4CAP.DB",
+                                .detail = "database is locked"};
+    EXPECT_EQ(o.journalFailure, locked);
+    EXPECT_EQ(o.message, journalFailureText(locked));
     holder.release();
     // Within the pause a capture is refused at once, without trying the file.
     QElapsedTimer asked;
     asked.start();
     const CaptureOutcome paused = take(rig);
     EXPECT_LT(asked.elapsed(), 500);
-    EXPECT_EQ(paused.message, o.message + " The journal is tried again in 1 s.");
+    JournalFailure pausedWhy = locked;
+    pausedWhy.retryInS = 1;
+    EXPECT_EQ(paused.journalFailure, pausedWhy);
+    EXPECT_EQ(paused.message, journalFailureText(pausedWhy));
     bool paused1s = false;
     QTimer::singleShot(kJournalRetryFirstMs, [&] { paused1s = true; });
     ASSERT_TRUE(pumpUntil([&] { return paused1s; }));
@@ -149,7 +154,7 @@ TEST_F(JournalThreadTest, OldDeliveredCapturesAreRemovedAndTheirNumbersNeverCome
       c.text = "1.00 kg";
       c.unit = "kg";
       c.utcMs = QDateTime::currentMSecsSinceEpoch() - r.ageDays * kDayMs;
-      ASSERT_EQ(j.commit(c), "");
+      ASSERT_EQ(j.commit(c), std::nullopt);
       if (r.delivered) j.markDelivered(c.sequence);
     }
   }

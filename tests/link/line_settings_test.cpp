@@ -7,6 +7,7 @@
 
 #include "base/platform.h"
 #include "link/port_device.h"
+#include "link/port_failure.h"
 #include "link/port_settings.h"
 
 namespace trv4 {
@@ -61,13 +62,53 @@ TEST(PortDevice, LocalLinkThenUsbThenSerialThenAcm) {
   EXPECT_EQ(portDevice(2, f), (root / "local" / "COM2").string());
   EXPECT_EQ(portDeviceText(1, f), "./COM1 -> /dev/null");
   // What is no serial device is named when opened (QtSerialPortTest); a character device may be
-  // tried, and one this user may not open names the group to join.
-  EXPECT_EQ(deviceProblem("/dev/null"), "");
+  // tried.
+  EXPECT_EQ(deviceProblem(1, "/dev/null"), std::nullopt);
+  fs::remove_all(root);
+}
+
+// Every failure as the operator reads it.
+TEST(PortErrorText, WordsEachCode) {
+  using C = PortFailureCode;
+  const std::string dev = "/dev/ttyUSB0";
+  const std::pair<PortFailure, std::string> cases[] = {
+      {{.code = C::kOpenWhileChoosing}, "The port is open: close it before choosing another"},
+      {{.code = C::kAlreadyOpen, .port = 2}, "Port 2 is already open"},
+      {{.code = C::kNoDevice, .port = 4}, "Port 4 does not exist"},
+      {{.code = C::kDeviceMissing, .port = 1, .device = dev},
+       "Port 1 (/dev/ttyUSB0): it does not exist"},
+      {{.code = C::kLinkDangling, .port = 1, .device = "./COM1"},
+       "Port 1 (./COM1): the link points to nothing that exists"},
+      {{.code = C::kDeviceIsFolder, .port = 1, .device = dev},
+       "Port 1 (/dev/ttyUSB0): it is a folder, not a serial device"},
+      {{.code = C::kNotSerialDevice, .port = 1, .device = dev},
+       "Port 1 (/dev/ttyUSB0): it is not a serial device"},
+      {{.code = C::kDeviceUnreadable, .port = 1, .device = dev, .detail = "Input/output error"},
+       "Port 1 (/dev/ttyUSB0): Input/output error"},
+      {{.code = C::kOpenRefused, .port = 3, .device = dev, .detail = "Device or resource busy"},
+       "Port 3 (/dev/ttyUSB0): Device or resource busy"},
+      {{.code = C::kOpenRefused, .port = 3, .device = dev},
+       "Port 3 (/dev/ttyUSB0): the device does not take them"},
+      {{.code = C::kSettingsMalformed, .settings = "9600,X,8,1", .detail = "parity X"},
+       "Settings \"9600,X,8,1\": parity X"},
+      {{.code = C::kSettingsRefused, .settings = "9600,E,7,1", .detail = "Invalid argument"},
+       "Settings \"9600,E,7,1\": Invalid argument"},
+      {{.code = C::kSettingsRefused, .settings = "9600,E,7,1"},
+       "Settings \"9600,E,7,1\": the device does not take them"},
+      {{.code = C::kHandshakingOutOfRange, .handshaking = 4}, "Handshaking 4 is not 0 to 3"},
+      {{.code = C::kHandshakingRefused, .handshaking = 2},
+       "Handshaking: the device does not take them"},
+  };
+  for (const auto& [failure, text] : cases) EXPECT_EQ(portErrorText(failure), text);
+  if (kOnWindows) return;  // a refusal there speaks of another program (WindowsPortNames)
+  // One this user may not open names the group to join.
   EXPECT_EQ(
-      permissionMessage(1, "/dev/ttyUSB0", "dialout"),
+      portErrorText({.code = C::kPermissionDenied, .port = 1, .device = dev, .group = "dialout"}),
       "Port 1 (/dev/ttyUSB0): this user may not open it. Add the user to the group "
       "\"dialout\" (for example: sudo usermod -aG dialout $USER), then log out and in again.");
-  fs::remove_all(root);
+  EXPECT_EQ(portErrorText({.code = C::kPermissionDenied, .port = 1, .device = dev}),
+            "Port 1 (/dev/ttyUSB0): this user may not open it. Add the user to the group that "
+            "owns it (for example: sudo usermod -aG dialout $USER), then log out and in again.");
 }
 
 // Windows: every port by its device name, so COM10 and above open too; the device is opened
@@ -78,8 +119,9 @@ TEST(PortDevice, WindowsPortNames) {
   EXPECT_EQ(portDevice(1), "\\\\.\\COM1");
   EXPECT_EQ(portDevice(0), "");
   EXPECT_EQ(portDeviceText(12), "\\\\.\\COM12");
-  EXPECT_EQ(deviceProblem("\\\\.\\COM12"), "");
-  EXPECT_EQ(permissionMessage(12, "\\\\.\\COM12", ""),
+  EXPECT_EQ(deviceProblem(12, "\\\\.\\COM12"), std::nullopt);
+  EXPECT_EQ(portErrorText(
+                {.code = PortFailureCode::kPermissionDenied, .port = 12, .device = "\\\\.\\COM12"}),
             "Port 12 (\\\\.\\COM12): it is in use by another program, or access to it is "
             "denied. Close the program that has it open, then try again.");
 }

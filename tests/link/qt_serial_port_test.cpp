@@ -92,12 +92,13 @@ class QtSerialPortTest : public ::testing::Test {
 TEST_F(QtSerialPortTest, PortOneIsTheLinkInTheCurrentDirectoryAndRefusedSettingsKeepTheOldText) {
   QtSerialPort port;
   ASSERT_FALSE(port.setSettings("9600,N,8,1"));
-  EXPECT_TRUE(port.setSettings("9600,X,8,1"));
+  EXPECT_EQ(port.setSettings("9600,X,8,1")->code, PortFailureCode::kSettingsMalformed);
   EXPECT_EQ(port.settings(), "9600,N,8,1");
-  EXPECT_TRUE(port.setHandshaking(4));
+  EXPECT_EQ(port.setHandshaking(4)->code, PortFailureCode::kHandshakingOutOfRange);
   ASSERT_FALSE(port.setPortOpen(true));
   EXPECT_TRUE(port.portOpen());
-  EXPECT_TRUE(port.setCommPort(2)) << "the number cannot change while the port is open";
+  EXPECT_EQ(port.setCommPort(2)->code, PortFailureCode::kOpenWhileChoosing)
+      << "the number cannot change while the port is open";
   EXPECT_FALSE(port.setSettings("19200,N,8,1"));
   EXPECT_EQ(port.settings(), "19200,N,8,1");
   EXPECT_FALSE(port.setHandshaking(2));
@@ -247,20 +248,25 @@ TEST_F(QtSerialPortTest,
        LinksToThingsThatAreNoSerialDeviceAndMissingPortsAreRefusedWithoutBlocking) {
   ASSERT_EQ(mkfifo("pipe", 0600), 0);  // opening it for reading would wait for a writer
   fs::create_directory("folder");
-  const std::pair<const char*, const char*> cases[] = {
-      {"pipe", "it is not a serial device"},
-      {"folder", "it is a folder, not a serial device"},
-      {"missing", "the link points to nothing that exists"}};
+  const std::pair<const char*, PortFailureCode> cases[] = {
+      {"pipe", PortFailureCode::kNotSerialDevice},
+      {"folder", PortFailureCode::kDeviceIsFolder},
+      {"missing", PortFailureCode::kLinkDangling}};
   QtSerialPort port;
   ASSERT_FALSE(port.setCommPort(2));
   for (auto [target, why] : cases) {
     fs::remove("COM2");
     fs::create_symlink(dir_ / target, "COM2");
-    EXPECT_EQ(port.setPortOpen(true), "Port 2 (" + (dir_ / "COM2").string() + "): " + why);
+    const PortError error = port.setPortOpen(true);
+    ASSERT_TRUE(error) << target;
+    EXPECT_EQ(std::tuple(error->code, error->port, error->device),
+              std::tuple(why, 2, (dir_ / "COM2").string()));
   }
   // Port 60: no ./COM60, /dev/ttyUSB59 or /dev/ttyS59 on a test machine.
   ASSERT_FALSE(port.setCommPort(60));
-  EXPECT_NE(port.setPortOpen(true).value_or(""), "");
+  const PortError none = port.setPortOpen(true);
+  ASSERT_TRUE(none);
+  EXPECT_EQ(std::tuple(none->code, none->port), std::tuple(PortFailureCode::kNoDevice, 60));
   EXPECT_FALSE(port.portOpen());
 }
 

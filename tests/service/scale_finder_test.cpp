@@ -84,7 +84,7 @@ TEST_F(FinderTest, FindsTheScalesAtEveryRateThenPutsTheLineBackAndPollsAgain) {
   EXPECT_EQ(finder->found()[10].settings, std::vector<std::string>{"19200,N,8,1"});
   EXPECT_EQ(finder->found()[0].settings, std::vector<std::string>{"9600,N,8,1"});
   EXPECT_EQ(port.settings(), "9600,N,8,1");
-  EXPECT_EQ(finder->restoreError(), "");
+  EXPECT_EQ(finder->restoreError(), std::nullopt);
   EXPECT_EQ(line8(), "11110000");
 
   // "Poll these" polls exactly what answered and writes line 8; "Undo" puts the old set back.

@@ -18,11 +18,11 @@
 namespace trv4::test {
 
 struct MemoryJournal : CaptureJournal {
-  std::string commit(Capture& c) override {
-    if (!failWith.empty()) return failWith;
+  std::optional<JournalFailure> commit(Capture& c) override {
+    if (failWith) return failWith;
     c.sequence = rows.empty() ? 1 : rows.back().sequence + 1;
     rows.push_back(c);
-    return {};
+    return std::nullopt;
   }
   bool markDelivered(uint64_t sequence, bool* newly) override {
     if (newly) *newly = false;
@@ -55,7 +55,7 @@ struct MemoryJournal : CaptureJournal {
   }
 
   std::vector<Capture> rows;
-  std::string failWith;  // set: every commit fails with it
+  std::optional<JournalFailure> failWith;  // set: every commit fails with it
 };
 
 class InlineJournal : public AsyncJournal {
@@ -63,8 +63,8 @@ class InlineJournal : public AsyncJournal {
   InlineJournal(CaptureJournal& journal, Toolkit& tk)
       : journal_(journal), timer_(tk.createTimer([this] { answer(); })) {}
 
-  void commit(Capture c, std::function<void(const Capture&, const std::string&)> done) override {
-    const std::string why = journal_.commit(c);
+  void commit(Capture c, Committed done) override {
+    const std::optional<JournalFailure> why = journal_.commit(c);
     later([c, why, done = std::move(done)] { done(c, why); });
   }
   void markDelivered(uint64_t sequence) override { journal_.markDelivered(sequence); }

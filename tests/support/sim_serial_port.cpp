@@ -7,7 +7,7 @@ namespace trv4::test {
 SimSerialPort::SimSerialPort(VirtualToolkit& toolkit) : toolkit_(toolkit) {}
 
 PortError SimSerialPort::setCommPort(int port) {
-  if (open_) return "Port is already open";
+  if (open_) return PortFailure{.code = PortFailureCode::kOpenWhileChoosing};
   port_ = port;
   return std::nullopt;
 }
@@ -20,23 +20,34 @@ PortError SimSerialPort::setPortOpen(bool open) {
     return std::nullopt;
   }
   ++openTries;
-  if (open_) return "Port is already open";
-  if (!existingPorts.count(port_)) return "Port " + std::to_string(port_) + " does not exist";
-  if (busyPorts.count(port_)) return "Port " + std::to_string(port_) + " is busy";
+  if (open_) return PortFailure{.code = PortFailureCode::kAlreadyOpen, .port = port_};
+  if (!existingPorts.count(port_))
+    return PortFailure{.code = PortFailureCode::kNoDevice, .port = port_};
+  if (busyPorts.count(port_)) {
+    return PortFailure{.code = PortFailureCode::kOpenRefused,
+                       .port = port_,
+                       .device = deviceText(port_),
+                       .detail = "Device or resource busy"};
+  }
   open_ = true;
   return std::nullopt;
 }
 
 PortError SimSerialPort::setSettings(const std::string& settings) {
   std::string error;
-  if (!parseLineSettings(settings, &error)) return error;
-  if (refusedSettings.count(settings)) return "the device does not take them";
+  if (!parseLineSettings(settings, &error)) {
+    return PortFailure{
+        .code = PortFailureCode::kSettingsMalformed, .settings = settings, .detail = error};
+  }
+  if (refusedSettings.count(settings))
+    return PortFailure{.code = PortFailureCode::kSettingsRefused, .settings = settings};
   settings_ = settings;
   return std::nullopt;
 }
 
 PortError SimSerialPort::setHandshaking(int mode) {
-  if (mode < 0 || mode > 3) return "Invalid handshaking mode";
+  if (mode < 0 || mode > 3)
+    return PortFailure{.code = PortFailureCode::kHandshakingOutOfRange, .handshaking = mode};
   handshaking_ = mode;
   return std::nullopt;
 }
