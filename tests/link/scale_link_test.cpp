@@ -145,51 +145,40 @@ TEST_F(LinkTest, ZeroTimingsOrALostPortDoNotStopTheCycle) {
   EXPECT_EQ(port.writes.size(), sentBeforeUnplug);
 }
 
-TEST(Reception, EdgeCases) {
+// What only the timers show: a dropped piece leaves the exchange to its time-out, a filed one
+// sends the next request at once, and text after another scale's frame runs on the character
+// time-out, not on the reply time-out in force before that frame came.
+TEST(Reception, WhatIsFiledEndsTheExchangeAndWhatIsDroppedWaitsForTheTimeOut) {
   const std::string S(1, STX), E(1, ETX);
-  const std::string echo = makeFrame('A', "?0"), reply = makeFrame('A', "?0 12.50");
-  const std::string noise = std::string("\x00\xff\x80", 3) + S + "A\x06" + "BB" + E;
-  const std::string noEtx = std::string("\x00\xfe\x7f", 3) + S;
+  const std::string reply = makeFrame('A', "?0 12.50");
   const struct {
     const char* name;
-    std::vector<std::string> reads;  // one receive event each, 5 ms apart
-    std::string status;              // StatusReply of A
-    std::string command;             // CommandReply of A
-    bool accepted;                   // the next request leaves at once
-    std::string rxAfter;             // RxBuffer after the last read
+    std::vector<std::pair<int64_t, std::string>> reads;  // ms after the request, bytes
+    std::string status;                                  // StatusReply of A
+    std::string command;                                 // CommandReply of A
+    bool accepted;                                       // the next request leaves at once
+    std::string rxAfter;                                 // RxBuffer after the last read
   } table[] = {
       // clang-format off
-      {"lone ETX",                      {E},                           "",        "",              false, ""},
-      {"ETX before STX, rest kept",     {E + S + "A?0"},               "",        "",              false, S + "A?0"},
-      {"3 characters in STX..ETX",      {S + "AB1" + E},               "",        "",              false, ""},
-      {"4 characters: command reply",   {S + "AB12" + E},              "",        S + "AB12" + E,  true,  ""},
-      {"status payload of 2",           {S + "A?12BB" + E},            "",        "",              false, ""},
-      {"status payload of 3",           {S + "A?123BB" + E},           "123",     "",              true,  ""},
-      {"reply in pieces",               {S + "A?0 1", "2.50", "XX" + E}, "0 12.50", "",            true,  ""},
-      {"text before STX, third is ?",   {"zz?" + S + "A?0  1.25XX" + E}, "0  1.25", "",            true,  ""},
-      {"text before STX, whole stored", {"zzz" + S + "A?0  1.25XX" + E}, "", "zzz" + S + "A?0  1.25XX" + E, true, ""},
-      {"two frames in one read",        {reply + makeFrame('A', "?1 99.99")}, "0 12.50", "",     true,  ""},
-      {"echo then reply",               {echo, reply},                 "0 12.50", "",              true,  ""},
-      {"echo and reply in one read",    {echo + reply},                "0 12.50", "",              true,  ""},
-      {"noise, NUL and 8-bit bytes",    {noise},                       "",        noise,           true,  ""},
-      {"noise without ETX",             {noEtx},                       "",        "",              false, noEtx},
-      {"another scale's frame alone",   {makeFrame('B', "?0 99.99")},  "",        "",              false, ""},
-      {"another scale's, then A's",     {makeFrame('B', "?0 99.99") + reply}, "0 12.50", "",       true,  ""},
-      {"another scale's in pieces",     {makeFrame('B', "\x06"), reply}, "0 12.50", "",             true,  ""},
+      {"short status frame",          {{5, S + "A?12BB" + E}},  "",        "",             false, ""},
+      {"command reply, no weight",    {{5, S + "AB12" + E}},    "",        S + "AB12" + E, true,  ""},
+      {"what follows a lone ETX",     {{5, E + S + "A?0"}},     "",        "",             false, S + "A?0"},
+      {"another scale's, then A's",   {{5, makeFrame('B', "\x06")}, {10, reply}}, "0 12.50", "", true, ""},
+      // 5 ms before A's reply time-out; the rest 10 ms later, within the character time-out.
+      {"A's begun behind another's",  {{45, makeFrame('B', "?0 99.99") + reply.substr(0, 5)},
+                                       {55, reply.substr(5)}}, "0 12.50", "",              true,  ""},
       // clang-format on
   };
   for (const auto& c : table) {
     SCOPED_TRACE(c.name);
     LinkRig r("A");
     r.tk.advance(100);
-    for (size_t i = 0; i < c.reads.size(); ++i) r.port.deliver(c.reads[i], 5 * int64_t(i + 1));
-    const int64_t last = 5 * int64_t(c.reads.size());
+    for (const auto& [at, bytes] : c.reads) r.port.deliver(bytes, at);
+    const int64_t last = c.reads.back().first;
     r.tk.advance(last);
     EXPECT_EQ(std::tie(r.state.StatusReply[0], r.state.CommandReply[0], r.link.exchange().RxBuffer),
               std::tie(c.status, c.command, c.rxAfter));
     EXPECT_EQ(r.weights.size(), c.status.empty() ? 0u : 1u);
-    // Accepted: the next request goes at once. Otherwise the character time-out ends the
-    // exchange and the next tick goes on.
     r.tk.advance(200 - r.tk.now());
     ASSERT_GE(r.port.writes.size(), 2u);
     EXPECT_EQ(r.port.writes[1].at, c.accepted ? 100 + last : 200);
