@@ -1,6 +1,9 @@
 // The exchange counters and the traffic ring, fed by the link on a line of simulated scales.
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <tuple>
+
 #include "link/link_stats.h"
 #include "link/traffic_ring.h"
 #include "tests/support/link_fixture.h"
@@ -26,34 +29,17 @@ TEST_F(LinkTest, CountersTellASilentScaleABadBlockCheckAndANakApartAndResetToZer
   QueueCommand(state, "A", "Z");
   tk.advance(20000);
 
-  const ScaleCounters& a = stats.scale(0);
-  const ScaleCounters& b = stats.scale(1);
-  const ScaleCounters& c = stats.scale(2);
-  const ScaleCounters& d = stats.scale(3);
-  EXPECT_GT(a.requests, 10u);
-  EXPECT_EQ(a.commands, 1u);
-  EXPECT_GE(a.replies + 1, a.sentCount());
-  EXPECT_EQ(a.timeouts + a.badFrames() + a.naks, 0u);
-  EXPECT_GT(a.meanReplyMs(), 0);
-  EXPECT_GE(a.maxReplyMs, a.lastReplyMs);
-
-  EXPECT_GT(b.requests, 3u);
-  EXPECT_EQ(b.replies, 0u);
-  EXPECT_GE(b.timeouts + 1, b.requests);
-  EXPECT_EQ(b.answeredShare(), 0);
-  EXPECT_EQ(b.lastReplyAt, -1);
-
-  EXPECT_GT(c.replies, 3u);
-  EXPECT_EQ(c.badCheck, c.replies);
-  EXPECT_EQ(c.naks + c.timeouts, 0u);
-
-  EXPECT_GT(d.replies, 3u);
-  EXPECT_EQ(d.naks, d.replies);
-  EXPECT_EQ(d.badFrames(), 0u);
-
-  const ScaleCounters line = stats.totals();
-  EXPECT_EQ(line.requests, a.requests + b.requests + c.requests + d.requests);
-  EXPECT_EQ(line.timeouts, b.timeouts);
+  // What each counter means is checked on hand-fed counters (LineReportTest); here the link
+  // feeds them: A answers, B is silent, C's block checks are wrong, D answers NAK.
+  const ScaleCounters &a = stats.scale(0), &b = stats.scale(1), &c = stats.scale(2),
+                      &d = stats.scale(3);
+  EXPECT_GT(std::min({a.requests, b.requests, c.replies, d.replies}), 3u);
+  EXPECT_EQ(std::tuple(a.commands, a.replies + 1 >= a.sentCount(), b.timeouts + 1 >= b.requests),
+            std::tuple(1u, true, true));
+  EXPECT_EQ(std::tuple(c.badCheck, d.naks), std::tuple(c.replies, d.replies));
+  EXPECT_EQ(a.timeouts + a.badFrames() + a.naks + b.replies + c.naks + c.timeouts + d.badFrames(),
+            0u);
+  EXPECT_EQ(stats.totals().requests, a.requests + b.requests + c.requests + d.requests);
 
   // The ring saw the same line: B's requests end in time-outs, D's answers are NAKs.
   int bTimeouts = 0, dAcks = 0;
@@ -67,9 +53,10 @@ TEST_F(LinkTest, CountersTellASilentScaleABadBlockCheckAndANakApartAndResetToZer
 
   stats.reset();
   const ScaleCounters zero = stats.totals();
-  EXPECT_EQ(zero.sentCount() + zero.replies + zero.timeouts + zero.badFrames() + zero.naks, 0u);
-  EXPECT_EQ(zero.lastReplyMs, -1);
-  EXPECT_EQ(zero.answeredShare(), -1);
+  EXPECT_EQ(
+      std::tuple(zero.sentCount() + zero.replies + zero.timeouts + zero.badFrames() + zero.naks,
+                 zero.lastReplyMs),
+      std::tuple(0u, -1));
 }
 
 TEST(TrafficRingTest, HoldsExactlyTheLastEntriesOldestFirst) {
