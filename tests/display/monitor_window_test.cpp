@@ -1,4 +1,4 @@
-// The Qt side on the offscreen platform: code-page conversion and the monitor window.
+// The monitor window on the offscreen platform.
 #include <gtest/gtest.h>
 
 #include <QApplication>
@@ -8,26 +8,25 @@
 #include <memory>
 #include <string>
 
-#include "base/widget_text.h"
 #include "display/cached_label.h"
 #include "display/monitor_window.h"
 
 namespace trv4 {
 namespace {
 
-TEST(CodePage, GreekTextRoundTripsAndUndefinedBytesShowAsReplacements) {
-  // "Ζύγιση €" in Windows-1253, a zero byte, and 0xAA, which the code page leaves undefined.
-  const std::string bytes("\xC6\xFD\xE3\xE9\xF3\xE7 \x80\0\xAA", 10);
-  const QString text = fromCodePage(bytes);
-  EXPECT_EQ(text, QString::fromUtf8("Ζύγιση €") + QChar(0) + QChar(0xFFFD));
-  EXPECT_EQ(toCodePage(text), bytes.substr(0, 9) + "?");
-}
-
-TEST(MonitorWindow, ShowsTheModelAsPlainTextAndForwardsDoubleClicks) {
+struct MonitorWindowTest : ::testing::Test {
+  MonitorWindowTest() { model.load(); }
+  void doubleClick(QWidget* label, int at) {
+    QMouseEvent e(QEvent::MouseButtonDblClick, QPointF(at, at), QPointF(at, at), Qt::LeftButton,
+                  Qt::LeftButton, Qt::NoModifier);
+    QApplication::sendEvent(label, &e);
+  }
   LinkState state;
   DisplaySettings settings;
-  MonitorModel model(state, settings, [] {});
-  model.load();
+  MonitorModel model{state, settings, [] {}};
+};
+
+TEST_F(MonitorWindowTest, ShowsTheModelAsPlainTextAndForwardsDoubleClicks) {
   auto window = std::make_unique<MonitorWindow>(model);
   EXPECT_FALSE(window->addressLabel(28)->isEnabled());  // not polled after start-up
 
@@ -37,15 +36,11 @@ TEST(MonitorWindow, ShowsTheModelAsPlainTextAndForwardsDoubleClicks) {
   model.DispWeight(28, std::string("\x02") + "012.34");
   EXPECT_FALSE(window->netLabel(28)->isHidden());
 
-  QMouseEvent click(QEvent::MouseButtonDblClick, QPointF(5, 5), QPointF(5, 5), Qt::LeftButton,
-                    Qt::LeftButton, Qt::NoModifier);
-  QApplication::sendEvent(window->weightLabel(28), &click);
+  doubleClick(window->weightLabel(28), 5);
   EXPECT_EQ(state.ScanList[28], 1);
   EXPECT_TRUE(window->addressLabel(28)->isEnabled());
   // The net indicator lies on the weight display: a double click on it is its own.
-  QMouseEvent onNet(QEvent::MouseButtonDblClick, QPointF(2, 2), QPointF(2, 2), Qt::LeftButton,
-                    Qt::LeftButton, Qt::NoModifier);
-  QApplication::sendEvent(window->netLabel(28), &onNet);
+  doubleClick(window->netLabel(28), 2);
   EXPECT_EQ(state.ScanList[28], 1);
   window.reset();
   model.blankPanel(28);  // the model outlives the window and must not call into it
@@ -78,11 +73,7 @@ void expectDrawnAsLaidOut(QLabel* label, const char* when) {
       << label->objectName().toStdString() << " " << when;
 }
 
-TEST(MonitorWindow, APanelWhoseTextDidNotChangeIsNotLaidOutAgainWhileTheHighlightMoves) {
-  LinkState state;
-  DisplaySettings settings;
-  MonitorModel model(state, settings, [] {});
-  model.load();
+TEST_F(MonitorWindowTest, APanelWhoseTextDidNotChangeIsNotLaidOutAgainWhileTheHighlightMoves) {
   state.ScanList[0] = state.ScanList[1] = 1;
   MonitorWindow window(model);
   window.show();
