@@ -13,10 +13,11 @@
 namespace trv4 {
 namespace {
 
+const std::string kScratch = ::testing::TempDir() + "trv4-sync-" + std::to_string(getpid());
+
 // Regular files sync; pipes and devices cannot, and that is no failure. Ending with requests
 // still pending neither hangs nor loses the worker.
 TEST(DiskSync, SyncsFilesAndToleratesWhatCannotBeSynced) {
-  const std::string path = ::testing::TempDir() + "trv4-sync-" + std::to_string(getpid());
   int pipeEnds[2];
 #ifdef _WIN32
   // Room for all the lines below, as a Linux pipe has: nobody reads them.
@@ -26,7 +27,7 @@ TEST(DiskSync, SyncsFilesAndToleratesWhatCannotBeSynced) {
   ASSERT_EQ(pipe(pipeEnds), 0);
   const char* nullDevice = "/dev/null";
 #endif
-  for (int fd : {open(path.c_str(), O_CREAT | O_WRONLY | O_TRUNC, 0600), pipeEnds[1],
+  for (int fd : {open(kScratch.c_str(), O_CREAT | O_WRONLY | O_TRUNC, 0600), pipeEnds[1],
                  open(nullDevice, O_WRONLY)}) {
     ASSERT_GE(fd, 0);
     {
@@ -40,13 +41,12 @@ TEST(DiskSync, SyncsFilesAndToleratesWhatCannotBeSynced) {
     close(fd);
   }
   close(pipeEnds[0]);
-  unlink(path.c_str());
+  unlink(kScratch.c_str());
 }
 
 // Lines written faster than the spacing share syncs instead of costing one each.
 TEST(DiskSync, LinesInQuickSuccessionShareSyncs) {
-  const std::string path = ::testing::TempDir() + "trv4-sync-burst-" + std::to_string(getpid());
-  const int fd = open(path.c_str(), O_CREAT | O_WRONLY | O_TRUNC, 0600);
+  const int fd = open(kScratch.c_str(), O_CREAT | O_WRONLY | O_TRUNC, 0600);
   ASSERT_GE(fd, 0);
   {
     const auto start = std::chrono::steady_clock::now();
@@ -60,7 +60,7 @@ TEST(DiskSync, LinesInQuickSuccessionShareSyncs) {
     EXPECT_LE(sync.syncs(), 2 + spacings);
   }
   close(fd);
-  unlink(path.c_str());
+  unlink(kScratch.c_str());
 }
 
 }  // namespace
