@@ -1,11 +1,5 @@
 // Publishing restarted from its dialog while the program polls the simulator in real time, with a
 // broker that takes the connection and never answers: the polling goes on meanwhile.
-#include <arpa/inet.h>
-#include <netinet/in.h>
-#include <poll.h>
-#include <sys/socket.h>
-#include <unistd.h>
-
 #include <gtest/gtest.h>
 
 #include <QApplication>
@@ -13,6 +7,7 @@
 #include <QLineEdit>
 #include <QPushButton>
 #include <QSpinBox>
+#include <QTcpServer>
 #include <chrono>
 #include <vector>
 
@@ -24,42 +19,6 @@ namespace trv4::e2e {
 namespace {
 
 using Clock = std::chrono::steady_clock;
-
-// A TCP port on 127.0.0.1 whose connections are accepted and never read or answered.
-class SilentBroker {
- public:
-  SilentBroker() {
-    listener_ = socket(AF_INET, SOCK_STREAM, 0);
-    sockaddr_in a{};
-    a.sin_family = AF_INET;
-    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    socklen_t size = sizeof a;
-    if (bind(listener_, reinterpret_cast<sockaddr*>(&a), sizeof a) != 0 ||
-        listen(listener_, 16) != 0 ||
-        getsockname(listener_, reinterpret_cast<sockaddr*>(&a), &size) != 0)
-      ADD_FAILURE() << "no listening socket";
-    port_ = ntohs(a.sin_port);
-  }
-  ~SilentBroker() {
-    for (int fd : taken_) close(fd);
-    close(listener_);
-  }
-  int port() const { return port_; }
-  // Takes a connection waiting to be accepted; false when none is.
-  bool take() {
-    pollfd p{listener_, POLLIN, 0};
-    if (poll(&p, 1, 0) != 1) return false;
-    const int fd = accept(listener_, nullptr, nullptr);
-    if (fd < 0) return false;
-    taken_.push_back(fd);
-    return true;
-  }
-
- private:
-  int listener_ = -1;
-  int port_ = 0;
-  std::vector<int> taken_;
-};
 
 // When each request left, on the test's clock.
 struct RequestTimes : LineObserver {
@@ -76,7 +35,9 @@ struct RequestTimes : LineObserver {
 };
 
 TEST(PublishingRestartE2E, RestartingPublishingNeverHoldsUpThePolling) {
-  SilentBroker broker;
+  // Takes the connections and never reads or answers them.
+  QTcpServer broker;
+  ASSERT_TRUE(broker.listen(QHostAddress::LocalHost));
   InProcessSession s({"--scales", "A-C", "--static"}, "111");
   ASSERT_EQ(s.failure(), "");
   RequestTimes requests;
@@ -94,10 +55,11 @@ TEST(PublishingRestartE2E, RestartingPublishingNeverHoldsUpThePolling) {
     ASSERT_NE(dialog, nullptr);
     dialog->findChild<QCheckBox*>("mqttEnabled")->setChecked(true);
     dialog->findChild<QLineEdit*>("mqttHost")->setText(QStringLiteral("127.0.0.1"));
-    dialog->findChild<QSpinBox*>("mqttPort")->setValue(broker.port());
+    dialog->findChild<QSpinBox*>("mqttPort")->setValue(broker.serverPort());
     dialog->findChild<QCheckBox*>("modbusEnabled")->setChecked(false);
     dialog->findChild<QPushButton*>("ok")->click();
-    ASSERT_TRUE(runEventsUntil([&] { return broker.take(); }, 10000)) << "round " << round;
+    ASSERT_TRUE(runEventsUntil([&] { return broker.nextPendingConnection() != nullptr; }, 10000))
+        << "round " << round;
   }
   runEvents(0.5);
   s.program.app().link()->removeObserver(requests);
