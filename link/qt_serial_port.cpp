@@ -1,6 +1,7 @@
 #include "link/qt_serial_port.h"
 
 #include <grp.h>
+#include <poll.h>
 #include <sys/stat.h>
 #include <termios.h>
 #include <unistd.h>
@@ -224,6 +225,15 @@ std::string QtSerialPort::input() {
 
 int QtSerialPort::inBufferCount() const {
   return static_cast<int>(serial_.bytesAvailable());
+}
+
+bool QtSerialPort::readWaiting() {
+  // Asked only when the descriptor has bytes: with nothing to read, a wait of 0 ms would report a
+  // time-out error.
+  if (!serial_.isOpen()) return false;
+  pollfd waiting{static_cast<int>(serial_.handle()), POLLIN, 0};
+  if (::poll(&waiting, 1, 0) != 1 || !(waiting.revents & POLLIN)) return false;
+  return serial_.waitForReadyRead(0);
 }
 
 void QtSerialPort::onReadyRead() {

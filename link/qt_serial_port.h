@@ -31,6 +31,7 @@ class QtSerialPort : public QObject, public SerialPort {
   void output(const std::string& bytes) override;
   std::string input() override;
   int inBufferCount() const override;
+  bool readWaiting() override;
   void setRThreshold(int threshold) override { rThreshold_ = threshold; }
   int rThreshold() const override { return rThreshold_; }
   void setOnComm(std::function<void()> handler) override { onComm_ = std::move(handler); }

@@ -126,6 +126,10 @@ void ScaleLink::reportPiece(const RxPiece& piece) {
 }
 
 void ScaleLink::CharTimer_Timer() {
+  // On a busy machine the time-out's turn can come before the receive event of bytes that were
+  // there in time: they are taken first, and the exchange goes on as if they had come before.
+  const int64_t due = charDueAt_;
+  if (port_.readWaiting() && (!charTimer_->enabled() || charDueAt_ != due)) return;
   charTimer_->setEnabled(false);
   for (LineObserver* o : observers_) o->timedOut(exchangeScale_, exchange_.RxBuffer);
   exchange_.RxBuffer.clear();

@@ -45,6 +45,9 @@ class SerialPort {
   // Every byte waiting, removed from the receive buffer.
   virtual std::string input() = 0;
   virtual int inBufferCount() const = 0;
+  // Hands in, through the receive event, bytes the device holds whose event has not had its turn
+  // yet; true when any came. A port whose events keep the line's order needs nothing here.
+  virtual bool readWaiting() { return false; }
 
   // 1: onComm fires whenever bytes arrive; 0: no receive events.
   virtual void setRThreshold(int threshold) = 0;

@@ -2,6 +2,7 @@
 // reconnect timer runs in virtual time.
 #include <fcntl.h>
 #include <gtest/gtest.h>
+#include <poll.h>
 #include <stdlib.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -16,6 +17,8 @@
 
 #include "link/port_reconnect.h"
 #include "link/qt_serial_port.h"
+#include "link/scale_link.h"
+#include "tests/support/link_fixture.h"
 #include "tests/support/virtual_toolkit.h"
 
 namespace trv4 {
@@ -249,6 +252,40 @@ TEST_F(QtSerialPortTest,
   ASSERT_TRUE(none);
   EXPECT_EQ(std::tuple(none->code, none->port), std::tuple(PortFailureCode::kNoDevice, 60));
   EXPECT_FALSE(port.portOpen());
+}
+
+// On a busy machine the time-out's turn can come before the receive event. A reply that reached
+// the port by then is filed, not timed out: here the event loop never runs, the link's timers run
+// in virtual time.
+TEST_F(QtSerialPortTest, AReplyThereWhenTheTimeOutComesIsFiled) {
+  struct Panels : ScanDisplay {
+    void DispWeight(int16_t scale, const std::string& status) override {
+      shown.push_back({scale, status});
+    }
+    void blankPanel(int) override {}
+    void setAddressHighlight(int, bool) override {}
+    std::vector<std::pair<int, std::string>> shown;
+  } panels;
+  test::VirtualToolkit tk;
+  LinkState state;
+  state.ScanList.fill(0);
+  state.ScanList[0] = 1;
+  QtSerialPort port;
+  ASSERT_FALSE(port.setPortOpen(true));
+  ScaleLink link(state, port, tk, panels, {[] { return false; }, [] { return std::string("@"); }});
+  tk.advance(100);
+  ASSERT_EQ(com1_.read(), test::makeFrame('A', "?0"));
+
+  const std::string reply = test::makeFrame('A', "?0 12.50");
+  ASSERT_EQ(write(com1_.master, reply.data(), reply.size()), ssize_t(reply.size()));
+  const int slave = open(com1_.name.c_str(), O_RDONLY | O_NOCTTY | O_NONBLOCK);
+  pollfd arrived{slave, POLLIN, 0};
+  ASSERT_EQ(poll(&arrived, 1, 2000), 1) << "the reply did not reach the terminal";
+  close(slave);
+  tk.advance(100);
+  ASSERT_EQ(panels.shown.size(), 1u);
+  EXPECT_EQ(panels.shown[0].first, 0);
+  EXPECT_NE(panels.shown[0].second.find("12.50"), std::string::npos) << panels.shown[0].second;
 }
 
 }  // namespace
