@@ -4,6 +4,7 @@
 
 #include <gtest/gtest.h>
 
+#include <QJsonObject>
 #include <memory>
 #include <optional>
 #include <string>
@@ -18,6 +19,16 @@ namespace trv4::test {
 
 inline const QByteArray kToken = "0123456789abcdef-plant-IT";
 inline const QByteArray kBearer = "Bearer " + kToken;
+// Raw requests: a read that needs no token, and a capture of scale A with the token.
+inline const QByteArray kHealthz = "GET /healthz HTTP/1.1\r\nHost: 127.0.0.1\r\n\r\n";
+inline const QByteArray kCaptureA =
+    "POST /api/v1/scales/A/captures HTTP/1.1\r\nHost: 127.0.0.1\r\n"
+    "Authorization: " +
+    kBearer + "\r\nContent-Length: 0\r\n\r\n";
+
+inline QJsonObject jsonObject(const QByteArray& json) {
+  return QJsonDocument::fromJson(json).object();
+}
 
 // Records the commands queued; refuses them all with `refusal` when it is set.
 struct FakeCommands : RemoteCommands {
