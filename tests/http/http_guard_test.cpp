@@ -1,9 +1,7 @@
 // What the server does with clients that do not play by the rules, over raw sockets: malformed
-// and oversized requests, connections that send nothing or too slowly, a hundred at once; and
-// where it listens.
+// and oversized requests, connections that send nothing or too slowly, too many at once; and
+// what it says when it cannot listen.
 #include <QElapsedTimer>
-#include <QHostInfo>
-#include <QNetworkInterface>
 #include <QTcpServer>
 #include <QTcpSocket>
 #include <QTimer>
@@ -16,52 +14,42 @@ namespace {
 TEST_F(HttpFixture, MalformedAndOversizedRequestsGet400And413AndTheServerServesOn) {
   auto server = serve();
   const quint16 port = server->port();
-  // What Qt's HTTP server cannot read: no request line, another protocol.
-  for (const QByteArray& malformed :
-       {QByteArray("GARBAGE\r\n\r\n"), QByteArray("GET / FOO/1.1\r\nHost: x\r\n\r\n")}) {
-    const RawExchange r = rawExchange(port, malformed);
-    EXPECT_EQ(r.status, 400) << malformed.toStdString() << "\n"
-                             << r.received.left(200).toStdString();
-    EXPECT_TRUE(r.closed);
-    EXPECT_NE(r.received.indexOf("\"error\":\"bad request\""), -1);
-  }
-
   const QByteArray filler(20000, 'a');
-  const RawExchange headers = rawExchange(
-      port, "GET /api/v1/scales HTTP/1.1\r\nHost: 127.0.0.1\r\nX-Filler: " + filler + "\r\n\r\n");
-  EXPECT_EQ(headers.status, 413);
-  EXPECT_TRUE(headers.closed);
-  const RawExchange body = rawExchange(
-      port,
-      "POST /api/v1/scales/A/captures HTTP/1.1\r\nHost: 127.0.0.1\r\nContent-Length: 20000"
-      "\r\n\r\n" +
-          filler);
-  EXPECT_EQ(body.status, 413);
+  // What Qt's HTTP server cannot read (no request line, another protocol), and what is too big.
+  const std::tuple<QByteArray, int, QByteArray> refused[] = {
+      {"GARBAGE\r\n\r\n", 400, "bad request"},
+      {"GET / FOO/1.1\r\nHost: x\r\n\r\n", 400, "bad request"},
+      {"GET /api/v1/scales HTTP/1.1\r\nHost: 127.0.0.1\r\nX-Filler: " + filler + "\r\n\r\n", 413,
+       "too large"},
+      {"POST /api/v1/scales/A/captures HTTP/1.1\r\nHost: 127.0.0.1\r\nContent-Length: 20000"
+       "\r\n\r\n" +
+           filler,
+       413, "too large"},
+  };
+  for (const auto& [request, status, error] : refused) {
+    const RawExchange r = rawExchange(port, request);
+    EXPECT_EQ(r.status, status) << request.left(40).toStdString();
+    EXPECT_TRUE(r.closed);
+    EXPECT_NE(r.received.indexOf("\"error\":\"" + error + "\""), -1);
+  }
   // A real client that uploads a megabyte reads the refusal too.
-  const HttpReply upload =
-      HttpClient(port).post("/api/v1/scales/A/captures", QByteArray(1 << 20, 'x'), kBearer);
-  EXPECT_EQ(upload.status, 413);
+  EXPECT_EQ(
+      HttpClient(port).post("/api/v1/scales/A/captures", QByteArray(1 << 20, 'x'), kBearer).status,
+      413);
 
   // Just under the limit, in pieces: read and answered (no token here, so writes are off).
-  QByteArray under =
-      "POST /api/v1/scales/A/captures HTTP/1.1\r\nHost: 127.0.0.1\r\n"
-      "Content-Length: 15000\r\n\r\n" +
+  const QByteArray under =
+      "POST /api/v1/scales/A/captures HTTP/1.1\r\nHost: 127.0.0.1\r\nContent-Length: "
+      "15000\r\n\r\n" +
       QByteArray(15000, ' ');
-  QTcpSocket pieces;
-  pieces.connectToHost(QHostAddress::LocalHost, port);
-  ASSERT_TRUE(runUntil([&] { return pieces.state() == QAbstractSocket::ConnectedState; }));
-  QByteArray answer;
+  RawConnection pieces(port);
+  ASSERT_TRUE(pieces.waitConnected());
   for (qsizetype at = 0; at < under.size(); at += 1000) {
     pieces.write(under.mid(at, 1000));
-    runUntil([&] { return pieces.bytesToWrite() == 0; });
     runUntil([] { return false; }, 5);
   }
-  ASSERT_TRUE(runUntil([&] {
-    answer += pieces.readAll();
-    return answer.contains("\r\n\r\n{");
-  }));
-  EXPECT_TRUE(answer.startsWith("HTTP/1.1 503")) << answer.toStdString();
-
+  ASSERT_TRUE(runUntil([&] { return pieces.received.contains("\r\n\r\n{"); }));
+  EXPECT_EQ(pieces.statuses(), QList<int>{503}) << pieces.received.toStdString();
   EXPECT_EQ(HttpClient(port).get("/api/v1/scales/A").status, 200);
 }
 
@@ -71,77 +59,33 @@ TEST_F(HttpFixture, ConnectionsThatSendNothingOrTooSlowlyAreClosed) {
   auto server = serve({}, limits);
   const quint16 port = server->port();
 
-  const RawExchange silent = rawExchange(port, {});
-  EXPECT_TRUE(silent.closed);
-  EXPECT_TRUE(silent.received.isEmpty());
-  EXPECT_GE(silent.closedAfterMs, 250);
-
-  const RawExchange begun = rawExchange(port, "GET /api/v1/scales HTTP/1.1\r\nHost: 127.0.0.1\r\n");
-  EXPECT_EQ(begun.status, 408);
-  EXPECT_TRUE(begun.closed);
-
-  // Kept alive after its answer, then closed when it asks nothing more.
-  const RawExchange kept = rawExchange(port, "GET /healthz HTTP/1.1\r\nHost: 127.0.0.1\r\n\r\n");
-  EXPECT_EQ(kept.status, 200);
-  EXPECT_TRUE(kept.closed);
-
+  // Silent; a request begun and not ended; kept alive after its answer and then silent.
+  const std::pair<QByteArray, int> rows[] = {
+      {{}, 0}, {"GET /api/v1/scales HTTP/1.1\r\nHost: 127.0.0.1\r\n", 408}, {kHealthz, 200}};
+  for (const auto& [request, status] : rows) {
+    const RawExchange r = rawExchange(port, request);
+    EXPECT_EQ(r.status, status) << request.toStdString();
+    EXPECT_TRUE(r.closed);
+    EXPECT_GE(r.closedAfterMs, 250);
+  }
   // A byte every 50 ms does not hold a connection open: the limit counts from its start.
-  QTcpSocket drip;
-  bool closed = false;
-  QObject::connect(&drip, &QTcpSocket::disconnected, [&] { closed = true; });
-  drip.connectToHost(QHostAddress::LocalHost, port);
+  RawConnection drip(port);
   QTimer writer;
-  writer.setInterval(50);
-  QObject::connect(&writer, &QTimer::timeout, [&] {
-    if (drip.state() == QAbstractSocket::ConnectedState) drip.write("X");
-  });
+  QObject::connect(&writer, &QTimer::timeout, [&] { drip.write("X"); });
   QElapsedTimer dripping;
   dripping.start();
-  writer.start();
-  EXPECT_TRUE(runUntil([&] { return closed; }, 5000));
+  writer.start(50);
+  EXPECT_TRUE(runUntil([&] { return drip.closed; }, 5000));
   EXPECT_LT(dripping.elapsed(), 2000);
-  EXPECT_TRUE(drip.readAll().startsWith("HTTP/1.1 408"));
-
+  EXPECT_EQ(drip.statuses(), QList<int>{408});
   EXPECT_TRUE(runUntil([&] { return server->connections() == 0; }, 3000));
-}
-
-TEST_F(HttpFixture, AHundredConnectionsAtOnceAreServedOrRefusedCleanly) {
-  auto server = serve();
-  std::vector<std::unique_ptr<RawConnection>> clients;
-  for (int i = 0; i < 100; ++i) {
-    clients.push_back(std::make_unique<RawConnection>(server->port()));
-    clients.back()->write("GET /api/v1/scales HTTP/1.1\r\nHost: 127.0.0.1\r\n\r\n");
-  }
-  int served = 0, refused = 0;
-  const auto count = [&] {
-    served = refused = 0;
-    for (const auto& c : clients) {
-      if (c->received.startsWith("HTTP/1.1 200") && c->received.endsWith("]")) ++served;
-      if (c->received.startsWith("HTTP/1.1 503") && c->closed) ++refused;
-    }
-    return served + refused == 100;
-  };
-  ASSERT_TRUE(runUntil(count, 20000)) << served << " served, " << refused << " refused";
-  const GuardLimits limits;
-  EXPECT_GE(served, limits.maxPerAddress);
-  EXPECT_LE(server->connections(),
-            limits.maxPerAddress + limits.loopbackReserve + limits.tokenReserve);
-  for (const auto& c : clients)
-    if (c->received.startsWith("HTTP/1.1 503")) {
-      EXPECT_NE(c->received.indexOf("Retry-After: 1"), -1);
-    }
-  clients.clear();
-  EXPECT_TRUE(runUntil([&] { return server->connections() == 0; }));
-  EXPECT_EQ(HttpClient(server->port()).get("/healthz").status, 200);
 }
 
 TEST_F(HttpFixture, PipelinedRequestsAreAnsweredInTheirOrder) {
   auto server = serve(withToken());
   RawConnection client(server->port());
   ASSERT_TRUE(client.waitConnected());
-  client.write(
-      "POST /api/v1/scales/A/captures HTTP/1.1\r\nHost: 127.0.0.1\r\nAuthorization: " + kBearer +
-      "\r\nContent-Length: 0\r\n\r\nGET /healthz HTTP/1.1\r\nHost: 127.0.0.1\r\n\r\n");
+  client.write(kCaptureA + kHealthz);
   ASSERT_TRUE(runUntil([&] { return desk.open.size() == 1; }));
   // The GET waits behind the capture, also when it comes later on its own.
   client.write("GET /api/v1/scales/A HTTP/1.1\r\nHost: 127.0.0.1\r\n\r\n");
@@ -216,7 +160,7 @@ TEST_F(HttpFixture, KeptIdleAndSlowConnectionsDoNotLockANewClientOut) {
     bool trickles;     // then one byte every 20 ms, a closed one opened again
   };
   const Crowd crowds[] = {
-      {"kept alive", "GET /healthz HTTP/1.1\r\nHost: 127.0.0.1\r\n\r\n", false},
+      {"kept alive", kHealthz, false},
       {"idle", "", false},
       {"slow", "GET /healthz HTTP/1.1\r\n", true},
   };
@@ -255,29 +199,25 @@ TEST_F(HttpFixture, BeyondTheLimitsOnlyThisPCAndTheTokenGetASeat) {
   limits.guard.tokenReserve = 1;
   auto server = serve(withToken(), limits);
   const quint16 port = server->port();
-  const QByteArray capture =
-      "POST /api/v1/scales/A/captures HTTP/1.1\r\nHost: 127.0.0.1\r\nAuthorization: " + kBearer +
-      "\r\nContent-Length: 0\r\n\r\n";
   // Busy, so none may go: each waits for its capture; the third sits in the reserve.
   std::vector<std::unique_ptr<RawConnection>> busy;
   for (int i = 0; i < 3; ++i) {
     busy.push_back(std::make_unique<RawConnection>(port));
-    busy.back()->write(capture);
+    busy.back()->write(kCaptureA);
     ASSERT_TRUE(runUntil([&] { return desk.open.size() == busy.size(); })) << i;
   }
   struct Newcomer {
     const char* who;
     QByteArray authorization;
     QHostAddress from;
-    int status;
-    bool closed;
+    int status;       // 503: closed after it
     QByteArray then;  // asked after the answer
   };
   const Newcomer newcomers[] = {
-      {"no token, on trial", "", QHostAddress::LocalHost, 503, true, {}},
-      {"token, on trial", kBearer, QHostAddress::LocalHost, 200, false, capture},
-      {"no seat left", kBearer, QHostAddress::LocalHost, 503, true, {}},
-      {"another address", "", QHostAddress("127.0.0.2"), 200, false, {}},
+      {"no token, on trial", "", QHostAddress::LocalHost, 503, {}},
+      {"token, on trial", kBearer, QHostAddress::LocalHost, 200, kCaptureA},
+      {"no seat left", kBearer, QHostAddress::LocalHost, 503, {}},
+      {"another address", "", QHostAddress("127.0.0.2"), 200, {}},
   };
   for (const Newcomer& n : newcomers) {
     auto c = std::make_unique<RawConnection>(port, true, n.from);
@@ -285,13 +225,12 @@ TEST_F(HttpFixture, BeyondTheLimitsOnlyThisPCAndTheTokenGetASeat) {
     QByteArray ask = "GET /healthz HTTP/1.1\r\nHost: 127.0.0.1\r\n";
     if (!n.authorization.isEmpty()) ask += "Authorization: " + n.authorization + "\r\n";
     c->write(ask + "\r\n");
-    ASSERT_TRUE(runUntil([&] { return c->statuses().size() == 1 && (c->closed || !n.closed); }))
+    const bool refused = n.status == 503;
+    ASSERT_TRUE(runUntil([&] { return c->statuses().size() == 1 && (c->closed || !refused); }))
         << n.who << ": " << c->received.toStdString();
     EXPECT_EQ(c->statuses()[0], n.status) << n.who;
-    if (n.status == 503) {
-      EXPECT_NE(c->received.indexOf("Retry-After: 1"), -1) << n.who;
-    }
-    EXPECT_EQ(c->closed, n.closed) << n.who;
+    EXPECT_EQ(c->received.contains("Retry-After: 1"), refused) << n.who;
+    EXPECT_EQ(c->closed, refused) << n.who;
     if (!n.then.isEmpty()) {
       c->write(n.then);
       ASSERT_TRUE(runUntil([&] { return desk.open.size() == busy.size() + 1; })) << n.who;
@@ -307,9 +246,8 @@ TEST_F(HttpFixture, AKeptAliveConnectionEndsAfterItsRequestsOrItsTime) {
   limits.guard.maxRequests = 3;
   limits.guard.maxLifeMs = 400;
   auto server = serve({}, limits);
-  const QByteArray ask = "GET /healthz HTTP/1.1\r\nHost: 127.0.0.1\r\n\r\n";
   RawConnection many(server->port());
-  many.write(ask.repeated(5));
+  many.write(kHealthz.repeated(5));
   ASSERT_TRUE(runUntil([&] { return many.closed; }));
   EXPECT_EQ(many.statuses(), (QList<int>{200, 200, 200}));
 
@@ -318,7 +256,7 @@ TEST_F(HttpFixture, AKeptAliveConnectionEndsAfterItsRequestsOrItsTime) {
   alive.start();
   QTimer asking;
   QObject::connect(&asking, &QTimer::timeout, [&] {
-    if (steady.statuses().size() < 2) steady.write(ask);
+    if (steady.statuses().size() < 2) steady.write(kHealthz);
   });
   asking.start(100);
   ASSERT_TRUE(runUntil([&] { return steady.closed; }));
@@ -327,37 +265,19 @@ TEST_F(HttpFixture, AKeptAliveConnectionEndsAfterItsRequestsOrItsTime) {
   EXPECT_EQ(steady.statuses(), (QList<int>{200, 200}));
 }
 
-// bind as written: an address, a name looked up at start, or nothing; a port that is taken.
-TEST_F(HttpFixture, ListensExactlyWhereBindSaysOrTellsWhyNot) {
-  QList<QHostAddress> loopbacks;
-  for (const QHostAddress& a : QHostInfo::fromName(QStringLiteral("localhost")).addresses())
-    if (!loopbacks.contains(a)) loopbacks.append(a);
+// Where it listens is the Modbus server's rule too (modbus_test); here what the HTTP server says.
+TEST_F(HttpFixture, ListensWhereBindSaysOrTellsWhyNot) {
   HttpSettings settings;
   settings.enabled = true;
-  settings.port = 0;
-  settings.bind = "localhost";
-  auto named = std::make_unique<HttpServer>(settings, sources());
-  ASSERT_EQ(named->start(), "");
-  ASSERT_TRUE(runUntil([&] { return !named->listening().isEmpty() || !tk.messages.empty(); }));
-  EXPECT_EQ(named->listening(), loopbacks);
-  for (const QTcpServer* socket : named->findChildren<QTcpServer*>())
-    EXPECT_TRUE(loopbacks.contains(socket->serverAddress()));
-  for (const QHostAddress& a : QNetworkInterface::allAddresses()) {
-    if (a.isLoopback() || a.protocol() != QAbstractSocket::IPv4Protocol) continue;
-    QTcpSocket outside;
-    outside.connectToHost(a, named->port());
-    EXPECT_FALSE(outside.waitForConnected(1000)) << a.toString().toStdString();
-  }
-
   settings.bind = "no-such-host.invalid";
-  auto nowhere = std::make_unique<HttpServer>(settings, sources());
-  ASSERT_EQ(nowhere->start(), "");
+  HttpServer nowhere(settings, sources());
+  ASSERT_EQ(nowhere.start(), "");
   ASSERT_TRUE(runUntil([&] { return !tk.messages.empty(); }));
   EXPECT_NE(tk.messages[0].find("\"bind\" in [http] is no-such-host.invalid, which is no address"),
             std::string::npos)
       << tk.messages[0];
   EXPECT_NE(tk.messages[0].find("the HTTP server stays off"), std::string::npos);
-  EXPECT_TRUE(nowhere->listening().isEmpty());
+  EXPECT_TRUE(nowhere.listening().isEmpty());
 
   QTcpServer holder;
   ASSERT_TRUE(holder.listen(QHostAddress::LocalHost, 0));
