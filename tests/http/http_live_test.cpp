@@ -39,7 +39,10 @@ struct Dashboard {
 
 QStringList field(const QJsonArray& list, const char* name) {
   QStringList out;
-  for (const QJsonValue& v : list) out << v.toObject()[name].toString();
+  for (const QJsonValue& v : list) {
+    const QJsonValue f = v.toObject()[name];
+    out << (f.isBool() ? QString::number(f.toBool()) : f.toString());
+  }
   return out;
 }
 
@@ -49,22 +52,18 @@ TEST_F(HttpFixture, TheLiveFeedSendsASnapshotThenOnlyWhatChanges) {
   Dashboard page(server->port());
   std::size_t at = 0;
   const QJsonObject first = page.next("snapshot", &at);
-  ASSERT_FALSE(first.isEmpty());
-  EXPECT_EQ(field(first["scales"].toArray(), "address"), QStringList({"A", "B", "C", "D"}));
   EXPECT_EQ(field(first["scales"].toArray(), "text"),
             QStringList({"12.50 kg", "-1.25 kg", "ZYGOS", ""}));
-  EXPECT_EQ(first["link"].toArray()[0].toObject()["answering"], true);
-  EXPECT_EQ(first["link"].toArray()[3].toObject()["answering"], false);
+  EXPECT_EQ(field(first["link"].toArray(), "answering"), QStringList({"1", "1", "1", "0"}));
   EXPECT_EQ(first["captures"].toArray().size(), 1);
   EXPECT_EQ(first["writes"], true);
   EXPECT_EQ(server->dashboards(), 1);
 
   sim.scale('A')->load = 20;
   tk.advance(1000);
-  const QJsonObject weights = page.next("weights", &at);
-  EXPECT_EQ(field(weights["scales"].toArray(), "address"), QStringList({"A"}));
-  EXPECT_EQ(weights["scales"].toArray()[0].toObject()["text"], "20.00 kg");
-
+  const QJsonArray weights = page.next("weights", &at)["scales"].toArray();
+  EXPECT_EQ(field(weights, "address"), QStringList({"A"}));
+  EXPECT_EQ(field(weights, "text"), QStringList({"20.00 kg"}));
   const QJsonObject link = page.next("link", &at);
   EXPECT_EQ(field(link["link"].toArray(), "address"), QStringList({"A", "B", "C", "D"}));
   EXPECT_EQ(link["port"], true);
@@ -76,9 +75,8 @@ TEST_F(HttpFixture, TheLiveFeedSendsASnapshotThenOnlyWhatChanges) {
   // A scale switched off: a new snapshot without it.
   app->monitor().toggleScan(1);
   publisher.publishAll();  // as its heartbeat does
-  const QJsonObject without = page.next("snapshot", &at);
-  EXPECT_EQ(field(without["scales"].toArray(), "address"), QStringList({"A", "C", "D"}));
-
+  EXPECT_EQ(field(page.next("snapshot", &at)["scales"].toArray(), "address"),
+            QStringList({"A", "C", "D"}));
   page.socket.close();
   EXPECT_TRUE(runUntil([&] { return server->dashboards() == 0; }));
 }
@@ -115,19 +113,29 @@ TEST_F(HttpFixture, DashboardsAreBoundedAndAFullFeedSaysSo) {
   EXPECT_EQ(one.messages[0]["writes"], false);  // no token: the page offers no capture
 }
 
+// The feed's page may come by any name of the server; a page of another site gets a policy close.
 TEST_F(HttpFixture, APageOfAnotherSiteGetsNoFeed) {
   auto server = serve();
-  const QString self = QStringLiteral("http://127.0.0.1:%1").arg(server->port());
-  Dashboard ours(server->port(), self), other(server->port(), "http://weights.example.com");
-  Dashboard otherPort(server->port(),
-                      QStringLiteral("http://127.0.0.1:%1").arg(server->port() + 1));
-  ASSERT_TRUE(runUntil([&] { return !ours.messages.empty() && other.closed && otherPort.closed; }));
-  EXPECT_EQ(ours.messages[0]["type"], "snapshot");
-  for (Dashboard* refused : {&other, &otherPort}) {
-    EXPECT_EQ(refused->socket.closeCode(), QWebSocketProtocol::CloseCodePolicyViolated);
-    EXPECT_TRUE(refused->messages.empty());
+  const QString self = QStringLiteral("://127.0.0.1:%1").arg(server->port());
+  const std::pair<QString, bool> origins[] = {
+      {"http" + self, true},
+      {QStringLiteral("http://localhost:%1").arg(server->port()), true},
+      {"http://weights.example.com", false},
+      {"https" + self, false},
+      {QStringLiteral("http://127.0.0.1:%1").arg(server->port() + 1), false},
+      {"null", false}};
+  std::vector<std::unique_ptr<Dashboard>> pages;
+  for (const auto& [origin, ok] : origins)
+    pages.push_back(std::make_unique<Dashboard>(server->port(), origin));
+  for (std::size_t i = 0; i < pages.size(); ++i) {
+    SCOPED_TRACE(origins[i].first.toStdString());
+    ASSERT_TRUE(runUntil([&] { return pages[i]->closed || !pages[i]->messages.empty(); }));
+    EXPECT_EQ(pages[i]->messages.empty(), !origins[i].second);
+    if (!origins[i].second) {
+      EXPECT_EQ(pages[i]->socket.closeCode(), QWebSocketProtocol::CloseCodePolicyViolated);
+    }
   }
-  EXPECT_EQ(server->dashboards(), 1);
+  EXPECT_EQ(server->dashboards(), 2);
 }
 
 // A client on a raw connection that opens the feed, then sends pings and never reads: Qt answers
