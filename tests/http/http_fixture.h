@@ -26,6 +26,13 @@ inline const QByteArray kCaptureA =
     "Authorization: " +
     kBearer + "\r\nContent-Length: 0\r\n\r\n";
 
+// A WebSocket opening handshake for path, after the given header lines.
+inline QByteArray handshake(const QByteArray& path, const QByteArray& headers) {
+  return "GET " + path + " HTTP/1.1\r\n" + headers +
+         "Connection: Upgrade\r\nUpgrade: websocket\r\n"
+         "Sec-WebSocket-Key: dGhlIHNhbXBsZSBub25jZQ==\r\nSec-WebSocket-Version: 13\r\n\r\n";
+}
+
 inline QJsonObject jsonObject(const QByteArray& json) {
   return QJsonDocument::fromJson(json).object();
 }

@@ -1,6 +1,7 @@
 // What the server checks of every request before any route, over raw sockets: that it names this
-// server (a page of another site whose name resolves to this PC gets nothing), that only the live
-// feed is upgraded; and that Qt's own logging never shows the token.
+// server (a page of another site whose name resolves to this PC gets nothing; which names are
+// its own is http_rules_test's), that only the live feed is upgraded; and that Qt's own logging
+// never shows the token.
 #include <QLoggingCategory>
 #include <mutex>
 
@@ -12,7 +13,6 @@ namespace {
 struct Answer {
   int status = 0;  // 0: none came
   QByteArray received;
-  bool closed = false;
 };
 
 // Writes request on a new connection and waits for one answer (each here is JSON or a 101).
@@ -20,44 +20,25 @@ Answer answerTo(quint16 port, const QByteArray& request) {
   RawConnection c(port);
   c.write(request);
   runUntil([&] { return c.closed || c.received.endsWith("}") || c.statuses().contains(101); });
-  return {c.statuses().value(0), c.received, c.closed};
+  return {c.statuses().value(0), c.received};
 }
 
-QByteArray handshake(const QByteArray& path, const QByteArray& headers) {
-  return "GET " + path + " HTTP/1.1\r\n" + headers +
-         "Connection: Upgrade\r\nUpgrade: websocket\r\n"
-         "Sec-WebSocket-Key: dGhlIHNhbXBsZSBub25jZQ==\r\nSec-WebSocket-Version: 13\r\n\r\n";
-}
-
-TEST_F(HttpFixture, OnlyTheServersOwnNamesAreServedAndEveryOtherGets421) {
+TEST_F(HttpFixture, ARequestNamingAnotherHostGets421BeforeAnyRoute) {
   HttpSettings settings = withToken();
-  settings.hosts = {"Plant-PC.example.com", "[::1]"};
+  settings.hosts = {"Plant-PC.example.com"};
   auto server = serve(settings);
   const quint16 port = server->port();
   const QByteArray p = QByteArray::number(port);
   const std::pair<QByteArray, int> hosts[] = {
-      {"Host: 127.0.0.1\r\n", 200},
-      {"Host: 127.0.0.1:" + p + "\r\n", 200},
-      {"Host: localhost:" + p + "\r\n", 200},
-      {"Host: LOCALHOST\r\n", 200},
       {"Host: plant-pc.example.com:" + p + "\r\n", 200},
-      {"Host: plant-pc.EXAMPLE.com.\r\n", 200},
-      {"Host: [::1]:" + p + "\r\n", 200},  // listed in hosts=
-      {"", 200},                           // HTTP/1.0 without a Host
+      {"", 200},  // no Host: no browser sends that
       {"Host: evil.example:" + p + "\r\n", 421},
-      {"Host: evil.example\r\n", 421},
-      {"Host: 127.0.0.1:" + QByteArray::number(port + 1) + "\r\n", 421},
-      {"Host: 127.0.0.2:" + p + "\r\n", 421},
-      {"Host: 127.0.0.1@evil.example\r\n", 421},
-      {"Host: evil.example/127.0.0.1\r\n", 421},
-      {"Host: localhost.evil.example\r\n", 421},
-      {"Host:\r\n", 421},
       {"Host: 127.0.0.1\r\nHost: evil.example\r\n", 400},
   };
   for (const auto& [headers, status] : hosts)
     EXPECT_EQ(answerTo(port, "GET /healthz HTTP/1.1\r\n" + headers + "\r\n").status, status)
         << headers.toStdString();
-  // Before any route runs: no page, no capture, no WebSocket for a foreign name.
+  // No page, no capture, no WebSocket for a foreign name.
   const QByteArray foreign = "Host: evil.example:" + p + "\r\nAuthorization: " + kBearer + "\r\n";
   for (const QByteArray& request :
        {"GET /nothing-here HTTP/1.1\r\n" + foreign + "\r\n",
@@ -71,39 +52,21 @@ TEST_F(HttpFixture, OnlyTheServersOwnNamesAreServedAndEveryOtherGets421) {
   EXPECT_TRUE(desk.asked.empty());
   EXPECT_EQ(server->dashboards(), 0);
   EXPECT_EQ(answerTo(port, handshake("/api/v1/live", "Host: 127.0.0.1:" + p + "\r\n")).status, 101);
-
-  // Listening on every address: each address of this PC is a name of the server, no other is.
-  HttpSettings everywhere;
-  everywhere.enabled = true;
-  everywhere.bind = "0.0.0.0";
-  everywhere.port = 0;
-  HttpServer wide(everywhere, sources());
-  ASSERT_EQ(wide.start(), "");
-  const QByteArray w = QByteArray::number(wide.port());
-  for (const auto& [host, status] : {std::pair{"127.0.0.1:", 200}, std::pair{"192.0.2.7:", 421}})
-    EXPECT_EQ(
-        answerTo(wide.port(), "GET /healthz HTTP/1.1\r\nHost: " + QByteArray(host) + w + "\r\n\r\n")
-            .status,
-        status);
 }
 
 // Only the live feed is upgraded (on a route, off the routes, with or without Connection), and a
 // refused upgrade runs nothing.
 TEST_F(HttpFixture, OnlyTheLiveFeedIsUpgradedAndARefusedUpgradeRunsNothing) {
-  auto server = serve(withToken(true));
+  auto server = serve(withToken());
   const QByteArray host = "Host: 127.0.0.1\r\nAuthorization: " + kBearer + "\r\n";
   for (const QByteArray& request : {
            handshake("/api/v1/scales/A/captures", host).replace("GET", "POST"),
            "POST /api/v1/scales/A/captures HTTP/1.1\r\n" + host + "Upgrade: websocket\r\n\r\n",
-           handshake("/api/v1/scales/A/commands?command=T", host).replace("GET", "POST"),
            "GET /api/v1/scales HTTP/1.1\r\n" + host + "Connection: Upgrade\r\nUpgrade: h2c\r\n\r\n",
            handshake("/nothing-here", host),
-       }) {
-    const Answer a = answerTo(server->port(), request);
-    EXPECT_EQ(a.status, 400) << request.toStdString() << "\n" << a.received.toStdString();
-  }
+       })
+    EXPECT_EQ(answerTo(server->port(), request).status, 400) << request.toStdString();
   EXPECT_TRUE(desk.asked.empty());
-  EXPECT_TRUE(commands.queued.empty());
   EXPECT_EQ(server->dashboards(), 0);
 }
 

@@ -58,18 +58,14 @@ TEST_F(HttpFixture, TheLiveFeedSendsASnapshotThenOnlyWhatChanges) {
   EXPECT_EQ(field(first["link"].toArray(), "answering"), QStringList({"1", "1", "1", "0"}));
   EXPECT_EQ(first["captures"].toArray().size(), 1);
   EXPECT_EQ(first["writes"], true);
-  EXPECT_EQ(server->dashboards(), 1);
 
   sim.scale('A')->load = 20;
   tk.advance(1000);
   const QJsonArray weights = page.next("weights", &at)["scales"].toArray();
-  EXPECT_EQ(field(weights, "address"), QStringList({"A"}));
-  EXPECT_EQ(field(weights, "text"), QStringList({"20.00 kg"}));
+  EXPECT_EQ(field(weights, "address") + field(weights, "text"), QStringList({"A", "20.00 kg"}));
   const QJsonObject link = page.next("link", &at);
   EXPECT_EQ(field(link["link"].toArray(), "address"), QStringList({"A", "B", "C", "D"}));
   EXPECT_EQ(link["port"], true);
-  EXPECT_EQ(link["health"], "");
-
   desk.commitOther(0, "20.00 kg", 2000, 2);
   EXPECT_EQ(page.next("capture", &at)["capture"].toObject()["sequence"].toInteger(), 2);
 
@@ -93,97 +89,63 @@ TEST_F(HttpFixture, ADashboardJoiningMeanwhileLeavesTheOthersTheirChanges) {
   sim.scale('A')->load = 30;
   tk.advance(1000);
   Dashboard second(server->port());
-  const QJsonObject joined = second.next("snapshot", &late);
-  EXPECT_EQ(joined["scales"].toArray()[0].toObject()["text"], "30.00 kg");
-  const QJsonObject change = first.next("weights", &at);
-  ASSERT_FALSE(change.isEmpty());
-  EXPECT_EQ(change["scales"].toArray()[0].toObject()["text"], "30.00 kg");
+  EXPECT_EQ(second.next("snapshot", &late)["scales"].toArray()[0].toObject()["text"], "30.00 kg");
+  EXPECT_EQ(first.next("weights", &at)["scales"].toArray()[0].toObject()["text"], "30.00 kg");
 }
 
-// The feed's page may come by any name of the server; a page of another site gets a policy close,
-// and so does a dashboard past the bound.
+// A page of another site gets a policy close (which origins are its own is http_rules_test's), and
+// so does a dashboard past the bound.
 TEST_F(HttpFixture, APageOfAnotherSiteOrPastTheBoundGetsNoFeed) {
   HttpLimits limits;
   limits.maxDashboards = 2;
   auto server = serve({}, limits);
-  const QString self = QStringLiteral("://127.0.0.1:%1").arg(server->port());
-  const std::pair<QString, bool> origins[] = {
-      {"http" + self, true},
-      {QStringLiteral("http://localhost:%1").arg(server->port()), true},
-      {"http://weights.example.com", false},
-      {"https" + self, false},
-      {QStringLiteral("http://127.0.0.1:%1").arg(server->port() + 1), false},
-      {"null", false}};
-  std::vector<std::unique_ptr<Dashboard>> pages;
-  for (const auto& [origin, ok] : origins)
-    pages.push_back(std::make_unique<Dashboard>(server->port(), origin));
-  for (std::size_t i = 0; i < pages.size(); ++i) {
-    SCOPED_TRACE(origins[i].first.toStdString());
-    ASSERT_TRUE(runUntil([&] { return pages[i]->closed || !pages[i]->messages.empty(); }));
-    EXPECT_EQ(pages[i]->messages.empty(), !origins[i].second);
-    if (!origins[i].second) {
-      EXPECT_EQ(pages[i]->socket.closeCode(), QWebSocketProtocol::CloseCodePolicyViolated);
-    }
-  }
-  EXPECT_EQ(pages[0]->messages[0]["writes"], false);  // no token: the page offers no capture
-  Dashboard full(server->port());
+  const quint16 port = server->port();
+  Dashboard foreign(port, "http://weights.example.com");
+  Dashboard own(port, QStringLiteral("http://localhost:%1").arg(port));
+  ASSERT_TRUE(runUntil([&] { return foreign.closed && !own.messages.empty(); }));
+  EXPECT_EQ(own.messages[0]["writes"], false);  // no token: the page offers no capture
+  Dashboard second(port);
+  ASSERT_TRUE(runUntil([&] { return !second.messages.empty(); }));
+  Dashboard full(port);
   ASSERT_TRUE(runUntil([&] { return full.closed; }));
-  EXPECT_EQ(full.socket.closeCode(), QWebSocketProtocol::CloseCodePolicyViolated);
-  EXPECT_TRUE(full.messages.empty());
+  for (const Dashboard* refused : {&foreign, &full}) {
+    EXPECT_EQ(refused->socket.closeCode(), QWebSocketProtocol::CloseCodePolicyViolated);
+    EXPECT_TRUE(refused->messages.empty());
+  }
   EXPECT_EQ(server->dashboards(), 2);
 }
 
-// A client on a raw connection that opens the feed, then sends pings and never reads: Qt answers
-// each ping itself, and the answers pile up for it.
-struct PingFlood {
-  explicit PingFlood(quint16 port) {
-    QObject::connect(&socket, &QTcpSocket::disconnected, [this] { closed = true; });
-    socket.setReadBufferSize(1024);  // reads next to nothing: the answers stay at the server
-    socket.connectToHost(QHostAddress::LocalHost, port);
-    socket.write(
-        "GET /api/v1/live HTTP/1.1\r\nHost: 127.0.0.1:" + QByteArray::number(port) +
-        "\r\nConnection: Upgrade\r\nUpgrade: websocket\r\n"
-        "Sec-WebSocket-Key: dGhlIHNhbXBsZSBub25jZQ==\r\nSec-WebSocket-Version: 13\r\n\r\n");
-    // A masked ping with 125 bytes of payload, as a client sends it.
-    QByteArray ping("\x89\xfd\x01\x02\x03\x04", 6);
-    for (int i = 0; i < 125; ++i) ping += static_cast<char>('p' ^ (i % 4 + 1));
-    for (int i = 0; i < 512; ++i) pings += ping;
-  }
-  // Keeps the line full; the bytes sent so far.
-  qint64 send() {
-    if (!closed && socket.state() == QAbstractSocket::ConnectedState &&
-        socket.bytesToWrite() < pings.size())
-      sent += socket.write(pings);
-    return sent;
-  }
-  QTcpSocket socket;
-  QByteArray pings;
-  qint64 sent = 0;
-  bool closed = false;
-};
-
-// Dashboards that flood pings and read nothing are dropped once Qt's answers to them pass the
-// feed's bound, with no message of the feed's own to send meanwhile; a dashboard that reads stays.
+// Raw clients open the feed, flood masked pings and read next to nothing: Qt answers each ping
+// itself, and the answers pile up at the server with no message of the feed's own to send. They
+// are dropped once those answers pass the feed's bound; a dashboard that reads stays.
 TEST_F(HttpFixture, DashboardsFloodingPingsWithoutReadingAreDropped) {
   HttpLimits limits;
   limits.feedLinkMs = 600000;  // the feed itself sends nothing after the snapshot
   auto server = serve({}, limits);
   Dashboard reader(server->port());
-  std::vector<std::unique_ptr<PingFlood>> floods;
-  for (int i = 0; i < 4; ++i) floods.push_back(std::make_unique<PingFlood>(server->port()));
+  const QByteArray pings =
+      (QByteArray("\x89\xfd\x01\x02\x03\x04", 6) + QByteArray(125, 'p')).repeated(512);
+  std::vector<std::unique_ptr<QTcpSocket>> floods;
+  for (int i = 0; i < 4; ++i) {
+    floods.push_back(std::make_unique<QTcpSocket>());
+    floods.back()->setReadBufferSize(1024);
+    floods.back()->connectToHost(QHostAddress::LocalHost, server->port());
+    floods.back()->write(handshake("/api/v1/live", "Host: 127.0.0.1\r\n"));
+  }
   ASSERT_TRUE(runUntil([&] { return server->dashboards() == 5; }));
-  const bool dropped = runUntil(
+  qint64 sent = 0;
+  runUntil(
       [&] {
-        bool all = true;
+        int open = 0;
         for (auto& f : floods) {
-          // A flood that went on past 256 MB was never stopped.
-          all = all && (f->closed || f->send() > 256 << 20);
+          if (f->state() != QAbstractSocket::ConnectedState) continue;
+          ++open;
+          if (f->bytesToWrite() < pings.size()) sent += f->write(pings);
         }
-        return all;
+        return open == 0 || sent > 1 << 30;  // a gigabyte: never stopped
       },
       30000);
-  EXPECT_TRUE(dropped);
-  for (auto& f : floods) EXPECT_TRUE(f->closed) << f->sent;
+  for (auto& f : floods) EXPECT_NE(f->state(), QAbstractSocket::ConnectedState) << sent;
   EXPECT_TRUE(runUntil([&] { return server->dashboards() == 1; }));
   EXPECT_FALSE(reader.closed);
   EXPECT_FALSE(reader.messages.empty());
