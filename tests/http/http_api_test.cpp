@@ -1,6 +1,4 @@
-// The API through a real client: the weights as MQTT publishes them, captures answered when the
-// desk is done, the token rules, commands off until turned on, /metrics checked by promtool,
-// /healthz and the dashboard's files.
+// The API, /metrics, /healthz and the dashboard's files through a real client.
 #include <QJsonArray>
 #include <QJsonObject>
 #include <QProcess>
@@ -18,10 +16,7 @@ TEST_F(HttpFixture, TheApiAnswersWhatThePanelsShowForPolledScalesOnly) {
   app->state().ScanList[4] = 0;  // E: not polled, not on the line
   auto server = serve();
   HttpClient client(server->port());
-  const HttpReply all = client.get("/api/v1/scales");
-  ASSERT_EQ(all.status, 200);
-  EXPECT_EQ(all.header("Content-Type"), "application/json");
-  const QJsonArray list = all.json().array();
+  const QJsonArray list = client.get("/api/v1/scales").json().array();
   ASSERT_EQ(list.size(), 4);
   for (int i = 0; i < 4; ++i) {
     // The weight message MQTT publishes (its time is when the panel changed).
@@ -37,11 +32,8 @@ TEST_F(HttpFixture, TheApiAnswersWhatThePanelsShowForPolledScalesOnly) {
   sim.scale('A')->load = 20;
   tk.advance(1000);
   EXPECT_EQ(client.get("/api/v1/scales/A").json().object()["text"], "20.00 kg");
-  for (const char* path : {"/api/v1/scales/E", "/api/v1/scales/%40"}) {
-    const HttpReply missing = client.get(path);
-    EXPECT_EQ(missing.status, 404) << path;
-    EXPECT_FALSE(missing.json().object()["message"].toString().isEmpty()) << path;
-  }
+  for (const char* path : {"/api/v1/scales/E", "/api/v1/scales/%40"})
+    EXPECT_EQ(client.get(path).status, 404) << path;
 }
 
 // Below each path of the route table is nothing (404); on each path every method the table does
@@ -54,15 +46,13 @@ TEST_F(HttpFixture, TheRouteTableAnswers404OffItsPathsAnd405WithAllowOffItsMetho
     allowed[QString(route.path).replace("<arg>", "A")].append(route.method);
   ASSERT_GE(allowed.size(), 8u);
   for (const auto& [path, methods] : allowed) {
-    SCOPED_TRACE(path.toStdString());
-    const QString below = (path == "/" ? "" : path) + "/no/such";
-    EXPECT_EQ(client.get(below).status, 404);
-    EXPECT_EQ(client.post(below).status, 404);
+    EXPECT_EQ(client.post((path == "/" ? "" : path) + "/no/such").status, 404)
+        << path.toStdString();
     for (const QByteArray method : {"GET", "HEAD", "POST", "PUT", "DELETE", "PATCH", "OPTIONS"}) {
       if (methods.contains(method)) continue;
       const HttpReply r = client.send(method, path);
-      EXPECT_EQ(r.status, 405) << method.toStdString();
-      EXPECT_EQ(r.header("Allow"), methods.join(", ")) << method.toStdString();
+      EXPECT_EQ(QByteArray::number(r.status) + " " + r.header("Allow"), "405 " + methods.join(", "))
+          << method.toStdString() << " " << path.toStdString();
     }
   }
 }
@@ -141,8 +131,7 @@ TEST_F(HttpFixture, ACaptureIsAnsweredWhenTheDeskIsDoneWithTheOutcomeAsItsStatus
   // Pulling: after a sequence number, at most limit, oldest first.
   for (int i = 0; i < 5; ++i) desk.commitOther(0, "12.50 kg", 1250, 2);
   const QJsonObject page = client.get("/api/v1/captures?after=3&limit=2").json().object();
-  ASSERT_EQ(page["captures"].toArray().size(), 2);
-  EXPECT_EQ(page["captures"].toArray()[0].toObject()["sequence"].toInteger(), 4);
+  EXPECT_EQ(page["captures"].toArray()[1].toObject()["sequence"].toInteger(), 5);
   EXPECT_EQ(page["last"].toInteger(), 5);
   EXPECT_EQ(client.get("/api/v1/captures?after=7").json().object()["last"].toInteger(), 7);
 
@@ -157,9 +146,7 @@ TEST_F(HttpFixture, CommandsAreOffUnlessTurnedOnWithATokenAndAGate) {
     return HttpClient(server.port())
         .post("/api/v1/scales/A/commands", R"({"command":"T"})", authorization);
   };
-  const HttpReply noToken = commandOf(*serve(), kBearer);
-  EXPECT_EQ(noToken.status, 503);
-  EXPECT_NE(noToken.json().object()["message"].toString().indexOf("commands are off"), -1);
+  EXPECT_EQ(commandOf(*serve(), kBearer).status, 503);
   auto off = serve(withToken(false));
   EXPECT_EQ(commandOf(*off, "Bearer nope").status, 401);  // the token is checked first
   EXPECT_EQ(commandOf(*off, kBearer).status, 503);
@@ -167,14 +154,14 @@ TEST_F(HttpFixture, CommandsAreOffUnlessTurnedOnWithATokenAndAGate) {
   EXPECT_EQ(commandOf(*serve(withToken(true)), kBearer).status, 503);
   withCommands = true;
   auto server = serve(withToken(true));
-  HttpClient client(server->port());
   EXPECT_TRUE(commands.queued.empty());
-
   const HttpReply queued = commandOf(*server, kBearer);
   EXPECT_EQ(queued.status, 202);
   EXPECT_EQ(queued.json().object(),
             QJsonObject({{"address", "A"}, {"command", "T"}, {"queued", true}}));
-  EXPECT_EQ(client.post("/api/v1/scales/%40/commands?command=Z", {}, kBearer).status, 202);
+  EXPECT_EQ(
+      HttpClient(server->port()).post("/api/v1/scales/%40/commands?command=Z", {}, kBearer).status,
+      202);
   EXPECT_EQ(commands.queued, (std::vector<std::pair<int, char>>{{0, 'T'}, {-1, 'Z'}}));
   commands.refusal = "a calibration runs on scale A";
   const HttpReply refused = commandOf(*server, kBearer);
@@ -183,8 +170,8 @@ TEST_F(HttpFixture, CommandsAreOffUnlessTurnedOnWithATokenAndAGate) {
   EXPECT_EQ(commands.queued.size(), 2u);
 }
 
-// The values are the plain function's (http_rules_test): here what the program hands it, and
-// promtool's lint, also of the text with MQTT off, no captures and no scale polled.
+// The values are http_rules_test's: here what the program hands over, and promtool's lint (also
+// of the text with nothing polled).
 TEST_F(HttpFixture, MetricsAreValidPrometheusTextWithEveryPolledScale) {
   mqtt = true;
   desk.commitOther(0, "12.50 kg", 1250, 2);
@@ -220,9 +207,8 @@ TEST_F(HttpFixture, HealthzIsOkWhilePollingRunsAndSaysWhyNot) {
   auto server = serve();
   HttpClient client(server->port());
   EXPECT_EQ(client.get("/healthz").json().object(), QJsonObject({{"status", "ok"}}));
-  // Each change reaches the server with the board's heartbeat.
   const auto reason = [&] {
-    publisher.publishAll();
+    publisher.publishAll();  // the board's heartbeat
     const HttpReply r = client.get("/healthz");
     EXPECT_EQ(r.status, 503);
     return r.json().object()["reason"].toString();

@@ -1,6 +1,5 @@
-// What the server does with clients that do not play by the rules, over raw sockets: malformed
-// and oversized requests, connections that send nothing or too slowly, too many at once; and
-// what it says when it cannot listen.
+// Clients that do not play by the rules, over raw sockets; and what the server says when it
+// cannot listen.
 #include <QElapsedTimer>
 #include <QTcpServer>
 #include <QTcpSocket>
@@ -124,8 +123,8 @@ TEST_F(HttpFixture, AClientThatDoesNotReadHoldsLittleAndIsLetGoWhenItTakesNothin
   EXPECT_TRUE(runUntil([&] { return strict->connections() == 0; }));
 }
 
-// Clients of one address that keep connections open, idle, or send their requests a byte at a
-// time take at most their share: a new client still gets its answer.
+// Clients of one address that keep connections idle, or send their requests a byte at a time,
+// take at most their share: a new client still gets its answer.
 TEST_F(HttpFixture, KeptIdleAndSlowConnectionsDoNotLockANewClientOut) {
   HttpLimits limits;
   limits.guard.maxConnections = 8;
@@ -134,35 +133,29 @@ TEST_F(HttpFixture, KeptIdleAndSlowConnectionsDoNotLockANewClientOut) {
   limits.guard.tokenReserve = 1;
   auto server = serve({}, limits);
   const quint16 port = server->port();
-  struct Crowd {
-    const char* kind;
-    QByteArray first;  // written at once
-    bool trickles;     // then one byte every 20 ms, a closed one opened again
-  };
-  for (const Crowd& crowd : {Crowd{"kept alive", kHealthz, false}, Crowd{"idle", "", false},
-                             Crowd{"slow", "GET /healthz HTTP/1.1\r\n", true}}) {
+  // Idle after an answer; slow: a byte every 20 ms after the first line, a closed one opened again.
+  for (const QByteArray& first : {kHealthz, QByteArray("GET /healthz HTTP/1.1\r\n")}) {
     std::vector<std::unique_ptr<RawConnection>> twelve(12);
     const auto open = [&](std::unique_ptr<RawConnection>& c) {
       c = std::make_unique<RawConnection>(port);
-      c->write(crowd.first);
+      c->write(first);
     };
     for (auto& c : twelve) open(c);
-    // The four it holds; the others turned away (and the kept-alive ones' answers in).
+    // The four it holds have their answer or wait for more; the others are turned away.
     ASSERT_TRUE(runUntil([&] {
-      const auto settled = std::count_if(twelve.begin(), twelve.end(), [](const auto& c) {
-        return c->closed || !c->received.isEmpty();
-      });
-      return server->connections() == 4 && settled == (crowd.first == kHealthz ? 12 : 8);
-    })) << crowd.kind
-        << ": " << server->connections();
+      return server->connections() == 4 &&
+             std::count_if(twelve.begin(), twelve.end(), [](const auto& c) {
+               return c->closed || !c->received.isEmpty();
+             }) == (first == kHealthz ? 12 : 8);
+    })) << first.toStdString();
     QTimer trickle;
     QObject::connect(&trickle, &QTimer::timeout, [&] {
       for (auto& c : twelve) c->closed ? open(c) : c->write("X");
     });
-    if (crowd.trickles) trickle.start(20);
+    if (first != kHealthz) trickle.start(20);
     int answered = 0;
     for (int i = 0; i < 10; ++i) answered += HttpClient(port).get("/healthz").status == 200;
-    EXPECT_GE(answered, 9) << crowd.kind;
+    EXPECT_GE(answered, 9) << first.toStdString();
   }
 }
 
@@ -189,13 +182,10 @@ TEST_F(HttpFixture, BeyondTheLimitsOnlyThisPCAndTheTokenGetASeat) {
     QHostAddress from;
     int status;  // 503: closed after it
   };
-  const Newcomer newcomers[] = {
-      {"no token, on trial", false, QHostAddress::LocalHost, 503},
-      {"token, on trial", true, QHostAddress::LocalHost, 200},
-      {"no seat left", true, QHostAddress::LocalHost, 503},
-      {"another address", false, QHostAddress("127.0.0.2"), 200},
-  };
-  for (const Newcomer& n : newcomers) {
+  for (const Newcomer& n : {Newcomer{"no token, on trial", false, QHostAddress::LocalHost, 503},
+                            Newcomer{"token, on trial", true, QHostAddress::LocalHost, 200},
+                            Newcomer{"no seat left", true, QHostAddress::LocalHost, 503},
+                            Newcomer{"another address", false, QHostAddress("127.0.0.2"), 200}}) {
     auto c = std::make_unique<RawConnection>(port, true, n.from);
     c->write("GET /healthz HTTP/1.1\r\nHost: 127.0.0.1\r\n" +
              (n.token ? "Authorization: " + kBearer + "\r\n" : QByteArray()) + "\r\n");
@@ -237,7 +227,7 @@ TEST_F(HttpFixture, AKeptAliveConnectionEndsAfterItsRequestsOrItsTime) {
   EXPECT_EQ(steady.statuses(), (QList<int>{200, 200}));
 }
 
-// Where it listens is the Modbus server's rule too (modbus_test); here what the HTTP server says.
+// The wording is modbus_test's; here the HTTP server's names in it and the server left off.
 TEST_F(HttpFixture, ListensWhereBindSaysOrTellsWhyNot) {
   HttpSettings settings;
   settings.enabled = true;
@@ -248,23 +238,16 @@ TEST_F(HttpFixture, ListensWhereBindSaysOrTellsWhyNot) {
   EXPECT_NE(tk.messages[0].find("\"bind\" in [http] is no-such-host.invalid, which is no address"),
             std::string::npos)
       << tk.messages[0];
-  EXPECT_NE(tk.messages[0].find("the HTTP server stays off"), std::string::npos);
-  EXPECT_TRUE(nowhere.listening().isEmpty());
-
   QTcpServer holder;
   ASSERT_TRUE(holder.listen(QHostAddress::LocalHost, 0));
   settings.bind = "127.0.0.1";
   settings.port = holder.serverPort();
-  tk.messages.clear();
   EXPECT_EQ(startHttpServer(settings, sources()), nullptr);
-  ASSERT_EQ(tk.messages.size(), 1u);
-  EXPECT_NE(tk.messages[0].find("The HTTP server can not listen on 127.0.0.1 port " +
-                                std::to_string(settings.port)),
-            std::string::npos)
-      << tk.messages[0];
+  EXPECT_EQ(tk.messages.back().rfind("The HTTP server can not listen", 0), 0u)
+      << tk.messages.back();
   settings.enabled = false;
   EXPECT_EQ(startHttpServer(settings, sources()), nullptr);
-  EXPECT_EQ(tk.messages.size(), 1u);
+  EXPECT_EQ(tk.messages.size(), 2u);
 }
 
 }  // namespace

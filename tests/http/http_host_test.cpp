@@ -70,40 +70,31 @@ TEST_F(HttpFixture, OnlyTheLiveFeedIsUpgradedAndARefusedUpgradeRunsNothing) {
   EXPECT_EQ(server->dashboards(), 0);
 }
 
-// Every message Qt and the program print while it lives, with the servers' debug output asked for.
-struct CapturedLog {
-  CapturedLog() {
-    before = qInstallMessageHandler(keep);
-    QLoggingCategory::setFilterRules(
-        QStringLiteral("qt.httpserver*=true\nqt.websockets*=true\ntrv4.probe.debug=true"));
-  }
-  ~CapturedLog() {
-    QLoggingCategory::setFilterRules({});
-    qInstallMessageHandler(before);
-  }
-  static void keep(QtMsgType, const QMessageLogContext&, const QString& text) {
-    const std::lock_guard<std::mutex> lock(mutex);
-    messages << text;
-  }
-  QtMessageHandler before;
-  static inline std::mutex mutex;
-  static inline QStringList messages;
-};
+std::mutex loggedMutex;
+QStringList logged;  // every message while the test listens, from any thread
 
 TEST_F(HttpFixture, QtsOwnDebugOutputNeverShowsTheToken) {
   auto server = serve(withToken(true));
+  const QtMessageHandler before =
+      qInstallMessageHandler([](QtMsgType, const QMessageLogContext&, const QString& text) {
+        const std::lock_guard<std::mutex> lock(loggedMutex);
+        logged << text;
+      });
+  QLoggingCategory::setFilterRules(
+      QStringLiteral("qt.httpserver*=true\nqt.websockets*=true\ntrv4.probe.debug=true"));
   {
-    const CapturedLog log;
     HttpClient client(server->port());
     HttpClient::Pending capture = client.startPost("/api/v1/scales/A/captures", {}, kBearer);
-    ASSERT_TRUE(runUntil([&] { return desk.asked.size() == 1; }));
+    EXPECT_TRUE(runUntil([&] { return desk.asked.size() == 1; }));
     EXPECT_EQ(client.post("/api/v1/scales/A/commands?command=T", {}, kBearer).status, 202);
     EXPECT_EQ(client.get("/api/v1/scales", kBearer).status, 200);
-    // The rules are in force for every other category.
-    EXPECT_TRUE(QLoggingCategory("trv4.probe").isDebugEnabled());
   }
-  const std::lock_guard<std::mutex> lock(CapturedLog::mutex);
-  for (const QString& m : CapturedLog::messages)
+  // The rules are in force for every other category.
+  EXPECT_TRUE(QLoggingCategory("trv4.probe").isDebugEnabled());
+  QLoggingCategory::setFilterRules({});
+  qInstallMessageHandler(before);
+  const std::lock_guard<std::mutex> lock(loggedMutex);
+  for (const QString& m : logged)
     EXPECT_FALSE(m.contains(QString::fromLatin1(kToken))) << m.toStdString();
 }
 

@@ -43,38 +43,32 @@ int64_t cpuMs() {
   return ms(u.ru_utime) + ms(u.ru_stime);
 }
 
-// Uses up every descriptor the process may open (at most 512 of them) for as long as it lives.
-class AllDescriptorsTaken {
- public:
-  AllDescriptorsTaken() {
-    getrlimit(RLIMIT_NOFILE, &saved_);
-    rlimit lower = saved_;
-    lower.rlim_cur = std::min<rlim_t>(saved_.rlim_cur, 512);
+// Uses up every descriptor the process may open (at most 512 of them) but one, for the client.
+struct AllButOneDescriptorTaken {
+  AllButOneDescriptorTaken() {
+    getrlimit(RLIMIT_NOFILE, &saved);
+    rlimit lower = saved;
+    lower.rlim_cur = std::min<rlim_t>(saved.rlim_cur, 512);
     setrlimit(RLIMIT_NOFILE, &lower);
-    for (int fd; (fd = open("/dev/null", O_RDONLY)) >= 0;) taken_.push_back(fd);
+    for (int fd; (fd = open("/dev/null", O_RDONLY)) >= 0;) taken.push_back(fd);
+    close(taken.back());
+    taken.pop_back();
   }
-  ~AllDescriptorsTaken() {
+  ~AllButOneDescriptorTaken() {
     release();
-    setrlimit(RLIMIT_NOFILE, &saved_);
-  }
-  // Frees one for the caller to take at once.
-  void freeOne() {
-    close(taken_.back());
-    taken_.pop_back();
+    setrlimit(RLIMIT_NOFILE, &saved);
   }
   void release() {
-    for (int fd : taken_) close(fd);
-    taken_.clear();
+    for (int fd : taken) close(fd);
+    taken.clear();
   }
-
- private:
-  rlimit saved_{};
-  std::vector<int> taken_;
+  rlimit saved{};
+  std::vector<int> taken;
 };
 
 TEST(OutOfDescriptors, TheListenerAcceptsAgainOnceDescriptorsAreFreeAndNeverSpinsMeanwhile) {
   VirtualToolkit tk;
-  // The HTTP server's guard, opened as the server opens it.
+  // The HTTP server's listener, opened as the server opens it.
   std::unique_ptr<ConnectionGuard> listener;
   QObject context;
   ASSERT_EQ(listenWhereBound<ConnectionGuard>(
@@ -95,8 +89,7 @@ TEST(OutOfDescriptors, TheListenerAcceptsAgainOnceDescriptorsAreFreeAndNeverSpin
   QObject::connect(listener.get(), &QTcpServer::acceptError, [&] { ++failures; });
   QObject::connect(listener.get(), &QTcpServer::newConnection, [&] { ++accepted; });
 
-  AllDescriptorsTaken taken;
-  taken.freeOne();
+  AllButOneDescriptorTaken taken;
   const int client = socket(AF_INET, SOCK_STREAM, 0);
   ASSERT_GE(client, 0);
   sockaddr_in a{};
