@@ -10,7 +10,6 @@ namespace trv4::test {
 namespace {
 
 struct Dashboard {
-  // origin: the page's origin a browser names; empty for a client that is no page.
   explicit Dashboard(quint16 port, const QString& origin = {}) : socket(origin) {
     QObject::connect(&socket, &QWebSocket::textMessageReceived, [this](const QString& text) {
       messages.push_back(QJsonDocument::fromJson(text.toUtf8()).object());
@@ -108,9 +107,8 @@ TEST_F(HttpFixture, APageOfAnotherSiteOrPastTheBoundGetsNoFeed) {
   EXPECT_EQ(server->dashboards(), 2);
 }
 
-// Raw clients open the feed, flood masked pings and read next to nothing: Qt answers each ping
-// itself, and the answers pile up at the server with no message of the feed's own to send. They
-// are dropped once those answers pass the feed's bound; a dashboard that reads stays.
+// Raw clients open the feed, flood masked pings and read next to nothing: Qt's answers to them
+// pile up with no message of the feed's own to send, and pass the feed's bound.
 TEST_F(HttpFixture, DashboardsFloodingPingsWithoutReadingAreDropped) {
   HttpLimits limits;
   limits.feedLinkMs = 600000;  // the feed itself sends nothing after the snapshot

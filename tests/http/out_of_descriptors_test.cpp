@@ -1,6 +1,5 @@
-// The HTTP server's listener while the process has no descriptor left: a client waiting to be
-// accepted meanwhile is taken once descriptors are free again, and the waiting costs next to
-// no processor time. Real sockets on 127.0.0.1; the descriptors are used up with /dev/null.
+// The HTTP listener while the process has no descriptor left (used up with /dev/null), over
+// real sockets on 127.0.0.1.
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <netinet/in.h>
@@ -35,7 +34,6 @@ bool waitUntil(const std::function<bool()>& done, int limitMs) {
   return done();
 }
 
-// Processor time of the process, user and system, in ms.
 int64_t cpuMs() {
   rusage u{};
   getrusage(RUSAGE_SELF, &u);
