@@ -1,57 +1,43 @@
-// The dashboard's page in Debian's headless chromium, served by a server in this process: a
-// token entered turns on a Capture button per scale, a capture's outcome is said in the page's
-// status and added to its list, and a refused token is said too.
-#include <QEventLoop>
-#include <QTimer>
-
+// The dashboard's page in Debian's headless chromium, served by a server in this process.
 #include "tests/http/http_fixture.h"
 #include "tests/support/headless_browser.h"
 
 namespace trv4::test {
 namespace {
 
-std::string js(const std::string& code) {
-  return "(() => { " + code + " })()";
-}
-
 TEST_F(HttpFixture, TheDashboardCapturesWithTheTokenEnteredAndSaysWhatCameOfIt) {
   auto server = serve(withToken());
   HeadlessBrowser browser;
   if (!browser.ok()) GTEST_SKIP() << "chromium cannot run here: " << browser.why();
-  browser.whileWaiting = [](int ms) {
-    QEventLoop loop;
-    QTimer::singleShot(ms, &loop, &QEventLoop::quit);
-    loop.exec();
-  };
+  browser.whileWaiting = [](int ms) { runUntil([] { return false; }, ms); };
   ASSERT_TRUE(browser.open("http://127.0.0.1:" + std::to_string(server->port()) + "/"));
   ASSERT_TRUE(browser.waitUntil(
       "document.querySelectorAll('.scale').length === 4 && "
       "document.querySelector('[data-address=\"A\"] .weight').textContent === '12.50 kg'",
       15000))
       << browser.text();
-  EXPECT_EQ(browser.evaluate("document.querySelector('.capture:not([hidden])') === null"),
-            QJsonValue(true));  // no token entered yet
-  EXPECT_EQ(browser.evaluate("document.getElementById('token-form').hidden"), QJsonValue(false));
-  // Every input has its label.
   EXPECT_EQ(browser.evaluate("document.getElementById('token').labels.length"), QJsonValue(1));
-
   const auto enter = [&](const std::string& token) {
-    browser.evaluate(js("document.getElementById('token').value = '" + token +
-                        "'; document.getElementById('token-form').requestSubmit(); return 1;"));
+    browser.evaluate("(document.getElementById('token').value = '" + token +
+                     "', document.getElementById('token-form').requestSubmit(), 1)");
+  };
+  const auto capture = [&](const std::string& address) {
+    browser.evaluate("(document.querySelector('[data-address=\"" + address +
+                     "\"] .capture').click(), 1)");
+  };
+  const auto says = [&](const std::string& status) {
+    return browser.waitUntil(
+        "document.getElementById('capture-status').textContent.includes('" + status + "')", 5000);
   };
   enter("wrong-token-but-long-enough");
   ASSERT_TRUE(
       browser.waitUntil("document.querySelectorAll('.capture:not([hidden])').length === 4", 5000));
-  browser.evaluate(
-      js("document.querySelector('[data-address=\"A\"] .capture').click(); return 1;"));
-  EXPECT_TRUE(browser.waitUntil(
-      "document.getElementById('capture-status').textContent.includes('token was refused')", 5000))
-      << browser.text();
+  capture("A");
+  EXPECT_TRUE(says("token was refused")) << browser.text();
   EXPECT_TRUE(desk.asked.empty());
 
   enter(kToken.toStdString());
-  browser.evaluate(
-      js("document.querySelector('[data-address=\"A\"] .capture').click(); return 1;"));
+  capture("A");
   ASSERT_TRUE(runUntil([&] { return desk.open.size() == 1; }));
   EXPECT_EQ(desk.open.front().request.scale, 0);
   desk.commitNext("12.50 kg", 1250, 2);
@@ -61,17 +47,10 @@ TEST_F(HttpFixture, TheDashboardCapturesWithTheTokenEnteredAndSaysWhatCameOfIt) 
                         "document.querySelectorAll('#captures tbody tr').length === 1",
                         5000))
       << browser.text();
-
-  // A capture the scale's state refuses is said with the desk's reason.
-  browser.evaluate(
-      js("document.querySelector('[data-address=\"C\"] .capture').click(); return 1;"));
+  capture("C");
   ASSERT_TRUE(runUntil([&] { return desk.open.size() == 1; }));
   desk.failNext(CaptureFailure::kNotAWeight, "Scale C shows a text, not a weight.");
-  EXPECT_TRUE(
-      browser.waitUntil("document.getElementById('capture-status').textContent.includes("
-                        "'Scale C shows a text, not a weight.')",
-                        5000))
-      << browser.text();
+  EXPECT_TRUE(says("Scale C shows a text, not a weight.")) << browser.text();
 }
 
 }  // namespace

@@ -1,9 +1,10 @@
-// The HTTP server over real TCP on 127.0.0.1, in front of the program's logic polling simulated
-// scales in virtual time: A 12.50 kg, B -1.25 kg, C showing a text, D silent; A to D polled.
+// The HTTP server on 127.0.0.1 in front of the program polling simulated scales in virtual time:
+// A 12.50 kg, B -1.25 kg, C showing a text, D silent; A to D polled.
 #pragma once
 
 #include <gtest/gtest.h>
 
+#include <QJsonObject>
 #include <memory>
 #include <optional>
 #include <string>
@@ -18,6 +19,22 @@ namespace trv4::test {
 
 inline const QByteArray kToken = "0123456789abcdef-plant-IT";
 inline const QByteArray kBearer = "Bearer " + kToken;
+inline const QByteArray kHealthz = "GET /healthz HTTP/1.1\r\nHost: 127.0.0.1\r\n\r\n";
+inline const QByteArray kCaptureA =
+    "POST /api/v1/scales/A/captures HTTP/1.1\r\nHost: 127.0.0.1\r\n"
+    "Authorization: " +
+    kBearer + "\r\nContent-Length: 0\r\n\r\n";
+
+// A WebSocket opening handshake for path, after the given header lines.
+inline QByteArray handshake(const QByteArray& path, const QByteArray& headers) {
+  return "GET " + path + " HTTP/1.1\r\n" + headers +
+         "Connection: Upgrade\r\nUpgrade: websocket\r\n"
+         "Sec-WebSocket-Key: dGhlIHNhbXBsZSBub25jZQ==\r\nSec-WebSocket-Version: 13\r\n\r\n";
+}
+
+inline QJsonObject jsonObject(const QByteArray& json) {
+  return QJsonDocument::fromJson(json).object();
+}
 
 // Records the commands queued; refuses them all with `refusal` when it is set.
 struct FakeCommands : RemoteCommands {
@@ -61,8 +78,8 @@ struct HttpFixture : ::testing::Test, AppOnSim {
     return s;
   }
 
-  // What the server reads of the program, kept current as in the program (the heartbeat runs in
-  // virtual time: a test that changes the port or MQTT advances the clock or publishes).
+  // Kept current by the heartbeat in virtual time: a test that changes the port or MQTT advances
+  // the clock or publishes.
   PlantBoard board;
   BoardPublisher publisher;
   FakeCaptureDesk desk;

@@ -1,9 +1,6 @@
-// What the server does with clients that do not play by the rules, over raw sockets: malformed
-// and oversized requests, connections that send nothing or too slowly, a hundred at once; and
-// where it listens.
+// Clients that do not play by the rules, over raw sockets; and what the server says when it
+// cannot listen.
 #include <QElapsedTimer>
-#include <QHostInfo>
-#include <QNetworkInterface>
 #include <QTcpServer>
 #include <QTcpSocket>
 #include <QTimer>
@@ -16,53 +13,28 @@ namespace {
 TEST_F(HttpFixture, MalformedAndOversizedRequestsGet400And413AndTheServerServesOn) {
   auto server = serve();
   const quint16 port = server->port();
-  // What Qt's HTTP server cannot read: no request line, another protocol.
-  for (const QByteArray& malformed :
-       {QByteArray("GARBAGE\r\n\r\n"), QByteArray("GET / FOO/1.1\r\nHost: x\r\n\r\n")}) {
-    const RawExchange r = rawExchange(port, malformed);
-    EXPECT_EQ(r.status, 400) << malformed.toStdString() << "\n"
-                             << r.received.left(200).toStdString();
-    EXPECT_TRUE(r.closed);
-    EXPECT_NE(r.received.indexOf("\"error\":\"bad request\""), -1);
-  }
-
   const QByteArray filler(20000, 'a');
-  const RawExchange headers = rawExchange(
-      port, "GET /api/v1/scales HTTP/1.1\r\nHost: 127.0.0.1\r\nX-Filler: " + filler + "\r\n\r\n");
-  EXPECT_EQ(headers.status, 413);
-  EXPECT_TRUE(headers.closed);
-  const RawExchange body = rawExchange(
-      port,
-      "POST /api/v1/scales/A/captures HTTP/1.1\r\nHost: 127.0.0.1\r\nContent-Length: 20000"
-      "\r\n\r\n" +
-          filler);
-  EXPECT_EQ(body.status, 413);
-  // A real client that uploads a megabyte reads the refusal too.
-  const HttpReply upload =
-      HttpClient(port).post("/api/v1/scales/A/captures", QByteArray(1 << 20, 'x'), kBearer);
-  EXPECT_EQ(upload.status, 413);
-
-  // Just under the limit, in pieces: read and answered (no token here, so writes are off).
-  QByteArray under =
-      "POST /api/v1/scales/A/captures HTTP/1.1\r\nHost: 127.0.0.1\r\n"
-      "Content-Length: 15000\r\n\r\n" +
-      QByteArray(15000, ' ');
-  QTcpSocket pieces;
-  pieces.connectToHost(QHostAddress::LocalHost, port);
-  ASSERT_TRUE(runUntil([&] { return pieces.state() == QAbstractSocket::ConnectedState; }));
-  QByteArray answer;
-  for (qsizetype at = 0; at < under.size(); at += 1000) {
-    pieces.write(under.mid(at, 1000));
-    runUntil([&] { return pieces.bytesToWrite() == 0; });
-    runUntil([] { return false; }, 5);
+  const QByteArray post = "POST /api/v1/scales/A/captures HTTP/1.1\r\nHost: 127.0.0.1\r\n";
+  const std::tuple<QByteArray, int, QByteArray> refused[] = {
+      {"GARBAGE\r\n\r\n", 400, "bad request"},
+      {post + "X-Filler: " + filler + "\r\n\r\n", 413, "too large"},
+      {post + "Content-Length: 20000\r\n\r\n" + filler, 413, "too large"},
+  };
+  for (const auto& [request, status, error] : refused) {
+    const RawExchange r = rawExchange(port, request);
+    EXPECT_EQ(r.status, status) << request.left(40).toStdString();
+    EXPECT_TRUE(r.closed);
+    EXPECT_NE(r.received.indexOf("\"error\":\"" + error + "\""), -1);
   }
-  ASSERT_TRUE(runUntil([&] {
-    answer += pieces.readAll();
-    return answer.contains("\r\n\r\n{");
-  }));
-  EXPECT_TRUE(answer.startsWith("HTTP/1.1 503")) << answer.toStdString();
-
-  EXPECT_EQ(HttpClient(port).get("/api/v1/scales/A").status, 200);
+  // A real client that uploads a megabyte reads the refusal too.
+  EXPECT_EQ(
+      HttpClient(port).post("/api/v1/scales/A/captures", QByteArray(1 << 20, 'x'), kBearer).status,
+      413);
+  // Just under the limit: read and answered (no token here, so writes are off).
+  RawConnection under(port);
+  under.write(post + "Content-Length: 15000\r\n\r\n" + QByteArray(15000, ' '));
+  ASSERT_TRUE(runUntil([&] { return under.received.contains("\r\n\r\n{"); }));
+  EXPECT_EQ(under.statuses(), QList<int>{503}) << under.received.toStdString();
 }
 
 TEST_F(HttpFixture, ConnectionsThatSendNothingOrTooSlowlyAreClosed) {
@@ -70,87 +42,26 @@ TEST_F(HttpFixture, ConnectionsThatSendNothingOrTooSlowlyAreClosed) {
   limits.guard.idleMs = 300;
   auto server = serve({}, limits);
   const quint16 port = server->port();
-
-  const RawExchange silent = rawExchange(port, {});
-  EXPECT_TRUE(silent.closed);
-  EXPECT_TRUE(silent.received.isEmpty());
-  EXPECT_GE(silent.closedAfterMs, 250);
-
-  const RawExchange begun = rawExchange(port, "GET /api/v1/scales HTTP/1.1\r\nHost: 127.0.0.1\r\n");
-  EXPECT_EQ(begun.status, 408);
-  EXPECT_TRUE(begun.closed);
-
-  // Kept alive after its answer, then closed when it asks nothing more.
-  const RawExchange kept = rawExchange(port, "GET /healthz HTTP/1.1\r\nHost: 127.0.0.1\r\n\r\n");
-  EXPECT_EQ(kept.status, 200);
-  EXPECT_TRUE(kept.closed);
-
+  // Silent; a request begun and not ended; kept alive after its answer and then silent.
+  const std::pair<QByteArray, int> rows[] = {
+      {{}, 0}, {"GET /api/v1/scales HTTP/1.1\r\nHost: 127.0.0.1\r\n", 408}, {kHealthz, 200}};
+  for (const auto& [request, status] : rows) {
+    const RawExchange r = rawExchange(port, request);
+    EXPECT_EQ(r.status, status) << request.toStdString();
+    EXPECT_TRUE(r.closed);
+    EXPECT_GE(r.closedAfterMs, 250);
+  }
   // A byte every 50 ms does not hold a connection open: the limit counts from its start.
-  QTcpSocket drip;
-  bool closed = false;
-  QObject::connect(&drip, &QTcpSocket::disconnected, [&] { closed = true; });
-  drip.connectToHost(QHostAddress::LocalHost, port);
+  RawConnection drip(port);
   QTimer writer;
-  writer.setInterval(50);
-  QObject::connect(&writer, &QTimer::timeout, [&] {
-    if (drip.state() == QAbstractSocket::ConnectedState) drip.write("X");
-  });
+  QObject::connect(&writer, &QTimer::timeout, [&] { drip.write("X"); });
   QElapsedTimer dripping;
   dripping.start();
-  writer.start();
-  EXPECT_TRUE(runUntil([&] { return closed; }, 5000));
+  writer.start(50);
+  EXPECT_TRUE(runUntil([&] { return drip.closed; }, 5000));
   EXPECT_LT(dripping.elapsed(), 2000);
-  EXPECT_TRUE(drip.readAll().startsWith("HTTP/1.1 408"));
-
+  EXPECT_EQ(drip.statuses(), QList<int>{408});
   EXPECT_TRUE(runUntil([&] { return server->connections() == 0; }, 3000));
-}
-
-TEST_F(HttpFixture, AHundredConnectionsAtOnceAreServedOrRefusedCleanly) {
-  auto server = serve();
-  std::vector<std::unique_ptr<RawConnection>> clients;
-  for (int i = 0; i < 100; ++i) {
-    clients.push_back(std::make_unique<RawConnection>(server->port()));
-    clients.back()->write("GET /api/v1/scales HTTP/1.1\r\nHost: 127.0.0.1\r\n\r\n");
-  }
-  int served = 0, refused = 0;
-  const auto count = [&] {
-    served = refused = 0;
-    for (const auto& c : clients) {
-      if (c->received.startsWith("HTTP/1.1 200") && c->received.endsWith("]")) ++served;
-      if (c->received.startsWith("HTTP/1.1 503") && c->closed) ++refused;
-    }
-    return served + refused == 100;
-  };
-  ASSERT_TRUE(runUntil(count, 20000)) << served << " served, " << refused << " refused";
-  const GuardLimits limits;
-  EXPECT_GE(served, limits.maxPerAddress);
-  EXPECT_LE(server->connections(),
-            limits.maxPerAddress + limits.loopbackReserve + limits.tokenReserve);
-  for (const auto& c : clients)
-    if (c->received.startsWith("HTTP/1.1 503")) {
-      EXPECT_NE(c->received.indexOf("Retry-After: 1"), -1);
-    }
-  clients.clear();
-  EXPECT_TRUE(runUntil([&] { return server->connections() == 0; }));
-  EXPECT_EQ(HttpClient(server->port()).get("/healthz").status, 200);
-}
-
-TEST_F(HttpFixture, PipelinedRequestsAreAnsweredInTheirOrder) {
-  auto server = serve(withToken());
-  RawConnection client(server->port());
-  ASSERT_TRUE(client.waitConnected());
-  client.write(
-      "POST /api/v1/scales/A/captures HTTP/1.1\r\nHost: 127.0.0.1\r\nAuthorization: " + kBearer +
-      "\r\nContent-Length: 0\r\n\r\nGET /healthz HTTP/1.1\r\nHost: 127.0.0.1\r\n\r\n");
-  ASSERT_TRUE(runUntil([&] { return desk.open.size() == 1; }));
-  // The GET waits behind the capture, also when it comes later on its own.
-  client.write("GET /api/v1/scales/A HTTP/1.1\r\nHost: 127.0.0.1\r\n\r\n");
-  EXPECT_FALSE(runUntil([&] { return !client.received.isEmpty(); }, 300));
-  desk.commitNext("12.50 kg", 1250, 2);
-  ASSERT_TRUE(runUntil([&] { return client.statuses().size() == 3; }));
-  EXPECT_EQ(client.statuses(), (QList<int>{201, 200, 200}));
-  EXPECT_TRUE(client.received.endsWith("}"));
-  EXPECT_NE(client.received.indexOf("\"address\":\"A\""), -1);
 }
 
 // A client that pipelines big answers and reads none of them: the server holds at most its
@@ -165,24 +76,20 @@ TEST_F(HttpFixture, AClientThatDoesNotReadHoldsLittleAndIsLetGoWhenItTakesNothin
   const QByteArray ask = "GET /api/v1/captures?limit=1000 HTTP/1.1\r\nHost: 127.0.0.1\r\n\r\n";
   const qint64 answer = HttpClient(server->port()).get("/api/v1/captures?limit=1000").body.size();
   ASSERT_GT(answer, limits.guard.maxUnsentBytes);
-
   RawConnection flood(server->port(), false);
-  ASSERT_TRUE(flood.waitConnected());
   const int asked = 27000 / static_cast<int>(ask.size());
   flood.write(ask.repeated(asked));
   qint64 most = 0;
-  const qint64 bound = limits.guard.maxUnsentBytes + answer + 1024;
-  EXPECT_FALSE(runUntil(
+  runUntil(
       [&] {
         most = std::max(most, server->unsentBytes());
-        return most > bound;
+        return false;
       },
-      1000))
-      << most;
+      1000);
   EXPECT_GT(most, limits.guard.maxUnsentBytes);  // the network is full: the limit was met
+  EXPECT_LE(most, limits.guard.maxUnsentBytes + answer + 1024);
   flood.startReading();
-  ASSERT_TRUE(runUntil([&] { return flood.statuses().size() >= asked; }, 20000))
-      << flood.statuses().size() << " of " << asked;
+  ASSERT_TRUE(runUntil([&] { return flood.statuses().size() >= asked; }, 20000));
   EXPECT_EQ(flood.statuses(), QList<int>(asked, 200));
   EXPECT_FALSE(flood.closed);
 
@@ -191,18 +98,16 @@ TEST_F(HttpFixture, AClientThatDoesNotReadHoldsLittleAndIsLetGoWhenItTakesNothin
   limits.guard.sendBufferBytes = 4096;
   auto strict = serve({}, limits);
   RawConnection deaf(strict->port(), false);
-  ASSERT_TRUE(deaf.waitConnected());
   QTimer asking;
   QObject::connect(&asking, &QTimer::timeout, [&] { deaf.write(ask.repeated(4)); });
   asking.start(50);
-  EXPECT_TRUE(runUntil([&] { return deaf.closed; },
-                       30000));  // a loaded machine is slow to fill the buffers
+  EXPECT_TRUE(runUntil([&] { return deaf.closed; }, 30000));  // a loaded machine fills slowly
   EXPECT_TRUE(runUntil([&] { return strict->connections() == 0; }));
 }
 
-// Clients of one address that keep connections open, idle, or send their requests a byte at a
-// time take at most their share: a new client still gets its answer.
-TEST_F(HttpFixture, KeptIdleAndSlowConnectionsDoNotLockANewClientOut) {
+// Clients of one address that send their requests a byte at a time, reconnecting when closed,
+// take at most their share: a new client still gets its answer.
+TEST_F(HttpFixture, SlowConnectionsDoNotLockANewClientOut) {
   HttpLimits limits;
   limits.guard.maxConnections = 8;
   limits.guard.maxPerAddress = 4;
@@ -210,40 +115,26 @@ TEST_F(HttpFixture, KeptIdleAndSlowConnectionsDoNotLockANewClientOut) {
   limits.guard.tokenReserve = 1;
   auto server = serve({}, limits);
   const quint16 port = server->port();
-  struct Crowd {
-    const char* kind;
-    QByteArray first;  // written at once
-    bool trickles;     // then one byte every 20 ms, a closed one opened again
+  std::vector<std::unique_ptr<RawConnection>> twelve(12);
+  const auto open = [&](std::unique_ptr<RawConnection>& c) {
+    c = std::make_unique<RawConnection>(port);
+    c->write("GET /healthz HTTP/1.1\r\n");
   };
-  const Crowd crowds[] = {
-      {"kept alive", "GET /healthz HTTP/1.1\r\nHost: 127.0.0.1\r\n\r\n", false},
-      {"idle", "", false},
-      {"slow", "GET /healthz HTTP/1.1\r\n", true},
-  };
-  for (const Crowd& crowd : crowds) {
-    std::vector<std::unique_ptr<RawConnection>> crowdOf(12);
-    const auto open = [&](std::unique_ptr<RawConnection>& c) {
-      c = std::make_unique<RawConnection>(port);
-      c->write(crowd.first);
-    };
-    for (auto& c : crowdOf) open(c);
-    ASSERT_TRUE(runUntil([&] {
-      int settled = 0;
-      for (const auto& c : crowdOf) settled += c->closed || !c->received.isEmpty() ? 1 : 0;
-      return server->connections() == limits.guard.maxPerAddress &&
-             (crowd.first.endsWith("\r\n\r\n") ? settled == 12 : settled == 8);
-    })) << crowd.kind
-        << ": " << server->connections();
-    QTimer trickle;
-    QObject::connect(&trickle, &QTimer::timeout, [&] {
-      for (auto& c : crowdOf) c->closed ? open(c) : c->write("X");
-    });
-    if (crowd.trickles) trickle.start(20);
-    int answered = 0;
-    for (int i = 0; i < 10; ++i) answered += HttpClient(port).get("/healthz").status == 200;
-    EXPECT_GE(answered, 9) << crowd.kind;
-    trickle.stop();
-  }
+  for (auto& c : twelve) open(c);
+  // The four it holds wait for more; the others are turned away.
+  ASSERT_TRUE(runUntil([&] {
+    return server->connections() == 4 &&
+           std::count_if(twelve.begin(), twelve.end(),
+                         [](const auto& c) { return c->closed || !c->received.isEmpty(); }) == 8;
+  })) << server->connections();
+  QTimer trickle;
+  QObject::connect(&trickle, &QTimer::timeout, [&] {
+    for (auto& c : twelve) c->closed ? open(c) : c->write("X");
+  });
+  trickle.start(20);
+  int answered = 0;
+  for (int i = 0; i < 10; ++i) answered += HttpClient(port).get("/healthz").status == 200;
+  EXPECT_GE(answered, 9);
 }
 
 // Past what one address may hold, this PC keeps a seat and a holder of the token another; the
@@ -255,47 +146,35 @@ TEST_F(HttpFixture, BeyondTheLimitsOnlyThisPCAndTheTokenGetASeat) {
   limits.guard.tokenReserve = 1;
   auto server = serve(withToken(), limits);
   const quint16 port = server->port();
-  const QByteArray capture =
-      "POST /api/v1/scales/A/captures HTTP/1.1\r\nHost: 127.0.0.1\r\nAuthorization: " + kBearer +
-      "\r\nContent-Length: 0\r\n\r\n";
-  // Busy, so none may go: each waits for its capture; the third sits in the reserve.
+  // Busy, so none may go: each waits for its capture.
   std::vector<std::unique_ptr<RawConnection>> busy;
-  for (int i = 0; i < 3; ++i) {
-    busy.push_back(std::make_unique<RawConnection>(port));
-    busy.back()->write(capture);
-    ASSERT_TRUE(runUntil([&] { return desk.open.size() == busy.size(); })) << i;
-  }
+  const auto hold = [&](std::unique_ptr<RawConnection> c) {
+    c->write(kCaptureA);
+    busy.push_back(std::move(c));
+    return runUntil([&] { return desk.open.size() == busy.size(); });
+  };
+  for (int i = 0; i < 3; ++i) ASSERT_TRUE(hold(std::make_unique<RawConnection>(port))) << i;
   struct Newcomer {
     const char* who;
-    QByteArray authorization;
+    bool token;  // then holds a capture too, when let in
     QHostAddress from;
-    int status;
-    bool closed;
-    QByteArray then;  // asked after the answer
+    int status;  // 503: closed after it
   };
-  const Newcomer newcomers[] = {
-      {"no token, on trial", "", QHostAddress::LocalHost, 503, true, {}},
-      {"token, on trial", kBearer, QHostAddress::LocalHost, 200, false, capture},
-      {"no seat left", kBearer, QHostAddress::LocalHost, 503, true, {}},
-      {"another address", "", QHostAddress("127.0.0.2"), 200, false, {}},
-  };
-  for (const Newcomer& n : newcomers) {
+  for (const Newcomer& n : {Newcomer{"no token, on trial", false, QHostAddress::LocalHost, 503},
+                            Newcomer{"token, on trial", true, QHostAddress::LocalHost, 200},
+                            Newcomer{"no seat left", true, QHostAddress::LocalHost, 503},
+                            Newcomer{"another address", false, QHostAddress("127.0.0.2"), 200}}) {
     auto c = std::make_unique<RawConnection>(port, true, n.from);
-    ASSERT_TRUE(c->waitConnected()) << n.who;
-    QByteArray ask = "GET /healthz HTTP/1.1\r\nHost: 127.0.0.1\r\n";
-    if (!n.authorization.isEmpty()) ask += "Authorization: " + n.authorization + "\r\n";
-    c->write(ask + "\r\n");
-    ASSERT_TRUE(runUntil([&] { return c->statuses().size() == 1 && (c->closed || !n.closed); }))
+    c->write("GET /healthz HTTP/1.1\r\nHost: 127.0.0.1\r\n" +
+             (n.token ? "Authorization: " + kBearer + "\r\n" : QByteArray()) + "\r\n");
+    const bool refused = n.status == 503;
+    ASSERT_TRUE(runUntil([&] { return c->statuses().size() == 1 && (c->closed || !refused); }))
         << n.who << ": " << c->received.toStdString();
     EXPECT_EQ(c->statuses()[0], n.status) << n.who;
-    if (n.status == 503) {
-      EXPECT_NE(c->received.indexOf("Retry-After: 1"), -1) << n.who;
-    }
-    EXPECT_EQ(c->closed, n.closed) << n.who;
-    if (!n.then.isEmpty()) {
-      c->write(n.then);
-      ASSERT_TRUE(runUntil([&] { return desk.open.size() == busy.size() + 1; })) << n.who;
-      busy.push_back(std::move(c));
+    EXPECT_EQ(c->received.contains("Retry-After: 1"), refused) << n.who;
+    EXPECT_EQ(c->closed, refused) << n.who;
+    if (n.token && !refused) {
+      ASSERT_TRUE(hold(std::move(c))) << n.who;
     }
   }
   while (!desk.open.empty()) desk.commitNext("12.50 kg", 1250, 2);
@@ -307,68 +186,32 @@ TEST_F(HttpFixture, AKeptAliveConnectionEndsAfterItsRequestsOrItsTime) {
   limits.guard.maxRequests = 3;
   limits.guard.maxLifeMs = 400;
   auto server = serve({}, limits);
-  const QByteArray ask = "GET /healthz HTTP/1.1\r\nHost: 127.0.0.1\r\n\r\n";
   RawConnection many(server->port());
-  many.write(ask.repeated(5));
+  many.write(kHealthz.repeated(5));
   ASSERT_TRUE(runUntil([&] { return many.closed; }));
   EXPECT_EQ(many.statuses(), (QList<int>{200, 200, 200}));
 
   RawConnection steady(server->port());
   QElapsedTimer alive;
   alive.start();
-  QTimer asking;
-  QObject::connect(&asking, &QTimer::timeout, [&] {
-    if (steady.statuses().size() < 2) steady.write(ask);
-  });
-  asking.start(100);
+  steady.write(kHealthz.repeated(2));
   ASSERT_TRUE(runUntil([&] { return steady.closed; }));
   EXPECT_GE(alive.elapsed(), 350);
   EXPECT_LT(alive.elapsed(), 3000);
   EXPECT_EQ(steady.statuses(), (QList<int>{200, 200}));
 }
 
-// bind as written: an address, a name looked up at start, or nothing; a port that is taken.
-TEST_F(HttpFixture, ListensExactlyWhereBindSaysOrTellsWhyNot) {
-  QList<QHostAddress> loopbacks;
-  for (const QHostAddress& a : QHostInfo::fromName(QStringLiteral("localhost")).addresses())
-    if (!loopbacks.contains(a)) loopbacks.append(a);
-  HttpSettings settings;
-  settings.enabled = true;
-  settings.port = 0;
-  settings.bind = "localhost";
-  auto named = std::make_unique<HttpServer>(settings, sources());
-  ASSERT_EQ(named->start(), "");
-  ASSERT_TRUE(runUntil([&] { return !named->listening().isEmpty() || !tk.messages.empty(); }));
-  EXPECT_EQ(named->listening(), loopbacks);
-  for (const QTcpServer* socket : named->findChildren<QTcpServer*>())
-    EXPECT_TRUE(loopbacks.contains(socket->serverAddress()));
-  for (const QHostAddress& a : QNetworkInterface::allAddresses()) {
-    if (a.isLoopback() || a.protocol() != QAbstractSocket::IPv4Protocol) continue;
-    QTcpSocket outside;
-    outside.connectToHost(a, named->port());
-    EXPECT_FALSE(outside.waitForConnected(1000)) << a.toString().toStdString();
-  }
-
-  settings.bind = "no-such-host.invalid";
-  auto nowhere = std::make_unique<HttpServer>(settings, sources());
-  ASSERT_EQ(nowhere->start(), "");
-  ASSERT_TRUE(runUntil([&] { return !tk.messages.empty(); }));
-  EXPECT_NE(tk.messages[0].find("\"bind\" in [http] is no-such-host.invalid, which is no address"),
-            std::string::npos)
-      << tk.messages[0];
-  EXPECT_NE(tk.messages[0].find("the HTTP server stays off"), std::string::npos);
-  EXPECT_TRUE(nowhere->listening().isEmpty());
-
+// The wording is modbus_test's; here the HTTP server telling it, and left off.
+TEST_F(HttpFixture, AServerThatCannotListenTellsWhyAndStaysOff) {
   QTcpServer holder;
   ASSERT_TRUE(holder.listen(QHostAddress::LocalHost, 0));
+  HttpSettings settings;
+  settings.enabled = true;
   settings.bind = "127.0.0.1";
   settings.port = holder.serverPort();
-  tk.messages.clear();
   EXPECT_EQ(startHttpServer(settings, sources()), nullptr);
   ASSERT_EQ(tk.messages.size(), 1u);
-  EXPECT_NE(tk.messages[0].find("The HTTP server can not listen on 127.0.0.1 port " +
-                                std::to_string(settings.port)),
-            std::string::npos)
+  EXPECT_EQ(tk.messages[0].rfind("The HTTP server can not listen on 127.0.0.1", 0), 0u)
       << tk.messages[0];
   settings.enabled = false;
   EXPECT_EQ(startHttpServer(settings, sources()), nullptr);
