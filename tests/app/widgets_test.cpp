@@ -75,16 +75,12 @@ void expectReadable(const QWidget* root, const std::vector<std::pair<QString, QS
   EXPECT_EQ(listed, rows.size());
 }
 
-// A key as the keyboard gives it, and let go when asked.
-void key(QWidget* target, Qt::Key code, const QString& text, bool release = false) {
-  QKeyEvent press(QEvent::KeyPress, code, Qt::NoModifier, text);
-  QApplication::sendEvent(target, &press);
-  QKeyEvent up(QEvent::KeyRelease, code, Qt::NoModifier, text);
-  if (release) QApplication::sendEvent(target, &up);
-}
-
-void deleteClosed() {
-  QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+// A key as the keyboard gives it: pressed and let go.
+void key(QWidget* target, Qt::Key code, const QString& text) {
+  for (const QEvent::Type type : {QEvent::KeyPress, QEvent::KeyRelease}) {
+    QKeyEvent event(type, code, Qt::NoModifier, text);
+    QApplication::sendEvent(target, &event);
+  }
 }
 
 // The program's logic in virtual time on a simulated port, its configuration file (none: the
@@ -93,10 +89,6 @@ struct MainRig {
   MainRig() { EXPECT_TRUE(loaded); }
   ~MainRig() { std::filesystem::remove_all(dir); }
   QAction* entry(const char* name) { return window.findChild<QAction*>(name); }
-  template <class W>
-  W* find(const char* name = nullptr) {
-    return name ? window.findChild<W*>(name) : window.findChild<W*>();
-  }
   bool load() {
     std::filesystem::create_directories(dir);
     port.existingPorts = {1, 2, 3, 4, 5};
@@ -178,7 +170,7 @@ TEST(CommSettingsDialog, ShowsThePortsSettingsAndOkAppliesOptionsHoweverMarked) 
             std::pair(true, false));
   option("Baud24")->click();
   key(dialog, Qt::Key_Escape, "");
-  deleteClosed();
+  QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
   EXPECT_EQ(std::tuple(dialog.isNull(), port.settings(), saved.size()),
             std::tuple(true, "600,N,8,1", 0u));
 
@@ -191,7 +183,7 @@ TEST(CommSettingsDialog, ShowsThePortsSettingsAndOkAppliesOptionsHoweverMarked) 
       ->doAction(QAccessibleActionInterface::toggleAction());
   option("Data7")->click();
   option("EvenParity")->setFocus();
-  key(option("EvenParity"), Qt::Key_Space, " ", true);
+  key(option("EvenParity"), Qt::Key_Space, " ");
   dialog->findChild<QPushButton*>("OKButton")->click();
   EXPECT_EQ(saved, std::vector<std::string>{"19200,E,7,1"});
 }
@@ -244,14 +236,14 @@ TEST(ParamWindow, OpensOnceShowsTheScalesValuesAndPassesTypingOn) {
             std::pair(std::string("12\xC1"), 2));
 
   EXPECT_TRUE(window->close());
-  deleteClosed();
+  QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
   EXPECT_EQ(std::tuple(window.isNull(), rig.app.param()), std::tuple(true, nullptr));
 }
 
 // The key filter's rules are the logic's; here a typed key reaches it, and Return is Start.
 TEST(CalibWindow, ShowsWhileAProcedureRunsAndTakesKeysThroughItsFilter) {
   MainRig rig;
-  auto* calib = rig.find<CalibWindow>("Calib");
+  auto* calib = rig.window.findChild<CalibWindow*>("Calib");
   ASSERT_NE(calib, nullptr);
   auto* box = calib->findChild<QLineEdit*>("AskTxt");
   auto* start = calib->findChild<QToolButton*>("StartCmd");
@@ -286,7 +278,7 @@ TEST(CalibWindow, ShowsWhileAProcedureRunsAndTakesKeysThroughItsFilter) {
 // window, the status bar and the about box read their values and what they are.
 TEST(MainWindow, TheSingleScaleWindowForwardsItsControlsAndEveryValueLabelReadsWhatItShows) {
   MainRig rig;
-  auto* unit = rig.find<OneUnitWindow>();
+  auto* unit = rig.window.findChild<OneUnitWindow*>();
   rig.app.oneUnit().selectScale("C");
   unit->findChild<QComboBox*>("StepCombo")->setCurrentText("25");  // typed: taken as it is
   EXPECT_EQ(rig.app.displaySettings().StepCombo, "25");
@@ -302,9 +294,9 @@ TEST(MainWindow, TheSingleScaleWindowForwardsItsControlsAndEveryValueLabelReadsW
   rig.app.oneUnit().selectScale("Z");  // not polled: its panel keeps the text it is given
   rig.app.monitor().DispWeight(25, std::string("\x01") + "R&\r\n1 ");
   rig.tk.advance(25);
-  auto* monitor = rig.find<MonitorWindow>();
+  auto* monitor = rig.window.findChild<MonitorWindow*>();
   ASSERT_NE(monitor, nullptr);
-  EXPECT_EQ(rig.find<QLabel>("LDisp")->text(), "R&\uFFFD\uFFFD1 ");
+  EXPECT_EQ(rig.window.findChild<QLabel*>("LDisp")->text(), "R&\uFFFD\uFFFD1 ");
   expectReadable(monitor, {{"WDisp(25)", "Weight of scale Z"},
                            {"ScaleAddr(25)", "Address of scale Z, not polled"},
                            {"ScaleAddr(0)", "Address of scale A, polled"}});
@@ -317,17 +309,17 @@ TEST(MainWindow, TheSingleScaleWindowForwardsItsControlsAndEveryValueLabelReadsW
 // The menu bar draws no check marks: a running log shows as a pressed "Log".
 TEST(MainWindow, MonitorComesBackAfterClosingAndLogShowsItsCheckMark) {
   MainRig rig;
-  auto* mdi = rig.find<QMdiArea>();
+  auto* mdi = rig.window.findChild<QMdiArea*>();
   rig.tk.advance(1000);
   ASSERT_EQ(mdi->subWindowList().size(), 1);
   mdi->subWindowList().first()->close();
-  deleteClosed();
+  QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
   EXPECT_TRUE(mdi->subWindowList().isEmpty());
   rig.tk.advance(25);  // its next use opens it again
   EXPECT_EQ(mdi->subWindowList().size(), 1);
 
   QAction* log = rig.entry("mWLog");
-  auto* bar = rig.find<QMenuBar>();
+  auto* bar = rig.window.findChild<QMenuBar*>();
   rig.window.show();
   const auto logEntry = [&] { return bar->grab(bar->actionGeometry(log)).toImage(); };
   const QImage idle = logEntry();
