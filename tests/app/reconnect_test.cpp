@@ -1,5 +1,4 @@
-// A port whose device goes away and comes back, in virtual time: the program tries again about
-// once a second, says so once, and polls again with the settings it had.
+// A port whose device goes away and comes back, in virtual time.
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -27,8 +26,7 @@ class ReconnectTest : public ::testing::Test, public AppOnSim {
   }
 };
 
-// About one try a second, none of them told, nothing sent meanwhile. A second loss, while a reply
-// is read, is told again and polling resumes as well.
+// About one try a second, told once, nothing sent meanwhile; a loss while a reply is read too.
 TEST_F(ReconnectTest, PollingResumesByItselfWhenTheDeviceIsBack) {
   const std::string settings = port.settings();
   port.unplug();
@@ -55,7 +53,6 @@ TEST_F(ReconnectTest, PollingResumesByItselfWhenTheDeviceIsBack) {
   EXPECT_GT(pollsSince(againAt), 5);
 }
 
-// The operator opens it through the settings dialog before the next try: the tries end.
 TEST_F(ReconnectTest, ADeviceBackWithOtherCapabilitiesIsToldOnceAndSettingsOkEndsTheTries) {
   port.unplug();
   port.refusedSettings.insert(port.settings());

@@ -43,17 +43,15 @@ const std::string kStamp = "2026-12-06;12:00:00;";
 const std::string kAfterB = "\xD6\xD5\xC3\xCF\xD3 ;G;;Off Range;G;;;G;;0.00 kg;G;o;\r\n";
 const std::string kFullLine = kStamp + "12.50 kg;G;;2.00 kg;N;;" + kAfterB;
 
-// Every scale has answered a few times when a test begins.
 class WeighingTest : public ::testing::Test, public AppOnSim {
  protected:
-  WeighingTest() : AppOnSim(scales(), "111111") { tk.advance(1000); }
+  WeighingTest() : AppOnSim(scales(), "111111") { tk.advance(1000); }  // all have answered
 
   // The next n ticks of the single-scale window's 25 ms timer.
   void ticks(int n) { tk.advance(25 * n); }
   OneUnit& unit() { return app->oneUnit(); }
   WeightLog& log() { return app->weightLog(); }
   const PanelView& panel(int i) { return app->monitor().panel(i).view; }
-  // "Log" with the two answers given.
   void startLog(const std::string& name, const std::string& interval) {
     tk.inputAnswers = {name, interval};
     app->mWLog_Click();
@@ -77,8 +75,7 @@ TEST_F(WeighingTest, MirrorFollowsTheSelectedPanelWithinOneTickAndEmptiesForAll)
   for (const char* bad : {"", "?", "_", "AB"}) EXPECT_FALSE(unit().selectScale(bad)) << bad;
 }
 
-// Without a log the mirror's timer rests instead of ticking 40 times a second; every new weight
-// of the selected scale still shows, at once, and a log wakes it.
+// Without a log the mirror's timer rests instead of ticking 40 times a second.
 TEST_F(WeighingTest, WithoutALogTheMirrorRestsYetShowsEveryNewWeightAtOnce) {
   ASSERT_TRUE(unit().selectScale("A"));
   tk.advance(1000);
@@ -129,8 +126,7 @@ TEST_F(WeighingTest, ClosedMonitorComesBackEmptyAtItsNextUseAndOnlyA1IsPolled) {
             std::tuple("", "", false));
 }
 
-// A scale switched off leaves the lines; "@" pauses them, and "Logging ..." hides 500 ms after
-// the last one. A control character in a display text would break the line: it is written "?".
+// "@" pauses the lines; "Logging ..." hides 500 ms after the last. A control character is "?".
 TEST_F(WeighingTest, LogLinesHoldEveryPolledScaleAndFollowPollingAndTheSelection) {
   startLog(file, "0");
   ticks(1);
@@ -160,8 +156,7 @@ TEST_F(WeighingTest, LogLinesHoldEveryPolledScaleAndFollowPollingAndTheSelection
   EXPECT_EQ(fileText(file), kStamp + "??;?\xFF" + "A;G;;\r\n");
 }
 
-// File names are the system's text (UTF-8), whatever the folder is called: the name offered is
-// the current folder's; the lines are in the code page.
+// The name offered is the current folder's, in the system's text whatever the folder is called.
 TEST_F(WeighingTest, TheLogFileIsNamedAsTheSystemSpellsItAndWrittenInTheCodePage) {
   const std::filesystem::path before = std::filesystem::current_path();
   const std::string here = path("W\u00e4gung-\u0396\u03cd\u03b3\u03b9\u03c3\u03b7");
@@ -177,8 +172,7 @@ TEST_F(WeighingTest, TheLogFileIsNamedAsTheSystemSpellsItAndWrittenInTheCodePage
   EXPECT_EQ(fileText(offered), kFullLine);
 }
 
-// The second line's tick checked on both sides; each log replaces the file of the one before. A
-// log stopped with 30 ticks left: the next one, even continuous, waits for them.
+// Each log replaces the file; one stopped with 30 ticks left makes the next wait for them.
 TEST_F(WeighingTest, IntervalsCountTicksAndTheCountdownCarriesOverToTheNextLog) {
   // 2.5 and 3.5 s halve to the even 2 and 4 s; a non-number is continuous.
   for (const auto& [answer, secondLineAt] :
@@ -202,8 +196,7 @@ TEST_F(WeighingTest, IntervalsCountTicksAndTheCountdownCarriesOverToTheNextLog) 
   EXPECT_EQ(lines(file), 1);
 }
 
-// A pipe nobody reads must not hang the program; Windows has no such pipe in its folders, but
-// files another program holds open without sharing.
+// A pipe nobody reads must not hang the program; on Windows, a file held without sharing.
 TEST_F(WeighingTest, BadAnswersAndUnwritableFilesNeverStartALog) {
   const std::string unwritable = path(kOnWindows ? "held.log" : "fifo");
   std::ofstream(file) << "an older log";
@@ -237,8 +230,7 @@ TEST_F(WeighingTest, BadAnswersAndUnwritableFilesNeverStartALog) {
   EXPECT_EQ(fileText(file), "an older log");
 }
 
-// A write that fails stops the log and says so once, and so does one that would wait for a reader
-// who stopped reading: the program never waits on the log, and no write may kill it.
+// The program never waits on the log (a reader who stopped reading), and no write may kill it.
 TEST_F(WeighingTest, AWriteThatFailsOrWouldBlockStopsTheLogAndSaysSo) {
 #ifdef _WIN32
   GTEST_SKIP() << "needs /dev/full and a named pipe, which Windows has not";

@@ -1,5 +1,4 @@
-// The windows on Qt's offscreen platform: each shows its model, forwards its controls and reads
-// well to assistive technology.
+// The windows on Qt's offscreen platform: what they show, forward and tell assistive technology.
 #include <gtest/gtest.h>
 #include <unistd.h>
 
@@ -40,9 +39,8 @@
 namespace trv4 {
 namespace {
 
-// Every input control has a caption label as its buddy; every label that shows a value reads the
-// value as its name and what it is as its description (the rows: object name, description);
-// pictures have a name.
+// Input controls have a caption label as buddy; a value label reads its value as name and what it
+// is as description (rows: object name, description); pictures have a name.
 void expectReadable(const QWidget* root, const std::vector<std::pair<QString, QString>>& rows) {
   QList<const QWidget*> captioned;
   for (const QLabel* label : root->findChildren<QLabel*>())
@@ -75,7 +73,6 @@ void expectReadable(const QWidget* root, const std::vector<std::pair<QString, QS
   EXPECT_EQ(listed, rows.size());
 }
 
-// A key as the keyboard gives it: pressed and let go.
 void key(QWidget* target, Qt::Key code, const QString& text) {
   for (const QEvent::Type type : {QEvent::KeyPress, QEvent::KeyRelease}) {
     QKeyEvent event(type, code, Qt::NoModifier, text);
@@ -83,8 +80,7 @@ void key(QWidget* target, Qt::Key code, const QString& text) {
   }
 }
 
-// The program's logic in virtual time on a simulated port, its configuration file (none: the
-// port probe, scales A..H) in a scratch folder, and the main window over it.
+// The program in virtual time on a simulated port (no file: the port probe, A..H polled).
 struct MainRig {
   MainRig() { EXPECT_TRUE(loaded); }
   ~MainRig() { std::filesystem::remove_all(dir); }
@@ -107,8 +103,7 @@ struct MainRig {
   MainWindow window{app, qtToolkit};
 };
 
-// An input box takes and gives code-page text; a file-name box the system's own (UTF-8), so
-// "Wägung", which the code page cannot hold, survives both ways.
+// "Wägung", which the code page cannot hold, survives a file-name box both ways.
 TEST(QtToolkit, FileNamesPassAsTheSystemsTextAndOtherAnswersAsTheCodePage) {
   QtToolkit toolkit(QStringLiteral("TRV4"));
   QString offered;
@@ -130,8 +125,7 @@ TEST(QtToolkit, FileNamesPassAsTheSystemsTextAndOtherAnswersAsTheCodePage) {
   EXPECT_EQ(offered, QString::fromUtf8("\u03a6"));
 }
 
-// The character time-out is restarted at every character: its tick comes a whole interval after
-// the last restart, then every interval. Real time: a busy machine can only make ticks late.
+// The character time-out, in real time: a busy machine can only make ticks late.
 TEST(QtToolkit, ARestartedTimerTicksAWholeIntervalAfterItsLastRestartAndThenEveryInterval) {
   using Clock = std::chrono::steady_clock;
   const std::chrono::milliseconds interval(30), slack(1);
@@ -152,8 +146,7 @@ TEST(QtToolkit, ARestartedTimerTicksAWholeIntervalAfterItsLastRestartAndThenEver
   EXPECT_GE(ticks[1] - ticks[0], interval - slack);
 }
 
-// 600 baud shows but cannot be chosen; Escape keeps everything. The options read as radio
-// buttons, and one marked by assistive technology, the mouse or the keyboard counts at OK.
+// 600 baud shows but cannot be chosen; Escape keeps everything.
 TEST(CommSettingsDialog, ShowsThePortsSettingsAndOkAppliesOptionsHoweverMarked) {
   test::VirtualToolkit toolkit;
   test::SimSerialPort port{toolkit};
@@ -188,9 +181,8 @@ TEST(CommSettingsDialog, ShowsThePortsSettingsAndOkAppliesOptionsHoweverMarked) 
   EXPECT_EQ(saved, std::vector<std::string>{"19200,E,7,1"});
 }
 
-// Opened over scale A, whose baud rate its list does not offer. While its upload runs it shows,
-// every button waits, closing is refused and a second Parameters entry only raises it; closed, it
-// goes with its logic.
+// Over scale A, whose baud rate the list does not offer. During the upload every button waits,
+// closing is refused and a second Parameters entry only raises it.
 TEST(ParamWindow, OpensOnceShowsTheScalesValuesAndPassesTypingOn) {
   MainRig rig;
   test::SimScales scales{rig.tk, rig.port};
@@ -274,8 +266,6 @@ TEST(CalibWindow, ShowsWhileAProcedureRunsAndTakesKeysThroughItsFilter) {
   EXPECT_FALSE(rig.app.calib().running());
 }
 
-// The single-scale window forwards its controls and stays open; the monitor, the single-scale
-// window, the status bar and the about box read their values and what they are.
 TEST(MainWindow, TheSingleScaleWindowForwardsItsControlsAndEveryValueLabelReadsWhatItShows) {
   MainRig rig;
   auto* unit = rig.window.findChild<OneUnitWindow*>();
@@ -295,7 +285,6 @@ TEST(MainWindow, TheSingleScaleWindowForwardsItsControlsAndEveryValueLabelReadsW
   rig.app.monitor().DispWeight(25, std::string("\x01") + "R&\r\n1 ");
   rig.tk.advance(25);
   auto* monitor = rig.window.findChild<MonitorWindow*>();
-  ASSERT_NE(monitor, nullptr);
   EXPECT_EQ(rig.window.findChild<QLabel*>("LDisp")->text(), "R&\uFFFD\uFFFD1 ");
   expectReadable(monitor, {{"WDisp(25)", "Weight of scale Z"},
                            {"ScaleAddr(25)", "Address of scale Z, not polled"},
