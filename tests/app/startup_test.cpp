@@ -1,18 +1,20 @@
-// Start-up of the program without its windows: the configuration file, the first scan step and
-// the Commands menu.
+// Start-up of the program without its windows, and the commands it sends: the Commands menu's and
+// the plant's, through the gate HTTP and MQTT share.
 #include <gtest/gtest.h>
 
+#include <optional>
+
+#include "app/remote_command_gate.h"
 #include "tests/support/app_on_sim.h"
 
 namespace trv4::test {
 namespace {
 
-// With the usual timings and scales A..H polled, the first request goes out 100 ms after loading;
-// the Commands menu queues for the selected address, or all.
-TEST(StartupTest, FirstRequestGoesToScaleAOneHundredMillisecondsAfterLoadAndCommandsQueue) {
-  AppOnSim on({.addresses = {}, .movingWeights = false, .faults = {}, .setups = {}}, "11111111");
-  Application& app = *on.app;
-  const LinkState& s = app.state();
+// With the usual timings the first request goes to scale A 100 ms after loading. The menu queues
+// for the selected address; HTTP hands the gate a scale's index, and scale A's (0) leaves as A's
+// own frame, not as everyone's. While a broadcast waits, no other command is taken.
+TEST(StartupTest, FirstRequestAfter100MsThenTheMenusAndThePlantsCommandsReachTheirScales) {
+  AppOnSim on(fourScales(), "1111");
   on.tk.advance(99);
   EXPECT_TRUE(on.port.writes.empty());
   on.tk.advance(1);
@@ -20,12 +22,22 @@ TEST(StartupTest, FirstRequestGoesToScaleAOneHundredMillisecondsAfterLoadAndComm
   EXPECT_EQ(on.port.writes[0].bytes, "\x02\x41\x3F\x30\x34\x3C\x03");
   EXPECT_TRUE(on.tk.messages.empty());
 
-  app.displaySettings().SingleScale = "B";
-  app.mReset_Click();
-  EXPECT_EQ(s.CommandQueue[1], "R");
-  app.displaySettings().SingleScale = "@";
-  app.mAck_Click();
-  EXPECT_EQ(s.CommandQueue[kBroadcastSlot], "\x06");
+  RemoteCommandGate gate(*on.app);
+  std::vector<std::optional<std::string>> answers;
+  const auto done = [&](const std::optional<std::string>& refused) { answers.push_back(refused); };
+  on.app->displaySettings().SingleScale = "B";
+  on.app->mReset_Click();
+  gate.queue(0, 'Z', done);
+  on.tk.advance(1000);
+  on.app->displaySettings().SingleScale = "@";
+  on.app->mAck_Click();
+  gate.queue(1, 'G', done);
+  gate.queue(-1, 'T', done);
+  on.tk.advance(1000);
+  EXPECT_EQ(answers, (std::vector<std::optional<std::string>>{
+                         std::nullopt, "the scale has a command waiting to be sent",
+                         "a command is waiting to be sent"}));
+  EXPECT_EQ(on.commandsSent(), (std::vector<std::string>{"BR", "AZ", "@\x06"}));
 }
 
 }  // namespace

@@ -1,22 +1,17 @@
-// The windows on Qt's offscreen platform: the input boxes, the settings dialog, the single-scale
-// window, the parameter window, the calibration window, and the main window with its monitor, log,
-// parameters and calibration entries.
+// The windows on Qt's offscreen platform: what they show, forward and tell assistive technology.
 #include <gtest/gtest.h>
 #include <unistd.h>
 
 #include <QAccessible>
 #include <QAction>
 #include <QApplication>
-#include <QCheckBox>
 #include <QComboBox>
-#include <QElapsedTimer>
 #include <QInputDialog>
 #include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
 #include <QMdiArea>
 #include <QMdiSubWindow>
-#include <QMenu>
 #include <QMenuBar>
 #include <QPointer>
 #include <QProgressBar>
@@ -31,7 +26,6 @@
 #include <tuple>
 
 #include "app/about_box.h"
-#include "app/application.h"
 #include "app/comm_settings_dialog.h"
 #include "app/main_window.h"
 #include "app/qt_toolkit.h"
@@ -39,24 +33,15 @@
 #include "calib/calib_window.h"
 #include "display/monitor_window.h"
 #include "display/single_scale_window.h"
-#include "net/publishing.h"
-#include "net/publishing_dialog.h"
 #include "params/param_window.h"
 #include "tests/support/sim_scales.h"
-#include "tests/support/sim_serial_port.h"
-#include "tests/support/virtual_toolkit.h"
 
 namespace trv4 {
 namespace {
 
-// What assistive technology and UI automation find in a window: every input control has a
-// caption label as its buddy; every label that shows a value reads the value shown now as its name
-// and what it is as its description (the rows given, with that description); pictures have a name.
-struct ValueRow {
-  QString name;  // the label's object name
-  QString what;  // its description
-};
-void expectReadable(const QWidget* root, const std::vector<ValueRow>& rows) {
+// Input controls have a caption label as buddy; a value label reads its value as name and what it
+// is as description (rows: object name, description); pictures have a name.
+void expectReadable(const QWidget* root, const std::vector<std::pair<QString, QString>>& rows) {
   QList<const QWidget*> captioned;
   for (const QLabel* label : root->findChildren<QLabel*>())
     if (!label->text().isEmpty()) captioned << label->buddy();
@@ -69,41 +54,38 @@ void expectReadable(const QWidget* root, const std::vector<ValueRow>& rows) {
         qobject_cast<QComboBox*>(w) || (edit && !qobject_cast<QComboBox*>(w->parentWidget()));
     EXPECT_TRUE(!input || captioned.contains(w)) << name << " uncaptioned";
     QAccessibleInterface* iface = QAccessible::queryAccessibleInterface(w);
-    const auto row = std::ranges::find(rows, w->objectName(), &ValueRow::name);
+    const std::string shownName = iface->text(QAccessible::Name).toStdString();
+    const std::string description = iface->text(QAccessible::Description).toStdString();
+    const auto row = std::ranges::find(rows, w->objectName(), &std::pair<QString, QString>::first);
     if (row != rows.end()) {
       ++listed;
       const QString value = label ? label->text() : edit->text();
       EXPECT_FALSE(value.isEmpty()) << name;
-      EXPECT_EQ(iface->text(QAccessible::Name).toStdString(), value.toStdString());
-      EXPECT_EQ(iface->text(QAccessible::Description).toStdString(), row->what.toStdString());
+      EXPECT_EQ(std::pair(shownName, description),
+                std::pair(value.toStdString(), row->second.toStdString()));
     } else if (label && !label->buddy() && !name.ends_with("Label")) {
-      // Not listed and no caption: a picture has a name, a value reads the same way.
-      if (!label->pixmap().isNull()) {
-        EXPECT_FALSE(iface->text(QAccessible::Name).isEmpty()) << name;
-      } else {
-        EXPECT_EQ(iface->text(QAccessible::Name).toStdString(), label->text().toStdString());
-        EXPECT_FALSE(iface->text(QAccessible::Description).isEmpty()) << name;
-      }
+      EXPECT_TRUE(label->pixmap().isNull()
+                      ? shownName == label->text().toStdString() && !description.empty()
+                      : !shownName.empty())
+          << name;
     }
   }
   EXPECT_EQ(listed, rows.size());
 }
 
-// A key as the keyboard gives it, and let go when asked.
-void key(QWidget* target, Qt::Key code, const QString& text, bool release = false) {
-  QKeyEvent press(QEvent::KeyPress, code, Qt::NoModifier, text);
-  QApplication::sendEvent(target, &press);
-  QKeyEvent up(QEvent::KeyRelease, code, Qt::NoModifier, text);
-  if (release) QApplication::sendEvent(target, &up);
+void key(QWidget* target, Qt::Key code, const QString& text) {
+  for (const QEvent::Type type : {QEvent::KeyPress, QEvent::KeyRelease}) {
+    QKeyEvent event(type, code, Qt::NoModifier, text);
+    QApplication::sendEvent(target, &event);
+  }
 }
 
-// The program's logic in virtual time on a simulated port, its configuration file in a scratch
-// folder, and the main window over it.
+// The program in virtual time on a simulated port (no file: the port probe, A..H polled).
 struct MainRig {
   MainRig() { EXPECT_TRUE(loaded); }
   ~MainRig() { std::filesystem::remove_all(dir); }
   QAction* entry(const char* name) { return window.findChild<QAction*>(name); }
-  bool load() {  // no file: the port probe, scales A..H
+  bool load() {
     std::filesystem::create_directories(dir);
     port.existingPorts = {1, 2, 3, 4, 5};
     const bool done = app.MDIForm_Load();
@@ -121,15 +103,7 @@ struct MainRig {
   MainWindow window{app, qtToolkit};
 };
 
-// The toggle action of an option button or check box, as assistive technology works it.
-void toggle(QWidget* button) {
-  QAccessibleInterface* iface = QAccessible::queryAccessibleInterface(button);
-  ASSERT_TRUE(iface && iface->actionInterface());
-  iface->actionInterface()->doAction(QAccessibleActionInterface::toggleAction());
-}
-
-// An input box takes and gives code-page text; a file-name box the system's own (UTF-8), so
-// "Wägung", which the code page cannot hold, survives both ways.
+// "Wägung", which the code page cannot hold, survives a file-name box both ways.
 TEST(QtToolkit, FileNamesPassAsTheSystemsTextAndOtherAnswersAsTheCodePage) {
   QtToolkit toolkit(QStringLiteral("TRV4"));
   QString offered;
@@ -151,199 +125,114 @@ TEST(QtToolkit, FileNamesPassAsTheSystemsTextAndOtherAnswersAsTheCodePage) {
   EXPECT_EQ(offered, QString::fromUtf8("\u03a6"));
 }
 
-// The character time-out is restarted at every character: its tick must come a whole interval
-// after the last restart, never sooner, and then every interval. Real time: a busy machine can
-// only make ticks late, so only lateness is allowed.
+// The character time-out, in real time: a busy machine can only make ticks late.
 TEST(QtToolkit, ARestartedTimerTicksAWholeIntervalAfterItsLastRestartAndThenEveryInterval) {
   using Clock = std::chrono::steady_clock;
+  const std::chrono::milliseconds interval(30), slack(1);
   QtToolkit toolkit(QStringLiteral("TRV4"));
   std::vector<Clock::time_point> ticks;
   auto timer = toolkit.createTimer([&] { ticks.push_back(Clock::now()); });
-  const auto interval = std::chrono::milliseconds(30);
-  const auto runFor = [](std::chrono::milliseconds span) {
-    const Clock::time_point end = Clock::now() + span;
-    while (Clock::now() < end) QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
-  };
-
-  // Restarted every 8 ms for about 100 ms: any tick meanwhile (only a busy machine lets one
-  // through) still comes a whole interval after the restart before it.
-  std::vector<Clock::time_point> restarts;
-  for (int i = 0; i < 12; ++i) {
-    timer->restart(30);
-    restarts.push_back(Clock::now());
-    runFor(std::chrono::milliseconds(8));
-  }
-  for (const Clock::time_point t : ticks) {
-    const auto before = std::upper_bound(restarts.begin(), restarts.end(), t);
-    ASSERT_NE(before, restarts.begin());
-    EXPECT_GE(t - *std::prev(before), interval - std::chrono::milliseconds(1));
-  }
-  ticks.clear();
   timer->restart(30);
-  const Clock::time_point lastRestart = Clock::now();
-  const Clock::time_point limit = lastRestart + std::chrono::seconds(10);
-  while (ticks.size() < 3 && Clock::now() < limit) runFor(std::chrono::milliseconds(5));
-  ASSERT_EQ(ticks.size(), 3u);
-  EXPECT_GE(ticks[0] - lastRestart, interval);
-  EXPECT_GE(ticks[1] - ticks[0], interval - std::chrono::milliseconds(1));
-  EXPECT_GE(ticks[2] - ticks[1], interval - std::chrono::milliseconds(1));
+  const Clock::time_point first = Clock::now();
+  while (Clock::now() < first + interval / 2) QCoreApplication::processEvents();
+  ticks.clear();  // only a busy machine lets one through
 
-  // Disabled, it stays silent.
-  timer->setEnabled(false);
-  runFor(std::chrono::milliseconds(60));
-  EXPECT_EQ(ticks.size(), 3u);
+  timer->restart(30);
+  const Clock::time_point last = Clock::now();
+  while (ticks.size() < 2 && Clock::now() < last + std::chrono::seconds(10))
+    QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
+  ASSERT_EQ(ticks.size(), 2u);
+  EXPECT_GE(ticks[0] - last, interval);
+  EXPECT_GE(ticks[1] - ticks[0], interval - slack);
 }
 
-TEST(CommSettingsDialog, OptionsReadAsRadioButtonsTakeTheirChoiceHoweverMarkedAndEscapeKeepsAll) {
+// 600 baud shows but cannot be chosen; Escape keeps everything.
+TEST(CommSettingsDialog, ShowsThePortsSettingsAndOkAppliesOptionsHoweverMarked) {
   test::VirtualToolkit toolkit;
   test::SimSerialPort port{toolkit};
   port.setSettings("600,N,8,1");
   std::vector<std::string> saved;  // the settings text the port holds at each save
-  auto open = [&] {
-    auto* dialog = new CommSettingsDialog(port, toolkit, [&] { saved.push_back(port.settings()); });
+  QPointer<CommSettingsDialog> dialog;
+  const auto open = [&] {
+    dialog = new CommSettingsDialog(port, toolkit, [&] { saved.push_back(port.settings()); });
     dialog->show();
-    return QPointer<CommSettingsDialog>(dialog);
   };
-  QPointer<CommSettingsDialog> dialog = open();
-  auto option = [&](const char* name) { return dialog->findChild<QRadioButton*>(name); };
-  // Each port number tells the device it names on this machine.
-  EXPECT_EQ(option("ComPort1")->toolTip(), "Com1: /dev/ttySIM0");
-  EXPECT_EQ(option("ComPort2")->toolTip(), "Com2: no device on this machine");
-  EXPECT_TRUE(option("Baud6")->isChecked());  // 600 is shown but cannot be chosen
-  EXPECT_FALSE(option("Baud6")->isEnabled());
+  const auto option = [&](const char* name) { return dialog->findChild<QRadioButton*>(name); };
+  open();
+  EXPECT_EQ(std::pair(option("Baud6")->isChecked(), option("Baud6")->isEnabled()),
+            std::pair(true, false));
   option("Baud24")->click();
-  option("ComPort2")->click();
-  EXPECT_FALSE(option("Baud6")->isChecked());
-
   key(dialog, Qt::Key_Escape, "");
   QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
-  EXPECT_TRUE(dialog.isNull());
-  EXPECT_EQ(std::tuple(port.commPort(), port.settings(), saved.size()),
-            std::tuple(1, "600,N,8,1", 0u));
+  EXPECT_EQ(std::tuple(dialog.isNull(), port.settings(), saved.size()),
+            std::tuple(true, "600,N,8,1", 0u));
 
-  // A screen reader announces the options as radio buttons, one of several.
-  dialog = open();
-  auto read = [](QWidget* w) { return QAccessible::queryAccessibleInterface(w); };
-  const QList<QRadioButton*> options = dialog->findChildren<QRadioButton*>();
-  ASSERT_EQ(options.size(), 24);
-  for (QRadioButton* o : options)
-    EXPECT_EQ(read(o)->role(), QAccessible::RadioButton) << o->objectName().toStdString();
-
-  // Marked by assistive technology (either action), the keyboard and the mouse: OK applies them
-  // all. An option already marked stays marked when toggled: one of a group is always chosen.
-  toggle(option("Baud19"));
-  EXPECT_TRUE(read(option("Baud19"))->state().checked);
-  EXPECT_FALSE(read(option("Baud6"))->state().checked);
-  toggle(option("Baud19"));
-  toggle(option("ComPort1"));
-  EXPECT_TRUE(read(option("Baud19"))->state().checked);
-  EXPECT_TRUE(option("ComPort1")->isChecked());
-  // The press action clicks a moment later, as a pressed key would.
-  read(option("OddParity"))->actionInterface()->doAction(QAccessibleActionInterface::pressAction());
-  QElapsedTimer waited;
-  waited.start();
-  while (!option("OddParity")->isChecked() && waited.elapsed() < 2000)
-    QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
-  EXPECT_TRUE(read(option("OddParity"))->state().checked);
-  EXPECT_FALSE(read(option("NoParity"))->state().checked);
-  option("EvenParity")->setFocus();
-  key(option("EvenParity"), Qt::Key_Space, " ", true);
+  open();
+  for (QRadioButton* o : dialog->findChildren<QRadioButton*>())
+    EXPECT_EQ(QAccessible::queryAccessibleInterface(o)->role(), QAccessible::RadioButton)
+        << o->objectName().toStdString();
+  QAccessible::queryAccessibleInterface(option("Baud19"))
+      ->actionInterface()
+      ->doAction(QAccessibleActionInterface::toggleAction());
   option("Data7")->click();
+  option("EvenParity")->setFocus();
+  key(option("EvenParity"), Qt::Key_Space, " ");
   dialog->findChild<QPushButton*>("OKButton")->click();
-  EXPECT_EQ(port.commPort(), 1);
-  EXPECT_EQ(saved, std::vector<std::string>{"19200,E,7,1"});  // as the port holds it at the save
+  EXPECT_EQ(saved, std::vector<std::string>{"19200,E,7,1"});
 }
 
-TEST(OneUnitWindow, ForwardsTheOperatorsChoicesAndStaysOpen) {
-  MainRig rig;
-  auto* window = rig.window.findChild<OneUnitWindow*>();
-  rig.app.oneUnit().selectScale("C");
-  window->findChild<QComboBox*>("StepCombo")->setCurrentText("25");  // typed: taken as it is
-  EXPECT_EQ(rig.app.displaySettings().StepCombo, "25");
-  for (const auto& [button, command] :
-       {std::pair{"Command2", "Z"}, {"Command4", "T"}, {"Command3", "G"}}) {
-    window->findChild<QPushButton*>(button)->click();
-    EXPECT_EQ(rig.app.state().CommandQueue[2], command) << button;
-  }
-  window->findChild<QPushButton*>("Command1")->click();
-  EXPECT_EQ(rig.app.state().UnitFlag, 1);
-  EXPECT_FALSE(window->close());  // it stays open
-}
-
-// Opened from the main window over scale A, whose conversion rate and baud rate its lists do not
-// offer. While its upload runs it shows, every button waits, closing is refused and a second
-// Parameters entry only raises it; closed, it goes with its logic and the entry opens it afresh.
-TEST(ParamWindow, OpensOnceKeepsValuesItsListsDoNotOfferAndReadsEveryValueAndTyping) {
+// Over scale A, whose baud rate the list does not offer. During the upload every button waits,
+// closing is refused and a second Parameters entry only raises it.
+TEST(ParamWindow, OpensOnceShowsTheScalesValuesAndPassesTypingOn) {
   MainRig rig;
   test::SimScales scales{rig.tk, rig.port};
-  scales.scale('A')->params["p1"] = "704022";  // conversions rate 7
   scales.scale('A')->calLock = true;
   rig.port.setSettings("4800,E,7,1");
   QAction* entry = rig.entry("mParam");
-  auto windows = [&] { return rig.window.findChildren<ParamWindow*>(); };
+  const auto windows = [&] { return rig.window.findChildren<ParamWindow*>(); };
   bool duringUpload = false;
   rig.tk.schedule(rig.tk.now() + 10, [&] {
     duringUpload = true;
     ASSERT_EQ(windows().size(), 1);
-    ParamWindow* shown = windows().first();
-    EXPECT_TRUE(shown->isVisible());
-    for (auto* button : shown->findChildren<QPushButton*>()) {
+    EXPECT_TRUE(windows().first()->isVisible());
+    for (auto* button : windows().first()->findChildren<QPushButton*>())
       EXPECT_FALSE(button->isEnabled()) << button->objectName().toStdString();
-    }
-    EXPECT_FALSE(shown->close());  // the upload waits inside its logic
-    entry->trigger();              // chosen again: only raised
+    EXPECT_FALSE(windows().first()->close());
+    entry->trigger();
     EXPECT_EQ(windows().size(), 1);
   });
   entry->trigger();
-  EXPECT_TRUE(duringUpload);
-  ASSERT_EQ(windows().size(), 1);
+  ASSERT_TRUE(duringUpload);
   QPointer<ParamWindow> window = windows().first();
-  window->findChild<QPushButton*>("Command1")->click();  // and the internal resolution
-  EXPECT_TRUE(rig.tk.messages.empty());
   Param& param = *rig.app.param();
-  auto edit = [&](const char* name) { return window->findChild<QLineEdit*>(name); };
-  EXPECT_TRUE(window->findChild<QLabel*>("vCalLock")->isVisibleTo(window));
-  EXPECT_FALSE(window->findChild<QLabel*>("vPinLock")->isVisibleTo(window));
-  EXPECT_EQ(window->findChild<QLabel*>("Corner(3)")->text(), fromCodePage(param.Corner(3)));
-  // The first and last of each row of values; those between read their value as well.
-  expectReadable(window, {{"vATCounter", "Audit Trail Counter"},
-                          {"vCalLock", "Calibration lock"},
-                          {"vPinLock", "PIN lock"},
-                          {"vInternal(0)", "Internal resolution 0"},
-                          {"vInternal(4)", "Internal resolution 4"},
-                          {"Corner(0)", "Corner 1 factor"},
+  EXPECT_EQ(std::tuple(window->findChild<QLabel*>("vCalLock")->isVisibleTo(window),
+                       window->findChild<QLabel*>("vPinLock")->isVisibleTo(window),
+                       window->findChild<QLabel*>("Corner(3)")->text()),
+            std::tuple(true, false, fromCodePage(param.Corner(3))));
+  expectReadable(window, {{"vCalLock", "Calibration lock"},
+                          {"vATCounter", "Audit Trail Counter"},
                           {"Corner(3)", "Corner 4 factor"}});
 
-  // Values outside a list show as they are, as an extra last entry; a listed entry chosen
-  // replaces the value, and the extra entry goes.
-  for (const auto& [name, extra, listed, pick, picked] :  // the twin lists
-       {std::tuple{"vConv", "7", 4, 0, "1"}, {"vBaud", "4800", 6, 1, "9600"}}) {
-    auto* box = window->findChild<QComboBox*>(name);
-    ASSERT_EQ(box->count(), listed + 1) << name;
-    EXPECT_EQ(box->currentText(), extra) << name;
-    box->setCurrentIndex(pick);
-    EXPECT_EQ(param.value(name), picked);
-    EXPECT_EQ(box->count(), listed) << name;
-  }
+  // A value outside the list shows as an extra last entry, which goes once a listed one is chosen.
+  auto* baud = window->findChild<QComboBox*>("vBaud");
+  EXPECT_EQ(std::pair(baud->count(), baud->currentText()), std::pair(7, QString("4800")));
+  baud->setCurrentIndex(1);
+  EXPECT_EQ(std::pair(param.value("vBaud"), baud->count()), std::pair(std::string("9600"), 6));
 
-  // Typed text reaches the logic in the code page, and typing is not disturbed by the repaint.
-  edit("vSetp1")->setText(QString::fromUtf8("1Α"));
-  edit("vSetp1")->setCursorPosition(1);
-  edit("vSetp1")->insert("2");
-  EXPECT_EQ(param.value("vSetp1"), "12\xC1");
-  EXPECT_EQ(edit("vSetp1")->cursorPosition(), 2);
-  toggle(window->findChild<QCheckBox*>("vLZero"));  // as assistive technology ticks it
-  EXPECT_EQ(param.value("vLZero"), "1");
+  // Typed text reaches the logic in the code page, and the repaint leaves the cursor where it is.
+  auto* setpoint = window->findChild<QLineEdit*>("vSetp1");
+  setpoint->setText(QString::fromUtf8("1Α"));
+  setpoint->setCursorPosition(1);
+  setpoint->insert("2");
+  EXPECT_EQ(std::pair(param.value("vSetp1"), setpoint->cursorPosition()),
+            std::pair(std::string("12\xC1"), 2));
 
   EXPECT_TRUE(window->close());
   QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
-  EXPECT_TRUE(window.isNull());
-  EXPECT_EQ(rig.app.param(), nullptr);
-  entry->trigger();  // afresh, with a new upload
-  ASSERT_NE(rig.app.param(), nullptr);
-  EXPECT_EQ(rig.app.param()->value("vConv"), "7");
+  EXPECT_EQ(std::tuple(window.isNull(), rig.app.param()), std::tuple(true, nullptr));
 }
 
+// The key filter's rules are the logic's; here a typed key reaches it, and Return is Start.
 TEST(CalibWindow, ShowsWhileAProcedureRunsAndTakesKeysThroughItsFilter) {
   MainRig rig;
   auto* calib = rig.window.findChild<CalibWindow*>("Calib");
@@ -352,26 +241,18 @@ TEST(CalibWindow, ShowsWhileAProcedureRunsAndTakesKeysThroughItsFilter) {
   auto* start = calib->findChild<QToolButton*>("StartCmd");
   auto* stop = calib->findChild<QToolButton*>("StopCmd");
   auto* bar = calib->findChild<QProgressBar*>("PBar");
-  ASSERT_TRUE(box && start && stop && bar);
-
   rig.app.oneUnit().selectScale("B");
   bool prompted = false;
   rig.tk.schedule(rig.tk.now() + 100, [&] {
     prompted = true;
-    EXPECT_FALSE(stop->isVisible());  // Start shows instead; the end-to-end run clicks it
+    EXPECT_FALSE(stop->isVisible());
     expectReadable(calib, {{"AskLbl", "Prompt"}, {"Label1", "Hint"}});
-
     key(box, Qt::Key_1, "1");
     key(box, Qt::Key_Period, ".");
-    EXPECT_EQ(rig.tk.messages, std::vector<std::string>{"DECIMAL POINT NOT ALLOWED"});
-    EXPECT_EQ(box->text(), "");
-    box->insert("1,5");  // pasted: held to the key filter's rules
-    EXPECT_EQ(rig.tk.messages.size(), 2u);
-    EXPECT_EQ(box->text(), "");
+    EXPECT_EQ(std::pair(rig.tk.messages, box->text()),
+              std::pair(std::vector<std::string>{"DECIMAL POINT NOT ALLOWED"}, QString()));
     key(box, Qt::Key_5, "5");
-    box->insert("1234567");  // and to the box's length
-    EXPECT_EQ(box->text(), "51234");
-    key(box, Qt::Key_Return, "\r");  // as Start
+    key(box, Qt::Key_Return, "\r");
   });
   rig.tk.schedule(rig.tk.now() + 400, [&] {
     // Waiting for the scale: the stop sign, the bar, the box no longer takes input.
@@ -385,37 +266,39 @@ TEST(CalibWindow, ShowsWhileAProcedureRunsAndTakesKeysThroughItsFilter) {
   EXPECT_FALSE(rig.app.calib().running());
 }
 
-// Every label that shows a value, in the windows not tested above, reads its value and what it is.
-TEST(Accessibility, EveryValueLabelReadsItsValueAndWhatItIs) {
+TEST(MainWindow, TheSingleScaleWindowForwardsItsControlsAndEveryValueLabelReadsWhatItShows) {
   MainRig rig;
-  // Scale Z is not polled: its panel and the single-scale window keep the text it is given, "&"
-  // and all, on one line.
-  rig.app.oneUnit().selectScale("Z");
+  auto* unit = rig.window.findChild<OneUnitWindow*>();
+  rig.app.oneUnit().selectScale("C");
+  unit->findChild<QComboBox*>("StepCombo")->setCurrentText("25");  // typed: taken as it is
+  EXPECT_EQ(rig.app.displaySettings().StepCombo, "25");
+  for (const auto& [button, command] :
+       {std::pair{"Command2", "Z"}, {"Command4", "T"}, {"Command3", "G"}}) {
+    unit->findChild<QPushButton*>(button)->click();
+    EXPECT_EQ(rig.app.state().CommandQueue[2], command) << button;
+  }
+  unit->findChild<QPushButton*>("Command1")->click();
+  EXPECT_EQ(rig.app.state().UnitFlag, 1);
+  EXPECT_FALSE(unit->close());
+
+  rig.app.oneUnit().selectScale("Z");  // not polled: its panel keeps the text it is given
   rig.app.monitor().DispWeight(25, std::string("\x01") + "R&\r\n1 ");
   rig.tk.advance(25);
   auto* monitor = rig.window.findChild<MonitorWindow*>();
-  ASSERT_NE(monitor, nullptr);
-  EXPECT_EQ(monitor->weightLabel(25)->text(), "R&\uFFFD\uFFFD1 ");
   EXPECT_EQ(rig.window.findChild<QLabel*>("LDisp")->text(), "R&\uFFFD\uFFFD1 ");
   expectReadable(monitor, {{"WDisp(25)", "Weight of scale Z"},
                            {"ScaleAddr(25)", "Address of scale Z, not polled"},
-                           {"ScaleAddr(0)", "Address of scale A, polled"},
-                           {"NetLbl(25)", "Net indicator of scale Z"},
-                           {"MotLbl(25)", "Motion indicator of scale Z"}});
-  expectReadable(rig.window.findChild<OneUnitWindow*>(),
-                 {{"LDisp", "Weight of the selected scale"},
-                  {"NetLbl", "Net indicator of the selected scale"},
-                  {"MotLbl", "Motion indicator of the selected scale"},
-                  {"MsgLbl", "Weight log"}});
+                           {"ScaleAddr(0)", "Address of scale A, polled"}});
+  expectReadable(unit, {{"LDisp", "Weight of the selected scale"}, {"MsgLbl", "Weight log"}});
   expectReadable(rig.window.statusBar(), {{"StatusBar1", "Status bar"}});
   AboutBox about;
   expectReadable(&about, {{"Label2", "Product"}, {"Label1", "Maker"}});
 }
 
+// The menu bar draws no check marks: a running log shows as a pressed "Log".
 TEST(MainWindow, MonitorComesBackAfterClosingAndLogShowsItsCheckMark) {
   MainRig rig;
   auto* mdi = rig.window.findChild<QMdiArea*>();
-  ASSERT_NE(mdi, nullptr);
   rig.tk.advance(1000);
   ASSERT_EQ(mdi->subWindowList().size(), 1);
   mdi->subWindowList().first()->close();
@@ -424,11 +307,10 @@ TEST(MainWindow, MonitorComesBackAfterClosingAndLogShowsItsCheckMark) {
   rig.tk.advance(25);  // its next use opens it again
   EXPECT_EQ(mdi->subWindowList().size(), 1);
 
-  // The menu bar draws no check marks: a running log shows as a pressed "Log".
   QAction* log = rig.entry("mWLog");
   auto* bar = rig.window.findChild<QMenuBar*>();
   rig.window.show();
-  auto logEntry = [&] { return bar->grab(bar->actionGeometry(log)).toImage(); };
+  const auto logEntry = [&] { return bar->grab(bar->actionGeometry(log)).toImage(); };
   const QImage idle = logEntry();
   ASSERT_FALSE(idle.isNull());
   rig.tk.inputAnswers = {(rig.dir / "w.log").string(), "0"};
@@ -436,37 +318,10 @@ TEST(MainWindow, MonitorComesBackAfterClosingAndLogShowsItsCheckMark) {
   EXPECT_TRUE(log->isChecked());
   EXPECT_NE(logEntry(), idle);
   log->trigger();
-  EXPECT_FALSE(log->isChecked());
-  EXPECT_EQ(logEntry(), idle);
+  EXPECT_EQ(std::pair(log->isChecked(), logEntry()), std::pair(false, idle));
   rig.tk.inputAnswers = {"", ""};  // cancelled: no check mark
   log->trigger();
   EXPECT_FALSE(log->isChecked());
-}
-
-TEST(MainWindow, PublishingEntryComesLastInServiceAndTheDialogRestartsPublishing) {
-  MainRig rig;
-  auto* service = rig.window.findChild<QMenu*>("mService");
-  ASSERT_NE(service, nullptr);
-  const QList<QAction*> entries = service->actions();
-  ASSERT_GE(entries.size(), 3);
-  EXPECT_EQ(entries.back()->objectName(), "mPublishing");
-  EXPECT_TRUE(entries[entries.size() - 2]->isSeparator());
-  EXPECT_EQ(entries[entries.size() - 3]->objectName(), "mCompareParams");
-
-  Publishing publishing(rig.app.monitor(), rig.app.state(), rig.tk,
-                        [&rig](const std::string& a) { return rig.app.remoteCommandRefusal(a); });
-  const std::string path = (rig.dir / kNetSettingsFileName).string();
-  rig.window.setPublishing(&publishing, path);
-  publishing.start(path);
-  entries.back()->trigger();
-  entries.back()->trigger();  // the open dialog comes to the front
-  const auto dialogs = rig.window.findChildren<PublishingDialog*>();
-  ASSERT_EQ(dialogs.size(), 1);
-  dialogs[0]->findChild<QLineEdit*>("mqttHost")->setText("broker.plant");
-  dialogs[0]->findChild<QPushButton*>("ok")->click();
-  EXPECT_EQ(publishing.settings().mqtt.host, "broker.plant");  // in effect at once
-  EXPECT_EQ(readNetSettings(path).mqtt.host, "broker.plant");
-  publishing.stop();
 }
 
 }  // namespace
