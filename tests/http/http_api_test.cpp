@@ -1,4 +1,6 @@
 // The API, /metrics, /healthz and the dashboard's files through a real client.
+#include <map>
+
 #include <QJsonArray>
 #include <QJsonObject>
 #include <QProcess>
@@ -39,6 +41,24 @@ TEST_F(HttpFixture, TheApiAnswersWhatThePanelsShowForPolledScalesOnlyBesideTheDa
   EXPECT_NE(page.header("Content-Security-Policy").indexOf("default-src 'none'"), -1);
   EXPECT_EQ(page.body.indexOf("://"), -1);
   EXPECT_EQ(client.get("/api/v1/live").status, 426);  // a WebSocket
+}
+
+// A plant's client that uses the wrong method learns which ones the path takes.
+TEST_F(HttpFixture, AnyOtherMethodOnAPathGets405WithTheMethodsItTakes) {
+  auto server = serve();
+  HttpClient client(server->port());
+  std::map<QString, QList<QByteArray>> allowed;
+  for (const HttpServer::RouteName& route : HttpServer::routes())
+    allowed[QString(route.path).replace("<arg>", "A")].append(route.method);
+  ASSERT_GE(allowed.size(), 8u);
+  for (const auto& [path, methods] : allowed) {
+    for (const QByteArray method : {"GET", "HEAD", "POST", "PUT", "DELETE", "PATCH", "OPTIONS"}) {
+      if (methods.contains(method)) continue;
+      const HttpReply r = client.send(method, path);
+      EXPECT_EQ(QByteArray::number(r.status) + " " + r.header("Allow"), "405 " + methods.join(", "))
+          << method.toStdString() << " " << path.toStdString();
+    }
+  }
 }
 
 TEST_F(HttpFixture, WritesAreOffWithoutATokenAndAWrongTokenGets401AndNothingElse) {
