@@ -29,26 +29,26 @@ std::vector<bool> running(const NetSettings& s) {
   return {s.mqtt.enabled, s.modbus.enabled, s.http.enabled, s.captures.keepDays == 7};
 }
 
+bool isNumber(const SettingKey& key) {
+  return key.kind == SettingKind::Number || key.kind == SettingKind::Choice;
+}
+
 // Values the key's kind and rule refuse.
 std::vector<std::string> refusedValues(const SettingKey& key) {
-  switch (key.kind) {
-    case SettingKind::Boolean:
-      return {"TRUE", "True", "1", "yes", "on", "", "true false", "true;x"};
-    case SettingKind::Number:
-    case SettingKind::Choice:
-      return {std::to_string(key.min - 1),
-              std::to_string(key.max + 1),
-              "+1",
-              "0x50",
-              "1e3",
-              "",
-              "1.0",
-              "1 0",
-              "99999999999999999999"};
-    case SettingKind::Text:
-    case SettingKind::List:
-      break;
-  }
+  if (key.kind == SettingKind::Boolean)
+    return {"TRUE", "True", "1", "yes", "on", "", "true false", "true;x"};
+  if (isNumber(key))
+    return {std::to_string(key.min - 1),
+            std::to_string(key.max + 1),
+            "+1",
+            "0x50",
+            "1e3",
+            "",
+            "1.0",
+            "1 0",
+            "99999999999999999999"};
+  std::string tooMany;
+  for (int i = 0; i <= key.max; ++i) tooMany += "pc" + std::to_string(i) + " ";
   switch (key.rule) {
     case TextRule::Any:
       return {};
@@ -59,11 +59,8 @@ std::vector<std::string> refusedValues(const SettingKey& key) {
     case TextRule::Token:
       return {"short-secret", "a secret with blanks", std::string(kHttpTokenMax + 1, 'x'),
               "geheimes\xc3\xa4-passwort"};
-    case TextRule::HostName: {
-      std::string tooMany;
-      for (int i = 0; i <= key.max; ++i) tooMany += "pc" + std::to_string(i) + " ";
+    case TextRule::HostName:
       return {"plant-pc/weights", std::string(kHttpHostNameMax + 1, 'h'), tooMany};
-    }
   }
   return {};
 }
@@ -71,27 +68,12 @@ std::vector<std::string> refusedValues(const SettingKey& key) {
 // A value of key other than its default, as the file holds it.
 std::string otherValue(const SettingKey& key) {
   const NetSettings defaults;
-  switch (key.kind) {
-    case SettingKind::Boolean:
-      return settingValue<bool>(key, defaults) ? "false" : "true";
-    case SettingKind::Number:
-    case SettingKind::Choice:
-      return std::to_string(settingValue<int>(key, defaults) == key.max ? key.min : key.max);
-    case SettingKind::Text:
-    case SettingKind::List:
-      break;
-  }
-  switch (key.rule) {
-    case TextRule::Any:
-    case TextRule::NotEmpty:
-    case TextRule::TopicLevel:
-      return std::string("other-") + key.key;
-    case TextRule::Token:
-      return std::string("0123456789abcdef-") + key.key;
-    case TextRule::HostName:
-      return "pc-1, [fe80::7]";
-  }
-  return {};
+  if (key.kind == SettingKind::Boolean) return settingValue<bool>(key, defaults) ? "false" : "true";
+  if (isNumber(key))
+    return std::to_string(settingValue<int>(key, defaults) == key.max ? key.min : key.max);
+  if (key.rule == TextRule::Token) return std::string("0123456789abcdef-") + key.key;
+  if (key.rule == TextRule::HostName) return "pc-1, [fe80::7]";
+  return std::string("other-") + key.key;
 }
 
 TEST(NetSettingsTest, EachKeyTellsWhatItsValueMustBe) {
@@ -104,25 +86,18 @@ TEST(NetSettingsTest, EachKeyTellsWhatItsValueMustBe) {
   }
   const std::string number = "must be a whole number from ", onOff = "must be true or false";
   EXPECT_EQ(told, (std::vector<std::string>{
-                      "mqtt enabled: " + onOff,
-                      "mqtt host: may not be empty",
+                      "mqtt enabled: " + onOff, "mqtt host: may not be empty",
                       "mqtt port: " + number + "1 to 65535",
                       "mqtt prefix: must be a topic level without the wildcards + and #",
-                      "mqtt qos: " + number + "0 to 2",
-                      "mqtt heartbeat_s: " + number + "1 to 3600",
-                      "mqtt commands: " + onOff,
-                      "modbus enabled: " + onOff,
-                      "modbus bind: may not be empty",
-                      "modbus port: " + number + "1 to 65535",
-                      "http enabled: " + onOff,
-                      "http bind: may not be empty",
+                      "mqtt qos: " + number + "0 to 2", "mqtt heartbeat_s: " + number + "1 to 3600",
+                      "mqtt commands: " + onOff, "modbus enabled: " + onOff,
+                      "modbus bind: may not be empty", "modbus port: " + number + "1 to 65535",
+                      "http enabled: " + onOff, "http bind: may not be empty",
                       "http port: " + number + "1 to 65535",
                       "http hosts: must list at most 16 host names or addresses, separated by "
                       "commas or blanks",
                       "http token: must be empty or 16 to 256 visible characters without blanks",
-                      "http commands: " + onOff,
-                      "captures keep_days: " + number + "0 to 36500",
-                  }));
+                      "http commands: " + onOff, "captures keep_days: " + number + "0 to 36500"}));
 }
 
 // A value a key cannot hold turns its own service off with one sentence naming the line and
@@ -149,7 +124,7 @@ TEST(NetSettingsTest, AValueItsKeyRefusesTurnsOnlyItsServiceOff) {
       EXPECT_EQ(running(s), expected) << line;
     }
     // The ends of a range are taken.
-    if (key.kind == SettingKind::Number || key.kind == SettingKind::Choice) {
+    if (isNumber(key)) {
       for (const int end : {key.min, key.max}) {
         const NetSettings s = allOnThen(key.section, key.key + ("=" + std::to_string(end)));
         EXPECT_TRUE(s.problems.empty()) << key.key << "=" << end;
