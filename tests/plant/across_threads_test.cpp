@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <QCoreApplication>
+#include <atomic>
 #include <mutex>
 
 #include "plant/across_threads.h"
@@ -63,6 +64,8 @@ TEST_F(AcrossThreadsTest, CapturesOfAScaleWhoseCaptureWaitsJoinItAndGetItsOutcom
   EXPECT_EQ(desk.asked[2].requestedBy, "after");
 }
 
+// A second capture asked before the first one's outcome crosses back waits for replies of its
+// own; the first one's outcome, crossing back later, leaves it for the third to join.
 TEST_F(AcrossThreadsTest, ACaptureAskedBeforeTheOutcomeCrossesBackIsNotJoinedToIt) {
   ask(0, "first");
   ASSERT_TRUE(untilAsked(1));
@@ -72,10 +75,23 @@ TEST_F(AcrossThreadsTest, ACaptureAskedBeforeTheOutcomeCrossesBackIsNotJoinedToI
   hold.lock();
   services.post([&hold] { const std::lock_guard wait(hold); });
   ask(0, "second");
-  desk.commitNext("12.50 kg", 1250, 2);
+  const Capture first = desk.commitNext("12.50 kg", 1250, 2);
   hold.unlock();
   ASSERT_TRUE(untilAsked(2));
   EXPECT_EQ(desk.asked[1].requestedBy, "second");
+  ASSERT_TRUE(runUntil([&] { return told() == 1; }));
+
+  ask(0, "third");
+  std::atomic<bool> passed{false};
+  services.post([&passed] { passed = true; });
+  ASSERT_TRUE(runUntil([&] { return passed.load(); }));
+  const Capture second = desk.commitNext("12.60 kg", 1260, 2);
+  ASSERT_TRUE(runUntil([&] { return told() == 3; }));
+  EXPECT_EQ(desk.asked.size(), 2u);
+  const std::lock_guard lock(mutex);
+  EXPECT_EQ(outcomes, (std::vector<std::pair<std::string, uint64_t>>{{"first", first.sequence},
+                                                                     {"second", second.sequence},
+                                                                     {"third", second.sequence}}));
 }
 
 }  // namespace
