@@ -7,6 +7,8 @@
 
 #include <algorithm>
 #include <array>
+#include <tuple>
+#include <utility>
 
 #include "tests/support/app_on_sim.h"
 #include "tests/support/mqtt_broker.h"
@@ -136,6 +138,26 @@ TEST_F(MqttPublisherTest, AScaleIsFirstPublishedWhenItsPanelFirstHasSomethingToS
   const auto a2 = again.on("plant/A/weight");
   ASSERT_FALSE(a2.empty());
   EXPECT_TRUE(has(a2.front().payload, "\"weight\":12.50,")) << a2.front().payload;
+}
+
+// Only <prefix>/<address>/command carries a command, and only Z, T or G; whatever else arrives
+// on the subscription is counted and sent nowhere.
+TEST_F(MqttPublisherTest, OnlyACommandInItsOwnShapeIsTaken) {
+  start();
+  tk.advance(1000);
+  const std::pair<const char*, const char*> others[] = {
+      {"plant/A/commandX", "T"}, {"plant/A/command/extra", "T"}, {"plant/AB/command", "T"},
+      {"plant/_/command", "T"},  {"plantA/A/command", "T"},      {"other/A/command", "T"},
+      {"plant/A/weight", "T"},   {"plant/A/command", "X"},       {"plant/A/command", "TT"},
+      {"plant/A/command", "t"}};
+  for (const auto& [topic, payload] : others) broker.arrive(topic, payload);
+  EXPECT_EQ(publisher->ignoredCommands(), 10);
+  command('@', "Z");
+  tk.advance(1000);
+  command('A', "T");
+  tk.advance(1000);
+  EXPECT_EQ(std::tuple(framesTo('@', "Z"), framesTo('A', "T"), publisher->refusedCommands()),
+            std::tuple(1, 1, 0));
 }
 
 TEST_F(MqttPublisherTest, ACommandNeverTakesTheParameterWindowsPlace) {
