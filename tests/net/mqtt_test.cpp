@@ -120,7 +120,7 @@ TEST_F(MqttTest, RetainedWeightsFollowThePanelsAndTheHeartbeatKeepsThemFresh) {
   EXPECT_TRUE(tk.messages.empty()) << tk.messages.front();
 }
 
-TEST_F(MqttTest, CommandsAreTakenOnlyWhenSwitchedOnAndOnlyInTheirOwnShape) {
+TEST_F(MqttTest, CommandsReachTheLineOnlyWhenSwitchedOn) {
   MqttSettings s = settings();
   s.commands = true;
   publish(s);
