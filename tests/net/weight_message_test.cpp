@@ -19,7 +19,7 @@ struct Case {
 };
 
 // The message for a case, its fields named in their order.
-std::string expected(const Case& c) {
+std::string messageFor(const Case& c) {
   const auto flag = [&](int i) { return c.marks[i] == 't' ? "true" : "false"; };
   return std::string(R"({"address":"A","text":")") + c.text + R"(","weight":)" + c.weight +
          R"(,"unit":")" + c.unit + R"(","net":)" + flag(0) + R"(,"motion":)" + flag(1) +
@@ -53,7 +53,7 @@ TEST(WeightMessage, CarriesTheTextTheNumberTheUnitAndTheMarksThePanelShows) {
       {{"99999999999 kg"}, 0, "99999999999 kg", "null", "kg", "fff"},
   };
   for (const Case& c : cases)
-    EXPECT_EQ(weightMessage('A', c.view, c.unitFlag, kShownAtMs), expected(c)) << c.view.text;
+    EXPECT_EQ(weightMessage('A', c.view, c.unitFlag, kShownAtMs), messageFor(c)) << c.view.text;
   EXPECT_EQ(weightMessage('^', {"1 kg"}, 0, 0).substr(0, 14), R"({"address":"^")");
 }
 
