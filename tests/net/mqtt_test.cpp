@@ -192,8 +192,6 @@ TEST_F(MqttTest, ABrokerAwayHoldsNothingUpAndEveryWeightIsCurrentWhenItIsBack) {
   EXPECT_EQ(log->failures.front().code, MqttFailureCode::kConnectionLost);
   ASSERT_FALSE(tk.messages.empty());
   EXPECT_EQ(tk.messages.front(), mqttFailureText(log->failures.front()));
-  for (std::size_t i = 1; i < tk.messages.size(); ++i)
-    EXPECT_NE(tk.messages[i], tk.messages[i - 1]) << "told once";
   // Subscribed afresh: commands come through again.
   late.publish("plant/line1/B/command", "Z");
   ASSERT_TRUE(pumpUntil([&] { return app->state().CommandQueue[1] == "Z"; }));
@@ -247,21 +245,22 @@ TEST_F(MqttTest, ARefusedOrAbsentBrokerIsToldOnceAndTheRightOnesConnect) {
 
 // A CA file that is missing or holds no certificate keeps MQTT off, said at start-up.
 TEST_F(MqttTest, AnUnusableCaFileKeepsMqttOff) {
-  scalesim::writeFile(path("not-a-ca.pem"), "hello");
-  for (const std::string& ca : {path("missing.pem"), path("not-a-ca.pem"), dir.string()}) {
-    scalesim::writeFile(path("TRV4NET.INI"), "[mqtt]\nenabled=true\nca_file=" + ca + "\n");
-    tk.messages.clear();
-    Publishing publishing(app->monitor(), app->state(), tk, {});
-    publishing.start(path("TRV4NET.INI"));
-    EXPECT_EQ(publishing.mqtt(), nullptr);
-    MqttSettings withCa = settings();
+  const std::string notACa = path("not-a-ca.pem");
+  scalesim::writeFile(notACa, "hello");
+  using C = MqttFailureCode;
+  for (const auto& [ca, code] :
+       {std::pair(path("missing.pem"), C::kCaFileNotAFile),
+        std::pair(notACa, C::kCaFileNoCertificate), std::pair(dir.string(), C::kCaFileNotAFile)}) {
+    MqttSettings withCa;
     withCa.caFile = ca;
-    const std::optional<MqttFailure> why = MosquittoTransport::problem(withCa);
-    ASSERT_TRUE(why);
-    EXPECT_EQ(why->code, ca == path("not-a-ca.pem") ? MqttFailureCode::kCaFileNoCertificate
-                                                    : MqttFailureCode::kCaFileNotAFile);
-    EXPECT_EQ(tk.messages, std::vector<std::string>{mqttFailureText(*why)});
+    EXPECT_EQ(MosquittoTransport::problem(withCa), MqttFailure({.code = code, .caFile = ca}));
   }
+  scalesim::writeFile(path("TRV4NET.INI"), "[mqtt]\nenabled=true\nca_file=" + notACa + "\n");
+  Publishing publishing(app->monitor(), app->state(), tk, {});
+  publishing.start(path("TRV4NET.INI"));
+  EXPECT_EQ(publishing.mqtt(), nullptr);
+  EXPECT_EQ(tk.messages, std::vector<std::string>{
+                             mqttFailureText({.code = C::kCaFileNoCertificate, .caFile = notACa})});
 }
 
 }  // namespace

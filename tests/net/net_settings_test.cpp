@@ -198,7 +198,6 @@ TEST(NetSettingsTest, StrayLinesAreToldWithoutRepeatingThem) {
        "captures stays off."},
       {"[" + secret + "]\nenabled=true\n",
        "TRV4NET.INI line 1: the section is none of [mqtt], [modbus] and [http]; it is left out."},
-      {"[mqtt\nenabled=true\n", "TRV4NET.INI line 1: the section is none of"},
       {"enabled=true\n[mqtt]\n",
        "TRV4NET.INI line 1: \"enabled\" is in no section ([mqtt], [modbus] or [http]); it is left "
        "out."},
@@ -227,7 +226,6 @@ TEST(NetSettingsTest, AValueIsCheckedAsTheFileWouldReadItBack) {
       {"password", "se;cret", false, false},
       {"host", "", true, false},
       {"host", " broker", false, true},
-      {"ca_file", "/etc/ca.pem ", false, true},
       {"password", "top ;secret", false, true},
       {"username", "a\nb", false, true},
   };
@@ -257,10 +255,6 @@ TEST(NetSettingsTest, WritesWhatItReadsBackKeepsTheOldOnFailureAndGuardsSecrets)
   const std::string path = scratch.file(kNetSettingsFileName);
   std::string error;
   ASSERT_TRUE(writeNetSettings(path, NetSettings{}, &error)) << error;
-#ifndef _WIN32
-  chmod(path.c_str(), 0644);
-#endif
-
   NetSettings s;
   s.mqtt = {true,       "broker.plant", 8883, "line7/a", "me", "user x",
             "se;cr et", "/etc/ca.pem",  2,    30,        true};

@@ -31,8 +31,8 @@ bool waitFor(const std::function<bool()>& done) {
   return done();
 }
 
-struct DialogRig {
-  ~DialogRig() { delete dialog; }
+struct PublishingDialogTest : ::testing::Test {
+  ~PublishingDialogTest() override { delete dialog; }
   PublishingDialog* open() {
     dialog = new PublishingDialog(path.string(), tk, [this] { ++restarts; });
     dialog->show();
@@ -52,21 +52,20 @@ struct DialogRig {
   int restarts = 0;
 };
 
-TEST(PublishingDialog, OpensWithTheFileAndOkWritesItAndRestartsPublishing) {
-  DialogRig rig;
+TEST_F(PublishingDialogTest, OpensWithTheFileAndOkWritesItAndRestartsPublishing) {
   NetSettings s;
   s.mqtt = {true, "broker.plant", 8883, "line7", "", "op", "pw", "", 2, 30, false};
   s.modbus = {true, "0.0.0.0", 502};
   s.http = {true, "::1", 8081, "0123456789abcdef", true, {"pc-1", "pc-2"}};
   s.captures.keepDays = 90;  // no input of its own: written back as read
   std::string error;
-  ASSERT_TRUE(writeNetSettings(rig.path.string(), s, &error));
-  rig.open();
-  EXPECT_EQ(formatNetSettings(rig.dialog->entered()), formatNetSettings(s));
+  ASSERT_TRUE(writeNetSettings(path.string(), s, &error));
+  open();
+  EXPECT_EQ(formatNetSettings(dialog->entered()), formatNetSettings(s));
   for (const char* secret : {"mqttPassword", "httpToken"})
-    EXPECT_EQ(rig.find<QLineEdit>(secret)->echoMode(), QLineEdit::Password) << secret;
+    EXPECT_EQ(find<QLineEdit>(secret)->echoMode(), QLineEdit::Password) << secret;
   // Every input is reached through its caption and has a name for assistive technology.
-  for (QWidget* input : rig.dialog->findChildren<QWidget*>()) {
+  for (QWidget* input : dialog->findChildren<QWidget*>()) {
     if (!qobject_cast<QLineEdit*>(input) && !qobject_cast<QAbstractSpinBox*>(input) &&
         !qobject_cast<QComboBox*>(input))
       continue;
@@ -74,34 +73,31 @@ TEST(PublishingDialog, OpensWithTheFileAndOkWritesItAndRestartsPublishing) {
         qobject_cast<QAbstractSpinBox*>(input->parentWidget()))
       continue;  // the inner line edit of a combo or spin box
     bool captioned = false;
-    for (const QLabel* label : rig.dialog->findChildren<QLabel*>())
+    for (const QLabel* label : dialog->findChildren<QLabel*>())
       captioned = captioned || label->buddy() == input;
     EXPECT_TRUE(captioned) << input->objectName().toStdString();
     EXPECT_FALSE(input->accessibleName().isEmpty()) << input->objectName().toStdString();
   }
 
-  rig.find<QLineEdit>("mqttHost")->setText("10.0.0.9");
-  rig.find<QCheckBox>("mqttCommands")->setChecked(true);
-  rig.find<QSpinBox>("modbusPort")->setValue(1502);
-  rig.find<QLineEdit>("httpBind")->setText("127.0.0.1");
-  rig.find<QPushButton>("ok")->click();
-  EXPECT_TRUE(rig.tk.messages.empty());
-  EXPECT_EQ(rig.restarts, 1);
-  EXPECT_TRUE(rig.dialog.isNull() || !rig.dialog->isVisible());
+  find<QLineEdit>("mqttHost")->setText("10.0.0.9");
+  find<QCheckBox>("mqttCommands")->setChecked(true);
+  find<QSpinBox>("modbusPort")->setValue(1502);
+  find<QPushButton>("ok")->click();
+  EXPECT_TRUE(tk.messages.empty());
+  EXPECT_EQ(restarts, 1);
+  EXPECT_TRUE(dialog.isNull() || !dialog->isVisible());
   s.mqtt.host = "10.0.0.9";
   s.mqtt.commands = true;
   s.modbus.port = 1502;
-  s.http.bind = "127.0.0.1";
-  EXPECT_EQ(fileText(rig.path.string()), formatNetSettings(s));
+  EXPECT_EQ(fileText(path.string()), formatNetSettings(s));
 }
 
 // What a value must be is the settings' rule; the dialog names the field by its key and caption,
 // keeps the focus there and writes nothing.
-TEST(PublishingDialog, ARefusedValueNamesItsFieldAndEscapeWritesNothing) {
-  DialogRig rig;
-  rig.open();  // no file: the defaults
-  EXPECT_EQ(formatNetSettings(rig.dialog->entered()), formatNetSettings(NetSettings{}));
-  EXPECT_EQ(rig.dialog->refusal().key, nullptr);
+TEST_F(PublishingDialogTest, ARefusedValueNamesItsFieldAndEscapeWritesNothing) {
+  open();  // no file: the defaults
+  EXPECT_EQ(formatNetSettings(dialog->entered()), formatNetSettings(NetSettings{}));
+  EXPECT_EQ(dialog->refusal().key, nullptr);
   const struct {
     const char *input, *value, *section, *key;
     const char* told;  // empty: not tried with OK
@@ -117,70 +113,68 @@ TEST(PublishingDialog, ARefusedValueNamesItsFieldAndEscapeWritesNothing) {
       {"httpBind", "", "http", "bind", ""},
   };
   for (const auto& [input, value, section, key, told] : refused) {
-    auto* edit = rig.find<QLineEdit>(input);
+    auto* edit = find<QLineEdit>(input);
     const QString before = edit->text();
     edit->setText(QString::fromUtf8(value));
-    EXPECT_EQ(rig.dialog->refusal().key, netSettingKey(section, key)) << input;
+    EXPECT_EQ(dialog->refusal().key, netSettingKey(section, key)) << input;
     if (*told != 0) {
-      rig.tk.messages.clear();
-      rig.find<QPushButton>("ok")->click();
-      EXPECT_EQ(rig.tk.messages, std::vector<std::string>{told});
-      EXPECT_EQ(rig.dialog->focusWidget(), edit) << input;
-      EXPECT_TRUE(rig.dialog->isVisible());
+      tk.messages.clear();
+      find<QPushButton>("ok")->click();
+      EXPECT_EQ(tk.messages, std::vector<std::string>{told});
+      EXPECT_EQ(dialog->focusWidget(), edit) << input;
+      EXPECT_TRUE(dialog->isVisible());
     }
     edit->setText(before);
   }
-  EXPECT_FALSE(std::filesystem::exists(rig.path));
+  EXPECT_FALSE(std::filesystem::exists(path));
 
-  rig.find<QCheckBox>("modbusEnabled")->setChecked(true);
+  find<QCheckBox>("modbusEnabled")->setChecked(true);
   QKeyEvent escape(QEvent::KeyPress, Qt::Key_Escape, Qt::NoModifier);
-  QApplication::sendEvent(rig.find<QSpinBox>("modbusPort"), &escape);
-  EXPECT_TRUE(rig.dialog.isNull() || !rig.dialog->isVisible());
-  EXPECT_FALSE(std::filesystem::exists(rig.path));
-  EXPECT_EQ(rig.restarts, 0);
+  QApplication::sendEvent(find<QSpinBox>("modbusPort"), &escape);
+  EXPECT_TRUE(dialog.isNull() || !dialog->isVisible());
+  EXPECT_FALSE(std::filesystem::exists(path));
+  EXPECT_EQ(restarts, 0);
 }
 
 // A bind name of a server ticked is looked up as the server looks it up, while the dialog stays
 // live: a name that names nothing is refused by its field; names that resolve are written.
-TEST(PublishingDialog, BindNamesAreLookedUpBeforeTheFileIsWritten) {
-  DialogRig rig;
-  rig.open();
+TEST_F(PublishingDialogTest, BindNamesAreLookedUpBeforeTheFileIsWritten) {
+  open();
   const auto bind = [&](const std::string& server) {
-    return rig.find<QLineEdit>((server + "Bind").c_str());
+    return find<QLineEdit>((server + "Bind").c_str());
   };
   for (const char* server : {"modbus", "http"}) {
-    rig.find<QCheckBox>((std::string(server) + "Enabled").c_str())->setChecked(true);
+    find<QCheckBox>((std::string(server) + "Enabled").c_str())->setChecked(true);
     bind(server)->setText("no-such-host.invalid");
   }
   for (const char* told : {"Bind address: no-such-host.invalid is no address",
                            "HTTP bind address: no-such-host.invalid is no address"}) {
-    rig.tk.messages.clear();
-    rig.find<QPushButton>("ok")->click();
-    ASSERT_TRUE(waitFor([&] { return !rig.tk.messages.empty(); }));
-    EXPECT_TRUE(rig.tk.messages[0].starts_with(told)) << rig.tk.messages[0];
-    EXPECT_TRUE(rig.dialog->isVisible() && rig.find<QPushButton>("ok")->isEnabled());
+    tk.messages.clear();
+    find<QPushButton>("ok")->click();
+    ASSERT_TRUE(waitFor([&] { return !tk.messages.empty(); }));
+    EXPECT_TRUE(tk.messages[0].starts_with(told)) << tk.messages[0];
+    EXPECT_TRUE(dialog->isVisible() && find<QPushButton>("ok")->isEnabled());
     bind(*told == 'B' ? "modbus" : "http")->setText("localhost");
   }
-  EXPECT_FALSE(std::filesystem::exists(rig.path));
-  rig.tk.messages.clear();
-  rig.find<QPushButton>("ok")->click();
-  ASSERT_TRUE(waitFor([&] { return rig.dialog.isNull() || !rig.dialog->isVisible(); }));
-  EXPECT_TRUE(rig.tk.messages.empty());
-  EXPECT_EQ(rig.restarts, 1);
-  const NetSettings written = readNetSettings(rig.path.string());
+  EXPECT_FALSE(std::filesystem::exists(path));
+  tk.messages.clear();
+  find<QPushButton>("ok")->click();
+  ASSERT_TRUE(waitFor([&] { return dialog.isNull() || !dialog->isVisible(); }));
+  EXPECT_TRUE(tk.messages.empty());
+  EXPECT_EQ(restarts, 1);
+  const NetSettings written = readNetSettings(path.string());
   EXPECT_EQ(std::tuple(written.modbus.bind, written.http.bind),
             std::tuple("localhost", "localhost"));
 }
 
-TEST(PublishingDialog, NewTokenDrawsAFreshRandomToken) {
-  DialogRig rig;
-  rig.open();
-  auto* token = rig.find<QLineEdit>("httpToken");
-  rig.find<QPushButton>("httpNewToken")->click();
+TEST_F(PublishingDialogTest, NewTokenDrawsAFreshRandomToken) {
+  open();
+  auto* token = find<QLineEdit>("httpToken");
+  find<QPushButton>("httpNewToken")->click();
   const QString drawn = token->text();
   EXPECT_EQ(drawn.size(), 48);
-  EXPECT_EQ(rig.dialog->refusal().key, nullptr);
-  rig.find<QPushButton>("httpNewToken")->click();
+  EXPECT_EQ(dialog->refusal().key, nullptr);
+  find<QPushButton>("httpNewToken")->click();
   EXPECT_NE(token->text(), drawn);
 }
 
