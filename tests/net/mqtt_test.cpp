@@ -17,30 +17,17 @@
 namespace trv4::test {
 namespace {
 
-// The connection the publisher uses, keeping the failures it tells of.
-class FailureLog : public MqttTransport {
- public:
-  explicit FailureLog(MqttTransport& real) : real_(real) {}
+// The program's connection, keeping the failures it tells of.
+struct LoggedTransport : MosquittoTransport {
+  using MosquittoTransport::MosquittoTransport;
   void start(Handlers h) override {
     h.lost = [this, lost = std::move(h.lost)](const MqttFailure& why) {
       failures.push_back(why);
       if (lost) lost(why);
     };
-    real_.start(std::move(h));
+    MosquittoTransport::start(std::move(h));
   }
-  bool publish(const std::string& topic, const std::string& payload, int qos,
-               bool retain) override {
-    return real_.publish(topic, payload, qos, retain);
-  }
-  void subscribe(const std::string& pattern, int qos) override { real_.subscribe(pattern, qos); }
-  void finish(const std::string& topic, const std::string& payload, int qos, bool retain) override {
-    real_.finish(topic, payload, qos, retain);
-  }
-
   std::vector<MqttFailure> failures;
-
- private:
-  MqttTransport& real_;
 };
 
 // The program's logic on simulated scales A..E (E not polled) and a broker of its own.
@@ -61,11 +48,10 @@ struct MqttTest : ::testing::Test, AppOnSim {
     publisher.reset();
     // Tries again within 0.4 s, so a broker that is back is found by the time the test looks:
     // at the program's back-off of up to 30 s of real time a loaded machine ran out of time.
-    transport = std::make_unique<MosquittoTransport>(s, s.prefix + "/status", "offline",
-                                                     MqttBackOff{100, 400});
-    log = std::make_unique<FailureLog>(*transport);
+    transport = std::make_unique<LoggedTransport>(s, s.prefix + "/status", "offline",
+                                                  MqttBackOff{100, 400});
     publisher = std::make_unique<MqttPublisher>(
-        s, app->monitor(), app->state(), tk, *log,
+        s, app->monitor(), app->state(), tk, *transport,
         [this](const std::string& a) { return app->remoteCommandRefusal(a); });
     publisher->start();
   }
@@ -78,8 +64,7 @@ struct MqttTest : ::testing::Test, AppOnSim {
   }
 
   MqttBroker broker;
-  std::unique_ptr<MosquittoTransport> transport;
-  std::unique_ptr<FailureLog> log;
+  std::unique_ptr<LoggedTransport> transport;
   std::unique_ptr<MqttPublisher> publisher;  // after the transport it uses
 };
 
@@ -188,10 +173,10 @@ TEST_F(MqttTest, ABrokerAwayHoldsNothingUpAndEveryWeightIsCurrentWhenItIsBack) {
            late.count("plant/line1/D/weight") == 1;
   }));
   EXPECT_EQ(late.last("plant/line1/status"), "online");
-  ASSERT_FALSE(log->failures.empty());
-  EXPECT_EQ(log->failures.front().code, MqttFailureCode::kConnectionLost);
+  ASSERT_FALSE(transport->failures.empty());
+  EXPECT_EQ(transport->failures.front().code, MqttFailureCode::kConnectionLost);
   ASSERT_FALSE(tk.messages.empty());
-  EXPECT_EQ(tk.messages.front(), mqttFailureText(log->failures.front()));
+  EXPECT_EQ(tk.messages.front(), mqttFailureText(transport->failures.front()));
   // Subscribed afresh: commands come through again.
   late.publish("plant/line1/B/command", "Z");
   ASSERT_TRUE(pumpUntil([&] { return app->state().CommandQueue[1] == "Z"; }));
@@ -234,8 +219,8 @@ TEST_F(MqttTest, ARefusedOrAbsentBrokerIsToldOnceAndTheRightOnesConnect) {
     EXPECT_TRUE(pumpUntil([&] { return publisher->failures() >= 2; }, 20000));
     tk.advance(1000);
     ASSERT_EQ(tk.messages.size(), 1u);
-    ASSERT_FALSE(log->failures.empty());
-    const MqttFailure& first = log->failures.front();
+    ASSERT_FALSE(transport->failures.empty());
+    const MqttFailure& first = transport->failures.front();
     EXPECT_EQ(std::tuple(first.code, first.host, first.port),
               std::tuple(*row.told, row.host, row.port));
     EXPECT_EQ(tk.messages[0], mqttFailureText(first));

@@ -193,9 +193,6 @@ TEST(NetSettingsTest, StrayLinesAreToldWithoutRepeatingThem) {
        "port, token); the HTTP server stays off."},
       {"[mqtt]\nenabled=true\npassword=\n" + secret + "\n",
        "TRV4NET.INI line 4 in [mqtt] has no \"=\"; MQTT publishing stays off."},
-      {"[captures]\nkeep_days=7\nPort=1\n",
-       "TRV4NET.INI line 3: [captures] has no such key (its keys: keep_days); removing old "
-       "captures stays off."},
       {"[" + secret + "]\nenabled=true\n",
        "TRV4NET.INI line 1: the section is none of [mqtt], [modbus] and [http]; it is left out."},
       {"enabled=true\n[mqtt]\n",
