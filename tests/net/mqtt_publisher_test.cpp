@@ -84,7 +84,6 @@ struct MqttPublisherTest : ::testing::Test, AppOnSim {
   bool queued(char address, const std::string& start) const {
     return app->state().CommandQueue[address - 'A'].starts_with(start);
   }
-  // Frames the scales received whose body begins with body.
   int framesTo(char address, const std::string& body) const {
     return static_cast<int>(std::ranges::count_if(sim.received(), [&](const auto& f) {
       return f.bytes.size() > 4 && f.bytes[1] == address &&

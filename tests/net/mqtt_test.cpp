@@ -1,7 +1,5 @@
 // MQTT publishing against Debian's mosquitto broker on 127.0.0.1, read by a subscriber on
-// libmosquitto, while the link polls simulated scales in virtual time: retained weights and
-// status, the heartbeat, commands, a broker that goes away, and brokers that refuse or are not
-// there.
+// libmosquitto, while the link polls simulated scales in virtual time.
 #include <gtest/gtest.h>
 
 #include <QElapsedTimer>
@@ -43,7 +41,6 @@ struct MqttTest : ::testing::Test, AppOnSim {
     s.commands = commands;
     return s;
   }
-  // A publisher on the program's monitor, started, in place of the one before.
   void publish(const MqttSettings& s) {
     publisher.reset();
     // Tries again within 0.4 s, so a broker that is back is found by the time the test looks:
@@ -228,7 +225,6 @@ TEST_F(MqttTest, ARefusedOrAbsentBrokerIsToldOnceAndTheRightOnesConnect) {
   }
 }
 
-// A CA file that is missing or holds no certificate keeps MQTT off, said at start-up.
 TEST_F(MqttTest, AnUnusableCaFileKeepsMqttOff) {
   const std::string notACa = path("not-a-ca.pem");
   scalesim::writeFile(notACa, "hello");

@@ -4,10 +4,10 @@
 
 #include <gtest/gtest.h>
 
+#include <QtCore/qtestsupport_core.h>
 #include <QApplication>
 #include <QCheckBox>
 #include <QComboBox>
-#include <QElapsedTimer>
 #include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
@@ -15,7 +15,6 @@
 #include <QPushButton>
 #include <QSpinBox>
 #include <filesystem>
-#include <functional>
 #include <tuple>
 
 #include "tests/support/file_text.h"
@@ -23,13 +22,6 @@
 
 namespace trv4::test {
 namespace {
-
-bool waitFor(const std::function<bool()>& done) {
-  QElapsedTimer t;
-  t.start();
-  while (!done() && t.elapsed() < 5000) QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
-  return done();
-}
 
 struct PublishingDialogTest : ::testing::Test {
   ~PublishingDialogTest() override { delete dialog; }
@@ -98,8 +90,7 @@ TEST_F(PublishingDialogTest, ARefusedValueNamesItsFieldAndEscapeWritesNothing) {
   EXPECT_EQ(formatNetSettings(dialog->entered()), formatNetSettings(NetSettings{}));
   EXPECT_EQ(dialog->refusal().key, nullptr);
   const struct {
-    const char *input, *value, *section, *key;
-    const char* told;  // empty: not tried with OK
+    const char *input, *value, *section, *key, *told;
   } refused[] = {
       {"mqttPrefix", "plant/#", "mqtt", "prefix",
        "Topic prefix: the value must be a topic level without the wildcards + and #. Nothing was "
@@ -107,23 +98,18 @@ TEST_F(PublishingDialogTest, ARefusedValueNamesItsFieldAndEscapeWritesNothing) {
       {"mqttPassword", "top ;secret", "mqtt", "password",
        "Password: the file can not hold this value. It may not begin or end with a blank, span "
        "lines, or have a \";\" after a blank. Nothing was written."},
-      {"modbusBind", "", "modbus", "bind", ""},
   };
   for (const auto& [input, value, section, key, told] : refused) {
     auto* edit = find<QLineEdit>(input);
     const QString before = edit->text();
     edit->setText(QString::fromUtf8(value));
     EXPECT_EQ(dialog->refusal().key, netSettingKey(section, key)) << input;
-    if (*told != 0) {
-      tk.messages.clear();
-      find<QPushButton>("ok")->click();
-      EXPECT_EQ(tk.messages, std::vector<std::string>{told});
-      EXPECT_EQ(dialog->focusWidget(), edit) << input;
-      EXPECT_TRUE(dialog->isVisible());
-    }
+    tk.messages.clear();
+    find<QPushButton>("ok")->click();
+    EXPECT_EQ(tk.messages, std::vector<std::string>{told});
+    EXPECT_TRUE(dialog->isVisible() && dialog->focusWidget() == edit) << input;
     edit->setText(before);
   }
-  EXPECT_FALSE(std::filesystem::exists(path));
 
   find<QCheckBox>("modbusEnabled")->setChecked(true);
   QKeyEvent escape(QEvent::KeyPress, Qt::Key_Escape, Qt::NoModifier);
@@ -133,8 +119,7 @@ TEST_F(PublishingDialogTest, ARefusedValueNamesItsFieldAndEscapeWritesNothing) {
   EXPECT_EQ(restarts, 0);
 }
 
-// A bind name of a server ticked is looked up as the server looks it up, while the dialog stays
-// live: a name that names nothing is refused by its field; names that resolve are written.
+// A bind name is looked up as the server looks it up, while the dialog stays live.
 TEST_F(PublishingDialogTest, BindNamesAreLookedUpBeforeTheFileIsWritten) {
   open();
   find<QCheckBox>("modbusEnabled")->setChecked(true);
@@ -142,7 +127,7 @@ TEST_F(PublishingDialogTest, BindNamesAreLookedUpBeforeTheFileIsWritten) {
   find<QLineEdit>("modbusBind")->setText("no-such-host.invalid");
   find<QLineEdit>("httpBind")->setText("localhost");
   find<QPushButton>("ok")->click();
-  ASSERT_TRUE(waitFor([&] { return !tk.messages.empty(); }));
+  ASSERT_TRUE(QTest::qWaitFor([&] { return !tk.messages.empty(); }));
   EXPECT_TRUE(tk.messages[0].starts_with("Bind address: no-such-host.invalid is no address"))
       << tk.messages[0];
   EXPECT_TRUE(dialog->isVisible() && find<QPushButton>("ok")->isEnabled());
@@ -151,7 +136,7 @@ TEST_F(PublishingDialogTest, BindNamesAreLookedUpBeforeTheFileIsWritten) {
   tk.messages.clear();
   find<QLineEdit>("modbusBind")->setText("localhost");
   find<QPushButton>("ok")->click();
-  ASSERT_TRUE(waitFor([&] { return dialog.isNull() || !dialog->isVisible(); }));
+  ASSERT_TRUE(QTest::qWaitFor([&] { return dialog.isNull() || !dialog->isVisible(); }));
   EXPECT_TRUE(tk.messages.empty());
   EXPECT_EQ(restarts, 1);
   const NetSettings written = readNetSettings(path.string());

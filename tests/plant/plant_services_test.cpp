@@ -1,7 +1,6 @@
 // The plant services as the program runs them: HTTP and Modbus TCP on a thread of their own,
-// started and stopped with publishing, reading the board the link's side keeps current, and
-// handing captures and commands to the link's thread. The link polls simulated scales in virtual
-// time on the test's thread; the services answer real sockets on 127.0.0.1.
+// started and stopped with publishing, handing captures and commands to the link's thread, which
+// is the test's, polling simulated scales in virtual time.
 #include <gtest/gtest.h>
 
 #include <QCoreApplication>
