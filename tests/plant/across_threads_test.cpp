@@ -42,28 +42,9 @@ struct AcrossThreadsTest : ::testing::Test {
   std::vector<std::pair<std::string, uint64_t>> outcomes;
 };
 
-TEST_F(AcrossThreadsTest, CapturesOfAScaleWhoseCaptureWaitsJoinItAndGetItsOutcome) {
-  ask(0, "first");
-  ASSERT_TRUE(untilAsked(1));
-  ask(0, "joined");
-  ask(1, "other scale");
-  ASSERT_TRUE(untilAsked(2));
-  EXPECT_EQ(desk.asked[1].scale, 1);
-
-  const Capture taken = desk.commitNext("12.50 kg", 1250, 2);
-  ASSERT_TRUE(runUntil([&] { return told() == 2; }));
-  {
-    const std::lock_guard lock(mutex);
-    EXPECT_EQ(outcomes[0], std::make_pair(std::string("first"), taken.sequence));
-    EXPECT_EQ(outcomes[1], std::make_pair(std::string("joined"), taken.sequence));
-  }
-  // Asked once the outcome was told: a capture of its own.
-  ask(0, "after");
-  ASSERT_TRUE(untilAsked(3));
-  EXPECT_EQ(desk.asked[2].requestedBy, "after");
-}
-
-TEST_F(AcrossThreadsTest, ACaptureAskedBeforeTheOutcomeCrossesBackIsNotJoinedToIt) {
+// A capture asked before the outcome it would join crosses back waits for replies of its own, and
+// is then joined by the next of its scale, never of another.
+TEST_F(AcrossThreadsTest, ACaptureJoinsOnlyAWaitingCaptureOfItsOwnScale) {
   ask(0, "first");
   ASSERT_TRUE(untilAsked(1));
   // The services thread is held while the outcome is reached, so the next capture is asked there
@@ -72,10 +53,25 @@ TEST_F(AcrossThreadsTest, ACaptureAskedBeforeTheOutcomeCrossesBackIsNotJoinedToI
   hold.lock();
   services.post([&hold] { const std::lock_guard wait(hold); });
   ask(0, "second");
-  desk.commitNext("12.50 kg", 1250, 2);
+  const Capture first = desk.commitNext("12.50 kg", 1250, 2);
   hold.unlock();
   ASSERT_TRUE(untilAsked(2));
-  EXPECT_EQ(desk.asked[1].requestedBy, "second");
+  ASSERT_TRUE(runUntil([&] { return told() == 1; }));
+
+  ask(0, "third");
+  ask(1, "other scale");
+  ASSERT_TRUE(untilAsked(3));
+  const Capture second = desk.commitNext("12.60 kg", 1260, 2);
+  ASSERT_TRUE(runUntil([&] { return told() == 3; }));
+  ask(0, "after");  // once the outcome was told: a capture of its own
+  ASSERT_TRUE(untilAsked(4));
+  std::vector<std::string> asked;
+  for (const CaptureRequest& r : desk.asked) asked.push_back(r.requestedBy);
+  EXPECT_EQ(asked, (std::vector<std::string>{"first", "second", "other scale", "after"}));
+  const std::lock_guard lock(mutex);
+  EXPECT_EQ(outcomes, (std::vector<std::pair<std::string, uint64_t>>{{"first", first.sequence},
+                                                                     {"second", second.sequence},
+                                                                     {"third", second.sequence}}));
 }
 
 }  // namespace
