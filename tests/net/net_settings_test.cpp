@@ -244,6 +244,7 @@ TEST(NetSettingsTest, WritesWhatItReadsBackKeepsTheOldOnFailureAndGuardsSecrets)
   const std::string path = scratch.file(kNetSettingsFileName);
   std::string error;
   ASSERT_TRUE(writeNetSettings(path, NetSettings{}, &error)) << error;
+  std::filesystem::permissions(path, std::filesystem::perms(0644));  // as another tool left it
   NetSettings s;
   s.mqtt = {true,       "broker.plant", 8883, "line7/a", "me", "user x",
             "se;cr et", "/etc/ca.pem",  2,    30,        true};
