@@ -67,8 +67,9 @@ TEST(LineMatrixE2E, EveryTimelyReplyIsFiledUnderItsSender) {
     auto requests = [&] { return scalesim::received(s.sim.log()).size(); };
     EXPECT_TRUE(runEventsUntil([&] { return requests() >= std::size_t(c.exchanges); }, 30000));
     // The line's replies and the program's own count of the replies it filed, read together (the
-    // program runs on this thread and takes nothing meanwhile). The program's time-outs run from when it wrote a request, however late a loaded machine
-    // let the simulator read it: the tally takes that time.
+    // program runs on this thread and takes nothing meanwhile). The program's time-outs run from
+    // when it wrote a request, however late a loaded machine let the simulator read it: the tally
+    // takes that time.
     std::vector<scalesim::LineEvent> line = scalesim::lineEvents(s.sim.log());
     std::size_t k = 0;
     for (scalesim::LineEvent& e : line) {

@@ -1,13 +1,9 @@
-// The service tools end to end, in real time, against the simulator on a pseudo-terminal: the
-// statistics and the traffic of a live line, and Find Scales at two line settings.
+// The service tools on a live line, and Find Scales at two line settings of the real terminal.
 #include <gtest/gtest.h>
 
-#include <QCheckBox>
 #include <QPlainTextEdit>
 #include <QPushButton>
 #include <QTableWidget>
-#include <QtCharts/QAbstractAxis>
-#include <QtCharts/QChartView>
 
 #include "service/weight_trend_window.h"
 #include "tests/support/program_driver.h"
@@ -37,14 +33,10 @@ TEST(ServiceE2E, StatisticsTrafficAndFindScalesOnALiveLine) {
   EXPECT_EQ(table->item(1, 3)->text(), "0");  // B is not on the line
   EXPECT_NE(table->item(1, 4)->text(), "0");  // so its requests time out
   EXPECT_GT(traffic->findChild<QPlainTextEdit*>("TrafficView")->blockCount(), 10);
-  // The trend draws A (a weight) and C (answering with NAK half the time, its weight kept).
+  // The trend draws A's weights, with no gap.
   auto* trend = qobject_cast<WeightTrendWindow*>(topLevelWindow("WeightTrend"));
-  ASSERT_TRUE(trend);
-  EXPECT_FALSE(trend->trend().points(0, 60000).empty());
+  ASSERT_TRUE(trend && !trend->trend().points(0, 60000).empty());
   EXPECT_FALSE(trend->trend().points(0, 60000).back().gap());
-  const auto axes = trend->findChild<QChartView*>("TrendChart")->chart()->axes(Qt::Vertical);
-  ASSERT_EQ(axes.size(), 1);
-  EXPECT_EQ(axes[0]->titleText(), "Weight (kg)");
 
   click(*menuEntry(s.program, "mFindScales"));
   QWidget* find = topLevelWindow("FindScales");
