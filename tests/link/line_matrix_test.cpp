@@ -30,11 +30,8 @@ const LineCase kCases[] = {
     {"1200 baud", 1200},
     {"19200 baud", 19200},
     {"9600, turnaround 2 to 40 ms", 9600, false, 38'000},
-    {"9600, echo", 9600, true},
     {"9600, echo, NAKs and noise before replies", 9600, true, 0, {"nak@0.25", "noise@0.2"}},
-    {"9600, replies cut half-way", 9600, false, 0, {"cut@0.3"}},
-    {"9600, a silent scale", 9600, false, 0, {"silence:C"}},
-    {"9600, double frames", 9600, false, 0, {"double@0.3"}},
+    {"9600, cut, double, C silent", 9600, false, 0, {"cut@0.3", "double@0.3", "silence:C"}},
     {"9600, A late, B missing", 9600, false, 0, {}, {{'A', 130'000}}, "A,C,D"},
     {"19200, A late by a little", 19200, false, 0, {}, {{'A', 56'000}}},
 };
