@@ -70,25 +70,21 @@ TEST(ScanOrder, CommandsAndPollsTakeTurns) {
 }
 
 TEST(Timing, UnansweredExchangesHoldTheCycle) {
-  const std::string echo = makeFrame('A', "Z");
+  const std::string e = makeFrame('A', "Z");  // the echo
   const struct {
     const char* name;
     const char* command;
     std::vector<std::pair<int64_t, std::string>> reads;  // ms after the command, bytes
     std::vector<int64_t> writes;
   } table[] = {
+      // clang-format off
       {"status request: 100 ms", "", {}, {100, 200, 300, 400}},
       {"command: until the first tick after its time-out", "Z", {}, {100, 400}},
       {"broadcast: held as a command", "@R", {}, {100, 400}},
       // Echo at 105 and 190: the character time-out ends the exchange at 210.
-      {"echo: character time-out from the last character",
-       "Z",
-       {{5, echo.substr(0, 3)}, {90, echo.substr(3)}},
-       {100, 300, 400}},
-      {"another scale's frame: the command's time-out holds",
-       "Z",
-       {{10, makeFrame('B', "\x06")}},
-       {100, 400}},
+      {"echo: character time-out", "Z", {{5, e.substr(0, 3)}, {90, e.substr(3)}}, {100, 300, 400}},
+      {"another scale's frame: time-out holds", "Z", {{10, makeFrame('B', "\x06")}}, {100, 400}},
+      // clang-format on
   };
   for (const auto& row : table) {
     SCOPED_TRACE(row.name);
