@@ -4,6 +4,7 @@
 
 #include <cstdio>
 #include <filesystem>
+#include <fstream>
 #include <string>
 
 #include "base/file_sync.h"
@@ -16,12 +17,8 @@ namespace {
 namespace fs = std::filesystem;
 
 std::string readAll(const std::string& name) {
-  std::FILE* file = openFile(name, "rb");
-  if (file == nullptr) return "<none>";
-  std::string text(256, '\0');
-  text.resize(std::fread(text.data(), 1, text.size(), file));
-  std::fclose(file);
-  return text;
+  std::ifstream in(filePath(name), std::ios::binary);
+  return in ? std::string(std::istreambuf_iterator<char>(in), {}) : "<none>";
 }
 
 // A scratch folder whose name is Greek and accented, as an operator's folders may be.

@@ -55,9 +55,7 @@ TEST_F(ExchangeTest, SilenceCostsTheStatedTimeOuts) {
   answer("none", "");
   int64_t start = tk.now();
   ex.WaitPin("J0000042");
-  EXPECT_EQ(tk.now() - start, 300);
-  EXPECT_EQ(ex.reply(), "");
-
+  EXPECT_EQ(std::pair(tk.now() - start, ex.reply()), std::pair(int64_t{300}, std::string()));
   // Three WaitData calls of two 100 ms attempts each.
   start = tk.now();
   EXPECT_FALSE(ex.WaitDataL("d", 11, "d"));
@@ -78,7 +76,6 @@ TEST_F(ExchangeTest, BroadcastWaitsForTheSendAndAStatusReplyOnTheIntervalLastSet
   // the first status reply after the broadcast went out.
   const int64_t start = tk.now();
   EXPECT_TRUE(ex.WaitDataL("P2019900", 5, "\x06"));
-  EXPECT_EQ(sent("P2019900"), 1);
   EXPECT_EQ(
       std::ranges::count(port.writes, makeFrame('@', "P2019900"), &SimSerialPort::Write::bytes), 1);
   // The line is held 300 ms after the broadcast; the next status reply comes after that.
