@@ -41,16 +41,16 @@ TEST(PortDevice, LocalLinkThenUsbThenSerialThenAcm) {
   const DeviceFolders f{(root / "local").string(), (root / "dev").string()};
   auto device = [&](const char* name) { std::ofstream(root / "dev" / name).put('\0'); };
   auto dev = [&](const char* name) { return (root / "dev" / name).string(); };
-  EXPECT_EQ(portDevice(1, f), "");
-  EXPECT_EQ(portDeviceText(1, f), "no device on this machine");
+  EXPECT_EQ(std::pair(portDevice(1, f), portDeviceText(1, f)),
+            std::pair(std::string(), std::string("no device on this machine")));
   for (const char* name : {"ttyACM0", "ttyS0", "ttyUSB0"}) {  // each one before the one before
     device(name);
     EXPECT_EQ(std::pair(portDevice(1, f), portDeviceText(1, f)), std::pair(dev(name), dev(name)));
   }
   EXPECT_EQ(portDevice(2, f), "");  // numbers map one to one: port 2 is ...1
   device("ttyACM1");
-  EXPECT_EQ(portDevice(2, f), dev("ttyACM1"));
-  EXPECT_EQ(portDevice(0, f), "");
+  EXPECT_EQ(std::pair(portDevice(2, f), portDevice(0, f)),
+            std::pair(dev("ttyACM1"), std::string()));
 
   // ./COMn comes first, even when its target is gone: opening it then fails visibly.
   fs::create_symlink("/dev/null", root / "local" / "COM1");
@@ -58,8 +58,7 @@ TEST(PortDevice, LocalLinkThenUsbThenSerialThenAcm) {
   EXPECT_EQ(portDevice(1, f), (root / "local" / "COM1").string());
   EXPECT_EQ(portDevice(2, f), (root / "local" / "COM2").string());
   EXPECT_EQ(portDeviceText(1, f), "./COM1 -> /dev/null");
-  // What is no serial device is named when opened (QtSerialPortTest); a character device may be
-  // tried.
+  // A character device may be tried; what is no serial device is named when opened.
   EXPECT_EQ(deviceProblem(1, "/dev/null"), std::nullopt);
   fs::remove_all(root);
 }

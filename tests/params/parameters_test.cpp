@@ -45,12 +45,11 @@ class ParamTest : public ::testing::Test, public AppOnSim {
   scalesim::ScaleState& scaleB() { return *sim.scale('B'); }
   // Chooses `next` in the single-scale window once a command has reached a scale since `from`.
   void chooseOnceSent(size_t from, std::string next, int triesLeft = 5000) {
-    tk.schedule(tk.now() + 1, [this, from, next, triesLeft] {
-      if (!commandsSent(from).empty()) {
+    tk.schedule(tk.now() + 1, [=, this] {
+      if (!commandsSent(from).empty())
         app->oneUnit().selectScale(next);
-      } else if (triesLeft > 0) {
+      else if (triesLeft > 0)
         chooseOnceSent(from, next, triesLeft - 1);
-      }
     });
   }
   // Sets "name=text ..." in the window.
