@@ -1,5 +1,4 @@
-// Numbers as every field of the program reads them: the timings of TRV4.INI, the step and the log
-// interval typed by the operator, the scales' weight fields.
+// Numbers as every field of the program reads them: TRV4.INI, what the operator types, weights.
 #include "base/numeric_text.h"
 
 #include <gtest/gtest.h>
@@ -20,8 +19,7 @@ TEST(NumericText, ReadsTheLongestNumberAtTheStartWithBlanksIgnoredAnywhere) {
       // Signs, points and digits, blanks (also tabs and line ends) anywhere between them.
       {"+7", 7}, {"-7", -7}, {" - 1 2 . 5 ", -12.5}, {"1\r\n2", 12}, {"0050", 50}, {".5", 0.5},
       {"-.25", -0.25}, {"5.", 5},
-      // Reading stops at the first character that cannot go on: a second point or sign, a unit,
-      // a comma, a character beyond ASCII.
+      // Reading stops at a second point or sign, a unit, a comma, a character beyond ASCII.
       {"1.2.3", 1.2}, {"12kg", 12}, {"3-4", 3}, {"1,5", 1}, {"12\xB0", 12},
       // A NUL from a noisy line ends the number too: it is no exponent letter.
       {std::string("12\0" "3", 4), 12}, {std::string(".03\0" "7", 5), 0.03},

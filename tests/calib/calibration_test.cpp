@@ -20,9 +20,6 @@ using Procedure = void (Calib::*)();
 
 constexpr int64_t kLimit = 121 * kCalibTimerInterval;  // 30.25 s
 
-scalesim::NetworkOptions scales() {
-  return {.addresses = {'A', 'B', 'C'}, .movingWeights = false, .faults = {}, .setups = {}};
-}
 // Shorter names for the table rows.
 constexpr Procedure WZero = &Calib::WZeroCalib, WSpan = &Calib::WSpanCalib,
                     WCorner = &Calib::WCornerCalib, EZero = &Calib::EZeroCalib,
@@ -31,7 +28,9 @@ constexpr Procedure WZero = &Calib::WZeroCalib, WSpan = &Calib::WSpanCalib,
 class CalibTest : public ::testing::Test, public AppOnSim {
  protected:
   // A and B polled; C on the line but left out of the cycle.
-  CalibTest() : AppOnSim(scales(), "11") {
+  CalibTest()
+      : AppOnSim({.addresses = {'A', 'B', 'C'}, .movingWeights = false, .faults = {}, .setups = {}},
+                 "11") {
     for (char a : {'A', 'B', 'C'}) sim.network().setLoad(a, 20, 0);
     tk.advance(1000);
     app->oneUnit().selectScale("B");
@@ -53,8 +52,7 @@ class CalibTest : public ::testing::Test, public AppOnSim {
   }
   ~CalibTest() override { calib = nullptr; }
 
-  // Every half second: with Start showing, the box is emptied, the next scripted answer typed and
-  // Start clicked.
+  // Every half second, with Start showing: the next scripted answer typed afresh, Start clicked.
   void operate() {
     tk.schedule(tk.now() + 500, [this] {
       if (!calib) return;
@@ -68,8 +66,7 @@ class CalibTest : public ::testing::Test, public AppOnSim {
       operate();
     });
   }
-  // Runs a procedure with the answers given, by '|' (none: Start is never clicked by the
-  // script); returns when it ended, leaving the line a second to show what follows.
+  // Runs a procedure with the answers given, by '|' (none: Start never clicked), and a second more.
   void run(Procedure p, const char* keyed = nullptr) {
     answers.clear();
     std::string script = keyed ? keyed : "";
@@ -194,9 +191,8 @@ TEST_F(CalibTest, ProceduresSendWhatFitsFollowTheScaleAndRecordHowTheyEnded) {
 }
 
 TEST_F(CalibTest, AStatusOnTheLineWhenStartIsClickedIsNotTheAnswerToTheCommand) {
-  // The scale still asks for corner 3 of a corner calibration left part-way, and Start is clicked
-  // just as its status poll has gone out: that reply, filed after the procedure emptied the
-  // status, tells of the scale before "c0".
+  // The scale still asks for corner 3 of a calibration left part-way; Start is clicked just as
+  // its status poll has gone out: that reply tells of the scale before "c0".
   scalesim::ScaleState& b = *sim.scale('B');
   b.corners = 4;
   b.cornerMode = 'c';

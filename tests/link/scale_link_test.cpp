@@ -3,7 +3,9 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <tuple>
 
+#include "link/traffic_ring.h"
 #include "link/transliterate.h"
 #include "tests/support/link_fixture.h"
 
@@ -200,29 +202,10 @@ TEST_F(LinkTest, StreamingLineOrOverlongBufferDoesNotStallTheCycle) {
   EXPECT_EQ(port.writes[1].at, 200);
 }
 
-// What a watcher of the line is told, as "kind scale text" with control characters as '.'.
-struct Watcher : LineObserver {
-  void sent(int scale, bool status, std::string_view frame) override {
-    add(status ? "poll" : "cmd", scale, frame);
-  }
-  void received(int scale, RxKind kind, std::string_view bytes) override {
-    const char* names[] = {"status", "reply", "echo", "wrong", "dropped", "noise"};
-    add(names[static_cast<int>(kind)], scale, bytes);
-  }
-  void timedOut(int scale, std::string_view leftover) override { add("timeout", scale, leftover); }
-  void add(const char* kind, int scale, std::string_view bytes) {
-    std::string text(bytes);
-    for (char& c : text)
-      if (static_cast<unsigned char>(c) < 0x20) c = '.';
-    events.push_back(std::string(kind) + " " + std::to_string(scale) + " " + text);
-  }
-  std::vector<std::string> events;
-};
-
 TEST_F(LinkTest, AWatcherIsToldEveryFrameAndTimeOut) {
   enableOnly("AB");
-  Watcher watcher;
-  link.addObserver(watcher);
+  TrafficRing ring(tk);
+  link.addObserver(ring);
   // A answers with noise ahead of its status and with its echo before its ACK; B is silent.
   port.onWrite = [this](const std::string& frame) {
     if (frame[1] != 'A') return;
@@ -233,11 +216,19 @@ TEST_F(LinkTest, AWatcherIsToldEveryFrameAndTimeOut) {
   tk.advance(100 + 5 + 100 + 50 + 100 + 5);
   // Noise ahead of the STX makes the link take A's status for a command answer, as it always has;
   // the watcher is told what the link did with it.
-  watcher.events.resize(std::min<std::size_t>(watcher.events.size(), 8));
-  EXPECT_EQ(watcher.events,
-            (std::vector<std::string>{"cmd 0 .AZ19.", "echo 0 .AZ19.", "reply 0 .A.45.",
-                                      "poll 1 .B?04?.", "timeout 1 ", "poll 0 .A?04<.",
-                                      "noise 0 xy", "reply 0 .A?0 12.5044."}));
+  using K = TrafficKind;
+  std::vector<std::tuple<K, int, std::string>> seen;
+  for (std::size_t i = 0; i < std::min<std::size_t>(ring.size(), 8); ++i)
+    seen.emplace_back(ring.at(i).kind, ring.at(i).scale, ring.at(i).bytes);
+  EXPECT_EQ(seen, (std::vector<std::tuple<K, int, std::string>>{
+                      {K::Command, 0, makeFrame('A', "Z")},
+                      {K::Echo, 0, makeFrame('A', "Z")},
+                      {K::Acknowledge, 0, makeFrame('A', "\x06")},
+                      {K::StatusRequest, 1, makeFrame('B', "?0")},
+                      {K::TimeOut, 1, ""},
+                      {K::StatusRequest, 0, makeFrame('A', "?0")},
+                      {K::Noise, 0, "xy"},
+                      {K::Reply, 0, makeFrame('A', "?0 12.50")}}));
 }
 
 // After "S2" giving A the address K, the scale may already answer as K: that answer is A's.

@@ -14,10 +14,6 @@ namespace {
 
 using Texts = std::vector<std::string>;
 
-scalesim::NetworkOptions scales() {
-  return {.addresses = {'A', 'B', 'C'}, .movingWeights = false, .faults = {}, .setups = {}};
-}
-
 // "name=text ..." as its pairs.
 std::vector<std::pair<std::string, std::string>> pairs(const std::string& items) {
   std::istringstream in(items);
@@ -31,7 +27,9 @@ std::vector<std::pair<std::string, std::string>> pairs(const std::string& items)
 
 class ParamTest : public ::testing::Test, public AppOnSim {
  protected:
-  ParamTest() : AppOnSim(scales(), "1110") {
+  ParamTest()
+      : AppOnSim({.addresses = {'A', 'B', 'C'}, .movingWeights = false, .faults = {}, .setups = {}},
+                 "1110") {
     tk.advance(500);
     app->oneUnit().selectScale("B");
   }
