@@ -206,13 +206,14 @@ TEST_F(LinkTest, AWatcherIsToldEveryFrameAndTimeOut) {
   enableOnly("AB");
   TrafficRing ring(tk);
   link.addObserver(ring);
-  // A answers with noise ahead of its status and with its echo before its ACK; B is silent.
+  // A answers with noise ahead of its status, and with its echo before its ACK to "S2", which gives
+  // it the address K: that answer is A's. B is silent.
   port.onWrite = [this](const std::string& frame) {
     if (frame[1] != 'A') return;
     if (frame.substr(2, 2) == "?0") return port.deliver("xy" + makeFrame('A', "?0 12.50"), 5);
-    port.deliver(frame + makeFrame('A', "\x06"), 5);
+    port.deliver(frame + makeFrame('K', "\x06"), 5);
   };
-  QueueCommand(state, "A", "Z");
+  QueueCommand(state, "A", "S2K9608");
   tk.advance(100 + 5 + 100 + 50 + 100 + 5);
   // Noise ahead of the STX makes the link take A's status for a command answer, as it always has;
   // the watcher is told what the link did with it.
@@ -221,26 +222,14 @@ TEST_F(LinkTest, AWatcherIsToldEveryFrameAndTimeOut) {
   for (std::size_t i = 0; i < std::min<std::size_t>(ring.size(), 8); ++i)
     seen.emplace_back(ring.at(i).kind, ring.at(i).scale, ring.at(i).bytes);
   EXPECT_EQ(seen, (std::vector<std::tuple<K, int, std::string>>{
-                      {K::Command, 0, makeFrame('A', "Z")},
-                      {K::Echo, 0, makeFrame('A', "Z")},
-                      {K::Acknowledge, 0, makeFrame('A', "\x06")},
+                      {K::Command, 0, makeFrame('A', "S2K9608")},
+                      {K::Echo, 0, makeFrame('A', "S2K9608")},
+                      {K::Acknowledge, 0, makeFrame('K', "\x06")},
                       {K::StatusRequest, 1, makeFrame('B', "?0")},
                       {K::TimeOut, 1, ""},
                       {K::StatusRequest, 0, makeFrame('A', "?0")},
                       {K::Noise, 0, "xy"},
                       {K::Reply, 0, makeFrame('A', "?0 12.50")}}));
-}
-
-// After "S2" giving A the address K, the scale may already answer as K: that answer is A's.
-TEST(Reception, AnAnswerUnderTheAddressJustGivenIsTheAskedScales) {
-  LinkRig r("A");
-  QueueCommand(r.state, "A", "S2K9608");
-  r.port.onWrite = [&r](const std::string& frame) {
-    if (frame.substr(2, 2) == "S2") r.port.deliver(makeFrame('K', "\x06"), 5);
-  };
-  r.tk.advance(105);
-  EXPECT_EQ(r.state.CommandReply[0], makeFrame('K', "\x06"));
-  EXPECT_EQ(r.state.CommandReply[10], "");
 }
 
 }  // namespace
