@@ -25,18 +25,16 @@ std::string readAll(const std::string& name) {
 class FileNames : public ::testing::Test {
  protected:
   void SetUp() override {
-    root_ = fileNameText(fs::temp_directory_path()) + "/trv4-names-" +
-            ::testing::UnitTest::GetInstance()->current_test_info()->name();
-    folder_ = root_ + "/Ζυγαριά Café";
-    std::error_code ec;
-    fs::remove_all(filePath(root_), ec);
+    TearDown();
     ASSERT_TRUE(fs::create_directories(filePath(folder_)));
   }
   void TearDown() override {
     std::error_code ec;
     fs::remove_all(filePath(root_), ec);
   }
-  std::string root_, folder_;
+  const std::string root_ = fileNameText(fs::temp_directory_path()) + "/trv4-names-" +
+                            ::testing::UnitTest::GetInstance()->current_test_info()->name();
+  const std::string folder_ = root_ + "/Ζυγαριά Café";
 };
 
 // Written, read back, renamed over an older file and found again, all by the UTF-8 name.

@@ -216,14 +216,6 @@ TEST_F(ParamTest, AnOperationStaysWithTheScaleChosenWhenItStarted) {
   }
   EXPECT_TRUE(tk.messages.empty()) << tk.messages.front();
 
-  // Store: the choice changes while the box asks.
-  app->oneUnit().selectScale("B");
-  tk.whileAsking = [this] { app->oneUnit().selectScale("C"); };
-  tk.yesNoAnswers = {true};
-  p.Command5_Click();
-  EXPECT_EQ(app->state().CommandQueue[1], "W");
-  EXPECT_EQ(app->state().CommandQueue[2], "");
-
   // In single-scale mode the scale of a running operation stays served, also when it is not
   // polled: the upload gets every answer.
   app->state().ScanList[1] = 0;
