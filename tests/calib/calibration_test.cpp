@@ -20,7 +20,6 @@ using Procedure = void (Calib::*)();
 
 constexpr int64_t kLimit = 121 * kCalibTimerInterval;  // 30.25 s
 
-// Shorter names for the table rows.
 constexpr Procedure WZero = &Calib::WZeroCalib, WSpan = &Calib::WSpanCalib,
                     WCorner = &Calib::WCornerCalib, EZero = &Calib::EZeroCalib,
                     ESpan = &Calib::ESpanCalib, ECorner = &Calib::ECornerCalib;
@@ -99,9 +98,8 @@ class CalibTest : public ::testing::Test, public AppOnSim {
   Calib* calib = nullptr;  // the program's own
   std::deque<std::string> answers;
   Texts prompts;
-  std::string sent;  // bodies of the command frames since the run began, by blanks
+  std::string sent, queuedAtClose;  // sent: the command frames' bodies since the run began
   int64_t startedAt = 0, firstSentAt = -1, lastSentAt = -1, waitAt = -1, closedAt = -1;
-  std::string queuedAtClose;
 };
 
 // Each row runs a procedure on the scale its command goes to. C is on the line and D is not;

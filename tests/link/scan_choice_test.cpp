@@ -46,7 +46,6 @@ TEST(ScanChoice, ServedNowFollowsTheMarksTheCountAndSingleScaleMode) {
   EXPECT_FALSE(servedNow(st, 0, 12));
   st.ScaleCount = 4;
   EXPECT_FALSE(servedNow(st, 5, -1));
-  EXPECT_FALSE(scanMarked(st, 5));
   EXPECT_FALSE(servedNow(st, -1, -1));
 }
 

@@ -6,7 +6,6 @@
 
 #include <sstream>
 
-#include "app/application.h"
 #include "tests/support/app_on_sim.h"
 
 namespace trv4::test {
