@@ -3,18 +3,14 @@
 #include <gtest/gtest.h>
 
 #include <string>
+#include <string_view>
 
 namespace trv4 {
 namespace {
 
 // The bytes Windows-1253 leaves undefined.
-bool undefinedByte(int b) {
-  for (int u : {0x81, 0x88, 0x8A, 0x8C, 0x8D, 0x8E, 0x8F, 0x90, 0x98, 0x9A, 0x9C, 0x9D, 0x9E, 0x9F,
-                0xAA, 0xD2, 0xFF}) {
-    if (b == u) return true;
-  }
-  return false;
-}
+constexpr std::string_view kUndefined =
+    "\x81\x88\x8A\x8C\x8D\x8E\x8F\x90\x98\x9A\x9C\x9D\x9E\x9F\xAA\xD2\xFF";
 
 // Every byte either comes back from its character unchanged or is undefined and shows as
 // U+FFFD; the same on Linux and Windows, whose converters differ.
@@ -22,7 +18,7 @@ TEST(CodePage, EveryByteRoundTripsOrShowsAsReplacement) {
   for (int b = 0; b < 256; ++b) {
     const std::string byte(1, static_cast<char>(b));
     const std::string text = codePageToUtf8(byte);
-    if (undefinedByte(b)) {
+    if (kUndefined.find(byte[0]) != kUndefined.npos) {
       EXPECT_EQ(text, "\xEF\xBF\xBD") << b;
     } else {
       EXPECT_NE(text, "\xEF\xBF\xBD") << b;
@@ -31,7 +27,6 @@ TEST(CodePage, EveryByteRoundTripsOrShowsAsReplacement) {
   }
   EXPECT_EQ(codePageToUtf8("\xC1\xE2\x80 \xA2\xF9"), "Αβ€ Άω");
   EXPECT_EQ(codePageToUtf8(std::string("a\0\x81z", 4)), std::string("a\0\xEF\xBF\xBDz", 6));
-  EXPECT_EQ(codePageToUtf8(""), "");
 }
 
 // What the code page cannot hold becomes one "?" per character, with no look-alike ("é" is no
@@ -41,11 +36,7 @@ TEST(CodePage, UnconvertibleCharactersAndMalformedTextBecomeQuestionMarks) {
   EXPECT_EQ(utf8ToCodePage("café ж 😀"), "caf? ? ?");
   EXPECT_EQ(utf8ToCodePage("\xC2\x81|\xEE\x80\x80"), "?|?");  // C1 control, private use
   EXPECT_EQ(utf8ToCodePage("\x80|\xC0\x80|\xED\xA0\x80|\xF4\x90\x80\x80|\xFF"), "?|?|?|?|?");
-  EXPECT_EQ(utf8ToCodePage("\xE2\x82"
-                           "A"),
-            "?A");                               // cut short inside the text
-  EXPECT_EQ(utf8ToCodePage("A\xE2\x82"), "A?");  // cut short at its end
-  EXPECT_EQ(utf8ToCodePage(""), "");
+  EXPECT_EQ(utf8ToCodePage("\xE2\x82|A\xE2\x82"), "?|A?");  // cut short inside and at the end
 }
 
 }  // namespace

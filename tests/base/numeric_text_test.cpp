@@ -1,5 +1,4 @@
-// Numbers as every field of the program reads them: the timings of TRV4.INI, the step and the log
-// interval typed by the operator, the scales' weight fields.
+// Numbers as every field of the program reads them: TRV4.INI, what the operator types, weights.
 #include "base/numeric_text.h"
 
 #include <gtest/gtest.h>
@@ -15,19 +14,17 @@ TEST(NumericText, ReadsTheLongestNumberAtTheStartWithBlanksIgnoredAnywhere) {
   // clang-format off
   const std::pair<std::string, double> cases[] = {
       // Empty and blank texts, and texts that start with no number, are 0.
-      {"", 0}, {"   ", 0}, {"\t\r\n", 0}, {"kg", 0}, {"-", 0}, {"+", 0}, {".", 0}, {"-.", 0},
-      {"e5", 0}, {"--5", 0}, {"+-5", 0}, {"0x1A", 0}, {"\xC2\xA0" "5", 0}, {"\xD9\xA5", 0},
+      {"", 0}, {"\t\r\n", 0}, {"kg", 0}, {".", 0}, {"e5", 0}, {"--5", 0}, {"\xC2\xA0" "5", 0},
       // Signs, points and digits, blanks (also tabs and line ends) anywhere between them.
-      {"12", 12}, {"+7", 7}, {"-7", -7}, {" - 1 2 . 5 ", -12.5}, {"1\r\n2", 12}, {"1\t0", 10},
-      {"0050", 50}, {".5", 0.5}, {"-.25", -0.25}, {"5.", 5}, {"007.000", 7},
-      // Reading stops at the first character that cannot go on: a second point or sign, a unit,
-      // a comma, a character beyond ASCII.
-      {"1.2.3", 1.2}, {"12kg", 12}, {"3-4", 3}, {"1,5", 1}, {"12\xB0", 12}, {"12€", 12},
-      // A NUL from a noisy line ends the number too: it is no exponent letter.
+      {"+7", 7}, {"-7", -7}, {" - 1 2 . 5 ", -12.5}, {"1\r\n2", 12}, {"0050", 50}, {".5", 0.5},
+      {"-.25", -0.25}, {"5.", 5},
+      // Reading stops at a second point or sign, a unit, a comma, a character beyond ASCII, a NUL
+      // from a noisy line (no exponent letter).
+      {"1.2.3", 1.2}, {"12kg", 12}, {"3-4", 3}, {"0x1A", 0}, {"1,5", 1}, {"12\xB0", 12},
       {std::string("12\0" "3", 4), 12}, {std::string(".03\0" "7", 5), 0.03},
       // Exponents with e or d, either case; one without digits is no exponent.
-      {"1e3", 1000}, {"1E3", 1000}, {"2d2", 200}, {"2D-2", 0.02}, {"1e+2", 100}, {"1e", 1},
-      {"1e+", 1}, {"1e-", 1}, {"1ee2", 1}, {"1e 2", 100}, {"1.5e1x", 15},
+      {"1E3", 1000}, {"2d2", 200}, {"2D-2", 0.02}, {"1e+2", 100}, {"1e", 1}, {"1e-", 1},
+      {"1ee2", 1}, {"1e 2", 100}, {"1.5e1x", 15},
       // Far beyond the range of double: its largest magnitude; far below: 0.
       {"1e400", std::numeric_limits<double>::max()},
       {"-1e400", -std::numeric_limits<double>::max()},

