@@ -62,10 +62,23 @@ TEST_F(FinderTest, FindsTheScalesAtEveryRateThenPutsTheLineBackAndPollsAgain) {
   // At the port's own settings: thirty addresses within about 2 s at 9600 baud.
   const int64_t start = tk.now();
   ASSERT_EQ(finder->start(false), "");
+  // A late reply of A while B is asked is no answer of B's.
+  port.onWrite = [this, toScales = port.onWrite](const std::string& bytes) {
+    toScales(bytes);
+    if (bytes == scalesim::makeFrame('B', "?0"))
+      port.deliver(scalesim::makeFrame('A', "?0 12.50"), 5);
+  };
   tk.advance(2100);
   ASSERT_FALSE(finder->running());
   EXPECT_LE(finishedAt - start, 2000);
   EXPECT_EQ(answered(), "AC^");  // C behind its noise; K listens at another rate
+  // A silent address is given 63 ms at 9600 baud: 21 characters, half their time again, 30 ms.
+  const auto askedAt = [&](char address) {
+    for (const auto& w : port.writes)
+      if (w.at >= start && w.bytes == scalesim::makeFrame(address, "?0")) return w.at;
+    return int64_t{-1};
+  };
+  EXPECT_EQ(askedAt('F') - askedAt('E'), 63);
   // P's answers are garbled: it is asked once more, then shown as such.
   EXPECT_EQ(finder->found()[15].shown, "bad block check");
   int askedP = 0;

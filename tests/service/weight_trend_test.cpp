@@ -50,6 +50,7 @@ TEST(WeightTrendTest, AUnitSwitchKeepsTheLineWhereItWas) {
     trend.record(0, text);
   }
   EXPECT_EQ(trend.unit(), 1);
+  EXPECT_EQ(trend.points(0, 4 * kTrendStepMs).size(), 5u) << "one exactly at the span's start";
   for (const auto& [unit, level] : {std::pair{0, 10.0}, std::pair{1, 10.0 * kPoundFactor}}) {
     const std::vector<TrendPoint> points = trend.points(0, 60'000, unit);
     ASSERT_EQ(points.size(), 5u);
