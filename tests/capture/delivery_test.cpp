@@ -3,7 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <QJsonDocument>
-#include <QJsonObject>
+#include <numeric>
 #include <optional>
 #include <string>
 #include <vector>
@@ -13,10 +13,6 @@
 
 namespace trv4::test {
 namespace {
-
-QJsonObject json(const std::string& payload) {
-  return QJsonDocument::fromJson(QByteArray::fromStdString(payload)).object();
-}
 
 // A connection the test opens, loses and acknowledges on.
 struct ScriptedTransport : MqttTransport {
@@ -33,10 +29,9 @@ struct ScriptedTransport : MqttTransport {
   std::optional<int> publishWithId(const std::string& topic, const std::string& payload,
                                    int qos) override {
     if (!up) return std::nullopt;
-    sent.push_back({++lastId, topic, payload, qos});
-    return lastId;
+    sent.push_back({static_cast<int>(sent.size()) + 1, topic, payload, qos});
+    return sent.back().id;
   }
-
   void connect() {
     up = true;
     ack.connected();
@@ -45,28 +40,33 @@ struct ScriptedTransport : MqttTransport {
     up = false;
     ack.lost();
   }
-  // The sequence numbers sent, in order.
-  std::vector<uint64_t> sequences() const {
-    std::vector<uint64_t> out;
-    for (const Sent& s : sent)
-      out.push_back(static_cast<uint64_t>(json(s.payload)["sequence"].toInteger()));
-    return out;
-  }
 
   AckHandlers ack;
   bool up = false;
-  int lastId = 0;
   std::vector<Sent> sent;
 };
 
 std::vector<uint64_t> range(uint64_t from, uint64_t to) {
-  std::vector<uint64_t> out;
-  for (uint64_t s = from; s <= to; ++s) out.push_back(s);
+  std::vector<uint64_t> out(to - from + 1);
+  std::iota(out.begin(), out.end(), from);
   return out;
 }
 
 struct DeliveryTest : ::testing::Test {
   DeliveryTest() { delivery.start(); }
+  // The sequence numbers sent, in order.
+  std::vector<uint64_t> sequences() const {
+    std::vector<uint64_t> out;
+    for (const auto& s : transport.sent)
+      out.push_back(
+          QJsonDocument::fromJson(QByteArray::fromStdString(s.payload))["sequence"].toInteger());
+    return out;
+  }
+  // The broker acknowledges the n-th publication.
+  void ack(std::size_t n) {
+    transport.ack.acknowledged(transport.sent[n].id);
+    rig.settle();
+  }
 
   DeskOnMonitor rig;
   MemoryJournal& journal = rig.journal;
@@ -80,11 +80,9 @@ TEST_F(DeliveryTest, InOrderAWindowAtATimeEachMarkedWhenItsAcknowledgementComes)
   EXPECT_TRUE(transport.sent.empty()) << "nothing goes before the connection is up";
   transport.connect();
   rig.settle();
-  ASSERT_EQ(transport.sent.size(), kCaptureWindow);
-  EXPECT_EQ(transport.sequences(), range(1, kCaptureWindow));
-  EXPECT_EQ(transport.sent[1].topic, "plant/line1/B/capture");
-  EXPECT_EQ(transport.sent[1].qos, 1);
-
+  EXPECT_EQ(sequences(), range(1, kCaptureWindow));
+  EXPECT_EQ(std::pair(transport.sent[1].topic, transport.sent[1].qos),
+            std::pair(std::string("plant/line1/B/capture"), 1));
   EXPECT_EQ(transport.sent[0].payload,
             "{\"address\":\"A\",\"decimals\":2,\"digits\":1250,\"net\":false,"
             "\"requestedBy\":\"operator\",\"scale\":0,\"sequence\":1,\"text\":\"12.50 kg\","
@@ -92,26 +90,22 @@ TEST_F(DeliveryTest, InOrderAWindowAtATimeEachMarkedWhenItsAcknowledgementComes)
             "\"weight\":12.5}");
 
   // Acknowledgements in any order free a place each; the next in line takes it.
-  transport.ack.acknowledged(transport.sent[2].id);
-  rig.settle();
-  EXPECT_TRUE(journal.rows[2].delivered);
-  EXPECT_FALSE(journal.rows[1].delivered);
-  EXPECT_EQ(transport.sent.size(), kCaptureWindow + 1);
-  EXPECT_EQ(transport.sequences().back(), kCaptureWindow + 1);
+  ack(2);
+  EXPECT_EQ(std::pair(journal.rows[1].delivered, journal.rows[2].delivered),
+            std::pair(false, true));
+  EXPECT_EQ(sequences(), range(1, kCaptureWindow + 1));
   EXPECT_EQ(delivery.inFlight(), kCaptureWindow);
-
   for (std::size_t i = 0; i < transport.sent.size(); ++i) {
     EXPECT_LE(delivery.inFlight(), kCaptureWindow);
-    transport.ack.acknowledged(transport.sent[i].id);
-    rig.settle();
+    ack(i);
   }
-  EXPECT_EQ(transport.sequences(), range(1, 40));
+  EXPECT_EQ(sequences(), range(1, 40));
   EXPECT_EQ(rig.desk.waitingForDelivery(), 0u);
 
   // A new capture goes at once.
   rig.take(1);
   rig.settle();
-  EXPECT_EQ(transport.sequences().back(), 41u);
+  EXPECT_EQ(sequences().back(), 41u);
 }
 
 TEST_F(DeliveryTest, AfterALostConnectionTheUnacknowledgedGoAgainFromTheLowest) {
@@ -119,26 +113,19 @@ TEST_F(DeliveryTest, AfterALostConnectionTheUnacknowledgedGoAgainFromTheLowest) 
   rig.settle();
   transport.connect();
   rig.settle();
-  ASSERT_EQ(transport.sequences(), range(1, 5));
-  transport.ack.acknowledged(transport.sent[0].id);
-  rig.settle();
-  transport.ack.acknowledged(transport.sent[3].id);
-  rig.settle();
-  const int stale = transport.sent[1].id;
+  ack(0);
+  ack(3);
   transport.lose();
   rig.take(1);  // waits in the journal
   rig.settle();
-  transport.ack.acknowledged(stale);  // from the connection before: no longer counted
-  rig.settle();
+  ack(1);  // from the connection before: no longer counted
   EXPECT_FALSE(journal.rows[1].delivered);
   EXPECT_EQ(transport.sent.size(), 5u);
 
   transport.connect();
   rig.settle();
-  EXPECT_EQ(transport.sequences(), (std::vector<uint64_t>{1, 2, 3, 4, 5, 2, 3, 5, 6}));
-  for (std::size_t i = 5; i < transport.sent.size(); ++i)
-    transport.ack.acknowledged(transport.sent[i].id);
-  rig.settle();
+  EXPECT_EQ(sequences(), (std::vector<uint64_t>{1, 2, 3, 4, 5, 2, 3, 5, 6}));
+  for (std::size_t i = 5; i < transport.sent.size(); ++i) ack(i);
   EXPECT_EQ(rig.desk.waitingForDelivery(), 0u);
   EXPECT_EQ(delivery.losses(), 1);
 
@@ -150,7 +137,7 @@ TEST_F(DeliveryTest, AfterALostConnectionTheUnacknowledgedGoAgainFromTheLowest) 
   transport.lose();
   transport.connect();
   rig.settle();
-  EXPECT_EQ(transport.sequences().back(), 7u);
+  EXPECT_EQ(sequences().back(), 7u);
 }
 
 }  // namespace
