@@ -83,8 +83,7 @@ struct JournalTest : ::testing::Test {
   std::unique_ptr<SqliteJournal> journal;
 };
 
-TEST_F(JournalTest,
-       NumbersMarksAndFieldsOutliveARestartAndADeletedFileGoesOnAboveTheMark) {
+TEST_F(JournalTest, NumbersMarksAndFieldsOutliveARestartAndADeletedFileGoesOnAboveTheMark) {
   open();
   EXPECT_FALSE(journal->isOpen());
   EXPECT_FALSE(fs::exists(path())) << "nothing is written before the first capture";
