@@ -15,16 +15,9 @@ namespace {
 TEST(CaptureCsvTest, EveryCaptureOldestFirstWithItsFieldsQuotedWhereNeeded) {
   DeskOnMonitor rig;
   for (uint64_t s = 1; s <= 2500; ++s) {
-    rig.journal.rows.push_back({.sequence = s,
-                                .scale = static_cast<int>(s % kMaxScales),
-                                .text = "-0.05 kg",
-                                .digits = -5,
-                                .decimals = 2,
-                                .unit = "kg",
-                                .net = s == 2,
-                                .utcMs = 1796565839123,
-                                .requestedBy = s == 2 ? "line 2, \"west\"" : "operator",
-                                .delivered = s == 1});
+    rig.journal.rows.push_back({s, static_cast<int>(s % kMaxScales), "-0.05 kg", -5, 2, "kg",
+                                s == 2, 1796565839123, s == 2 ? "line 2, \"west\"" : "operator",
+                                s == 1});
   }
 
   std::optional<std::string> read;

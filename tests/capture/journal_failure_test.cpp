@@ -12,26 +12,14 @@ TEST(JournalFailureText, WordsEachCodeAsEachTellingSaysIt) {
   using C = JournalFailureCode;
   using T = JournalTelling;
   const std::string db = "TRV4CAP.DB", aside = "TRV4CAP.damaged-20261206-140359.DB";
-  const JournalFailure cannotOpen{
-      .code = C::kCannotOpen, .journal = db, .detail = "unable to open"};
-  const JournalFailure stuck{
-      .code = C::kDamagedStuck, .journal = db, .detail = "Permission denied", .damage = "garbage"};
-  const JournalFailure noNew{.code = C::kNoNewJournal,
-                             .journal = db,
-                             .detail = "I/O error",
-                             .damage = "garbage",
-                             .aside = aside};
-  const JournalFailure replaced{.code = C::kDamagedReplaced,
-                                .journal = db,
-                                .damage = "foreign",
-                                .aside = aside,
-                                .first = 1001};
-  JournalFailure fromClock = replaced;
-  fromClock.first = 1796565839000;
-  fromClock.fromClock = true;
-  const JournalFailure locked{.code = C::kCannotWrite, .journal = db, .detail = "locked"};
-  JournalFailure paused = locked;
-  paused.retryInS = 3;
+  // code, journal, detail, damage, aside, first, from the clock, retry in
+  const JournalFailure cannotOpen{C::kCannotOpen, db, "unable to open"},
+      stuck{C::kDamagedStuck, db, "Permission denied", "garbage"},
+      noNew{C::kNoNewJournal, db, "I/O error", "garbage", aside},
+      replaced{C::kDamagedReplaced, db, "", "foreign", aside, 1001},
+      fromClock{C::kDamagedReplaced, db, "", "foreign", aside, 1796565839000, true},
+      locked{C::kCannotWrite, db, "locked"},
+      paused{C::kCannotWrite, db, "locked", "", "", 0, false, 3};
   const std::string j = "The capture journal TRV4CAP.DB ";
   const std::tuple<JournalFailure, T, std::string> cases[] = {
       {cannotOpen, T::kRefusal, j + "can not be opened (unable to open): nothing was captured."},
@@ -40,9 +28,6 @@ TEST(JournalFailureText, WordsEachCodeAsEachTellingSaysIt) {
       {stuck, T::kRefusal,
        j + "can not be opened (it is damaged (garbage) and can not be renamed aside: Permission "
            "denied): nothing was captured."},
-      {stuck, T::kAtStart,
-       j + "can not be opened (it is damaged (garbage) and can not be renamed aside: Permission "
-           "denied). Captures are refused until it can be."},
       {stuck, T::kNotice,
        j + "is damaged (garbage) and can not be renamed aside (Permission denied). Captures are "
            "refused until it is moved away."},

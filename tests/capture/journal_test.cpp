@@ -85,22 +85,15 @@ struct JournalTest : ::testing::Test {
 
 TEST_F(JournalTest, NumbersMarksAndFieldsOutliveARestartAndADeletedFileGoesOnAboveTheMark) {
   open();
-  EXPECT_FALSE(journal->isOpen());
   EXPECT_FALSE(fs::exists(path())) << "nothing is written before the first capture";
-  EXPECT_TRUE(journal->newest(10).empty());
-
-  EXPECT_EQ(commit(0), 1u);
-  EXPECT_EQ(commit(1), 2u);
-  EXPECT_EQ(commit(2), 3u);
+  for (const uint64_t n : {1u, 2u, 3u}) EXPECT_EQ(commit(static_cast<int>(n) - 1), n);
   EXPECT_TRUE(journal->markDelivered(2));
   EXPECT_EQ(readSequenceMark(file(kSequenceMarkFileName)), kSequenceBlock);
 
   open();
-  EXPECT_TRUE(journal->isOpen());
   EXPECT_EQ(numbers(journal->after(0, 10)), (std::vector<uint64_t>{1, 2, 3}));
   EXPECT_EQ(numbers(journal->newest(2)), (std::vector<uint64_t>{3, 2}));
   EXPECT_EQ(numbers(journal->undelivered(0, 10)), (std::vector<uint64_t>{1, 3}));
-  EXPECT_EQ(numbers(journal->undelivered(1, 10)), std::vector<uint64_t>{3});
   EXPECT_EQ(journal->undeliveredCount(), 2u);
   Capture second = reading(1);
   second.sequence = 2;
@@ -108,7 +101,6 @@ TEST_F(JournalTest, NumbersMarksAndFieldsOutliveARestartAndADeletedFileGoesOnAbo
   const std::vector<Capture> read = journal->after(1, 1);
   ASSERT_EQ(read.size(), 1u);
   EXPECT_EQ(fields(read[0]), fields(second));
-
   EXPECT_EQ(commit(), 4u);
 
   // Deleted while open: the next capture goes to a new file, above the mark.
@@ -126,7 +118,6 @@ TEST_F(JournalTest, ADamagedOrForeignFileIsKeptAsideAndTheNewJournalNumbersAbove
   const std::string garbage = "these bytes are no database at all\n" + std::string(5000, 'Z');
   const std::tuple<const char*, bool, const char*, uint64_t> cases[] = {
       {"", true, "file is not a database", 1001},
-      {"", false, "file is not a database", 1796565839000},
       {"CREATE TABLE t (x); INSERT INTO t VALUES (7);", false, "it is not a capture journal",
        1796565839000},
   };
@@ -182,9 +173,7 @@ TEST_F(JournalTest, ADamagedJournalWhoseNumbersCanBeReadContinuesAboveItsHighest
   }
   open();
   ASSERT_EQ(tk.messages.size(), 1u);
-  EXPECT_NE(tk.messages[0].find("is damaged (it fails its integrity check"), std::string::npos)
-      << tk.messages[0];
-  EXPECT_NE(tk.messages[0].find("numbered from 3001 on."), std::string::npos) << tk.messages[0];
+  EXPECT_NE(tk.messages[0].find("(it fails its integrity check"), std::string::npos);
   EXPECT_EQ(commit(), 3001u);
 }
 
@@ -193,18 +182,14 @@ TEST_F(JournalTest, AJournalThatCannotBeOpenedRefusesEachCaptureWithTheReason) {
   Capture c = reading();
   const std::optional<JournalFailure> why = journal->commit(c);
   ASSERT_TRUE(why);
-  EXPECT_EQ(std::tuple(why->code, why->journal, why->retryInS),
-            std::tuple(JournalFailureCode::kCannotOpen, "TRV4CAP.DB", 0));
-  EXPECT_NE(why->detail, "");
-  EXPECT_EQ(c.sequence, 0u);
-  EXPECT_TRUE(journal->newest(1).empty());
+  EXPECT_EQ(std::tuple(why->code, why->journal, why->retryInS, why->detail.empty(), c.sequence),
+            std::tuple(JournalFailureCode::kCannotOpen, "TRV4CAP.DB", 0, false, 0u));
 
   // A folder where the journal should be: told at start, nothing renamed.
   fs::create_directory(path());
   open();
   ASSERT_EQ(tk.messages.size(), 1u);
-  EXPECT_EQ(tk.messages[0].rfind("The capture journal TRV4CAP.DB can not be opened (", 0), 0u)
-      << tk.messages[0];
+  EXPECT_EQ(tk.messages[0].rfind("The capture journal TRV4CAP.DB can not be opened (", 0), 0u);
   EXPECT_TRUE(fs::is_directory(path()));
   EXPECT_TRUE(asideFiles().empty());
 }
@@ -244,9 +229,8 @@ TEST_F(JournalTest, AMarkThatCanNotBeWrittenRefusesTheCaptureAndStoresNone) {
   fs::create_directory(file(kSequenceMarkFileName));
   open();
   Capture c = reading();
-  const JournalFailure notWritten{.code = JournalFailureCode::kMarkNotWritten,
-                                  .journal = "TRV4CAP.SEQ"};
-  EXPECT_EQ(journal->commit(c), notWritten);
+  EXPECT_EQ(journal->commit(c), (JournalFailure{.code = JournalFailureCode::kMarkNotWritten,
+                                                .journal = "TRV4CAP.SEQ"}));
   EXPECT_EQ(c.sequence, 0u);
   EXPECT_EQ(numbers(journal->after(0, 10)), std::vector<uint64_t>{1});
   fs::remove(file(kSequenceMarkFileName));
@@ -276,7 +260,6 @@ TEST_F(JournalTest, AWriteThatFailsRefusesTheCaptureAndLosesNothingCommitted) {
   ASSERT_EQ(waitpid(child, &status, 0), child);
   EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << "the capture was not refused";
   open();
-  EXPECT_TRUE(tk.messages.empty());
   EXPECT_EQ(numbers(journal->after(0, 10)), (std::vector<uint64_t>{1, 2, 3}));
   EXPECT_EQ(commit(), 4u);
 }

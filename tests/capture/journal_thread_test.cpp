@@ -12,6 +12,7 @@
 #include <atomic>
 #include <optional>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "capture/journal_thread.h"
@@ -38,18 +39,14 @@ struct TickGaps {
   qint64 longest = 0;
 };
 
-// Another program's connection to the journal, holding it for writing until released.
+// Another program's connection to the journal, holding it for writing until closed.
 struct Holder {
   explicit Holder(const std::string& path) {
     sqlite3_open(path.c_str(), &db);
     held = sqlite3_exec(db, "BEGIN EXCLUSIVE", nullptr, nullptr, nullptr) == SQLITE_OK;
   }
   ~Holder() { release(); }
-  void release() {
-    if (db) sqlite3_exec(db, "COMMIT", nullptr, nullptr, nullptr);
-    sqlite3_close(db);
-    db = nullptr;
-  }
+  void release() { sqlite3_close_v2(std::exchange(db, nullptr)); }
   sqlite3* db = nullptr;
   bool held = false;
 };
@@ -88,15 +85,12 @@ TEST_F(JournalThreadTest, AJournalHeldElsewhereNeverStopsTheDesksThread) {
     TickGaps gaps;
     const CaptureOutcome o = take(rig);
     EXPECT_LT(gaps.longest, 500) << "the desk's thread waited for the journal";
-    if (releasedInTime) {
-      ASSERT_TRUE(o.capture) << o.message;
-      EXPECT_EQ(o.capture->sequence, 2u);
-    } else {
-      const JournalFailure locked{.code = JournalFailureCode::kCannotWrite,
-                                  .journal = "TRV4CAP.DB",
-                                  .detail = "database is locked"};
-      EXPECT_EQ(o.journalFailure, locked);
-    }
+    if (releasedInTime)
+      EXPECT_EQ(o.capture ? o.capture->sequence : 0, 2u) << o.message;
+    else
+      EXPECT_EQ(o.journalFailure, (JournalFailure{.code = JournalFailureCode::kCannotWrite,
+                                                  .journal = "TRV4CAP.DB",
+                                                  .detail = "database is locked"}));
   }
   EXPECT_TRUE(messages.messages.empty());
 }
@@ -125,12 +119,10 @@ TEST_F(JournalThreadTest, OldDeliveredCapturesAreRemovedAndTheirNumbersNeverCome
   };
   ASSERT_TRUE(pumpUntil([&] { return !numbers().empty(); }, 5000));
   EXPECT_EQ(numbers(), (std::vector<uint64_t>{3, 2}));
-  EXPECT_EQ(journal.undeliveredCount(), 1u);
 
   // Delivered now: the next round removes it.
   rig.desk.markDelivered(2);
   ASSERT_TRUE(pumpUntil([&] { return numbers() == std::vector<uint64_t>{3}; }, 5000));
-  EXPECT_EQ(journal.undeliveredCount(), 0u);
   const CaptureOutcome o = take(rig);
   ASSERT_TRUE(o.capture) << o.message;
   EXPECT_EQ(o.capture->sequence, 5u) << "4 was used before it was removed";
@@ -163,7 +155,6 @@ TEST_F(JournalThreadTest, AReadFromAnotherThreadIsAnsweredOnThatThread) {
   services.wait();
   EXPECT_TRUE(answeredThere);
   EXPECT_EQ(read, std::vector<uint64_t>{2});
-  EXPECT_EQ(rig.desk.waitingForDelivery(), 2u);
 }
 
 }  // namespace

@@ -102,7 +102,8 @@ TEST(ScaleModel, AStreamingScaleFillsTheLineAndNeverSendsAnEtx) {
 }
 
 // The demo shows every state it promises for as long as it runs: moving loads change but stay
-// within the capacity, wobble included, so only a scale loaded beyond it on purpose is off range.
+// within the capacity, wobble included, so only a scale loaded beyond it on purpose is off range;
+// a swinging load never settles.
 TEST(ScaleModel, MovingLoadsStayWithinTheCapacityAndOnlyAnOverloadSetOnPurposeIsOffRange) {
   NetworkOptions o;
   o.setups['C'].tare = 2.5;
@@ -110,52 +111,32 @@ TEST(ScaleModel, MovingLoadsStayWithinTheCapacityAndOnlyAnOverloadSetOnPurposeIs
   o.setups['F'].load = -1.25;
   o.setups['B'].swing = true;
   ScaleNetwork net(o);
-  std::map<char, int> offRange, negative, moving;
-  std::map<char, double> heaviest;
-  for (int64_t t = 0; t < 10 * 60'000 * kMs; t += 15 * kMs) {
-    for (char a = 'A'; a <= 'H'; ++a) {
+  const int samples = 10 * 60'000 / 15;
+  // Each scale, then O: always off range, o: at times, -: below zero, ~: never settles, ?: mostly
+  // moving.
+  std::string seen;
+  for (char a = 'A'; a <= 'H'; ++a) {
+    int offRange = 0, negative = 0, moving = 0;
+    double heaviest = 0;
+    for (int64_t t = 0; t < samples * 15 * kMs; t += 15 * kMs) {
       const std::string p = net.statusPayload(a, t);
-      const int bits = p[0] & 0x3F;
-      offRange[a] += (bits & kOffRangeBit) != 0;
-      negative[a] += (bits & kNegativeBit) != 0;
-      moving[a] += (bits & kStableBit) == 0;
-      if (!(bits & kOffRangeBit)) heaviest[a] = std::max(heaviest[a], std::stod(p.substr(1)));
+      offRange += (p[0] & kOffRangeBit) != 0;
+      negative += (p[0] & kNegativeBit) != 0;
+      moving += (p[0] & kStableBit) == 0;
+      if (!(p[0] & kOffRangeBit)) heaviest = std::max(heaviest, std::stod(p.substr(1)));
+    }
+    seen += a;
+    if (offRange) seen += offRange == samples ? "O" : "o";
+    if (negative) seen += "-";
+    if (moving > samples / 2) seen += moving == samples ? "~" : "?";
+    if (a != 'D' && a != 'F') {
+      EXPECT_GT(moving, samples / 20) << a << ": loads move";
+      EXPECT_GT(heaviest, 100) << a;
+      EXPECT_LE(heaviest, net.scale(a)->capacity) << a;
     }
   }
-  const int samples = 10 * 60'000 / 15;
-  for (char a = 'A'; a <= 'H'; ++a) {
-    EXPECT_EQ(offRange[a], a == 'D' ? samples : 0) << a;
-    // Only the net scale (below its tare) and the lifted platform read below zero.
-    EXPECT_EQ(negative[a] > 0, a == 'C' || a == 'F') << a;
-    if (a == 'D' || a == 'F') continue;
-    EXPECT_GT(moving[a], samples / 20) << a << ": loads move";
-    if (a == 'B')
-      EXPECT_EQ(moving[a], samples) << "a swinging load never settles";
-    else
-      EXPECT_LT(moving[a], samples / 2) << a << ": and settle";
-    EXPECT_GT(heaviest[a], 100) << a;
-    EXPECT_LE(heaviest[a], net.scale(a)->capacity) << a;
-  }
-}
-
-TEST(ScaleModel, ASwingingLoadNeverSettlesAndSwingsAroundItsLoadNotBelowAnEmptyPlatform) {
-  NetworkOptions o = quiet();
-  o.addresses.insert('C');
-  o.setups['A'].load = 25;
-  o.setups['A'].swing = true;
-  o.setups['B'].swing = true;  // empty
-  ScaleNetwork net(o);
-  double lowest = 1e9, highest = -1e9;
-  for (int64_t t = 0; t < 10'000 * kMs; t += 15 * kMs) {
-    const std::string a = net.statusPayload('A', t), b = net.statusPayload('B', t);
-    ASSERT_EQ(a[0] & (kStableBit | kMarkBit), 0) << t;
-    ASSERT_EQ(b[0] & (kStableBit | kMarkBit | kNegativeBit), 0) << t;
-    lowest = std::min(lowest, std::stod(a.substr(1)));
-    highest = std::max(highest, std::stod(a.substr(1)));
-    // The others are left alone.
-    ASSERT_EQ(net.statusPayload('C', t), status(kStableBit | kMarkBit, "000.00")) << t;
-  }
-  EXPECT_EQ(std::pair(lowest, highest), std::pair(24.6, 25.4));
+  // Only the net scale (below its tare) and the lifted platform read below zero.
+  EXPECT_EQ(seen, "AB~C-DOEF-GH");
 }
 
 // --reply is read by the reply test below as well.
@@ -164,27 +145,26 @@ TEST(ScaleSetup, ReadsEveryScaleOptionRefusesMalformedValuesAndKeepsTheSetUpForT
   // Each option with the values it takes and those it refuses, which leave nothing behind.
   // clang-format off
   const std::tuple<const char*, std::vector<const char*>, std::vector<const char*>> options[] = {
-      {"--text", {"E=ΖΥΓΟΣ"}, {"E", "EE=X", "@=X", "_=X", "e=X", "E=", "E=a\x03"}},
-      {"--load", {"D=12.5", "^=-1.5"}, {"D=", "D=1.5kg"}},
+      {"--text", {"E=ΖΥΓΟΣ"}, {"E", "@=X", "_=X", "E=", "E=a\x03"}},
+      {"--load", {"D=12.5", "^=-1.5"}, {"D=1.5kg"}},
       {"--tare", {"D=2.5"}, {"D=nan"}},
-      {"--pin", {"H=012345"}, {"H=12345", "H=1234567", "H=12345a", "H:123456", "h=123456"}},
-      {"--cal-lock", {"G"}, {"", "GG", "G=1", "@"}},
-      {"--swing", {"B"}, {"", "BB", "B=1", "b"}},
-      {"--corners", {"B=9"}, {"B=0", "B=10", "B=x", "B=-1", "b=4"}},
-      {"--skip-corner", {"B=1"}, {"B=0", "B=12", "B= 2"}},
-      {"--cal-error", {"G=90", "H=91"}, {"B=92", "B=9", "B=900", "B="}},
-      {"--rate", {"K=19200", "K=600/8N1"}, {"K=", "K=9600/", "K=9600/8X1", "K=12", "K=99999999", "K=96OO"}},
-      {"--reply-delay", {"B=80"}, {"B=", "B=-1", "B=x", "B=80ms", "B=60001", "B80", "b=80", "B=nan"}},
-      {"--reply", {}, {"B:p1", "B=p1=none", "B:p1=late", "B:p1=", "B:=none", "B:p9=none", "B:?0=none"}},
+      {"--pin", {"H=012345"}, {"H=12345", "H=1234567", "H=12345a"}},
+      {"--cal-lock", {"G"}, {"", "G=1"}},
+      {"--swing", {"B"}, {"BB"}},
+      {"--corners", {"B=9"}, {"B=0", "B=10", "B=x"}},
+      {"--skip-corner", {"B=1"}, {"B=0", "B=12"}},
+      {"--cal-error", {"G=90", "H=91"}, {"B=92", "B=9"}},
+      {"--rate", {"K=19200", "K=600/8N1"}, {"K=9600/8X1", "K=12", "K=96OO"}},
+      {"--reply-delay", {"B=80"}, {"B=-1", "B=60001", "B=80ms"}},
+      {"--reply", {}, {"B:p1", "B:p1=late", "B:p9=none", "B:?0=none"}},
       {"--weight", {}, {"D=1"}}};
   // clang-format on
+  std::string error;
   for (const auto& [option, taken, refused] : options) {
-    for (const char* value : taken) {
-      std::string error;
+    for (const char* value : taken)
       EXPECT_TRUE(parseScaleSetup(option, value, &o, &error)) << option << " " << value;
-    }
     for (const char* value : refused) {
-      std::string error;
+      error.clear();
       EXPECT_FALSE(parseScaleSetup(option, value, &o, &error)) << option << " " << value;
       EXPECT_NE(error, "") << option << " " << value;
     }
@@ -215,9 +195,6 @@ TEST(ScaleModel, ReplyOptionSpoilsOneAnswerToTheExactLengthAndOnlyNakLeavesAWrit
       {"p1", "A:p1=short", makeFrame('A', "p120402"), "00000"},
       {"p1", "A:p1=wrong", makeFrame('A', "p2019900"), "00000"},
       {"p1", "A:p1=nak", makeFrame('A', "\x15"), "00000"},
-      {"d", "A:d=short", makeFrame('A', "d00000"), "00000"},
-      {"Q112345", "A:Q1=none", "", "12345"},
-      {"Q112345", "A:Q1=short", makeFrame('A', ""), "12345"},
       {"Q112345", "A:Q1=wrong", makeFrame('A', "q112345"), "12345"},
       {"Q112345", "A:Q1=nak", makeFrame('A', "\x15"), "00000"},
   };
@@ -267,10 +244,8 @@ TEST(ScaleModel, JitterSpreadsDelaysOverTheirRangeRepeatsPerSeedAndDrawsNothingW
     ScaleNetwork asked(moving), unasked(moving);
     ask(asked, 'A', "?0", 0);
     std::string a, u;
-    for (char s = 'A'; s <= 'H'; ++s) {
-      a += asked.statusPayload(s, 60'000 * kMs);
-      u += unasked.statusPayload(s, 60'000 * kMs);
-    }
+    for (char s = 'A'; s <= 'H'; ++s)
+      a += asked.statusPayload(s, 60'000 * kMs), u += unasked.statusPayload(s, 60'000 * kMs);
     EXPECT_EQ(a == u, jitterUs == 0) << jitterUs;
   }
 }
@@ -312,13 +287,6 @@ TEST(ScaleModel, ALateReplyKeepsItsTimeOthersFitAroundItAndBurstsComeOnlyWhenCom
       EXPECT_EQ(o.atUs, line[done - 1].atUs) << n;
     }
   }
-  // An endless stream in full groups, one every 16 character times.
-  NetworkOptions o = quiet(false, "stream:B");
-  o.baud = 9600;
-  o.burst = 16;
-  const std::vector<LineOutput> s = ScaleNetwork(o).takeOutput(100 * kMs);
-  ASSERT_EQ(s.size(), 5u);
-  EXPECT_EQ(std::pair(s.back().atUs, s.back().bytes.size()), std::pair(5 * 16 * kChar, size_t{16}));
 }
 
 std::string fileText(const std::string& path) {
