@@ -27,50 +27,34 @@ TEST(CsvLine, QuotesOnlyFieldsWithSeparatorsQuotesOrLineEndsAndReadsLinesAsSprea
   const std::tuple<Fields, std::string, bool> lines[] = {
       {{""}, "", true},
       {{"A", "12.50 kg", ""}, "A,12.50 kg,", true},
-      {{"", "", ""}, ",,", true},
-      {{"1,5"}, "\"1,5\"", true},
-      {{"say \"hi\""}, "\"say \"\"hi\"\"\"", true},
-      {{"\""}, "\"\"\"\"", true},
+      {{"", ""}, ",", true},
+      {{"1,5", "c"}, "\"1,5\",c", true},
+      {{"say \"hi\"", "\""}, "\"say \"\"hi\"\"\",\"\"\"\"", true},
       {{"a\r\nb", "c\rd", "e\nf"}, "\"a\r\nb\",\"c\rd\",\"e\nf\"", true},
       {{" blanks kept ", "\t"}, " blanks kept ,\t", true},
       {{"\xC6\xD5\xC3\xCF\xD3", "Ζυγός"}, "\xC6\xD5\xC3\xCF\xD3,Ζυγός", true},
       {{"=1+2", "'", ";"}, "=1+2,',;", true},
-      {{"a", "", "b"}, "a,,b", true},
-      {{"a", ""}, "a,", true},
-      {{"", ""}, ",", true},
       {{"", ""}, "\"\",\"\"", false},
-      {{"a,b", "c"}, "\"a,b\",c", true},
-      {{"x\"y", "\""}, "\"x\"\"y\",\"\"\"\"", true},
       {{"open, never closed"}, "\"open, never closed", false},
       {{"a", "cut after a quote\""}, "a,\"cut after a quote\"\"", false},
-      {{"1", "2\r\n3", "4"}, "1,\"2\r\n3\",4", true},
   };
   // clang-format on
   for (const auto& [fields, line, written] : lines) {
     EXPECT_EQ(csvFields(line), fields) << line;
-    if (written) {
-      EXPECT_EQ(csvLine(fields), line);
-    }
+    EXPECT_EQ(written ? csvLine(fields) : line, line);
   }
 }
 
 TEST(CalibRecord, ALineHoldsEveryFieldWholeWithControlCharactersShownAsQuestionMarks) {
-  CalibRecordEntry e;
-  e.date = "06.12.2026";
-  e.time = "14:03:59\r\n";
-  e.address = '^';
-  e.procedure = "Weight Span Calibration";
-  e.keyed = "00012 00034";
-  e.outcome = "Calibration Lock, \"ERR 91\"";
-  e.weightBefore = "-Off Range";
-  e.weightAfter = "\xC6\xD5\xC3\x7F\x01";
+  CalibRecordEntry e{"06.12.2026",  "14:03:59\r\n",
+                     '^',           "Weight Span Calibration",
+                     "00012 00034", "Calibration Lock, \"ERR 91\"",
+                     "-Off Range",  "\xC6\xD5\xC3\x7F\x01"};
   const std::string line = calibRecordLine(e);
   EXPECT_EQ(line,
             "06.12.2026,14:03:59??,^,Weight Span Calibration,00012 00034,"
             "\"Calibration Lock, \"\"ERR 91\"\"\",-Off Range,\xC6\xD5\xC3??");
-  const Fields fields = csvFields(line);
-  ASSERT_EQ(fields.size(), static_cast<size_t>(kCalibRecordColumnCount));
-  EXPECT_EQ(fields[5], "Calibration Lock, \"ERR 91\"");
+  EXPECT_EQ(csvFields(line).size(), static_cast<size_t>(kCalibRecordColumnCount));
 }
 
 TEST(CalibRecord, ReadsTheLastLinesOfAnyFileWithinItsLimits) {
@@ -83,7 +67,6 @@ TEST(CalibRecord, ReadsTheLastLinesOfAnyFileWithinItsLimits) {
   EXPECT_EQ(readCalibRecord(path),
             (std::vector<Fields>{{"a", "1"}, {"b", "2"}, {"c", "3,4"}, {"d", "5"}}));
   EXPECT_EQ(readCalibRecord(path, 2), (std::vector<Fields>{{"c", "3,4"}, {"d", "5"}}));
-  EXPECT_EQ(readCalibRecord(path, 1), (std::vector<Fields>{{"d", "5"}}));
 
   // Only the last 4 MiB are read: a file of exactly that size is read whole; one byte more and
   // the line the read begins inside is no entry.
@@ -92,10 +75,9 @@ TEST(CalibRecord, ReadsTheLastLinesOfAnyFileWithinItsLimits) {
   const std::string first = "x," + std::string(limit - tail.size() - 4, '1') + "\r\n";
   ASSERT_EQ(first.size() + tail.size(), limit);
   ASSERT_TRUE(writeWholeFile(path, first + tail));
-  std::vector<Fields> rows = readCalibRecord(path);
-  ASSERT_EQ(rows.size(), 3u);
-  EXPECT_EQ(rows[0][0], "x");
-  EXPECT_EQ(rows[0][1].size(), limit - tail.size() - 4);
+  EXPECT_EQ(
+      readCalibRecord(path),
+      (std::vector<Fields>{{"x", first.substr(2, first.size() - 4)}, {"y", "2"}, {"z", "3"}}));
   ASSERT_TRUE(writeWholeFile(path, "w" + first + tail));
   EXPECT_EQ(readCalibRecord(path), (std::vector<Fields>{{"y", "2"}, {"z", "3"}}));
 }

@@ -51,13 +51,6 @@ TEST_F(ParamFileTest, SettingsOfOneScaleGoToAnotherWhichKeepsHowItTalksOnTheLine
   ASSERT_TRUE(file) << error;
 
   upload("B");
-  const auto differences = [&] {
-    std::vector<std::string> out;
-    for (const ParamDifference& d : compareParamFile(*param, *file))
-      out.push_back(d.caption + (d.loaded ? "" : " (kept)") + ": " + d.window + " / " + d.file);
-    return out;
-  };
-  EXPECT_GT(differences().size(), 2u);
   const std::size_t writesBefore = port.writes.size();
   loadParamFile(*param, *file);
   EXPECT_EQ(port.writes.size(), writesBefore);  // loading sends nothing
@@ -65,8 +58,12 @@ TEST_F(ParamFileTest, SettingsOfOneScaleGoToAnotherWhichKeepsHowItTalksOnTheLine
   param->Command3_Click();
   param->Command4_Click();  // writes the setpoints and the scale's line settings
   upload("B");
-  EXPECT_EQ(differences(), (std::vector<std::string>{"Baud Rate (kept): 9600 / 19200",
-                                                     "Parity/Data Bits (kept): N8 / E7"}));
+  std::vector<std::string> differences;
+  for (const ParamDifference& d : compareParamFile(*param, *file))
+    differences.push_back(d.caption + (d.loaded ? "" : " (kept)") + ": " + d.window + " / " +
+                          d.file);
+  EXPECT_EQ(differences, (std::vector<std::string>{"Baud Rate (kept): 9600 / 19200",
+                                                   "Parity/Data Bits (kept): N8 / E7"}));
   const scalesim::ScaleState& b = *sim.scale('B');
   for (const char* p : {"p1", "p3", "q2", "s1"}) EXPECT_EQ(b.params.at(p), a.params.at(p)) << p;
   EXPECT_EQ(b.params.at("q1"), "00321");
