@@ -25,9 +25,6 @@ TEST(JournalFailureText, WordsEachCodeAsEachTellingSaysIt) {
       {cannotOpen, T::kRefusal, j + "can not be opened (unable to open): nothing was captured."},
       {cannotOpen, T::kAtStart,
        j + "can not be opened (unable to open). Captures are refused until it can be."},
-      {stuck, T::kRefusal,
-       j + "can not be opened (it is damaged (garbage) and can not be renamed aside: Permission "
-           "denied): nothing was captured."},
       {stuck, T::kNotice,
        j + "is damaged (garbage) and can not be renamed aside (Permission denied). Captures are "
            "refused until it is moved away."},

@@ -45,8 +45,7 @@ struct Holder {
     sqlite3_open(path.c_str(), &db);
     held = sqlite3_exec(db, "BEGIN EXCLUSIVE", nullptr, nullptr, nullptr) == SQLITE_OK;
   }
-  ~Holder() { release(); }
-  void release() { sqlite3_close_v2(std::exchange(db, nullptr)); }
+  ~Holder() { sqlite3_close_v2(db); }
   sqlite3* db = nullptr;
   bool held = false;
 };
@@ -70,18 +69,16 @@ struct JournalThreadTest : ::testing::Test {
 };
 
 TEST_F(JournalThreadTest, AJournalHeldElsewhereNeverStopsTheDesksThread) {
-  {
-    JournalThread first(messages, path());
-    DeskOnMonitor rig(first);
-    ASSERT_TRUE(take(rig).capture);  // the file is made
-  }
+  Capture made;
+  ASSERT_EQ(SqliteJournal(messages, path()).commit(made), std::nullopt);
   JournalThread journal(messages, path(), {.busyWaitMs = 1500});
   DeskOnMonitor rig(journal);
   for (const bool releasedInTime : {true, false}) {
     SCOPED_TRACE(releasedInTime ? "released within the busy wait" : "held past the busy wait");
     Holder holder(path());
     ASSERT_TRUE(holder.held);
-    if (releasedInTime) QTimer::singleShot(300, [&holder] { holder.release(); });
+    if (releasedInTime)
+      QTimer::singleShot(300, [&holder] { sqlite3_close_v2(std::exchange(holder.db, nullptr)); });
     TickGaps gaps;
     const CaptureOutcome o = take(rig);
     EXPECT_LT(gaps.longest, 500) << "the desk's thread waited for the journal";

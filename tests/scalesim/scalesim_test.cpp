@@ -8,7 +8,6 @@
 #include <algorithm>
 #include <fstream>
 #include <iterator>
-#include <map>
 #include <string>
 #include <tuple>
 #include <vector>
@@ -101,44 +100,6 @@ TEST(ScaleModel, AStreamingScaleFillsTheLineAndNeverSendsAnEtx) {
   EXPECT_EQ(out.find(kEtx), std::string::npos);
 }
 
-// The demo shows every state it promises for as long as it runs: moving loads change but stay
-// within the capacity, wobble included, so only a scale loaded beyond it on purpose is off range;
-// a swinging load never settles.
-TEST(ScaleModel, MovingLoadsStayWithinTheCapacityAndOnlyAnOverloadSetOnPurposeIsOffRange) {
-  NetworkOptions o;
-  o.setups['C'].tare = 2.5;
-  o.setups['D'].load = 180;
-  o.setups['F'].load = -1.25;
-  o.setups['B'].swing = true;
-  ScaleNetwork net(o);
-  const int samples = 10 * 60'000 / 15;
-  // Each scale, then O: always off range, o: at times, -: below zero, ~: never settles, ?: mostly
-  // moving.
-  std::string seen;
-  for (char a = 'A'; a <= 'H'; ++a) {
-    int offRange = 0, negative = 0, moving = 0;
-    double heaviest = 0;
-    for (int64_t t = 0; t < samples * 15 * kMs; t += 15 * kMs) {
-      const std::string p = net.statusPayload(a, t);
-      offRange += (p[0] & kOffRangeBit) != 0;
-      negative += (p[0] & kNegativeBit) != 0;
-      moving += (p[0] & kStableBit) == 0;
-      if (!(p[0] & kOffRangeBit)) heaviest = std::max(heaviest, std::stod(p.substr(1)));
-    }
-    seen += a;
-    if (offRange) seen += offRange == samples ? "O" : "o";
-    if (negative) seen += "-";
-    if (moving > samples / 2) seen += moving == samples ? "~" : "?";
-    if (a != 'D' && a != 'F') {
-      EXPECT_GT(moving, samples / 20) << a << ": loads move";
-      EXPECT_GT(heaviest, 100) << a;
-      EXPECT_LE(heaviest, net.scale(a)->capacity) << a;
-    }
-  }
-  // Only the net scale (below its tare) and the lifted platform read below zero.
-  EXPECT_EQ(seen, "AB~C-DOEF-GH");
-}
-
 // --reply is read by the reply test below as well.
 TEST(ScaleSetup, ReadsEveryScaleOptionRefusesMalformedValuesAndKeepsTheSetUpForTheWholeRun) {
   NetworkOptions o;
@@ -194,7 +155,6 @@ TEST(ScaleModel, ReplyOptionSpoilsOneAnswerToTheExactLengthAndOnlyNakLeavesAWrit
       {"p1", "A:p1=none", "", "00000"},
       {"p1", "A:p1=short", makeFrame('A', "p120402"), "00000"},
       {"p1", "A:p1=wrong", makeFrame('A', "p2019900"), "00000"},
-      {"p1", "A:p1=nak", makeFrame('A', "\x15"), "00000"},
       {"Q112345", "A:Q1=wrong", makeFrame('A', "q112345"), "12345"},
       {"Q112345", "A:Q1=nak", makeFrame('A', "\x15"), "00000"},
   };
@@ -217,7 +177,7 @@ std::string text(const std::vector<LineOutput>& out) {
   return all;
 }
 
-TEST(ScaleModel, JitterSpreadsDelaysOverTheirRangeRepeatsPerSeedAndDrawsNothingWhenOff) {
+TEST(ScaleModel, JitterSpreadsDelaysOverTheirRangeAndRepeatsPerSeed) {
   NetworkOptions o = quiet();
   o.replyJitterUs = 10 * kMs;
   o.setups['A'].replyDelayUs = 80 * kMs;  // a scale's own delay takes the jitter too
@@ -237,17 +197,6 @@ TEST(ScaleModel, JitterSpreadsDelaysOverTheirRangeRepeatsPerSeedAndDrawsNothingW
   EXPECT_EQ(std::tuple(*lo >= 80 * kMs, *hi <= 90 * kMs, *hi - *lo > 9 * kMs),
             std::tuple(true, true, true));
   EXPECT_EQ(delays(o), d);
-  // Without jitter a reply draws nothing, so the weights later on stay the seed's.
-  for (int64_t jitterUs : {0, 1}) {
-    NetworkOptions moving;
-    moving.replyJitterUs = jitterUs;
-    ScaleNetwork asked(moving), unasked(moving);
-    ask(asked, 'A', "?0", 0);
-    std::string a, u;
-    for (char s = 'A'; s <= 'H'; ++s)
-      a += asked.statusPayload(s, 60'000 * kMs), u += unasked.statusPayload(s, 60'000 * kMs);
-    EXPECT_EQ(a == u, jitterUs == 0) << jitterUs;
-  }
 }
 
 TEST(ScaleModel, ALateReplyKeepsItsTimeOthersFitAroundItAndBurstsComeOnlyWhenComplete) {

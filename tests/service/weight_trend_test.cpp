@@ -32,9 +32,7 @@ TEST(WeightTrendTest, TextsAndBlanksAreGapsAndAnHourOfPollingStaysBounded) {
     gaps += hour[i].gap() && !hour[i - 1].gap();
   }
   EXPECT_EQ(gaps, 60);  // one per minute, never a zero in their place
-  const std::vector<TrendPoint> minute = trend.points(3, 60'000);
-  EXPECT_LE(minute.size(), 60'000 / kTrendStepMs + 1);
-  EXPECT_TRUE(trend.points(4, kTrendSpanMs).empty());
+  EXPECT_LE(trend.points(3, 60'000).size(), 60'000 / kTrendStepMs + 1);
   EXPECT_TRUE(trend.takeNews(3));
   EXPECT_FALSE(trend.takeNews(3));
 }
@@ -43,7 +41,6 @@ TEST(WeightTrendTest, TextsAndBlanksAreGapsAndAnHourOfPollingStaysBounded) {
 TEST(WeightTrendTest, AUnitSwitchKeepsTheLineWhereItWas) {
   VirtualToolkit tk;
   WeightTrend trend(tk);
-  EXPECT_EQ(trend.unit(), 0);
   for (const char* text : {"10.00 kg", "10.00 kg", "22.05 lb", "ERR 90", "22.05 lb"}) {
     tk.advance(kTrendStepMs);
     trend.record(0, text);
