@@ -28,8 +28,6 @@ TEST(JournalFailureText, WordsEachCodeAsEachTellingSaysIt) {
       {stuck, T::kNotice,
        j + "is damaged (garbage) and can not be renamed aside (Permission denied). Captures are "
            "refused until it is moved away."},
-      {noNew, T::kRefusal,
-       j + "can not be opened (a new journal can not be made: I/O error): nothing was captured."},
       {noNew, T::kNotice,
        j + "is damaged (garbage). It was kept as " + aside +
            ", but a new journal can not be made (I/O error). Captures are refused."},

@@ -21,14 +21,15 @@ using scalesim::readFile;
 using scalesim::writeFile;
 
 Capture reading(int scale = 0) {
-  return {.scale = scale,
-          .text = "12.34 kg",
-          .digits = 1234,
-          .decimals = 2,
-          .unit = "kg",
-          .net = scale % 2 == 1,
-          .utcMs = 1796565839123 + scale,
-          .requestedBy = "test, \"quoted\""};
+  return {0,
+          scale,
+          "12.34 kg",
+          1234,
+          2,
+          "kg",
+          scale % 2 == 1,
+          1796565839123 + scale,
+          "test, \"quoted\""};
 }
 
 auto fields(const Capture& c) {
@@ -53,8 +54,7 @@ struct JournalTest : ::testing::Test {
   }
   uint64_t commit(int scale = 0) {
     Capture c = reading(scale);
-    const std::optional<JournalFailure> why = journal->commit(c);
-    EXPECT_EQ(why, std::nullopt);
+    EXPECT_EQ(journal->commit(c), std::nullopt);
     return c.sequence;
   }
   // Runs statements on the journal's file as another program would.
@@ -70,7 +70,6 @@ struct JournalTest : ::testing::Test {
     for (const auto& e : fs::directory_iterator(dir.path()))
       if (e.path().filename().string().find(".damaged-") != std::string::npos)
         out.push_back(e.path().filename().string());
-    std::sort(out.begin(), out.end());
     return out;
   }
 
@@ -88,7 +87,6 @@ TEST_F(JournalTest, NumbersMarksAndFieldsOutliveARestartAndADeletedFileGoesOnAbo
 
   open();
   EXPECT_EQ(numbers(journal->after(0, 10)), (std::vector<uint64_t>{1, 2, 3}));
-  EXPECT_EQ(numbers(journal->newest(2)), (std::vector<uint64_t>{3, 2}));
   EXPECT_EQ(numbers(journal->undelivered(0, 10)), (std::vector<uint64_t>{1, 3}));
   EXPECT_EQ(journal->undeliveredCount(), 2u);
   Capture second = reading(1);
@@ -161,12 +159,9 @@ TEST_F(JournalTest, ADamagedJournalWhoseNumbersCanBeReadContinuesAboveItsHighest
       "capture SELECT s, s % 30, '12.34 kg', 1234, 2, 'kg', 0, 1796565839123, 'test', 0 FROM n");
   // Spoil a page in the middle of the table: the integrity check fails, its last page still
   // tells the highest number.
-  {
-    std::string bytes = readFile(path());
-    ASSERT_GT(bytes.size(), 40u * 4096);
-    for (std::size_t i = 20 * 4096 + 100; i < 20 * 4096 + 3000; ++i) bytes[i] = '\x7f';
-    writeFile(path(), bytes);
-  }
+  std::string bytes = readFile(path());
+  ASSERT_GT(bytes.size(), 40u * 4096);
+  writeFile(path(), bytes.replace(20 * 4096 + 100, 2900, 2900, '\x7f'));
   open();
   ASSERT_EQ(tk.messages.size(), 1u);
   EXPECT_NE(tk.messages[0].find("(it fails its integrity check"), std::string::npos);

@@ -30,16 +30,13 @@ TEST_F(ParamFileTest, SettingsOfOneScaleGoToAnotherWhichKeepsHowItTalksOnTheLine
   // Scale A set apart from the defaults: two decimals, a 4 mV/V gain, three load cells, setpoints,
   // tilt.
   scalesim::ScaleState& a = *sim.scale('A');
-  a.params["p3"] = "210100";
-  a.params["p1"] = "413012";
-  a.params["q1"] = "01234";
-  a.params["q2"] = "00777";
-  a.params["s1"] = "17000";
+  for (const auto& [key, value] : std::map<std::string, std::string>{
+           {"p3", "210100"}, {"p1", "413012"}, {"q1", "01234"}, {"q2", "00777"}, {"s1", "17000"}})
+    a.params[key] = value;
   upload("A");
   std::string text = paramFileText(*param, "2026-12-06 14:03:59");
   EXPECT_EQ(text.find("PIN"), text.find("PIN LOCK"));  // the PIN itself is never written
   for (const auto& [from, to] : {std::pair<std::string, std::string>{"Scale = A", "Scale = A"},
-                                 {"Leading Zero Blank = no", "Leading Zero Blank = no"},
                                  {"Baud Rate = 9600", "Baud Rate = 19200"},
                                  {"Parity/Data Bits = N8", "Parity/Data Bits = E7"},
                                  {"Setpoint1 = 01234", "Setpoint1 = 00321"}}) {
