@@ -86,7 +86,7 @@ TEST_F(FinderTest, FindsTheScalesAtEveryRateThenPutsTheLineBackAndPollsAgainAlso
   // At every rate the dialog offers, in 7E1 and 8N1.
   ASSERT_EQ(finder->start(true), "");
   EXPECT_EQ(finder->stepsTotal(), 18 * kMaxScales);
-  while (finder->running()) tk.advance(100);
+  ASSERT_TRUE(tk.runUntil([&] { return !finder->running(); }, 3600 * 1000));
   EXPECT_EQ(answered(), "ACK^");
   EXPECT_EQ(
       std::pair(finder->found()[10].settings, finder->found()[0].settings),
@@ -109,7 +109,7 @@ TEST_F(FinderTest, FindsTheScalesAtEveryRateThenPutsTheLineBackAndPollsAgainAlso
   finishedAt = -1;
   ASSERT_EQ(finder->start(true), "");
   EXPECT_EQ(finder->start(true), "A search is running");
-  while (finder->stepsDone() < 9 * kMaxScales) tk.advance(10);
+  ASSERT_TRUE(tk.runUntil([&] { return finder->stepsDone() >= 9 * kMaxScales; }, 3600 * 1000));
   EXPECT_NE(port.settings(), "9600,N,8,1");
   finder->cancel();
   EXPECT_EQ(
