@@ -15,18 +15,9 @@ namespace {
 TEST(CaptureCsvTest, EveryCaptureOldestFirstWithItsFieldsQuotedWhereNeeded) {
   DeskOnMonitor rig;
   for (uint64_t s = 1; s <= 2500; ++s) {
-    Capture c;
-    c.sequence = s;
-    c.scale = static_cast<int>(s % kMaxScales);
-    c.text = "-0.05 kg";
-    c.digits = -5;
-    c.decimals = 2;
-    c.unit = "kg";
-    c.net = s == 2;
-    c.utcMs = 1796565839123;
-    c.requestedBy = s == 2 ? "line 2, \"west\"" : "operator";
-    c.delivered = s == 1;
-    rig.journal.rows.push_back(c);
+    rig.journal.rows.push_back({s, static_cast<int>(s % kMaxScales), "-0.05 kg", -5, 2, "kg",
+                                s == 2, 1796565839123, s == 2 ? "line 2, \"west\"" : "operator",
+                                s == 1});
   }
 
   std::optional<std::string> read;

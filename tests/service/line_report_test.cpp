@@ -35,12 +35,9 @@ TEST(LineReportTest, StatisticsAndTrafficFilesReadLineForLine) {
   received(0, RxKind::StatusReply, makeFrame('A', "?0 12.50"));
   sent(1, true, makeFrame('B', "?0"));
   tk.advance(300);
-  stats.timedOut(1,
-                 "\x02"
-                 "B?");
-  ring.timedOut(1,
-                "\x02"
-                "B?");
+  const std::string fragment = std::string(1, '\x02') + "B?";
+  stats.timedOut(1, fragment);
+  ring.timedOut(1, fragment);
   sent(2, false, makeFrame('C', "Z"));
   tk.advance(8);
   std::string spoilt = makeFrame('C', "\x15");
