@@ -6,6 +6,8 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <fstream>
+#include <iterator>
 #include <string>
 #include <tuple>
 #include <vector>
@@ -206,9 +208,17 @@ TEST(ScaleModel, ALateReplyKeepsItsTimeOthersFitAroundItAndBurstsComeOnlyWhenCom
   }
 }
 
-// Each kind of the table is taken by its name and the usage text tells of it; a name the table
-// does not have is refused with the kinds it has.
-TEST(FaultKinds, EveryKindIsTakenByItsNameAndTheUsageListsIt) {
+std::string fileText(const std::string& path) {
+  std::ifstream in(path);
+  return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+}
+
+// Each kind of the table is taken by its name, and the usage text, the README and the manual
+// page tell of it; a name the table does not have is refused with the kinds it has.
+TEST(FaultKinds, EveryKindIsTakenByItsNameAndTheUsageReadmeAndManualPageListIt) {
+  const std::string readme = fileText(TRV4_SOURCE_DIR "/tools/scalesim/README.md");
+  const std::string manual = fileText(TRV4_SOURCE_DIR "/docs/man/trv4-scalesim.1");
+  ASSERT_FALSE(readme.empty() || manual.empty());
   for (const FaultKindInfo& k : kFaultKinds) {
     SCOPED_TRACE(k.name);
     std::string error;
@@ -216,6 +226,8 @@ TEST(FaultKinds, EveryKindIsTakenByItsNameAndTheUsageListsIt) {
     ASSERT_TRUE(fault) << error;
     EXPECT_EQ(fault->kind, k.kind);
     EXPECT_NE(faultUsage().find(std::string(k.name) + " "), std::string::npos);
+    EXPECT_NE(readme.find("`" + std::string(k.name) + "`"), std::string::npos);
+    EXPECT_NE(manual.find(".B " + std::string(k.name)), std::string::npos);
   }
   std::string error;
   EXPECT_FALSE(parseFault("hum:A", &error));
