@@ -121,9 +121,8 @@ TEST_F(ModbusTest, APlcReadsEveryScaleAndItsWritesAreRefused) {
   tk.advance(1500);
   EXPECT_EQ(readA(), (std::vector<quint16>{1, 0, 2756, 2, 1, 0, 0, 0}));
 
-  QModbusDataUnit write(QModbusDataUnit::HoldingRegisters, 0, 1);
-  write.setValue(0, 7);
-  std::unique_ptr<QModbusReply> refused(client.sendWriteRequest(write, 1));
+  std::unique_ptr<QModbusReply> refused(
+      client.sendWriteRequest(QModbusDataUnit(QModbusDataUnit::HoldingRegisters, 0, {7}), 1));
   ASSERT_TRUE(refused && pumpUntil([&] { return refused->isFinished(); }));
   EXPECT_EQ(refused->error(), QModbusDevice::ProtocolError);
   // The exception's code byte; the PDU's own accessors load the flagged function code into its

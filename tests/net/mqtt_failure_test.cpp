@@ -34,12 +34,9 @@ TEST(MqttFailureText, WordsEachCode) {
       {{.code = C::kUnreachable, .host = "10.0.0.5", .port = 1883, .detail = "Connection refused"},
        "The program can not reach the MQTT broker at 10.0.0.5 port 1883 (Connection refused). "
        "Publishing tries again."},
-      {{.code = C::kConnectionLost,
-        .host = "10.0.0.5",
-        .port = 1883,
-        .detail = "The connection was lost."},
-       "The connection to the MQTT broker at 10.0.0.5 port 1883 was lost (The connection was "
-       "lost.). Publishing resumes when it is back."},
+      {{.code = C::kConnectionLost, .host = "10.0.0.5", .port = 1883, .detail = "Broken pipe"},
+       "The connection to the MQTT broker at 10.0.0.5 port 1883 was lost (Broken pipe). "
+       "Publishing resumes when it is back."},
   };
   for (const auto& [failure, text] : cases) EXPECT_EQ(mqttFailureText(failure), text);
 }

