@@ -27,8 +27,6 @@ TEST_F(LinkTest, CountersTellASilentScaleABadBlockCheckAndANakApartAndResetToZer
   QueueCommand(state, "A", "Z");
   tk.advance(20000);
 
-  // The link feeds the counters (their meaning: LineReportTest): A answers, B is silent, C's
-  // block checks are wrong, D answers NAK.
   const ScaleCounters &a = stats.scale(0), &b = stats.scale(1), &c = stats.scale(2),
                       &d = stats.scale(3);
   EXPECT_GT(std::min({a.requests, b.requests, c.replies, d.replies}), 3u);

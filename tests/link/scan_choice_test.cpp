@@ -29,7 +29,6 @@ TEST(ScanChoice, CommandsFirstThenTheNextMarkedScale) {
   EXPECT_EQ(next("ABC", 0, "A"), "1");        // the scale served last waits a step
   EXPECT_EQ(next("A", 0, "A"), "0");          // unless it is the only one
   EXPECT_EQ(next("A", 0, "K"), "0");          // a command for a scale not marked waits
-  EXPECT_EQ(next("D", 0, ""), "3");           // the only one marked
   EXPECT_EQ(next("", 5, ""), "-6");           // none marked: nothing sent
   EXPECT_EQ(next("BE", 0, "", 2), "2");       // single-scale mode: that one
   EXPECT_EQ(next("^", 28, ""), "29");         // the thirtieth address

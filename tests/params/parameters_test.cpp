@@ -40,15 +40,6 @@ class ParamTest : public ::testing::Test, public AppOnSim {
     return *param;
   }
   scalesim::ScaleState& scaleB() { return *sim.scale('B'); }
-  // Chooses `next` in the single-scale window once a command has reached a scale since `from`.
-  void chooseOnceSent(size_t from, std::string next, int triesLeft = 5000) {
-    tk.schedule(tk.now() + 1, [=, this] {
-      if (!commandsSent(from).empty())
-        app->oneUnit().selectScale(next);
-      else if (triesLeft > 0)
-        chooseOnceSent(from, next, triesLeft - 1);
-    });
-  }
   // Sets "name=text ..." in the window.
   void set(const std::string& values) {
     for (const auto& [name, text] : pairs(values)) ASSERT_TRUE(param->setValue(name, text)) << name;
@@ -89,17 +80,29 @@ TEST_F(ParamTest, UploadFillsEveryControlFromTheScale) {
   EXPECT_FALSE(tk.busy());
 }
 
-TEST_F(ParamTest, DownloadsWriteFieldByField) {
+TEST_F(ParamTest, DownloadsWriteFieldByFieldToOneScaleOrAllAndStoreAsks) {
   Param& p = open();
   set("vTiltMode=NC vTiltDelay=3 vResolution=05 vRange=5 vInterval=12 vDecimalPoint=1 vAZero=1 "
       "vLZero=1 vConv=2 vGain=4mV/V vLcNo=4 vFilter=2 vMotionSamples=2 vSetp1=123 vSetp2=99999 "
       "vScaleAddr=B vBaud=115200");
-  const size_t from = sim.received().size();
-  p.Command3_Click();
-  p.Command4_Click();
+  const Texts written{"S113000", "P2050512", "P3110010", "P1214022",
+                      "Q100123", "Q299999",  "S2B1108"};
+  for (const char* to : {"B", "@"}) {
+    app->oneUnit().selectScale(to);
+    const size_t from = sim.received().size();
+    if (*to == '@') p.Command2_Click();  // the upload does nothing for all scales
+    p.Command3_Click();
+    p.Command4_Click();
+    Texts expected;
+    for (const std::string& w : written) expected.push_back(to + w);
+    EXPECT_EQ(commandsSent(from), expected);
+  }
   EXPECT_TRUE(tk.messages.empty()) << tk.messages.front();
-  EXPECT_EQ(commandsSent(from), (Texts{"BS113000", "BP2050512", "BP3110010", "BP1214022",
-                                       "BQ100123", "BQ299999", "BS2B1108"}));
+  tk.yesNoAnswers = {false, true};
+  p.Command5_Click();
+  EXPECT_EQ(app->state().CommandQueue[kBroadcastSlot], "");
+  p.Command5_Click();
+  EXPECT_EQ(app->state().CommandQueue[kBroadcastSlot], "W");
 }
 
 TEST_F(ParamTest, MalformedFieldsAreRefusedByNameAndNothingIsSent) {
@@ -142,27 +145,6 @@ TEST_F(ParamTest, LockSendsThePinAndRereadsTheLockStateInEveryCase) {
   EXPECT_EQ(tk.messages.size(), 1u);
 }
 
-TEST_F(ParamTest, BroadcastSendsEverythingWithoutAMessageAndStoreAsks) {
-  Param& p = open();
-  app->oneUnit().selectScale("@");
-  set("vTiltDelay=0 vSetp1=1 vSetp2=2");
-  const size_t from = sim.received().size();
-  p.Command3_Click();
-  p.Command4_Click();
-  p.Command2_Click();  // the upload does nothing for all scales
-  EXPECT_TRUE(tk.messages.empty());
-  Texts broadcast;
-  for (const std::string& c : commandsSent(from))
-    if (c[0] == '@') broadcast.push_back(c.substr(1, 2));
-  EXPECT_EQ(broadcast, (Texts{"S1", "P2", "P3", "P1", "Q1", "Q2", "S2"}));
-
-  tk.yesNoAnswers = {false, true};
-  p.Command5_Click();
-  EXPECT_EQ(app->state().CommandQueue[kBroadcastSlot], "");
-  p.Command5_Click();
-  EXPECT_EQ(app->state().CommandQueue[kBroadcastSlot], "W");
-}
-
 TEST_F(ParamTest, RefusedReadsLeaveTheirControlsAndTheUploadStopsAtAMainOne) {
   using F = scalesim::ReplyFault;
   auto& b = scaleB();
@@ -192,26 +174,25 @@ TEST_F(ParamTest, RefusedReadsLeaveTheirControlsAndTheUploadStopsAtAMainOne) {
   EXPECT_EQ(tk.messages, Texts{"No Responce"});
 }
 
-// The operator chooses another scale, or "@", as soon as an operation's first request reached B:
+// The operator chooses "@", or another scale, as soon as an operation's first request reached B:
 // every request of that operation still goes to B, and the new choice applies to the next one.
 TEST_F(ParamTest, AnOperationStaysWithTheScaleChosenWhenItStarted) {
   Param& p = open();
   set("vPin=42");
+  std::string next = "@";
+  sim.network().onFrame = [&](const scalesim::ReceivedFrame& f) {
+    if (f.bytes.substr(2, 2) != "?0") app->oneUnit().selectScale(next);
+  };
   // Upload, internal resolution, both downloads, lock, unlock.
-  for (const char* next : {"C", "@"}) {
-    for (auto operation :
-         {&Param::Command2_Click, &Param::Command1_Click, &Param::Command3_Click,
-          &Param::Command4_Click, &Param::Command9_Click, &Param::Command6_Click}) {
-      SCOPED_TRACE(next);
-      app->oneUnit().selectScale("B");
-      const size_t from = sim.received().size();
-      chooseOnceSent(from, next);
-      (p.*operation)();
-      EXPECT_EQ(app->displaySettings().SingleScale, next);
-      const Texts sent = commandsSent(from);
-      EXPECT_GE(sent.size(), 2u);
-      for (const std::string& c : sent) EXPECT_EQ(c[0], 'B') << c;
-    }
+  for (auto operation : {&Param::Command2_Click, &Param::Command1_Click, &Param::Command3_Click,
+                         &Param::Command4_Click, &Param::Command9_Click, &Param::Command6_Click}) {
+    app->oneUnit().selectScale("B");
+    const size_t from = sim.received().size();
+    (p.*operation)();
+    EXPECT_EQ(app->displaySettings().SingleScale, next);
+    const Texts sent = commandsSent(from);
+    EXPECT_GE(sent.size(), 2u);
+    for (const std::string& c : sent) EXPECT_EQ(c[0], 'B') << c;
   }
   EXPECT_TRUE(tk.messages.empty()) << tk.messages.front();
 
@@ -221,7 +202,7 @@ TEST_F(ParamTest, AnOperationStaysWithTheScaleChosenWhenItStarted) {
   app->mSingleScale_Click();
   app->oneUnit().selectScale("B");
   scaleB().params["q2"] = "45678";
-  chooseOnceSent(sim.received().size(), "C");
+  next = "C";
   p.Command2_Click();
   EXPECT_TRUE(tk.messages.empty()) << tk.messages.front();
   EXPECT_EQ(p.value("vSetp2"), "45678");
