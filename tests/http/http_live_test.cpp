@@ -58,7 +58,6 @@ TEST_F(HttpFixture, TheLiveFeedSendsASnapshotThenOnlyWhatChanges) {
   EXPECT_EQ(field(weights, "address") + field(weights, "text"), QStringList({"A", "20.00 kg"}));
   const QJsonObject link = page.next("link");
   EXPECT_EQ(field(link["link"].toArray(), "address"), QStringList({"A", "B", "C", "D"}));
-  EXPECT_EQ(link["port"], true);
   desk.commitOther(0, "20.00 kg", 2000, 2);
   EXPECT_EQ(page.next("capture")["capture"].toObject()["sequence"].toInteger(), 2);
 
@@ -139,7 +138,6 @@ TEST_F(HttpFixture, DashboardsFloodingPingsWithoutReadingAreDropped) {
   for (auto& f : floods) EXPECT_NE(f->state(), QAbstractSocket::ConnectedState) << sent;
   EXPECT_TRUE(runUntil([&] { return server->dashboards() == 1; }));
   EXPECT_FALSE(reader.closed);
-  EXPECT_FALSE(reader.messages.empty());
 }
 
 }  // namespace
