@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "tools/scalesim/line_faults.h"
+#include "tools/scalesim/reply_tally.h"
 #include "tools/scalesim/scale_model.h"
 #include "tools/scalesim/scale_setup.h"
 
@@ -205,6 +206,22 @@ TEST(ScaleModel, ALateReplyKeepsItsTimeOthersFitAroundItAndBurstsComeOnlyWhenCom
       EXPECT_LE(o.bytes.size(), n);
       EXPECT_EQ(o.atUs, line[done - 1].atUs) << n;
     }
+  }
+}
+
+// The tally reads frames as the PC does: noise or the echo before a reply leave it timely, an STX
+// inside a reply cut short does not start one.
+TEST(ReplyTally, AReplyIsAFrameFromItsStxToTheNextEtx) {
+  const std::string request = makeFrame('A', "?0"), reply = makeFrame('A', "?0 12.50");
+  const std::pair<std::string, int> cases[] = {{reply, 1},
+                                               {"x\x7f" + reply, 1},
+                                               {request + reply, 1},
+                                               {"\x02" + reply, 0},
+                                               {makeFrame('B', "?0 1.00") + reply, 1},
+                                               {request, 0}};
+  for (const auto& [line, timely] : cases) {
+    const ReplyTally t = tallyReplies({{0, true, request}, {5, false, line}, {20, true, request}});
+    EXPECT_EQ(t.timely, timely) << testing::PrintToString(line);
   }
 }
 

@@ -8,13 +8,15 @@ namespace trv4::scalesim {
 
 namespace {
 
-// Whether `text` holds a whole frame from `address` other than `echo`.
+// Whether `text` holds a whole frame from `address` other than `echo`. A frame runs from an STX to
+// the next ETX, as the PC reads it: an STX inside a frame cut short starts no frame of its own.
 bool holdsReply(const std::string& text, char address, const std::string& echo) {
-  for (size_t stx = text.find(kStx); stx != std::string::npos; stx = text.find(kStx, stx + 1)) {
+  for (size_t stx = text.find(kStx); stx != std::string::npos;) {
     const size_t etx = text.find(kEtx, stx);
     if (etx == std::string::npos) return false;
     const std::string frame = text.substr(stx, etx - stx + 1);
     if (frame.size() >= 5 && frame[1] == address && frame != echo) return true;
+    stx = text.find(kStx, etx);
   }
   return false;
 }

@@ -35,11 +35,11 @@ struct ReplyTally {
 };
 
 // The tally of a line. An exchange runs from one request to the next; its reply is the first
-// whole frame (STX to ETX) that carries the address asked and is not the request's echo. It is
-// timely when the line's first byte after the request came before the PC's first scan tick at or
-// after the reply time-out (bytes that come before that tick hold the exchange open, as on a slow
-// line whose request is still on the wire when the time-out starts), and every later byte within
-// the character time-out of the byte before.
+// whole frame (an STX to the next ETX) that carries the address asked and is not the request's
+// echo. It is timely when the line's first byte after the request came before the PC's first scan
+// tick at or after the reply time-out (bytes that come before that tick hold the exchange open, as
+// on a slow line whose request is still on the wire when the time-out starts), and every later byte
+// within the character time-out of the byte before.
 ReplyTally tallyReplies(const std::vector<LineEvent>& line, const TallyRules& rules = {});
 
 }  // namespace trv4::scalesim
