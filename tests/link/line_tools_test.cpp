@@ -62,7 +62,7 @@ TEST(TrafficRingTest, HoldsExactlyTheLastEntriesOldestFirst) {
   EXPECT_EQ(std::tuple(ring.at(0).bytes, ring.at(0).sequence, ring.at(kTrafficCapacity - 1).bytes),
             std::tuple("8", 8u, std::to_string(total)));
   ring.clear();
-  EXPECT_EQ(std::pair(ring.size(), ring.lastSequence()), std::pair(0ul, total));
+  EXPECT_EQ(std::pair(ring.size(), ring.lastSequence()), std::pair(std::size_t{0}, total));
 
   // A flooding line: every slot keeps at most the start of its noise, however long it is, in
   // the room it took with its first entry.
