@@ -27,6 +27,17 @@ struct MqttSettings {
   bool commands = false;
 };
 
+// Sparkplug B on the broker of [mqtt] (its host, port, user, password and TLS), on a connection
+// of its own: its will is the edge node's death certificate. The line is the edge node and every
+// polled scale a device.
+struct SparkplugSettings {
+  bool enabled = false;
+  std::string groupId = "trv4";
+  std::string edgeNodeId;     // empty: the host name
+  std::string primaryHostId;  // set: births wait until this host says it is online
+  bool commands = false;      // Zero, Tare and Gross written by DCMD
+};
+
 struct ModbusSettings {
   bool enabled = false;
   std::string bind = "127.0.0.1";
@@ -61,6 +72,7 @@ struct CaptureSettings {
 
 struct NetSettings {
   MqttSettings mqtt;
+  SparkplugSettings sparkplug;
   ModbusSettings modbus;
   HttpSettings http;
   CaptureSettings captures;

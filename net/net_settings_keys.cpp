@@ -63,6 +63,16 @@ constexpr SettingKey kKeys[] = {
     wholeNumber<&NetSettings::mqtt, &MqttSettings::heartbeatS>("mqtt", "heartbeat_s", 1, 3600),
     onOff<&NetSettings::mqtt, &MqttSettings::commands>("mqtt", "commands"),
 
+    onOff<&NetSettings::sparkplug, &SparkplugSettings::enabled>("sparkplug", "enabled"),
+    textKey<&NetSettings::sparkplug, &SparkplugSettings::groupId>("sparkplug", "group_id",
+                                                                  TextRule::IdLevel),
+    textKey<&NetSettings::sparkplug, &SparkplugSettings::edgeNodeId>(
+        "sparkplug", "edge_node_id", TextRule::IdOrEmpty, "         ; empty: the host name"),
+    textKey<&NetSettings::sparkplug, &SparkplugSettings::primaryHostId>(
+        "sparkplug", "primary_host_id", TextRule::IdOrEmpty,
+        "      ; set: births wait until that host is online"),
+    onOff<&NetSettings::sparkplug, &SparkplugSettings::commands>("sparkplug", "commands"),
+
     onOff<&NetSettings::modbus, &ModbusSettings::enabled>("modbus", "enabled"),
     textKey<&NetSettings::modbus, &ModbusSettings::bind>("modbus", "bind", kNotEmpty),
     wholeNumber<&NetSettings::modbus, &ModbusSettings::port>("modbus", "port", 1, 65535),
@@ -127,6 +137,10 @@ bool follows(TextRule rule, const std::string& v) {
       return !v.empty();
     case TextRule::TopicLevel:
       return !v.empty() && v.find_first_of("+#") == std::string::npos;
+    case TextRule::IdLevel:
+      return !v.empty() && v.find_first_of("/+#") == std::string::npos;
+    case TextRule::IdOrEmpty:
+      return v.find_first_of("/+#") == std::string::npos;
     case TextRule::Token:
       return tokenText(v);
     case TextRule::HostName:
@@ -155,6 +169,10 @@ std::string mustBe(const SettingKey& key) {
       return "may not be empty";
     case TextRule::TopicLevel:
       return "must be a topic level without the wildcards + and #";
+    case TextRule::IdLevel:
+      return "must be a name without /, + and #";
+    case TextRule::IdOrEmpty:
+      return "must be empty or a name without /, + and #";
     case TextRule::Token:
       return "must be empty or " + std::to_string(kHttpTokenMin) + " to " +
              std::to_string(kHttpTokenMax) + " visible characters without blanks";

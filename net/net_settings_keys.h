@@ -26,6 +26,8 @@ enum class TextRule {
   Any,
   NotEmpty,
   TopicLevel,  // an MQTT topic level: not empty, without the wildcards + and #
+  IdLevel,     // one topic level: not empty, without /, + and #
+  IdOrEmpty,   // empty, or as IdLevel
   Token,       // empty, or kHttpTokenMin to kHttpTokenMax visible ASCII characters
   HostName,    // a DNS name or an address, IPv6 with or without brackets
 };

@@ -53,6 +53,15 @@ std::span<const PublishingDialog::Input> PublishingDialog::inputs() {
        QT_TR_NOOP(" s")},
       {"mqtt", "commands", "mqttCommands", QT_TR_NOOP("Accept co&mmands (tare, zero)"),
        QT_TR_NOOP("Accept commands")},
+      {"sparkplug", "enabled", "sparkplugEnabled", QT_TR_NOOP("Publish by Sparkplu&g B")},
+      {"sparkplug", "group_id", "sparkplugGroupId", QT_TR_NOOP("&Sparkplug group id:")},
+      {"sparkplug", "edge_node_id", "sparkplugEdgeNodeId", QT_TR_NOOP("Edge &node id:"), "",
+       QT_TR_NOOP("empty: the host name")},
+      {"sparkplug", "primary_host_id", "sparkplugPrimaryHostId", QT_TR_NOOP("Primar&y host id:"),
+       "", QT_TR_NOOP("empty: births at once")},
+      {"sparkplug", "commands", "sparkplugCommands",
+       QT_TR_NOOP("Accept commands by Sparkplug (tare, zero)"),
+       QT_TR_NOOP("Accept commands by Sparkplug")},
       {"modbus", "enabled", "modbusEnabled", QT_TR_NOOP("Serve by Mo&dbus TCP")},
       {"modbus", "bind", "modbusBind", QT_TR_NOOP("B&ind address:"), QT_TR_NOOP("Bind address")},
       {"modbus", "port", "modbusPort", QT_TR_NOOP("Por&t:"), QT_TR_NOOP("Modbus port")},
@@ -88,14 +97,19 @@ QString plain(const QString& caption) {
 }
 
 // The dialog's groups: a section of the file each.
+// The dialog's groups: a section of the file each, in two columns (the broker's beside the
+// servers'), so that the dialog fits a small screen.
 struct Group {
   const char* section;
   const char* title;
+  int column;
 };
 constexpr Group kGroups[] = {
-    {"mqtt", QT_TRANSLATE_NOOP("trv4::PublishingDialog", "MQTT")},
-    {"modbus", QT_TRANSLATE_NOOP("trv4::PublishingDialog", "Modbus TCP")},
-    {"http", QT_TRANSLATE_NOOP("trv4::PublishingDialog", "HTTP")},
+    {"mqtt", QT_TRANSLATE_NOOP("trv4::PublishingDialog", "MQTT"), 0},
+    {"sparkplug", QT_TRANSLATE_NOOP("trv4::PublishingDialog", "Sparkplug B (on the MQTT broker)"),
+     0},
+    {"modbus", QT_TRANSLATE_NOOP("trv4::PublishingDialog", "Modbus TCP"), 1},
+    {"http", QT_TRANSLATE_NOOP("trv4::PublishingDialog", "HTTP"), 1},
 };
 
 }  // namespace
@@ -109,6 +123,10 @@ PublishingDialog::PublishingDialog(std::string path, Toolkit& toolkit,
   setAttribute(Qt::WA_DeleteOnClose);
 
   auto* layout = new QVBoxLayout(this);
+  auto* columns = new QHBoxLayout;
+  QVBoxLayout* column[2] = {new QVBoxLayout, new QVBoxLayout};
+  for (QVBoxLayout* c : column) columns->addLayout(c);
+  layout->addLayout(columns);
   for (const Group& g : kGroups) {
     auto* group =
         named(new QGroupBox(tr(g.title)), QString::fromLatin1(g.section) + "Group", tr(g.title));
@@ -119,8 +137,9 @@ PublishingDialog::PublishingDialog(std::string path, Toolkit& toolkit,
       form->addRow(named(new QLabel(tr("Commands reach the scales: the broker's access rules\n"
                                        "must let only trusted clients write the command topics.")),
                          QStringLiteral("mqttCommandsWarning"), tr("Commands warning")));
-    layout->addWidget(group);
+    column[g.column]->addWidget(group);
   }
+  for (QVBoxLayout* c : column) c->addStretch();
 
   auto* buttons = new QDialogButtonBox(QDialogButtonBox::Ok | QDialogButtonBox::Cancel);
   buttons->setObjectName(QStringLiteral("buttons"));

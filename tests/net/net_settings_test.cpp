@@ -44,6 +44,10 @@ std::vector<std::string> refusedValues(const SettingKey& key) {
       return {"", "   ", " ; nothing"};
     case TextRule::TopicLevel:
       return {"", "+", "plant/#"};
+    case TextRule::IdLevel:
+      return {"", "line/1", "+", "#"};
+    case TextRule::IdOrEmpty:
+      return {"line/1", "+", "#"};
     case TextRule::Token:
       return {"short-secret", "a secret with blanks", std::string(kHttpTokenMax + 1, 'x'),
               "geheimes\xc3\xa4-passwort"};
