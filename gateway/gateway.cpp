@@ -4,6 +4,7 @@
 
 #include "base/file_names.h"
 #include "link/port_reconnect.h"
+#include "net/publishing.h"
 
 namespace trv4 {
 
@@ -11,13 +12,19 @@ Gateway::Gateway(const GatewayOptions& options, std::FILE* messages)
     : options_(options),
       toolkit_(messages),
       port_(DeviceFolders{options.dir, "/dev"}),
-      app_(port_, toolkit_, fileNameText(filePath(options.dir) / kConfigFileName)) {}
+      app_(port_, toolkit_, fileNameText(filePath(options.dir) / kConfigFileName)) {
+  port_.setOpenGuard(
+      [this](int port, const std::string& device) { return deviceClaim_(port, device); });
+}
 
 Gateway::~Gateway() {
   stop();
 }
 
 bool Gateway::start() {
+  const std::string netPath = netSettingsPathBeside(app_.config().path());
+  const auto tell = [this](const std::string& text) { toolkit_.messageBox(text); };
+  if (!takeClaims(startClaims(options_.dir, readNetSettings(netPath)), claims_, tell)) return false;
   if (!app_.MDIForm_Load()) return false;
   if (!options_.logFile.empty() && !app_.weightLog().start(options_.logFile, options_.logInterval))
     return false;
@@ -61,6 +68,11 @@ void Gateway::tryOpenPort() {
   openTimer_->setEnabled(true);
   if (openFailureTold_) return;
   openFailureTold_ = true;
+  if (error->code == PortFailureCode::kHeldByAnotherGateway) {
+    toolkit_.messageBox(portErrorText(*error) +
+                        "; this gateway waits for it and polls once that one has ended.");
+    return;
+  }
   toolkit_.messageBox("Port " + std::to_string(port_.commPort()) + " cannot be opened: " +
                       portErrorText(*error) + ". The gateway keeps trying every second.");
 }

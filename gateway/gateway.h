@@ -8,6 +8,7 @@
 #include "app/application.h"
 #include "app/remote_command_gate.h"
 #include "gateway/console_toolkit.h"
+#include "gateway/gateway_claims.h"
 #include "gateway/gateway_options.h"
 #include "link/qt_serial_port.h"
 #include "plant/plant_services.h"
@@ -22,7 +23,8 @@ class Gateway {
   // Reads TRV4.INI and opens the port, starts the scan cycle, the log and publishing. A port
   // that cannot be opened yet is tried again every second. False when the gateway must end
   // (no configuration and no port, or a log file that cannot be written): the reason has been
-  // told.
+  // told. Also false when another gateway on this PC already uses the folder, the MQTT client id
+  // or a listening port (gateway_claims.h); one on the same serial device is waited for.
   bool start();
   // A clean end: the broker is told the gateway is offline, the log is closed.
   void stop();
@@ -36,6 +38,8 @@ class Gateway {
 
   GatewayOptions options_;
   ConsoleToolkit toolkit_;
+  std::vector<ProcessClaim> claims_;  // held until the gateway ends
+  DeviceClaim deviceClaim_;
   QtSerialPort port_;
   Application app_;
   std::unique_ptr<RemoteCommandGate> commands_;  // what HTTP's commands go through

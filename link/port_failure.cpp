@@ -63,6 +63,8 @@ std::string portErrorText(const PortFailure& f) {
       return "Handshaking " + std::to_string(f.handshaking) + " is not 0 to 3";
     case PortFailureCode::kHandshakingRefused:
       return "Handshaking: " + systemText(f);
+    case PortFailureCode::kHeldByAnotherGateway:
+      return portName(f) + " (" + f.device + ") is in use by another gateway";
   }
   return {};
 }

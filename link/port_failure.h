@@ -21,6 +21,7 @@ enum class PortFailureCode {
   kSettingsRefused,        // the device refuses the line settings: detail is the system's text
   kHandshakingOutOfRange,  // a handshaking mode outside 0 to 3
   kHandshakingRefused,     // the device refuses the handshaking: detail is the system's text
+  kHeldByAnotherGateway,   // another gateway on this PC has the device (device: its real path)
 };
 
 struct PortFailure {

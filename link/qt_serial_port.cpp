@@ -85,6 +85,9 @@ PortError QtSerialPort::reopen() {
 PortError QtSerialPort::openDevice(const std::string& device, bool again) {
   // Checked before opening: opening a named pipe would wait for a writer.
   if (PortError problem = deviceProblem(port_, device)) return problem;
+  if (guard_) {
+    if (PortError refused = guard_(port_, device)) return refused;
+  }
   // A device of a group the user is not in: the usual reason on a fresh desktop.
   if (::access(device.c_str(), R_OK | W_OK) != 0 && errno == EACCES) {
     return PortFailure{.code = PortFailureCode::kPermissionDenied,

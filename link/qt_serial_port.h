@@ -39,6 +39,11 @@ class QtSerialPort : public QObject, public SerialPort {
   std::string deviceText(int port) const override;
   void setOnDeviceLost(std::function<void()> handler) override { onLost_ = std::move(handler); }
 
+  // Asked before every open, first and again, with the port number and the device about to be
+  // opened; a failure it returns refuses the open (the gateway's claim on its device).
+  using OpenGuard = std::function<PortError(int port, const std::string& device)>;
+  void setOpenGuard(OpenGuard guard) { guard_ = std::move(guard); }
+
  private:
   // again: a reopen after a loss, which keeps what the first open found the device refusing.
   PortError openDevice(const std::string& device, bool again);
@@ -64,6 +69,7 @@ class QtSerialPort : public QObject, public SerialPort {
   int commEvent_ = 0;
   std::function<void()> onComm_;
   std::function<void()> onLost_;
+  OpenGuard guard_;
 };
 
 }  // namespace trv4
