@@ -7,6 +7,7 @@
 #include <time.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
@@ -65,6 +66,12 @@ Process::Process(const std::string& program, const std::vector<std::string>& arg
   for (auto& a : argStore) argv.push_back(a.data());
   argv.push_back(nullptr);
   std::string out = dir + "/" + outputName;
+  // Each process claims in a scope of its own (a gateway's folder, client id and ports), so that
+  // tests running gateways at once with default settings do not clash; `env` may name a shared
+  // one.
+  static std::atomic<int> started = 0;
+  std::string scope =
+      "TRV4_CLAIM_SCOPE=test-" + std::to_string(getpid()) + "-" + std::to_string(++started);
   pid_ = fork();
   if (pid_ == 0) {
     if (chdir(dir.c_str()) != 0) _exit(126);
@@ -74,6 +81,7 @@ Process::Process(const std::string& program, const std::vector<std::string>& arg
       dup2(fd, 2);
       close(fd);
     }
+    putenv(scope.data());
     for (const auto& e : env) putenv(const_cast<char*>(e.c_str()));
     execv(program.c_str(), argv.data());
     _exit(127);

@@ -38,7 +38,7 @@ class TempDir {
 };
 
 // A child process started in a folder, stdout and stderr to a file there. Stopped (SIGTERM, then
-// SIGKILL after a second) when destroyed.
+// SIGKILL after a second) when destroyed. Its TRV4_CLAIM_SCOPE is its own unless `env` sets one.
 class Process {
  public:
   Process(const std::string& program, const std::vector<std::string>& args, const std::string& dir,

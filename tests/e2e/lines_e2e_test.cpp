@@ -1,0 +1,151 @@
+// Several gateways on one PC, one per serial line: side by side they poll and publish, and a
+// second gateway on what one already uses is refused or, on its serial device, waits for it.
+#include <signal.h>
+#include <unistd.h>
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <filesystem>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "tests/support/mqtt_broker.h"
+#include "tools/scalesim/sim_session.h"
+
+namespace trv4::scalesim {
+namespace {
+
+using test::has;
+using test::MqttBroker;
+using test::MqttSubscriber;
+
+// Gateways that must see each other's claims share a scope; the test's own keeps other tests out.
+std::vector<std::string> sharedScope() {
+  return {"TRV4_CLAIM_SCOPE=lines-" + std::to_string(getpid())};
+}
+
+std::unique_ptr<Process> startGateway(const TempDir& dir, const std::string& out,
+                                      const std::string& folder = {}) {
+  return std::make_unique<Process>(
+      gatewayPath(), std::vector<std::string>{"--dir", folder.empty() ? dir.path() : folder},
+      dir.path(), sharedScope(), out);
+}
+
+std::string mqttSection(int port, const std::string& prefix, const std::string& clientId) {
+  return "[mqtt]\nenabled=true\nhost=127.0.0.1\nport=" + std::to_string(port) +
+         "\nprefix=" + prefix + "\nclient_id=" + clientId + "\n";
+}
+
+TEST(LinesE2E, TwoLinesPublishSideBySideAndAGatewayOnABusyLineWaitsForIt) {
+  MqttBroker broker;
+  ASSERT_TRUE(broker.start());
+  MqttSubscriber plant(broker.port(), "#");
+  struct Line {
+    TempDir dir;
+    std::unique_ptr<Simulator> sim;
+    std::unique_ptr<Process> gateway;
+  };
+  Line lines[2];
+  for (int n = 0; n < 2; ++n) {
+    Line& line = lines[n];
+    const std::string name = "line" + std::to_string(n + 1);
+    line.sim = std::make_unique<Simulator>(
+        line.dir, std::vector<std::string>{"--scales", "A-B", "--static", "--load",
+                                           "A=" + std::to_string(n + 1) + "1.5"});
+    ASSERT_TRUE(line.sim->ready());
+    writeFile(line.dir.file("TRV4.INI"), iniText("11"));
+    writeFile(line.dir.file("TRV4NET.INI"),
+              mqttSection(broker.port(), name, "trv4-" + name) +
+                  "[http]\nenabled=true\nport=" + std::to_string(test::freeTcpPort()) + "\n");
+    line.gateway = startGateway(line.dir, "gateway.out");
+  }
+  ASSERT_TRUE(waitFor(
+      [&] {
+        return has(plant.last("line1/A/weight"), "\"weight\":11.50,") &&
+               has(plant.last("line2/A/weight"), "\"weight\":21.50,");
+      },
+      20000))
+      << readFile(lines[0].dir.file("gateway.out")) << readFile(lines[1].dir.file("gateway.out"));
+
+  // A third gateway whose COM1 is line 1's device: told once, it waits while line 1's runs.
+  TempDir third;
+  std::filesystem::create_symlink(std::filesystem::read_symlink(lines[0].dir.file("COM1")),
+                                  third.file("COM1"));
+  writeFile(third.file("TRV4.INI"), iniText("11"));
+  auto waiting = startGateway(third, "gateway.out");
+  const auto out = [&] { return readFile(third.file("gateway.out")); };
+  ASSERT_TRUE(waitFor([&] { return has(out(), "is in use by another gateway"); }, 10000)) << out();
+  EXPECT_TRUE(has(out(), "Port 1 (" + std::filesystem::canonical(third.file("COM1")).string() +
+                             ") is in use by another gateway; this gateway waits"))
+      << out();
+
+  // Line 1's gateway ends: the third takes the line and polls it.
+  ASSERT_TRUE(lines[0].gateway->stop(SIGTERM, 10000));
+  const std::size_t before = received(lines[0].sim->log()).size();
+  EXPECT_TRUE(waitFor([&] { return received(lines[0].sim->log()).size() >= before + 10; }, 10000))
+      << out();
+  EXPECT_TRUE(has(out(), "Port 1 is open.")) << out();
+  EXPECT_EQ(std::ranges::count(out(), '\n'), 3) << "the wait is told once:\n" << out();
+  EXPECT_TRUE(waiting->running() && lines[1].gateway->running());
+}
+
+// A second gateway that would share what a running one uses ends at start, status 1, naming it.
+// Neither has a line (their ./COM1 points nowhere): the clash is found before polling starts.
+TEST(LinesE2E, ASecondGatewayOnTheSameFolderClientIdOrPortIsRefused) {
+  const int port = test::freeTcpPort();
+  const std::string ports = std::to_string(port);
+  struct Row {
+    const char* what;
+    std::string firstNet, secondNet;
+    bool sameFolder;
+    std::string message;  // "" when the second starts
+  } rows[] = {
+      {"the same folder by another path", "", "", true, "the first's folder"},
+      {"one client id on one broker", mqttSection(1883, "a", "plant1"),
+       mqttSection(1883, "b", "plant1"), false,
+       "the MQTT client id plant1 on broker 127.0.0.1:1883."},
+      {"one client id on two brokers", mqttSection(1883, "a", "plant1"),
+       mqttSection(1884, "b", "plant1"), false, ""},
+      {"one HTTP port", "[http]\nenabled=true\nport=" + ports + "\n",
+       "[http]\nenabled=true\nport=" + ports + "\n", false, "the HTTP port " + ports + "."},
+      {"Modbus on the other's HTTP port", "[http]\nenabled=true\nport=" + ports + "\n",
+       "[modbus]\nenabled=true\nport=" + ports + "\n", false, "the Modbus TCP port " + ports + "."},
+  };
+  for (const Row& row : rows) {
+    SCOPED_TRACE(row.what);
+    TempDir first, second, links;
+    for (const TempDir* dir : {&first, &second}) {
+      writeFile(dir->file("TRV4.INI"), iniText("1"));
+      std::filesystem::create_symlink(dir->file("gone"), dir->file("COM1"));
+    }
+    writeFile(first.file("TRV4NET.INI"), row.firstNet);
+    writeFile(second.file("TRV4NET.INI"), row.secondNet);
+    auto running = startGateway(first, "gateway.out");
+    ASSERT_TRUE(
+        waitFor([&] { return has(readFile(first.file("gateway.out")), "polling A"); }, 10000))
+        << readFile(first.file("gateway.out"));
+
+    // The same folder reached through a link to it.
+    const std::string alias = links.file("alias");
+    std::filesystem::create_symlink(first.path(), alias);
+    auto refused = startGateway(second, "second.out", row.sameFolder ? alias + "/." : "");
+    const auto out = [&] { return readFile(second.file("second.out")); };
+    if (row.message.empty()) {
+      EXPECT_TRUE(waitFor([&] { return has(out(), "polling A"); }, 10000)) << out();
+      EXPECT_TRUE(refused->running()) << out();
+    } else {
+      ASSERT_TRUE(waitFor([&] { return !refused->running(); }, 10000)) << out();
+      EXPECT_EQ(refused->exitCode(), 1);
+      const std::string clash =
+          row.sameFolder ? "the folder " + std::filesystem::canonical(first.path()).string() + "."
+                         : row.message;
+      EXPECT_EQ(out(), "trv4-gateway: Another gateway already uses " + clash + "\n");
+    }
+    EXPECT_TRUE(running->running()) << readFile(first.file("gateway.out"));
+  }
+}
+
+}  // namespace
+}  // namespace trv4::scalesim
