@@ -51,7 +51,10 @@ std::vector<RxPiece> splitReceived(std::string_view rx, const ExchangeView& exch
       }
     }
     pieces.push_back(piece);
-    if (piece.kind != RxKind::Echo && piece.kind != RxKind::WrongAddress) break;
+    // Only a reply filed ends the event. Text that held no reply (the tail of a frame that
+    // came after the last exchange ended, a frame too short) is dropped and what follows is
+    // read now: a whole reply behind it may be the last text that comes.
+    if (piece.kind == RxKind::StatusReply || piece.kind == RxKind::Reply) break;
     at += static_cast<std::size_t>(p);
   }
   return pieces;

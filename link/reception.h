@@ -34,9 +34,10 @@ struct RxPiece {
 // broadcast the scale whose address it carries.
 int replySlot(char address, const ExchangeView& exchange);
 
-// The pieces of rx one receive event takes, in order: a dropped echo or a frame for another
-// address does not use up the event, so the pieces go on after them and end with the first
-// other piece, or when no ETX is left. Text after the last piece stays in the buffer.
+// The pieces of rx one receive event takes, in order: a dropped echo, a frame for another
+// address or text that holds no reply does not use up the event, so the pieces go on after them
+// and end with the first reply filed, or when no ETX is left. Text after the last piece stays in
+// the buffer.
 std::vector<RxPiece> splitReceived(std::string_view rx, const ExchangeView& exchange);
 
 }  // namespace trv4

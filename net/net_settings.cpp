@@ -6,6 +6,7 @@
 #include <cstring>
 #include <filesystem>
 #include <fstream>
+#include <iterator>
 #include <set>
 #include <system_error>
 
@@ -28,11 +29,20 @@ struct Section {
   const char* service;
 };
 constexpr Section kSections[] = {
-    {"mqtt", "MQTT publishing"},
-    {"modbus", "the Modbus server"},
-    {"http", "the HTTP server"},
+    {"mqtt", "MQTT publishing"},           {"sparkplug", "Sparkplug publishing"},
+    {"modbus", "the Modbus server"},       {"http", "the HTTP server"},
     {"captures", "removing old captures"},
 };
+
+// The sections as a message names them: "[mqtt], [sparkplug], ... and [captures]", with `last`
+// before the last one.
+std::string sectionList(const char* last) {
+  std::string out;
+  const std::size_t n = std::size(kSections);
+  for (std::size_t i = 0; i < n; ++i)
+    out += std::string(i == 0 ? "" : i + 1 == n ? last : ", ") + "[" + kSections[i].name + "]";
+  return out;
+}
 
 const Section* sectionNamed(std::string_view name) {
   for (const Section& s : kSections)
@@ -94,8 +104,8 @@ NetSettings parseNetSettings(std::string_view text) {
     if (line.front() == '[') {
       name = line.back() == ']' ? line.substr(1, line.size() - 2) : line;
       if (sectionNamed(name) == nullptr)
-        s.problems.push_back(
-            where + ": the section is none of [mqtt], [modbus] and [http]; it is left out.");
+        s.problems.push_back(where + ": the section is none of " + sectionList(" and ") +
+                             "; it is left out.");
       continue;
     }
     const std::size_t eq = line.find('=');
@@ -106,8 +116,8 @@ NetSettings parseNetSettings(std::string_view text) {
       const bool known =
           eq != std::string::npos &&
           std::any_of(keys.begin(), keys.end(), [&](const SettingKey& k) { return k.key == key; });
-      s.problems.push_back(where + (known ? ": \"" + key + "\"" : "") +
-                           " is in no section ([mqtt], [modbus] or [http]); it is left out.");
+      s.problems.push_back(where + (known ? ": \"" + key + "\"" : "") + " is in no section (" +
+                           sectionList(" or ") + "); it is left out.");
       continue;
     }
     const Section* section = sectionNamed(name);

@@ -35,6 +35,9 @@ TEST(Reception, PiecesOfWhatCameAfterAStatusRequest) {
     std::string expected;
   } table[] = {
       {"ETX before STX, rest kept", E + S + "A?0", "dropped@0 |" + S + "A?0"},
+      {"the tail of an earlier frame, then the reply", "9.99BB" + E + reply,
+       "dropped@0 status@0=0 12.50 |"},
+      {"a frame too short, then the reply", S + "A?1" + E + reply, "dropped@0 status@0=0 12.50 |"},
       {"3 characters in STX..ETX", S + "AB1" + E, "dropped@0 |"},
       {"4 characters: a command reply", S + "AB12" + E, "reply@0=" + S + "AB12" + E + " |"},
       {"status payload of 2: dropped", S + "A?12BB" + E, "dropped@0 |"},

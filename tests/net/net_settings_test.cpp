@@ -78,18 +78,29 @@ TEST(NetSettingsTest, EachKeyTellsWhatItsValueMustBe) {
   }
   const std::string number = "must be a whole number from ", onOff = "must be true or false";
   EXPECT_EQ(told, (std::vector<std::string>{
-                      "mqtt enabled: " + onOff, "mqtt host: may not be empty",
+                      "mqtt enabled: " + onOff,
+                      "mqtt host: may not be empty",
                       "mqtt port: " + number + "1 to 65535",
                       "mqtt prefix: must be a topic level without the wildcards + and #",
-                      "mqtt qos: " + number + "0 to 2", "mqtt heartbeat_s: " + number + "1 to 3600",
-                      "mqtt commands: " + onOff, "modbus enabled: " + onOff,
-                      "modbus bind: may not be empty", "modbus port: " + number + "1 to 65535",
-                      "http enabled: " + onOff, "http bind: may not be empty",
+                      "mqtt qos: " + number + "0 to 2",
+                      "mqtt heartbeat_s: " + number + "1 to 3600",
+                      "mqtt commands: " + onOff,
+                      "sparkplug enabled: " + onOff,
+                      "sparkplug group_id: must be a name without /, + and #",
+                      "sparkplug edge_node_id: must be empty or a name without /, + and #",
+                      "sparkplug primary_host_id: must be empty or a name without /, + and #",
+                      "sparkplug commands: " + onOff,
+                      "modbus enabled: " + onOff,
+                      "modbus bind: may not be empty",
+                      "modbus port: " + number + "1 to 65535",
+                      "http enabled: " + onOff,
+                      "http bind: may not be empty",
                       "http port: " + number + "1 to 65535",
                       "http hosts: must list at most 16 host names or addresses, separated by "
                       "commas or blanks",
                       "http token: must be empty or 16 to 256 visible characters without blanks",
-                      "http commands: " + onOff, "captures keep_days: " + number + "0 to 36500"}));
+                      "http commands: " + onOff,
+                      "captures keep_days: " + number + "0 to 36500"}));
 }
 
 // A value a key cannot hold turns its own service off with one sentence naming the line and
@@ -145,6 +156,8 @@ TEST(NetSettingsTest, MissingKeysKeepTheirDefaultsAndEveryServiceIsOff) {
       "password=             ; the file is created with mode 0600 when a password is set\n"
       "ca_file=              ; set: TLS to the broker, verified against this CA\n"
       "qos=1\nheartbeat_s=10\ncommands=false\n"
+      "[sparkplug]\nenabled=false\ngroup_id=trv4\nedge_node_id=         ; empty: the host name\n"
+      "primary_host_id=      ; set: births wait until that host is online\ncommands=false\n"
       "[modbus]\nenabled=false\nbind=127.0.0.1\nport=1502\n"
       "[http]\nenabled=false\nbind=127.0.0.1\nport=8480\n"
       "hosts=                ; more names of this PC that requests may give, beside its "
@@ -191,9 +204,11 @@ TEST(NetSettingsTest, StrayLinesAreToldWithoutRepeatingThem) {
       {"[mqtt]\nenabled=true\npassword=\n" + secret + "\n",
        "TRV4NET.INI line 4 in [mqtt] has no \"=\"; MQTT publishing stays off."},
       {"[" + secret + "]\nenabled=true\n",
-       "TRV4NET.INI line 1: the section is none of [mqtt], [modbus] and [http]; it is left out."},
+       "TRV4NET.INI line 1: the section is none of [mqtt], [sparkplug], [modbus], [http] and "
+       "[captures]; it is left out."},
       {"enabled=true\n[mqtt]\n",
-       "TRV4NET.INI line 1: \"enabled\" is in no section ([mqtt], [modbus] or [http]); it is left "
+       "TRV4NET.INI line 1: \"enabled\" is in no section ([mqtt], [sparkplug], [modbus], [http] or "
+       "[captures]); it is left "
        "out."},
       {secret + "=x\n[mqtt]\n", "TRV4NET.INI line 1 is in no section"},
   };
