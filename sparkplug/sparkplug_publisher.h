@@ -66,19 +66,20 @@ class SparkplugPublisher {
   int64_t refusedCommands() const { return refusedCommands_; }
 
  private:
-  struct Device;
   void onShown(int scale);
   void heartbeat();
-  void flush(bool counters);
+  // Publishes what each marked device owes (birth, data, death) while the in-flight bound lets.
+  void flush();
   void birth();
+  void death();
   void onConnected();
   void onLost(const MqttFailure& why);
   void onMessage(const std::string& topic, const std::string& payload, bool tooLong, bool retained);
-  void onState(const std::string& payload, bool tooLong);
-  void onCommand(const std::string& topic, const std::string& payload, bool tooLong);
-  bool publish(const std::string& topic, const std::string& payload);
+  void onState(const std::string& payload);
+  void onNodeCommand(const std::string& payload);
+  void onDeviceCommand(int scale, const std::string& topic, const std::string& payload);
+  bool publish(const std::string& topic, const std::string& payload, int qos = 0);
   uint64_t nextSeq();
-  SparkplugDevice deviceNow(int scale) const;
   void ignore(const std::string& key, const std::string& text);
   void tellOnce(const std::string& key, const std::string& text);
 
@@ -101,12 +102,11 @@ class SparkplugPublisher {
   int64_t hostTimestamp_ = -1;  // of the last STATE taken
   int inFlight_ = 0;
   uint64_t seq_ = 0;
-  int next_ = 0;  // where the round over the devices goes on
-  // What each device's last birth or data said; alive while it is born.
-  std::array<bool, kMaxScales> alive_{};
-  std::array<SparkplugDevice, kMaxScales> sent_{};
-  std::array<bool, kMaxScales> pending_{};  // panel changed since the last data
-  std::array<bool, kMaxScales> countersDue_{};  // heartbeat: changed counters owed
+  int next_ = 0;                                    // where the round over the devices goes on
+  std::array<bool, kMaxScales> alive_{};            // born and not dead since
+  std::array<SparkplugDevice, kMaxScales> sent_{};  // what its birth and data said
+  std::array<bool, kMaxScales> marked_{};           // to be looked at by the next flush
+  std::array<bool, kMaxScales> countersDue_{};      // the heartbeat came: changed counters owed
   std::set<std::string> told_;
   int64_t messagesPublished_ = 0;
   int64_t ignoredMessages_ = 0;
