@@ -13,6 +13,7 @@
 
 #include "sparkplug/sparkplug_payload.pb.h"
 #include "tests/support/mqtt_broker.h"
+#include "tools/scalesim/scale_model.h"
 #include "tools/scalesim/sim_session.h"
 
 namespace trv4::scalesim {
