@@ -231,6 +231,7 @@ TEST(SparkplugE2E, BirthsCarryEveryMetricSeqRunsOnAndCommandsTakeMqttsGate) {
   ASSERT_TRUE(host.publish("spBv1.0/trv4/DCMD/line1/A", command("Tare")));
   EXPECT_TRUE(waitFor([&] { return line.framesTo('A', "T") == 1; }, kLimitMs));
   EXPECT_EQ(line.framesTo('A', "G"), 0);
+  EXPECT_TRUE(has(line.out(), "retained command on spBv1.0/trv4/DCMD/line1/A")) << line.out();
 
   // Two commands at once for B: the second finds the first waiting, by MQTT as by Sparkplug.
   const std::string clause = "refused: the scale has a command waiting to be sent";
