@@ -133,6 +133,19 @@ std::string metricsText(const PlantSnapshot& snapshot, const MetricsExtras& extr
     out.family("trv4_mqtt_connected", "gauge", "1 while the MQTT broker is connected.");
     out.sample("trv4_mqtt_connected", "", *snapshot.mqttConnected ? "1" : "0");
   }
+  if (const std::optional<SparkplugCounters>& sp = snapshot.sparkplug) {
+    out.family("trv4_sparkplug_connected", "gauge",
+               "1 while Sparkplug B's connection to the broker is up.");
+    out.sample("trv4_sparkplug_connected", "", sp->connected ? "1" : "0");
+    out.family("trv4_sparkplug_messages_total", "counter", "Sparkplug B messages published.");
+    out.sample("trv4_sparkplug_messages_total", "", std::to_string(sp->messages));
+    out.family("trv4_sparkplug_ignored_total", "counter",
+               "Sparkplug B commands and host states ignored: malformed, unknown or retained.");
+    out.sample("trv4_sparkplug_ignored_total", "", std::to_string(sp->ignored));
+    out.family("trv4_sparkplug_refused_total", "counter",
+               "Sparkplug B commands refused, as MQTT's are.");
+    out.sample("trv4_sparkplug_refused_total", "", std::to_string(sp->refused));
+  }
   if (extras.capturesWaiting) {
     out.family("trv4_captures_waiting_for_delivery", "gauge",
                "Committed captures the MQTT broker has not acknowledged yet.");

@@ -44,6 +44,8 @@ void BoardPublisher::flush() {
   const bool all = owed_.all();
   const std::optional<bool> mqtt =
       all && mqttConnected ? mqttConnected() : std::optional<bool>(mqtt_);
+  const std::optional<SparkplugCounters> sparkplug =
+      all && sparkplugCounters ? sparkplugCounters() : sparkplug_;
   const bool written = board_.tryWrite(toolkit_.steadyMs(), [&](PlantSnapshot& s) {
     for (int i = 0; i < kMaxScales; ++i) {
       if (!owed_.test(static_cast<std::size_t>(i))) continue;
@@ -61,8 +63,10 @@ void BoardPublisher::flush() {
     s.suspended = link_ != nullptr && link_->suspended();
     s.lastSentAtMs = lastSentAtMs_;
     s.mqttConnected = mqtt;
+    s.sparkplug = sparkplug;
   });
   mqtt_ = mqtt;
+  sparkplug_ = sparkplug;
   if (written) owed_.reset();
 }
 

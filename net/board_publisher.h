@@ -37,6 +37,8 @@ class BoardPublisher : public LineObserver {
 
   // Whether the broker is connected; nullopt while MQTT is off. Read at the heartbeat.
   std::function<std::optional<bool>()> mqttConnected;
+  // Sparkplug's counters; nullopt while it is off. Read at the heartbeat.
+  std::function<std::optional<SparkplugCounters>()> sparkplugCounters;
   // Everything at once, as the heartbeat does.
   void publishAll();
 
@@ -63,6 +65,7 @@ class BoardPublisher : public LineObserver {
   std::array<int64_t, kMaxScales> shownAtMs_{};
   int64_t lastSentAtMs_ = 0;
   std::optional<bool> mqtt_;
+  std::optional<SparkplugCounters> sparkplug_;
 };
 
 }  // namespace trv4

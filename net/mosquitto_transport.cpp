@@ -35,8 +35,7 @@ void initLibrary() {
 
 struct MosquittoTransport::Shared {
   MqttSettings settings;
-  MqttBackOff backOffRule;
-  std::string willTopic, willPayload;
+  MqttConnectionOptions options;
 
   // The caller's use of the handle; null once the thread has destroyed it.
   std::mutex handleMutex;
@@ -116,10 +115,16 @@ MosquittoTransport::Shared& sharedOf(void* obj) {
 
 void MosquittoTransport::Shared::run() {
   awaitEarlier();
-  int backOff = backOffRule.firstMs;
+  int backOff = options.backOff.firstMs;
   bool first = true;
   while (!stopping) {
     refused = false;
+    if (options.willEachTry) {
+      const std::string payload = options.willEachTry();
+      std::lock_guard<std::mutex> lock(handleMutex);
+      mosquitto_will_set(mosq, options.willTopic.c_str(), static_cast<int>(payload.size()),
+                         payload.data(), options.willQos, options.willRetain);
+    }
     int rc = first
                  ? mosquitto_connect_async(mosq, settings.host.c_str(), settings.port, kKeepAliveS)
                  : mosquitto_reconnect_async(mosq);
@@ -133,7 +138,7 @@ void MosquittoTransport::Shared::run() {
         savedErrno = errno;
         if (connected) {
           wasConnected = true;
-          backOff = backOffRule.firstMs;
+          backOff = options.backOff.firstMs;
         }
         if (goodbye && goodbyeSince == std::chrono::steady_clock::time_point{})
           goodbyeSince = std::chrono::steady_clock::now();
@@ -144,7 +149,7 @@ void MosquittoTransport::Shared::run() {
     if (stopping) break;
     if (!refused) postLost(failure(rc, savedErrno, wasConnected));
     pause(backOff);
-    backOff = std::min(backOff * 2, backOffRule.lastMs);
+    backOff = std::min(backOff * 2, options.backOff.lastMs);
   }
   {
     std::lock_guard<std::mutex> lock(handleMutex);
@@ -154,15 +159,31 @@ void MosquittoTransport::Shared::run() {
   done.set_value();
 }
 
+namespace {
+
+MqttConnectionOptions jsonConnection(const MqttSettings& settings, std::string willTopic,
+                                     std::string willPayload, MqttBackOff backOff) {
+  MqttConnectionOptions o;
+  o.willTopic = std::move(willTopic);
+  o.willPayload = std::move(willPayload);
+  o.willQos = settings.qos;
+  o.backOff = backOff;
+  return o;
+}
+
+}  // namespace
+
 MosquittoTransport::MosquittoTransport(const MqttSettings& settings, std::string willTopic,
                                        std::string willPayload, MqttBackOff backOff)
+    : MosquittoTransport(settings, jsonConnection(settings, std::move(willTopic),
+                                                  std::move(willPayload), backOff)) {}
+
+MosquittoTransport::MosquittoTransport(const MqttSettings& settings, MqttConnectionOptions options)
     : shared_(std::make_shared<Shared>()), context_(std::make_unique<QObject>()) {
   initLibrary();
   end_ = shared_->done.get_future().share();
   shared_->settings = settings;
-  shared_->backOffRule = backOff;
-  shared_->willTopic = std::move(willTopic);
-  shared_->willPayload = std::move(willPayload);
+  shared_->options = std::move(options);
   shared_->context = context_.get();
   shared_->self = this;
 }
@@ -213,7 +234,8 @@ std::optional<MqttFailure> MosquittoTransport::problem(const MqttSettings& setti
 void MosquittoTransport::start(Handlers handlers) {
   handlers_ = std::move(handlers);
   Shared& s = *shared_;
-  s.mosq = mosquitto_new(clientId(s.settings).c_str(), true, &s);
+  const std::string id = s.options.clientId.empty() ? clientId(s.settings) : s.options.clientId;
+  s.mosq = mosquitto_new(id.c_str(), true, &s);
   if (!s.mosq) {
     if (handlers_.lost) handlers_.lost(s.failureOf(MqttFailureCode::kClientNotSetUp));
     return;
@@ -232,8 +254,10 @@ void MosquittoTransport::start(Handlers handlers) {
       handlers_.lost({.code = MqttFailureCode::kCaFileUnusable, .caFile = s.settings.caFile});
     return;
   }
-  mosquitto_will_set(s.mosq, s.willTopic.c_str(), static_cast<int>(s.willPayload.size()),
-                     s.willPayload.data(), s.settings.qos, true);
+  if (!s.options.willEachTry)  // else set before each try
+    mosquitto_will_set(s.mosq, s.options.willTopic.c_str(),
+                       static_cast<int>(s.options.willPayload.size()), s.options.willPayload.data(),
+                       s.options.willQos, s.options.willRetain);
   mosquitto_connect_callback_set(s.mosq, [](mosquitto*, void* obj, int rc) {
     Shared& sh = sharedOf(obj);
     if (rc == 0) {
@@ -260,10 +284,11 @@ void MosquittoTransport::start(Handlers handlers) {
   });
   mosquitto_message_callback_set(s.mosq, [](mosquitto*, void* obj, const mosquitto_message* m) {
     const std::size_t length = m->payloadlen > 0 ? static_cast<std::size_t>(m->payloadlen) : 0;
-    const bool tooLong = length > kMqttCommandMax;
+    const std::size_t most = sharedOf(obj).options.messageMax;
+    const bool tooLong = length > most;
     const bool retained = m->retain;
     std::string topic = m->topic ? m->topic : "";
-    std::string payload(static_cast<const char*>(m->payload), tooLong ? kMqttCommandMax : length);
+    std::string payload(static_cast<const char*>(m->payload), tooLong ? most : length);
     sharedOf(obj).post([topic = std::move(topic), payload = std::move(payload), tooLong,
                         retained](MosquittoTransport& t) {
       if (t.handlers_.message) t.handlers_.message(topic, payload, tooLong, retained);

@@ -6,6 +6,8 @@
 
 #include <QObject>
 #include <chrono>
+#include <cstddef>
+#include <functional>
 #include <future>
 #include <memory>
 #include <optional>
@@ -14,6 +16,7 @@
 #include <thread>
 #include <vector>
 
+#include "net/mqtt_publisher.h"
 #include "net/mqtt_transport.h"
 #include "net/net_settings.h"
 
@@ -30,12 +33,28 @@ struct MqttBackOff {
   int lastMs = 30000;
 };
 
+// What a connection of its own (Sparkplug's) sets beside the broker's settings.
+struct MqttConnectionOptions {
+  std::string clientId;  // empty: clientId(settings)
+  // The will: the broker sends it when the connection dies without a goodbye.
+  std::string willTopic;
+  std::string willPayload;
+  // Set: asked on the transport's thread before each try to connect for that try's will
+  // payload (so it must be thread-safe); willPayload is then not used.
+  std::function<std::string()> willEachTry;
+  int willQos = 1;
+  bool willRetain = true;
+  // A received payload longer than this is passed cut, with tooLong set.
+  std::size_t messageMax = kMqttCommandMax;
+  MqttBackOff backOff;
+};
+
 class MosquittoTransport : public MqttTransport {
  public:
-  // The will (the broker sends it when the connection dies without a goodbye): payload on
-  // willTopic, retained.
+  // The JSON connection: payload on willTopic as its will, retained, at the settings' QoS.
   MosquittoTransport(const MqttSettings& settings, std::string willTopic, std::string willPayload,
                      MqttBackOff backOff = {});
+  MosquittoTransport(const MqttSettings& settings, MqttConnectionOptions options);
   ~MosquittoTransport() override;
 
   // What keeps these settings from connecting before any try; nullopt when nothing does. Checks

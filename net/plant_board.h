@@ -24,6 +24,14 @@ struct ScaleSnapshot {
   int64_t shownAtMs = 0;  // wall clock of the last answer or blanking shown; 0 before the first
 };
 
+// Sparkplug B's connection and what its publisher counted since it started.
+struct SparkplugCounters {
+  bool connected = false;
+  int64_t messages = 0;  // publications handed to the broker
+  int64_t ignored = 0;   // NCMD, DCMD and STATE messages not taken
+  int64_t refused = 0;   // well-formed commands the gate refused
+};
+
 struct PlantSnapshot {
   std::array<ScaleSnapshot, kMaxScales> scales{};
   int unitFlag = 0;              // 0 kilograms, else pounds
@@ -31,7 +39,8 @@ struct PlantSnapshot {
   bool portOpen = false;
   bool suspended = false;    // Find Scales has the line
   int64_t lastSentAtMs = 0;  // the link's steady clock at the last frame sent (or the start)
-  std::optional<bool> mqttConnected;  // nullopt while MQTT is off
+  std::optional<bool> mqttConnected;           // nullopt while MQTT is off
+  std::optional<SparkplugCounters> sparkplug;  // nullopt while Sparkplug is off
 
   // The link's steady clock at the last write, and the real time since that write as the board
   // measured it when it was read: their sum is the link's clock now, for the ages of replies

@@ -48,16 +48,27 @@ std::string isoTime(int64_t ms) {
   return buf;
 }
 
+ShownFacts shownFacts(const PanelView& view, int unitFlag) {
+  ShownFacts f;
+  f.weight = readShownWeight(view.text);
+  f.unit = f.weight ? f.weight->unit : (unitFlag != 0 ? "lb" : "kg");
+  f.text = codePageToUtf8(trimBlanks(view.text, " "));
+  f.net = view.netVisible;
+  f.motion = view.motionVisible && view.motionText == "M";
+  f.centreOfZero = view.motionVisible && view.motionText == "o";
+  f.offRange = showsOffRange(view.text);
+  return f;
+}
+
 std::string weightMessage(char address, const PanelView& view, int unitFlag, int64_t shownAtMs) {
-  const std::optional<ShownWeight> shown = readShownWeight(view.text);
-  const std::string unit = shown ? shown->unit : (unitFlag != 0 ? "lb" : "kg");
+  const ShownFacts f = shownFacts(view, unitFlag);
   std::string json = "{\"address\":" + jsonString(std::string(1, address));
-  json += ",\"text\":" + jsonString(codePageToUtf8(trimBlanks(view.text, " ")));
-  json += ",\"weight\":" + (shown ? decimalText(*shown) : std::string("null"));
-  json += ",\"unit\":\"" + unit + '"';
-  json += std::string(",\"net\":") + flag(view.netVisible);
-  json += std::string(",\"motion\":") + flag(view.motionVisible && view.motionText == "M");
-  json += std::string(",\"offRange\":") + flag(showsOffRange(view.text));
+  json += ",\"text\":" + jsonString(f.text);
+  json += ",\"weight\":" + (f.weight ? decimalText(*f.weight) : std::string("null"));
+  json += ",\"unit\":\"" + f.unit + '"';
+  json += std::string(",\"net\":") + flag(f.net);
+  json += std::string(",\"motion\":") + flag(f.motion);
+  json += std::string(",\"offRange\":") + flag(f.offRange);
   json += ",\"time\":\"" + isoTime(shownAtMs) + "\"}";
   return json;
 }

@@ -5,11 +5,27 @@
 #pragma once
 
 #include <cstdint>
+#include <optional>
 #include <string>
 
+#include "display/shown_weight.h"
 #include "display/weight_format.h"
 
 namespace trv4 {
+
+// What a panel tells the plant, the same for every way it is published.
+struct ShownFacts {
+  std::optional<ShownWeight> weight;  // none when the panel shows a text or nothing
+  std::string unit;                   // "kg" or "lb"
+  std::string text;                   // the panel's text in UTF-8, blanks trimmed
+  bool net = false;
+  bool motion = false;
+  bool centreOfZero = false;
+  bool offRange = false;
+};
+
+// unitFlag (0 kg, 1 lb) names the unit when the text shows none.
+ShownFacts shownFacts(const PanelView& view, int unitFlag);
 
 // unitFlag (0 kg, 1 lb) names the unit when the text shows none; shownAtMs is when the panel
 // showed it, in milliseconds since 1970.

@@ -1,7 +1,10 @@
 #include "plant/plant_services.h"
 
+#include <chrono>
+
 #include "http/http_server.h"
 #include "net/modbus_server.h"
+#include "net/mosquitto_transport.h"
 
 namespace trv4 {
 
@@ -13,6 +16,7 @@ PlantServices::PlantServices(PlantParts parts)
           captureJournalPathBeside(parts_.configPath),
           JournalOptions{.keepDays = readNetSettings(netSettingsPath_).captures.keepDays}),
       publishing_(parts_.monitor, parts_.state, parts_.toolkit, parts_.blocker),
+      sparkplug_(parts_.monitor, parts_.state, parts_.stats, parts_.toolkit, parts_.blocker),
       publisher_(board_, parts_.monitor, parts_.state, parts_.stats, parts_.port, &parts_.link,
                  parts_.toolkit),
       thread_(std::make_unique<ServicesThread>(parts_.toolkit)),
@@ -23,6 +27,7 @@ PlantServices::PlantServices(PlantParts parts)
     if (MqttPublisher* mqtt = publishing_.mqtt()) return mqtt->connected();
     return std::nullopt;
   };
+  publisher_.sparkplugCounters = [this] { return sparkplug_.counters(); };
   publishing_.onStarted = [this](const NetSettings& settings) { startServices(settings); };
   publishing_.onStopping = [this] { stopServices(); };
 }
@@ -46,7 +51,14 @@ void PlantServices::stop() {
   publishing_.stop();
 }
 
+void PlantServices::awaitGoodbyes() {
+  const auto until = std::chrono::steady_clock::now() + kMqttGoodbyeLimit;
+  publishing_.awaitGoodbyes();  // both leave at once: their limits run together
+  sparkplug_.awaitGoodbyes(until);
+}
+
 void PlantServices::startServices(const NetSettings& settings) {
+  sparkplug_.start(settings);
   // The thread itself, not thread_: at the end thread_ is already null while its destructor runs
   // what was posted.
   ServicesThread* thread = thread_.get();
@@ -67,6 +79,7 @@ void PlantServices::startServices(const NetSettings& settings) {
 }
 
 void PlantServices::stopServices() {
+  sparkplug_.stop();
   thread_->post([this] {
     http_.reset();
     modbus_.reset();

@@ -1,8 +1,9 @@
 // The plant services as the program and the gateway run them, built and wired in this one place:
-// on the windows' thread beside the link, publishing (MQTT) and weighings, and the board
-// publisher that keeps the plant board current; on the services thread, HTTP with its live feed
-// and Modbus TCP, which read the board and hand captures and commands to the windows' thread.
-// HTTP and Modbus start and stop with publishing, so the Publishing dialog's OK restarts them.
+// on the windows' thread beside the link, publishing (MQTT, Sparkplug B) and weighings, and the
+// board publisher that keeps the plant board current; on the services thread, HTTP with its live
+// feed and Modbus TCP, which read the board and hand captures and commands to the windows' thread.
+// Sparkplug, HTTP and Modbus start and stop with publishing, so the Publishing dialog's OK
+// restarts them.
 #pragma once
 
 #include <memory>
@@ -22,6 +23,7 @@
 #include "net/publishing.h"
 #include "plant/across_threads.h"
 #include "plant/services_thread.h"
+#include "plant/sparkplug_service.h"
 
 namespace trv4 {
 
@@ -37,7 +39,7 @@ struct PlantParts {
   SerialPort& port;
   ScaleLink& link;
   Toolkit& toolkit;
-  CommandBlocker blocker;    // MQTT's commands are queued only where it lets them
+  CommandBlocker blocker;    // MQTT's and Sparkplug's commands are queued only where it lets them
   RemoteCommands& commands;  // HTTP's commands go through it
   std::string configPath;    // TRV4.INI: the journal and TRV4NET.INI are beside it
 };
@@ -46,18 +48,21 @@ class PlantServices {
  public:
   // Once the scale link runs. Nothing starts before start().
   explicit PlantServices(PlantParts parts);
-  // Stops, ends the services thread, then waits for MQTT's goodbyes as awaitGoodbyes does.
+  // Stops, ends the services thread, then waits for the goodbyes as awaitGoodbyes does.
   ~PlantServices();
   PlantServices(const PlantServices&) = delete;
   PlantServices& operator=(const PlantServices&) = delete;
 
   // Reads TRV4NET.INI and starts what it enables.
   void start();
-  // Stops every service; MQTT says "offline" on its own thread. Returns at once.
+  // Stops every service; MQTT says "offline" and Sparkplug sends NDEATH on their own threads.
+  // Returns at once.
   void stop();
-  void awaitGoodbyes() { publishing_.awaitGoodbyes(); }
+  // Waits, at most kMqttGoodbyeLimit, for MQTT's "offline" and Sparkplug's NDEATH to leave.
+  void awaitGoodbyes();
 
   Publishing& publishing() { return publishing_; }
+  SparkplugService& sparkplug() { return sparkplug_; }
   Weighings& weighings() { return weighings_; }
   const std::string& netSettingsPath() const { return netSettingsPath_; }
 
@@ -70,6 +75,7 @@ class PlantServices {
   PlantBoard board_;
   Weighings weighings_;
   Publishing publishing_;  // after the weighings: it stops their delivery as it goes
+  SparkplugService sparkplug_;
   BoardPublisher publisher_;
   // Ended first (in the destructor), so that the services on it go before what they reach.
   std::unique_ptr<ServicesThread> thread_;

@@ -169,6 +169,7 @@ TEST_F(HttpFixture, CommandsAreOffUnlessTurnedOnWithATokenAndAGate) {
 // of the text with nothing polled).
 TEST_F(HttpFixture, MetricsAreValidPrometheusTextWithEveryPolledScale) {
   mqtt = true;
+  sparkplug = SparkplugCounters{.connected = true, .messages = 40, .ignored = 2, .refused = 1};
   desk.commitOther(0, "12.50 kg", 1250, 2);
   tk.advance(1000);
   auto server = serve();
@@ -176,7 +177,8 @@ TEST_F(HttpFixture, MetricsAreValidPrometheusTextWithEveryPolledScale) {
   EXPECT_EQ(r.header("Content-Type"), "text/plain; version=0.0.4; charset=utf-8");
   for (const char* line :
        {"trv4_scale_weight{scale=\"A\",unit=\"kg\"} 12.50", "trv4_scale_answering{scale=\"D\"} 0",
-        "trv4_mqtt_connected 1", "trv4_captures_waiting_for_delivery 1", "trv4_serial_port_open 1",
+        "trv4_mqtt_connected 1", "trv4_sparkplug_messages_total 40",
+        "trv4_captures_waiting_for_delivery 1", "trv4_serial_port_open 1",
         "trv4_http_connections 1", "trv4_http_dashboards 0"})
     EXPECT_NE(r.body.indexOf("\n" + QByteArray(line) + "\n"), -1) << line << "\n"
                                                                   << r.body.toStdString();

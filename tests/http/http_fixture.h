@@ -52,6 +52,7 @@ struct HttpFixture : ::testing::Test, AppOnSim {
       : AppOnSim(fourScales(), "1111"),
         publisher(board, app->monitor(), app->state(), app->linkStats(), port, app->link(), tk) {
     publisher.mqttConnected = [this] { return mqtt; };
+    publisher.sparkplugCounters = [this] { return sparkplug; };
     tk.advance(3000);  // every scale polled; the silent one's display hold has run out
   }
 
@@ -86,6 +87,7 @@ struct HttpFixture : ::testing::Test, AppOnSim {
   bool withDesk = true;
   bool withCommands = true;
   std::optional<bool> mqtt;
+  std::optional<SparkplugCounters> sparkplug;
 };
 
 }  // namespace trv4::test

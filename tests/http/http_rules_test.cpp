@@ -119,6 +119,7 @@ TEST(MetricsText, EverySampleGivesItsOwnValue) {
   s.staleMs = 1000;
   s.portOpen = true;
   s.mqttConnected = false;
+  s.sparkplug = SparkplugCounters{.connected = false, .messages = 300, .ignored = 2, .refused = 1};
   ScaleSnapshot& a = s.scales[0];
   a.polled = a.answering = true;
   a.view = {"-12.50 kg", true, true, "M"};
@@ -155,10 +156,12 @@ TEST(MetricsText, EverySampleGivesItsOwnValue) {
   std::vector<std::string> plant;  // the samples without labels
   for (const std::string& line : samples(text))
     if (line.find('{') == std::string::npos) plant.push_back(line);
-  EXPECT_EQ(plant, (std::vector<std::string>{"trv4_serial_port_open 1", "trv4_mqtt_enabled 1",
-                                             "trv4_mqtt_connected 0",
-                                             "trv4_captures_waiting_for_delivery 5",
-                                             "trv4_http_connections 3", "trv4_http_dashboards 2"}));
+  EXPECT_EQ(plant, (std::vector<std::string>{
+                       "trv4_serial_port_open 1", "trv4_mqtt_enabled 1", "trv4_mqtt_connected 0",
+                       "trv4_sparkplug_connected 0", "trv4_sparkplug_messages_total 300",
+                       "trv4_sparkplug_ignored_total 2", "trv4_sparkplug_refused_total 1",
+                       "trv4_captures_waiting_for_delivery 5", "trv4_http_connections 3",
+                       "trv4_http_dashboards 2"}));
   // MQTT off, no captures, nothing polled.
   EXPECT_EQ(samples(metricsText(PlantSnapshot{}, {})),
             (std::vector<std::string>{"trv4_serial_port_open 0", "trv4_mqtt_enabled 0",

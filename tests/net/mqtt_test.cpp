@@ -4,6 +4,7 @@
 
 #include <QElapsedTimer>
 #include <algorithm>
+#include <atomic>
 
 #include "link/link_state.h"
 #include "net/mosquitto_transport.h"
@@ -225,6 +226,60 @@ TEST_F(MqttTest, AnUnusableCaFileKeepsMqttOff) {
   EXPECT_EQ(publishing.mqtt(), nullptr);
   EXPECT_EQ(tk.messages, std::vector<std::string>{
                              mqttFailureText({.code = C::kCaFileNoCertificate, .caFile = notACa})});
+}
+
+// A connection of its own (Sparkplug's): its client id, a will made afresh for each try that the
+// broker sends, not retained, when the connection is dropped, and payloads kept up to its limit.
+TEST(MqttOwnConnection, TheWillOfADroppedConnectionIsThatOfTheTryThatConnected) {
+  MqttBroker broker;
+  ASSERT_TRUE(broker.start());
+  MqttSubscriber plant(broker.port(), "node/#");
+  ASSERT_TRUE(plant.publish("node/marker", "kept", true));
+  ASSERT_TRUE(plant.publish("cmd/a", std::string(3000, 'x'), true));
+  ASSERT_TRUE(plant.publish("cmd/b", std::string(5000, 'x'), true));
+  std::atomic<int> tries{0};
+  MqttSettings settings;
+  settings.port = broker.port();
+  MqttConnectionOptions own;
+  own.clientId = "line1-own";
+  own.willTopic = "node/death";
+  own.willEachTry = [&] { return "try " + std::to_string(++tries); };
+  own.willRetain = false;
+  own.messageMax = 4096;
+  own.backOff = {100, 400};
+  MosquittoTransport transport(settings, own);
+  std::vector<std::string> connectedAs;  // the will of each connection made
+  std::vector<std::tuple<std::size_t, bool>> received;
+  MqttTransport::Handlers handlers;
+  handlers.connected = [&] {
+    connectedAs.push_back("try " + std::to_string(tries));
+    transport.subscribe("cmd/#", 1);
+  };
+  handlers.message = [&](const std::string&, const std::string& payload, bool tooLong, bool) {
+    received.emplace_back(payload.size(), tooLong);
+  };
+  transport.start(handlers);
+  const auto willsCome = [&](int n) {
+    return pumpUntil([&] { return plant.count("node/death") == n; });
+  };
+  for (int drop = 1; drop <= 2; ++drop) {
+    ASSERT_TRUE(pumpUntil([&] { return connectedAs.size() == static_cast<std::size_t>(drop); }));
+    // Another client under the same id: the broker drops this connection as a dead one.
+    auto takeover = std::make_unique<MqttSubscriber>(broker.port(), "none", "line1-own");
+    ASSERT_TRUE(willsCome(drop));
+    takeover.reset();
+    EXPECT_EQ(plant.last("node/death"), connectedAs.back());
+  }
+  EXPECT_NE(connectedAs[0], connectedAs[1]);
+  // The retained ones, at a subscription.
+  ASSERT_TRUE(pumpUntil([&] { return received.size() >= 2; }));
+  received.resize(2);
+  std::ranges::sort(received);
+  EXPECT_EQ(received, (std::vector<std::tuple<std::size_t, bool>>{{3000, false}, {4096, true}}));
+
+  MqttSubscriber late(broker.port(), "node/#");
+  ASSERT_TRUE(pumpUntil([&] { return late.count("node/marker") == 1; }));
+  EXPECT_EQ(late.count("node/death"), 0) << "the will is not retained";
 }
 
 }  // namespace

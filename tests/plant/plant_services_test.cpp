@@ -11,8 +11,10 @@
 
 #include "app/remote_command_gate.h"
 #include "plant/plant_services.h"
+#include "sparkplug/sparkplug_payload.pb.h"
 #include "tests/support/app_on_sim.h"
 #include "tests/support/http_client.h"
+#include "tests/support/mqtt_broker.h"
 
 namespace trv4::test {
 namespace {
@@ -101,6 +103,38 @@ TEST_F(PlantServicesTest, CapturesAndCommandsByHttpAreTakenOnTheLinksThread) {
   ASSERT_TRUE(runLinkUntil([&] { return zero.finished(); }));
   EXPECT_EQ(zero.reply().status, 202) << zero.reply().body.toStdString();
   EXPECT_TRUE(runLinkUntil([&] { return app->linkStats().scale(1).commands == 1; }));
+}
+
+// Sparkplug starts and stops with publishing: a restart's NDEATH reaches the broker before the
+// new connection's NBIRTH, whose bdSeq is one on; the end waits for the last NDEATH.
+TEST_F(PlantServicesTest, SparkplugRestartsWithPublishingAndItsDeathsLeaveFirst) {
+  MqttBroker broker;
+  ASSERT_TRUE(broker.start());
+  MqttSubscriber host(broker.port(), "spBv1.0/trv4/+/line1");
+  const auto node = [&] {  // NBIRTH and NDEATH with their bdSeq, in order
+    std::vector<std::pair<std::string, uint64_t>> out;
+    for (const auto& m : host.messages()) {
+      trv4::spb::Payload p;
+      EXPECT_TRUE(p.ParseFromString(m.payload));
+      for (const auto& metric : p.metrics())
+        if (metric.name() == "bdSeq") out.emplace_back(m.topic.substr(13, 6), metric.long_value());
+    }
+    return out;
+  };
+  using Node = std::vector<std::pair<std::string, uint64_t>>;
+  start("[mqtt]\nport=" + std::to_string(broker.port()) +
+        "\n[sparkplug]\nenabled=true\nedge_node_id=line1\n");
+  ASSERT_TRUE(runLinkUntil([&] { return node().size() == 1; }));
+  EXPECT_TRUE(runLinkUntil(
+      [&] { return get("/metrics").body.contains("\ntrv4_sparkplug_connected 1\n"); }));
+  plant.stop();  // as OK in the Publishing dialog does it
+  plant.start();
+  ASSERT_TRUE(runLinkUntil([&] { return node().size() == 3; }));
+  plant.stop();
+  plant.awaitGoodbyes();
+  EXPECT_TRUE(runLinkUntil([&] { return node().size() == 4; }));
+  EXPECT_EQ(node(), (Node{{"NBIRTH", 0}, {"NDEATH", 0}, {"NBIRTH", 1}, {"NDEATH", 1}}));
+  EXPECT_TRUE(tk.messages.empty()) << tk.messages.front();
 }
 
 }  // namespace
