@@ -4,6 +4,8 @@
 #include <set>
 
 #include "net/mosquitto_transport.h"
+#include "plant/sparkplug_service.h"
+#include "sparkplug/sparkplug_publisher.h"
 
 namespace trv4 {
 
@@ -22,6 +24,14 @@ GatewayClaim mqttClientClaim(const MqttSettings& mqtt, const std::string& client
           "the MQTT client id " + clientId + " on broker " + broker};
 }
 
+// Two edge nodes of one name on one broker would each take the other's births for its own.
+GatewayClaim edgeNodeClaim(const MqttSettings& mqtt, const SparkplugSettings& sparkplug) {
+  const std::string broker = mqtt.host + ":" + std::to_string(mqtt.port);
+  const std::string node = sparkplug.groupId + "/" + sparkplugEdgeNodeId(sparkplug);
+  return {"sparkplug node", broker + " " + node,
+          "the Sparkplug edge node " + node + " on broker " + broker};
+}
+
 // HTTP and Modbus share the kind: whichever service a port is for, the second bind fails.
 GatewayClaim listeningClaim(const std::string& service, int port) {
   return {"tcp port", std::to_string(port), "the " + service + " port " + std::to_string(port)};
@@ -34,8 +44,10 @@ std::vector<GatewayClaim> startClaims(const std::string& folder, const NetSettin
   std::vector<GatewayClaim> claims{{"folder", real, "the folder " + real}};
   if (net.mqtt.enabled)
     claims.push_back(mqttClientClaim(net.mqtt, MosquittoTransport::clientId(net.mqtt)));
-  // Sparkplug's connection: mqttClientClaim(net.mqtt, <its client id>), and its edge node as
-  // {"sparkplug node", group + "/" + edge node id, "the Sparkplug edge node id ..."}.
+  if (net.sparkplug.enabled) {
+    claims.push_back(mqttClientClaim(net.mqtt, sparkplugClientId(net.mqtt)));
+    claims.push_back(edgeNodeClaim(net.mqtt, net.sparkplug));
+  }
   if (net.http.enabled) claims.push_back(listeningClaim("HTTP", net.http.port));
   if (net.modbus.enabled) claims.push_back(listeningClaim("Modbus TCP", net.modbus.port));
   return claims;

@@ -1,7 +1,8 @@
 // What two gateways on one PC must not share, each a claim (claim/process_claim.h) this gateway
-// holds while it runs: its folder, its MQTT client id on its broker, its listening ports, and its
-// serial device. A clash of the first three refuses the start; a serial device another gateway
-// holds is waited for, since the line is free again as soon as that gateway ends.
+// holds while it runs: its folder, its MQTT client ids and Sparkplug edge node on its broker, its
+// listening ports, and its serial device. A clash of the first three refuses the start; a serial
+// device another gateway holds is waited for, since the line is free again as soon as that gateway
+// ends.
 #pragma once
 
 #include <functional>

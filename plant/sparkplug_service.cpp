@@ -7,6 +7,10 @@
 
 namespace trv4 {
 
+std::string sparkplugClientId(const MqttSettings& mqtt) {
+  return MosquittoTransport::clientId(mqtt) + "-sparkplug";
+}
+
 SparkplugService::SparkplugService(MonitorModel& monitor, LinkState& state, const LinkStats& stats,
                                    Toolkit& toolkit, CommandBlocker blocker)
     : monitor_(monitor),
@@ -31,7 +35,7 @@ void SparkplugService::start(const NetSettings& settings) {
   if (!will_ || will_->topic() != ndeath) will_ = std::make_shared<SparkplugWill>(ndeath);
 
   MqttConnectionOptions own;
-  own.clientId = MosquittoTransport::clientId(settings.mqtt) + "-sparkplug";
+  own.clientId = sparkplugClientId(settings.mqtt);
   own.willTopic = ndeath;
   own.willEachTry = [will = will_] { return will->nextTry(); };
   own.willQos = 1;

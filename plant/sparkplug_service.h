@@ -8,6 +8,7 @@
 #include <cstddef>
 #include <memory>
 #include <optional>
+#include <string>
 #include <vector>
 
 #include "base/toolkit.h"
@@ -27,6 +28,9 @@ class SparkplugWill;
 // Sparkplug's commands and host states are a few metrics or a small JSON object: longer ones are
 // cut and ignored.
 inline constexpr std::size_t kSparkplugMessageMax = 4096;
+
+// The client id of Sparkplug's connection: the JSON connection's with "-sparkplug".
+std::string sparkplugClientId(const MqttSettings& mqtt);
 
 class SparkplugService {
  public:
