@@ -96,6 +96,7 @@ TEST(LinesE2E, TwoLinesPublishSideBySideAndAGatewayOnABusyLineWaitsForIt) {
 TEST(LinesE2E, ASecondGatewayOnTheSameFolderClientIdOrPortIsRefused) {
   const int port = test::freeTcpPort();
   const std::string ports = std::to_string(port);
+  const std::string longId(120, 'x');
   struct Row {
     const char* what;
     std::string firstNet, secondNet;
@@ -103,9 +104,12 @@ TEST(LinesE2E, ASecondGatewayOnTheSameFolderClientIdOrPortIsRefused) {
     std::string message;  // "" when the second starts
   } rows[] = {
       {"the same folder by another path", "", "", true, "the first's folder"},
-      {"one client id on one broker", mqttSection(1883, "a", "plant1"),
-       mqttSection(1883, "b", "plant1"), false,
-       "the MQTT client id plant1 on broker 127.0.0.1:1883."},
+      // Long enough for the claim's name to be hashed.
+      {"one long client id on one broker", mqttSection(1883, "a", longId + "1"),
+       mqttSection(1883, "b", longId + "1"), false,
+       "the MQTT client id " + longId + "1 on broker 127.0.0.1:1883."},
+      {"long client ids that differ at their ends", mqttSection(1883, "a", longId + "1"),
+       mqttSection(1883, "b", longId + "2"), false, ""},
       {"one client id on two brokers", mqttSection(1883, "a", "plant1"),
        mqttSection(1884, "b", "plant1"), false, ""},
       {"one Sparkplug edge node on one broker",
