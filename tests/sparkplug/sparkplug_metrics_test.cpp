@@ -3,66 +3,24 @@
 
 #include <gtest/gtest.h>
 
+#include <tuple>
+
 #include "sparkplug/sparkplug_topics.h"
 
 namespace trv4 {
 namespace {
 
 TEST(SparkplugMetrics, TheMetricsSayWhatThePanelShows) {
-  struct Row {
-    PanelView view;
-    int unitFlag;
-    std::optional<double> weight;
-    std::string unit, text;
-    int decimals;
-    bool net, motion, centreOfZero, offRange, answering;
+  // Weight, unit, text, net, motion, centre of zero, off range, answering, decimals.
+  const std::tuple<PanelView, int, SparkplugDevice> rows[] = {
+      {{"-1.25 kg", true, true, "M"}, 0, {-1.25, "kg", "-1.25 kg", 1, 1, 0, 0, 1, 2}},
+      {{"150 lb", false, true, "o"}, 1, {150.0, "lb", "150 lb", 0, 0, 1, 0, 1, 0}},
+      {{"Off Range", false, false, "M"}, 1, {{}, "lb", "Off Range", 0, 0, 0, 1, 1, 0}},
+      {{"\xe1\xe2\xe3", false, false, "M"}, 0, {{}, "kg", "\u03b1\u03b2\u03b3", 0, 0, 0, 0, 1, 0}},
+      {{"", false, false, "M"}, 0, {{}, "kg", "", 0, 0, 0, 0, 0, 0}},
   };
-  const Row rows[] = {
-      {{"-1.25 kg", true, true, "M"},
-       0,
-       -1.25,
-       "kg",
-       "-1.25 kg",
-       2,
-       true,
-       true,
-       false,
-       false,
-       true},
-      {{"150 lb", false, true, "o"}, 1, 150.0, "lb", "150 lb", 0, false, false, true, false, true},
-      {{"Off Range", false, false, "M"},
-       1,
-       {},
-       "lb",
-       "Off Range",
-       0,
-       false,
-       false,
-       false,
-       true,
-       true},
-      {{"\xe1\xe2\xe3", false, false, "M"},
-       0,
-       {},
-       "kg",
-       "\u03b1\u03b2\u03b3",
-       0,
-       false,
-       false,
-       false,
-       false,
-       true},
-      {{"", false, false, "M"}, 0, {}, "kg", "", 0, false, false, false, false, false},
-  };
-  for (const Row& r : rows) {
-    const SparkplugDevice d = sparkplugDevice(r.view, r.unitFlag, {});
-    EXPECT_EQ(std::tuple(d.weight, d.unit, d.text, d.decimals),
-              std::tuple(r.weight, r.unit, r.text, r.decimals))
-        << r.view.text;
-    EXPECT_EQ(std::tuple(d.net, d.motion, d.centreOfZero, d.offRange, d.answering),
-              std::tuple(r.net, r.motion, r.centreOfZero, r.offRange, r.answering))
-        << r.view.text;
-  }
+  for (const auto& [view, unitFlag, expected] : rows)
+    EXPECT_EQ(sparkplugDevice(view, unitFlag, {}), expected) << view.text;
 }
 
 TEST(SparkplugTopics, DeviceIdsAndCommandTopics) {

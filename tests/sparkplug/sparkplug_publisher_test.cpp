@@ -123,17 +123,6 @@ struct SparkplugPublisherTest : ::testing::Test, AppOnSim {
   std::unique_ptr<SparkplugPublisher> publisher;  // after the broker it uses
 };
 
-TEST_F(SparkplugPublisherTest, SeqCountsEveryDeviceMessageAndWrapsAfter255) {
-  start();
-  tk.advance(200000);  // a heartbeat's counters every two seconds from three scales
-  ASSERT_GT(broker.published.size(), 300u);
-  uint64_t expected = 0;
-  for (const auto& p : broker.published) {
-    EXPECT_EQ(p.payload.seq(), expected) << p.topic;
-    expected = (expected + 1) % 256;
-  }
-}
-
 TEST_F(SparkplugPublisherTest, EachConnectionsBirthsAndDeathCarryItsBdSeq) {
   start();
   tk.advance(500);
@@ -188,20 +177,13 @@ TEST_F(SparkplugPublisherTest, DataCarriesOnlyWhatChangedAndCountersOnlyAtTheHea
   EXPECT_EQ(c["Link/Replies"].long_value(), app->linkStats().scale(0).replies);
 }
 
-TEST_F(SparkplugPublisherTest, ADeviceDiesWhenItBlanksOrIsNoLongerPolledAndIsBornOnReturn) {
+TEST_F(SparkplugPublisherTest, ADeviceNoLongerPolledDies) {
   start();
   tk.advance(1000);
-  sim.scale('B')->baud = 1200;  // B hears only garbage: its panel blanks at the display hold
-  tk.advance(15000);
-  EXPECT_EQ(broker.of("DDEATH", 'B').size(), 1u);
-  EXPECT_FALSE(publisher->connected() && broker.of("DDEATH", 'A').size() > 0);
-  sim.scale('B')->baud = 0;
-  tk.advance(2000);
-  EXPECT_EQ(broker.of("DBIRTH", 'B').size(), 2u);
-
   app->monitor().toggleScan(0);  // A no longer polled
   tk.advance(2500);
   EXPECT_EQ(broker.of("DDEATH", 'A').size(), 1u);
+  EXPECT_TRUE(broker.of("DDEATH", 'B').empty());
 }
 
 // Whatever arrives that is not a command or a state we take is counted and changes nothing;
