@@ -62,7 +62,6 @@ TEST_F(FileNames, GreekAndAccentedFoldersWorkThroughout) {
   EXPECT_FALSE(removeFile(folder_ + "/παλιό.log"));
 }
 
-// A rename that cannot be done leaves both files as they were.
 TEST_F(FileNames, FailedRenameChangesNothing) {
   const std::string ini = folder_ + "/TRV4.INI";
   ASSERT_TRUE(writeWholeFile(ini, "kept"));

@@ -7,7 +7,6 @@
 namespace trv4 {
 namespace {
 
-// Every journal failure as the operator, the client or the log reads it.
 TEST(JournalFailureText, WordsEachCodeAsEachTellingSaysIt) {
   using C = JournalFailureCode;
   using T = JournalTelling;

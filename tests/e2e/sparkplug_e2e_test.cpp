@@ -272,7 +272,6 @@ TEST(SparkplugE2E, BirthsWaitForThePrimaryHostAndASilentScaleDiesAndIsBornAgain)
   checkSeq(seen());
 }
 
-// Two lines on one broker, each its own edge node; the will of a killed gateway is its NDEATH.
 TEST(SparkplugE2E, TwoGatewaysAreBornSideBySideAndAKilledOnesWillIsItsDeath) {
   MqttBroker broker;
   ASSERT_TRUE(broker.start());

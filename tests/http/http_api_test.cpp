@@ -42,7 +42,6 @@ TEST_F(HttpFixture, TheApiAnswersWhatThePanelsShowForPolledScalesOnlyBesideTheDa
   EXPECT_EQ(page.body.indexOf("://"), -1);
 }
 
-// A plant's client that uses the wrong method learns which ones the path takes.
 TEST_F(HttpFixture, AnyOtherMethodOnAPathGets405WithTheMethodsItTakes) {
   auto server = serve();
   HttpClient client(server->port());

@@ -70,7 +70,6 @@ TEST_F(HttpFixture, TheLiveFeedSendsASnapshotThenOnlyWhatChanges) {
   EXPECT_TRUE(runUntil([&] { return server->dashboards() == 0; }));
 }
 
-// A dashboard that joins while changes wait for the next batch does not take them from the others.
 TEST_F(HttpFixture, ADashboardJoiningMeanwhileLeavesTheOthersTheirChanges) {
   HttpLimits limits;
   limits.feedBatchMs = 1500;

@@ -63,7 +63,6 @@ TEST(PortDevice, LocalLinkThenUsbThenSerialThenAcm) {
   fs::remove_all(root);
 }
 
-// Every failure as the operator reads it.
 TEST(PortErrorText, WordsEachCode) {
   using C = PortFailureCode;
   const std::string dev = "/dev/ttyUSB0";

@@ -7,7 +7,6 @@
 namespace trv4 {
 namespace {
 
-// Every MQTT failure as the operator reads it.
 TEST(MqttFailureText, WordsEachCode) {
   using C = MqttFailureCode;
   const std::string ca = "/etc/trv4/ca.pem";
