@@ -21,15 +21,8 @@ using scalesim::readFile;
 using scalesim::writeFile;
 
 Capture reading(int scale = 0) {
-  return {0,
-          scale,
-          "12.34 kg",
-          1234,
-          2,
-          "kg",
-          scale % 2 == 1,
-          1796565839123 + scale,
-          "test, \"quoted\""};
+  const bool net = scale % 2 == 1;
+  return {0, scale, "12.34 kg", 1234, 2, "kg", net, 1796565839123 + scale, "test, \"quoted\""};
 }
 
 auto fields(const Capture& c) {

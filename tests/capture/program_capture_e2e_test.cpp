@@ -1,11 +1,9 @@
 // "Service" → "Captures" in the running program against the simulator: the journal appears with
-// the first capture, and the operator's capture of the chosen scale is shown in the status line
-// and the table.
+// the first capture of the chosen scale. The window's table is captures_window_test's.
 #include <gtest/gtest.h>
 
 #include <QLabel>
 #include <QPushButton>
-#include <QTableWidget>
 #include <filesystem>
 
 #include "capture/sqlite_journal.h"
@@ -32,9 +30,6 @@ TEST(CapturesE2E, TheOperatorCapturesTheChosenScaleFromTheServiceMenu) {
       << status->text().toStdString();
   EXPECT_EQ(status->text(), "Capture 1: scale B, 3.00 kg gross.");
   EXPECT_TRUE(std::filesystem::exists(journal));
-  auto* table = window->findChild<QTableWidget*>("CaptureTable");
-  ASSERT_EQ(table->rowCount(), 1);
-  EXPECT_EQ(table->item(0, 3)->text(), "3.00 kg");
 }
 
 }  // namespace

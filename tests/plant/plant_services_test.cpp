@@ -5,7 +5,6 @@
 
 #include <QCoreApplication>
 #include <QModbusTcpClient>
-#include <QTcpServer>
 #include <QTcpSocket>
 #include <fstream>
 
@@ -20,12 +19,6 @@ namespace trv4::test {
 namespace {
 
 const QByteArray kBearer = "Bearer 0123456789abcdef-plant-IT";
-
-int freePort() {
-  QTcpServer probe;
-  probe.listen(QHostAddress::LocalHost, 0);
-  return probe.serverPort();
-}
 
 struct PlantServicesTest : ::testing::Test, AppOnSim {
   PlantServicesTest()
@@ -56,11 +49,11 @@ struct PlantServicesTest : ::testing::Test, AppOnSim {
 
   RemoteCommandGate gate;
   PlantServices plant;
-  int httpPort = freePort();
+  int httpPort = freeTcpPort();
 };
 
 TEST_F(PlantServicesTest, HttpAndModbusStartAndStopWithPublishingAndAnswerWhileTheLinkIsBusy) {
-  const int modbus = freePort();
+  const int modbus = freeTcpPort();
   start("[modbus]\nenabled=true\nport=" + std::to_string(modbus) + "\n");
   // This thread runs the link and the windows; it now runs no event at all while it asks.
   QTcpSocket raw;
@@ -82,7 +75,7 @@ TEST_F(PlantServicesTest, HttpAndModbusStartAndStopWithPublishingAndAnswerWhileT
 
   plant.stop();
   EXPECT_TRUE(runLinkUntil([&] { return get("/healthz").status == 0; }));
-  httpPort = freePort();
+  httpPort = freeTcpPort();
   start("");
   EXPECT_TRUE(tk.messages.empty()) << tk.messages.front();
 }
