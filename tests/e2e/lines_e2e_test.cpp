@@ -1,5 +1,6 @@
-// Several gateways on one PC, one per serial line: side by side they poll and publish, and a
-// second gateway on what one already uses is refused or, on its serial device, waits for it.
+// Several gateways on one PC, one per serial line: side by side they poll and publish (MQTT and
+// Sparkplug B), and a second gateway on what one already uses is refused or, on its serial
+// device, waits for it.
 #include <signal.h>
 #include <unistd.h>
 
@@ -58,13 +59,17 @@ TEST(LinesE2E, TwoLinesPublishSideBySideAndAGatewayOnABusyLineWaitsForIt) {
     writeFile(line.dir.file("TRV4.INI"), iniText("11"));
     writeFile(line.dir.file("TRV4NET.INI"),
               mqttSection(broker.port(), name, "trv4-" + name) +
-                  "[http]\nenabled=true\nport=" + std::to_string(test::freeTcpPort()) + "\n");
+                  "[http]\nenabled=true\nport=" + std::to_string(test::freeTcpPort()) +
+                  "\n[sparkplug]\nenabled=true\nedge_node_id=" + name + "\n");
     line.gateway = startGateway(line.dir, "gateway.out");
   }
   ASSERT_TRUE(waitFor(
       [&] {
         return has(plant.last("line1/A/weight"), "\"weight\":11.50,") &&
-               has(plant.last("line2/A/weight"), "\"weight\":21.50,");
+               has(plant.last("line2/A/weight"), "\"weight\":21.50,") &&
+               plant.count("spBv1.0/trv4/DBIRTH/line1/B") +
+                       plant.count("spBv1.0/trv4/DBIRTH/line2/B") ==
+                   2;
       },
       20000))
       << readFile(lines[0].dir.file("gateway.out")) << readFile(lines[1].dir.file("gateway.out"));
@@ -81,14 +86,19 @@ TEST(LinesE2E, TwoLinesPublishSideBySideAndAGatewayOnABusyLineWaitsForIt) {
                              ") is in use by another gateway; this gateway waits"))
       << out();
 
-  // Line 1's gateway ends: the third takes the line and polls it.
-  ASSERT_TRUE(lines[0].gateway->stop(SIGTERM, 10000));
+  // Line 1's gateway is killed: its will is its edge node's death, and the third takes the line.
+  ASSERT_TRUE(lines[0].gateway->stop(SIGKILL, 10000));
+  EXPECT_TRUE(waitFor([&] { return plant.count("spBv1.0/trv4/NDEATH/line1") == 1; }, 20000));
   const std::size_t before = received(lines[0].sim->log()).size();
   EXPECT_TRUE(waitFor([&] { return received(lines[0].sim->log()).size() >= before + 10; }, 10000))
       << out();
   EXPECT_TRUE(has(out(), "Port 1 is open.")) << out();
   EXPECT_EQ(std::ranges::count(out(), '\n'), 3) << "the wait is told once:\n" << out();
   EXPECT_TRUE(waiting->running() && lines[1].gateway->running());
+  EXPECT_EQ(
+      std::pair(plant.count("spBv1.0/trv4/NBIRTH/line2"), plant.count("spBv1.0/trv4/NDEATH/line2")),
+      std::pair(1, 0))
+      << "line 2 kept its connection";
 }
 
 // A second gateway that would share what a running one uses ends at start, status 1, naming it.

@@ -4,8 +4,11 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <map>
+#include <optional>
 #include <tuple>
+#include <vector>
 
 #include "sparkplug/sparkplug_payload.pb.h"
 #include "tests/support/app_on_sim.h"
@@ -89,6 +92,23 @@ std::map<std::string, Metric> metricsOf(const spb::Payload& p) {
 
 uint64_t bdSeqOf(const spb::Payload& p) {
   return metricsOf(p).at("bdSeq").long_value();
+}
+
+// The publications that carry seq run on from NBIRTH's 0 by one each, 255 then 0; how many did.
+int checkSeq(const std::vector<SparkplugBroker::Publication>& published) {
+  std::optional<uint64_t> last;
+  int counted = 0;
+  for (const auto& p : published) {
+    if (p.topic.find("/NDEATH/") != std::string::npos) continue;
+    EXPECT_TRUE(p.payload.has_seq()) << p.topic;
+    const uint64_t expected = p.topic.find("/NBIRTH/") != std::string::npos ? 0
+                              : last                                        ? (*last + 1) % 256
+                                                                            : p.payload.seq();
+    EXPECT_EQ(p.payload.seq(), expected) << p.topic << " #" << counted;
+    last = p.payload.seq();
+    ++counted;
+  }
+  return counted;
 }
 
 std::string command(const std::string& name, bool value) {
@@ -177,13 +197,86 @@ TEST_F(SparkplugPublisherTest, DataCarriesOnlyWhatChangedAndCountersOnlyAtTheHea
   EXPECT_EQ(c["Link/Replies"].long_value(), app->linkStats().scale(0).replies);
 }
 
-TEST_F(SparkplugPublisherTest, ADeviceNoLongerPolledDies) {
+TEST_F(SparkplugPublisherTest, BirthsCarryEveryMetricAndSeqRunsOnPast255AndThroughARebirth) {
+  start();
+  tk.advance(1000);
+  const auto b = broker.of("DBIRTH", 'B');
+  ASSERT_EQ(b.size(), 1u);
+  // Every metric with its data type: Int32 3, UInt64 8, Double 10, Boolean 11, String 12.
+  std::vector<std::string> types;
+  for (const Metric& m : b[0].payload.metrics()) {
+    types.push_back(m.name() + " " + std::to_string(m.datatype()));
+    EXPECT_GT(m.timestamp(), 0u) << m.name();
+  }
+  std::ranges::sort(types);
+  EXPECT_EQ(types,
+            (std::vector<std::string>{
+                "Answering 11", "Centre of zero 11", "Decimals 3", "Gross 11", "Link/Bad frames 8",
+                "Link/NAKs 8", "Link/Replies 8", "Link/Requests 8", "Link/Time-outs 8", "Motion 11",
+                "Net 11", "Off range 11", "Tare 11", "Text 12", "Weight 10", "Zero 11"}));
+  auto m = metricsOf(b[0].payload);
+  ASSERT_EQ(m["Weight"].properties().keys_size(), 1);
+  EXPECT_EQ(std::tuple(m["Weight"].double_value(), m["Weight"].properties().keys(0),
+                       m["Weight"].properties().values(0).string_value(), m["Text"].string_value(),
+                       m["Decimals"].int_value(), m["Answering"].boolean_value()),
+            std::tuple(-1.25, "engUnit", "kg", "-1.25 kg", 2u, true));
+  EXPECT_TRUE(broker.of("DBIRTH", 'D').empty() && broker.of("DBIRTH", 'E').empty())
+      << "silent or not polled: not born";
+
+  sim.scale('A')->swing = true;
+  tk.advance(200'000);
+  EXPECT_GT(checkSeq(broker.published), 300);
+
+  // Rebirth: NBIRTH with the same bdSeq and seq 0, then every device again.
+  broker.arrive("spBv1.0/plant/NCMD/line1", command("Node Control/Rebirth", true));
+  tk.advance(100);
+  const auto births = broker.of("NBIRTH");
+  ASSERT_EQ(births.size(), 2u);
+  EXPECT_EQ(bdSeqOf(births[1].payload), 0u);
+  for (char device : {'A', 'B', 'C'}) EXPECT_EQ(broker.of("DBIRTH", device).size(), 2u) << device;
+  checkSeq(broker.published);
+}
+
+TEST_F(SparkplugPublisherTest, WithAPrimaryHostTheNodeIsBornOnlyWhileTheHostIsOnline) {
+  start("scada");
+  tk.advance(1000);
+  EXPECT_TRUE(broker.published.empty());
+  state(R"({"online":true,"timestamp":1000})");
+  tk.advance(1000);
+  ASSERT_EQ(std::tuple(broker.of("NBIRTH").size(), broker.of("DBIRTH", 'A').size()),
+            std::tuple(1u, 1u));
+  state(R"({"online":false,"timestamp":1010})");
+  tk.advance(1000);
+  const auto deaths = broker.of("NDEATH");
+  ASSERT_EQ(deaths.size(), 1u);
+  EXPECT_EQ(std::tuple(bdSeqOf(deaths[0].payload), deaths[0].qos),
+            std::tuple(bdSeqOf(broker.of("NBIRTH")[0].payload), 1));
+  const std::size_t offline = broker.published.size();
+  sim.network().setLoad('A', 20, sim.nowUs());
+  tk.advance(3000);
+  EXPECT_EQ(broker.published.size(), offline) << "nothing while the host is away";
+  state(R"({"online":true,"timestamp":1020})");
+  tk.advance(1000);
+  EXPECT_EQ(std::tuple(broker.of("NBIRTH").size(), broker.of("DBIRTH", 'A').size()),
+            std::tuple(2u, 2u));
+  checkSeq(broker.published);
+}
+
+TEST_F(SparkplugPublisherTest, ADeviceSilentOrNoLongerPolledDiesAndIsBornAgainWhenBack) {
   start();
   tk.advance(1000);
   app->monitor().toggleScan(0);  // A no longer polled
-  tk.advance(2500);
-  EXPECT_EQ(broker.of("DDEATH", 'A').size(), 1u);
-  EXPECT_TRUE(broker.of("DDEATH", 'B').empty());
+  sim.scale('B')->baud = 19200;  // B hears the line no longer: its display hold runs out
+  tk.advance(60'000);
+  EXPECT_EQ(std::tuple(broker.of("DDEATH", 'A').size(), broker.of("DDEATH", 'B').size(),
+                       broker.of("DDEATH", 'C').size()),
+            std::tuple(1u, 1u, 0u));
+  app->monitor().toggleScan(0);
+  sim.scale('B')->baud = 0;
+  tk.advance(5000);
+  EXPECT_EQ(std::tuple(broker.of("DBIRTH", 'A').size(), broker.of("DBIRTH", 'B').size()),
+            std::tuple(2u, 2u));
+  checkSeq(broker.published);
 }
 
 // Whatever arrives that is not a command or a state we take is counted and changes nothing;
