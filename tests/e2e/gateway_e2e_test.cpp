@@ -52,34 +52,6 @@ TEST(GatewayE2E, PollsLogsAndEndsCleanlyOnSigterm) {
   EXPECT_TRUE(has(out, "polling ABC") && has(out, "stopped by signal 15")) << out;
 }
 
-// Port 9 is no device of this machine until its ./COM9 link appears. Ctrl+C then ends the gateway
-// as cleanly as SIGTERM.
-TEST(GatewayE2E, WaitsForAPortThatIsNotThereYetPollsOnceItIsAndEndsOnCtrlC) {
-  TempDir dir;
-  std::string ini = iniText("11");
-  ini.replace(ini.find("\"1 '"), 3, "\"9 '");
-  writeFile(dir.file("TRV4.INI"), ini);
-  Process gateway(gatewayPath(), {"--dir", dir.path()}, dir.path(), {}, "gateway.out");
-  ASSERT_TRUE(
-      waitFor([&] { return has(readFile(dir.file("gateway.out")), "keeps trying"); }, 10000))
-      << readFile(dir.file("gateway.out"));
-  ASSERT_TRUE(gateway.running());
-
-  TempDir simDir;
-  Simulator sim(simDir, {"--scales", "A-B"});
-  ASSERT_TRUE(sim.ready());
-  const std::string device = std::filesystem::read_symlink(simDir.file("COM1")).string();
-  std::filesystem::create_symlink(device, dir.file("COM9"));
-  EXPECT_TRUE(waitFor([&] { return received(sim.log()).size() >= 4; }, 10000));
-  std::string out = readFile(dir.file("gateway.out"));
-  EXPECT_TRUE(has(out, "Port 9 is open.")) << out;
-  EXPECT_EQ(std::ranges::count(out, '\n'), 3) << "the failed tries are told once:\n" << out;
-
-  ASSERT_TRUE(gateway.stop(SIGINT, 10000));
-  EXPECT_EQ(gateway.exitCode(), 0);
-  EXPECT_TRUE(has(readFile(dir.file("gateway.out")), "stopped by signal 2"));
-}
-
 // What a unit file or a shell sees: 0 for --help and --version, 2 for a mistyped command line (the
 // reason and the usage on standard error), 1 when it cannot start, with the reason.
 TEST(GatewayE2E, ExitCodesTellAMistypedCommandLineFromAGatewayThatCannotStart) {

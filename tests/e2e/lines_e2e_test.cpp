@@ -99,6 +99,10 @@ TEST(LinesE2E, TwoLinesPublishSideBySideAndAGatewayOnABusyLineWaitsForIt) {
       std::pair(plant.count("spBv1.0/trv4/NBIRTH/line2"), plant.count("spBv1.0/trv4/NDEATH/line2")),
       std::pair(1, 0))
       << "line 2 kept its connection";
+  // Ctrl+C ends a gateway as cleanly as SIGTERM.
+  ASSERT_TRUE(lines[1].gateway->stop(SIGINT, 10000));
+  EXPECT_EQ(lines[1].gateway->exitCode(), 0);
+  EXPECT_TRUE(has(readFile(lines[1].dir.file("gateway.out")), "stopped by signal 2"));
 }
 
 // A second gateway that would share what a running one uses ends at start, status 1, naming it.

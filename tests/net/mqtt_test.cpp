@@ -119,29 +119,6 @@ TEST_F(MqttTest, OnlyLiveCommandsReachTheLineAndOnlyWhenSwitchedOn) {
   EXPECT_EQ(publisher->ignoredCommands(), 0);
 }
 
-TEST_F(MqttTest, ARestartSaysGoodbyeBeforeTheNewConnectionSaysOnline) {
-  scalesim::writeFile(path("TRV4NET.INI"), "[mqtt]\nenabled=true\nport=" +
-                                               std::to_string(broker.port()) + "\nprefix=p\n");
-  MqttSubscriber plant(broker.port(), "p/status");
-  const auto statusesCome = [&](const std::vector<std::string>& texts) {
-    return pumpUntil([&] {
-      std::vector<std::string> seen;
-      for (const auto& m : plant.messages()) seen.push_back(m.payload);
-      return seen == texts;
-    });
-  };
-  {
-    Publishing publishing(app->monitor(), app->state(), tk, {});
-    publishing.start(path("TRV4NET.INI"));
-    ASSERT_TRUE(statusesCome({"online"}));
-    publishing.stop();  // as OK in the Publishing dialog does it: the same client id, at once
-    publishing.start(path("TRV4NET.INI"));
-    EXPECT_TRUE(statusesCome({"online", "offline", "online"}));
-  }  // the program's end
-  EXPECT_TRUE(statusesCome({"online", "offline", "online", "offline"}));
-  EXPECT_TRUE(tk.messages.empty()) << tk.messages.front();
-}
-
 TEST_F(MqttTest, ABrokerAwayHoldsNothingUpAndEveryWeightIsCurrentWhenItIsBack) {
   publish(settings(true));
   ASSERT_TRUE(connected());

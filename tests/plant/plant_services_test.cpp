@@ -98,12 +98,19 @@ TEST_F(PlantServicesTest, CapturesAndCommandsByHttpAreTakenOnTheLinksThread) {
   EXPECT_TRUE(runLinkUntil([&] { return app->linkStats().scale(1).commands == 1; }));
 }
 
-// Sparkplug starts and stops with publishing: a restart's NDEATH reaches the broker before the
-// new connection's NBIRTH, whose bdSeq is one on; the end waits for the last NDEATH.
-TEST_F(PlantServicesTest, SparkplugRestartsWithPublishingAndItsDeathsLeaveFirst) {
+// MQTT and Sparkplug restart with publishing, as OK in the Publishing dialog does it, under the
+// same client ids at once: each goodbye (MQTT's "offline", Sparkplug's NDEATH) reaches the broker
+// before the new connection's hello, whose bdSeq is one on; the end waits for the last goodbyes.
+TEST_F(PlantServicesTest, MqttAndSparkplugRestartWithPublishingAndTheirGoodbyesLeaveFirst) {
   MqttBroker broker;
   ASSERT_TRUE(broker.start());
-  MqttSubscriber host(broker.port(), "spBv1.0/trv4/+/line1");
+  MqttSubscriber host(broker.port(), "spBv1.0/trv4/+/line1"),
+      statusTopic(broker.port(), "p/status");
+  const auto statuses = [&] {
+    std::vector<std::string> out;
+    for (const auto& m : statusTopic.messages()) out.push_back(m.payload);
+    return out;
+  };
   const auto node = [&] {  // NBIRTH and NDEATH with their bdSeq, in order
     std::vector<std::pair<std::string, uint64_t>> out;
     for (const auto& m : host.messages()) {
@@ -115,18 +122,19 @@ TEST_F(PlantServicesTest, SparkplugRestartsWithPublishingAndItsDeathsLeaveFirst)
     return out;
   };
   using Node = std::vector<std::pair<std::string, uint64_t>>;
-  start("[mqtt]\nport=" + std::to_string(broker.port()) +
+  start("[mqtt]\nenabled=true\nprefix=p\nport=" + std::to_string(broker.port()) +
         "\n[sparkplug]\nenabled=true\nedge_node_id=line1\n");
-  ASSERT_TRUE(runLinkUntil([&] { return node().size() == 1; }));
+  ASSERT_TRUE(runLinkUntil([&] { return node().size() == 1 && statuses().size() == 1; }));
   EXPECT_TRUE(runLinkUntil(
       [&] { return get("/metrics").body.contains("\ntrv4_sparkplug_connected 1\n"); }));
-  plant.stop();  // as OK in the Publishing dialog does it
+  plant.stop();
   plant.start();
-  ASSERT_TRUE(runLinkUntil([&] { return node().size() == 3; }));
+  ASSERT_TRUE(runLinkUntil([&] { return node().size() == 3 && statuses().size() == 3; }));
   plant.stop();
   plant.awaitGoodbyes();
-  EXPECT_TRUE(runLinkUntil([&] { return node().size() == 4; }));
+  EXPECT_TRUE(runLinkUntil([&] { return node().size() == 4 && statuses().size() == 4; }));
   EXPECT_EQ(node(), (Node{{"NBIRTH", 0}, {"NDEATH", 0}, {"NBIRTH", 1}, {"NDEATH", 1}}));
+  EXPECT_EQ(statuses(), (std::vector<std::string>{"online", "offline", "online", "offline"}));
   EXPECT_TRUE(tk.messages.empty()) << tk.messages.front();
 }
 
