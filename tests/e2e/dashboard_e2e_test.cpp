@@ -47,14 +47,14 @@ TEST(DashboardE2E, AChromiumPageShowsTheWeightsAndFollowsATare) {
   ASSERT_TRUE(s.sim.ready());
 
   ASSERT_TRUE(scalesim::waitFor([&] { return listening(port); }, 20000))
-      << scalesim::readFile(s.dir.file("command.out"));
+      << scalesim::readFile(s.dir.file("trv4.out"));
 
   HeadlessBrowser browser;
   if (!browser.ok()) GTEST_SKIP() << "chromium cannot run here: " << browser.why();
   ASSERT_TRUE(browser.open("http://127.0.0.1:" + std::to_string(port) + "/"));
   ASSERT_TRUE(browser.waitUntil(weightOf('A') + " === '12.50 kg'", 20000))
       << browser.text() << "\n"
-      << scalesim::readFile(s.dir.file("command.out"));
+      << scalesim::readFile(s.dir.file("trv4.out"));
   EXPECT_TRUE(browser.waitUntil(
       weightOf('B') + " === 'Off Range' && " + weightOf('C') + " === 'ZYGOS' && " +
           "document.getElementById('connection').textContent === 'Live' && "

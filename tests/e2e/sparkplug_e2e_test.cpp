@@ -7,8 +7,6 @@
 #include <algorithm>
 #include <optional>
 #include <string>
-#include <utility>
-#include <vector>
 
 #include "sparkplug/sparkplug_payload.pb.h"
 #include "tests/support/mqtt_broker.h"
@@ -22,96 +20,27 @@ using test::has;
 using test::MqttBroker;
 using test::MqttSubscriber;
 using Payload = ::trv4::spb::Payload;
-using Metric = Payload::Metric;
 
-constexpr uint32_t kInt64 = 4, kBoolean = 11;
-
-// One message of an edge node, decoded.
-struct Seen {
-  std::string type;    // NBIRTH, DDATA, ...
-  std::string device;  // empty for the node's own
-  Payload payload;
-};
-
-// What the host has seen of edge node `edge` of group trv4, in order.
-std::vector<Seen> seenOf(const MqttSubscriber& host, const std::string& edge) {
-  std::vector<Seen> out;
-  const std::string group = "spBv1.0/trv4/";
-  for (const auto& m : host.messages()) {
-    if (!m.topic.starts_with(group)) continue;
-    std::string rest = m.topic.substr(group.size());  // type/edge[/device]
-    const std::size_t a = rest.find('/');
-    const std::size_t b = rest.find('/', a + 1);
-    if (a == std::string::npos || rest.substr(a + 1, b - a - 1) != edge) continue;
-    Seen s{rest.substr(0, a), b == std::string::npos ? "" : rest.substr(b + 1), {}};
-    if (s.type.ends_with("CMD")) continue;  // the host's own
-    EXPECT_TRUE(s.payload.ParseFromString(m.payload)) << m.topic;
-    out.push_back(std::move(s));
-  }
-  return out;
-}
-
-int countOf(const std::vector<Seen>& seen, const std::string& type,
-            const std::string& device = "") {
-  return static_cast<int>(std::ranges::count_if(
-      seen, [&](const Seen& s) { return s.type == type && s.device == device; }));
-}
-
-const Seen* lastOf(const std::vector<Seen>& seen, const std::string& type,
-                   const std::string& device = "") {
-  for (auto it = seen.rbegin(); it != seen.rend(); ++it)
-    if (it->type == type && it->device == device) return &*it;
-  return nullptr;
-}
-
-std::optional<Metric> metricOf(const Payload& p, const std::string& name) {
-  for (const Metric& m : p.metrics())
+// The metric of that name in the last payload on topic.
+std::optional<Payload::Metric> metricOf(const MqttSubscriber& host, const std::string& topic,
+                                        const std::string& name) {
+  Payload p;
+  EXPECT_TRUE(p.ParseFromString(host.last(topic))) << topic;
+  for (const auto& m : p.metrics())
     if (m.name() == name) return m;
+  ADD_FAILURE() << "no " << name << " on " << topic;
   return std::nullopt;
-}
-
-uint64_t bdSeqOf(const Seen* s) {
-  const auto m = s ? metricOf(s->payload, "bdSeq") : std::nullopt;
-  EXPECT_TRUE(m && m->datatype() == kInt64);
-  return m ? m->long_value() : 999;
 }
 
 // A command of the host: one Boolean metric set true.
 std::string command(const std::string& name) {
   Payload p;
-  Metric* m = p.add_metrics();
+  Payload::Metric* m = p.add_metrics();
   m->set_name(name);
-  m->set_datatype(kBoolean);
+  m->set_datatype(11);
   m->set_boolean_value(true);
   return p.SerializeAsString();
 }
-
-std::string netIni(int port, const std::string& edge, const std::string& more = "") {
-  return "[mqtt]\nenabled=true\nport=" + std::to_string(port) + "\nprefix=" + edge +
-         "\nclient_id=" + edge + "\nheartbeat_s=1\ncommands=true\n[sparkplug]\nenabled=true\n" +
-         "edge_node_id=" + edge + "\ncommands=true\n" + more;
-}
-
-struct Line {
-  Line(const std::vector<std::string>& simArgs, const std::string& scan, const std::string& net)
-      : sim(dir, simArgs) {
-    writeFile(dir.file("TRV4.INI"), iniText(scan));
-    writeFile(dir.file("TRV4NET.INI"), net);
-    gateway =
-        std::make_unique<Process>(gatewayPath(), std::vector<std::string>{"--dir", dir.path()},
-                                  dir.path(), std::vector<std::string>{}, "gateway.out");
-  }
-  std::string out() const { return readFile(dir.file("gateway.out")); }
-  int framesTo(char address, const std::string& body) const {
-    const auto rx = received(sim.log());
-    return static_cast<int>(std::ranges::count(rx, makeFrame(address, body), &LogEntry::bytes));
-  }
-  TempDir dir;
-  Simulator sim;
-  std::unique_ptr<Process> gateway;
-};
-
-constexpr int kLimitMs = 30000;
 
 // The wiring with real parts: the settings, the host's STATE, the births read back, a live
 // command through MQTT's gate to the line, a retained one refused, and a clean end's NDEATH. The
@@ -121,43 +50,50 @@ TEST(SparkplugE2E, TheHostSeesTheBirthsItsCommandsReachTheLineAndACleanEndIsADea
   MqttBroker broker;
   ASSERT_TRUE(broker.start());
   MqttSubscriber host(broker.port(), "spBv1.0/#");
-  ASSERT_TRUE(host.publish("spBv1.0/STATE/scada", "{\"online\":true,\"timestamp\":1}", true));
+  ASSERT_TRUE(host.publish("spBv1.0/STATE/scada", R"({"online":true,"timestamp":1})", true));
   // Left on the broker long ago: never taken.
   ASSERT_TRUE(host.publish("spBv1.0/trv4/DCMD/line1/A", command("Gross"), true));
-  Line line({"--scales", "A-B", "--static", "--load", "A=12.5", "--load", "B=-3"}, "11",
-            netIni(broker.port(), "line1", "primary_host_id=scada\n"));
-  ASSERT_TRUE(line.sim.ready());
-  const auto seen = [&] { return seenOf(host, "line1"); };
+  const std::string net = "[mqtt]\nenabled=true\nport=" + std::to_string(broker.port()) +
+                          "\nprefix=line1\ncommands=true\n[sparkplug]\nenabled=true\n"
+                          "edge_node_id=line1\nprimary_host_id=scada\ncommands=true\n";
+  Session s({"--scales", "A-B", "--static", "--load", "A=12.5", "--load", "B=-3"}, "11",
+            {{"TRV4NET.INI", net}}, Session::Command{gatewayPath(), {"--dir", "."}});
+  ASSERT_TRUE(s.sim.ready());
+  const auto out = [&] { return readFile(s.dir.file("trv4.out")); };
+  const auto framesTo = [&](char address, const std::string& body) {
+    return std::ranges::count(received(s.sim.log()), makeFrame(address, body), &LogEntry::bytes);
+  };
+  const std::string node = "spBv1.0/trv4/NBIRTH/line1", b = "spBv1.0/trv4/DBIRTH/line1/B";
   ASSERT_TRUE(waitFor(
-      [&] { return countOf(seen(), "DBIRTH", "A") && countOf(seen(), "DBIRTH", "B"); }, kLimitMs))
-      << line.out();
-  const std::vector<Seen> s = seen();
-  EXPECT_EQ(std::tuple(bdSeqOf(lastOf(s, "NBIRTH")), lastOf(s, "NBIRTH")->payload.seq()),
-            std::tuple(0u, 0u));
-  const Payload& b = lastOf(s, "DBIRTH", "B")->payload;
-  EXPECT_EQ(std::tuple(metricOf(b, "Weight")->double_value(), metricOf(b, "Text")->string_value()),
+      [&] {
+        return host.count(node) && host.count("spBv1.0/trv4/DBIRTH/line1/A") && host.count(b);
+      },
+      30000))
+      << out();
+  EXPECT_EQ(metricOf(host, node, "bdSeq")->long_value(), 0u);
+  EXPECT_EQ(std::tuple(metricOf(host, b, "Weight")->double_value(),
+                       metricOf(host, b, "Text")->string_value()),
             std::tuple(-3.0, "-3.00 kg"));
 
   // A live tare reaches scale A; the retained gross never did.
   ASSERT_TRUE(host.publish("spBv1.0/trv4/DCMD/line1/A", command("Tare")));
-  EXPECT_TRUE(waitFor([&] { return line.framesTo('A', "T") == 1; }, kLimitMs));
-  EXPECT_EQ(line.framesTo('A', "G"), 0);
-  EXPECT_TRUE(has(line.out(), "retained command on spBv1.0/trv4/DCMD/line1/A")) << line.out();
+  EXPECT_TRUE(waitFor([&] { return framesTo('A', "T") == 1; }, 30000));
+  EXPECT_EQ(framesTo('A', "G"), 0);
+  EXPECT_TRUE(has(out(), "retained command on spBv1.0/trv4/DCMD/line1/A")) << out();
 
   // A command for C, which is not polled: refused for the same cause by MQTT as by Sparkplug.
   const std::string clause = "refused: the scale is not polled";
   host.publish("line1/C/command", "T");
-  ASSERT_TRUE(waitFor([&] { return has(line.out(), "line1/C/command was " + clause); }, kLimitMs))
-      << line.out();
+  ASSERT_TRUE(waitFor([&] { return has(out(), "line1/C/command was " + clause); }, 30000)) << out();
   host.publish("spBv1.0/trv4/DCMD/line1/C", command("Tare"));
-  EXPECT_TRUE(waitFor([&] { return has(line.out(), "DCMD/line1/C was " + clause); }, kLimitMs))
-      << line.out();
-  EXPECT_EQ(line.framesTo('C', "T"), 0);
+  EXPECT_TRUE(waitFor([&] { return has(out(), "DCMD/line1/C was " + clause); }, 30000)) << out();
+  EXPECT_EQ(framesTo('C', "T"), 0);
 
-  ASSERT_TRUE(line.gateway->stop(SIGTERM, 10000));
-  EXPECT_EQ(line.gateway->exitCode(), 0);
-  ASSERT_TRUE(waitFor([&] { return countOf(seen(), "NDEATH") == 1; }, kLimitMs));
-  EXPECT_EQ(bdSeqOf(lastOf(seen(), "NDEATH")), 0u);
+  ASSERT_TRUE(s.program.stop(SIGTERM, 10000));
+  EXPECT_EQ(s.program.exitCode(), 0);
+  const std::string death = "spBv1.0/trv4/NDEATH/line1";
+  ASSERT_TRUE(waitFor([&] { return host.count(death) == 1; }, 30000));
+  EXPECT_EQ(metricOf(host, death, "bdSeq")->long_value(), 0u);
 }
 
 }  // namespace
