@@ -4,6 +4,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <filesystem>
 #include <tuple>
 #include <utility>
@@ -14,16 +15,18 @@
 namespace trv4::test {
 namespace {
 
-// Every service on (keep_days set), then line in section: line 10 of the file.
+// Every service on (keep_days set), then line in section: line 12 of the file.
 NetSettings allOnThen(const std::string& section, const std::string& line) {
   return parseNetSettings(
-      "[mqtt]\nenabled=true\n[modbus]\nenabled=true\n[http]\nenabled=true\n"
-      "[captures]\nkeep_days=7\n[" +
+      "[mqtt]\nenabled=true\n[sparkplug]\nenabled=true\n[modbus]\nenabled=true\n[http]\n"
+      "enabled=true\n[captures]\nkeep_days=7\n[" +
       section + "]\n" + line + "\n");
 }
 
+const std::vector<std::string> kSections = {"mqtt", "sparkplug", "modbus", "http", "captures"};
 std::vector<bool> running(const NetSettings& s) {
-  return {s.mqtt.enabled, s.modbus.enabled, s.http.enabled, s.captures.keepDays != 0};
+  return {s.mqtt.enabled, s.sparkplug.enabled, s.modbus.enabled, s.http.enabled,
+          s.captures.keepDays != 0};
 }
 
 bool isNumber(const SettingKey& key) {
@@ -106,16 +109,15 @@ TEST(NetSettingsTest, EachKeyTellsWhatItsValueMustBe) {
 // A value a key cannot hold turns its own service off with one sentence naming the line and
 // the key, never the value; the other services run on.
 TEST(NetSettingsTest, AValueItsKeyRefusesTurnsOnlyItsServiceOff) {
-  const std::vector<std::string> sections = {"mqtt", "modbus", "http", "captures"};
   for (const SettingKey& key : netSettingKeys()) {
-    std::vector<bool> expected(4, true);
-    expected[std::find(sections.begin(), sections.end(), key.section) - sections.begin()] = false;
+    std::vector<bool> expected(kSections.size(), true);
+    expected.at(std::ranges::find(kSections, key.section) - kSections.begin()) = false;
     for (const std::string& value : refusedValues(key)) {
       const std::string line = std::string(key.key) + "=" + value;
       const NetSettings s = allOnThen(key.section, line);
       ASSERT_EQ(s.problems.size(), 1u) << line;
       const std::string& told = s.problems[0];
-      EXPECT_TRUE(told.starts_with("TRV4NET.INI line 10: \"" + std::string(key.key) + "\" in [" +
+      EXPECT_TRUE(told.starts_with("TRV4NET.INI line 12: \"" + std::string(key.key) + "\" in [" +
                                    key.section + "] m") &&
                   told.ends_with(" stays off.") &&
                   (value.size() < 4 || told.find(value) == std::string::npos))
@@ -217,7 +219,7 @@ TEST(NetSettingsTest, StrayLinesAreToldWithoutRepeatingThem) {
     ASSERT_EQ(s.problems.size(), 1u) << text;
     EXPECT_TRUE(s.problems[0].starts_with(told)) << s.problems[0];
     EXPECT_EQ(s.problems[0].find(secret.substr(0, 6)), std::string::npos) << s.problems[0];
-    EXPECT_EQ(running(s), std::vector<bool>(4, false)) << text;
+    EXPECT_EQ(running(s), std::vector<bool>(kSections.size(), false)) << text;
   }
 }
 
