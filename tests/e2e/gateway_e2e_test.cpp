@@ -1,9 +1,7 @@
-// The gateway as a process, as it runs on a cabinet PC without a screen.
-#include <signal.h>
-
+// The gateway as a process, as a unit file or a shell starts it; its polling, publishing, log and
+// ends are the lines test's.
 #include <gtest/gtest.h>
 
-#include <algorithm>
 #include <filesystem>
 #include <string>
 #include <tuple>
@@ -17,40 +15,6 @@ namespace trv4::scalesim {
 namespace {
 
 using test::has;
-
-// Publishing by the gateway is proven with its captures and its dashboard; here its log and its
-// end.
-TEST(GatewayE2E, PollsLogsAndEndsCleanlyOnSigterm) {
-  TempDir dir;
-  Simulator sim(dir, {"--scales", "A-C", "--static", "--load", "A=12.5", "--load", "B=-3"});
-  ASSERT_TRUE(sim.ready());
-  writeFile(dir.file("TRV4.INI"), iniText("111"));
-
-  // Started from another folder: --dir names the configuration, the log name is the shell's.
-  TempDir work;
-  Process gateway(gatewayPath(), {"--dir", dir.path(), "--log", "weights.log"}, work.path(), {},
-                  "gateway.out");
-  const std::string logPath = work.file("weights.log");
-  ASSERT_TRUE(waitFor([&] { return has(readFile(logPath), ";12.50 kg;G;;-3.00 kg;G;;"); }, 20000))
-      << readFile(logPath).substr(0, 400) << readFile(work.file("gateway.out"));
-
-  ASSERT_TRUE(gateway.stop(SIGTERM, 10000));
-  EXPECT_EQ(gateway.exitCode(), 0) << readFile(work.file("gateway.out"));
-  // The log is closed whole: every line complete, nothing written after the end.
-  const std::string log = readFile(logPath);
-  ASSERT_TRUE(log.ends_with("\r\n"));
-  std::size_t start = 0;
-  while (start < log.size()) {
-    const std::size_t end = log.find("\r\n", start);
-    const std::string line = log.substr(start, end - start);
-    EXPECT_EQ(std::ranges::count(line, ';'), 2 + 3 * 3) << line;
-    start = end + 2;
-  }
-  sleepSeconds(0.2);
-  EXPECT_EQ(readFile(logPath), log);
-  const std::string out = readFile(work.file("gateway.out"));
-  EXPECT_TRUE(has(out, "polling ABC") && has(out, "stopped by signal 15")) << out;
-}
 
 // What a unit file or a shell sees: 0 for --help and --version, 2 for a mistyped command line (the
 // reason and the usage on standard error), 1 when it cannot start, with the reason.

@@ -44,9 +44,10 @@ TEST(LinesE2E, TwoLinesPublishSideBySideAndAGatewayOnABusyLineWaitsForIt) {
   ASSERT_TRUE(broker.start());
   MqttSubscriber plant(broker.port(), "#");
   struct Line {
-    TempDir dir;
+    TempDir dir, shell;  // its folder, and where its gateway is started from
     std::unique_ptr<Simulator> sim;
     std::unique_ptr<Process> gateway;
+    std::string out() const { return readFile(shell.file("gateway.out")); }
   };
   Line lines[2];
   for (int n = 0; n < 2; ++n) {
@@ -61,7 +62,11 @@ TEST(LinesE2E, TwoLinesPublishSideBySideAndAGatewayOnABusyLineWaitsForIt) {
               mqttSection(broker.port(), name, "trv4-" + name) +
                   "[http]\nenabled=true\nport=" + std::to_string(test::freeTcpPort()) +
                   "\n[sparkplug]\nenabled=true\nedge_node_id=" + name + "\n");
-    line.gateway = startGateway(line.dir, "gateway.out");
+    // --dir names the folder; line 2's log is named as its shell sees it.
+    std::vector<std::string> args = {"--dir", line.dir.path()};
+    if (n == 1) args.insert(args.end(), {"--log", "weights.log"});
+    line.gateway = std::make_unique<Process>(gatewayPath(), args, line.shell.path(), sharedScope(),
+                                             "gateway.out");
   }
   ASSERT_TRUE(waitFor(
       [&] {
@@ -72,7 +77,7 @@ TEST(LinesE2E, TwoLinesPublishSideBySideAndAGatewayOnABusyLineWaitsForIt) {
                    2;
       },
       20000))
-      << readFile(lines[0].dir.file("gateway.out")) << readFile(lines[1].dir.file("gateway.out"));
+      << lines[0].out() << lines[1].out();
 
   // A third gateway whose COM1 is line 1's device: told once, it waits while line 1's runs.
   TempDir third;
@@ -99,10 +104,19 @@ TEST(LinesE2E, TwoLinesPublishSideBySideAndAGatewayOnABusyLineWaitsForIt) {
       std::pair(plant.count("spBv1.0/trv4/NBIRTH/line2"), plant.count("spBv1.0/trv4/NDEATH/line2")),
       std::pair(1, 0))
       << "line 2 kept its connection";
-  // Ctrl+C ends a gateway as cleanly as SIGTERM.
+  // Ctrl+C ends a gateway as cleanly as SIGTERM: its log closed whole, nothing after the end.
   ASSERT_TRUE(lines[1].gateway->stop(SIGINT, 10000));
   EXPECT_EQ(lines[1].gateway->exitCode(), 0);
-  EXPECT_TRUE(has(readFile(lines[1].dir.file("gateway.out")), "stopped by signal 2"));
+  EXPECT_TRUE(has(lines[1].out(), "polling AB") && has(lines[1].out(), "stopped by signal 2"))
+      << lines[1].out();
+  const std::string log = readFile(lines[1].shell.file("weights.log"));
+  ASSERT_TRUE(has(log, ";21.50 kg;G;;") && log.ends_with("\r\n")) << log.substr(0, 400);
+  for (std::size_t at = 0, end; at < log.size(); at = end + 2) {
+    end = log.find("\r\n", at);
+    EXPECT_EQ(std::count(log.begin() + at, log.begin() + end, ';'), 2 + 3 * 2) << at;
+  }
+  sleepSeconds(0.2);
+  EXPECT_EQ(readFile(lines[1].shell.file("weights.log")), log);
 }
 
 // A second gateway that would share what a running one uses ends at start, status 1, naming it.
