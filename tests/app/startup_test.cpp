@@ -1,5 +1,4 @@
-// Start-up of the program without its windows, and the commands it sends: the Commands menu's and
-// the plant's, through the gate HTTP and MQTT share.
+// Start-up without windows, and the commands it sends: the menu's, the plant's through the gate.
 #include <gtest/gtest.h>
 
 #include <optional>

@@ -24,8 +24,7 @@ namespace {
 
 using Texts = std::vector<std::string>;
 
-// What the scales carry: A 12.5 kg, B 2 kg net, C a Greek text, D off range, F empty (centre of
-// zero); E is polled but not on the line.
+// A 12.5 kg, B 2 kg net, C a Greek text, D off range, F empty (centre of zero); E polled, absent.
 scalesim::NetworkOptions scales() {
   scalesim::NetworkOptions o{
       .addresses = {'A', 'B', 'C', 'D', 'F'}, .movingWeights = false, .faults = {}, .setups = {}};
@@ -163,8 +162,7 @@ TEST_F(WeighingTest, TheLogFileIsNamedAsTheSystemSpellsItAndWrittenInTheCodePage
       std::pair(VirtualToolkit::InputBox{"Log File Name", "Weight Log", offered, true}, kFullLine));
 }
 
-// 2.5 and 3.5 s halve to the even 2 and 4 s; a non-number is continuous. Each log replaces the
-// file.
+// 2.5 and 3.5 s halve to the even 2 and 4 s; a non-number is continuous; a log replaces the file.
 TEST_F(WeighingTest, IntervalsCountTicksRoundingHalvesToEven) {
   for (const auto& [answer, secondLineAt] :
        {std::pair<std::string, int>{"2.5", 82}, {"3.5", 162}, {std::string(5000, 'x'), 2}}) {

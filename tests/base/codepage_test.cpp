@@ -12,8 +12,7 @@ namespace {
 constexpr std::string_view kUndefined =
     "\x81\x88\x8A\x8C\x8D\x8E\x8F\x90\x98\x9A\x9C\x9D\x9E\x9F\xAA\xD2\xFF";
 
-// Every byte either comes back from its character unchanged or is undefined and shows as
-// U+FFFD; the same on Linux and Windows, whose converters differ.
+// Every byte round-trips or is undefined and shows as U+FFFD, alike on Linux and Windows.
 TEST(CodePage, EveryByteRoundTripsOrShowsAsReplacement) {
   for (int b = 0; b < 256; ++b) {
     const std::string byte(1, static_cast<char>(b));

@@ -1,5 +1,4 @@
-// Export CSV: every capture, oldest first, page after page, fields quoted as spreadsheets read
-// them.
+// Export CSV: every capture, oldest first, page by page, quoted as spreadsheets read fields.
 #include <gtest/gtest.h>
 
 #include <optional>

@@ -1,5 +1,4 @@
-// The capture rules in virtual time: the desk on a monitor fed status replies as the link feeds
-// it, and a journal in memory.
+// The capture rules in virtual time: the desk on a monitor fed replies, a journal in memory.
 #include <gtest/gtest.h>
 
 #include <array>

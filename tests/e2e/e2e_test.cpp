@@ -1,5 +1,4 @@
-// The real program against the simulator on a pseudo-terminal, publishing to a broker of the
-// test's own.
+// The real program against the simulator on a pseudo-terminal, publishing to a test's broker.
 #include <signal.h>
 
 #include <gtest/gtest.h>

@@ -1,5 +1,4 @@
-// The gateway as a process, as a unit file or a shell starts it; its polling, publishing, log and
-// ends are the lines test's.
+// The gateway's exit codes; its polling, publishing, log and ends are the lines test's.
 #include <gtest/gtest.h>
 
 #include <filesystem>

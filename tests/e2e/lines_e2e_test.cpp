@@ -1,6 +1,4 @@
-// Several gateways on one PC, one per serial line: side by side they poll and publish (MQTT and
-// Sparkplug B), and a second gateway on what one already uses is refused or, on its serial
-// device, waits for it.
+// Gateways on one PC, one per line; a second on what one uses is refused, or waits for its line.
 #include <signal.h>
 #include <unistd.h>
 

@@ -24,8 +24,7 @@ std::string stampNow() {
   return QDateTime::currentDateTime().toString(QStringLiteral("yyyy-MM-dd;HH:mm:ss")).toStdString();
 }
 
-// What a line holds is proven in virtual time; here the real clock paces the lines. B is tared, C
-// shows a Greek text.
+// Line contents are proven in virtual time; here the real clock paces them. B tared, C Greek.
 TEST(WeightLogE2E, ContinuousLogWritesEveryPolledScaleEachTickUntilStopped) {
   InProcessSession s({"--scales", "A-C", "--static", "--load", "A=12.5", "--tare", "B=1", "--load",
                       "B=3", "--text", "C=ΖΥΓΟΣ"},

@@ -42,10 +42,7 @@ std::string command(const std::string& name) {
   return p.SerializeAsString();
 }
 
-// The wiring with real parts: the settings, the host's STATE, the births read back, a live
-// command through MQTT's gate to the line, a retained one refused, and a clean end's NDEATH. The
-// rules of births, data, seq and deaths are the publisher's tests'; a killed gateway's will is
-// the lines test's.
+// The wiring; the rules are the publisher's tests', a killed gateway's will the lines test's.
 TEST(SparkplugE2E, TheHostSeesTheBirthsItsCommandsReachTheLineAndACleanEndIsADeath) {
   MqttBroker broker;
   ASSERT_TRUE(broker.start());

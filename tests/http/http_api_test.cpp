@@ -164,8 +164,7 @@ TEST_F(HttpFixture, CommandsAreOffUnlessTurnedOnWithATokenAndAGate) {
   EXPECT_EQ(refused.json().object()["message"], "a calibration runs on scale A");
 }
 
-// The values are http_rules_test's: here what the program hands over, and promtool's lint (also
-// of the text with nothing polled).
+// The values are http_rules_test's; here what the program hands over, linted by promtool.
 TEST_F(HttpFixture, MetricsAreValidPrometheusTextWithEveryPolledScale) {
   mqtt = true;
   sparkplug = SparkplugCounters{.connected = true, .messages = 40, .ignored = 2, .refused = 1};

@@ -1,5 +1,4 @@
-// Clients that do not play by the rules, over raw sockets; and what the server says when it
-// cannot listen.
+// Clients that break the rules, over raw sockets; and a server that cannot listen.
 #include <QElapsedTimer>
 #include <QTcpServer>
 #include <QTcpSocket>
@@ -129,8 +128,7 @@ TEST_F(HttpFixture, SlowConnectionsDoNotLockANewClientOut) {
   EXPECT_GE(answered, 9);
 }
 
-// Past what one address may hold, this PC keeps a seat and a holder of the token another; the
-// rest are turned away.
+// Past one address's share, this PC keeps a seat, the token another; the rest are turned away.
 TEST_F(HttpFixture, BeyondTheLimitsOnlyThisPCAndTheTokenGetASeat) {
   HttpLimits limits;
   limits.guard.maxPerAddress = 2;

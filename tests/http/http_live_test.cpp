@@ -83,8 +83,7 @@ TEST_F(HttpFixture, ADashboardJoiningMeanwhileLeavesTheOthersTheirChanges) {
   EXPECT_EQ(first.next("weights")["scales"].toArray()[0].toObject()["text"], "30.00 kg");
 }
 
-// A page of another site gets a policy close (which origins are its own is http_rules_test's), and
-// so does a dashboard past the bound.
+// A page of another site (see http_rules_test) or a dashboard past the bound gets a policy close.
 TEST_F(HttpFixture, APageOfAnotherSiteOrPastTheBoundGetsNoFeed) {
   HttpLimits limits;
   limits.maxDashboards = 2;

@@ -1,5 +1,4 @@
-// The HTTP server's rules as plain functions: the token check, the names it answers to, what a
-// request may ask for, and the values /metrics gives.
+// The HTTP server's rules as plain functions: token, names, request values, /metrics values.
 #include <gtest/gtest.h>
 
 #include <sstream>

@@ -1,5 +1,4 @@
-// The HTTP listener while the process has no descriptor left (used up with /dev/null), over
-// real sockets on 127.0.0.1.
+// The HTTP listener while the process has no descriptor left (all taken by /dev/null).
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <netinet/in.h>

@@ -1,5 +1,4 @@
-// The Qt serial-port adapter on a real pseudo-terminal, in real time with bounded waits; the
-// reconnect timer runs in virtual time.
+// The Qt serial-port adapter on a real pseudo-terminal; the reconnect timer in virtual time.
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <poll.h>
@@ -89,8 +88,7 @@ class QtSerialPortTest : public ::testing::Test {
   Pty com1_;
 };
 
-// The texts refused are those parseLineSettings refuses; one that an open device refuses keeps
-// the old text as well (ADeviceBackRefusing...).
+// Refused texts are parseLineSettings'; one an open device refuses keeps the old text too.
 TEST_F(QtSerialPortTest, PortOneIsTheLinkInTheCurrentDirectoryAndRefusedSettingsKeepTheOldText) {
   QtSerialPort port;
   ASSERT_FALSE(port.setSettings("9600,N,8,1"));

@@ -33,8 +33,7 @@ bool accepts(const QHostAddress& address, int port) {
   return socket.waitForConnected(3000);
 }
 
-// A plain socket connected to 127.0.0.1:port that never reads; the kernel takes at most
-// receiveBytes for it.
+// A socket to 127.0.0.1:port that never reads; the kernel takes at most receiveBytes for it.
 int connectUnreading(int port, int receiveBytes) {
   const int fd = socket(AF_INET, SOCK_STREAM, 0);
   setsockopt(fd, SOL_SOCKET, SO_RCVBUF, &receiveBytes, sizeof receiveBytes);

@@ -103,8 +103,7 @@ TEST_F(MqttPublisherTest, AScaleIsFirstPublishedWhenItsPanelFirstHasSomethingToS
   EXPECT_TRUE(broker.on("plant/E/weight").empty()) << "not polled";
 }
 
-// Only <prefix>/<address>/command carries a command, and only Z, T or G; whatever else arrives
-// on the subscription is counted and sent nowhere.
+// Only Z, T or G on <prefix>/<address>/command is a command; the rest is counted, sent nowhere.
 TEST_F(MqttPublisherTest, OnlyACommandInItsOwnShapeIsTaken) {
   start();
   tk.advance(1000);

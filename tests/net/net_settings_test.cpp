@@ -106,8 +106,7 @@ TEST(NetSettingsTest, EachKeyTellsWhatItsValueMustBe) {
                       "captures keep_days: " + number + "0 to 36500"}));
 }
 
-// A value a key cannot hold turns its own service off with one sentence naming the line and
-// the key, never the value; the other services run on.
+// A refused value turns its service off, told by line and key, never the value; others run on.
 TEST(NetSettingsTest, AValueItsKeyRefusesTurnsOnlyItsServiceOff) {
   for (const SettingKey& key : netSettingKeys()) {
     std::vector<bool> expected(kSections.size(), true);
@@ -223,8 +222,7 @@ TEST(NetSettingsTest, StrayLinesAreToldWithoutRepeatingThem) {
   }
 }
 
-// What the Publishing dialog asks before it writes: whether the file's reader would refuse a
-// value, or read back another one.
+// Asked before a write: would the file's reader refuse the value, or read back another one?
 TEST(NetSettingsTest, AValueIsCheckedAsTheFileWouldReadItBack) {
   using Row = std::tuple<const char*, const char*, bool, bool>;  // key, value, refused, changed
   for (const auto& [name, value, refused, changed] :

@@ -83,8 +83,7 @@ TEST_F(PublishingDialogTest, OpensWithTheFileAndOkWritesItAndRestartsPublishing)
   EXPECT_EQ(fileText(path.string()), formatNetSettings(s));
 }
 
-// What a value must be is the settings' rule; the dialog names the field by its key and caption,
-// keeps the focus there and writes nothing.
+// The settings rule a value; the dialog names the field, keeps the focus there, writes nothing.
 TEST_F(PublishingDialogTest, ARefusedValueNamesItsFieldAndEscapeWritesNothing) {
   open();  // no file: the defaults
   EXPECT_EQ(formatNetSettings(dialog->entered()), formatNetSettings(NetSettings{}));

@@ -1,5 +1,4 @@
-// The weight message a plant's subscriber reads: every field beside the weight, for every kind of
-// panel a scale can show.
+// The weight message a plant reads: every field, for every kind of panel a scale can show.
 #include "net/weight_message.h"
 
 #include <gtest/gtest.h>

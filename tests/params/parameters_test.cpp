@@ -1,5 +1,4 @@
-// The parameter window's logic against simulated scales in virtual time: upload, downloads,
-// store, lock, checked on the line as bytes.
+// The parameter window's logic on simulated scales in virtual time, checked on the line as bytes.
 #include "params/parameters.h"
 
 #include <gtest/gtest.h>

@@ -98,9 +98,8 @@ TEST_F(PlantServicesTest, CapturesAndCommandsByHttpAreTakenOnTheLinksThread) {
   EXPECT_TRUE(runLinkUntil([&] { return app->linkStats().scale(1).commands == 1; }));
 }
 
-// MQTT and Sparkplug restart with publishing, as OK in the Publishing dialog does it, under the
-// same client ids at once: each goodbye (MQTT's "offline", Sparkplug's NDEATH) reaches the broker
-// before the new connection's hello, whose bdSeq is one on; the end waits for the last goodbyes.
+// Restarted as OK in the Publishing dialog does it, under the same client ids at once: each
+// goodbye reaches the broker before the next hello (bdSeq one on); the end waits for the last.
 TEST_F(PlantServicesTest, MqttAndSparkplugRestartWithPublishingAndTheirGoodbyesLeaveFirst) {
   MqttBroker broker;
   ASSERT_TRUE(broker.start());

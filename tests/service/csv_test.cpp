@@ -18,8 +18,7 @@ namespace {
 
 using Fields = std::vector<std::string>;
 
-// Written: the line csvLine makes of the fields; read: what csvFields reads of the line, as a
-// spreadsheet does also of hand-written lines.
+// Written by csvLine; read by csvFields as a spreadsheet reads lines, hand-written ones too.
 TEST(CsvLine, QuotesOnlyFieldsWithSeparatorsQuotesOrLineEndsAndReadsLinesAsSpreadsheetsDo) {
   EXPECT_EQ(csvLine({}), "");
   // clang-format off

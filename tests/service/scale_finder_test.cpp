@@ -1,5 +1,4 @@
-// Find Scales against simulated scales at scattered addresses, one of them at another rate, with
-// noise on the line, in virtual time.
+// Find Scales in virtual time: scattered addresses, one at another rate, noise on the line.
 #include "service/scale_finder.h"
 
 #include <gtest/gtest.h>

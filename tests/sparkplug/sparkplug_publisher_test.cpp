@@ -279,8 +279,7 @@ TEST_F(SparkplugPublisherTest, ADeviceSilentOrNoLongerPolledDiesAndIsBornAgainWh
   checkSeq(broker.published);
 }
 
-// Whatever arrives that is not a command or a state we take is counted and changes nothing;
-// each kind is told once.
+// Anything but a command or state we take is counted, changes nothing, and is told once a kind.
 TEST_F(SparkplugPublisherTest, BadCommandsAndStatesAreIgnoredAndCounted) {
   start("scada");
   state(R"({"online":true,"timestamp":1000})");
