@@ -73,7 +73,6 @@ TEST_F(WeighingTest, MirrorFollowsTheSelectedPanelWithinOneTickAndEmptiesForAll)
   for (const char* bad : {"", "?", "_", "AB"}) EXPECT_FALSE(unit().selectScale(bad)) << bad;
 }
 
-// Without a log the mirror's timer rests instead of ticking 40 times a second.
 TEST_F(WeighingTest, WithoutALogTheMirrorRestsYetShowsEveryNewWeightAtOnce) {
   ASSERT_TRUE(unit().selectScale("A"));
   tk.advance(1000);

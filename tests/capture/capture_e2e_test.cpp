@@ -115,6 +115,10 @@ TEST(GatewayCaptureE2E, CapturesWaitingInTheJournalAllArriveAlsoAfterTheGatewayW
     ASSERT_TRUE(waitFor([&] { return plant.messages().size() >= 40; }, 30000))
         << readFile(dir.file("gateway1.out"));
     ASSERT_TRUE(gateway.stop(SIGKILL, 10000));
+    const std::string out = readFile(dir.file("gateway1.out"));
+    EXPECT_TRUE(has(out, "Port 9 cannot be opened: ") &&
+                out.find("cannot be opened") == out.rfind("cannot be opened"))
+        << "told once: " << out;
   }
   const std::size_t beforeRestart = firstArrivals(plant).size();
   Process gateway(scalesim::gatewayPath(), {"--dir", dir.path()}, dir.path(), {}, "gateway2.out");

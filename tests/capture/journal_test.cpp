@@ -201,7 +201,6 @@ TEST_F(JournalTest, AJournalHeldElsewhereIsTriedAgainAfterPausesThatDoubleUpTo30
   EXPECT_EQ(journal->checks(), 1);
 }
 
-// A mark that can not be written (a folder has its name) refuses the capture: none is stored.
 TEST_F(JournalTest, AMarkThatCanNotBeWrittenRefusesTheCaptureAndStoresNone) {
   fs::create_directory(file(kSequenceMarkFileName));
   open();

@@ -70,9 +70,8 @@ TEST(LinesE2E, TwoLinesPublishSideBySideAndAGatewayOnABusyLineWaitsForIt) {
       [&] {
         return has(plant.last("line1/A/weight"), "\"weight\":11.50,") &&
                has(plant.last("line2/A/weight"), "\"weight\":21.50,") &&
-               plant.count("spBv1.0/trv4/DBIRTH/line1/B") +
-                       plant.count("spBv1.0/trv4/DBIRTH/line2/B") ==
-                   2;
+               plant.count("spBv1.0/trv4/DBIRTH/line1/B") &&
+               plant.count("spBv1.0/trv4/DBIRTH/line2/B");
       },
       20000))
       << lines[0].out() << lines[1].out();

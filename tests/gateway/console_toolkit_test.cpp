@@ -13,7 +13,6 @@
 namespace trv4 {
 namespace {
 
-// Local date and time, as the system tells them at this second, however often they are asked.
 TEST(ConsoleToolkit, ClockTextsAreTheLocalDateAndTimeOfThisSecond) {
   setenv("TZ", "<+0530>-5:30", 1);  // half an hour off whole hours, so local is not UTC
   tzset();

@@ -200,6 +200,8 @@ TEST_F(SparkplugPublisherTest, DataCarriesOnlyWhatChangedAndCountersOnlyAtTheHea
 TEST_F(SparkplugPublisherTest, BirthsCarryEveryMetricAndSeqRunsOnPast255AndThroughARebirth) {
   start();
   tk.advance(1000);
+  auto rebirth = metricsOf(broker.of("NBIRTH").at(0).payload)["Node Control/Rebirth"];
+  EXPECT_EQ(std::pair(rebirth.datatype(), rebirth.boolean_value()), std::pair(11u, false));
   const auto b = broker.of("DBIRTH", 'B');
   ASSERT_EQ(b.size(), 1u);
   // Every metric with its data type: Int32 3, UInt64 8, Double 10, Boolean 11, String 12.
