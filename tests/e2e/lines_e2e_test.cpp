@@ -87,10 +87,16 @@ TEST(LinesE2E, TwoLinesPublishSideBySideAndAGatewayOnABusyLineWaitsForIt) {
   EXPECT_TRUE(has(out(), "Port 1 (" + std::filesystem::canonical(third.file("COM1")).string() +
                              ") is in use by another gateway; this gateway waits"))
       << out();
+  sleepSeconds(1.5);  // it tries again each second, and tells none of the tries
 
-  // Line 1's gateway is killed: its will is its edge node's death, and the third takes the line.
+  // Line 1's gateway is killed: its will is its edge node's death, not retained; the third gateway
+  // takes the line.
   ASSERT_TRUE(lines[0].gateway->stop(SIGKILL, 10000));
   EXPECT_TRUE(waitFor([&] { return plant.count("spBv1.0/trv4/NDEATH/line1") == 1; }, 20000));
+  MqttSubscriber late(broker.port(), "#");
+  // A message sent after the subscription comes after everything retained.
+  ASSERT_TRUE(waitFor([&] { return plant.publish("mark", "") && late.count("mark") > 0; }, 10000));
+  EXPECT_EQ(late.count("spBv1.0/trv4/NDEATH/line1"), 0);
   const std::size_t before = received(lines[0].sim->log()).size();
   EXPECT_TRUE(waitFor([&] { return received(lines[0].sim->log()).size() >= before + 10; }, 10000))
       << out();

@@ -134,6 +134,8 @@ TEST_F(PlantServicesTest, MqttAndSparkplugRestartWithPublishingAndTheirGoodbyesL
   EXPECT_TRUE(runLinkUntil([&] { return node().size() == 4 && statuses().size() == 4; }));
   EXPECT_EQ(node(), (Node{{"NBIRTH", 0}, {"NDEATH", 0}, {"NBIRTH", 1}, {"NDEATH", 1}}));
   EXPECT_EQ(statuses(), (std::vector<std::string>{"online", "offline", "online", "offline"}));
+  MqttSubscriber late(broker.port(), "p/status");
+  EXPECT_TRUE(runLinkUntil([&] { return late.last("p/status") == "offline"; })) << "retained";
   EXPECT_TRUE(tk.messages.empty()) << tk.messages.front();
 }
 
