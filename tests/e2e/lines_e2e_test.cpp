@@ -109,7 +109,7 @@ TEST(LinesE2E, TwoLinesPublishSideBySideAndAGatewayOnABusyLineWaitsForIt) {
       << "line 2 kept its connection";
   // Ctrl+C ends a gateway as cleanly as SIGTERM: its log closed whole, nothing after the end.
   ASSERT_TRUE(lines[1].gateway->stop(SIGINT, 10000));
-  EXPECT_EQ(lines[1].gateway->exitCode(), 0);
+  EXPECT_EQ(lines[1].gateway->exitCode(), 0) << lines[1].out();
   EXPECT_TRUE(has(lines[1].out(), "polling AB") && has(lines[1].out(), "stopped by signal 2"))
       << lines[1].out();
   const std::string log = readFile(lines[1].shell.file("weights.log"));
