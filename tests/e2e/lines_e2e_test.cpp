@@ -91,11 +91,12 @@ TEST(LinesE2E, TwoLinesPublishSideBySideAndAGatewayOnABusyLineWaitsForIt) {
 
   // Line 1's gateway is killed: its will is its edge node's death, not retained; the third gateway
   // takes the line.
-  ASSERT_TRUE(lines[0].gateway->stop(SIGKILL, 10000));
+  ASSERT_TRUE(lines[0].gateway->stop(SIGKILL, 10000)) << "not ended by SIGKILL";
   EXPECT_TRUE(waitFor([&] { return plant.count("spBv1.0/trv4/NDEATH/line1") == 1; }, 20000));
   MqttSubscriber late(broker.port(), "#");
   // A message sent after the subscription comes after everything retained.
-  ASSERT_TRUE(waitFor([&] { return plant.publish("mark", "") && late.count("mark") > 0; }, 10000));
+  ASSERT_TRUE(waitFor([&] { return plant.publish("mark", "") && late.count("mark") > 0; }, 10000))
+      << "no mark";
   EXPECT_EQ(late.count("spBv1.0/trv4/NDEATH/line1"), 0);
   const std::size_t before = received(lines[0].sim->log()).size();
   EXPECT_TRUE(waitFor([&] { return received(lines[0].sim->log()).size() >= before + 10; }, 10000))
@@ -108,7 +109,7 @@ TEST(LinesE2E, TwoLinesPublishSideBySideAndAGatewayOnABusyLineWaitsForIt) {
       std::pair(1, 0))
       << "line 2 kept its connection";
   // Ctrl+C ends a gateway as cleanly as SIGTERM: its log closed whole, nothing after the end.
-  ASSERT_TRUE(lines[1].gateway->stop(SIGINT, 10000));
+  ASSERT_TRUE(lines[1].gateway->stop(SIGINT, 10000)) << lines[1].out();
   EXPECT_EQ(lines[1].gateway->exitCode(), 0) << lines[1].out();
   EXPECT_TRUE(has(lines[1].out(), "polling AB") && has(lines[1].out(), "stopped by signal 2"))
       << lines[1].out();
